@@ -81,7 +81,9 @@ void DataExchange::Text(int controlId, std::string& value) {
 CDialog::CDialog(int templateId, WindowSystem& ws, CDialog* parent)
     : m_template(GetDialogTemplate(templateId)), m_ws(ws), m_parent(parent) {}
 
-CDialog::~CDialog() { DestroyWindow(); }
+CDialog::~CDialog() {
+    DestroyWindow();
+}
 
 bool CDialog::Create() {
     if (m_window) {
@@ -161,10 +163,14 @@ void CDialog::OnCommand(int controlId, Notify code) {
     }
 }
 
-int CDialog::OnDeltaPos(int, int) { return 0; }
+int CDialog::OnDeltaPos(int, int) {
+    return 0;
+}
 void CDialog::OnTimer(int) {}
 void CDialog::OnSysCommand(uint32_t) {}
-bool CDialog::PreTranslateMessage(const KeyMessage&) { return false; }
+bool CDialog::PreTranslateMessage(const KeyMessage&) {
+    return false;
+}
 void CDialog::OnDestroy() {}
 void CDialog::DoDataExchange(DataExchange&) {}
 
@@ -175,8 +181,12 @@ void CDialog::OnOK() {
     EndDialog(kIdOk);
 }
 
-void CDialog::OnCancel() { EndDialog(kIdCancel); }
+void CDialog::OnCancel() {
+    EndDialog(kIdCancel);
+}
 
-bool CDialog::OnControlCommand(int, Notify) { return false; }
+bool CDialog::OnControlCommand(int, Notify) {
+    return false;
+}
 
 }  // namespace vorpane::ui

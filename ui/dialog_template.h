@@ -24,16 +24,16 @@ enum class ControlClass {
 };
 
 enum ControlStyle : uint32_t {
-    kStyleDefault = 0x0001,        // default push button
-    kStyleFlat = 0x0002,           // flat button
+    kStyleDefault = 0x0001,  // default push button
+    kStyleFlat = 0x0002,     // flat button
     kStyleTabStop = 0x0004,
     kStyleBorder = 0x0008,
     kStyleVScroll = 0x0010,
     kStyleAutoHScroll = 0x0020,
     kStyleMultiline = 0x0040,
-    kStyleWantReturn = 0x0080,     // Enter inserts a line
-    kStyleCenter = 0x0100,         // centred text
-    kStyleNoPrefix = 0x0200,       // '&' shown as is
+    kStyleWantReturn = 0x0080,  // Enter inserts a line
+    kStyleCenter = 0x0100,      // centred text
+    kStyleNoPrefix = 0x0200,    // '&' shown as is
     kStyleDropDownList = 0x0400,
     kStyleArrowKeys = 0x0800,
     kStyleAutoCheckBox = 0x1000,
@@ -48,7 +48,7 @@ struct ControlTemplate {
     std::string caption;  // UTF-8; for an Icon control, empty
     int x, y, cx, cy;     // dialog units
     uint32_t style;
-    int iconId = 0;       // Icon controls only
+    int iconId = 0;  // Icon controls only
 };
 
 struct DialogTemplate {
@@ -58,7 +58,7 @@ struct DialogTemplate {
     std::string fontName;
     int pointSize;
     bool hasSystemMenu;
-    bool appWindow;       // own taskbar button
+    bool appWindow;  // own taskbar button
     std::vector<ControlTemplate> controls;
 
     const ControlTemplate* Find(int controlId) const;

@@ -1,0 +1,44 @@
+#pragma once
+// What the main dialog needs from outside itself, gathered so production can
+// hand it the real network and clock and tests can hand it fakes.
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace vorpane {
+
+namespace ui {
+class WindowSystem;
+}
+class PrinterLink;
+
+// One ICMP echo probe object: 1 a datagram came from the address, 0 none
+// came, -1 the probe could not be made.
+class EchoProber {
+public:
+    virtual ~EchoProber() = default;
+    virtual int32_t Probe(const std::string& address, int32_t timeoutMs) = 0;
+};
+
+struct DialogServices {
+    ui::WindowSystem* ws = nullptr;
+    PrinterLink* link = nullptr;
+    // Makes a fresh probe object; each probe owns its own socket.
+    std::function<std::unique_ptr<EchoProber>()> makeProber;
+    // Deletes the ARP-cache row of the address given as the address
+    // control's value (first octet most significant): 1 deleted or none
+    // there, 0 the cache could not be read or the deletion was refused.
+    std::function<int32_t(uint32_t controlValue)> purgeArp;
+    // Local time now.
+    std::function<std::tm()> localTime;
+};
+
+// Services of the real system: the network probe, rtnetlink ARP access and
+// the local clock. The window system and the printer link come from the
+// caller.
+DialogServices MakeSystemServices(ui::WindowSystem& ws, PrinterLink& link);
+
+}  // namespace vorpane

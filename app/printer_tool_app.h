@@ -1,0 +1,23 @@
+#pragma once
+
+#include "app/dialog_services.h"
+
+namespace vorpane {
+
+// The application: remembers the start directory, applies the skin, runs the
+// main window once and ends.
+class CPrinterToolApp {
+public:
+    explicit CPrinterToolApp(const DialogServices& services) : m_services(services) {}
+    // Always 0: the process ends when the main window closes.
+    int InitInstance();
+
+private:
+    DialogServices m_services;
+};
+
+// The current directory when it fits in 260 bytes with its terminator,
+// else empty.
+std::string ReadStartDirectory();
+
+}  // namespace vorpane

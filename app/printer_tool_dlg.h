@@ -1,0 +1,160 @@
+#pragma once
+// The main window: owns every piece of state of a run (addresses, payload,
+// time-out, scan state, both host lists) and every printer action is one of
+// its operations.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/dialog_services.h"
+#include "app/host_list.h"
+#include "controls/percent_progress_ctrl.h"
+#include "printer_link/printer_link.h"
+#include "ui/control_wrappers.h"
+#include "ui/dialog.h"
+
+namespace vorpane {
+
+// Control, command and resource identifiers of the main window.
+enum MainIds : int {
+    IDD_PRINTER_TOOL = 102,
+    IDR_MAINFRAME = 128,
+    IDS_TITLE = 102,
+    IDM_ABOUTBOX = 0x10,
+    IDC_IP = 1000,
+    IDC_TEST = 1001,
+    IDC_PRINTER_LIST = 1002,
+    IDC_SCAN = 1003,
+    IDC_TIMEOUT = 1004,
+    IDC_PROGRESS = 1006,
+    IDC_TIMEOUT_SPIN = 1008,
+    IDC_PAYLOAD = 1010,
+    IDC_INIT = 1011,
+    IDC_PRINT = 1012,
+    IDC_CASHDRAWER = 1013,
+    IDC_STATUS = 1014,
+    IDC_HEX = 1015,
+    IDC_CUTTER = 1016,
+    IDC_PING = 1030,
+    IDC_NEW_IP = 1031,
+    IDC_SET_IP = 1032,
+    IDC_SET_MAC = 1033,
+    IDC_PRINT_FILE = 1035,
+};
+
+// Process-wide start directory; empty when it did not fit in 260 bytes.
+extern std::string g_startDir;
+
+// Text of string resource `id` (102 is the window title).
+std::string LoadStringResource(int id);
+
+// The page the payload box holds at start, in the system code page.
+std::string BuildTestPage(const std::tm& localTime);
+
+class CAboutBox : public ui::CDialog {
+public:
+    explicit CAboutBox(ui::WindowSystem& ws, ui::CDialog* parent) : ui::CDialog(100, ws, parent) {}
+};
+
+class CPrinterToolDlg : public ui::CDialog {
+public:
+    explicit CPrinterToolDlg(const DialogServices& services);
+    // Cancels a running scan and waits for its workers, serving their
+    // requests meanwhile, so none of them touches a destroyed dialog.
+    ~CPrinterToolDlg() override;
+
+    // ui::DialogEvents / CDialog
+    bool OnInitDialog() override;
+    void OnSysCommand(uint32_t commandId) override;
+    bool PreTranslateMessage(const ui::KeyMessage& msg) override;
+    int OnDeltaPos(int controlId, int delta) override;
+    void OnDestroy() override;
+
+    int OnQueryDragIcon() const { return m_hIcon; }
+    void EnableActionButtons(int enable);
+    int IsScanBusy();
+
+    // Handlers.
+    void OnTest();
+    void OnTimeoutChange();
+    int OnTimeoutSpin(int delta);
+    void OnPrinterSelChange();
+    void OnScan();
+    void OnPrint();
+    void OnStatus();
+    void OnCashDrawer();
+    void OnInit();
+    void OnCutter();
+    void OnPing();
+    void OnSetIp();
+    void OnSetMac();
+    void OnPrintFile();
+    void RunEchoDiagnostic();
+
+    // Shared helpers.
+    std::optional<std::string> GetOnlinePrinterAddress();
+    static int HexPairToByte(const std::string& text);
+    static int HexDigitValue(unsigned char ch);
+    int32_t PurgeArpEntry();
+    std::string MakeRandomMac();
+    void SweepNetbiosHosts();
+    int IsNetbiosHost(std::string address);
+    static void* AllocLockedBuffer(uint32_t size);
+    static int FreeLockedBuffer(void* pointer, uint32_t size);
+
+    // State for tests and for the scan's workers.
+    int32_t TimeoutMs() const { return m_timeoutMs; }
+    const std::string& EditText() const { return m_editText; }
+    int32_t ActiveWorkers() const { return m_activeWorkers.load(); }
+    int ScanRunning() const { return m_scanRunning.load(); }
+    std::vector<std::string> AliveHostsCopy();
+    const HostList& NetbiosHosts() const { return m_netbiosHosts; }
+    CPercentProgressCtrl& Progress() { return m_progress; }
+
+protected:
+    void DoDataExchange(ui::DataExchange& dx) override;
+    bool OnControlCommand(int controlId, ui::Notify code) override;
+
+private:
+    friend struct MainDialogTestAccess;
+    struct ScanJob {
+        CPrinterToolDlg* dialog;
+        int32_t firstHost;
+    };
+    static void ScanWorker(ScanJob* job);
+    void RunOnUi(const std::function<void()>& fn) { m_services.ws->Invoke(fn); }
+    void WaitForScanWorkers();
+
+    DialogServices m_services;
+
+    // Members in the order the dialog declares them.
+    std::atomic<int> m_cancelScan{0};
+    std::atomic<int> m_scanRunning{0};
+    std::string m_subnetPrefix;
+    std::atomic<int32_t> m_hostsDone{0};
+    std::atomic<int32_t> m_activeWorkers{0};
+    HostList m_netbiosHosts;
+    HostList m_aliveHosts;  // guarded by m_aliveHostsLock
+    ui::CIPAddressCtrl m_newIpCtrl;
+    ui::CRichEditCtrl m_richEdit;
+    ui::CButtonCtrl m_hexCheck;
+    ui::CButtonCtrl m_scanButton;
+    CPercentProgressCtrl m_progress;
+    ui::CComboBoxCtrl m_printerCombo;
+    ui::CIPAddressCtrl m_ipCtrl;
+    int32_t m_timeoutMs = 1000;
+    std::string m_editText;  // system code page
+    int m_hIcon = 0;
+
+    // Appends by scan workers and the echo diagnostic's copy take this.
+    std::mutex m_aliveHostsLock;
+    // Threads of the current and earlier scans, joined once they have ended.
+    std::vector<std::thread> m_workerThreads;
+};
+
+}  // namespace vorpane

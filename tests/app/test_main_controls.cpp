@@ -1,0 +1,147 @@
+// The connect time-out box and its arrows, the printer list, the key filter
+// and the echo diagnostic.
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "main_dialog_fixture.h"
+
+namespace vorpane {
+namespace {
+
+constexpr int kUpper = -1;  // the upper arrow proposes -1
+constexpr int kLower = +1;
+
+std::vector<std::pair<int, int>> SetTimeOutCalls(const TablePrinterLink& link) {
+    std::vector<std::pair<int, int>> out;
+    for (const auto& c : link.CallsOf("SetTimeOut")) {
+        out.emplace_back(c.a, c.b);
+    }
+    return out;
+}
+
+TEST_F(MainDialogTest, LowerArrowStepsDownAndNeverReachesZero) {
+    Open();
+    EXPECT_EQ(window->Spin(IDC_TIMEOUT_SPIN, kLower), 0);
+    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "500");
+    window->Spin(IDC_TIMEOUT_SPIN, kLower);
+    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "1000");
+
+    window->SetText(IDC_TIMEOUT, "1200");
+    std::vector<std::string> seen;
+    for (int i = 0; i < 3; ++i) {
+        window->Spin(IDC_TIMEOUT_SPIN, kLower);
+        seen.push_back(window->GetText(IDC_TIMEOUT));
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"700", "200", "1000"}));
+    // Neither the arrows nor their write-back hand the time-out over.
+    EXPECT_TRUE(SetTimeOutCalls(link).empty());
+}
+
+TEST_F(MainDialogTest, UpperArrowAndHeldArrowsScale) {
+    Open();
+    window->Spin(IDC_TIMEOUT_SPIN, kUpper);
+    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "1500");
+    window->Spin(IDC_TIMEOUT_SPIN, kUpper);
+    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "2000");
+    window->Spin(IDC_TIMEOUT_SPIN, -4);
+    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "4000");
+    window->Spin(IDC_TIMEOUT_SPIN, 3);
+    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "2500");
+}
+
+TEST_F(MainDialogTest, SpinNeverOverflows) {
+    Open();
+    window->SetText(IDC_TIMEOUT, "2147483400");
+    window->Spin(IDC_TIMEOUT_SPIN, kUpper);
+    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "2147483647");
+    window->Spin(IDC_TIMEOUT_SPIN, INT_MIN);
+    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "2147483647");
+    window->SetText(IDC_TIMEOUT, "-2147483648");
+    window->Spin(IDC_TIMEOUT_SPIN, INT_MAX);
+    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "1000");
+    window->SetText(IDC_TIMEOUT, "0");
+    window->Spin(IDC_TIMEOUT_SPIN, kUpper);
+    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "500");
+}
+
+TEST_F(MainDialogTest, TypingHandsEachPositiveValueToTheLibrary) {
+    Open();
+    for (const char* text : {"1", "15", "150", "1500"}) {
+        window->TypeText(IDC_TIMEOUT, text);
+    }
+    EXPECT_EQ(SetTimeOutCalls(link),
+              (std::vector<std::pair<int, int>>{{0, 1}, {0, 15}, {0, 150}, {1, 500}}));
+    link.ClearCalls();
+    window->TypeText(IDC_TIMEOUT, "0");
+    window->TypeText(IDC_TIMEOUT, "-5");
+    EXPECT_TRUE(SetTimeOutCalls(link).empty());
+    EXPECT_EQ(dlg->TimeoutMs(), -5);
+}
+
+TEST_F(MainDialogTest, BadTextKeepsPreviousValueAndASpinReplacesIt) {
+    Open();
+    window->TypeText(IDC_TIMEOUT, "1500");
+    link.ClearCalls();
+    window->TypeText(IDC_TIMEOUT, "15x");
+    EXPECT_EQ(dlg->TimeoutMs(), 1500);
+    // The previous value is handed over again, as the box still means it.
+    EXPECT_EQ(SetTimeOutCalls(link), (std::vector<std::pair<int, int>>{{1, 500}}));
+    window->Spin(IDC_TIMEOUT_SPIN, kLower);
+    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "1000");
+}
+
+TEST_F(MainDialogTest, ChoosingAPrinterPutsItsAddressInTheAddressControl) {
+    Open();
+    window->ComboAdd(IDC_PRINTER_LIST, "10.0.0.30");
+    window->ComboAdd(IDC_PRINTER_LIST, "10.0.0.12");
+    window->SelectItem(IDC_PRINTER_LIST, 1);
+    EXPECT_EQ(window->GetText(IDC_IP), "10.0.0.12");
+    window->SelectItem(IDC_PRINTER_LIST, 0);
+    EXPECT_EQ(window->GetText(IDC_IP), "10.0.0.30");
+    EXPECT_TRUE(link.Calls().empty());
+}
+
+TEST_F(MainDialogTest, SpaceBarIsDiscardedEverywhere) {
+    Open();
+    link.AddPrinter("192.168.1.10");
+    EXPECT_TRUE(window->PressKey(ui::kVkSpace, IDC_TEST));
+    EXPECT_TRUE(window->PressKey(ui::kVkSpace, IDC_HEX));
+    const std::string before = window->GetText(IDC_PAYLOAD);
+    EXPECT_TRUE(window->PressKey(ui::kVkSpace, IDC_PAYLOAD));
+    EXPECT_EQ(window->GetText(IDC_PAYLOAD), before);
+    EXPECT_EQ(window->GetCheck(IDC_HEX), 0);
+    EXPECT_TRUE(ws.ShownBoxes().empty());
+    EXPECT_TRUE(link.Calls().empty());
+}
+
+TEST_F(MainDialogTest, CtrlTBeforeAnyScanRewritesTheBoxOnly) {
+    Open();
+    const std::string page = dlg->EditText();
+    window->SetText(IDC_PAYLOAD, "typed since the last exchange");
+    EXPECT_FALSE(window->PressKey(ui::kVkT, IDC_PAYLOAD, /*control=*/true));
+    EXPECT_EQ(dlg->EditText(), page);
+    EXPECT_EQ(window->GetText(IDC_PAYLOAD), page);
+    EXPECT_TRUE(probes->probes.empty());
+}
+
+TEST_F(MainDialogTest, CtrlTProbesEveryLiveHostInScanOrder) {
+    Open();
+    MainDialogTestAccess::AliveHosts(*dlg).Add("10.0.0.7");
+    MainDialogTestAccess::AliveHosts(*dlg).Add("10.0.0.3");
+    probes->answers["10.0.0.7"] = 1;
+    probes->answers["10.0.0.3"] = -1;
+    const std::string page = dlg->EditText();
+    window->PressKey(ui::kVkT, IDC_IP, /*control=*/true);
+    EXPECT_EQ(dlg->EditText(), page + "1:10.0.0.7\n-1:10.0.0.3\n");
+    EXPECT_EQ(window->GetText(IDC_PAYLOAD), page + "1:10.0.0.7\n-1:10.0.0.3\n");
+    ASSERT_EQ(probes->probes.size(), 2u);
+    EXPECT_EQ(probes->probes[0], std::make_pair(std::string("10.0.0.7"), 1000));
+    // T alone does nothing.
+    window->PressKey(ui::kVkT, IDC_IP, /*control=*/false);
+    EXPECT_EQ(probes->probes.size(), 2u);
+}
+
+}  // namespace
+}  // namespace vorpane

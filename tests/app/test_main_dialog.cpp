@@ -1,0 +1,240 @@
+// The main window at start, its About entry, Test, the busy guard, the data
+// exchange and the action buttons, on the headless window system.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <filesystem>
+
+#include "app/codepage.h"
+#include "app/printer_tool_app.h"
+#include "main_dialog_fixture.h"
+
+namespace vorpane {
+namespace {
+
+using ui::kMbIconError;
+using ui::kMbIconInformation;
+
+TEST_F(MainDialogTest, StateAfterStart) {
+    Open();
+    EXPECT_EQ(window->Title(), "Vorpane V2.1");
+    EXPECT_EQ(window->IconId(), 128);
+    EXPECT_EQ(window->GetText(IDC_IP), "192.168.1.10");
+    EXPECT_EQ(window->GetText(IDC_NEW_IP), "192.168.1.10");
+    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "1000");
+    EXPECT_EQ(dlg->TimeoutMs(), 1000);
+    EXPECT_EQ(dlg->Progress().Position(), 0);
+    EXPECT_EQ(dlg->Progress().DisplayText(), "0%");
+    EXPECT_EQ(window->ComboCount(IDC_PRINTER_LIST), 0);
+    EXPECT_EQ(window->GetCheck(IDC_HEX), 0);
+    EXPECT_EQ(window->GetText(IDC_SCAN), "Scan");
+    EXPECT_TRUE(ws.ShownBoxes().empty());
+    // Start-up hands nothing to the library.
+    EXPECT_TRUE(link.Calls().empty());
+}
+
+TEST_F(MainDialogTest, TestPageIsExactBytes) {
+    Open();
+    std::string expected = "Date Time:26-12-06 09:05:03\n\n";
+    expected += "0123456789\nabcdefghijklmnopqrstuvwxyz\nABCDEFGHIJKLMNOPQRSTUVWXYZ\n";
+    const unsigned char symbols[] = {0x7E, 0x21, 0x40, 0x23, 0x24, 0x25, 0x5E, 0x26, 0x2A, 0x28,
+                                     0x29, 0x5F, 0x2B, 0x2D, 0x3D, 0x7B, 0x7D, 0x5B, 0x5D, 0x7C,
+                                     0x2C, 0x2E, 0x2F, 0x3F, 0x27, 0x3B, 0x3A, 0x5C, 0x22, 0x0A};
+    expected.append(reinterpret_cast<const char*>(symbols), sizeof symbols);
+    expected += "\nQuillory\n\n";
+    EXPECT_EQ(dlg->EditText(), expected);
+    EXPECT_EQ(expected.substr(0, 29).size(), 29u);
+    // The box shows the page, and reading it back changes nothing.
+    EXPECT_EQ(window->GetText(IDC_PAYLOAD), SystemToUtf8(expected));
+    dlg->UpdateData(true);
+    EXPECT_EQ(dlg->EditText(), expected);
+}
+
+TEST_F(MainDialogTest, TestPageStampUsesTwoDigitFields) {
+    const std::string page = BuildTestPage(PinnedTime(2009, 3, 17, 23, 0, 59));
+    EXPECT_EQ(page.substr(0, 29), "Date Time:09-03-17 23:00:59\n\n");
+}
+
+TEST_F(MainDialogTest, SystemMenuEndsWithAboutAndMaskedCommandsOpenIt) {
+    Open();
+    const auto& menu = window->SystemMenu();
+    ASSERT_EQ(menu.size(), 2u);
+    EXPECT_EQ(menu[0].commandId, 0u);
+    EXPECT_EQ(menu[1].commandId, 0x10u);
+    EXPECT_EQ(menu[1].text, "About Vorpane(&A)...");
+    for (uint32_t cmd = 0x10; cmd <= 0x1F; ++cmd) {
+        window->ChooseSystemMenu(cmd);
+    }
+    EXPECT_EQ(ws.ModalRuns(), std::vector<int>(16, 100));
+    window->ChooseSystemMenu(0x20);
+    window->ChooseSystemMenu(0xF060);  // close
+    window->ChooseSystemMenu(0x0F);
+    EXPECT_EQ(ws.ModalRuns().size(), 16u);
+}
+
+TEST_F(MainDialogTest, AboutBoxShowsNameAndClosesWithOk) {
+    Open();
+    ws.QueueModalScript(100, [](ui::HeadlessWindow& about) {
+        EXPECT_EQ(about.Title(), "About Vorpane");
+        const auto& t = about.Template();
+        ASSERT_EQ(t.controls.size(), 3u);
+        EXPECT_EQ(t.controls[0].iconId, 128);
+        EXPECT_EQ(t.controls[1].caption, "Vorpane V2.1");
+        about.Click(1);
+        EXPECT_EQ(about.EndResult(), 1);
+    });
+    window->ChooseSystemMenu(0x10);
+    EXPECT_EQ(ws.ModalRuns(), std::vector<int>{100});
+}
+
+TEST_F(MainDialogTest, TestButtonReportsConnection) {
+    Open();
+    link.AddPrinter("192.168.1.10");
+    window->Click(IDC_TEST);
+    window->SetText(IDC_IP, "192.168.1.11");
+    window->Click(IDC_TEST);
+    ASSERT_EQ(ws.ShownBoxes().size(), 2u);
+    EXPECT_EQ(ws.ShownBoxes()[0].text, "Connect success!");
+    EXPECT_EQ(ws.ShownBoxes()[0].style, kMbIconInformation);
+    EXPECT_EQ(ws.ShownBoxes()[1].text, "Connect failed!");
+    EXPECT_EQ(ws.ShownBoxes()[1].style, kMbIconError);
+    auto calls = link.CallsOf("IsConPrinterServer");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].address, "192.168.1.10");
+    EXPECT_EQ(calls[1].address, "192.168.1.11");
+}
+
+TEST_F(MainDialogTest, BusyGuardStopsTestWithoutLibraryCall) {
+    Open();
+    link.AddPrinter("192.168.1.10");
+    MainDialogTestAccess::ActiveWorkers(*dlg) = 3;
+    window->Click(IDC_TEST);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Scanning,Please wait..."});
+    EXPECT_EQ(ws.ShownBoxes()[0].style, kMbIconInformation);
+    EXPECT_TRUE(link.Calls().empty());
+    EXPECT_EQ(dlg->IsScanBusy(), 1);
+    MainDialogTestAccess::ActiveWorkers(*dlg) = 0;
+    ws.ClearShownBoxes();
+    EXPECT_EQ(dlg->IsScanBusy(), 0);
+    EXPECT_TRUE(ws.ShownBoxes().empty());
+}
+
+TEST_F(MainDialogTest, NonIntegerTimeoutKeepsMembersAndBlocksExitNotCancel) {
+    Open();
+    window->SetText(IDC_PAYLOAD, "edited payload");
+    for (const char* bad : {"12a", "", "-", "1.5", "99999999999"}) {
+        ws.ClearShownBoxes();
+        window->SetText(IDC_TIMEOUT, bad);
+        EXPECT_FALSE(dlg->UpdateData(true)) << bad;
+        EXPECT_EQ(dlg->TimeoutMs(), 1000) << bad;
+        EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Please enter an integer."}) << bad;
+    }
+    // The payload after the failed field was not read either.
+    EXPECT_NE(dlg->EditText(), "edited payload");
+    window->Click(1);
+    EXPECT_FALSE(window->EndResult().has_value());
+    window->PressKey(ui::kVkEscape, IDC_TIMEOUT);
+    EXPECT_EQ(window->EndResult(), 2);
+}
+
+TEST_F(MainDialogTest, IntegerTimeoutWithBlanksAndSignIsAccepted) {
+    Open();
+    window->SetText(IDC_TIMEOUT, " -250 ");
+    EXPECT_TRUE(dlg->UpdateData(true));
+    EXPECT_EQ(dlg->TimeoutMs(), -250);
+    window->Click(1);
+    EXPECT_EQ(window->EndResult(), 1);
+}
+
+TEST_F(MainDialogTest, EnterPressesExitExceptInThePayload) {
+    Open();
+    window->PressKey(ui::kVkReturn, IDC_PAYLOAD);
+    EXPECT_FALSE(window->EndResult().has_value());
+    window->PressKey(ui::kVkReturn, IDC_IP);
+    EXPECT_EQ(window->EndResult(), 1);
+}
+
+TEST_F(MainDialogTest, EnableActionButtonsTouchesExactlyTheNine) {
+    Open();
+    window->ClearEnableLog();
+    dlg->EnableActionButtons(0);
+    const std::vector<int> nine = {1001, 1012, 1014, 1013, 1011, 1016, 1032, 1033, 1035};
+    std::vector<int> touched;
+    for (auto [id, enable] : window->EnableLog()) {
+        touched.push_back(id);
+        EXPECT_FALSE(enable);
+    }
+    EXPECT_EQ(touched, nine);
+    for (int id : {1, 1003, 1030, 1015, 1000, 1031, 1002, 1004, 1008, 1010}) {
+        EXPECT_TRUE(window->IsEnabled(id)) << id;
+    }
+    window->ClearEnableLog();
+    dlg->EnableActionButtons(1);
+    for (size_t i = 0; i < nine.size(); ++i) {
+        EXPECT_EQ(window->EnableLog()[i], std::make_pair(nine[i], true));
+    }
+}
+
+TEST_F(MainDialogTest, EnableActionButtonsFromAWorkerRunsOnTheUiThread) {
+    Open();
+    window->ClearEnableLog();
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        dlg->EnableActionButtons(0);
+        done = true;
+    });
+    ASSERT_TRUE(ws.ServeUntilFor([&] { return done.load(); }, std::chrono::seconds(10)));
+    worker.join();
+    EXPECT_EQ(window->EnableLog().size(), 9u);
+}
+
+TEST_F(MainDialogTest, ApplicationRecordsStartDirAndAsksForTheSkin) {
+    ws.QueueModalScript(102, [](ui::HeadlessWindow& w) {
+        EXPECT_EQ(w.Title(), "Vorpane V2.1");
+        w.Click(1);
+    });
+    CPrinterToolApp app(services);
+    EXPECT_EQ(app.InitInstance(), 0);
+    EXPECT_EQ(g_startDir, std::filesystem::current_path().string());
+    ASSERT_EQ(ws.SkinRequests().size(), 1u);
+    EXPECT_EQ(ws.SkinRequests()[0], g_startDir + "/XPCorona.ssk");
+    EXPECT_EQ(ws.ModalRuns(), std::vector<int>{102});
+}
+
+TEST(StartDirectory, TooLongForTheBufferIsEmpty) {
+    const auto saved = std::filesystem::current_path();
+    auto dir =
+        std::filesystem::temp_directory_path() / ("vorpane-long-" + std::to_string(getpid()));
+    const auto root = dir;
+    while (dir.string().size() < 300) {
+        dir /= std::string(40, 'd');
+    }
+    std::filesystem::create_directories(dir);
+    std::filesystem::current_path(dir);
+    const std::string got = ReadStartDirectory();
+    std::filesystem::current_path(saved);
+    std::filesystem::remove_all(root);
+    EXPECT_EQ(got, "");
+    EXPECT_EQ(ReadStartDirectory(), saved.string());
+}
+
+TEST(Codepage, Gb18030RoundTripsAndPrefixesKeepCharactersWhole) {
+    const std::string utf8 = "A\xE4\xB8\xAD\xF0\x9F\x98\x80z";  // A, 中, an emoji, z
+    const std::string gb = Utf8ToSystem(utf8);
+    EXPECT_EQ(gb, std::string("A\xD6\xD0\x94\x39\xFC\x36z"));
+    EXPECT_EQ(SystemToUtf8(gb), utf8);
+    EXPECT_EQ(SystemPrefixLength(gb, 2), 1u);  // would split 中
+    EXPECT_EQ(SystemPrefixLength(gb, 3), 3u);
+    EXPECT_EQ(SystemPrefixLength(gb, 6), 3u);  // would split the 4-byte emoji
+    EXPECT_EQ(SystemPrefixLength(gb, 7), 7u);
+    EXPECT_EQ(SystemPrefixLength(gb, 100), gb.size());
+    // Undecodable bytes are replaced, and what follows them survives.
+    EXPECT_EQ(SystemToUtf8(std::string("a\xFF"
+                                       "b")),
+              "a\xEF\xBF\xBD"
+              "b");
+}
+
+}  // namespace
+}  // namespace vorpane

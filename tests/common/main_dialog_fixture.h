@@ -1,0 +1,109 @@
+#pragma once
+// A main dialog on the headless window system and the table printer link,
+// with a pinned clock and a scripted echo probe.
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/printer_tool_dlg.h"
+#include "printer_link/table_printer_link.h"
+#include "ui/headless/headless_window_system.h"
+
+namespace vorpane {
+
+// Reaches the dialog's private state where a test must set up a condition
+// that no button can produce on its own.
+struct MainDialogTestAccess {
+    static std::atomic<int32_t>& ActiveWorkers(CPrinterToolDlg& d) { return d.m_activeWorkers; }
+    static HostList& AliveHosts(CPrinterToolDlg& d) { return d.m_aliveHosts; }
+};
+
+// Answers probes from a table (address → result; missing → 0) and records
+// every probe in order.
+class ScriptedProber : public EchoProber {
+public:
+    struct Shared {
+        std::mutex mutex;
+        std::map<std::string, int32_t> answers;
+        std::vector<std::pair<std::string, int32_t>> probes;  // address, time-out
+        std::function<void(const std::string&)> onProbe;
+    };
+    explicit ScriptedProber(std::shared_ptr<Shared> shared) : m_shared(std::move(shared)) {}
+    int32_t Probe(const std::string& address, int32_t timeoutMs) override {
+        std::function<void(const std::string&)> hook;
+        int32_t result = 0;
+        {
+            std::lock_guard lock(m_shared->mutex);
+            m_shared->probes.emplace_back(address, timeoutMs);
+            auto it = m_shared->answers.find(address);
+            result = it == m_shared->answers.end() ? 0 : it->second;
+            hook = m_shared->onProbe;
+        }
+        if (hook) {
+            hook(address);
+        }
+        return result;
+    }
+
+private:
+    std::shared_ptr<Shared> m_shared;
+};
+
+inline std::tm PinnedTime(int year, int month, int day, int hour, int minute, int second) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    return t;
+}
+
+class MainDialogTest : public ::testing::Test {
+protected:
+    MainDialogTest() {
+        services.ws = &ws;
+        services.link = &link;
+        services.makeProber = [this] { return std::make_unique<ScriptedProber>(probes); };
+        services.purgeArp = [this](uint32_t value) {
+            std::lock_guard lock(probes->mutex);
+            purged.push_back(value);
+            return purgeResult;
+        };
+        services.localTime = [] { return PinnedTime(2026, 12, 6, 9, 5, 3); };
+    }
+
+    // Builds and initialises the dialog.
+    void Open() {
+        dlg = std::make_unique<CPrinterToolDlg>(services);
+        ASSERT_TRUE(dlg->Create());
+        window = static_cast<ui::HeadlessWindow*>(dlg->GetWindow());
+    }
+
+    std::vector<std::string> BoxTexts() const {
+        std::vector<std::string> out;
+        for (const auto& b : ws.ShownBoxes()) {
+            out.push_back(b.text);
+        }
+        return out;
+    }
+
+    ui::HeadlessWindowSystem ws;
+    TablePrinterLink link;
+    std::shared_ptr<ScriptedProber::Shared> probes = std::make_shared<ScriptedProber::Shared>();
+    std::vector<uint32_t> purged;
+    int32_t purgeResult = 1;
+    DialogServices services;
+    std::unique_ptr<CPrinterToolDlg> dlg;
+    ui::HeadlessWindow* window = nullptr;
+};
+
+}  // namespace vorpane

@@ -1,0 +1,406 @@
+#include "ui/headless/headless_window_system.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace vorpane::ui {
+
+HeadlessWindow::HeadlessWindow(HeadlessWindowSystem& ws, const DialogTemplate& tmpl,
+                               DialogEvents& events)
+    : m_ws(ws), m_template(tmpl), m_events(events), m_title(tmpl.caption) {
+    for (const auto& c : tmpl.controls) {
+        if (c.id == kStaticId) {
+            continue;
+        }
+        Control ctl;
+        ctl.tmpl = &c;
+        ctl.text = c.caption;
+        ctl.iconId = c.iconId;
+        // 1.5 pixels per dialog unit is what a 9-point font gives at 96 dpi.
+        ctl.clientWidth = c.cx * 3 / 2;
+        m_controls[c.id] = ctl;
+    }
+    m_ws.m_windows.push_back(this);
+}
+
+HeadlessWindow::~HeadlessWindow() {
+    auto& v = m_ws.m_windows;
+    v.erase(std::remove(v.begin(), v.end(), this), v.end());
+}
+
+HeadlessWindow::Control& HeadlessWindow::Get(int id) {
+    auto it = m_controls.find(id);
+    if (it == m_controls.end()) {
+        // A wrong control ID is a programming error in the logic or the test.
+        std::fprintf(stderr, "headless window: no control %d in dialog %d\n", id, m_template.id);
+        std::abort();
+    }
+    return it->second;
+}
+
+const HeadlessWindow::Control& HeadlessWindow::Get(int id) const {
+    return const_cast<HeadlessWindow*>(this)->Get(id);
+}
+
+int HeadlessWindow::RunModal() {
+    m_ws.m_modalRuns.push_back(m_template.id);
+    if (!m_endResult) {
+        auto& queue = m_ws.m_scripts[m_template.id];
+        if (!queue.empty()) {
+            auto script = std::move(queue.front());
+            queue.pop_front();
+            script(*this);
+        }
+    }
+    if (!m_endResult) {
+        // Nobody drove the dialog: it is closed the way Esc closes it.
+        m_events.OnCommand(kIdCancel, Notify::Clicked);
+    }
+    return m_endResult.value_or(kIdCancel);
+}
+
+void HeadlessWindow::EndDialog(int result) {
+    m_endResult = result;
+}
+
+std::string HeadlessWindow::GetText(int id) {
+    Control& c = Get(id);
+    if (c.tmpl->cls == ControlClass::IpAddress) {
+        auto o = GetIpOctets(id);
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%d.%d.%d.%d", o[0], o[1], o[2], o[3]);
+        return buf;
+    }
+    if (c.tmpl->cls == ControlClass::ComboBox) {
+        return c.curSel >= 0 ? c.items[static_cast<size_t>(c.curSel)] : std::string();
+    }
+    return c.text;
+}
+
+void HeadlessWindow::SetText(int id, const std::string& utf8) {
+    Control& c = Get(id);
+    if (c.tmpl->cls == ControlClass::IpAddress) {
+        c.octets = {};
+        int field = 0;
+        int value = -1;
+        for (size_t i = 0; i <= utf8.size() && field < 4; ++i) {
+            const char ch = i < utf8.size() ? utf8[i] : '.';
+            if (ch >= '0' && ch <= '9') {
+                value = std::min(255, (value < 0 ? 0 : value) * 10 + (ch - '0'));
+            } else if (ch == '.') {
+                if (value >= 0) {
+                    c.octets[static_cast<size_t>(field)] = static_cast<uint8_t>(value);
+                }
+                ++field;
+                value = -1;
+            }
+        }
+        return;
+    }
+    c.text = utf8;
+    if (c.custom != nullptr) {
+        c.custom->OnSetText(utf8);
+    }
+}
+
+void HeadlessWindow::SetBlankIp(int id) {
+    Get(id).octets = {};
+}
+
+void HeadlessWindow::Enable(int id, bool enable) {
+    Get(id).enabled = enable;
+    m_enableLog.emplace_back(id, enable);
+}
+
+bool HeadlessWindow::IsEnabled(int id) {
+    return Get(id).enabled;
+}
+
+std::array<uint8_t, 4> HeadlessWindow::GetIpOctets(int id) {
+    const Control& c = Get(id);
+    std::array<uint8_t, 4> out{};
+    for (size_t i = 0; i < 4; ++i) {
+        out[i] = c.octets[i].value_or(0);
+    }
+    return out;
+}
+
+void HeadlessWindow::ComboReset(int id) {
+    Control& c = Get(id);
+    c.items.clear();
+    c.curSel = -1;
+}
+
+int HeadlessWindow::ComboAdd(int id, const std::string& utf8) {
+    Control& c = Get(id);
+    c.items.push_back(utf8);
+    return static_cast<int>(c.items.size()) - 1;
+}
+
+int HeadlessWindow::ComboCount(int id) {
+    return static_cast<int>(Get(id).items.size());
+}
+
+void HeadlessWindow::ComboSetCurSel(int id, int index) {
+    Control& c = Get(id);
+    c.curSel = (index >= 0 && index < static_cast<int>(c.items.size())) ? index : -1;
+}
+
+int HeadlessWindow::ComboGetCurSel(int id) {
+    return Get(id).curSel;
+}
+
+std::string HeadlessWindow::ComboItemText(int id, int index) {
+    Control& c = Get(id);
+    if (index < 0 || index >= static_cast<int>(c.items.size())) {
+        return {};
+    }
+    return c.items[static_cast<size_t>(index)];
+}
+
+int HeadlessWindow::GetCheck(int id) {
+    return Get(id).check;
+}
+void HeadlessWindow::SetCheck(int id, int state) {
+    Get(id).check = state;
+}
+void HeadlessWindow::SetStaticIcon(int id, int iconId) {
+    Get(id).iconId = iconId;
+}
+int HeadlessWindow::GetStaticIcon(int id) {
+    return Get(id).iconId;
+}
+
+void HeadlessWindow::AttachCustomControl(int id, CustomControl* control) {
+    Get(id).custom = control;
+}
+
+Rect HeadlessWindow::ControlClientRect(int id) {
+    const Control& c = Get(id);
+    return Rect{0, 0, c.clientWidth, c.tmpl->cy * 3 / 2};
+}
+
+void HeadlessWindow::SetClientWidth(int id, int width) {
+    Control& c = Get(id);
+    c.clientWidth = width;
+    if (c.custom != nullptr) {
+        c.custom->OnSize();
+    }
+}
+
+void HeadlessWindow::RedrawControlNow(int id) {
+    ++Get(id).redraws;
+}
+void HeadlessWindow::InvalidateControl(int id) {
+    ++Get(id).invalidates;
+}
+int HeadlessWindow::RedrawCount(int id) const {
+    return Get(id).redraws;
+}
+int HeadlessWindow::InvalidateCount(int id) const {
+    return Get(id).invalidates;
+}
+
+void HeadlessWindow::SetTimer(int timerId, int periodMs) {
+    m_timers[timerId] = periodMs;
+}
+void HeadlessWindow::KillTimer(int timerId) {
+    m_timers.erase(timerId);
+}
+
+int HeadlessWindow::TimerPeriod(int timerId) const {
+    auto it = m_timers.find(timerId);
+    return it == m_timers.end() ? 0 : it->second;
+}
+
+int HeadlessWindow::MessageBox(const std::string& utf8, uint32_t style) {
+    return m_ws.MessageBox(utf8, style);
+}
+
+void HeadlessWindow::Click(int id) {
+    Control& c = Get(id);
+    if (!c.enabled) {
+        return;
+    }
+    if (c.tmpl->cls == ControlClass::CheckBox && (c.tmpl->style & kStyleAutoCheckBox) != 0) {
+        c.check = c.check != 0 ? 0 : 1;
+    }
+    m_events.OnCommand(id, Notify::Clicked);
+}
+
+void HeadlessWindow::TypeText(int id, const std::string& utf8) {
+    Control& c = Get(id);
+    if (!c.enabled) {
+        return;
+    }
+    SetText(id, utf8);
+    m_events.OnCommand(id, Notify::Changed);
+}
+
+void HeadlessWindow::SelectItem(int id, int index) {
+    Control& c = Get(id);
+    if (!c.enabled) {
+        return;
+    }
+    ComboSetCurSel(id, index);
+    m_events.OnCommand(id, Notify::SelChange);
+}
+
+int HeadlessWindow::Spin(int id, int delta) {
+    if (!Get(id).enabled) {
+        return 0;
+    }
+    return m_events.OnDeltaPos(id, delta);
+}
+
+bool HeadlessWindow::PressKey(int virtualKey, int focusId, bool control) {
+    const bool wasDown = m_ws.IsControlKeyDown();
+    m_ws.SetControlKeyDown(control);
+    const bool consumed =
+        m_events.PreTranslateMessage({KeyMessage::Kind::KeyDown, virtualKey, focusId});
+    if (!consumed) {
+        const ControlTemplate* focus = focusId != 0 ? m_template.Find(focusId) : nullptr;
+        const bool takesReturn = focus != nullptr && (focus->style & kStyleWantReturn) != 0;
+        if (virtualKey == kVkReturn && !takesReturn) {
+            // The default push button answers Enter.
+            for (const auto& c : m_template.controls) {
+                if ((c.style & kStyleDefault) != 0 && c.cls == ControlClass::PushButton) {
+                    m_events.OnCommand(c.id, Notify::Clicked);
+                    break;
+                }
+            }
+        } else if (virtualKey == kVkEscape) {
+            m_events.OnCommand(kIdCancel, Notify::Clicked);
+        } else if (virtualKey == kVkSpace && focus != nullptr &&
+                   (focus->cls == ControlClass::PushButton ||
+                    focus->cls == ControlClass::CheckBox)) {
+            Click(focusId);
+        } else if (virtualKey == kVkSpace && focus != nullptr &&
+                   (focus->cls == ControlClass::Edit || focus->cls == ControlClass::RichEdit)) {
+            TypeText(focusId, GetText(focusId) + " ");
+        }
+    }
+    m_events.PreTranslateMessage({KeyMessage::Kind::KeyUp, virtualKey, focusId});
+    m_ws.SetControlKeyDown(wasDown);
+    return consumed;
+}
+
+void HeadlessWindow::FireTimer(int timerId) {
+    if (TimerActive(timerId)) {
+        m_events.OnTimer(timerId);
+    }
+}
+
+HeadlessWindowSystem::HeadlessWindowSystem() : m_uiThread(std::this_thread::get_id()) {}
+
+HeadlessWindowSystem::~HeadlessWindowSystem() = default;
+
+std::unique_ptr<Window> HeadlessWindowSystem::CreateDialogWindow(const DialogTemplate& tmpl,
+                                                                 DialogEvents& events, Window*) {
+    return std::make_unique<HeadlessWindow>(*this, tmpl, events);
+}
+
+int HeadlessWindowSystem::MessageBox(const std::string& utf8, uint32_t style) {
+    int answer;
+    if (!m_answers.empty()) {
+        answer = m_answers.front();
+        m_answers.pop_front();
+    } else {
+        answer = (style & kMbTypeMask) == kMbOkCancel ? kIdCancel : kIdOk;
+    }
+    m_shown.push_back({utf8, style, answer});
+    return answer;
+}
+
+std::optional<std::string> HeadlessWindowSystem::GetOpenFileName(Window*,
+                                                                 const OpenFileRequest& request) {
+    m_fileRequests.push_back(request);
+    if (m_fileAnswers.empty()) {
+        return std::nullopt;
+    }
+    auto answer = m_fileAnswers.front();
+    m_fileAnswers.pop_front();
+    return answer;
+}
+
+Color HeadlessWindowSystem::GetSysColor(SysColor which) {
+    return which == SysColor::Highlight ? 0x3399FFu : 0xFFFFFFu;
+}
+
+bool HeadlessWindowSystem::ApplySkin(const std::string& path) {
+    m_skinRequests.push_back(path);
+    return m_skinResult;
+}
+
+void HeadlessWindowSystem::Invoke(const std::function<void()>& fn) {
+    if (IsUiThread()) {
+        fn();
+        return;
+    }
+    Request request{fn};
+    std::unique_lock lock(m_mutex);
+    m_requests.push_back(&request);
+    m_requestArrived.notify_all();
+    m_requestDone.wait(lock, [&] { return request.done; });
+}
+
+int HeadlessWindowSystem::ServePending() {
+    int served = 0;
+    for (;;) {
+        Request* request = nullptr;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_requests.empty()) {
+                return served;
+            }
+            request = m_requests.front();
+            m_requests.pop_front();
+        }
+        request->fn();
+        {
+            std::lock_guard lock(m_mutex);
+            request->done = true;
+        }
+        m_requestDone.notify_all();
+        ++served;
+    }
+}
+
+bool HeadlessWindowSystem::ServeUntilFor(const std::function<bool()>& done,
+                                         std::chrono::milliseconds deadline) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+        ServePending();
+        if (done()) {
+            return true;
+        }
+        std::unique_lock lock(m_mutex);
+        if (std::chrono::steady_clock::now() >= end) {
+            return false;
+        }
+        // The condition may also change without a request (a worker's own
+        // counter), so the wait is short rather than indefinite.
+        m_requestArrived.wait_for(lock, std::chrono::milliseconds(2),
+                                  [&] { return !m_requests.empty(); });
+    }
+}
+
+void HeadlessWindowSystem::ServeUntil(const std::function<bool()>& done) {
+    ServeUntilFor(done, std::chrono::hours(24));
+}
+
+void HeadlessWindowSystem::QueueModalScript(int templateId, ModalScript script) {
+    m_scripts[templateId].push_back(std::move(script));
+}
+
+HeadlessWindow* HeadlessWindowSystem::FindWindow(int templateId) {
+    for (auto it = m_windows.rbegin(); it != m_windows.rend(); ++it) {
+        if ((*it)->Template().id == templateId) {
+            return *it;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace vorpane::ui
