@@ -1,8 +1,8 @@
 // The main window's small handlers: the connect time-out, the printer list,
 // the key filter and the hidden echo diagnostic.
 
-#include <cstdio>
 #include <limits>
+#include <string>
 
 #include "app/printer_tool_dlg.h"
 
@@ -16,7 +16,7 @@ void CPrinterToolDlg::OnTimeoutChange() {
 }
 
 int CPrinterToolDlg::OnTimeoutSpin(int delta) {
-    UpdateData(true);
+    const bool refreshed = UpdateData(true);
     // Computed wide: a held arrow can push the value past 32 bits either way.
     int64_t next = static_cast<int64_t>(m_timeoutMs) - 500 * static_cast<int64_t>(delta);
     if (next <= 0) {
@@ -25,7 +25,11 @@ int CPrinterToolDlg::OnTimeoutSpin(int delta) {
         next = std::numeric_limits<int32_t>::max();
     }
     m_timeoutMs = static_cast<int32_t>(next);
+    // After a failed refresh m_editText is older than the payload box; writing
+    // it back would throw away what was typed there since.
+    m_exchangeTimeoutOnly = !refreshed;
     UpdateData(false);
+    m_exchangeTimeoutOnly = false;
     return 0;
 }
 
@@ -41,18 +45,17 @@ bool CPrinterToolDlg::PreTranslateMessage(const ui::KeyMessage& msg) {
     if (msg.kind == ui::KeyMessage::Kind::KeyDown && msg.virtualKey == ui::kVkSpace) {
         return true;
     }
-    return false;
+    return ui::CDialog::PreTranslateMessage(msg);
 }
 
 void CPrinterToolDlg::RunEchoDiagnostic() {
     // A copy taken under the workers' lock: a scan may be appending now.
     const std::vector<std::string> hosts = AliveHostsCopy();
-    auto prober = m_services.makeProber();
+    auto prober = m_services.makeProber ? m_services.makeProber() : nullptr;
     for (const auto& address : hosts) {
+        // A probe object that could not be made is a probe whose set-up failed.
         const int32_t result = prober ? prober->Probe(address, 1000) : -1;
-        char line[64];
-        std::snprintf(line, sizeof line, "%d:%s\n", result, address.c_str());
-        m_editText += line;
+        m_editText += std::to_string(result) + ":" + address + "\n";
     }
     UpdateData(false);
 }

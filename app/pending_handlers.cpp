@@ -10,7 +10,6 @@ int CPrinterToolDlg::IsNetbiosHost(std::string) {
     return 0;
 }
 void CPrinterToolDlg::OnPrint() {}
-void CPrinterToolDlg::OnStatus() {}
 void CPrinterToolDlg::OnCashDrawer() {}
 void CPrinterToolDlg::OnInit() {}
 void CPrinterToolDlg::OnCutter() {}

@@ -52,6 +52,9 @@ void CPrinterToolDlg::DoDataExchange(ui::DataExchange& dx) {
     m_printerCombo.Attach(w, IDC_PRINTER_LIST);
     m_ipCtrl.Attach(w, IDC_IP);
     dx.Int(IDC_TIMEOUT, m_timeoutMs);
+    if (m_exchangeTimeoutOnly) {
+        return;
+    }
     if (dx.Saving()) {
         std::string utf8;
         dx.Text(IDC_PAYLOAD, utf8);

@@ -153,6 +153,8 @@ private:
 
     // Appends by scan workers and the echo diagnostic's copy take this.
     std::mutex m_aliveHostsLock;
+    // Set while a write-back must touch only the time-out box.
+    bool m_exchangeTimeoutOnly = false;
     // Threads of the current and earlier scans, joined once they have ended.
     std::vector<std::thread> m_workerThreads;
 };

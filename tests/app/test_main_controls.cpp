@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
+#include <thread>
 
 #include "main_dialog_fixture.h"
 
@@ -141,6 +143,109 @@ TEST_F(MainDialogTest, CtrlTProbesEveryLiveHostInScanOrder) {
     // T alone does nothing.
     window->PressKey(ui::kVkT, IDC_IP, /*control=*/false);
     EXPECT_EQ(probes->probes.size(), 2u);
+}
+
+TEST_F(MainDialogTest, ASpinAfterBadTextKeepsWhatWasTypedInThePayload) {
+    Open();
+    window->SetText(IDC_PAYLOAD, "typed before the bad value");
+    window->TypeText(IDC_TIMEOUT, "");
+    ws.ClearShownBoxes();
+    window->Spin(IDC_TIMEOUT_SPIN, kUpper);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Please enter an integer."});
+    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "1500");
+    EXPECT_EQ(window->GetText(IDC_PAYLOAD), "typed before the bad value");
+    // With good text the whole exchange runs again.
+    EXPECT_TRUE(dlg->UpdateData(true));
+    EXPECT_EQ(dlg->EditText(), "typed before the bad value");
+}
+
+TEST_F(MainDialogTest, ChoosingAPrinterDoesNotRefreshTheMembers) {
+    Open();
+    window->ComboAdd(IDC_PRINTER_LIST, "10.0.0.30");
+    window->SetText(IDC_TIMEOUT, "not a number");
+    window->SelectItem(IDC_PRINTER_LIST, 0);
+    EXPECT_EQ(window->GetText(IDC_IP), "10.0.0.30");
+    EXPECT_TRUE(ws.ShownBoxes().empty());
+}
+
+TEST_F(MainDialogTest, SpaceArrivesOnlyAsText) {
+    Open();
+    // A pasted space is a text change, not a key, and goes through.
+    window->SetText(IDC_PAYLOAD, "a");
+    window->TypeText(IDC_PAYLOAD, "a b");
+    EXPECT_TRUE(dlg->UpdateData(true));
+    EXPECT_EQ(dlg->EditText(), "a b");
+    // The key-up of the space bar is not the one the filter swallows.
+    EXPECT_FALSE(dlg->PreTranslateMessage({ui::KeyMessage::Kind::KeyUp, ui::kVkSpace, IDC_TEST}));
+    // Keys other than the space bar keep the dialog's own handling.
+    EXPECT_FALSE(window->PressKey(ui::kVkEscape, IDC_TEST));
+    EXPECT_EQ(window->EndResult(), ui::kIdCancel);
+}
+
+TEST_F(MainDialogTest, DiagnosticRunsOnlyOnTheKeyUpOfTWithControlHeld) {
+    Open();
+    MainDialogTestAccess::AliveHosts(*dlg).Add("10.0.0.7");
+    using Kind = ui::KeyMessage::Kind;
+    // Control held for the key-down only: released before T came up.
+    ws.SetControlKeyDown(true);
+    EXPECT_FALSE(dlg->PreTranslateMessage({Kind::KeyDown, ui::kVkT, IDC_IP}));
+    ws.SetControlKeyDown(false);
+    EXPECT_FALSE(dlg->PreTranslateMessage({Kind::KeyUp, ui::kVkT, IDC_IP}));
+    EXPECT_TRUE(probes->probes.empty());
+    // Control with another key.
+    window->PressKey('R', IDC_IP, /*control=*/true);
+    EXPECT_TRUE(probes->probes.empty());
+    // The key-up runs it and is still passed on.
+    ws.SetControlKeyDown(true);
+    EXPECT_FALSE(dlg->PreTranslateMessage({Kind::KeyUp, ui::kVkT, 0}));
+    ws.SetControlKeyDown(false);
+    EXPECT_EQ(probes->probes.size(), 1u);
+}
+
+TEST_F(MainDialogTest, DiagnosticWithoutAProbeReportsSetUpFailure) {
+    services.makeProber = [] { return std::unique_ptr<EchoProber>(); };
+    Open();
+    MainDialogTestAccess::AliveHosts(*dlg).Add("10.0.0.7");
+    const std::string page = dlg->EditText();
+    window->PressKey(ui::kVkT, IDC_IP, /*control=*/true);
+    EXPECT_EQ(dlg->EditText(), page + "-1:10.0.0.7\n");
+}
+
+TEST_F(MainDialogTest, DiagnosticDuringAScanSeesAPrefixOfTheList) {
+    Open();
+    constexpr int kHosts = 400;
+    std::vector<std::string> all;
+    for (int i = 0; i < kHosts; ++i) {
+        all.push_back("10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1));
+    }
+    std::atomic<bool> started{false};
+    std::thread scanner([&] {
+        started = true;
+        for (const auto& a : all) {
+            MainDialogTestAccess::AppendAliveHost(*dlg, a);
+        }
+    });
+    while (!started) {
+        std::this_thread::yield();
+    }
+    std::vector<std::string> runs;
+    for (int run = 0; run < 3; ++run) {
+        const size_t before = dlg->EditText().size();
+        window->PressKey(ui::kVkT, IDC_PAYLOAD, /*control=*/true);
+        runs.push_back(dlg->EditText().substr(before));
+    }
+    scanner.join();
+    for (const auto& lines : runs) {
+        // Each run probed the first n hosts of the list, in list order.
+        std::string expected;
+        for (const auto& a : all) {
+            if (expected.size() >= lines.size()) {
+                break;
+            }
+            expected += "0:" + a + "\n";
+        }
+        EXPECT_EQ(lines, expected);
+    }
 }
 
 }  // namespace

@@ -23,6 +23,11 @@ namespace vorpane {
 struct MainDialogTestAccess {
     static std::atomic<int32_t>& ActiveWorkers(CPrinterToolDlg& d) { return d.m_activeWorkers; }
     static HostList& AliveHosts(CPrinterToolDlg& d) { return d.m_aliveHosts; }
+    // Appends the way a scan worker does, from any thread.
+    static void AppendAliveHost(CPrinterToolDlg& d, const std::string& address) {
+        std::lock_guard lock(d.m_aliveHostsLock);
+        d.m_aliveHosts.Add(address);
+    }
 };
 
 // Answers probes from a table (address → result; missing → 0) and records
