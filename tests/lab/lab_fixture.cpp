@@ -208,6 +208,8 @@ bool Lab::AddHost(const std::string& name, const std::vector<int>& hosts, EchoMo
     std::vector<std::string> args{"add-host", m_prefix, name};
     if (echo == EchoMode::kDrop) {
         args.insert(args.end(), {"--echo", "drop"});
+    } else if (echo == EchoMode::kUnreachable) {
+        args.insert(args.end(), {"--echo", std::string("unreach:") + VORPANE_LAB_ANSWERER});
     }
     for (int host : hosts) {
         args.push_back(std::to_string(host));

@@ -27,7 +27,9 @@
 
 namespace vorpane::lab {
 
-enum class EchoMode { kAnswer, kDrop };
+// How a host treats ICMP echo requests: answer them, drop them silently, or
+// answer with destination-unreachable (type 3) from the requested address.
+enum class EchoMode { kAnswer, kDrop, kUnreachable };
 
 // A process started inside a lab namespace, its output going to a log file.
 // Ended (SIGTERM, then SIGKILL) and reaped when the object goes.

@@ -170,6 +170,27 @@ TEST_F(EchoLabTest, WithoutRawSocketsThePingSocketServes) {
     EXPECT_EQ(*after - *before, 2u);
 }
 
+// A host behind a rejecting filter answers with destination-unreachable from
+// its own address: that counts as an answer, on either kind of socket (the
+// ping socket reports it through its error queue).
+TEST_F(EchoLabTest, UnreachableFromTheTargetCountsOnBothSocketKinds) {
+    ASSERT_TRUE(lab().AddHost("reject", {50}, EchoMode::kUnreachable));
+    ASSERT_TRUE(lab().AddHost("quiet", {51}, EchoMode::kDrop));
+    EXPECT_EQ(ProbeFromClient(lab().Address(50)), 1);
+
+    ASSERT_TRUE(lab().SetPingGroupRange("0 0"));
+    int32_t viaPingSocket = -2;
+    int32_t silentViaPingSocket = -2;
+    ASSERT_TRUE(lab().RunInClient([&] {
+        if (lab::DropThreadCapabilities({CAP_NET_RAW})) {
+            viaPingSocket = CEchoProbe().Probe(lab().Address(50), kTimeoutMs);
+            silentViaPingSocket = CEchoProbe().Probe(lab().Address(51), kTimeoutMs);
+        }
+    }));
+    EXPECT_EQ(viaPingSocket, 1);
+    EXPECT_EQ(silentViaPingSocket, 0);
+}
+
 // Bytes of the first packet tcpdump -x printed after the line containing
 // `marker`.
 std::vector<uint8_t> PacketAfter(const std::string& output, const std::string& marker) {
