@@ -138,7 +138,7 @@ EOF
 }
 
 cmd_check() {
-    [[ $(id -u) -eq 0 ]] || die "needs root to make network namespaces"
+    [[ $EUID -eq 0 ]] || die "needs root to make network namespaces"
     command -v ip >/dev/null || die "needs the ip command (iproute2)"
     command -v nft >/dev/null || die "needs the nft command (nftables)"
     local ns="vp-check-$$"
