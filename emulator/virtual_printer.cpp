@@ -243,6 +243,9 @@ void VirtualPrinter::Serve() {
             AnswerNetbios();
         }
     }
+    for (const auto& s : m_sessions) {
+        CloseSession(*s, "printer stopped");
+    }
     m_sessions.clear();
 }
 
@@ -274,8 +277,9 @@ void VirtualPrinter::AcceptOn(int listenFd) {
         session->events = std::make_unique<SessionEvents>(*this, *session);
         const bool journalled = m_config.journalLines > 0 || m_config.journalWriter != nullptr;
         session->decoder = std::make_unique<CommandDecoder>(*session->events, journalled);
-        m_journal.Add("session " + std::to_string(id) + " open from " + Endpoint(peer));
         m_sessionsOpened.fetch_add(1);
+        m_openSessions.fetch_add(1);
+        m_journal.Add("session " + std::to_string(id) + " open from " + Endpoint(peer));
         m_sessions.push_back(std::move(session));
     }
 }
@@ -298,18 +302,15 @@ bool VirtualPrinter::ReadFrom(Session& s) {
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             return true;
         }
-        s.decoder->Finish();
         if (n == 0) {
             // The client half-closed: send what is still owed, then close,
             // which the client sees as the end of its send.
+            s.decoder->Finish();
             FlushOutput(s);
-            m_journal.Add("session " + std::to_string(s.id) + " closed after " +
-                          std::to_string(s.bytes) + " bytes");
+            CloseSession(s, "");
         } else {
-            m_journal.Add("session " + std::to_string(s.id) + " closed after " +
-                          std::to_string(s.bytes) + " bytes (" + std::strerror(errno) + ")");
+            CloseSession(s, std::strerror(errno));
         }
-        CloseSession(s);
         return false;
     }
     return true;
@@ -330,22 +331,25 @@ bool VirtualPrinter::FlushOutput(Session& s) {
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             break;
         }
-        if (!s.closed) {
-            s.decoder->Finish();
-            m_journal.Add("session " + std::to_string(s.id) + " closed after " +
-                          std::to_string(s.bytes) + " bytes (" + std::strerror(errno) + ")");
-            CloseSession(s);
-        }
+        CloseSession(s, std::strerror(errno));
         return false;
     }
     s.output.erase(s.output.begin(), s.output.begin() + static_cast<ptrdiff_t>(sent));
     return true;
 }
 
-void VirtualPrinter::CloseSession(Session& s) {
+void VirtualPrinter::CloseSession(Session& s, const std::string& error) {
+    if (s.closed) {
+        return;
+    }
+    s.decoder->Finish();
     s.closed = true;
     s.fd.reset();
     s.output.clear();
+    // Counted before the journal line, so that a test woken by the line sees it.
+    m_openSessions.fetch_sub(1);
+    m_journal.Add("session " + std::to_string(s.id) + " closed after " + std::to_string(s.bytes) +
+                  " bytes" + (error.empty() ? "" : " (" + error + ")"));
 }
 
 void VirtualPrinter::StatusRequest(Session& s, uint8_t n) {

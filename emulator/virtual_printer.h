@@ -7,6 +7,7 @@
 //   listening on 127.0.0.1:9100 (mode normal, conditions online)
 //   session 1 open from 127.0.0.1:40312
 //   session 1 closed after 7 bytes
+//   session 1 closed after 7 bytes (Connection reset by peer)
 //   session 2 reset: busy with session 1          (one-session mode)
 //   session 3 reset: too many sessions
 //   DLE EOT 1 status request, answered 12
@@ -84,7 +85,10 @@ public:
     // One line describing conditions, mode, identity and pending changes.
     std::string Show() const;
 
+    // Sessions taken since the start, and those open now. Both change before
+    // the journal line that reports the change.
     size_t SessionsOpened() const { return m_sessionsOpened.load(); }
+    size_t OpenSessions() const { return m_openSessions.load(); }
 
     Journal& GetJournal() { return m_journal; }
     RawJournal& Raw() { return m_raw; }
@@ -99,7 +103,8 @@ private:
     void AcceptOn(int listenFd);
     bool ReadFrom(Session& session);
     bool FlushOutput(Session& session);
-    void CloseSession(Session& session);
+    // Finishes decoding and journals the end; error empty for an orderly one.
+    void CloseSession(Session& session, const std::string& error);
     void AnswerNetbios();
     void StatusRequest(Session& session, uint8_t n);
     void SetPendingAddress(const std::array<uint8_t, 4>& address);
@@ -117,6 +122,7 @@ private:
     std::vector<uint8_t> m_readBuffer;                 // serving thread only
     uint64_t m_nextSessionId = 1;                      // serving thread only
     std::atomic<size_t> m_sessionsOpened{0};
+    std::atomic<size_t> m_openSessions{0};
     std::atomic<uint32_t> m_conditions{0};
 
     mutable std::mutex m_identityMutex;

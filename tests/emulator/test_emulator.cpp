@@ -474,7 +474,9 @@ TEST(VirtualPrinter, BadInputDoesNotHurtIt) {
         EXPECT_TRUE(journal.WaitFor(
             [](const std::string& l) { return l.ends_with(" reset: too many sessions"); }, kWait));
     }
-    // Still a working printer.
+    // Still a working printer, once it has seen every client go.
+    EXPECT_TRUE(
+        journal.WaitFor([&](const std::string&) { return printer->OpenSessions() == 0; }, kWait));
     Client after(printer->Port());
     after.Send({0x10, 0x04, 0x01});
     EXPECT_EQ(after.Receive(1), Bytes{0x12});
@@ -526,6 +528,9 @@ TEST(VirtualPrinter, StopReleasesThePort) {
     printer->Stop();
     printer->Stop();
     EXPECT_TRUE(idle.Receive(1).empty());
+    EXPECT_EQ(printer->GetJournal().Lines().back(),
+              "session 1 closed after 0 bytes (printer stopped)");
+    EXPECT_EQ(printer->OpenSessions(), 0u);
     EXPECT_EQ(Client(port).error, ECONNREFUSED);
 }
 

@@ -2,6 +2,7 @@
 // all on loopback with ports the system picks.
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -147,6 +148,41 @@ uint64_t Fnv1a(const uint8_t* data, size_t size, uint64_t hash = 146959810393466
 
 int64_t ElapsedMs(Clock::time_point since) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+}
+
+// ---------------------------------------------------------------- fd owner
+
+bool IsOpen(int fd) {
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+TEST(UniqueFd, ClosesExactlyOnceWhateverMovesHappen) {
+    int raw = -1;
+    {
+        UniqueFd a(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        raw = a.get();
+        ASSERT_TRUE(a.valid());
+        UniqueFd b(std::move(a));
+        EXPECT_FALSE(a.valid());
+        EXPECT_EQ(b.get(), raw);
+        UniqueFd c;
+        c = std::move(b);
+        auto& alias = c;
+        c = std::move(alias);  // self-move keeps the descriptor
+        EXPECT_EQ(c.get(), raw);
+        EXPECT_TRUE(IsOpen(raw));
+    }
+    EXPECT_FALSE(IsOpen(raw));
+
+    UniqueFd d(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int kept = d.release();
+    EXPECT_FALSE(d.valid());
+    EXPECT_TRUE(IsOpen(kept));
+    UniqueFd e(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int replaced = e.get();
+    e.reset(kept);
+    EXPECT_FALSE(IsOpen(replaced));
+    EXPECT_EQ(e.get(), kept);
 }
 
 // ---------------------------------------------------------------- connect
