@@ -22,7 +22,10 @@ constexpr size_t kReadBufferBytes = 256 * 1024;
 // stop taking data.
 constexpr size_t kMaxPendingOutput = 64 * 1024;
 constexpr int kReadsPerWakeup = 8;
-constexpr int kListenBacklog = 64;
+// A scan connects and closes at once from many threads; a short accept
+// queue would drop handshakes the clients already count as connected.
+constexpr int kListenBacklog = SOMAXCONN;
+constexpr int kAcceptsPerWakeup = 64;
 
 std::string Endpoint(const sockaddr_in& addr) {
     char text[INET_ADDRSTRLEN] = {};
@@ -251,7 +254,7 @@ void VirtualPrinter::Serve() {
 
 void VirtualPrinter::AcceptOn(int listenFd) {
     // Bounded so that a storm of connections cannot starve the sessions.
-    for (int i = 0; i < kListenBacklog; ++i) {
+    for (int i = 0; i < kAcceptsPerWakeup; ++i) {
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
         UniqueFd fd(::accept4(listenFd, reinterpret_cast<sockaddr*>(&peer), &len,
