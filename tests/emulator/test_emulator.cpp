@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -769,6 +770,57 @@ TEST(PrinterProcess, ServesAndFollowsControlLines) {
     const int status = process.Wait();
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+std::string TempPath(const char* name) {
+    std::string path = std::string(::testing::TempDir()) + name + "XXXXXX";
+    const int fd = ::mkstemp(path.data());
+    EXPECT_GE(fd, 0);
+    ::close(fd);
+    return path;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::string out;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+            out.append(buf, n);
+        }
+        std::fclose(f);
+    }
+    return out;
+}
+
+TEST(PrinterProcess, JournalAndRawGoToFiles) {
+    const std::string journalPath = TempPath("journal");
+    const std::string rawPath = TempPath("raw");
+    PrinterProcess process({"--listen", "127.0.0.1", "--port", "0", "--mode", "mute", "--journal",
+                            journalPath, "--raw", rawPath});
+    process.Write("show\n");
+    const auto show = process.ReadLine();
+    ASSERT_TRUE(show);
+    const size_t at = show->find("; port ");
+    ASSERT_NE(at, std::string::npos) << *show;
+    const auto port = static_cast<uint16_t>(std::stoi(show->substr(at + 7)));
+    const Bytes sent = Cat({Text("Hi\n"), {0x10, 0x04, 0x01, 0x00, 0xFF}});
+    {
+        Client client(port);
+        client.Send(sent);
+        ::shutdown(client.fd.get(), SHUT_WR);
+        EXPECT_TRUE(client.Receive(1).empty()) << "mute, and closed after our half-close";
+    }
+    process.Write("quit\n");
+    EXPECT_EQ(WEXITSTATUS(process.Wait()), 0);
+    EXPECT_EQ(ReadFile(rawPath), std::string(sent.begin(), sent.end()));
+    const std::string journal = ReadFile(journalPath);
+    EXPECT_NE(journal.find("text: Hi\nDLE EOT 1 status request, not answered (mute)\n"
+                           "hex: 00\ntext: \\xFF\nsession 1 closed after 8 bytes\n"),
+              std::string::npos)
+        << journal;
+    std::remove(journalPath.c_str());
+    std::remove(rawPath.c_str());
 }
 
 TEST(PrinterProcess, BadCommandLineExitsWithUsageError) {
