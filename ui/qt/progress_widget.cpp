@@ -1,11 +1,10 @@
 #include "ui/qt/progress_widget.h"
 
+#include "ui/qt/accessibility.h"
+
 #include <QAccessible>
-#include <QAccessibleValueInterface>
-#include <QAccessibleWidget>
 #include <QPainter>
 #include <QResizeEvent>
-#include <mutex>
 
 namespace vorpane::qt {
 
@@ -17,43 +16,6 @@ QColor ToQColor(ui::Color c) {
 
 QRect ToQRect(const ui::Rect& r) {
     return QRect(r.left, r.top, r.Width(), r.Height());
-}
-
-class ProgressAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
-public:
-    explicit ProgressAccessible(ProgressWidget* w)
-        : QAccessibleWidget(w, QAccessible::ProgressBar) {}
-
-    void* interface_cast(QAccessible::InterfaceType t) override {
-        if (t == QAccessible::ValueInterface) {
-            return static_cast<QAccessibleValueInterface*>(this);
-        }
-        return QAccessibleWidget::interface_cast(t);
-    }
-
-    QString text(QAccessible::Text t) const override {
-        if (t == QAccessible::Value) {
-            return bar()->accessibleValueText();
-        }
-        return QAccessibleWidget::text(t);
-    }
-
-    QVariant currentValue() const override { return bar()->accessibleValue(); }
-    void setCurrentValue(const QVariant&) override {}  // read-only for the user
-    QVariant maximumValue() const override { return bar()->accessibleMaximum(); }
-    QVariant minimumValue() const override { return bar()->accessibleMinimum(); }
-    QVariant minimumStepSize() const override { return 0; }
-
-private:
-    ProgressWidget* bar() const { return static_cast<ProgressWidget*>(widget()); }
-};
-
-QAccessibleInterface* ProgressFactory(const QString& className, QObject* object) {
-    if (className == QLatin1String(ProgressWidget::staticMetaObject.className()) &&
-        object != nullptr && object->isWidgetType()) {
-        return new ProgressAccessible(static_cast<ProgressWidget*>(object));
-    }
-    return nullptr;
 }
 
 }  // namespace
@@ -89,7 +51,7 @@ void ImagePaintSurface::DrawCenteredText(const ui::Rect& r, const std::string& u
 }
 
 ProgressWidget::ProgressWidget(QWidget* parent) : QFrame(parent) {
-    InstallProgressAccessibility();
+    InstallAccessibility();
     setFocusPolicy(Qt::NoFocus);
     // The control paints every pixel of its client area itself.
     setAttribute(Qt::WA_OpaquePaintEvent, false);
@@ -118,8 +80,10 @@ void ProgressWidget::setAccessibleValue(int value, int minimum, int maximum, con
     m_minimum = minimum;
     m_maximum = maximum;
     m_valueText = text;
+    // Reaches the accessibility bus when a screen reader listens.
     QAccessibleValueChangeEvent event(this, value);
     QAccessible::updateAccessibility(&event);
+    emit accessibleValueAnnounced(value, text);
 }
 
 void ProgressWidget::paintEvent(QPaintEvent*) {
@@ -150,11 +114,6 @@ void ProgressWidget::resizeEvent(QResizeEvent* event) {
     if (m_control != nullptr) {
         m_control->OnSize();
     }
-}
-
-void InstallProgressAccessibility() {
-    static std::once_flag once;
-    std::call_once(once, [] { QAccessible::installFactory(&ProgressFactory); });
 }
 
 }  // namespace vorpane::qt

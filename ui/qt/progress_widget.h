@@ -53,6 +53,10 @@ public:
     int accessibleMaximum() const { return m_maximum; }
     QString accessibleValueText() const { return m_valueText; }
 
+signals:
+    // Emitted with every change announced to assistive technology.
+    void accessibleValueAnnounced(int value, const QString& text);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -65,8 +69,5 @@ private:
     int m_maximum = 100;
     QString m_valueText;
 };
-
-// Registers the accessibility factory for ProgressWidget (idempotent).
-void InstallProgressAccessibility();
 
 }  // namespace vorpane::qt

@@ -19,6 +19,7 @@
 #include <QTextDocument>
 #include <QTimer>
 
+#include "ui/qt/accessibility.h"
 #include "ui/qt/accessible_names.h"
 #include "ui/qt/icons.h"
 #include "ui/qt/ip_address_edit.h"
@@ -83,6 +84,7 @@ void VorpaneDialog::contextMenuEvent(QContextMenuEvent* event) {
 QtWindow::QtWindow(QtWindowSystem& system, const ui::DialogTemplate& tmpl, ui::DialogEvents& events,
                    QWidget* parent)
     : m_system(system), m_template(tmpl), m_events(&events) {
+    InstallAccessibility();
     m_dialog = new VorpaneDialog(this, parent);
     Build(tmpl);
     qApp->installEventFilter(this);
@@ -129,6 +131,7 @@ void QtWindow::Build(const ui::DialogTemplate& tmpl) {
         const ui::ControlTemplate& c = tmpl.controls[i];
         QWidget* w = CreateControl(c, i);
         w->setObjectName(QString::number(c.id));
+        m_widgets.push_back(w);
         if (c.id != ui::kStaticId) {
             m_controls.emplace(c.id, Control{&c, w});
         }
@@ -146,14 +149,8 @@ void QtWindow::Build(const ui::DialogTemplate& tmpl) {
         if (label < 0 || tmpl.controls[i].id == ui::kStaticId) {
             continue;
         }
-        const auto& children = d->children();
-        QWidget* target = Find(tmpl.controls[i].id)->widget;
-        // Labels carry no ID of their own; find the label by its position.
-        for (QObject* o : children) {
-            auto* l = qobject_cast<QLabel*>(o);
-            if (l != nullptr && l->property("vorpaneIndex").toInt() == label) {
-                l->setBuddy(target);
-            }
+        if (auto* l = qobject_cast<QLabel*>(m_widgets[static_cast<size_t>(label)])) {
+            l->setBuddy(m_widgets[i]);
         }
     }
     for (size_t i = 1; i < m_tabOrder.size(); ++i) {
@@ -200,7 +197,6 @@ QWidget* QtWindow::CreateControl(const ui::ControlTemplate& c, size_t index) {
             l->setTextFormat(Qt::PlainText);
             l->setAlignment((c.style & ui::kStyleCenter) != 0 ? Qt::AlignHCenter | Qt::AlignTop
                                                               : Qt::AlignLeft | Qt::AlignTop);
-            l->setProperty("vorpaneIndex", static_cast<int>(index));
             SetLabelText(l, c, caption);
             // The dialog font may be wider than the one the template was laid
             // out with; a one-line label grows to show its whole text.

@@ -52,6 +52,8 @@ public:
 
     VorpaneDialog* dialog() const { return m_dialog; }
     QWidget* control(int id) const;
+    // Every control's widget, statics included, in template order.
+    const std::vector<QWidget*>& widgets() const { return m_widgets; }
     DialogBaseUnits baseUnits() const { return m_units; }
 
     int RunModal() override;
@@ -132,6 +134,7 @@ private:
     QPointer<VorpaneDialog> m_dialog;
     DialogBaseUnits m_units;
     std::map<int, Control> m_controls;
+    std::vector<QWidget*> m_widgets;
     std::vector<QWidget*> m_tabOrder;
     std::vector<MenuItem> m_menu;
     std::map<int, QTimer*> m_timers;

@@ -240,6 +240,11 @@ QWidget* QtWindowSystem::ControlOf(ui::Window* window, int id) {
     return w != nullptr ? w->control(id) : nullptr;
 }
 
+std::vector<QWidget*> QtWindowSystem::TemplateWidgets(ui::Window* window) {
+    QtWindow* w = AsQtWindow(window);
+    return w != nullptr ? w->widgets() : std::vector<QWidget*>{};
+}
+
 DialogBaseUnits QtWindowSystem::BaseUnitsOf(ui::Window* window) {
     QtWindow* w = AsQtWindow(window);
     return w != nullptr ? w->baseUnits() : DialogBaseUnits{};

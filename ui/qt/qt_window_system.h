@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "ui/qt/dialog_units.h"
 #include "ui/window_system.h"
@@ -50,6 +51,8 @@ public:
     static QDialog* DialogOf(ui::Window* window);
     // The widget of control `id` ("1000"), null when there is none.
     static QWidget* ControlOf(ui::Window* window, int id);
+    // Every control's widget, statics included, in template order.
+    static std::vector<QWidget*> TemplateWidgets(ui::Window* window);
     static DialogBaseUnits BaseUnitsOf(ui::Window* window);
 
 private:
