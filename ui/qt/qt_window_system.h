@@ -15,6 +15,7 @@
 
 class QDialog;
 class QObject;
+class QSocketNotifier;
 class QThread;
 class QWidget;
 
@@ -60,13 +61,32 @@ private:
         const std::function<void()>* fn;
         bool done = false;
     };
+    // Move-only owner of the wake-up descriptor.
+    class WakeFd {
+    public:
+        explicit WakeFd(int fd = -1) : m_fd(fd) {}
+        WakeFd(const WakeFd&) = delete;
+        WakeFd& operator=(const WakeFd&) = delete;
+        WakeFd(WakeFd&& other) noexcept;
+        WakeFd& operator=(WakeFd&& other) noexcept;
+        ~WakeFd();
+        int get() const { return m_fd; }
+
+    private:
+        int m_fd;
+    };
+    void OnWake();
     void DrainRequests();
 
     std::string m_appName;
     QThread* m_uiThread;
     std::unique_ptr<QObject> m_invoker;
-    // Requests from worker threads, served in arrival order on the UI
-    // thread. Plain std primitives so that thread checkers see the hand-over.
+    // A worker wakes the UI thread's event loop through an eventfd rather
+    // than through Qt's event queue: the hand-over then needs no Qt call on
+    // the worker, and every synchronisation is one thread checkers can see.
+    WakeFd m_wakeFd;
+    std::unique_ptr<QSocketNotifier> m_wakeNotifier;
+    // Requests from worker threads, served in arrival order on the UI thread.
     std::mutex m_mutex;
     std::condition_variable m_served;
     std::deque<Request*> m_requests;
