@@ -419,3 +419,47 @@ TEST(QtDialog, SystemMenuItemsLiveInTheContextMenu) {
 
 }  // namespace
 }  // namespace vorpane::qt::test
+
+namespace vorpane::qt::test {
+namespace {
+
+TEST(QtDialog, MnemonicsPressTheirButtons) {
+    QtWindowSystem ws;
+    RecordingEvents events;
+    ShownWindow shown = ShowTemplate(ws, 102, events);
+    shown.Control(1010)->setFocus();
+    ASSERT_TRUE(WaitFor([&] { return shown.Control(1010)->hasFocus(); }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_P, Qt::AltModifier);
+    EXPECT_TRUE(WaitFor([&] { return events.CountCommand(1012, ui::Notify::Clicked) == 1; }));
+    // "&Cashdrawer" and "&Cutter" share their letter: it moves the focus
+    // between them and presses neither.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::AltModifier);
+    const auto first = FocusedControlId(shown.dialog);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::AltModifier);
+    const auto second = FocusedControlId(shown.dialog);
+    EXPECT_TRUE((first == 1013 && second == 1016) || (first == 1016 && second == 1013));
+    EXPECT_EQ(events.CountCommand(1013, ui::Notify::Clicked), 0);
+    EXPECT_EQ(events.CountCommand(1016, ui::Notify::Clicked), 0);
+}
+
+TEST(QtDialog, TitleIconAndControlKey) {
+    QtWindowSystem ws;
+    RecordingEvents events;
+    ShownWindow shown = ShowTemplate(ws, 102, events);
+    EXPECT_EQ(shown.dialog->windowTitle(), QStringLiteral("Vorpane"));
+    shown.window->SetTitle("Vorpane V2.1");
+    EXPECT_EQ(shown.dialog->windowTitle(), QStringLiteral("Vorpane V2.1"));
+    EXPECT_TRUE(shown.dialog->windowIcon().availableSizes().isEmpty());
+    shown.window->SetIcon(128);
+    EXPECT_FALSE(shown.dialog->windowIcon().availableSizes().isEmpty());
+    EXPECT_FALSE(shown.window->IsMinimized());
+
+    EXPECT_FALSE(ws.IsControlKeyDown());
+    QTest::keyPress(QApplication::focusWidget(), Qt::Key_Control, Qt::ControlModifier);
+    EXPECT_TRUE(ws.IsControlKeyDown());
+    QTest::keyRelease(QApplication::focusWidget(), Qt::Key_Control, Qt::NoModifier);
+    EXPECT_FALSE(ws.IsControlKeyDown());
+}
+
+}  // namespace
+}  // namespace vorpane::qt::test

@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     ad->move(md->frameGeometry().right() + 20, sd->frameGeometry().bottom() + 20);
     ad->show();
     if (quitAfter >= 0) {
-        QTimer::singleShot(quitAfter, &app, &QApplication::quit);
+        QTimer::singleShot(quitAfter, &app, [] { QApplication::exit(0); });
     }
     return app.exec();
 }
