@@ -1,0 +1,282 @@
+// The main window and the status dialog in the real Qt backend (offscreen):
+// keys as Qt delivers them, the up-down's write-back, and the status dialog
+// opened from its button with lamps drawn and a real timer tick.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include "main_dialog_fixture.h"
+#include "qt_test_support.h"
+#include "status/printer_status_dlg.h"
+#include "ui/qt/icons.h"
+#include "ui/qt/qt_window_system.h"
+#include "ui/qt/up_down.h"
+
+namespace vorpane {
+namespace {
+
+using qt::QtWindowSystem;
+using qt::test::WaitFor;
+
+constexpr const char* kPrinter = "10.1.2.3";
+constexpr int32_t kCoverOpenWord = 0x12121212 | 0x400;
+
+// Calls `step` with the active modal widget every 10 ms until it answers
+// true. Past the deadline it records a failure and closes whatever modal
+// widget is up, so that a broken step cannot leave the test blocked.
+class ModalDriver {
+public:
+    ModalDriver(std::function<bool(QWidget*)> step, int deadlineMs)
+        : m_step(std::move(step)), m_deadline(deadlineMs) {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
+        m_timer.start(10);
+    }
+    bool Done() const { return m_done; }
+
+private:
+    void Poll() {
+        if (m_done || m_inStep) {
+            return;
+        }
+        QWidget* modal = QApplication::activeModalWidget();
+        if (m_deadline.hasExpired()) {
+            m_done = true;
+            m_timer.stop();
+            ADD_FAILURE() << "modal step did not finish in time";
+            if (auto* d = qobject_cast<QDialog*>(modal)) {
+                d->reject();
+            }
+            return;
+        }
+        if (modal == nullptr) {
+            return;
+        }
+        m_inStep = true;
+        const bool finished = m_step(modal);
+        m_inStep = false;
+        if (finished) {
+            m_done = true;
+            m_timer.stop();
+        }
+    }
+
+    std::function<bool(QWidget*)> m_step;
+    QDeadlineTimer m_deadline;
+    QTimer m_timer;
+    bool m_done = false;
+    bool m_inStep = false;
+};
+
+// Closes every modal dialog that comes up (message boxes and the status
+// dialog alike) and keeps its text or title, so a key that wrongly presses a
+// button shows here instead of blocking the test.
+class ModalCatcher {
+public:
+    ModalCatcher() {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (d == nullptr || !d->isVisible()) {
+                return;
+            }
+            auto* box = qobject_cast<QMessageBox*>(d);
+            texts.push_back(box != nullptr ? box->text().toStdString()
+                                           : d->windowTitle().toStdString());
+            d->reject();
+        });
+        m_timer.start(5);
+    }
+    std::vector<std::string> texts;
+
+private:
+    QTimer m_timer;
+};
+
+bool ShowsIcon(QLabel* label, int iconId) {
+    if (label == nullptr || label->pixmap().isNull()) {
+        return false;
+    }
+    return label->pixmap().toImage() ==
+           qt::IconPixmap(iconId, label->devicePixelRatioF()).toImage();
+}
+
+class StatusQtTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        services.ws = &ws;
+        services.link = &link;
+        services.makeProber = [this] { return std::make_unique<ScriptedProber>(probes); };
+        services.purgeArp = [](uint32_t) { return 1; };
+        services.localTime = [] { return PinnedTime(2026, 12, 6, 9, 5, 3); };
+        link.AddPrinter(kPrinter);
+        dlg = std::make_unique<CPrinterToolDlg>(services);
+        ASSERT_TRUE(dlg->Create());
+        dlg->GetWindow()->SetText(IDC_IP, kPrinter);
+        dialog = QtWindowSystem::DialogOf(dlg->GetWindow());
+        ASSERT_NE(dialog, nullptr);
+        dialog->show();
+        dialog->activateWindow();
+        QApplication::setActiveWindow(dialog);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog, 5000));
+    }
+    void TearDown() override { dlg.reset(); }
+
+    QWidget* Control(int id) { return QtWindowSystem::ControlOf(dlg->GetWindow(), id); }
+    void Focus(QWidget* w) {
+        QApplication::setActiveWindow(dialog);
+        w->setFocus(Qt::TabFocusReason);
+        EXPECT_TRUE(WaitFor([&] { return w->hasFocus(); }));
+    }
+
+    QtWindowSystem ws;
+    TablePrinterLink link;
+    std::shared_ptr<ScriptedProber::Shared> probes = std::make_shared<ScriptedProber::Shared>();
+    DialogServices services;
+    std::unique_ptr<CPrinterToolDlg> dlg;
+    QDialog* dialog = nullptr;
+};
+
+TEST_F(StatusQtTest, SpaceBarOnAFocusedButtonOrBoxDoesNothing) {
+    ModalCatcher boxes;
+    auto* test = qobject_cast<QPushButton*>(Control(IDC_TEST));
+    auto* status = qobject_cast<QPushButton*>(Control(IDC_STATUS));
+    auto* hex = qobject_cast<QCheckBox*>(Control(IDC_HEX));
+    auto* payload = qobject_cast<QPlainTextEdit*>(Control(IDC_PAYLOAD));
+    auto* timeout = qobject_cast<QLineEdit*>(Control(IDC_TIMEOUT));
+    ASSERT_TRUE(test && status && hex && payload && timeout);
+    const QString page = payload->toPlainText();
+
+    for (QWidget* button :
+         {static_cast<QWidget*>(test), static_cast<QWidget*>(status), static_cast<QWidget*>(hex)}) {
+        Focus(button);
+        QTest::keyClick(button, Qt::Key_Space);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_FALSE(hex->isChecked());
+    Focus(payload);
+    QTest::keyClick(payload, Qt::Key_Space);
+    EXPECT_EQ(payload->toPlainText().toStdString(), page.toStdString());
+    Focus(timeout);
+    QTest::keyClick(timeout, Qt::Key_End);
+    QTest::keyClick(timeout, Qt::Key_Space);
+    EXPECT_EQ(timeout->text().toStdString(), "1000");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_TRUE(link.Calls().empty());
+
+    // The same button still answers the mouse, so the keys reached a live
+    // window.
+    QTest::mouseClick(test, Qt::LeftButton);
+    EXPECT_TRUE(WaitFor([&] { return !boxes.texts.empty(); }));
+    EXPECT_EQ(boxes.texts, std::vector<std::string>{"Connect success!"});
+}
+
+TEST_F(StatusQtTest, PastingASpaceStillWorks) {
+    auto* payload = qobject_cast<QPlainTextEdit*>(Control(IDC_PAYLOAD));
+    ASSERT_NE(payload, nullptr);
+    payload->setPlainText("ab");
+    Focus(payload);
+    payload->moveCursor(QTextCursor::Start);
+    payload->moveCursor(QTextCursor::NextCharacter);
+    QApplication::clipboard()->setText(" ");
+    if (QApplication::clipboard()->text() != " ") {
+        GTEST_SKIP() << "no clipboard on this platform";
+    }
+    QTest::keyClick(payload, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(payload->toPlainText().toStdString(), "a b");
+}
+
+TEST_F(StatusQtTest, ArrowWriteBackIsNotAnEdit) {
+    auto* upDown = qobject_cast<qt::UpDownControl*>(Control(IDC_TIMEOUT_SPIN));
+    auto* timeout = qobject_cast<QLineEdit*>(Control(IDC_TIMEOUT));
+    ASSERT_TRUE(upDown && timeout);
+    QTest::mouseClick(upDown->upButton(), Qt::LeftButton);
+    EXPECT_EQ(timeout->text().toStdString(), "1500");
+    QTest::mouseClick(upDown->downButton(), Qt::LeftButton);
+    QTest::mouseClick(upDown->downButton(), Qt::LeftButton);
+    QTest::mouseClick(upDown->downButton(), Qt::LeftButton);
+    EXPECT_EQ(timeout->text().toStdString(), "1000");
+    EXPECT_TRUE(link.CallsOf("SetTimeOut").empty());
+
+    // Typing is: each keystroke hands the value over.
+    Focus(timeout);
+    QTest::keyClick(timeout, Qt::Key_End);
+    QTest::keyClick(timeout, Qt::Key_2);
+    auto calls = link.CallsOf("SetTimeOut");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].a, 10);
+    EXPECT_EQ(calls[0].b, 2);
+}
+
+TEST_F(StatusQtTest, StatusDialogShowsItsLampsAndTicksOnItsOwnTimer) {
+    link.SetStatus(kPrinter, kCoverOpenWord);
+    auto* statusButton = Control(IDC_STATUS);
+    ASSERT_NE(statusButton, nullptr);
+
+    int stage = 0;
+    auto label = [](QWidget* d, int id) { return d->findChild<QLabel*>(QString::number(id)); };
+    const int lamps[] = {IDC_ONLINE_LAMP, IDC_COVER_LAMP, IDC_BUSY_LAMP,
+                         IDC_TEMP_LAMP,   IDC_PAUSE_LAMP, IDC_PAPER_LAMP};
+    ModalDriver driver(
+        [&](QWidget* modal) {
+            auto* d = qobject_cast<QDialog*>(modal);
+            if (d == nullptr || !d->isVisible() || d->windowTitle() != "Printer Status") {
+                return false;
+            }
+            if (stage == 0) {
+                // Owned by the main window.
+                EXPECT_EQ(d->parentWidget(), dialog);
+                EXPECT_EQ(label(d, IDC_ONLINE_TEXT)->text().toStdString(), "Off-line");
+                EXPECT_EQ(label(d, IDC_COVER_TEXT)->text().toStdString(), "Cover open");
+                for (int id : lamps) {
+                    EXPECT_TRUE(ShowsIcon(label(d, id), IDI_LAMP_GREY)) << id;
+                }
+                auto* monitor = d->findChild<QPushButton*>(QString::number(IDC_MONITOR));
+                EXPECT_NE(monitor, nullptr);
+                if (monitor == nullptr) {
+                    d->reject();
+                    return true;
+                }
+                QTest::mouseClick(monitor, Qt::LeftButton);
+                for (int id : lamps) {
+                    EXPECT_TRUE(ShowsIcon(label(d, id), IDI_LAMP_GREEN)) << id;
+                }
+                EXPECT_TRUE(link.CallsOf("GetStatus").empty());
+                stage = 1;
+                return false;
+            }
+            // The first reading comes with the window timer's first tick.
+            if (link.CallsOf("GetStatus").empty()) {
+                return false;
+            }
+            EXPECT_EQ(label(d, IDC_ONLINE_TEXT)->text().toStdString(), "On-line");
+            EXPECT_TRUE(ShowsIcon(label(d, IDC_ONLINE_LAMP), IDI_LAMP_GREEN));
+            EXPECT_EQ(label(d, IDC_COVER_TEXT)->text().toStdString(), "Cover is Open");
+            EXPECT_TRUE(ShowsIcon(label(d, IDC_COVER_LAMP), IDI_LAMP_RED));
+            EXPECT_EQ(label(d, IDC_PAPER_TEXT)->text().toStdString(), "Have paper");
+            QTest::keyClick(d, Qt::Key_Escape);
+            stage = 2;
+            return true;
+        },
+        10000);
+    QTest::mouseClick(statusButton, Qt::LeftButton);
+    EXPECT_TRUE(driver.Done());
+    EXPECT_EQ(stage, 2);
+    EXPECT_EQ(link.CallsOf("GetStatus").size(), 1u);
+    EXPECT_EQ(link.CallsOf("GetStatus")[0].address, kPrinter);
+}
+
+}  // namespace
+}  // namespace vorpane
