@@ -9,36 +9,17 @@
 #include <cstdio>
 #include <limits>
 #include <span>
-#include <utility>
 
 #include "app/printer_tool_dlg.h"
 #include "commands/command_frames.h"
 #include "commands/hex_payload.h"
 #include "commands/locked_buffer.h"
 #include "commands/terminal_launcher.h"
+#include "net/unique_fd.h"
 
 namespace vorpane {
 
 namespace {
-
-// Owner of the file's descriptor while it is read.
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { reset(); }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    void reset() {
-        if (m_fd >= 0) {
-            ::close(std::exchange(m_fd, -1));
-        }
-    }
-
-private:
-    int m_fd;
-};
 
 int32_t Send(PrinterLink& link, const std::string& address, std::span<const uint8_t> bytes) {
     return link.SendData(address.c_str(), bytes.data(), static_cast<int32_t>(bytes.size()));
@@ -71,6 +52,10 @@ Outcome SendWholeFile(PrinterLink& link, const std::string& address, const std::
     struct stat st {};
     if (fstat(fd.get(), &st) != 0) {
         return OpenFailed(errno, path);
+    }
+    // A directory opens for reading here but is no file to send.
+    if (S_ISDIR(st.st_mode)) {
+        return OpenFailed(EISDIR, path);
     }
     // One send takes at most a signed 32-bit count.
     if (st.st_size < 0 || st.st_size > std::numeric_limits<int32_t>::max()) {
