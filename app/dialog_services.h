@@ -3,10 +3,13 @@
 // hand it the real network and clock and tests can hand it fakes.
 
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "commands/terminal_launcher.h"
 
 namespace vorpane {
 
@@ -33,7 +36,19 @@ struct DialogServices {
     // there, 0 the cache could not be read or the deletion was refused.
     std::function<int32_t(uint32_t controlValue)> purgeArp;
     // Local time now.
-    std::function<std::tm()> localTime;
+    std::function<std::tm()> localTime = [] {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        return local;
+    };
+    // Ping's terminal window; null when no terminal can be started.
+    TerminalLauncher startInTerminal = StartInTerminal;
+    // The C runtime generator and the calendar clock that seeds it, behind
+    // the new MAC address.
+    std::function<void(unsigned)> seedRandom = [](unsigned seed) { std::srand(seed); };
+    std::function<int()> drawRandom = [] { return std::rand(); };
+    std::function<std::time_t()> calendarTime = [] { return std::time(nullptr); };
 };
 
 // Services of the real system: the network probe, rtnetlink ARP access and
