@@ -6,7 +6,12 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
+
+#include "discovery/netbios_sweep.h"
+#include "discovery/scan.h"
 
 namespace vorpane {
 
@@ -34,6 +39,11 @@ struct DialogServices {
     std::function<int32_t(uint32_t controlValue)> purgeArp;
     // Local time now.
     std::function<std::tm()> localTime;
+    // Socket, destination and clock of the scan's NetBIOS sweep.
+    NetbiosSweepServices netbios;
+    // Starts one scan worker; nullopt when no thread could be started.
+    std::function<std::optional<std::thread>(std::function<void()>)> startThread =
+        StartSystemThread;
 };
 
 // Services of the real system: the network probe, rtnetlink ARP access and

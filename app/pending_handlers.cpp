@@ -3,12 +3,6 @@
 
 namespace vorpane {
 
-void CPrinterToolDlg::OnScan() {}
-void CPrinterToolDlg::ScanWorker(ScanJob*) {}
-void CPrinterToolDlg::SweepNetbiosHosts() {}
-int CPrinterToolDlg::IsNetbiosHost(std::string) {
-    return 0;
-}
 void CPrinterToolDlg::OnPrint() {}
 void CPrinterToolDlg::OnStatus() {}
 void CPrinterToolDlg::OnCashDrawer() {}

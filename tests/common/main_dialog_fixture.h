@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/printer_tool_dlg.h"
+#include "fake_udp_socket.h"
 #include "printer_link/table_printer_link.h"
 #include "ui/headless/headless_window_system.h"
 
@@ -23,6 +24,9 @@ namespace vorpane {
 struct MainDialogTestAccess {
     static std::atomic<int32_t>& ActiveWorkers(CPrinterToolDlg& d) { return d.m_activeWorkers; }
     static HostList& AliveHosts(CPrinterToolDlg& d) { return d.m_aliveHosts; }
+    static int32_t HostsDone(CPrinterToolDlg& d) { return d.m_hostsDone.load(); }
+    static int CancelScan(CPrinterToolDlg& d) { return d.m_cancelScan.load(); }
+    static const std::string& SubnetPrefix(CPrinterToolDlg& d) { return d.m_subnetPrefix; }
 };
 
 // Answers probes from a table (address → result; missing → 0) and records
@@ -79,6 +83,8 @@ protected:
             return purgeResult;
         };
         services.localTime = [] { return PinnedTime(2026, 12, 6, 9, 5, 3); };
+        // No test broadcasts: the sweep talks to a scripted socket.
+        services.netbios = sweepNet.Services();
     }
 
     // Builds and initialises the dialog.
@@ -99,6 +105,7 @@ protected:
     ui::HeadlessWindowSystem ws;
     TablePrinterLink link;
     std::shared_ptr<ScriptedProber::Shared> probes = std::make_shared<ScriptedProber::Shared>();
+    FakeUdpNetwork sweepNet;
     std::vector<uint32_t> purged;
     int32_t purgeResult = 1;
     DialogServices services;
