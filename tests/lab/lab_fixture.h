@@ -1,0 +1,134 @@
+#pragma once
+// C++ side of the network lab (lab.sh): a private /24 in network namespaces,
+// brought up per test and removed when the Lab object goes.
+//
+//   class MyLabTest : public vorpane::lab::LabTest {};
+//   TEST_F(MyLabTest, Something) {
+//       ASSERT_TRUE(lab().AddHost("printers", {20, 21, 22}));
+//       int32_t result = 0;
+//       ASSERT_TRUE(lab().RunInClient([&] { result = CEchoProbe().Probe(lab().Address(20), 500);
+//       })); EXPECT_EQ(result, 1);
+//   }
+//
+// Link the static library vorpane_lab and give the test the ctest label "lab".
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorpane::lab {
+
+// How a host treats ICMP echo requests: answer them, drop them silently, or
+// answer with destination-unreachable (type 3) from the requested address.
+enum class EchoMode { kAnswer, kDrop, kUnreachable };
+
+// A process started inside a lab namespace, its output going to a log file.
+// Ended (SIGTERM, then SIGKILL) and reaped when the object goes.
+class LabProcess {
+public:
+    LabProcess(pid_t pid, std::string logPath) : m_pid(pid), m_logPath(std::move(logPath)) {}
+    LabProcess(const LabProcess&) = delete;
+    LabProcess& operator=(const LabProcess&) = delete;
+    ~LabProcess();
+
+    pid_t Pid() const { return m_pid; }
+    std::string Output() const;
+    // True once the output contains `text`; false when the deadline passes
+    // or the process ended without printing it.
+    bool WaitForOutput(std::string_view text, std::chrono::milliseconds deadline) const;
+    // Waits until the process ends by itself; its wait status, or nullopt
+    // when it still runs at the deadline.
+    std::optional<int> WaitForExit(std::chrono::milliseconds deadline);
+    // Ends the process (if running) and reaps it; its output stays readable.
+    void Stop();
+
+private:
+    pid_t m_pid;  // -1 once reaped
+    std::string m_logPath;
+};
+
+class Lab {
+public:
+    // Empty when namespaces can be made here, else one line saying why not.
+    static const std::string& Unavailable();
+    // The lab with subnet "a.b.c" (three octets) and the client at
+    // a.b.c.clientHost; nullptr with `error` set when it cannot be built.
+    static std::unique_ptr<Lab> Up(const std::string& subnet, int clientHost, std::string& error);
+    Lab(const Lab&) = delete;
+    Lab& operator=(const Lab&) = delete;
+    ~Lab();  // removes every namespace and process of this lab
+
+    const std::string& Prefix() const { return m_prefix; }
+    const std::string& Subnet() const { return m_subnet; }
+    std::string Address(int host) const;
+    std::string ClientAddress() const { return Address(m_clientHost); }
+    std::string ClientNamespace() const { return m_prefix + "-cl"; }
+    std::string HostNamespace(const std::string& name) const { return m_prefix + "-h-" + name; }
+
+    // A host namespace `name` (a-z, 0-9, at most 12) carrying the addresses
+    // subnet.host for every host number given (more can be added later).
+    bool AddHost(const std::string& name, const std::vector<int>& hosts,
+                 EchoMode echo = EchoMode::kAnswer);
+    // A host namespace of its own answering every datagram on UDP 0.0.0.0:137.
+    bool AddNetbiosAnswerer(const std::string& name, int host);
+    // net.ipv4.ping_group_range of the client namespace, such as "0 0".
+    bool SetPingGroupRange(const std::string& range);
+    // ICMP echo requests sent by the client since the lab came up.
+    std::optional<uint64_t> EchoRequestsSent();
+    // `ip -n <namespace of name> args...`; name is "client", "bridge" or a host.
+    bool Ip(const std::string& name, const std::vector<std::string>& args);
+
+    // Starts argv inside network namespace `ns` (a full namespace name).
+    std::unique_ptr<LabProcess> Start(const std::string& ns, const std::vector<std::string>& argv);
+
+    // Runs fn on a fresh thread that has joined network namespace `ns` and
+    // waits for it. Threads that fn starts are in that namespace too. False,
+    // without running fn, when the namespace could not be joined.
+    bool RunInNamespace(const std::string& ns, const std::function<void()>& fn);
+    bool RunInClient(const std::function<void()>& fn) {
+        return RunInNamespace(ClientNamespace(), fn);
+    }
+
+    // Runs lab.sh with the given arguments; its exit status, output in `output`.
+    static int Script(const std::vector<std::string>& args, std::string* output = nullptr);
+
+private:
+    Lab(std::string prefix, std::string subnet, int clientHost)
+        : m_prefix(std::move(prefix)), m_subnet(std::move(subnet)), m_clientHost(clientHost) {}
+
+    std::string m_prefix;
+    std::string m_subnet;
+    int m_clientHost;
+    int m_processCount = 0;
+};
+
+// Clears the given capabilities (CAP_NET_RAW, CAP_NET_ADMIN, ...) from the
+// calling thread's effective, permitted and inheritable sets. Capabilities
+// are per thread on Linux, so use it inside RunInNamespace's thread.
+bool DropThreadCapabilities(std::initializer_list<int> capabilities);
+
+// Base fixture: a lab per test, skipped with one line where namespaces cannot
+// be made. Override LabSubnet / LabClientHost to choose the network.
+class LabTest : public ::testing::Test {
+protected:
+    virtual std::string LabSubnet() const { return "198.18.7"; }
+    virtual int LabClientHost() const { return 1; }
+
+    void SetUp() override;
+    void TearDown() override { m_lab.reset(); }
+    Lab& lab() { return *m_lab; }
+
+private:
+    std::unique_ptr<Lab> m_lab;
+};
+
+}  // namespace vorpane::lab

@@ -1,0 +1,374 @@
+// The echo probe and the ARP table on a real network inside the lab.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <linux/neighbour.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <latch>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "lab_fixture.h"
+#include "net/arp_cache.h"
+#include "net/echo_probe.h"
+#include "net/unique_fd.h"
+
+namespace vorpane {
+namespace {
+
+using lab::EchoMode;
+using lab::Lab;
+using Clock = std::chrono::steady_clock;
+
+constexpr int32_t kTimeoutMs = 500;
+
+int64_t MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// The address text as a 32-bit number, first octet most significant, the way
+// the IP address control gives it.
+uint32_t ControlValue(const std::string& address) {
+    in_addr parsed{};
+    inet_pton(AF_INET, address.c_str(), &parsed);
+    return ntohl(parsed.s_addr);
+}
+
+class EchoLabTest : public lab::LabTest {
+protected:
+    // One probe from the client; -2 when the client could not be entered.
+    int32_t ProbeFromClient(const std::string& address, int64_t* elapsedMs = nullptr) {
+        int32_t result = -2;
+        const bool entered = lab().RunInClient([&] {
+            const auto start = Clock::now();
+            result = CEchoProbe().Probe(address, kTimeoutMs);
+            if (elapsedMs != nullptr) {
+                *elapsedMs = MillisecondsSince(start);
+            }
+        });
+        EXPECT_TRUE(entered);
+        return result;
+    }
+};
+
+TEST_F(EchoLabTest, LiveHostAnswers) {
+    ASSERT_TRUE(lab().AddHost("h1", {20, 21}));
+    EXPECT_EQ(ProbeFromClient(lab().Address(20)), 1);
+    EXPECT_EQ(ProbeFromClient(lab().Address(21)), 1);
+    EXPECT_EQ(ProbeFromClient(lab().ClientAddress()), 1) << "the client answers itself";
+}
+
+TEST_F(EchoLabTest, UnusedOrSilentAddressGivesZeroWithinAboutTheTimeout) {
+    ASSERT_TRUE(lab().AddHost("quiet", {40}, EchoMode::kDrop));
+    for (int host : {99, 40, 99}) {
+        int64_t elapsed = 0;
+        EXPECT_EQ(ProbeFromClient(lab().Address(host), &elapsed), 0) << host;
+        EXPECT_GE(elapsed, kTimeoutMs - 50) << host;
+        EXPECT_LE(elapsed, kTimeoutMs + 300) << host;
+        RecordProperty("dead_probe_ms_" + std::to_string(host), static_cast<int>(elapsed));
+    }
+}
+
+// Every raw socket sees every reply of the other probes, and some 3 s after
+// ARP gives up on a dead address the client's own kernel sends host
+// unreachables from the client's address. Rounds go on past that point.
+TEST_F(EchoLabTest, SeventeenProbesAtOnceOverLiveAndDeadHosts) {
+    std::vector<int> live;
+    for (int host = 2; host <= 12; ++host) {
+        live.push_back(host);
+    }
+    ASSERT_TRUE(lab().AddHost("live", live));
+    ASSERT_TRUE(lab().AddHost("quiet", {13}, EchoMode::kDrop));
+    std::vector<int> hosts = live;
+    hosts.insert(hosts.end(), {13, 200, 201, 202, 203, 204});
+    ASSERT_EQ(hosts.size(), 17u);
+    auto expected = [&](int host) {
+        return std::find(live.begin(), live.end(), host) != live.end() ? 1 : 0;
+    };
+
+    const auto first = Clock::now();
+    int rounds = 0;
+    while (rounds < 10 && (rounds < 2 || MillisecondsSince(first) < 4500)) {
+        ++rounds;
+        std::vector<int32_t> results(hosts.size(), -2);
+        std::vector<int64_t> elapsed(hosts.size(), 0);
+        ASSERT_TRUE(lab().RunInClient([&] {
+            std::latch start(static_cast<std::ptrdiff_t>(hosts.size()));
+            std::vector<std::thread> threads;
+            for (size_t i = 0; i < hosts.size(); ++i) {
+                threads.emplace_back([&, i] {
+                    const std::string address = lab().Address(hosts[i]);
+                    start.arrive_and_wait();
+                    const auto begin = Clock::now();
+                    results[i] = CEchoProbe().Probe(address, kTimeoutMs);
+                    elapsed[i] = MillisecondsSince(begin);
+                });
+            }
+            for (std::thread& thread : threads) {
+                thread.join();
+            }
+        }));
+        for (size_t i = 0; i < hosts.size(); ++i) {
+            EXPECT_EQ(results[i], expected(hosts[i])) << "round " << rounds << " host " << hosts[i];
+            EXPECT_LE(elapsed[i], CEchoProbe::kTimeoutsPerProbe * kTimeoutMs + 300)
+                << "round " << rounds << " host " << hosts[i];
+        }
+    }
+    RecordProperty("rounds", rounds);
+}
+
+TEST_F(EchoLabTest, WithoutRawSocketsAndPingSocketsClosedNothingIsSent) {
+    ASSERT_TRUE(lab().AddHost("h1", {20}));
+    ASSERT_TRUE(lab().SetPingGroupRange("1 0"));  // nobody
+    const std::optional<uint64_t> before = lab().EchoRequestsSent();
+    ASSERT_TRUE(before.has_value());
+    int32_t result = -2;
+    bool dropped = false;
+    ASSERT_TRUE(lab().RunInClient([&] {
+        dropped = lab::DropThreadCapabilities({CAP_NET_RAW});
+        if (dropped) {
+            result = CEchoProbe().Probe(lab().Address(20), kTimeoutMs);
+        }
+    }));
+    ASSERT_TRUE(dropped);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(lab().EchoRequestsSent(), before) << "no echo request may leave";
+}
+
+TEST_F(EchoLabTest, WithoutRawSocketsThePingSocketServes) {
+    ASSERT_TRUE(lab().AddHost("h1", {20}));
+    ASSERT_TRUE(lab().SetPingGroupRange("0 0"));  // root's group
+    const std::optional<uint64_t> before = lab().EchoRequestsSent();
+    ASSERT_TRUE(before.has_value());
+    int rawError = 0;
+    int32_t live = -2;
+    int32_t dead = -2;
+    ASSERT_TRUE(lab().RunInClient([&] {
+        if (!lab::DropThreadCapabilities({CAP_NET_RAW})) {
+            return;
+        }
+        UniqueFd raw(socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+        rawError = raw.valid() ? 0 : errno;
+        live = CEchoProbe().Probe(lab().Address(20), kTimeoutMs);
+        dead = CEchoProbe().Probe(lab().Address(99), kTimeoutMs);
+    }));
+    EXPECT_EQ(rawError, EPERM) << "the probe must have had to do without a raw socket";
+    EXPECT_EQ(live, 1);
+    EXPECT_EQ(dead, 0);
+    const std::optional<uint64_t> after = lab().EchoRequestsSent();
+    ASSERT_TRUE(after.has_value());
+    EXPECT_EQ(*after - *before, 2u);
+}
+
+// A host behind a rejecting filter answers with destination-unreachable from
+// its own address: that counts as an answer, on either kind of socket (the
+// ping socket reports it through its error queue).
+TEST_F(EchoLabTest, UnreachableFromTheTargetCountsOnBothSocketKinds) {
+    ASSERT_TRUE(lab().AddHost("reject", {50}, EchoMode::kUnreachable));
+    ASSERT_TRUE(lab().AddHost("quiet", {51}, EchoMode::kDrop));
+    EXPECT_EQ(ProbeFromClient(lab().Address(50)), 1);
+
+    ASSERT_TRUE(lab().SetPingGroupRange("0 0"));
+    int32_t viaPingSocket = -2;
+    int32_t silentViaPingSocket = -2;
+    ASSERT_TRUE(lab().RunInClient([&] {
+        if (lab::DropThreadCapabilities({CAP_NET_RAW})) {
+            viaPingSocket = CEchoProbe().Probe(lab().Address(50), kTimeoutMs);
+            silentViaPingSocket = CEchoProbe().Probe(lab().Address(51), kTimeoutMs);
+        }
+    }));
+    EXPECT_EQ(viaPingSocket, 1);
+    EXPECT_EQ(silentViaPingSocket, 0);
+}
+
+// Bytes of the first packet tcpdump -x printed after the line containing
+// `marker`.
+std::vector<uint8_t> PacketAfter(const std::string& output, const std::string& marker) {
+    std::vector<uint8_t> bytes;
+    std::istringstream lines(output);
+    std::string line;
+    bool found = false;
+    while (std::getline(lines, line)) {
+        if (!found) {
+            found = line.find(marker) != std::string::npos;
+            continue;
+        }
+        const size_t colon = line.find("0x");
+        if (colon == std::string::npos || line.find(':', colon) == std::string::npos) {
+            break;
+        }
+        std::istringstream words(line.substr(line.find(':', colon) + 1));
+        std::string word;
+        while (words >> word) {
+            for (size_t i = 0; i + 1 < word.size(); i += 2) {
+                bytes.push_back(static_cast<uint8_t>(std::stoi(word.substr(i, 2), nullptr, 16)));
+            }
+        }
+    }
+    return bytes;
+}
+
+TEST_F(EchoLabTest, CaptureShowsRecordRouteAndAChecksumTcpdumpAccepts) {
+    if (access("/usr/bin/tcpdump", X_OK) != 0 && access("/usr/sbin/tcpdump", X_OK) != 0) {
+        GTEST_SKIP() << "capture skipped: tcpdump is not installed";
+    }
+    ASSERT_TRUE(lab().AddHost("h1", {20}));
+    std::unique_ptr<lab::LabProcess> capture = lab().Start(
+        lab().ClientNamespace(), {"tcpdump", "-l", "-n", "-vv", "-x", "-i", "eth0", "icmp"});
+    ASSERT_NE(capture, nullptr);
+    ASSERT_TRUE(capture->WaitForOutput("listening on", std::chrono::seconds(10)))
+        << capture->Output();
+    EXPECT_EQ(ProbeFromClient(lab().Address(20)), 1);
+    ASSERT_TRUE(capture->WaitForOutput("ICMP echo reply", std::chrono::seconds(10)))
+        << capture->Output();
+    capture->Stop();
+    const std::string output = capture->Output();
+
+    EXPECT_NE(output.find("options (RR "), std::string::npos) << output;
+    EXPECT_EQ(output.find("bad cksum"), std::string::npos) << output;
+    EXPECT_EQ(output.find("wrong icmp cksum"), std::string::npos) << output;
+
+    const std::vector<uint8_t> packet = PacketAfter(output, "ICMP echo request");
+    ASSERT_EQ(packet.size(), 60u + CEchoProbe::kRequestSize) << output;
+    EXPECT_EQ(packet[0], 0x4F) << "IPv4 with a 60-byte header: 40 bytes of options";
+    // Record Route, 39 bytes long. The socket was handed pointer 4 and nine
+    // empty slots; the sending kernel records its own address in the first
+    // slot as the datagram leaves, so the wire shows pointer 8.
+    EXPECT_EQ(packet[20], 7);
+    EXPECT_EQ(packet[21], 39);
+    EXPECT_EQ(packet[22], 8);
+    char first[16];
+    std::snprintf(first, sizeof first, "%d.%d.%d.%d", packet[23], packet[24], packet[25],
+                  packet[26]);
+    EXPECT_EQ(first, lab().ClientAddress());
+    EXPECT_TRUE(std::all_of(packet.begin() + 27, packet.begin() + 60, [](uint8_t b) {
+        return b == 0;
+    })) << "eight empty slots, then end of options";
+    EXPECT_EQ(packet[60], 8);
+    EXPECT_EQ(packet[61], 0);
+    EXPECT_EQ(CEchoProbe::Checksum(packet.data() + 60, CEchoProbe::kRequestSize), 0);
+}
+
+// --- ARP ------------------------------------------------------------------------
+
+class ArpLabTest : public lab::LabTest {
+protected:
+    std::vector<ArpRow> ClientRows() {
+        std::vector<ArpRow> rows;
+        int error = -1;
+        EXPECT_TRUE(lab().RunInClient([&] {
+            ArpCacheOrError opened = ArpCache::Open();
+            error = opened.cache ? opened.cache->Read(rows) : opened.error;
+        }));
+        EXPECT_EQ(error, 0);
+        return rows;
+    }
+
+    static bool Holds(const std::vector<ArpRow>& rows, const std::string& address) {
+        in_addr parsed{};
+        inet_pton(AF_INET, address.c_str(), &parsed);
+        return std::any_of(rows.begin(), rows.end(),
+                           [&](const ArpRow& row) { return row.address == parsed.s_addr; });
+    }
+
+    int32_t PurgeFromClient(const std::string& address, bool withoutNetAdmin = false) {
+        int32_t result = -2;
+        EXPECT_TRUE(lab().RunInClient([&] {
+            if (withoutNetAdmin && !lab::DropThreadCapabilities({CAP_NET_ADMIN})) {
+                return;
+            }
+            result = PurgeArpAddress(ControlValue(address));
+        }));
+        return result;
+    }
+
+    // A real row: the client resolves the host's address by probing it.
+    void Resolve(const std::string& address) {
+        int32_t result = -2;
+        ASSERT_TRUE(lab().RunInClient([&] { result = CEchoProbe().Probe(address, kTimeoutMs); }));
+        ASSERT_EQ(result, 1);
+    }
+};
+
+TEST_F(ArpLabTest, RowOfTheAddressIsDeleted) {
+    ASSERT_TRUE(lab().AddHost("h1", {20, 21}));
+    ASSERT_NO_FATAL_FAILURE(Resolve(lab().Address(20)));
+    ASSERT_NO_FATAL_FAILURE(Resolve(lab().Address(21)));
+    const std::vector<ArpRow> before = ClientRows();
+    ASSERT_TRUE(Holds(before, lab().Address(20)));
+    const auto row = std::find_if(before.begin(), before.end(), [&](const ArpRow& r) {
+        return r.address == htonl(ControlValue(lab().Address(20)));
+    });
+    EXPECT_EQ(row->linkAddress.size(), 6u);
+    EXPECT_NE(row->state & (NUD_REACHABLE | NUD_STALE | NUD_DELAY | NUD_PROBE), 0);
+
+    EXPECT_EQ(PurgeFromClient(lab().Address(20)), 1);
+    const std::vector<ArpRow> after = ClientRows();
+    EXPECT_FALSE(Holds(after, lab().Address(20)));
+    EXPECT_TRUE(Holds(after, lab().Address(21))) << "only that row goes";
+}
+
+TEST_F(ArpLabTest, NoRowForTheAddressIsSuccess) {
+    ASSERT_TRUE(lab().AddHost("h1", {20}));
+    ASSERT_NO_FATAL_FAILURE(Resolve(lab().Address(20)));
+    const size_t before = ClientRows().size();
+    EXPECT_EQ(PurgeFromClient(lab().Address(77)), 1);
+    EXPECT_EQ(ClientRows().size(), before);
+}
+
+TEST_F(ArpLabTest, ThreeHundredRowsReadAndPurgeLikeAFew) {
+    // 300 rows outside the lab's /24 (the kernel keeps them as given).
+    std::string batch;
+    std::vector<std::string> addresses;
+    for (int i = 0; i < 300; ++i) {
+        const std::string address =
+            "198.18." + std::to_string(20 + i / 200) + "." + std::to_string(1 + i % 200);
+        addresses.push_back(address);
+        char line[128];
+        std::snprintf(line, sizeof line,
+                      "neigh replace %s lladdr 02:00:00:00:%02x:%02x dev eth0 nud permanent\n",
+                      address.c_str(), i / 256, i % 256);
+        batch += line;
+    }
+    const std::string file = "/tmp/" + lab().Prefix() + "-neigh.batch";
+    std::ofstream(file) << batch;
+    const bool added = lab().Ip("client", {"-batch", file});
+    unlink(file.c_str());
+    ASSERT_TRUE(added);
+
+    const std::vector<ArpRow> rows = ClientRows();
+    ASSERT_GE(rows.size(), 300u);
+    for (const std::string& address : addresses) {
+        ASSERT_TRUE(Holds(rows, address)) << address;
+    }
+    EXPECT_EQ(PurgeFromClient(addresses[150]), 1);
+    EXPECT_EQ(PurgeFromClient(addresses[299]), 1);
+    EXPECT_EQ(PurgeFromClient("198.18.30.1"), 1);
+    const std::vector<ArpRow> after = ClientRows();
+    EXPECT_EQ(after.size(), rows.size() - 2);
+    EXPECT_FALSE(Holds(after, addresses[150]));
+    EXPECT_FALSE(Holds(after, addresses[299]));
+    EXPECT_TRUE(Holds(after, addresses[0]));
+    EXPECT_TRUE(Holds(after, addresses[298]));
+}
+
+TEST_F(ArpLabTest, WithoutNetAdminTheDeletionIsRefused) {
+    ASSERT_TRUE(lab().AddHost("h1", {20}));
+    ASSERT_NO_FATAL_FAILURE(Resolve(lab().Address(20)));
+    EXPECT_EQ(PurgeFromClient(lab().Address(20), true), 0);
+    EXPECT_TRUE(Holds(ClientRows(), lab().Address(20)));
+    EXPECT_EQ(PurgeFromClient(lab().Address(77), true), 1) << "no row: nothing to refuse";
+}
+
+}  // namespace
+}  // namespace vorpane
