@@ -1,0 +1,45 @@
+#pragma once
+// Command line and standard-input control lines of vorpane-printer, kept in
+// the library so that they can be tested without starting a process.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "emulator/virtual_printer.h"
+
+namespace vorpane {
+
+struct PrinterArguments {
+    VirtualPrinterConfig config;
+    std::string journalPath;  // empty: standard output
+    std::string rawPath;      // empty: no raw journal
+    bool help = false;
+};
+
+struct ParsedPrinterArguments {
+    std::optional<PrinterArguments> arguments;  // empty on error
+    std::string error;
+};
+
+// Arguments without the program name:
+//   --listen ADDR (repeatable)  --port N  --condition NAME[,NAME...]
+//   --mode normal|one-session|refuse|mute  --journal FILE  --raw FILE
+//   --netbios  --help
+ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& args);
+
+// The --help text, which also describes the journal.
+std::string PrinterUsage();
+
+struct ControlOutcome {
+    bool quit = false;
+    std::string reply;  // for standard output
+    std::string error;  // for standard error
+};
+
+// One control line: set NAME..., clear NAME..., restart, show, quit.
+// Names may be separated by spaces or commas.
+ControlOutcome ApplyControlLine(VirtualPrinter& printer, std::string_view line);
+
+}  // namespace vorpane

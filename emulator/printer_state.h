@@ -1,0 +1,66 @@
+#pragma once
+// Conditions and modes of the virtual printer, and the DLE EOT replies that
+// follow from a condition set.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vorpane {
+
+enum class Condition : uint32_t {
+    kOffline = 1u << 0,
+    kCoverOpen = 1u << 1,
+    kPaperNearEnd = 1u << 2,
+    kPaperEnd = 1u << 3,
+    kOverTemp = 1u << 4,
+    kWaitingRecovery = 1u << 5,
+    kDrawer = 1u << 6,
+};
+
+// A set of conditions; the empty set is an idle, on-line printer.
+struct ConditionSet {
+    uint32_t bits = 0;
+
+    bool Has(Condition c) const { return (bits & static_cast<uint32_t>(c)) != 0; }
+    void Add(Condition c) { bits |= static_cast<uint32_t>(c); }
+    void Remove(Condition c) { bits &= ~static_cast<uint32_t>(c); }
+    bool operator==(const ConditionSet&) const = default;
+};
+
+// Applies one condition name as given to --condition, `set` and `clear`:
+// online, offline, cover-open, paper-near-end, paper-end, over-temp,
+// waiting-recovery, drawer. "online" is the absence of "offline", so setting
+// it clears offline and clearing it sets offline. False for an unknown name.
+bool ApplyConditionName(ConditionSet& set, std::string_view name, bool on);
+
+// Parses "paper-end,cover-open" onto the set; returns the first unknown name.
+std::optional<std::string> ApplyConditionList(ConditionSet& set, std::string_view list, bool on);
+
+// "online" for the empty set, else the names joined by commas.
+std::string ConditionNames(ConditionSet set);
+
+// Replies to DLE EOT 1..4. Every reply has bits 1 and 4 set (idle 0x12);
+// conditions that stop printing also report the printer off-line:
+//   offline          1: 0x08
+//   cover-open       1: 0x08  2: 0x04
+//   paper-near-end   4: 0x0C
+//   paper-end        1: 0x08  2: 0x20  4: 0x6C (near end and end)
+//   over-temp        1: 0x08  2: 0x40  3: 0x40 (auto-recoverable error)
+//   waiting-recovery 1: 0x28 (off-line, waiting for on-line recovery)
+//   drawer           1: 0x04 (drawer connector pin 3 high)
+std::array<uint8_t, 4> StatusReplies(ConditionSet set);
+
+enum class PrinterMode {
+    kNormal,      // any number of sessions, answers status requests
+    kOneSession,  // a second session while one is open is reset at once
+    kRefuse,      // the port is held but connections are refused
+    kMute,        // takes data but never answers status requests
+};
+
+std::optional<PrinterMode> ParsePrinterMode(std::string_view name);
+const char* PrinterModeName(PrinterMode mode);
+
+}  // namespace vorpane

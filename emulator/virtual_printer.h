@@ -1,0 +1,143 @@
+#pragma once
+// A virtual ESC/POS printer behind a network board: raw data on a TCP port,
+// DLE EOT status answered from its condition, a journal of what it received,
+// and optionally a responder for the NetBIOS sweep on UDP.
+//
+// Journal lines besides those of the command decoder (command_decoder.h):
+//   listening on 127.0.0.1:9100 (mode normal, conditions online)
+//   session 1 open from 127.0.0.1:40312
+//   session 1 closed after 7 bytes
+//   session 1 closed after 7 bytes (Connection reset by peer)
+//   session 2 reset: busy with session 1          (one-session mode)
+//   session 3 reset: too many sessions
+//   DLE EOT 1 status request, answered 12
+//   DLE EOT 1 status request, not answered (mute)
+//   conditions: offline,paper-end                 (after a change)
+//   restart: address now 192.168.1.20, MAC now AE-2B-64-14-2C-6C
+//   netbios: answered 127.0.0.1:40000
+// Lines of sessions that run at the same time may interleave.
+//
+// All sockets are served by one thread; the calls below are thread-safe.
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "emulator/journal.h"
+#include "emulator/printer_state.h"
+#include "net/unique_fd.h"
+
+namespace vorpane {
+
+struct VirtualPrinterConfig {
+    std::vector<std::string> listenAddresses = {"0.0.0.0"};
+    uint16_t port = 9100;  // 0: the system picks one, see VirtualPrinter::Port()
+    PrinterMode mode = PrinterMode::kNormal;
+    ConditionSet conditions;
+    bool netbios = false;
+    uint16_t netbiosPort = 137;  // 0: the system picks one
+    // Lines kept in memory for Journal(); 0 keeps none.
+    size_t journalLines = 100000;
+    Journal::Writer journalWriter;
+    // Raw bytes kept in memory for Raw().Bytes().
+    bool keepRaw = false;
+    RawJournal::Writer rawWriter;
+    // Sessions open at once before further ones are reset.
+    size_t maxSessions = 64;
+};
+
+class VirtualPrinter {
+public:
+    struct Created;
+    // Binds and starts serving, or says why it could not.
+    static Created Create(VirtualPrinterConfig config);
+
+    ~VirtualPrinter();
+    VirtualPrinter(const VirtualPrinter&) = delete;
+    VirtualPrinter& operator=(const VirtualPrinter&) = delete;
+
+    // Closes every socket and ends the serving thread; idempotent.
+    void Stop();
+
+    uint16_t Port() const { return m_port; }
+    uint16_t NetbiosPort() const { return m_netbiosPort; }
+    PrinterMode Mode() const { return m_config.mode; }
+
+    ConditionSet Conditions() const;
+    // Replaces the condition set and journals the change.
+    void SetConditions(ConditionSet conditions);
+    std::array<uint8_t, 4> CurrentStatusReplies() const;
+
+    // Takes a pending address and MAC; journals the outcome.
+    void Restart();
+    std::string Address() const;
+    std::string Mac() const;
+    std::optional<std::string> PendingAddress() const;
+    std::optional<std::string> PendingMac() const;
+    // One line describing conditions, mode, identity and pending changes.
+    std::string Show() const;
+
+    // Sessions taken since the start, and those open now. Both change before
+    // the journal line that reports the change.
+    size_t SessionsOpened() const { return m_sessionsOpened.load(); }
+    size_t OpenSessions() const { return m_openSessions.load(); }
+
+    Journal& GetJournal() { return m_journal; }
+    RawJournal& Raw() { return m_raw; }
+
+private:
+    struct Session;
+    class SessionEvents;
+
+    explicit VirtualPrinter(VirtualPrinterConfig config);
+    std::string Start();
+    void Serve();
+    void AcceptOn(int listenFd);
+    bool ReadFrom(Session& session);
+    bool FlushOutput(Session& session);
+    // Finishes decoding and journals the end; error empty for an orderly one.
+    void CloseSession(Session& session, const std::string& error);
+    void AnswerNetbios();
+    void StatusRequest(Session& session, uint8_t n);
+    void SetPendingAddress(const std::array<uint8_t, 4>& address);
+    void SetPendingMac(const std::array<uint8_t, 6>& mac);
+
+    const VirtualPrinterConfig m_config;
+    Journal m_journal;
+    RawJournal m_raw;
+    std::vector<UniqueFd> m_listeners;
+    UniqueFd m_udp;
+    UniqueFd m_wake;  // eventfd that ends Serve()
+    uint16_t m_port = 0;
+    uint16_t m_netbiosPort = 0;
+    std::vector<std::unique_ptr<Session>> m_sessions;  // serving thread only
+    std::vector<uint8_t> m_readBuffer;                 // serving thread only
+    uint64_t m_nextSessionId = 1;                      // serving thread only
+    std::atomic<size_t> m_sessionsOpened{0};
+    std::atomic<size_t> m_openSessions{0};
+    std::atomic<uint32_t> m_conditions{0};
+
+    mutable std::mutex m_identityMutex;
+    std::string m_address;
+    std::array<uint8_t, 6> m_mac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+    std::optional<std::array<uint8_t, 4>> m_pendingAddress;
+    std::optional<std::array<uint8_t, 6>> m_pendingMac;
+
+    std::mutex m_stopMutex;
+    std::thread m_thread;
+};
+
+struct VirtualPrinter::Created {
+    std::unique_ptr<VirtualPrinter> printer;  // null on failure
+    std::string error;
+};
+
+}  // namespace vorpane

@@ -1,0 +1,593 @@
+// NetworkPrinterLink against the virtual printer and small hand-made peers,
+// all on loopback with ports the system picks.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "emulator/virtual_printer.h"
+#include "net/unique_fd.h"
+#include "printer_link/network_printer_link.h"
+
+namespace vorpane {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kLoopback = "127.0.0.1";
+constexpr auto kWait = 5s;
+
+std::unique_ptr<VirtualPrinter> StartPrinter(
+    const std::function<void(VirtualPrinterConfig&)>& adjust = nullptr) {
+    VirtualPrinterConfig config;
+    config.listenAddresses = {kLoopback};
+    config.port = 0;
+    if (adjust) {
+        adjust(config);
+    }
+    auto created = VirtualPrinter::Create(std::move(config));
+    EXPECT_TRUE(created.printer) << created.error;
+    return std::move(created.printer);
+}
+
+sockaddr_in LoopbackAddress(uint16_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return addr;
+}
+
+uint16_t PortOf(int fd) {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    return ntohs(addr.sin_port);
+}
+
+// A loopback listener whose accept queue is full: further SYNs are dropped,
+// so a connect neither succeeds nor fails, like an address where nobody
+// answers.
+struct SilentListener {
+    UniqueFd listener;
+    std::vector<UniqueFd> fillers;
+    uint16_t port = 0;
+
+    SilentListener() {
+        listener.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_in addr = LoopbackAddress(0);
+        EXPECT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        EXPECT_EQ(::listen(listener.get(), 0), 0);
+        port = PortOf(listener.get());
+        addr = LoopbackAddress(port);
+        for (int i = 0; i < 2; ++i) {
+            UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            ::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+            if (i == 0) {
+                // The first one must sit in the queue before the queue counts as full.
+                pollfd p{fd.get(), POLLOUT, 0};
+                EXPECT_EQ(::poll(&p, 1, 2000), 1);
+            }
+            fillers.push_back(std::move(fd));
+        }
+    }
+};
+
+// A one-connection peer run by a thread with whatever behaviour a test needs.
+class Peer {
+public:
+    explicit Peer(std::function<void(int fd)> serve, int receiveBuffer = 0) {
+        m_listener.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (receiveBuffer > 0) {
+            // Inherited by the accepted socket; keeps the kernel's share small.
+            ::setsockopt(m_listener.get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer,
+                         sizeof receiveBuffer);
+        }
+        sockaddr_in addr = LoopbackAddress(0);
+        EXPECT_EQ(::bind(m_listener.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        EXPECT_EQ(::listen(m_listener.get(), 4), 0);
+        m_port = PortOf(m_listener.get());
+        m_thread = std::thread([this, serve = std::move(serve)] {
+            UniqueFd fd(::accept(m_listener.get(), nullptr, nullptr));
+            if (fd.valid()) {
+                serve(fd.get());
+            }
+        });
+    }
+    ~Peer() {
+        ::shutdown(m_listener.get(), SHUT_RDWR);  // frees a thread still in accept
+        m_thread.join();
+    }
+    uint16_t port() const { return m_port; }
+
+private:
+    UniqueFd m_listener;
+    uint16_t m_port = 0;
+    std::thread m_thread;
+};
+
+size_t ReadExactly(int fd, uint8_t* buf, size_t size) {
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::recv(fd, buf + got, size - got, 0);
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    return got;
+}
+
+// The close that follows sends a reset instead of an orderly end.
+void ResetOnClose(int fd) {
+    const linger abort{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+}
+
+uint64_t Fnv1a(const uint8_t* data, size_t size, uint64_t hash = 14695981039346656037ull) {
+    for (size_t i = 0; i < size; ++i) {
+        hash = (hash ^ data[i]) * 1099511628211ull;
+    }
+    return hash;
+}
+
+int64_t ElapsedMs(Clock::time_point since) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+}
+
+// ---------------------------------------------------------------- fd owner
+
+bool IsOpen(int fd) {
+    return ::fcntl(fd, F_GETFD) != -1;
+}
+
+TEST(UniqueFd, ClosesExactlyOnceWhateverMovesHappen) {
+    int raw = -1;
+    {
+        UniqueFd a(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        raw = a.get();
+        ASSERT_TRUE(a.valid());
+        UniqueFd b(std::move(a));
+        EXPECT_FALSE(a.valid());
+        EXPECT_EQ(b.get(), raw);
+        UniqueFd c;
+        c = std::move(b);
+        auto& alias = c;
+        c = std::move(alias);  // self-move keeps the descriptor
+        EXPECT_EQ(c.get(), raw);
+        EXPECT_TRUE(IsOpen(raw));
+    }
+    EXPECT_FALSE(IsOpen(raw));
+
+    UniqueFd d(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int kept = d.release();
+    EXPECT_FALSE(d.valid());
+    EXPECT_TRUE(IsOpen(kept));
+    UniqueFd e(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int replaced = e.get();
+    e.reset(kept);
+    EXPECT_FALSE(IsOpen(replaced));
+    EXPECT_EQ(e.get(), kept);
+}
+
+// ---------------------------------------------------------------- connect
+
+TEST(NetworkPrinterLinkConnect, OpenPortAnswersAndNothingIsSent) {
+    auto printer = StartPrinter([](VirtualPrinterConfig& c) { c.keepRaw = true; });
+    NetworkPrinterLink link(printer->Port());
+    EXPECT_EQ(link.IsConPrinterServer(kLoopback), 1);
+    // A scan must never make a printer print: the session ends empty.
+    EXPECT_TRUE(printer->GetJournal().WaitForLine("session 1 closed after 0 bytes", kWait));
+    EXPECT_EQ(printer->Raw().Size(), 0u);
+}
+
+TEST(NetworkPrinterLinkConnect, RefusedPortGivesZeroAtOnce) {
+    auto printer = StartPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kRefuse; });
+    NetworkPrinterLink link(printer->Port());
+    link.SetTimeOut(5, 0);
+    const auto start = Clock::now();
+    EXPECT_EQ(link.IsConPrinterServer(kLoopback), 0);
+    EXPECT_LT(ElapsedMs(start), 2500) << "a refusal must not wait for the time-out";
+}
+
+TEST(NetworkPrinterLinkConnect, SilentAddressEndsAtTheTimeOut) {
+    SilentListener silent;
+    NetworkPrinterLink link(silent.port);
+    for (const int32_t timeoutMs : {150, 450}) {
+        link.SetTimeOut(0, timeoutMs);
+        const auto start = Clock::now();
+        EXPECT_EQ(link.IsConPrinterServer(kLoopback), 0);
+        const int64_t elapsed = ElapsedMs(start);
+        EXPECT_GE(elapsed, timeoutMs - 20);
+        EXPECT_LT(elapsed, timeoutMs + 400);
+    }
+}
+
+TEST(NetworkPrinterLinkConnect, AddressTextMustBeDottedIpv4) {
+    auto printer = StartPrinter();
+    NetworkPrinterLink link(printer->Port());
+    EXPECT_EQ(link.IsConPrinterServer(kLoopback), 1);
+    for (const char* bad : {"", "localhost", "127.0.0", "127.0.0.1.1", "127.0.0.256", "127.0.0.01",
+                            " 127.0.0.1", "127.0.0.1 ", "::1", "0x7f.0.0.1"}) {
+        EXPECT_EQ(link.IsConPrinterServer(bad), 0) << bad;
+        EXPECT_EQ(link.GetStatus(bad), -1) << bad;
+        const uint8_t byte = 0x41;
+        EXPECT_EQ(link.SendData(bad, &byte, 1), 0) << bad;
+    }
+    EXPECT_EQ(link.IsConPrinterServer(nullptr), 0);
+    EXPECT_EQ(link.GetStatus(nullptr), -1);
+}
+
+TEST(NetworkPrinterLinkConnect, TimeOutDefaultsToOneSecondAndIgnoresNonPositive) {
+    NetworkPrinterLink link;
+    EXPECT_EQ(link.Port(), 9100);
+    EXPECT_EQ(link.TimeoutMs(), 1000);
+    EXPECT_EQ(link.SetTimeOut(2, 500), 1);
+    EXPECT_EQ(link.TimeoutMs(), 2500);
+    EXPECT_EQ(link.SetTimeOut(0, 0), 0);
+    EXPECT_EQ(link.SetTimeOut(-1, 200), 0);
+    EXPECT_EQ(link.TimeoutMs(), 2500);
+    EXPECT_EQ(link.SetTimeOut(3000000, 0), 1);  // beyond 32 bits of ms: capped, not wrapped
+    EXPECT_GT(link.TimeoutMs(), 0);
+}
+
+TEST(NetworkPrinterLinkConnect, SetTimeOutWhileSeventeenThreadsConnect) {
+    auto printer = StartPrinter();
+    NetworkPrinterLink link(printer->Port());
+    constexpr int kThreads = 17;
+    constexpr int kCallsEach = 12;
+    std::atomic<int> answered{0};
+    std::atomic<bool> go{false};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < kThreads; ++t) {
+        workers.emplace_back([&] {
+            while (!go.load()) {
+                std::this_thread::yield();
+            }
+            for (int i = 0; i < kCallsEach; ++i) {
+                answered += link.IsConPrinterServer(kLoopback);
+            }
+        });
+    }
+    go = true;
+    for (int i = 0; i < 200; ++i) {
+        link.SetTimeOut(i % 3, 100 + i);
+    }
+    link.SetTimeOut(4, 321);
+    for (auto& w : workers) {
+        w.join();
+    }
+    EXPECT_EQ(answered.load(), kThreads * kCallsEach);
+    EXPECT_EQ(link.TimeoutMs(), 4321);
+    // Every call opened and closed its own session, empty.
+    int closed = 0;
+    EXPECT_TRUE(printer->GetJournal().WaitFor(
+        [&closed](const std::string& line) {
+            return line.ends_with(" closed after 0 bytes") && ++closed == kThreads * kCallsEach;
+        },
+        kWait));
+    EXPECT_EQ(printer->SessionsOpened(), static_cast<size_t>(kThreads * kCallsEach));
+}
+
+// ---------------------------------------------------------------- SendData
+
+TEST(NetworkPrinterLinkSend, ZeroBytesConnectsAndReturnsZero) {
+    auto printer = StartPrinter();
+    NetworkPrinterLink link(printer->Port());
+    EXPECT_EQ(link.SendData(kLoopback, nullptr, 0), 0);
+    EXPECT_TRUE(printer->GetJournal().WaitForLine("session 1 closed after 0 bytes", kWait));
+    EXPECT_EQ(link.SendData(kLoopback, nullptr, -5), 0);
+    EXPECT_EQ(link.SendData(kLoopback, nullptr, 3), 0);
+    EXPECT_EQ(printer->SessionsOpened(), 1u) << "bad arguments must not connect";
+}
+
+TEST(NetworkPrinterLinkSend, SevenByteFrameArrivesWhole) {
+    auto printer = StartPrinter([](VirtualPrinterConfig& c) { c.keepRaw = true; });
+    NetworkPrinterLink link(printer->Port());
+    const std::vector<uint8_t> frame = {0x1D, 0x44, 192, 168, 1, 20, 0x7D};
+    EXPECT_EQ(link.SendData(kLoopback, frame.data(), 7), 7);
+    // SendData waited for the printer to close, so everything is in.
+    EXPECT_EQ(printer->Raw().Bytes(), frame);
+    EXPECT_TRUE(printer->GetJournal().WaitForLine(
+        "GS D new address 192.168.1.20 (checksum ok, pending until restart)", kWait));
+}
+
+TEST(NetworkPrinterLinkSend, SixtyFourMebibytesArriveWhole) {
+    constexpr size_t kSize = 64u << 20;
+    std::vector<uint8_t> payload(kSize);
+    std::mt19937_64 random(20240603);
+    for (size_t i = 0; i < kSize; i += 8) {
+        const uint64_t v = random();
+        std::memcpy(payload.data() + i, &v, 8);
+    }
+    uint64_t hash = 14695981039346656037ull;
+    auto printer = StartPrinter([&](VirtualPrinterConfig& c) {
+        c.journalLines = 0;
+        c.rawWriter = [&hash](const uint8_t* data, size_t size) { hash = Fnv1a(data, size, hash); };
+    });
+    NetworkPrinterLink link(printer->Port());
+    link.SetTimeOut(10, 0);
+    EXPECT_EQ(link.SendData(kLoopback, payload.data(), static_cast<int32_t>(kSize)),
+              static_cast<int32_t>(kSize));
+    ASSERT_EQ(printer->Raw().Size(), kSize);
+    printer->Stop();  // the writer ran on the printer's thread
+    EXPECT_EQ(hash, Fnv1a(payload.data(), kSize));
+}
+
+TEST(NetworkPrinterLinkSend, RefusedOrSilentGivesZero) {
+    auto printer = StartPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kRefuse; });
+    const uint8_t bytes[3] = {1, 2, 3};
+    EXPECT_EQ(NetworkPrinterLink(printer->Port()).SendData(kLoopback, bytes, 3), 0);
+    SilentListener silent;
+    NetworkPrinterLink link(silent.port);
+    link.SetTimeOut(0, 150);
+    EXPECT_EQ(link.SendData(kLoopback, bytes, 3), 0);
+}
+
+TEST(NetworkPrinterLinkSend, ShortWritesAreContinued) {
+    auto printer = StartPrinter([](VirtualPrinterConfig& c) { c.keepRaw = true; });
+    NetworkPrinterLink link(printer->Port());
+    int calls = 0;
+    link.SetSendFunctionForTest([&calls](int fd, const void* buf, size_t len, int flags) {
+        ++calls;
+        return ::send(fd, buf, len < 100 ? len : 100, flags);
+    });
+    std::vector<uint8_t> text(1000);
+    for (size_t i = 0; i < text.size(); ++i) {
+        text[i] = static_cast<uint8_t>('a' + i % 26);
+    }
+    EXPECT_EQ(link.SendData(kLoopback, text.data(), 1000), 1000);
+    EXPECT_EQ(calls, 10);
+    EXPECT_EQ(printer->Raw().Bytes(), text);
+}
+
+TEST(NetworkPrinterLinkSend, FailedWriteReportsOnlyWhatWasWritten) {
+    auto printer = StartPrinter([](VirtualPrinterConfig& c) { c.keepRaw = true; });
+    NetworkPrinterLink link(printer->Port());
+    size_t passed = 0;
+    link.SetSendFunctionForTest(
+        [&passed](int fd, const void* buf, size_t len, int flags) -> ssize_t {
+            if (passed >= 1000) {
+                errno = ECONNRESET;
+                return -1;
+            }
+            const ssize_t n = ::send(fd, buf, std::min(len, 1000 - passed), flags);
+            passed += n > 0 ? static_cast<size_t>(n) : 0;
+            return n;
+        });
+    std::vector<uint8_t> data(4096, 'x');
+    EXPECT_EQ(link.SendData(kLoopback, data.data(), 4096), 1000);
+}
+
+TEST(NetworkPrinterLinkSend, PeerResettingMidTransferIsNotFullSuccess) {
+    constexpr int32_t kSize = 32 << 20;
+    Peer peer(
+        [](int fd) {
+            std::vector<uint8_t> buf(64 * 1024);
+            ReadExactly(fd, buf.data(), buf.size());
+            ResetOnClose(fd);
+        },
+        64 * 1024);
+    NetworkPrinterLink link(peer.port());
+    std::vector<uint8_t> data(kSize, 'y');
+    const int32_t sent = link.SendData(kLoopback, data.data(), kSize);
+    EXPECT_GE(sent, 0);
+    EXPECT_LT(sent, kSize);
+}
+
+TEST(NetworkPrinterLinkSend, PeerThatStopsReadingEndsAfterTheTimeOut) {
+    constexpr int32_t kSize = 32 << 20;
+    std::promise<void> release;
+    Peer peer([done = release.get_future().share()](int) { done.wait(); }, 64 * 1024);
+    NetworkPrinterLink link(peer.port());
+    link.SetTimeOut(0, 200);
+    std::vector<uint8_t> data(kSize, 'z');
+    const auto start = Clock::now();
+    const int32_t sent = link.SendData(kLoopback, data.data(), kSize);
+    const int64_t elapsed = ElapsedMs(start);
+    release.set_value();
+    EXPECT_GT(sent, 0) << "the kernel buffers took some";
+    EXPECT_LT(sent, kSize);
+    EXPECT_GE(elapsed, 180);
+    EXPECT_LT(elapsed, 2000);
+}
+
+TEST(NetworkPrinterLinkSend, PeerThatKeepsItsSideOpenStillGetsEverything) {
+    std::promise<void> release;
+    std::promise<std::vector<uint8_t>> received;
+    Peer peer([&received, done = release.get_future().share()](int fd) {
+        std::vector<uint8_t> buf(16);
+        buf.resize(ReadExactly(fd, buf.data(), buf.size()));  // stops at our half-close
+        received.set_value(buf);
+        done.wait();
+    });
+    NetworkPrinterLink link(peer.port());
+    link.SetTimeOut(0, 200);
+    const uint8_t frame[5] = {0x1B, 0x70, 0x00, 0x08, 0x08};
+    const auto start = Clock::now();
+    EXPECT_EQ(link.SendData(kLoopback, frame, 5), 5);
+    EXPECT_LT(ElapsedMs(start), 2000);
+    release.set_value();
+    EXPECT_EQ(received.get_future().get(), std::vector<uint8_t>(frame, frame + 5));
+}
+
+TEST(NetworkPrinterLinkSend, BusyOneSessionPrinterIsNotReportedAsSent) {
+    auto printer = StartPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kOneSession; });
+    NetworkPrinterLink link(printer->Port());
+    const uint8_t frame[7] = {0x1D, 0x44, 192, 168, 1, 20, 0x7D};
+    {
+        UniqueFd holder(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        const sockaddr_in addr = LoopbackAddress(printer->Port());
+        ASSERT_EQ(::connect(holder.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr),
+                  0);
+        ASSERT_TRUE(printer->GetJournal().WaitForLine(
+            "session 1 open from 127.0.0.1:" + std::to_string(PortOf(holder.get())), kWait));
+        EXPECT_EQ(link.SendData(kLoopback, frame, 7), 0);
+        EXPECT_TRUE(
+            printer->GetJournal().WaitForLine("session 2 reset: busy with session 1", kWait));
+    }
+    ASSERT_TRUE(printer->GetJournal().WaitForPrefix("session 1 closed", kWait));
+    EXPECT_EQ(link.SendData(kLoopback, frame, 7), 7);
+}
+
+// ---------------------------------------------------------------- GetStatus
+
+TEST(NetworkPrinterLinkStatus, WordFollowsThePrinterCondition) {
+    struct Case {
+        const char* name;
+        ConditionSet conditions;
+        int32_t word;
+    };
+    auto set = [](std::initializer_list<Condition> list) {
+        ConditionSet s;
+        for (Condition c : list) {
+            s.Add(c);
+        }
+        return s;
+    };
+    const Case cases[] = {
+        {"idle", {}, 0x12121212},
+        {"paper out", set({Condition::kPaperEnd}), 0x7E12321A},
+        {"cover open", set({Condition::kCoverOpen}), 0x1212161A},
+        {"over temperature", set({Condition::kOverTemp}), 0x1252521A},
+        {"paper near end", set({Condition::kPaperNearEnd}), 0x1E121212},
+    };
+    auto printer = StartPrinter();
+    NetworkPrinterLink link(printer->Port());
+    for (const Case& c : cases) {
+        printer->SetConditions(c.conditions);
+        EXPECT_EQ(link.GetStatus(kLoopback), c.word) << c.name;
+    }
+    printer->SetConditions(set({Condition::kPaperEnd}));
+    const int32_t paperOut = link.GetStatus(kLoopback);
+    EXPECT_EQ(link.IsPaperEnd(paperOut), 1);
+    EXPECT_EQ(link.IsBusy(paperOut), 1);
+    EXPECT_EQ(link.IsCoverOpen(paperOut), 0);
+    EXPECT_EQ(link.IsTempOver(paperOut), 0);
+    EXPECT_EQ(link.IsPause(paperOut), 0);
+}
+
+TEST(NetworkPrinterLinkStatus, MuteOrAbsentPrinterGivesMinusOneWithinTheTimeOut) {
+    auto mute = StartPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kMute; });
+    NetworkPrinterLink link(mute->Port());
+    link.SetTimeOut(0, 300);
+    const auto start = Clock::now();
+    EXPECT_EQ(link.GetStatus(kLoopback), -1);
+    const int64_t elapsed = ElapsedMs(start);
+    EXPECT_GE(elapsed, 280);
+    EXPECT_LT(elapsed, 300 + 400);
+    EXPECT_TRUE(
+        mute->GetJournal().WaitForLine("DLE EOT 4 status request, not answered (mute)", kWait));
+
+    auto refusing = StartPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kRefuse; });
+    EXPECT_EQ(NetworkPrinterLink(refusing->Port()).GetStatus(kLoopback), -1);
+}
+
+TEST(NetworkPrinterLinkStatus, BytesThatAreNotRepliesAreSkipped) {
+    Peer peer([](int fd) {
+        uint8_t requests[12];
+        ASSERT_EQ(ReadExactly(fd, requests, sizeof requests), sizeof requests);
+        const uint8_t expected[12] = {0x10, 4, 1, 0x10, 4, 2, 0x10, 4, 3, 0x10, 4, 4};
+        EXPECT_EQ(std::memcmp(requests, expected, 12), 0);
+        // XON, an automatic-status-back group, XOFF, then the replies, one
+        // send each so they arrive in pieces.
+        const uint8_t noise[] = {0x11, 0x10, 0x00, 0x00, 0x0F, 0x13};
+        ::send(fd, noise, sizeof noise, MSG_NOSIGNAL);
+        for (uint8_t reply : {0x1A, 0x32, 0x12, 0x7E}) {
+            ::send(fd, &reply, 1, MSG_NOSIGNAL);
+        }
+        uint8_t rest;
+        ::recv(fd, &rest, 1, 0);  // until the link closes
+    });
+    NetworkPrinterLink link(peer.port());
+    EXPECT_EQ(link.GetStatus(kLoopback), 0x7E12321A);
+}
+
+TEST(NetworkPrinterLinkStatus, ThreeRepliesOfFourIsNoStatus) {
+    Peer peer([](int fd) {
+        uint8_t requests[12];
+        ReadExactly(fd, requests, sizeof requests);
+        const uint8_t replies[3] = {0x12, 0x12, 0x12};
+        ::send(fd, replies, sizeof replies, MSG_NOSIGNAL);
+        uint8_t rest;
+        ::recv(fd, &rest, 1, 0);
+    });
+    NetworkPrinterLink link(peer.port());
+    link.SetTimeOut(0, 200);
+    EXPECT_EQ(link.GetStatus(kLoopback), -1);
+}
+
+TEST(NetworkPrinterLinkStatus, PeerClosingBeforeAnsweringIsNoStatus) {
+    Peer peer([](int fd) {
+        uint8_t requests[12];
+        ReadExactly(fd, requests, sizeof requests);
+        const uint8_t reply = 0x12;
+        ::send(fd, &reply, 1, MSG_NOSIGNAL);
+    });
+    NetworkPrinterLink link(peer.port());
+    link.SetTimeOut(5, 0);
+    const auto start = Clock::now();
+    EXPECT_EQ(link.GetStatus(kLoopback), -1);
+    EXPECT_LT(ElapsedMs(start), 2500) << "a closed connection must not wait for the time-out";
+}
+
+// ---------------------------------------------------------------- status word tests
+
+TEST(NetworkPrinterLinkStatusTests, EachTestReadsItsOwnBitsOnly) {
+    NetworkPrinterLink link;
+    struct Case {
+        const char* name;
+        int32_t (NetworkPrinterLink::*test)(int32_t);
+        uint32_t mask;
+    };
+    const Case cases[] = {
+        {"IsCoverOpen", &NetworkPrinterLink::IsCoverOpen, 0x00000400},
+        {"IsBusy", &NetworkPrinterLink::IsBusy, 0x00000008},
+        {"IsTempOver", &NetworkPrinterLink::IsTempOver, 0x00400000},
+        {"IsPause", &NetworkPrinterLink::IsPause, 0x00000020},
+        {"IsPaperEnd", &NetworkPrinterLink::IsPaperEnd, 0x60000000},
+    };
+    for (const Case& c : cases) {
+        const auto idle = static_cast<int32_t>(0x12121212u);
+        EXPECT_EQ((link.*c.test)(idle), 0) << c.name;
+        EXPECT_EQ((link.*c.test)(static_cast<int32_t>(0x12121212u | c.mask)), 1) << c.name;
+        // Every other bit set, including those of the other tests: still no.
+        EXPECT_EQ((link.*c.test)(static_cast<int32_t>(0x7FFFFFFFu & ~c.mask)), 0) << c.name;
+        EXPECT_EQ((link.*c.test)(-1), 0) << c.name << " on the off-line result";
+    }
+    // Paper end shows in either of its two bits.
+    EXPECT_EQ(link.IsPaperEnd(static_cast<int32_t>(0x32121212u)), 1);
+    EXPECT_EQ(link.IsPaperEnd(static_cast<int32_t>(0x52121212u)), 1);
+    // Paper near end alone is not paper end.
+    EXPECT_EQ(link.IsPaperEnd(static_cast<int32_t>(0x1E121212u)), 0);
+}
+
+TEST(NetworkPrinterLinkStatusTests, TypicalWords) {
+    NetworkPrinterLink link;
+    const int32_t coverOpen = 0x1212161A;
+    EXPECT_EQ(link.IsCoverOpen(coverOpen), 1);
+    EXPECT_EQ(link.IsBusy(coverOpen), 1);
+    EXPECT_EQ(link.IsPaperEnd(coverOpen), 0);
+    const int32_t waiting = 0x1212122A;
+    EXPECT_EQ(link.IsPause(waiting), 1);
+    EXPECT_EQ(link.IsBusy(waiting), 1);
+    EXPECT_EQ(link.IsTempOver(waiting), 0);
+}
+
+}  // namespace
+}  // namespace vorpane
