@@ -35,10 +35,12 @@ void AppendAttribute(std::vector<uint8_t>& message, uint16_t type, const void* d
     rtattr attribute{};
     attribute.rta_len = static_cast<unsigned short>(RTA_LENGTH(size));
     attribute.rta_type = type;
-    const size_t at = message.size();
-    message.resize(at + RTA_SPACE(size), 0);
-    std::memcpy(message.data() + at, &attribute, sizeof attribute);
-    std::memcpy(message.data() + at + RTA_LENGTH(0), data, size);
+    // Built apart and appended whole: GCC 12 misreads a resize followed by
+    // copies into the grown part as out of bounds at -O2.
+    std::vector<uint8_t> block(RTA_SPACE(size), 0);
+    std::memcpy(block.data(), &attribute, sizeof attribute);
+    std::memcpy(block.data() + RTA_LENGTH(0), data, size);
+    message.insert(message.end(), block.begin(), block.end());
 }
 
 std::vector<uint8_t> BuildRequest(uint16_t type, uint16_t flags, uint32_t sequence,

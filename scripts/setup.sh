@@ -12,7 +12,7 @@ packages=(
   # a terminal to show it in
   fonts-wqy-zenhei iputils-ping xterm
   # tests: a display server, network namespaces, packet capture, packaging
-  xvfb xauth iproute2 nftables tcpdump libcap2-bin lintian file dpkg-dev
+  xvfb xauth x11-utils xdotool iproute2 nftables tcpdump libcap2-bin lintian file dpkg-dev
 )
 
 missing=()

@@ -27,3 +27,6 @@ tsan_targets=$(grep -h -o 'NAME test_[a-z_]*' tests/*/CMakeLists.txt | awk '{pri
 cmake --build build-tsan -j "$jobs" --target $tsan_targets
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j 1 -R "^($(echo $tsan_targets | tr ' ' '|'))\$"
+
+echo "== Debian package"
+bash scripts/package-test.sh

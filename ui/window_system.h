@@ -142,6 +142,11 @@ public:
     virtual Rect ControlClientRect(int id) = 0;
     virtual void RedrawControlNow(int id) = 0;
     virtual void InvalidateControl(int id) = 0;
+    // What assistive technology reads from a custom control that shows a
+    // value (the progress bar): its value, range and shown text. Backends
+    // without accessibility ignore it.
+    virtual void SetAccessibleValue(int /*id*/, int /*value*/, int /*minimum*/, int /*maximum*/,
+                                    const std::string& /*text*/) {}
 
     // Window timers; a tick arrives as DialogEvents::OnTimer on the UI thread.
     virtual void SetTimer(int timerId, int periodMs) = 0;

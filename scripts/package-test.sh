@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Builds the Debian package, checks it with lintian, installs it, checks the
+# file capabilities, starts the installed program under Xvfb until its window
+# is up, closes it, and runs the installed virtual printer's --help. Needs
+# root (it installs the package).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "package test skipped: needs root to install the package"
+  exit 0
+fi
+
+cmake -S . -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORPANE_TESTS=OFF \
+  -DVORPANE_BENCH=OFF >/dev/null
+cmake --build build-pkg --target vorpane vorpane-printer man_pages
+(cd build-pkg && cpack -G DEB >/dev/null)
+deb=$(ls build-pkg/vorpane_*.deb)
+echo "package: $deb"
+
+lintian --fail-on error --suppress-tags no-changelog "$deb"
+
+apt-get install -y -qq "./$deb" >/dev/null
+trap 'apt-get purge -y -qq vorpane >/dev/null 2>&1 || true' EXIT
+
+caps=$(getcap /usr/bin/vorpane)
+echo "capabilities: $caps"
+case "$caps" in
+  *cap_net_admin,cap_net_raw=ep*) ;;
+  *) echo "FAIL: /usr/bin/vorpane lacks cap_net_raw,cap_net_admin" >&2; exit 1 ;;
+esac
+test -f /usr/share/applications/vorpane.desktop
+test -f /usr/share/icons/hicolor/scalable/apps/vorpane.svg
+test -f /usr/share/icons/hicolor/48x48/apps/vorpane.png
+test -f /usr/share/man/man1/vorpane.1.gz
+
+/usr/bin/vorpane-printer --help >/dev/null
+echo "vorpane-printer --help: ok"
+
+# The installed program on a display of its own: wait for its main window
+# (with a deadline), then close it with Esc, which ends the program.
+display=":$((90 + RANDOM % 100))"
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null || true; apt-get purge -y -qq vorpane >/dev/null 2>&1 || true' EXIT
+for _ in $(seq 100); do
+  DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break
+  sleep 0.1
+done
+DISPLAY=$display /usr/bin/vorpane &
+app=$!
+window=""
+for _ in $(seq 150); do
+  window=$(DISPLAY=$display xdotool search --name '^Vorpane V2\.1$' 2>/dev/null | head -n 1 || true)
+  [ -n "$window" ] && break
+  sleep 0.1
+done
+if [ -z "$window" ]; then
+  echo "FAIL: the installed vorpane showed no main window within 15 s" >&2
+  kill "$app" 2>/dev/null || true
+  exit 1
+fi
+echo "main window up: $window"
+DISPLAY=$display xdotool windowfocus --sync "$window" key --window "$window" Escape
+for _ in $(seq 100); do
+  kill -0 "$app" 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 "$app" 2>/dev/null; then
+  echo "FAIL: vorpane did not close on Esc" >&2
+  kill "$app"
+  exit 1
+fi
+wait "$app"
+echo "installed vorpane started and closed: ok"

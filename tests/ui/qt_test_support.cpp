@@ -1,0 +1,69 @@
+#include "qt_test_support.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QTest>
+#include <QTimer>
+
+namespace vorpane::qt::test {
+
+int RecordingEvents::CountCommand(int id, ui::Notify code) const {
+    int n = 0;
+    for (const Command& c : commands) {
+        n += (c.id == id && c.code == code) ? 1 : 0;
+    }
+    return n;
+}
+
+bool WaitFor(const std::function<bool()>& cond, int deadlineMs) {
+    QDeadlineTimer deadline(deadlineMs);
+    while (!cond()) {
+        if (deadline.hasExpired()) {
+            return cond();
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QTest::qWait(1);
+    }
+    return true;
+}
+
+void WhenModalWidget(const std::function<bool(QWidget*)>& fn, int deadlineMs) {
+    auto* timer = new QTimer(qApp);
+    auto deadline = std::make_shared<QDeadlineTimer>(deadlineMs);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, fn, deadline] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if ((modal != nullptr && fn(modal)) || deadline->hasExpired()) {
+            timer->stop();
+            timer->deleteLater();
+        }
+    });
+    timer->start(10);
+}
+
+ShownWindow ShowTemplate(QtWindowSystem& ws, int templateId, ui::DialogEvents& events) {
+    ShownWindow shown;
+    shown.window = ws.CreateDialogWindow(ui::GetDialogTemplate(templateId), events, nullptr);
+    shown.dialog = QtWindowSystem::DialogOf(shown.window.get());
+    shown.dialog->show();
+    shown.dialog->activateWindow();
+    QApplication::setActiveWindow(shown.dialog);
+    (void)QTest::qWaitForWindowActive(shown.dialog, 5000);
+    return shown;
+}
+
+std::optional<int> FocusedControlId(QDialog* dialog) {
+    for (QObject* o = QApplication::focusWidget(); o != nullptr; o = o->parent()) {
+        if (o->parent() == dialog) {
+            bool ok = false;
+            const int id = o->objectName().toInt(&ok);
+            if (ok) {
+                return id;
+            }
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace vorpane::qt::test

@@ -1,0 +1,336 @@
+// Control operations of the window: what the logic reads and writes, and
+// which notifications reach it.
+
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QToolButton>
+
+#include "qt_test_support.h"
+#include "ui/qt/icons.h"
+#include "ui/qt/ip_address_edit.h"
+#include "ui/qt/progress_widget.h"
+#include "ui/qt/up_down.h"
+
+namespace vorpane::qt::test {
+namespace {
+
+// Each key goes where the focus is at that moment, as typing does.
+void TypeIntoFocus(const char* text) {
+    for (const char* c = text; *c != '\0'; ++c) {
+        QTest::keyClick(QApplication::focusWidget(), *c);
+    }
+}
+
+class QtControls : public ::testing::Test {
+protected:
+    void SetUp() override { shown = ShowTemplate(ws, 102, events); }
+    ui::Window& W() { return *shown.window; }
+
+    QtWindowSystem ws;
+    RecordingEvents events;
+    ShownWindow shown;
+};
+
+TEST_F(QtControls, AddressControlTextAndOctets) {
+    EXPECT_EQ(W().GetText(1000), "0.0.0.0");  // blank fields read as 0
+    W().SetText(1000, "192.168.1.10");
+    EXPECT_EQ(W().GetText(1000), "192.168.1.10");
+    EXPECT_EQ(W().GetIpOctets(1000), (std::array<uint8_t, 4>{192, 168, 1, 10}));
+    // Leading zeros are not kept; values above 255 are clamped; missing or
+    // malformed fields are blank.
+    W().SetText(1000, "010.300.x");
+    EXPECT_EQ(W().GetText(1000), "10.255.0.0");
+    auto* ip = qobject_cast<IpAddressEdit*>(shown.Control(1000));
+    EXPECT_EQ(ip->field(2)->text(), QString());
+    W().SetText(1000, "");
+    EXPECT_EQ(ip->field(0)->text(), QString());
+    // The other address control is separate.
+    W().SetText(1031, "10.0.0.1");
+    EXPECT_EQ(W().GetText(1000), "0.0.0.0");
+    EXPECT_EQ(W().GetText(1031), "10.0.0.1");
+}
+
+TEST_F(QtControls, AddressControlTyping) {
+    auto* ip = qobject_cast<IpAddressEdit*>(shown.Control(1031));
+    ip->field(0)->setFocus();
+    ASSERT_TRUE(WaitFor([&] { return ip->field(0)->hasFocus(); }));
+    const size_t before = events.commands.size();
+    // '.' moves on; three digits move on by themselves; letters are refused.
+    TypeIntoFocus("10.x0.");
+    TypeIntoFocus("999");
+    TypeIntoFocus("7");
+    EXPECT_EQ(W().GetText(1031), "10.0.255.7");
+    EXPECT_TRUE(ip->field(3)->hasFocus());
+    EXPECT_GT(events.CountCommand(1031, ui::Notify::Changed), 0);
+    EXPECT_GT(events.commands.size(), before);
+    // Backspace in an empty field goes back to the previous one.
+    QTest::keyClick(ip->field(3), Qt::Key_Backspace);
+    QTest::keyClick(ip->field(3), Qt::Key_Backspace);
+    EXPECT_TRUE(ip->field(2)->hasFocus());
+    EXPECT_EQ(W().GetText(1031), "10.0.255.0");
+}
+
+TEST_F(QtControls, DropDownListSelection) {
+    EXPECT_EQ(W().ComboCount(1002), 0);
+    EXPECT_EQ(W().ComboGetCurSel(1002), -1);
+    EXPECT_EQ(W().ComboAdd(1002, "192.168.1.23"), 0);
+    EXPECT_EQ(W().ComboAdd(1002, "192.168.1.87"), 1);
+    // Adding selects nothing, and the logic's own changes notify nothing.
+    EXPECT_EQ(W().ComboGetCurSel(1002), -1);
+    EXPECT_EQ(W().GetText(1002), "");
+    W().ComboSetCurSel(1002, 1);
+    EXPECT_EQ(W().ComboGetCurSel(1002), 1);
+    EXPECT_EQ(W().GetText(1002), "192.168.1.87");
+    EXPECT_EQ(W().ComboItemText(1002, 0), "192.168.1.23");
+    EXPECT_EQ(W().ComboItemText(1002, 2), "");
+    W().ComboSetCurSel(1002, 5);
+    EXPECT_EQ(W().ComboGetCurSel(1002), -1);
+    EXPECT_EQ(events.CountCommand(1002, ui::Notify::SelChange), 0);
+
+    // The user's choice does notify.
+    W().ComboSetCurSel(1002, 0);
+    auto* cb = qobject_cast<QComboBox*>(shown.Control(1002));
+    cb->setFocus();
+    ASSERT_TRUE(WaitFor([&] { return cb->hasFocus(); }));
+    QTest::keyClick(cb, Qt::Key_Down);
+    EXPECT_EQ(W().ComboGetCurSel(1002), 1);
+    EXPECT_EQ(events.CountCommand(1002, ui::Notify::SelChange), 1);
+
+    W().ComboReset(1002);
+    EXPECT_EQ(W().ComboCount(1002), 0);
+    EXPECT_EQ(W().ComboGetCurSel(1002), -1);
+    EXPECT_EQ(events.CountCommand(1002, ui::Notify::SelChange), 1);
+}
+
+TEST_F(QtControls, EditAndRichEditText) {
+    W().SetText(1004, "1000");
+    EXPECT_EQ(W().GetText(1004), "1000");
+    EXPECT_EQ(events.CountCommand(1004, ui::Notify::Changed), 1);  // as the platform's edit does
+    QTest::keyClicks(shown.Control(1004), "5");
+    EXPECT_EQ(events.CountCommand(1004, ui::Notify::Changed), 2);
+
+    // Line breaks, a no-break space and CJK text come back as they went in.
+    const std::string text =
+        "Date Time:26-12-06\n\nA\xC2\xA0"
+        "B\n\xE5\xAE\x8B\n";
+    W().SetText(1010, text);
+    EXPECT_EQ(W().GetText(1010), text);
+    W().SetText(1010, "");
+    EXPECT_EQ(W().GetText(1010), "");
+}
+
+TEST_F(QtControls, ButtonsCheckBoxAndEnable) {
+    EXPECT_EQ(W().GetText(1003), "Scan");
+    W().SetText(1003, "Cancel");
+    EXPECT_EQ(W().GetText(1003), "Cancel");
+    EXPECT_EQ(W().GetCheck(1015), 0);
+    W().SetCheck(1015, 1);
+    EXPECT_EQ(W().GetCheck(1015), 1);
+    EXPECT_EQ(events.CountCommand(1015, ui::Notify::Clicked), 0);
+    QTest::mouseClick(shown.Control(1015), Qt::LeftButton);
+    EXPECT_EQ(W().GetCheck(1015), 0);
+    EXPECT_EQ(events.CountCommand(1015, ui::Notify::Clicked), 1);
+
+    QTest::mouseClick(shown.Control(1001), Qt::LeftButton);
+    EXPECT_EQ(events.CountCommand(1001, ui::Notify::Clicked), 1);
+    W().Enable(1001, false);
+    EXPECT_FALSE(W().IsEnabled(1001));
+    QTest::mouseClick(shown.Control(1001), Qt::LeftButton);
+    EXPECT_EQ(events.CountCommand(1001, ui::Notify::Clicked), 1);
+    W().Enable(1001, true);
+    EXPECT_TRUE(W().IsEnabled(1001));
+    EXPECT_FALSE(W().IsEnabled(4242));  // no such control
+}
+
+TEST_F(QtControls, UpDownProposesSteps) {
+    auto* ud = qobject_cast<UpDownControl*>(shown.Control(1008));
+    QTest::mouseClick(ud->upButton(), Qt::LeftButton);
+    QTest::mouseClick(ud->downButton(), Qt::LeftButton);
+    QTest::mouseClick(ud->downButton(), Qt::LeftButton);
+    const std::vector<std::pair<int, int>> expected{{1008, -1}, {1008, 1}, {1008, 1}};
+    EXPECT_EQ(events.deltas, expected);
+    // Held down, the arrow repeats.
+    events.deltas.clear();
+    QTest::mousePress(ud->upButton(), Qt::LeftButton);
+    EXPECT_TRUE(WaitFor([&] { return events.deltas.size() >= 3; }, 5000));
+    QTest::mouseRelease(ud->upButton(), Qt::LeftButton);
+    for (const auto& d : events.deltas) {
+        EXPECT_EQ(d, std::make_pair(1008, -1));
+    }
+}
+
+TEST(QtStaticIcons, LampsAreRoundOnTransparentGround) {
+    for (int id : {kIconLampRed, kIconLampGreen, kIconLampGrey}) {
+        const QImage img = IconPixmap(id).toImage();
+        ASSERT_EQ(img.size(), QSize(32, 32));
+        EXPECT_EQ(qAlpha(img.pixel(0, 0)), 0);
+        EXPECT_EQ(qAlpha(img.pixel(31, 31)), 0);
+        EXPECT_EQ(qAlpha(img.pixel(16, 16)), 255);
+        const QColor c = QColor::fromRgb(img.pixel(20, 20));
+        switch (id) {
+            case kIconLampRed:
+                EXPECT_GT(c.red(), c.green() + 60);
+                break;
+            case kIconLampGreen:
+                EXPECT_GT(c.green(), c.red() + 60);
+                break;
+            default:
+                EXPECT_LT(std::abs(c.red() - c.green()), 10);
+                EXPECT_LT(std::abs(c.green() - c.blue()), 10);
+        }
+    }
+    EXPECT_FALSE(LoadIcon(kIconApp).isNull());
+    EXPECT_TRUE(LoadIcon(999).isNull());
+}
+
+TEST(QtStaticIcons, SetAndGetTheIconOfAStaticControl) {
+    QtWindowSystem ws;
+    RecordingEvents events;
+    ShownWindow shown = ShowTemplate(ws, 131, events);
+    EXPECT_EQ(shown.window->GetStaticIcon(1019), kIconLampGrey);
+    shown.window->SetStaticIcon(1019, kIconLampRed);
+    EXPECT_EQ(shown.window->GetStaticIcon(1019), kIconLampRed);
+    auto* label = qobject_cast<QLabel*>(shown.Control(1019));
+    const QImage shownImage = label->pixmap().toImage();
+    const QColor c = QColor::fromRgb(
+        shownImage.pixel(20 * shownImage.width() / 32, 20 * shownImage.height() / 32));
+    EXPECT_GT(c.red(), c.green() + 60);
+    shown.window->SetText(1018, "On-line");
+    EXPECT_EQ(shown.window->GetText(1018), "On-line");
+    EXPECT_EQ(qobject_cast<QLabel*>(shown.Control(1018))->text(), QStringLiteral("On-line"));
+}
+
+// A custom control that records its calls and paints two fills and a
+// split-colour text, like the percentage bar.
+class PaintProbe : public ui::CustomControl {
+public:
+    void OnPaint(ui::PaintSurface& s, const ui::Rect& client) override {
+        ++paints;
+        lastClient = client;
+        if (!draw) {
+            return;
+        }
+        const int mid = client.Width() / 2;
+        const ui::Rect left{0, 0, mid, client.bottom};
+        const ui::Rect right{mid, 0, client.right, client.bottom};
+        s.FillSolidRect(left, 0xFF0000);
+        s.FillSolidRect(right, 0x0000FF);
+        s.SetClip(&left);
+        s.DrawCenteredText(client, text, 0xFFFFFF);
+        s.SetClip(&right);
+        s.DrawCenteredText(client, text, 0x00FF00);
+        s.SetClip(nullptr);
+    }
+    void OnSize() override { ++sizes; }
+    void OnSetText(const std::optional<std::string>& t) override { texts.push_back(t); }
+
+    bool draw = true;
+    std::string text = "MMMMMMMM";
+    int paints = 0;
+    int sizes = 0;
+    ui::Rect lastClient;
+    std::vector<std::optional<std::string>> texts;
+};
+
+TEST_F(QtControls, ProgressBarHostsTheCustomControl) {
+    auto* bar = qobject_cast<ProgressWidget*>(shown.Control(1006));
+    ASSERT_NE(bar, nullptr);
+    // Without a control nothing but the border is drawn.
+    QImage bare = bar->grab().toImage();
+    const QColor ground = shown.dialog->palette().color(QPalette::Window);
+    EXPECT_EQ(QColor(bare.pixel(bare.width() / 2, bare.height() / 2)), ground);
+
+    PaintProbe probe;
+    W().AttachCustomControl(1006, &probe);
+    const ui::Rect client = W().ControlClientRect(1006);
+    // The border is not part of the client area.
+    EXPECT_EQ(client, (ui::Rect{0, 0, bar->width() - 2, bar->height() - 2}));
+
+    const QImage img = bar->grab().toImage();
+    EXPECT_GE(probe.paints, 1);
+    EXPECT_EQ(probe.lastClient, client);
+    const int mid = client.Width() / 2;
+    // Fills, offset by the one-pixel border.
+    EXPECT_EQ(QColor(img.pixel(1 + 1, 1 + 1)), QColor(255, 0, 0));
+    EXPECT_EQ(QColor(img.pixel(1 + client.Width() - 2, 1 + 1)), QColor(0, 0, 255));
+    // The text changes colour exactly at the clip edge: white only left of
+    // it, green only right of it.
+    int white = 0, green = 0, wrongSide = 0;
+    for (int y = 1; y < 1 + client.Height(); ++y) {
+        for (int x = 1; x < 1 + client.Width(); ++x) {
+            const QColor c(img.pixel(x, y));
+            const bool left = x - 1 < mid;
+            if (c.red() > 200 && c.green() > 200 && c.blue() > 200) {
+                ++white;
+                wrongSide += left ? 0 : 1;
+            }
+            if (c.green() > 200 && c.red() < 60 && c.blue() < 60) {
+                ++green;
+                wrongSide += left ? 1 : 0;
+            }
+        }
+    }
+    EXPECT_GT(white, 5);
+    EXPECT_GT(green, 5);
+    EXPECT_EQ(wrongSide, 0);
+
+    // Painting now paints now; invalidating paints later.
+    int before = probe.paints;
+    W().RedrawControlNow(1006);
+    EXPECT_EQ(probe.paints, before + 1);
+    before = probe.paints;
+    W().InvalidateControl(1006);
+    EXPECT_EQ(probe.paints, before);
+    EXPECT_TRUE(WaitFor([&] { return probe.paints > before; }));
+
+    // Texts and size changes are passed on.
+    W().SetText(1006, "Busy");
+    ASSERT_EQ(probe.texts.size(), 1u);
+    EXPECT_EQ(probe.texts[0], std::optional<std::string>("Busy"));
+    EXPECT_EQ(W().GetText(1006), "Busy");
+    const int sizes = probe.sizes;
+    bar->resize(bar->width() - 20, bar->height());
+    EXPECT_EQ(probe.sizes, sizes + 1);
+    EXPECT_EQ(W().ControlClientRect(1006).Width(), client.Width() - 20);
+
+    // A control that draws nothing leaves what was there.
+    probe.draw = false;
+    const QImage empty = bar->grab().toImage();
+    EXPECT_EQ(QColor(empty.pixel(empty.width() / 2, empty.height() / 2)), ground);
+    W().AttachCustomControl(1006, nullptr);
+    before = probe.paints;
+    bar->grab();
+    EXPECT_EQ(probe.paints, before);
+}
+
+TEST_F(QtControls, TimersTickRestartAndStop) {
+    W().SetTimer(1, 15);
+    ASSERT_TRUE(WaitFor([&] { return events.timers.size() >= 3; }));
+    for (int id : events.timers) {
+        EXPECT_EQ(id, 1);
+    }
+    W().KillTimer(1);
+    const size_t stopped = events.timers.size();
+    // Several periods pass without a tick.
+    QTest::qWait(100);
+    EXPECT_EQ(events.timers.size(), stopped);
+
+    // Setting a timer again replaces its period.
+    events.timers.clear();
+    W().SetTimer(2, 60000);
+    W().SetTimer(2, 10);
+    EXPECT_TRUE(WaitFor([&] { return !events.timers.empty(); }, 3000));
+    W().KillTimer(2);
+    W().KillTimer(77);  // unknown: harmless
+}
+
+}  // namespace
+}  // namespace vorpane::qt::test

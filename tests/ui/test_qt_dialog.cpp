@@ -1,0 +1,465 @@
+// The dialog window as a whole: geometry from dialog units, tab order, the
+// keys that end a dialog, modal runs, the key filter and the system menu.
+
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "qt_test_support.h"
+#include "ui/dialog.h"
+#include "ui/qt/dialog_units.h"
+#include "ui/qt/ip_address_edit.h"
+#include "ui/qt/progress_widget.h"
+#include "ui/qt/up_down.h"
+
+namespace vorpane::qt::test {
+namespace {
+
+using ui::ControlClass;
+
+TEST(QtDialogUnits, ConvertLikeThePlatform) {
+    // MulDiv rounds halves away from zero.
+    EXPECT_EQ(MulDiv(5, 6, 4), 8);
+    EXPECT_EQ(MulDiv(3, 6, 4), 5);
+    EXPECT_EQ(MulDiv(1, 6, 4), 2);
+    EXPECT_EQ(MulDiv(-5, 6, 4), -8);
+    EXPECT_EQ(MulDiv(7, 12, 8), 11);
+    // SimSun 9 pt on a 96 dpi screen has base units 6 x 12: the Exit button
+    // (199, 301, 50 x 14) covers 299..374 x 452..473, its edges mapped apart.
+    const DialogBaseUnits simsun{6, 12};
+    EXPECT_EQ(MapDialogRect(199, 301, 50, 14, simsun), QRect(QPoint(299, 452), QPoint(373, 472)));
+    EXPECT_EQ(MapDialogSize(256, 323, simsun), QSize(384, 485));
+}
+
+TEST(QtDialogUnits, BaseUnitsComeFromTheFontsLetters) {
+    QFont font = DialogFont(ui::GetDialogTemplate(102));
+    const DialogBaseUnits units = BaseUnitsForFont(font);
+    const QFontMetrics fm(font);
+    int sum = 0;
+    for (char c = 'A'; c <= 'Z'; ++c) {
+        sum += fm.horizontalAdvance(QLatin1Char(c)) + fm.horizontalAdvance(QLatin1Char(c + 32));
+    }
+    // Rounded average letter width (kerning may move the whole line by a pixel).
+    EXPECT_NEAR(units.x, (sum + 26) / 52, 1);
+    EXPECT_EQ(units.y, fm.height());
+    EXPECT_GT(units.x, 2);
+    // A bigger font gives bigger units.
+    font.setPointSize(20);
+    const DialogBaseUnits big = BaseUnitsForFont(font);
+    EXPECT_GT(big.x, units.x);
+    EXPECT_GT(big.y, units.y);
+}
+
+bool HasClass(QWidget* w, ControlClass cls) {
+    switch (cls) {
+        case ControlClass::PushButton:
+            return qobject_cast<QPushButton*>(w) != nullptr;
+        case ControlClass::CheckBox:
+            return qobject_cast<QCheckBox*>(w) != nullptr;
+        case ControlClass::Label:
+        case ControlClass::Icon:
+            return qobject_cast<QLabel*>(w) != nullptr;
+        case ControlClass::GroupBox:
+            return qobject_cast<QGroupBox*>(w) != nullptr;
+        case ControlClass::IpAddress:
+            return qobject_cast<IpAddressEdit*>(w) != nullptr;
+        case ControlClass::ComboBox:
+            return qobject_cast<QComboBox*>(w) != nullptr;
+        case ControlClass::Edit:
+            return qobject_cast<QLineEdit*>(w) != nullptr;
+        case ControlClass::ProgressBar:
+            return qobject_cast<ProgressWidget*>(w) != nullptr;
+        case ControlClass::UpDown:
+            return qobject_cast<UpDownControl*>(w) != nullptr;
+        case ControlClass::RichEdit:
+            return qobject_cast<QPlainTextEdit*>(w) != nullptr;
+    }
+    return false;
+}
+
+class QtDialogTemplates : public ::testing::TestWithParam<int> {};
+
+TEST_P(QtDialogTemplates, EveryControlAtItsPlace) {
+    QtWindowSystem ws;
+    RecordingEvents events;
+    const ui::DialogTemplate& tmpl = ui::GetDialogTemplate(GetParam());
+    auto window = ws.CreateDialogWindow(tmpl, events, nullptr);
+    QDialog* d = QtWindowSystem::DialogOf(window.get());
+    ASSERT_NE(d, nullptr);
+    const DialogBaseUnits units = QtWindowSystem::BaseUnitsOf(window.get());
+    EXPECT_EQ(units.x, BaseUnitsForFont(d->font()).x);
+    EXPECT_EQ(units.y, BaseUnitsForFont(d->font()).y);
+    EXPECT_EQ(d->windowTitle().toStdString(), tmpl.caption);
+    EXPECT_EQ(d->size(), MapDialogSize(tmpl.cx, tmpl.cy, units));
+    EXPECT_EQ(d->minimumSize(), d->maximumSize());  // fixed, like a modal frame
+
+    const std::vector<QWidget*> widgets = QtWindowSystem::TemplateWidgets(window.get());
+    ASSERT_EQ(widgets.size(), tmpl.controls.size());
+    for (size_t i = 0; i < tmpl.controls.size(); ++i) {
+        const ui::ControlTemplate& c = tmpl.controls[i];
+        QWidget* w = widgets[i];
+        SCOPED_TRACE("control " + std::to_string(c.id) + " #" + std::to_string(i));
+        EXPECT_EQ(w->objectName(), QString::number(c.id));
+        EXPECT_TRUE(HasClass(w, c.cls));
+        if (c.id != ui::kStaticId) {
+            EXPECT_EQ(QtWindowSystem::ControlOf(window.get(), c.id), w);
+        }
+        const QRect expected = MapDialogRect(c.x, c.y, c.cx, c.cy, units);
+        const QRect got = w->geometry();
+        EXPECT_EQ(got.topLeft(), expected.topLeft());
+        switch (c.cls) {
+            case ControlClass::Icon:
+                EXPECT_EQ(got.size(), QSize(32, 32));  // icons keep their own size
+                break;
+            case ControlClass::ComboBox:
+                // Closed box: the template height includes the open list.
+                EXPECT_EQ(got.width(), expected.width());
+                EXPECT_LT(got.height(), expected.height());
+                EXPECT_GE(got.height(), QFontMetrics(d->font()).height());
+                break;
+            case ControlClass::Label:
+                EXPECT_EQ(got.height(), expected.height());
+                EXPECT_GE(got.width(), expected.width());
+                EXPECT_GE(got.width(), w->sizeHint().width());  // whole text visible
+                break;
+            default:
+                EXPECT_EQ(got.size(), expected.size());
+        }
+        if (c.cls == ControlClass::PushButton) {
+            auto* b = static_cast<QPushButton*>(w);
+            EXPECT_EQ(b->text().toStdString(), c.caption);
+            EXPECT_EQ(b->isDefault(), (c.style & ui::kStyleDefault) != 0);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Templates, QtDialogTemplates, ::testing::Values(100, 102, 131));
+
+std::vector<int> TabStops(int templateId) {
+    std::vector<int> ids;
+    for (const auto& c : ui::GetDialogTemplate(templateId).controls) {
+        if ((c.style & ui::kStyleTabStop) != 0) {
+            ids.push_back(c.id);
+        }
+    }
+    return ids;
+}
+
+TEST(QtDialog, TabOrderIsTheTemplateOrder) {
+    QtWindowSystem ws;
+    RecordingEvents events;
+    for (int id : {102, 131}) {
+        SCOPED_TRACE(id);
+        ShownWindow shown = ShowTemplate(ws, id, events);
+        const std::vector<int> expected = TabStops(id);
+        ASSERT_GT(expected.size(), 1u);
+        shown.Control(expected[0])->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(WaitFor([&] { return FocusedControlId(shown.dialog) == expected[0]; }));
+        std::vector<int> forward{expected[0]};
+        for (size_t i = 0; i < expected.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            forward.push_back(FocusedControlId(shown.dialog).value_or(-99));
+        }
+        std::vector<int> wanted = expected;
+        wanted.push_back(expected[0]);  // and round again
+        EXPECT_EQ(forward, wanted);
+        // Shift+Tab walks back.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        EXPECT_EQ(FocusedControlId(shown.dialog), expected.back());
+    }
+}
+
+TEST(QtDialog, TabLeavesTheAddressControlFromAnyField) {
+    QtWindowSystem ws;
+    RecordingEvents events;
+    ShownWindow shown = ShowTemplate(ws, 102, events);
+    auto* ip = qobject_cast<IpAddressEdit*>(shown.Control(1000));
+    ip->field(2)->setFocus(Qt::MouseFocusReason);
+    ASSERT_TRUE(WaitFor([&] { return ip->field(2)->hasFocus(); }));
+    QTest::keyClick(ip->field(2), Qt::Key_Tab);
+    EXPECT_EQ(FocusedControlId(shown.dialog), 1001);
+}
+
+TEST(QtDialog, EnterPressesTheDefaultButtonWhereNoControlTakesIt) {
+    QtWindowSystem ws;
+    RecordingEvents events;
+    ShownWindow shown = ShowTemplate(ws, 102, events);
+    auto* ip = qobject_cast<IpAddressEdit*>(shown.Control(1000));
+    ip->field(1)->setFocus();
+    ASSERT_TRUE(WaitFor([&] { return ip->field(1)->hasFocus(); }));
+    QTest::keyClick(ip->field(1), Qt::Key_Return);
+    EXPECT_EQ(events.CountCommand(1, ui::Notify::Clicked), 1);
+
+    shown.Control(1004)->setFocus();
+    ASSERT_TRUE(WaitFor([&] { return shown.Control(1004)->hasFocus(); }));
+    QTest::keyClick(shown.Control(1004), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(events.CountCommand(1, ui::Notify::Clicked), 2);
+
+    // The rich edit takes Enter for a line break.
+    auto* rich = qobject_cast<QPlainTextEdit*>(shown.Control(1010));
+    rich->setFocus();
+    ASSERT_TRUE(WaitFor([&] { return rich->hasFocus(); }));
+    QTest::keyClicks(rich, "ab");
+    QTest::keyClick(rich, Qt::Key_Return);
+    QTest::keyClicks(rich, "c");
+    EXPECT_EQ(shown.window->GetText(1010), "ab\nc");
+    EXPECT_EQ(events.CountCommand(1, ui::Notify::Clicked), 2);
+    // Nothing here closes the window by itself.
+    EXPECT_TRUE(shown.dialog->isVisible());
+}
+
+TEST(QtDialog, EscapeAndTheCloseBoxAskTheLogicToCancel) {
+    QtWindowSystem ws;
+    RecordingEvents events;
+    ShownWindow shown = ShowTemplate(ws, 131, events);
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : shown.dialog,
+                    Qt::Key_Escape);
+    EXPECT_EQ(events.CountCommand(2, ui::Notify::Clicked), 1);
+    EXPECT_TRUE(shown.dialog->isVisible());
+    shown.dialog->close();
+    EXPECT_EQ(events.CountCommand(2, ui::Notify::Clicked), 2);
+    EXPECT_TRUE(shown.dialog->isVisible());
+    EXPECT_EQ(events.commands.size(), 2u);
+}
+
+// A dialog of the core that the tests run modally.
+class ModalDialog : public ui::CDialog {
+public:
+    ModalDialog(int templateId, ui::WindowSystem& ws, ui::CDialog* parent = nullptr)
+        : CDialog(templateId, ws, parent) {}
+    std::function<void(ModalDialog&, int, ui::Notify)> onControl;
+    int destroyed = 0;
+
+protected:
+    bool OnControlCommand(int id, ui::Notify code) override {
+        if (onControl) {
+            onControl(*this, id, code);
+            return true;
+        }
+        return false;
+    }
+    void OnDestroy() override { ++destroyed; }
+};
+
+TEST(QtDialog, EnterInTheAddressControlEndsTheModalRunWithExit) {
+    QtWindowSystem ws;
+    ModalDialog dlg(102, ws);
+    WhenModalWidget(
+        [](QWidget* w) {
+            auto* d = qobject_cast<QDialog*>(w);
+            if (d == nullptr || !d->isActiveWindow()) {
+                return false;
+            }
+            // The first Tab stop has the focus when the run starts.
+            if (FocusedControlId(d) != 1) {
+                ADD_FAILURE() << "initial focus not on Exit";
+            }
+            auto* ip = d->findChild<IpAddressEdit*>(QStringLiteral("1000"));
+            ip->field(3)->setFocus();
+            QTest::keyClick(ip->field(3), Qt::Key_Return);
+            return true;
+        },
+        5000);
+    EXPECT_EQ(dlg.DoModal(), ui::kIdOk);
+    EXPECT_EQ(dlg.destroyed, 1);
+    EXPECT_EQ(dlg.GetWindow(), nullptr);
+}
+
+TEST(QtDialog, NestedModalRunsEndInsideOut) {
+    QtWindowSystem ws;
+    ModalDialog main(102, ws);
+    ModalDialog status(131, ws, &main);
+    int statusResult = 0;
+    bool mainVisibleAfterStatus = false;
+    main.onControl = [&](ModalDialog& self, int id, ui::Notify code) {
+        if (id != 1014 || code != ui::Notify::Clicked) {
+            return;
+        }
+        WhenModalWidget(
+            [](QWidget* w) {
+                if (w->objectName() != QStringLiteral("131")) {
+                    return false;
+                }
+                QTest::keyClick(w, Qt::Key_Escape);
+                return true;
+            },
+            5000);
+        statusResult = status.DoModal();
+        mainVisibleAfterStatus = QtWindowSystem::DialogOf(self.GetWindow())->isVisible();
+        self.EndDialog(7);
+    };
+    WhenModalWidget(
+        [](QWidget* w) {
+            if (w->objectName() != QStringLiteral("102")) {
+                return false;
+            }
+            w->findChild<QPushButton*>(QStringLiteral("1014"))->click();
+            return true;
+        },
+        5000);
+    EXPECT_EQ(main.DoModal(), 7);
+    EXPECT_EQ(statusResult, ui::kIdCancel);
+    EXPECT_TRUE(mainVisibleAfterStatus);
+    EXPECT_EQ(status.destroyed, 1);
+}
+
+TEST(QtDialog, WindowMayBeDestroyedFromItsOwnCallback) {
+    QtWindowSystem ws;
+    ModalDialog dlg(131, ws);
+    ASSERT_TRUE(dlg.Create());
+    dlg.onControl = [](ModalDialog& self, int id, ui::Notify) {
+        if (id == 1022) {
+            self.DestroyWindow();
+        }
+    };
+    auto* button = QtWindowSystem::ControlOf(dlg.GetWindow(), 1022);
+    QPointer<QWidget> dialog = QtWindowSystem::DialogOf(dlg.GetWindow());
+    static_cast<QPushButton*>(button)->click();
+    EXPECT_EQ(dlg.GetWindow(), nullptr);
+    EXPECT_EQ(dlg.destroyed, 1);
+    // The widgets go once control is back in the event loop.
+    EXPECT_TRUE(WaitFor([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return dialog.isNull();
+    }));
+}
+
+TEST(QtDialog, EndDialogDuringInitialisationSkipsTheRun) {
+    QtWindowSystem ws;
+    RecordingEvents events;
+    auto window = ws.CreateDialogWindow(ui::GetDialogTemplate(100), events, nullptr);
+    window->EndDialog(5);
+    EXPECT_EQ(window->RunModal(), 5);
+    EXPECT_FALSE(QtWindowSystem::DialogOf(window.get())->isVisible());
+}
+
+TEST(QtDialog, KeyFilterSeesEachKeyOnceAndMayEatIt) {
+    QtWindowSystem ws;
+    RecordingEvents events;
+    events.eatKey = [](const ui::KeyMessage& m) { return m.virtualKey == ui::kVkSpace; };
+    ShownWindow shown = ShowTemplate(ws, 102, events);
+    auto* hex = qobject_cast<QCheckBox*>(shown.Control(1015));
+    hex->setFocus();
+    ASSERT_TRUE(WaitFor([&] { return hex->hasFocus(); }));
+    QTest::keyClick(hex, Qt::Key_Space);
+    EXPECT_FALSE(hex->isChecked());
+    ASSERT_EQ(events.keys.size(), 2u);
+    EXPECT_EQ(events.keys[0].kind, ui::KeyMessage::Kind::KeyDown);
+    EXPECT_EQ(events.keys[0].virtualKey, 0x20);
+    EXPECT_EQ(events.keys[0].controlId, 1015);
+    EXPECT_EQ(events.keys[1].kind, ui::KeyMessage::Kind::KeyUp);
+    EXPECT_EQ(events.CountCommand(1015, ui::Notify::Clicked), 0);
+
+    // Not eaten: the key reaches the control.
+    events.eatKey = nullptr;
+    events.keys.clear();
+    QTest::keyClick(hex, Qt::Key_Space);
+    EXPECT_TRUE(hex->isChecked());
+    EXPECT_EQ(events.keys.size(), 2u);
+    EXPECT_EQ(events.CountCommand(1015, ui::Notify::Clicked), 1);
+
+    // A key the focus widget passes on to its parents is still seen once,
+    // named after the control, not the field inside it.
+    auto* ip = qobject_cast<IpAddressEdit*>(shown.Control(1000));
+    ip->field(0)->setFocus();
+    ASSERT_TRUE(WaitFor([&] { return ip->field(0)->hasFocus(); }));
+    events.keys.clear();
+    QTest::keyPress(ip->field(0), Qt::Key_T, Qt::ControlModifier);
+    // The Control key comes first, as a key of its own.
+    ASSERT_EQ(events.keys.size(), 2u);
+    EXPECT_EQ(events.keys[0].virtualKey, 0x11);
+    EXPECT_EQ(events.keys[1].virtualKey, ui::kVkT);
+    EXPECT_EQ(events.keys[1].kind, ui::KeyMessage::Kind::KeyDown);
+    EXPECT_EQ(events.keys[1].controlId, 1000);
+    QTest::keyRelease(ip->field(0), Qt::Key_T, Qt::ControlModifier);
+
+    // Eating Enter keeps it from the default button.
+    events.eatKey = [](const ui::KeyMessage& m) { return m.virtualKey == ui::kVkReturn; };
+    QTest::keyClick(ip->field(0), Qt::Key_Return);
+    EXPECT_EQ(events.CountCommand(1, ui::Notify::Clicked), 0);
+}
+
+TEST(QtDialog, SystemMenuItemsLiveInTheContextMenu) {
+    QtWindowSystem ws;
+    RecordingEvents events;
+    ShownWindow shown = ShowTemplate(ws, 102, events);
+    ASSERT_TRUE(shown.window->HasSystemMenu());
+    // No items yet: no menu.
+    QContextMenuEvent none(QContextMenuEvent::Mouse, QPoint(5, 5),
+                           shown.dialog->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(shown.dialog, &none);
+    EXPECT_EQ(shown.dialog->findChild<QMenu*>(QStringLiteral("systemMenu")), nullptr);
+
+    shown.window->AppendSystemMenuSeparator();
+    shown.window->AppendSystemMenuItem(16, "About Vorpane(&A)...");
+    QContextMenuEvent ev(QContextMenuEvent::Mouse, QPoint(5, 5),
+                         shown.dialog->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(shown.dialog, &ev);
+    auto* menu = shown.dialog->findChild<QMenu*>(QStringLiteral("systemMenu"));
+    ASSERT_NE(menu, nullptr);
+    const QList<QAction*> actions = menu->actions();
+    ASSERT_EQ(actions.size(), 2);
+    EXPECT_TRUE(actions[0]->isSeparator());
+    EXPECT_EQ(actions[1]->text(), QStringLiteral("About Vorpane(&A)..."));
+    actions[1]->trigger();
+    EXPECT_EQ(events.sysCommands, std::vector<uint32_t>{16});
+    menu->close();
+}
+
+}  // namespace
+}  // namespace vorpane::qt::test
+
+namespace vorpane::qt::test {
+namespace {
+
+TEST(QtDialog, MnemonicsPressTheirButtons) {
+    QtWindowSystem ws;
+    RecordingEvents events;
+    ShownWindow shown = ShowTemplate(ws, 102, events);
+    shown.Control(1010)->setFocus();
+    ASSERT_TRUE(WaitFor([&] { return shown.Control(1010)->hasFocus(); }));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_P, Qt::AltModifier);
+    EXPECT_TRUE(WaitFor([&] { return events.CountCommand(1012, ui::Notify::Clicked) == 1; }));
+    // "&Cashdrawer" and "&Cutter" share their letter: it moves the focus
+    // between them and presses neither.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::AltModifier);
+    const auto first = FocusedControlId(shown.dialog);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_C, Qt::AltModifier);
+    const auto second = FocusedControlId(shown.dialog);
+    EXPECT_TRUE((first == 1013 && second == 1016) || (first == 1016 && second == 1013));
+    EXPECT_EQ(events.CountCommand(1013, ui::Notify::Clicked), 0);
+    EXPECT_EQ(events.CountCommand(1016, ui::Notify::Clicked), 0);
+}
+
+TEST(QtDialog, TitleIconAndControlKey) {
+    QtWindowSystem ws;
+    RecordingEvents events;
+    ShownWindow shown = ShowTemplate(ws, 102, events);
+    EXPECT_EQ(shown.dialog->windowTitle(), QStringLiteral("Vorpane"));
+    shown.window->SetTitle("Vorpane V2.1");
+    EXPECT_EQ(shown.dialog->windowTitle(), QStringLiteral("Vorpane V2.1"));
+    EXPECT_TRUE(shown.dialog->windowIcon().availableSizes().isEmpty());
+    shown.window->SetIcon(128);
+    EXPECT_FALSE(shown.dialog->windowIcon().availableSizes().isEmpty());
+    EXPECT_FALSE(shown.window->IsMinimized());
+
+    EXPECT_FALSE(ws.IsControlKeyDown());
+    QTest::keyPress(QApplication::focusWidget(), Qt::Key_Control, Qt::ControlModifier);
+    EXPECT_TRUE(ws.IsControlKeyDown());
+    QTest::keyRelease(QApplication::focusWidget(), Qt::Key_Control, Qt::NoModifier);
+    EXPECT_FALSE(ws.IsControlKeyDown());
+}
+
+}  // namespace
+}  // namespace vorpane::qt::test

@@ -1,0 +1,268 @@
+// Window-system services: message boxes, open-file dialog, skin, colours,
+// key codes and the hand-over of work from other threads.
+
+#include <gtest/gtest.h>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPalette>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <atomic>
+#include <thread>
+
+#include "qt_test_support.h"
+#include "ui/qt/key_codes.h"
+
+namespace vorpane::qt::test {
+namespace {
+
+struct SeenBox {
+    bool seen = false;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+    QString title;
+    QString text;
+    QWidget* parent = nullptr;
+};
+
+// Answers the next message box with `answer` (null: close it with Esc).
+void AnswerNextBox(SeenBox& seen, std::optional<QMessageBox::StandardButton> answer) {
+    WhenModal<QMessageBox>(
+        [&seen, answer](QMessageBox* box) {
+            seen.seen = true;
+            seen.icon = box->icon();
+            seen.buttons = box->standardButtons();
+            seen.title = box->windowTitle();
+            seen.text = box->text();
+            seen.parent = box->parentWidget();
+            if (answer) {
+                box->button(*answer)->click();
+            } else {
+                QTest::keyClick(box, Qt::Key_Escape);
+            }
+        },
+        5000);
+}
+
+TEST(QtMessageBox, StyleChoosesIconAndButtons) {
+    QtWindowSystem ws;
+    struct Case {
+        uint32_t style;
+        QMessageBox::Icon icon;
+        bool okCancel;
+        std::optional<QMessageBox::StandardButton> answer;
+        int result;
+    };
+    const Case cases[] = {
+        {0x00, QMessageBox::NoIcon, false, QMessageBox::Ok, ui::kIdOk},
+        {0x10, QMessageBox::Critical, false, QMessageBox::Ok, ui::kIdOk},
+        {0x30, QMessageBox::Warning, false, std::nullopt, ui::kIdOk},
+        {0x40, QMessageBox::Information, false, QMessageBox::Ok, ui::kIdOk},
+        {0x21, QMessageBox::Question, true, QMessageBox::Ok, ui::kIdOk},
+        {0x21, QMessageBox::Question, true, QMessageBox::Cancel, ui::kIdCancel},
+        {0x21, QMessageBox::Question, true, std::nullopt, ui::kIdCancel},
+        {0x01, QMessageBox::NoIcon, true, QMessageBox::Ok, ui::kIdOk},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.style);
+        SeenBox seen;
+        AnswerNextBox(seen, c.answer);
+        EXPECT_EQ(ws.MessageBox("Connect failed!\n<b>x</b>", c.style), c.result);
+        ASSERT_TRUE(seen.seen);
+        EXPECT_EQ(seen.icon, c.icon);
+        EXPECT_EQ(seen.buttons, c.okCancel ? (QMessageBox::Ok | QMessageBox::Cancel)
+                                           : QMessageBox::StandardButtons(QMessageBox::Ok));
+        EXPECT_EQ(seen.title, QStringLiteral("Vorpane"));
+        EXPECT_EQ(seen.text, QStringLiteral("Connect failed!\n<b>x</b>"));
+    }
+}
+
+TEST(QtMessageBox, WindowsOwnTheirBoxes) {
+    QtWindowSystem ws("Other Name");
+    RecordingEvents events;
+    ShownWindow shown = ShowTemplate(ws, 102, events);
+    SeenBox seen;
+    AnswerNextBox(seen, QMessageBox::Ok);
+    EXPECT_EQ(shown.window->MessageBox("Please enter an integer.", 0x30), ui::kIdOk);
+    ASSERT_TRUE(seen.seen);
+    EXPECT_EQ(seen.parent, shown.dialog);
+    EXPECT_EQ(seen.title, QStringLiteral("Other Name"));
+    EXPECT_EQ(ws.ApplicationName(), "Other Name");
+}
+
+TEST(QtOpenFile, OneFileOfAnyNameOrNothing) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString plain = dir.filePath(QStringLiteral("receipt"));  // no dot
+    {
+        QFile f(plain);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("x");
+    }
+    QtWindowSystem ws;
+    ui::OpenFileRequest request{"", "All Files", "*"};
+    QStringList filters;
+    WhenModal<QFileDialog>(
+        [&](QFileDialog* d) {
+            filters = d->nameFilters();
+            d->setDirectory(dir.path());
+            d->selectFile(plain);
+            QMetaObject::invokeMethod(d, "accept");
+        },
+        5000);
+    const auto picked = ws.GetOpenFileName(nullptr, request);
+    EXPECT_EQ(filters, QStringList{QStringLiteral("All Files (*)")});
+    ASSERT_TRUE(picked.has_value());
+    EXPECT_EQ(QFileInfo(QString::fromStdString(*picked)).canonicalFilePath(),
+              QFileInfo(plain).canonicalFilePath());
+
+    WhenModal<QFileDialog>([](QFileDialog* d) { d->reject(); }, 5000);
+    EXPECT_EQ(ws.GetOpenFileName(nullptr, request), std::nullopt);
+}
+
+class QtSkin : public ::testing::Test {
+protected:
+    void TearDown() override { qApp->setStyleSheet(QString()); }
+    std::string Write(const char* name, const QByteArray& bytes) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return path.toStdString();
+    }
+    QTemporaryDir dir;
+    QtWindowSystem ws;
+};
+
+TEST_F(QtSkin, OnlyAStyleSheetThatParsesIsApplied) {
+    EXPECT_FALSE(ws.ApplySkin(dir.filePath(QStringLiteral("XPCorona.ssk")).toStdString()));
+    EXPECT_FALSE(ws.ApplySkin(Write("empty.ssk", QByteArray())));
+    EXPECT_FALSE(ws.ApplySkin(Write("binary.ssk", QByteArray("SKN\0\x01\x02\xff", 7))));
+    EXPECT_FALSE(ws.ApplySkin(Write("broken.ssk", "QPushButton { color: red; ")));
+    EXPECT_FALSE(ws.ApplySkin(dir.path().toStdString()));  // a directory
+    EXPECT_TRUE(qApp->styleSheet().isEmpty());
+
+    const QByteArray sheet = "QPushButton { color: rgb(200, 0, 0); }";
+    EXPECT_TRUE(ws.ApplySkin(Write("XPCorona.ssk", sheet)));
+    EXPECT_EQ(qApp->styleSheet(), QString::fromLatin1(sheet));
+}
+
+TEST(QtSystem, ColoursComeFromThePalette) {
+    QtWindowSystem ws;
+    const QPalette pal = QApplication::palette();
+    const QColor hl = pal.color(QPalette::Active, QPalette::Highlight);
+    const QColor base = pal.color(QPalette::Active, QPalette::Base);
+    EXPECT_EQ(ws.GetSysColor(ui::SysColor::Highlight),
+              static_cast<ui::Color>((hl.red() << 16) | (hl.green() << 8) | hl.blue()));
+    EXPECT_EQ(ws.GetSysColor(ui::SysColor::Window),
+              static_cast<ui::Color>((base.red() << 16) | (base.green() << 8) | base.blue()));
+    EXPECT_FALSE(ws.IsControlKeyDown());
+}
+
+TEST(QtSystem, KeyCodesAreVirtualKeys) {
+    const Qt::KeyboardModifiers none = Qt::NoModifier;
+    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_T, Qt::ControlModifier), 0x54);
+    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_A, Qt::ShiftModifier), 0x41);
+    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_7, none), 0x37);
+    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Space, none), 0x20);
+    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Return, none), 0x0D);
+    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Enter, Qt::KeypadModifier), 0x0D);
+    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Escape, none), 0x1B);
+    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Tab, none), 0x09);
+    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Backtab, Qt::ShiftModifier), 0x09);
+    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_F1, none), 0x70);
+    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Down, none), 0x28);
+    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Exclam, Qt::ShiftModifier), '1');
+    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Period, none), 0xBE);
+    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Period, Qt::KeypadModifier), 0x6E);
+    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_5, Qt::KeypadModifier), 0x65);
+    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Control, Qt::ControlModifier), 0x11);
+    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_unknown, none), 0);
+}
+
+TEST(QtInvoke, SeventeenThreadsKeepTheirOrderWhileTheUiThreadServes) {
+    QtWindowSystem ws;
+    ASSERT_TRUE(ws.IsUiThread());
+    constexpr int kThreads = 17;
+    constexpr int kCalls = 40;
+    // Touched only on the UI thread, inside the invoked functions.
+    std::vector<std::vector<int>> seen(kThreads);
+    int offUiThread = 0;
+    std::atomic<int> finished{0};
+    std::atomic<int> workerSawUi{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < kThreads; ++t) {
+        workers.emplace_back([&, t] {
+            workerSawUi += ws.IsUiThread() ? 1 : 0;
+            for (int i = 0; i < kCalls; ++i) {
+                ws.Invoke([&, t, i] {
+                    offUiThread += ws.IsUiThread() ? 0 : 1;
+                    seen[static_cast<size_t>(t)].push_back(i);
+                });
+                // Invoke returned: the call has run.
+                if (i == kCalls - 1) {
+                    finished.fetch_add(1);
+                }
+            }
+        });
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    ws.ServeUntil(
+        [&] { return finished.load() == kThreads || std::chrono::steady_clock::now() > deadline; });
+    ASSERT_EQ(finished.load(), kThreads) << "workers were not served before the deadline";
+    for (auto& w : workers) {
+        w.join();
+    }
+    EXPECT_EQ(workerSawUi.load(), 0);
+    EXPECT_EQ(offUiThread, 0);
+    std::vector<int> inOrder(kCalls);
+    std::iota(inOrder.begin(), inOrder.end(), 0);
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(seen[static_cast<size_t>(t)], inOrder) << "thread " << t;
+    }
+}
+
+TEST(QtInvoke, OnTheUiThreadRunsAtOnce) {
+    QtWindowSystem ws;
+    int ran = 0;
+    ws.Invoke([&] { ++ran; });
+    EXPECT_EQ(ran, 1);
+}
+
+TEST(QtInvoke, ServedByNestedModalLoopsToo) {
+    // A worker's request is carried out while the UI thread sits in a
+    // message box; the box is closed by a second request.
+    QtWindowSystem ws;
+    std::atomic<bool> done{false};
+    bool sawBox = false;
+    std::thread worker([&] {
+        ws.Invoke([&] {
+            sawBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr;
+        });
+        ws.Invoke([&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        done = true;
+    });
+    // Give up on the box after a deadline rather than hang the run.
+    WhenModal<QMessageBox>(
+        [](QMessageBox* box) {
+            QTimer::singleShot(20000, box, [box] { box->button(QMessageBox::Ok)->click(); });
+        },
+        5000);
+    EXPECT_EQ(ws.MessageBox("wait", 0), ui::kIdOk);
+    ws.ServeUntil([&] { return done.load(); });
+    worker.join();
+    EXPECT_TRUE(sawBox);
+}
+
+}  // namespace
+}  // namespace vorpane::qt::test

@@ -1,0 +1,99 @@
+#pragma once
+// The Qt Widgets backend of the window-system seam. Needs a QApplication
+// created on the thread that is to be the UI thread before it is built.
+
+#include <QString>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ui/qt/dialog_units.h"
+#include "ui/window_system.h"
+
+class QDialog;
+class QObject;
+class QSocketNotifier;
+class QThread;
+class QWidget;
+
+namespace vorpane::qt {
+
+class QtWindowSystem : public ui::WindowSystem {
+public:
+    explicit QtWindowSystem(std::string applicationName = "Vorpane");
+    ~QtWindowSystem() override;
+    QtWindowSystem(const QtWindowSystem&) = delete;
+    QtWindowSystem& operator=(const QtWindowSystem&) = delete;
+
+    std::unique_ptr<ui::Window> CreateDialogWindow(const ui::DialogTemplate& tmpl,
+                                                   ui::DialogEvents& events,
+                                                   ui::Window* owner) override;
+    std::string ApplicationName() override { return m_appName; }
+    int MessageBox(const std::string& utf8, uint32_t style) override;
+    std::optional<std::string> GetOpenFileName(ui::Window* owner,
+                                               const ui::OpenFileRequest& request) override;
+    ui::Color GetSysColor(ui::SysColor which) override;
+    bool IsControlKeyDown() override;
+    bool ApplySkin(const std::string& path) override;
+    bool IsUiThread() override;
+    void Invoke(const std::function<void()>& fn) override;
+    void ServeUntil(const std::function<bool()>& done) override;
+
+    // A message box over parent (may be null) with the style's icon and
+    // buttons; kIdOk or kIdCancel.
+    static int ShowMessageBox(QWidget* parent, const QString& title, const QString& text,
+                              uint32_t style);
+
+    // The Qt side of a window this backend made (null for any other), for
+    // the application's start-up and for tests.
+    static QDialog* DialogOf(ui::Window* window);
+    // The widget of control `id` ("1000"), null when there is none.
+    static QWidget* ControlOf(ui::Window* window, int id);
+    // Every control's widget, statics included, in template order.
+    static std::vector<QWidget*> TemplateWidgets(ui::Window* window);
+    static DialogBaseUnits BaseUnitsOf(ui::Window* window);
+
+private:
+    struct Request {
+        const std::function<void()>* fn;
+        bool done = false;
+    };
+    // Move-only owner of the wake-up descriptor.
+    class WakeFd {
+    public:
+        explicit WakeFd(int fd = -1) : m_fd(fd) {}
+        WakeFd(const WakeFd&) = delete;
+        WakeFd& operator=(const WakeFd&) = delete;
+        WakeFd(WakeFd&& other) noexcept;
+        WakeFd& operator=(WakeFd&& other) noexcept;
+        ~WakeFd();
+        int get() const { return m_fd; }
+
+    private:
+        int m_fd;
+    };
+    void OnWake();
+    void DrainRequests();
+
+    std::string m_appName;
+    QThread* m_uiThread;
+    std::unique_ptr<QObject> m_invoker;
+    // A worker wakes the UI thread's event loop through an eventfd rather
+    // than through Qt's event queue: the hand-over then needs no Qt call on
+    // the worker, and every synchronisation is one thread checkers can see.
+    WakeFd m_wakeFd;
+    std::unique_ptr<QSocketNotifier> m_wakeNotifier;
+    // Requests from worker threads, served in arrival order on the UI thread.
+    std::mutex m_mutex;
+    std::condition_variable m_served;
+    std::deque<Request*> m_requests;
+};
+
+// True when a QApplication can be created here: a display or a platform
+// chosen through QT_QPA_PLATFORM. Call before creating the QApplication.
+bool DisplayAvailable();
+
+}  // namespace vorpane::qt
