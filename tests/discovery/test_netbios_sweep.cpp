@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "discovery/netbios_sweep.h"
@@ -165,7 +166,8 @@ class LoopbackPeer {
 public:
     struct Query {
         std::vector<uint8_t> bytes;
-        steady_clock::time_point at;
+        steady_clock::time_point at;       // when this thread got it
+        std::chrono::nanoseconds stamp{};  // when the kernel received it
     };
     // Sent `afterMs` after the first query arrived, from 127.0.0.<fromHost>.
     struct Timed {
@@ -175,6 +177,9 @@ public:
     };
 
     LoopbackPeer() : m_socket(BoundSocket(Ip(127, 0, 0, 1))) {
+        // Arrival times from the kernel, not from this thread's wake-ups.
+        const int on = 1;
+        setsockopt(m_socket.get(), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
         sockaddr_in a{};
         socklen_t len = sizeof a;
         getsockname(m_socket.get(), reinterpret_cast<sockaddr*>(&a), &len);
@@ -238,13 +243,28 @@ private:
                 continue;
             }
             sockaddr_in from{};
-            socklen_t len = sizeof from;
-            const ssize_t n = recvfrom(m_socket.get(), buffer.data(), buffer.size(), 0,
-                                       reinterpret_cast<sockaddr*>(&from), &len);
+            iovec io{buffer.data(), buffer.size()};
+            alignas(cmsghdr) uint8_t control[64];
+            msghdr message{};
+            message.msg_name = &from;
+            message.msg_namelen = sizeof from;
+            message.msg_iov = &io;
+            message.msg_iovlen = 1;
+            message.msg_control = control;
+            message.msg_controllen = sizeof control;
+            const ssize_t n = recvmsg(m_socket.get(), &message, 0);
             if (n < 0) {
                 continue;
             }
-            m_queries.push_back({{buffer.begin(), buffer.begin() + n}, steady_clock::now()});
+            std::chrono::nanoseconds stamp{};
+            for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                    timespec ts{};
+                    std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+                    stamp = std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
+                }
+            }
+            m_queries.push_back({{buffer.begin(), buffer.begin() + n}, steady_clock::now(), stamp});
             sweeper = from;
             for (int i = 0; i < m_answersPerQuery; ++i) {
                 uint8_t answer[62] = {0x80, 0x21, 0x85};
@@ -294,7 +314,8 @@ TEST_F(NetbiosSweepLoopback, NobodyAnsweringGivesAnEmptyListAfterAboutHalfASecon
     for (const auto& got : peer.Queries()) {
         EXPECT_EQ(got.bytes, std::vector<uint8_t>(q.begin(), q.end()));
     }
-    EXPECT_GE(peer.Queries()[1].at - peer.Queries()[0].at, milliseconds(45));
+    ASSERT_NE(peer.Queries()[0].stamp.count(), 0);
+    EXPECT_GE(peer.Queries()[1].stamp - peer.Queries()[0].stamp, milliseconds(49));
 }
 
 TEST_F(NetbiosSweepLoopback, HostAnsweringBothQueriesIsListedTwice) {
