@@ -3,6 +3,7 @@
 // hand it the real network and clock and tests can hand it fakes.
 
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "commands/terminal_launcher.h"
 #include "discovery/netbios_sweep.h"
 #include "discovery/scan.h"
 
@@ -38,7 +40,19 @@ struct DialogServices {
     // there, 0 the cache could not be read or the deletion was refused.
     std::function<int32_t(uint32_t controlValue)> purgeArp;
     // Local time now.
-    std::function<std::tm()> localTime;
+    std::function<std::tm()> localTime = [] {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        return local;
+    };
+    // Ping's terminal window; null when no terminal can be started.
+    TerminalLauncher startInTerminal = StartInTerminal;
+    // The C runtime generator and the calendar clock that seeds it, behind
+    // the new MAC address.
+    std::function<void(unsigned)> seedRandom = [](unsigned seed) { std::srand(seed); };
+    std::function<int()> drawRandom = [] { return std::rand(); };
+    std::function<std::time_t()> calendarTime = [] { return std::time(nullptr); };
     // Socket, destination and clock of the scan's NetBIOS sweep.
     NetbiosSweepServices netbios;
     // Starts one scan worker; nullopt when no thread could be started.

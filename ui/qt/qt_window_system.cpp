@@ -173,7 +173,10 @@ std::optional<std::string> QtWindowSystem::GetOpenFileName(ui::Window* owner,
                                                          QString::fromStdString(request.pattern));
     const QString title =
         request.title.empty() ? QStringLiteral("Open") : QString::fromStdString(request.title);
-    const QString path = QFileDialog::getOpenFileName(DialogOf(owner), title, QString(), filter);
+    // The entry shows its name alone ("All Files (*.*)"); the pattern in the
+    // hidden details is what matches, so names without a dot match too.
+    const QString path = QFileDialog::getOpenFileName(DialogOf(owner), title, QString(), filter,
+                                                      nullptr, QFileDialog::HideNameFilterDetails);
     if (path.isEmpty()) {
         return std::nullopt;
     }

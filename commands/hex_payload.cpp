@@ -1,0 +1,59 @@
+#include "commands/hex_payload.h"
+
+namespace vorpane {
+
+bool IsHexDigit(unsigned char ch) {
+    return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
+}
+
+bool IsHexSeparator(unsigned char ch) {
+    return ch == ' ' || ch == ',' || ch == ';';
+}
+
+int HexDigitValueOf(unsigned char ch) {
+    if (ch >= '0' && ch <= '9') {
+        return ch - 0x30;
+    }
+    if (ch >= 'a' && ch <= 'f') {
+        return ch - 0x57;
+    }
+    if (ch >= 'A' && ch <= 'F') {
+        return ch - 0x37;
+    }
+    return 0;
+}
+
+int HexPairValue(std::string_view text) {
+    const unsigned char first = text.size() >= 1 ? static_cast<unsigned char>(text[0]) : 0;
+    const unsigned char second = text.size() >= 2 ? static_cast<unsigned char>(text[1]) : 0;
+    return 16 * HexDigitValueOf(first) + HexDigitValueOf(second);
+}
+
+std::vector<uint8_t> ParseHexPayload(std::string_view text) {
+    std::vector<uint8_t> out;
+    out.reserve(text.size() / 2 + 1);
+    char pending[2] = {0, 0};
+    size_t pendingCount = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (IsHexDigit(c)) {
+            pending[pendingCount++] = static_cast<char>(c);
+        }
+        if (pendingCount == 2) {
+            out.push_back(static_cast<uint8_t>(HexPairValue({pending, 2})));
+            pendingCount = 0;
+        } else if (pendingCount == 1) {
+            // Looked at on skipped bytes too: the byte after this position
+            // decides whether a lone digit stands alone.
+            const bool last = i + 1 == text.size();
+            if (last || IsHexSeparator(static_cast<unsigned char>(text[i + 1]))) {
+                const char padded[2] = {'0', pending[0]};
+                out.push_back(static_cast<uint8_t>(HexPairValue({padded, 2})));
+                pendingCount = 0;
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace vorpane

@@ -1,0 +1,26 @@
+#pragma once
+// The payload box's hex mode: which bytes are digits, how one or two digits
+// make a byte, and how a whole text turns into the bytes it spells.
+// Self-contained so the fuzzer can build it on its own.
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace vorpane {
+
+// '0'-'9', 'a'-'f', 'A'-'F'. Bytes 0x80 and above never are.
+bool IsHexDigit(unsigned char ch);
+// ' ', ',' and ';'. Tabs and line breaks are not.
+bool IsHexSeparator(unsigned char ch);
+// 0..15 for a digit, 0 for any other byte.
+int HexDigitValueOf(unsigned char ch);
+// 16 × first + second over the first two bytes; a missing or non-digit byte
+// counts 0, so "5" gives 0x50.
+int HexPairValue(std::string_view text);
+// The bytes that the hex digits of `text` spell. Two digits always pair,
+// whatever stands between them; a lone digit becomes a byte of its own when
+// a separator follows it or the text ends.
+std::vector<uint8_t> ParseHexPayload(std::string_view text);
+
+}  // namespace vorpane

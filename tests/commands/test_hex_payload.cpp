@@ -1,0 +1,110 @@
+// The payload box's hex mode: digit values, pairs, and the whole-text parse.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/printer_tool_dlg.h"
+#include "commands/hex_payload.h"
+
+namespace vorpane {
+namespace {
+
+struct ParseCase {
+    const char* name;
+    std::string text;
+    std::vector<uint8_t> bytes;
+};
+
+std::vector<ParseCase> ParseCases() {
+    using B = std::vector<uint8_t>;
+    return {
+        {"spaced pair", "1B 40", B{0x1B, 0x40}},
+        {"odd digit count", "1b4", B{0x1B, 0x04}},
+        {"blank splits lone digits", "1 2", B{0x01, 0x02}},
+        {"semicolon splits", "1;2", B{0x01, 0x02}},
+        {"comma splits", "1,2", B{0x01, 0x02}},
+        {"skipped byte joins", "1x2", B{0x12}},
+        {"separator after skipped byte", "1x 2", B{0x01, 0x02}},
+        {"comma after skipped byte", "1x,2", B{0x01, 0x02}},
+        {"line break joins", "1\n2", B{0x12}},
+        {"CRLF and tab join", "1\r\n\t2", B{0x12}},
+        {"zero byte kept", "00", B{0x00}},
+        {"no digits", "zz", B{}},
+        {"empty", "", B{}},
+        {"0x prefix has no meaning", "0x41", B{0x04, 0x01}},
+        {"0x1B", "0x1B", B{0x01, 0x0B}},
+        {"three digits", "123", B{0x12, 0x03}},
+        {"upper case", "ABC", B{0xAB, 0x0C}},
+        {"separators between pairs", "1B,40;1b 40", B{0x1B, 0x40, 0x1B, 0x40}},
+        {"same without separators", "1B401b40", B{0x1B, 0x40, 0x1B, 0x40}},
+        {"trailing separator", "7 ", B{0x07}},
+        {"leading separators", " ,;ff", B{0xFF}},
+        {"separator run", "a  b", B{0x0A, 0x0B}},
+        {"lone digit before separator after pair", "1B 4 40", B{0x1B, 0x04, 0x40}},
+        // GB18030 bytes at 0x80 and above are never digits.
+        {"high bytes skipped",
+         "1\xD6\xD0"
+         "2",
+         B{0x12}},
+        {"high byte alone", "\xB9", B{}},
+        {"every high byte", std::string("\x80\xFF\xAA\xBB"), B{}},
+        {"separator only", " ,;", B{}},
+        {"g is no digit", "fg", B{0x0F}},
+    };
+}
+
+TEST(HexPayload, ParseTable) {
+    for (const auto& c : ParseCases()) {
+        EXPECT_EQ(ParseHexPayload(c.text), c.bytes) << c.name << ": '" << c.text << "'";
+    }
+}
+
+TEST(HexPayload, DigitValuesOverEveryByte) {
+    for (int b = 0; b < 256; ++b) {
+        const auto ch = static_cast<unsigned char>(b);
+        int expected = 0;
+        if (b >= '0' && b <= '9') {
+            expected = b - '0';
+        } else if (b >= 'a' && b <= 'f') {
+            expected = b - 'a' + 10;
+        } else if (b >= 'A' && b <= 'F') {
+            expected = b - 'A' + 10;
+        }
+        EXPECT_EQ(CPrinterToolDlg::HexDigitValue(ch), expected) << "byte " << b;
+        const bool digit =
+            (b >= '0' && b <= '9') || (b >= 'a' && b <= 'f') || (b >= 'A' && b <= 'F');
+        EXPECT_EQ(IsHexDigit(ch), digit) << "byte " << b;
+    }
+    EXPECT_EQ(CPrinterToolDlg::HexDigitValue('g'), 0);
+    EXPECT_EQ(CPrinterToolDlg::HexDigitValue(' '), 0);
+    EXPECT_EQ(CPrinterToolDlg::HexDigitValue(0xB9), 0);
+    EXPECT_EQ(CPrinterToolDlg::HexDigitValue('F'), 15);
+    EXPECT_EQ(CPrinterToolDlg::HexDigitValue('a'), 10);
+}
+
+TEST(HexPayload, PairToByte) {
+    EXPECT_EQ(CPrinterToolDlg::HexPairToByte("7f"), 127);
+    EXPECT_EQ(CPrinterToolDlg::HexPairToByte("FF"), 255);
+    // A lone digit is the high nibble.
+    EXPECT_EQ(CPrinterToolDlg::HexPairToByte("5"), 0x50);
+    EXPECT_EQ(CPrinterToolDlg::HexPairToByte("G1"), 1);
+    EXPECT_EQ(CPrinterToolDlg::HexPairToByte(""), 0);
+    // Only the first two bytes count.
+    EXPECT_EQ(CPrinterToolDlg::HexPairToByte("1B40"), 0x1B);
+    EXPECT_EQ(CPrinterToolDlg::HexPairToByte("\xB9"
+                                             "A"),
+              0x0A);
+    EXPECT_EQ(CPrinterToolDlg::HexPairToByte("00"), 0);
+}
+
+TEST(HexPayload, SeparatorsAreExactlyBlankCommaSemicolon) {
+    for (int b = 0; b < 256; ++b) {
+        EXPECT_EQ(IsHexSeparator(static_cast<unsigned char>(b)), b == ' ' || b == ',' || b == ';')
+            << "byte " << b;
+    }
+}
+
+}  // namespace
+}  // namespace vorpane
