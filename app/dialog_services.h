@@ -7,9 +7,13 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "commands/terminal_launcher.h"
+#include "discovery/netbios_sweep.h"
+#include "discovery/scan.h"
 
 namespace vorpane {
 
@@ -49,6 +53,11 @@ struct DialogServices {
     std::function<void(unsigned)> seedRandom = [](unsigned seed) { std::srand(seed); };
     std::function<int()> drawRandom = [] { return std::rand(); };
     std::function<std::time_t()> calendarTime = [] { return std::time(nullptr); };
+    // Socket, destination and clock of the scan's NetBIOS sweep.
+    NetbiosSweepServices netbios;
+    // Starts one scan worker; nullopt when no thread could be started.
+    std::function<std::optional<std::thread>(std::function<void()>)> startThread =
+        StartSystemThread;
 };
 
 // Services of the real system: the network probe, rtnetlink ARP access and

@@ -127,6 +127,9 @@ private:
         int32_t firstHost;
     };
     static void ScanWorker(ScanJob* job);
+    // Item 0 into control 1000, bar to 0, caption "Scan", buttons on; UI
+    // thread only. Running it again gives the same window state.
+    void CompleteScan();
     void RunOnUi(const std::function<void()>& fn) { m_services.ws->Invoke(fn); }
     void WaitForScanWorkers();
 

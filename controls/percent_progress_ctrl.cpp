@@ -2,10 +2,35 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "app/codepage.h"
 
 namespace vorpane {
+
+namespace {
+
+// Share of the range covered by `position`; the differences are taken in
+// double so that extreme values cannot overflow.
+double Fraction(int32_t position, int32_t lower, int32_t upper) {
+    return (static_cast<double>(position) - lower) / (static_cast<double>(upper) - lower);
+}
+
+// Truncation toward zero. A position far outside the range gives values no
+// int holds, and converting those is undefined, so they are pinned first.
+int TruncateToInt(double value) {
+    constexpr double kMin = std::numeric_limits<int>::min();
+    constexpr double kMax = std::numeric_limits<int>::max();
+    if (value <= kMin) {
+        return std::numeric_limits<int>::min();
+    }
+    if (value >= kMax) {
+        return std::numeric_limits<int>::max();
+    }
+    return static_cast<int>(value);
+}
+
+}  // namespace
 
 CPercentProgressCtrl::CPercentProgressCtrl(ui::WindowSystem& ws)
     : m_ws(ws),
@@ -57,8 +82,7 @@ int32_t CPercentProgressCtrl::SetPosOnUiThread(int32_t position) {
     }
     const ui::Rect client = m_window->ControlClientRect(m_id);
     const int w = client.Width();
-    const auto width = static_cast<int32_t>(static_cast<double>(position - m_lower) /
-                                            static_cast<double>(m_upper - m_lower) * w);
+    const int32_t width = TruncateToInt(Fraction(position, m_lower, m_upper) * w);
     if (width != m_paintedWidth) {
         m_paintedWidth = width;
         m_window->RedrawControlNow(m_id);
@@ -73,10 +97,9 @@ std::string CPercentProgressCtrl::DisplayText() const {
     if (m_lower >= m_upper) {
         return {};
     }
-    const double f =
-        static_cast<double>(m_position - m_lower) / static_cast<double>(m_upper - m_lower);
+    const double f = Fraction(m_position, m_lower, m_upper);
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%d%%", static_cast<int>(f * 100.0));
+    std::snprintf(buf, sizeof buf, "%d%%", TruncateToInt(f * 100.0));
     return buf;
 }
 
@@ -84,9 +107,17 @@ void CPercentProgressCtrl::OnPaint(ui::PaintSurface& surface, const ui::Rect& r)
     if (m_lower >= m_upper) {
         return;
     }
-    const double f =
-        static_cast<double>(m_position - m_lower) / static_cast<double>(m_upper - m_lower);
-    const int barRight = r.left + static_cast<int>((r.right - r.left) * f);
+    const double f = Fraction(m_position, m_lower, m_upper);
+    const int w = r.right - r.left;
+    int covered = TruncateToInt(w * f);
+    // Callers stay inside the range; should one not, the bar still ends
+    // inside the control rather than the two areas overlapping.
+    if (covered < 0) {
+        covered = 0;
+    } else if (covered > w) {
+        covered = w;
+    }
+    const int barRight = r.left + covered;
     const ui::Rect bar{r.left, r.top, barRight, r.bottom};
     const ui::Rect rest{barRight, r.top, r.right, r.bottom};
     surface.FillSolidRect(bar, m_barColor);

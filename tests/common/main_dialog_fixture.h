@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/printer_tool_dlg.h"
+#include "fake_udp_socket.h"
 #include "printer_link/table_printer_link.h"
 #include "ui/headless/headless_window_system.h"
 
@@ -28,6 +29,9 @@ struct MainDialogTestAccess {
         std::lock_guard lock(d.m_aliveHostsLock);
         d.m_aliveHosts.Add(address);
     }
+    static int32_t HostsDone(CPrinterToolDlg& d) { return d.m_hostsDone.load(); }
+    static int CancelScan(CPrinterToolDlg& d) { return d.m_cancelScan.load(); }
+    static const std::string& SubnetPrefix(CPrinterToolDlg& d) { return d.m_subnetPrefix; }
 };
 
 // Answers probes from a table (address → result; missing → 0) and records
@@ -84,6 +88,8 @@ protected:
             return purgeResult;
         };
         services.localTime = [] { return PinnedTime(2026, 12, 6, 9, 5, 3); };
+        // No test broadcasts: the sweep talks to a scripted socket.
+        services.netbios = sweepNet.Services();
     }
 
     // Builds and initialises the dialog.
@@ -104,6 +110,7 @@ protected:
     ui::HeadlessWindowSystem ws;
     TablePrinterLink link;
     std::shared_ptr<ScriptedProber::Shared> probes = std::make_shared<ScriptedProber::Shared>();
+    FakeUdpNetwork sweepNet;
     std::vector<uint32_t> purged;
     int32_t purgeResult = 1;
     DialogServices services;

@@ -1,0 +1,60 @@
+#pragma once
+// The UDP socket the NetBIOS sweep talks through, behind an interface so that
+// tests can hand the sweep a socket of their own (a scripted one, or a real
+// one whose queries go to a peer on loopback).
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace vorpane {
+
+// An IPv4 address and port, both in host order.
+struct Ipv4Endpoint {
+    uint32_t address = 0;
+    uint16_t port = 0;
+    bool operator==(const Ipv4Endpoint&) const = default;
+};
+
+// Dotted-decimal text of an address in host order ("%d.%d.%d.%d").
+std::string Ipv4ToText(uint32_t address);
+
+// Outcome of one send or receive: a byte count, or the errno that ended it
+// (EAGAIN/EWOULDBLOCK for a receive time-out).
+struct UdpIoResult {
+    int32_t bytes = 0;
+    int error = 0;  // 0 on success
+};
+
+class UdpSocket {
+public:
+    virtual ~UdpSocket() = default;
+    // Option setters and Bind return 0 or an errno.
+    virtual int SetBroadcast(bool enable) = 0;
+    virtual int SetReceiveTimeout(int32_t milliseconds) = 0;
+    virtual int Bind(const Ipv4Endpoint& local) = 0;
+    virtual UdpIoResult SendTo(std::span<const uint8_t> datagram, const Ipv4Endpoint& to) = 0;
+    // `from` receives the sender of the datagram.
+    virtual UdpIoResult ReceiveFrom(std::span<uint8_t> buffer, Ipv4Endpoint& from) = 0;
+};
+
+// Either an open socket or the errno that kept it from opening.
+struct UdpSocketOrError {
+    std::unique_ptr<UdpSocket> socket;
+    int error = 0;
+};
+
+// A system UDP socket (AF_INET, SOCK_DGRAM, protocol 0), closed with its
+// owner.
+UdpSocketOrError OpenSystemUdpSocket();
+
+// The system's millisecond tick count, 32 bits wide: it wraps after about
+// 49.7 days, so callers compare ticks by unsigned subtraction.
+uint32_t SystemTickCountMs();
+
+// Blocks the calling thread for about `milliseconds`.
+void SystemSleepMs(uint32_t milliseconds);
+
+}  // namespace vorpane

@@ -1,0 +1,107 @@
+// End to end in the network lab: the real dialog scans a /24 with real
+// sockets (NetBIOS broadcast, raw ICMP probes, ARP purges, TCP connects to
+// virtual printers) and finds exactly the printers it should.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "lab_fixture.h"
+#include "scan_lab.h"
+
+namespace vorpane {
+namespace {
+
+using lab::EchoMode;
+
+class ScanLabTest : public lab::LabTest {
+protected:
+    std::string LabSubnet() const override { return "198.18.30"; }
+    int LabClientHost() const override { return 1; }  // never scanned
+
+    std::vector<std::string> Addresses(const std::vector<int>& hosts) {
+        std::vector<std::string> out;
+        for (int h : hosts) {
+            out.push_back(lab().Address(h));
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    std::vector<std::unique_ptr<VirtualPrinter>> printers;
+};
+
+TEST_F(ScanLabTest, ThirtyLiveHostsSixPrintersThreePcsGiveExactlyFourPrinters) {
+    // 30 addresses answer echo: 22 plain hosts, 4 printers, one printer that
+    // also answers NetBIOS, 3 PCs answering NetBIOS. One more printer sits
+    // on a host that drops echo.
+    const std::vector<int> plain = {2,   9,   33,  34,  35,  58,  61,  88,  99,  100, 101,
+                                    102, 120, 121, 166, 167, 180, 201, 230, 240, 253, 254};
+    const std::vector<int> found = {23, 47, 131, 200};
+    const int netbiosPrinter = 60;
+    const int silentPrinter = 150;
+    const std::vector<int> pcs = {15, 70, 222};
+
+    ASSERT_TRUE(lab().AddHost("plain", plain));
+    std::string error;
+    for (int h : found) {
+        const std::string name = "p" + std::to_string(h);
+        ASSERT_TRUE(lab().AddHost(name, {h}));
+        printers.push_back(scanlab::StartPrinter(lab(), lab().HostNamespace(name), lab().Address(h),
+                                                 false, error));
+        ASSERT_NE(printers.back(), nullptr) << error;
+    }
+    ASSERT_TRUE(lab().AddHost("pnb", {netbiosPrinter}));
+    printers.push_back(scanlab::StartPrinter(lab(), lab().HostNamespace("pnb"),
+                                             lab().Address(netbiosPrinter), true, error));
+    ASSERT_NE(printers.back(), nullptr) << error;
+    ASSERT_TRUE(lab().AddHost("quiet", {silentPrinter}, EchoMode::kDrop));
+    printers.push_back(scanlab::StartPrinter(lab(), lab().HostNamespace("quiet"),
+                                             lab().Address(silentPrinter), false, error));
+    ASSERT_NE(printers.back(), nullptr) << error;
+    for (int h : pcs) {
+        ASSERT_TRUE(lab().AddNetbiosAnswerer("pc" + std::to_string(h), h));
+    }
+
+    const scanlab::ScanRun run = scanlab::RunScanInClient(lab(), lab().Address(10));
+    ASSERT_TRUE(run.entered);
+    ASSERT_TRUE(run.finished);
+
+    // Exactly the four, each once, the first of them in control 1000.
+    auto listed = run.printers;
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, Addresses(found));
+    ASSERT_FALSE(run.printers.empty());
+    EXPECT_EQ(run.addressAfter, run.printers[0]);
+    EXPECT_EQ(run.selected, static_cast<int>(run.printers.size()) - 1);
+    EXPECT_EQ(run.progressAfter, 0);
+    EXPECT_EQ(run.captionAfter, "Scan");
+    EXPECT_EQ(run.scanRunningAfter, 0);
+    EXPECT_EQ(run.boxes, std::vector<std::string>{"Are you sure to scan the printers?"});
+
+    // The sweep heard the four NetBIOS answerers (each answers both queries).
+    const std::set<std::string> netbios(run.netbios.begin(), run.netbios.end());
+    std::vector<int> netbiosHosts = pcs;
+    netbiosHosts.push_back(netbiosPrinter);
+    const auto expectedNetbios = Addresses(netbiosHosts);
+    EXPECT_EQ(std::vector<std::string>(netbios.begin(), netbios.end()), expectedNetbios);
+
+    // Every live host that is no NetBIOS host, once.
+    std::vector<int> live = plain;
+    live.insert(live.end(), found.begin(), found.end());
+    auto alive = run.alive;
+    std::sort(alive.begin(), alive.end());
+    EXPECT_EQ(alive, Addresses(live));
+
+    // The silent printer and the NetBIOS printer were never connected to.
+    EXPECT_EQ(printers[4]->SessionsOpened(), 0u);
+    EXPECT_EQ(printers[5]->SessionsOpened(), 0u);
+    for (size_t i = 0; i < found.size(); ++i) {
+        EXPECT_EQ(printers[i]->SessionsOpened(), 1u) << found[i];
+    }
+    RecordProperty("scan_ms", static_cast<int>(run.totalMs));
+}
+
+}  // namespace
+}  // namespace vorpane
