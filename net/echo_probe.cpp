@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <linux/errqueue.h>
+#include <linux/filter.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
 #include <sys/socket.h>
@@ -61,6 +62,27 @@ public:
     int SetIpOptions(std::span<const uint8_t> options) override {
         return setsockopt(m_fd.get(), IPPROTO_IP, IP_OPTIONS, options.data(),
                           static_cast<socklen_t>(options.size())) == 0
+                   ? 0
+                   : errno;
+    }
+    int KeepOnlyFrom(const in_addr& source) override {
+        // A raw socket sees every ICMP datagram reaching the host: the
+        // replies meant for the other probes of a scan and the storm of
+        // host-unreachables the kernel sends for dead neighbours. Each would
+        // restart this probe's wait. The ping socket is already filtered by
+        // the kernel to our own identifier.
+        if (m_datagram) {
+            return 0;
+        }
+        sock_filter code[] = {
+            // A = source address, bytes 12..15 of the IPv4 header.
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, 12),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ntohl(source.s_addr), 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFu),
+            BPF_STMT(BPF_RET | BPF_K, 0),
+        };
+        sock_fprog program{static_cast<unsigned short>(std::size(code)), code};
+        return setsockopt(m_fd.get(), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0
                    ? 0
                    : errno;
     }
@@ -236,6 +258,9 @@ int32_t CEchoProbe::Probe(const std::string& address, int32_t timeoutMs) {
         return -1;
     }
     IcmpSocket& socket = *opened.socket;
+    // Without the filter the probe still works, only more slowly in a busy
+    // scan, so its failure is not the probe's.
+    socket.KeepOnlyFrom(destination.sin_addr);
 
     std::array<uint8_t, kIpOptionsSize> options{};
     options[0] = kRecordRoute;

@@ -33,6 +33,9 @@ public:
     virtual IcmpIoResult SendTo(std::span<const uint8_t> datagram, const sockaddr_in& to) = 0;
     // `from` receives the sender of the datagram.
     virtual IcmpIoResult ReceiveFrom(std::span<uint8_t> buffer, sockaddr_in& from) = 0;
+    // Asks the kernel to deliver only datagrams from `source`; 0 or an errno.
+    // Only a shortcut: the probe still checks every sender itself.
+    virtual int KeepOnlyFrom(const in_addr& /*source*/) { return 0; }
 };
 
 // Either an open socket or the errno that kept it from opening.

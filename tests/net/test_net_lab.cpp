@@ -120,8 +120,10 @@ TEST_F(EchoLabTest, SeventeenProbesAtOnceOverLiveAndDeadHosts) {
         }));
         for (size_t i = 0; i < hosts.size(); ++i) {
             EXPECT_EQ(results[i], expected(hosts[i])) << "round " << rounds << " host " << hosts[i];
-            EXPECT_LE(elapsed[i], CEchoProbe::kTimeoutsPerProbe * kTimeoutMs + 300)
-                << "round " << rounds << " host " << hosts[i];
+            // The raw sockets' source filter keeps the other probes' replies
+            // and the kernel's host-unreachables from restarting the wait,
+            // so even a silent host takes one time-out, not the bound of two.
+            EXPECT_LE(elapsed[i], kTimeoutMs + 350) << "round " << rounds << " host " << hosts[i];
         }
     }
     RecordProperty("rounds", rounds);
