@@ -61,6 +61,15 @@ void CPercentProgressCtrl::Detach() {
 void CPercentProgressCtrl::SetRange(int32_t lower, int32_t upper) {
     m_lower = lower;
     m_upper = upper;
+    ReportAccessibleValue();
+}
+
+void CPercentProgressCtrl::ReportAccessibleValue() {
+    // Screen readers read the value and the text from here, whether or not
+    // the bar's pixel width (and so its painting) changed.
+    if (m_window != nullptr) {
+        m_window->SetAccessibleValue(m_id, m_position, m_lower, m_upper, DisplayText());
+    }
 }
 
 int32_t CPercentProgressCtrl::SetPos(int32_t position) {
@@ -77,6 +86,7 @@ int32_t CPercentProgressCtrl::SetPosOnUiThread(int32_t position) {
     }
     const int32_t old = m_position;
     m_position = position;
+    ReportAccessibleValue();
     if (m_upper <= m_lower) {
         return old;
     }
@@ -141,6 +151,7 @@ void CPercentProgressCtrl::OnSetText(const std::optional<std::string>& text) {
             if (m_window != nullptr) {
                 m_window->InvalidateControl(m_id);
             }
+            ReportAccessibleValue();
         }
         return;
     }
@@ -149,6 +160,7 @@ void CPercentProgressCtrl::OnSetText(const std::optional<std::string>& text) {
         if (m_window != nullptr) {
             m_window->InvalidateControl(m_id);
         }
+        ReportAccessibleValue();
     }
 }
 

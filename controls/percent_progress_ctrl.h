@@ -44,6 +44,7 @@ public:
 
 private:
     int32_t SetPosOnUiThread(int32_t position);
+    void ReportAccessibleValue();
 
     ui::WindowSystem& m_ws;
     ui::Window* m_window = nullptr;

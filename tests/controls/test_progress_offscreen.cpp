@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
+#include <QAccessibleValueInterface>
 #include <QApplication>
 #include <QImage>
 
@@ -120,6 +122,35 @@ TEST_F(ProgressOffscreen, FullBarShowsOneHundredPercentOverTheBarOnly) {
     const QImage shot = Shot();
     const QImage want = Plain(shot.size(), highlight, window, "100%");
     EXPECT_EQ(shot, want);
+}
+
+TEST_F(ProgressOffscreen, ScreenReadersReadTheValueAndTheShownText) {
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(bar);
+    ASSERT_NE(iface, nullptr);
+    QAccessibleValueInterface* value = iface->valueInterface();
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(iface->role(), QAccessible::ProgressBar);
+
+    ctrl.SetPos(50);
+    EXPECT_EQ(value->currentValue().toInt(), 50);
+    EXPECT_EQ(value->minimumValue().toInt(), 0);
+    EXPECT_EQ(value->maximumValue().toInt(), 100);
+    EXPECT_EQ(iface->text(QAccessible::Value), QStringLiteral("50%"));
+
+    // A position that leaves the pixel width alone still reaches the reader.
+    ctrl.SetPos(29);
+    ctrl.SetPos(29);
+    EXPECT_EQ(value->currentValue().toInt(), 29);
+    EXPECT_EQ(iface->text(QAccessible::Value), QStringLiteral("28%"));
+
+    host.GetWindow()->SetText(kProgressId, "Busy");
+    EXPECT_EQ(iface->text(QAccessible::Value), QStringLiteral("Busy"));
+    host.GetWindow()->SetText(kProgressId, "");
+    EXPECT_EQ(iface->text(QAccessible::Value), QStringLiteral("28%"));
+
+    ctrl.SetRange(0, 200);
+    EXPECT_EQ(value->maximumValue().toInt(), 200);
+    EXPECT_EQ(iface->text(QAccessible::Value), QStringLiteral("14%"));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -266,6 +268,16 @@ TEST_F(StatusQtTest, StatusDialogShowsItsLampsAndTicksOnItsOwnTimer) {
             EXPECT_EQ(label(d, IDC_COVER_TEXT)->text().toStdString(), "Cover is Open");
             EXPECT_TRUE(ShowsIcon(label(d, IDC_COVER_LAMP), IDI_LAMP_RED));
             EXPECT_EQ(label(d, IDC_PAPER_TEXT)->text().toStdString(), "Have paper");
+            // A screen reader hears what each lamp shows after the tick.
+            auto description = [&](int id) {
+                return QAccessible::queryAccessibleInterface(label(d, id))
+                    ->text(QAccessible::Description)
+                    .toStdString();
+            };
+            EXPECT_EQ(description(IDC_ONLINE_LAMP), "On-line: green");
+            EXPECT_EQ(description(IDC_COVER_LAMP), "Cover: red");
+            EXPECT_EQ(description(IDC_PAPER_LAMP), "Paper: green");
+            EXPECT_EQ(description(IDC_TEMP_LAMP), "Temperature: green");
             QTest::keyClick(d, Qt::Key_Escape);
             stage = 2;
             return true;
