@@ -9,15 +9,11 @@
 namespace vorpane {
 
 void CPrinterToolDlg::OnSetIp() {
-    UpdateData(true);
-    if (IsScanBusy()) {
+    const std::optional<std::string> online = GetOnlinePrinterAddress();
+    if (!online) {
         return;
     }
-    const std::string current = m_ipCtrl.GetWindowText();
-    if (m_services.link->IsConPrinterServer(current.c_str()) == 0) {
-        MessageBox("The printer is offline!", ui::kMbIconError);
-        return;
-    }
+    const std::string& current = *online;
     const std::array<uint8_t, 4> octets = m_newIpCtrl.GetAddress();
     char wanted[16];
     std::snprintf(wanted, sizeof wanted, "%d.%d.%d.%d", octets[0], octets[1], octets[2], octets[3]);
@@ -62,15 +58,11 @@ std::string CPrinterToolDlg::MakeRandomMac() {
 }
 
 void CPrinterToolDlg::OnSetMac() {
-    UpdateData(true);
-    if (IsScanBusy()) {
+    const std::optional<std::string> online = GetOnlinePrinterAddress();
+    if (!online) {
         return;
     }
-    const std::string current = m_ipCtrl.GetWindowText();
-    if (m_services.link->IsConPrinterServer(current.c_str()) == 0) {
-        MessageBox("The printer is offline!", ui::kMbIconError);
-        return;
-    }
+    const std::string& current = *online;
     if (MessageBox("Are you sure to modify the Mac address?",
                    ui::kMbOkCancel | ui::kMbIconQuestion) != ui::kIdOk) {
         return;

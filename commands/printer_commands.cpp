@@ -159,10 +159,8 @@ void CPrinterToolDlg::OnPrintFile() {
     if (!address) {
         return;
     }
-    ui::OpenFileRequest request;
-    request.filterName = "All Files (*.*)";
-    // "*.*" would hide names without a dot here.
-    request.pattern = "*";
+    // "*.*" would hide names without a dot here, so the pattern is "*".
+    const ui::OpenFileRequest request{"", "All Files (*.*)", "*"};
     const std::optional<std::string> path = GetWindowSystem().GetOpenFileName(GetWindow(), request);
     if (!path) {
         return;
