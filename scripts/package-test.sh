@@ -51,7 +51,7 @@ DISPLAY=$display /usr/bin/vorpane &
 app=$!
 window=""
 for _ in $(seq 150); do
-  window=$(DISPLAY=$display xdotool search --name '^Vorpane V2\.1$' 2>/dev/null | head -n 1 || true)
+  window=$(DISPLAY=$display xdotool search --onlyvisible --name '^Vorpane V2\.1$' 2>/dev/null | head -n 1 || true)
   [ -n "$window" ] && break
   sleep 0.1
 done
@@ -60,11 +60,19 @@ if [ -z "$window" ]; then
   kill "$app" 2>/dev/null || true
   exit 1
 fi
-echo "main window up: $window"
-DISPLAY=$display xdotool windowfocus --sync "$window" key --window "$window" Escape
-for _ in $(seq 100); do
-  kill -0 "$app" 2>/dev/null || break
-  sleep 0.1
+echo "main window up"
+# Esc closes the main window and so ends the program. Qt may still be
+# settling its window when it first shows, so the key is tried again until
+# the program has gone (with a deadline).
+for _ in $(seq 20); do
+  window=$(DISPLAY=$display xdotool search --onlyvisible --name '^Vorpane V2\.1$' 2>/dev/null | head -n 1 || true)
+  if [ -n "$window" ]; then
+    DISPLAY=$display xdotool windowfocus --sync "$window" key Escape 2>/dev/null || true
+  fi
+  for _ in $(seq 10); do
+    kill -0 "$app" 2>/dev/null || break 2
+    sleep 0.1
+  done
 done
 if kill -0 "$app" 2>/dev/null; then
   echo "FAIL: vorpane did not close on Esc" >&2
