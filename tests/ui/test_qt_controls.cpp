@@ -78,6 +78,27 @@ TEST_F(QtControls, AddressControlTyping) {
     EXPECT_EQ(W().GetText(1031), "10.0.255.0");
 }
 
+TEST_F(QtControls, TypingAWholeAddressOverTheOldOne) {
+    auto* ip = qobject_cast<IpAddressEdit*>(shown.Control(1031));
+    W().SetText(1031, "192.168.1.10");
+    ip->field(0)->setFocus();
+    ASSERT_TRUE(WaitFor([&] { return ip->field(0)->hasFocus(); }));
+    ip->field(0)->selectAll();
+    // The '.' after three digits belongs to them: the digits already moved
+    // on, so it must not skip the next field.
+    TypeIntoFocus("127.0.0.1");
+    EXPECT_EQ(W().GetText(1031), "127.0.0.1");
+    EXPECT_TRUE(ip->field(3)->hasFocus());
+
+    // A field typed with a leading zero shows its number once left.
+    ip->field(3)->selectAll();
+    TypeIntoFocus("010");
+    EXPECT_EQ(W().GetText(1031), "127.0.0.10");
+    ip->field(0)->setFocus();
+    ASSERT_TRUE(WaitFor([&] { return ip->field(0)->hasFocus(); }));
+    EXPECT_EQ(ip->field(3)->text(), QStringLiteral("10"));
+}
+
 TEST_F(QtControls, DropDownListSelection) {
     EXPECT_EQ(W().ComboCount(1002), 0);
     EXPECT_EQ(W().ComboGetCurSel(1002), -1);

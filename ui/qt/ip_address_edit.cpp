@@ -161,6 +161,7 @@ void IpAddressEdit::OnEdited(int index) {
     }
     if (f->text().size() == 3 && f->cursorPosition() == 3 && index < 3) {
         FocusField(index + 1, true, false);
+        m_advancedInto = index + 1;
     }
 }
 
@@ -169,7 +170,16 @@ bool IpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
     if (index < 0) {
         return QFrame::eventFilter(watched, event);
     }
+    QLineEdit* f = m_fields[static_cast<size_t>(index)];
     if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+        if (event->type() == QEvent::FocusOut) {
+            // "010" reads as 10; show it the way the control's text has it.
+            bool ok = false;
+            const int v = f->text().toInt(&ok);
+            if (ok && f->text() != QString::number(v)) {
+                f->setText(QString::number(v));
+            }
+        }
         update();  // focus frame of the whole control
         return false;
     }
@@ -177,14 +187,15 @@ bool IpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
         return false;
     }
     auto* key = static_cast<QKeyEvent*>(event);
-    QLineEdit* f = m_fields[static_cast<size_t>(index)];
+    const bool justAdvanced = m_advancedInto == index;
+    m_advancedInto = -1;
     switch (key->key()) {
         case Qt::Key_Period:
         case Qt::Key_Space:
             if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) {
                 return false;
             }
-            if (index < 3 && !f->text().isEmpty()) {
+            if (index < 3 && !f->text().isEmpty() && !justAdvanced) {
                 FocusField(index + 1, true, false);
             }
             return true;  // never typed into a field

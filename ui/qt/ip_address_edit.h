@@ -46,6 +46,9 @@ private:
 
     std::array<QLineEdit*, 4> m_fields{};
     bool m_settingText = false;
+    // The field that three typed digits just moved the focus into: a '.'
+    // typed next belongs to those digits and must not move on again.
+    int m_advancedInto = -1;
 };
 
 }  // namespace vorpane::qt
