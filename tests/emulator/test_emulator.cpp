@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include "loopback_printer.h"
+
 #include "emulator/command_decoder.h"
 #include "emulator/printer_cli.h"
 #include "emulator/printer_state.h"
@@ -214,34 +216,13 @@ TEST(PrinterState, OnlineIsTheAbsenceOfOffline) {
 
 // ---------------------------------------------------------------- printer over sockets
 
-std::unique_ptr<VirtualPrinter> StartPrinter(
-    const std::function<void(VirtualPrinterConfig&)>& adjust = nullptr) {
-    VirtualPrinterConfig config;
-    config.listenAddresses = {"127.0.0.1"};
-    config.port = 0;
-    if (adjust) {
-        adjust(config);
-    }
-    auto created = VirtualPrinter::Create(std::move(config));
-    EXPECT_TRUE(created.printer) << created.error;
-    return std::move(created.printer);
-}
-
-sockaddr_in Loopback(uint16_t port) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return addr;
-}
-
 // A client that connects at once (blocking), or holds the connect's error.
 struct Client {
     UniqueFd fd;
     int error = 0;
 
     explicit Client(uint16_t port) : fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        const sockaddr_in addr = Loopback(port);
+        const sockaddr_in addr = LoopbackAddress(port);
         if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
             error = errno;
         }
@@ -279,7 +260,7 @@ struct Client {
 };
 
 TEST(VirtualPrinter, JournalsEachKnownCommandOfASession) {
-    auto printer = StartPrinter();
+    auto printer = StartLoopbackPrinter();
     Journal& journal = printer->GetJournal();
     Client client(printer->Port());
     ASSERT_EQ(client.error, 0);
@@ -314,7 +295,7 @@ TEST(VirtualPrinter, JournalsEachKnownCommandOfASession) {
 }
 
 TEST(VirtualPrinter, AnswersStatusFromItsCurrentCondition) {
-    auto printer = StartPrinter(
+    auto printer = StartLoopbackPrinter(
         [](VirtualPrinterConfig& c) { ApplyConditionList(c.conditions, "paper-end", true); });
     const Bytes all4 = {0x10, 0x04, 1, 0x10, 0x04, 2, 0x10, 0x04, 3, 0x10, 0x04, 4};
     {
@@ -336,7 +317,7 @@ TEST(VirtualPrinter, AnswersStatusFromItsCurrentCondition) {
 }
 
 TEST(VirtualPrinter, NewAddressAndMacWaitForRestart) {
-    auto printer = StartPrinter();
+    auto printer = StartLoopbackPrinter();
     Journal& journal = printer->GetJournal();
     EXPECT_EQ(printer->Address(), "127.0.0.1");
     {
@@ -365,7 +346,7 @@ TEST(VirtualPrinter, NewAddressAndMacWaitForRestart) {
 }
 
 TEST(VirtualPrinter, RawJournalIsByteForByte) {
-    auto printer = StartPrinter([](VirtualPrinterConfig& c) { c.keepRaw = true; });
+    auto printer = StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.keepRaw = true; });
     Bytes bytes;
     for (int i = 0; i < 5000; ++i) {
         bytes.push_back(static_cast<uint8_t>(i * 7));
@@ -376,7 +357,8 @@ TEST(VirtualPrinter, RawJournalIsByteForByte) {
 }
 
 TEST(VirtualPrinter, OneSessionModeResetsASecondSession) {
-    auto printer = StartPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kOneSession; });
+    auto printer =
+        StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kOneSession; });
     Journal& journal = printer->GetJournal();
     auto first = std::make_unique<Client>(printer->Port());
     ASSERT_TRUE(journal.WaitForPrefix("session 1 open", kWait));
@@ -398,11 +380,12 @@ TEST(VirtualPrinter, OneSessionModeResetsASecondSession) {
 }
 
 TEST(VirtualPrinter, RefuseModeRefusesAndMuteModeNeverAnswers) {
-    auto refusing = StartPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kRefuse; });
+    auto refusing =
+        StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kRefuse; });
     EXPECT_NE(refusing->Port(), 0);
     EXPECT_EQ(Client(refusing->Port()).error, ECONNREFUSED);
 
-    auto mute = StartPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kMute; });
+    auto mute = StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kMute; });
     Client client(mute->Port());
     client.Send({0x10, 0x04, 1, 'h', 'i', '\n'});
     ASSERT_TRUE(mute->GetJournal().WaitForLine("text: hi", kWait));
@@ -412,7 +395,7 @@ TEST(VirtualPrinter, RefuseModeRefusesAndMuteModeNeverAnswers) {
 }
 
 TEST(VirtualPrinter, SessionsAtTheSameTimeAreServedSeparately) {
-    auto printer = StartPrinter();
+    auto printer = StartLoopbackPrinter();
     Client a(printer->Port());
     Client b(printer->Port());
     a.Send(Text("from a"));
@@ -424,7 +407,7 @@ TEST(VirtualPrinter, SessionsAtTheSameTimeAreServedSeparately) {
 }
 
 TEST(VirtualPrinter, BadInputDoesNotHurtIt) {
-    auto printer = StartPrinter([](VirtualPrinterConfig& c) { c.maxSessions = 8; });
+    auto printer = StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.maxSessions = 8; });
     Journal& journal = printer->GetJournal();
     {
         Client silent(printer->Port());  // connects, sends nothing
@@ -484,13 +467,13 @@ TEST(VirtualPrinter, BadInputDoesNotHurtIt) {
 }
 
 TEST(VirtualPrinter, NetbiosResponderAnswersQueriesOnly) {
-    auto printer = StartPrinter([](VirtualPrinterConfig& c) {
+    auto printer = StartLoopbackPrinter([](VirtualPrinterConfig& c) {
         c.netbios = true;
         c.netbiosPort = 0;
     });
     ASSERT_NE(printer->NetbiosPort(), 0);
     UniqueFd udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    const sockaddr_in to = Loopback(printer->NetbiosPort());
+    const sockaddr_in to = LoopbackAddress(printer->NetbiosPort());
     Bytes query = {0x80, 0x21, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0x20};
     query.insert(query.end(), 32, 'A');
     query.insert(query.end(), {0, 0, 0x20, 0, 1});
@@ -522,7 +505,7 @@ TEST(VirtualPrinter, NetbiosResponderAnswersQueriesOnly) {
 }
 
 TEST(VirtualPrinter, StopReleasesThePort) {
-    auto printer = StartPrinter();
+    auto printer = StartLoopbackPrinter();
     const uint16_t port = printer->Port();
     Client idle(port);
     ASSERT_TRUE(printer->GetJournal().WaitForPrefix("session 1 open", kWait));
@@ -544,7 +527,7 @@ TEST(VirtualPrinter, CreationErrorsAreValues) {
     }());
     EXPECT_FALSE(bad.printer);
     EXPECT_EQ(bad.error, "not an IPv4 address: not-an-address");
-    auto first = StartPrinter();
+    auto first = StartLoopbackPrinter();
     auto clash = VirtualPrinter::Create([&] {
         VirtualPrinterConfig c;
         c.listenAddresses = {"127.0.0.1"};
@@ -623,7 +606,7 @@ TEST(PrinterCommandLine, MistakesAreReported) {
 }
 
 TEST(PrinterControlLines, ChangeTheRunningPrinter) {
-    auto printer = StartPrinter();
+    auto printer = StartLoopbackPrinter();
     EXPECT_FALSE(ApplyControlLine(*printer, "set paper-end cover-open").quit);
     EXPECT_EQ(ConditionNames(printer->Conditions()), "cover-open,paper-end");
     EXPECT_TRUE(printer->GetJournal().WaitForLine("conditions: cover-open,paper-end", kWait));

@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include "loopback_printer.h"
+
 #include "emulator/virtual_printer.h"
 #include "net/unique_fd.h"
 #include "printer_link/network_printer_link.h"
@@ -31,27 +33,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kLoopback = "127.0.0.1";
 constexpr auto kWait = 5s;
-
-std::unique_ptr<VirtualPrinter> StartPrinter(
-    const std::function<void(VirtualPrinterConfig&)>& adjust = nullptr) {
-    VirtualPrinterConfig config;
-    config.listenAddresses = {kLoopback};
-    config.port = 0;
-    if (adjust) {
-        adjust(config);
-    }
-    auto created = VirtualPrinter::Create(std::move(config));
-    EXPECT_TRUE(created.printer) << created.error;
-    return std::move(created.printer);
-}
-
-sockaddr_in LoopbackAddress(uint16_t port) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return addr;
-}
 
 uint16_t PortOf(int fd) {
     sockaddr_in addr{};
@@ -188,7 +169,7 @@ TEST(UniqueFd, ClosesExactlyOnceWhateverMovesHappen) {
 // ---------------------------------------------------------------- connect
 
 TEST(NetworkPrinterLinkConnect, OpenPortAnswersAndNothingIsSent) {
-    auto printer = StartPrinter([](VirtualPrinterConfig& c) { c.keepRaw = true; });
+    auto printer = StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.keepRaw = true; });
     NetworkPrinterLink link(printer->Port());
     EXPECT_EQ(link.IsConPrinterServer(kLoopback), 1);
     // A scan must never make a printer print: the session ends empty.
@@ -197,7 +178,8 @@ TEST(NetworkPrinterLinkConnect, OpenPortAnswersAndNothingIsSent) {
 }
 
 TEST(NetworkPrinterLinkConnect, RefusedPortGivesZeroAtOnce) {
-    auto printer = StartPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kRefuse; });
+    auto printer =
+        StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kRefuse; });
     NetworkPrinterLink link(printer->Port());
     link.SetTimeOut(5, 0);
     const auto start = Clock::now();
@@ -219,7 +201,7 @@ TEST(NetworkPrinterLinkConnect, SilentAddressEndsAtTheTimeOut) {
 }
 
 TEST(NetworkPrinterLinkConnect, AddressTextMustBeDottedIpv4) {
-    auto printer = StartPrinter();
+    auto printer = StartLoopbackPrinter();
     NetworkPrinterLink link(printer->Port());
     EXPECT_EQ(link.IsConPrinterServer(kLoopback), 1);
     for (const char* bad : {"", "localhost", "127.0.0", "127.0.0.1.1", "127.0.0.256", "127.0.0.01",
@@ -247,7 +229,7 @@ TEST(NetworkPrinterLinkConnect, TimeOutDefaultsToOneSecondAndIgnoresNonPositive)
 }
 
 TEST(NetworkPrinterLinkConnect, SetTimeOutWhileSeventeenThreadsConnect) {
-    auto printer = StartPrinter();
+    auto printer = StartLoopbackPrinter();
     NetworkPrinterLink link(printer->Port());
     constexpr int kThreads = 17;
     constexpr int kCallsEach = 12;
@@ -287,7 +269,7 @@ TEST(NetworkPrinterLinkConnect, SetTimeOutWhileSeventeenThreadsConnect) {
 // ---------------------------------------------------------------- SendData
 
 TEST(NetworkPrinterLinkSend, ZeroBytesConnectsAndReturnsZero) {
-    auto printer = StartPrinter();
+    auto printer = StartLoopbackPrinter();
     NetworkPrinterLink link(printer->Port());
     EXPECT_EQ(link.SendData(kLoopback, nullptr, 0), 0);
     EXPECT_TRUE(printer->GetJournal().WaitForLine("session 1 closed after 0 bytes", kWait));
@@ -297,7 +279,7 @@ TEST(NetworkPrinterLinkSend, ZeroBytesConnectsAndReturnsZero) {
 }
 
 TEST(NetworkPrinterLinkSend, SevenByteFrameArrivesWhole) {
-    auto printer = StartPrinter([](VirtualPrinterConfig& c) { c.keepRaw = true; });
+    auto printer = StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.keepRaw = true; });
     NetworkPrinterLink link(printer->Port());
     const std::vector<uint8_t> frame = {0x1D, 0x44, 192, 168, 1, 20, 0x7D};
     EXPECT_EQ(link.SendData(kLoopback, frame.data(), 7), 7);
@@ -316,7 +298,7 @@ TEST(NetworkPrinterLinkSend, SixtyFourMebibytesArriveWhole) {
         std::memcpy(payload.data() + i, &v, 8);
     }
     uint64_t hash = 14695981039346656037ull;
-    auto printer = StartPrinter([&](VirtualPrinterConfig& c) {
+    auto printer = StartLoopbackPrinter([&](VirtualPrinterConfig& c) {
         c.journalLines = 0;
         c.rawWriter = [&hash](const uint8_t* data, size_t size) { hash = Fnv1a(data, size, hash); };
     });
@@ -330,7 +312,8 @@ TEST(NetworkPrinterLinkSend, SixtyFourMebibytesArriveWhole) {
 }
 
 TEST(NetworkPrinterLinkSend, RefusedOrSilentGivesZero) {
-    auto printer = StartPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kRefuse; });
+    auto printer =
+        StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kRefuse; });
     const uint8_t bytes[3] = {1, 2, 3};
     EXPECT_EQ(NetworkPrinterLink(printer->Port()).SendData(kLoopback, bytes, 3), 0);
     SilentListener silent;
@@ -340,7 +323,7 @@ TEST(NetworkPrinterLinkSend, RefusedOrSilentGivesZero) {
 }
 
 TEST(NetworkPrinterLinkSend, ShortWritesAreContinued) {
-    auto printer = StartPrinter([](VirtualPrinterConfig& c) { c.keepRaw = true; });
+    auto printer = StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.keepRaw = true; });
     NetworkPrinterLink link(printer->Port());
     int calls = 0;
     link.SetSendFunctionForTest([&calls](int fd, const void* buf, size_t len, int flags) {
@@ -357,7 +340,7 @@ TEST(NetworkPrinterLinkSend, ShortWritesAreContinued) {
 }
 
 TEST(NetworkPrinterLinkSend, FailedWriteReportsOnlyWhatWasWritten) {
-    auto printer = StartPrinter([](VirtualPrinterConfig& c) { c.keepRaw = true; });
+    auto printer = StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.keepRaw = true; });
     NetworkPrinterLink link(printer->Port());
     size_t passed = 0;
     link.SetSendFunctionForTest(
@@ -427,7 +410,8 @@ TEST(NetworkPrinterLinkSend, PeerThatKeepsItsSideOpenStillGetsEverything) {
 }
 
 TEST(NetworkPrinterLinkSend, BusyOneSessionPrinterIsNotReportedAsSent) {
-    auto printer = StartPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kOneSession; });
+    auto printer =
+        StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kOneSession; });
     NetworkPrinterLink link(printer->Port());
     const uint8_t frame[7] = {0x1D, 0x44, 192, 168, 1, 20, 0x7D};
     {
@@ -467,7 +451,7 @@ TEST(NetworkPrinterLinkStatus, WordFollowsThePrinterCondition) {
         {"over temperature", set({Condition::kOverTemp}), 0x1252521A},
         {"paper near end", set({Condition::kPaperNearEnd}), 0x1E121212},
     };
-    auto printer = StartPrinter();
+    auto printer = StartLoopbackPrinter();
     NetworkPrinterLink link(printer->Port());
     for (const Case& c : cases) {
         printer->SetConditions(c.conditions);
@@ -483,7 +467,7 @@ TEST(NetworkPrinterLinkStatus, WordFollowsThePrinterCondition) {
 }
 
 TEST(NetworkPrinterLinkStatus, MuteOrAbsentPrinterGivesMinusOneWithinTheTimeOut) {
-    auto mute = StartPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kMute; });
+    auto mute = StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kMute; });
     NetworkPrinterLink link(mute->Port());
     link.SetTimeOut(0, 300);
     const auto start = Clock::now();
@@ -494,7 +478,8 @@ TEST(NetworkPrinterLinkStatus, MuteOrAbsentPrinterGivesMinusOneWithinTheTimeOut)
     EXPECT_TRUE(
         mute->GetJournal().WaitForLine("DLE EOT 4 status request, not answered (mute)", kWait));
 
-    auto refusing = StartPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kRefuse; });
+    auto refusing =
+        StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kRefuse; });
     EXPECT_EQ(NetworkPrinterLink(refusing->Port()).GetStatus(kLoopback), -1);
 }
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "loopback_printer.h"
+
 #include <chrono>
 #include <initializer_list>
 #include <memory>
@@ -21,12 +23,7 @@ using ui::HeadlessWindow;
 constexpr const char* kLoopback = "127.0.0.1";
 
 std::unique_ptr<VirtualPrinter> StartPrinter(uint16_t port) {
-    VirtualPrinterConfig config;
-    config.listenAddresses = {kLoopback};
-    config.port = port;
-    auto created = VirtualPrinter::Create(std::move(config));
-    EXPECT_TRUE(created.printer) << created.error;
-    return std::move(created.printer);
+    return StartLoopbackPrinter([port](VirtualPrinterConfig& c) { c.port = port; });
 }
 
 ConditionSet Conditions(std::initializer_list<Condition> list) {
