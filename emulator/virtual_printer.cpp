@@ -270,6 +270,16 @@ void VirtualPrinter::AcceptOn(int listenFd) {
             continue;
         }
         if (m_sessions.size() >= m_config.maxSessions) {
+            // A fast scan's clients close before this loop gets round to
+            // reading their end: such sessions are over, not busy.
+            for (const auto& s : m_sessions) {
+                if (!s->closed) {
+                    ReadFrom(*s);
+                }
+            }
+            std::erase_if(m_sessions, [](const auto& s) { return s->closed; });
+        }
+        if (m_sessions.size() >= m_config.maxSessions) {
             m_journal.Add("session " + std::to_string(id) + " reset: too many sessions");
             ResetAndClose(std::move(fd));
             continue;
