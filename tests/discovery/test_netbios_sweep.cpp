@@ -290,6 +290,15 @@ protected:
     NetbiosSweepResult Sweep() {
         NetbiosSweepServices s;  // the system's socket, clock and sleep
         s.destination = {Ip(127, 0, 0, 1), peer.Port()};
+        // The real sleep, timed on the sweep's side: the receiver's stamp of
+        // the first query can lag its send by a scheduling delay, so the gap
+        // between the two stamps is no measure of the gap between the sends.
+        s.sleepMs = [this](uint32_t ms) {
+            sleptMs.push_back(ms);
+            sleepStart = SinceEpoch();
+            SystemSleepMs(ms);
+            sleepEnd = SinceEpoch();
+        };
         peer.Start();
         const auto t0 = steady_clock::now();
         auto result = RunNetbiosSweep(s);
@@ -298,8 +307,16 @@ protected:
         return result;
     }
 
+    // The clock of SCM_TIMESTAMPNS, so the peer's stamps compare with it.
+    static std::chrono::nanoseconds SinceEpoch() {
+        return std::chrono::system_clock::now().time_since_epoch();
+    }
+
     LoopbackPeer peer;
     long long elapsedMs = 0;
+    std::vector<uint32_t> sleptMs;
+    std::chrono::nanoseconds sleepStart{};
+    std::chrono::nanoseconds sleepEnd{};
 };
 
 TEST_F(NetbiosSweepLoopback, NobodyAnsweringGivesAnEmptyListAfterAboutHalfASecond) {
@@ -308,14 +325,17 @@ TEST_F(NetbiosSweepLoopback, NobodyAnsweringGivesAnEmptyListAfterAboutHalfASecon
     EXPECT_TRUE(result.hosts.empty());
     EXPECT_GE(elapsedMs, 550);
     EXPECT_LT(elapsedMs, 1500);
-    // The query as it arrived, twice, the second about 50 ms later.
+    // The query as it arrived, twice, the second sent only after one real
+    // sleep of at least 50 ms.
     const auto q = BuildNetbiosNameQuery();
     ASSERT_EQ(peer.Queries().size(), 2u);
     for (const auto& got : peer.Queries()) {
         EXPECT_EQ(got.bytes, std::vector<uint8_t>(q.begin(), q.end()));
     }
-    ASSERT_NE(peer.Queries()[0].stamp.count(), 0);
-    EXPECT_GE(peer.Queries()[1].stamp - peer.Queries()[0].stamp, milliseconds(49));
+    EXPECT_EQ(sleptMs, (std::vector<uint32_t>{50}));
+    EXPECT_GE(sleepEnd - sleepStart, milliseconds(50));
+    ASSERT_NE(peer.Queries()[1].stamp.count(), 0);
+    EXPECT_GE(peer.Queries()[1].stamp, sleepEnd);
 }
 
 TEST_F(NetbiosSweepLoopback, HostAnsweringBothQueriesIsListedTwice) {
