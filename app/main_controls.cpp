@@ -16,7 +16,7 @@ void CPrinterToolDlg::OnTimeoutChange() {
 }
 
 int CPrinterToolDlg::OnTimeoutSpin(int delta) {
-    const bool refreshed = UpdateData(true);
+    UpdateData(true);
     // Computed wide: a held arrow can push the value past 32 bits either way.
     int64_t next = static_cast<int64_t>(m_timeoutMs) - 500 * static_cast<int64_t>(delta);
     if (next <= 0) {
@@ -25,11 +25,7 @@ int CPrinterToolDlg::OnTimeoutSpin(int delta) {
         next = std::numeric_limits<int32_t>::max();
     }
     m_timeoutMs = static_cast<int32_t>(next);
-    // After a failed refresh m_editText is older than the payload box; writing
-    // it back would throw away what was typed there since.
-    m_exchangeTimeoutOnly = !refreshed;
-    UpdateData(false);
-    m_exchangeTimeoutOnly = false;
+    WriteBackKeepingTypedPayload();
     return 0;
 }
 

@@ -58,6 +58,7 @@ void CPrinterToolDlg::DoDataExchange(ui::DataExchange& dx) {
     if (dx.Saving()) {
         std::string utf8;
         dx.Text(IDC_PAYLOAD, utf8);
+        m_payloadAheadOfMember = dx.Failed();
         if (!dx.Failed()) {
             m_editText = Utf8ToSystem(utf8);
         }
@@ -83,6 +84,14 @@ bool CPrinterToolDlg::OnInitDialog() {
     m_editText = BuildTestPage(m_services.localTime());
     UpdateData(false);
     return true;
+}
+
+void CPrinterToolDlg::WriteBackKeepingTypedPayload() {
+    // After a refresh that failed, m_editText is older than the payload box;
+    // writing it back would throw away what was typed there since.
+    m_exchangeTimeoutOnly = m_payloadAheadOfMember;
+    UpdateData(false);
+    m_exchangeTimeoutOnly = false;
 }
 
 void CPrinterToolDlg::OnSysCommand(uint32_t commandId) {

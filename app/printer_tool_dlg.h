@@ -106,6 +106,9 @@ public:
     int IsNetbiosHost(std::string address);
     static void* AllocLockedBuffer(uint32_t size);
     static int FreeLockedBuffer(void* pointer, uint32_t size);
+    // UpdateData(false) that leaves alone a payload box still ahead of
+    // m_editText.
+    void WriteBackKeepingTypedPayload();
 
     // State for tests and for the scan's workers.
     int32_t TimeoutMs() const { return m_timeoutMs; }
@@ -156,6 +159,9 @@ private:
 
     // Appends by scan workers and the echo diagnostic's copy take this.
     std::mutex m_aliveHostsLock;
+    // Set when the last refresh stopped at a bad time-out, so the payload
+    // box holds text m_editText has not taken yet.
+    bool m_payloadAheadOfMember = false;
     // Set while a write-back must touch only the time-out box.
     bool m_exchangeTimeoutOnly = false;
     // Threads of the current and earlier scans, joined once they have ended.

@@ -79,7 +79,7 @@ void CPrinterToolDlg::OnSetMac() {
                    ui::kMbIconInformation);
         return;
     }
-    UpdateData(false);
+    WriteBackKeepingTypedPayload();
     std::string message = "Mac:" + MacDisplayForm(mac) + "\n";
     // The PC still maps the printer's address to the old MAC until the row
     // is gone.

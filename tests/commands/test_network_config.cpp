@@ -268,6 +268,19 @@ TEST_F(SetMacTest, WriteBackLeavesControlsAsTheUserLeftThem) {
     EXPECT_EQ(window->GetText(IDC_NEW_IP), "10.0.0.9");
 }
 
+TEST_F(SetMacTest, WriteBackAfterABadTimeoutKeepsWhatWasTypedInThePayload) {
+    window->SetText(IDC_PAYLOAD, "typed before the bad value");
+    window->TypeText(IDC_TIMEOUT, "");
+    ws.ClearShownBoxes();
+    ws.QueueAnswer(kIdOk);  // the refresh's complaint
+    ws.QueueAnswer(kIdOk);  // the question
+    window->Click(IDC_SET_MAC);
+    ASSERT_EQ(Sends().size(), 1u);
+    EXPECT_EQ(window->GetText(IDC_PAYLOAD), "typed before the bad value");
+    // The time-out box gets the last good value back.
+    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "1000");
+}
+
 TEST_F(SetMacTest, DrawsFollowTheGeneratorInOrder) {
     int next = 0;
     const int sequence[] = {7, 3, 2, 1, 0};
