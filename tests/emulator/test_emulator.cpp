@@ -441,6 +441,7 @@ TEST(PrinterCommandLine, MistakesAreReported) {
         {{"--mode", "quiet"}, "unknown mode: quiet"},
         {{"--mode", "Normal"}, "unknown mode: Normal"},
         {{"--condition", "paper-end,jam"}, "unknown condition: jam"},
+        {{"--condition="}, "unknown condition: "},
         {{"--verbose"}, "unknown option: --verbose"},
         {{"--netbios=1"}, "--netbios takes no value"},
     };
