@@ -20,7 +20,7 @@
 namespace vorpane::testing {
 
 struct FakeEvent {
-    enum class Kind { kDatagram, kTimeout, kError, kInterrupted };
+    enum class Kind { kDatagram, kTimeout, kError };
     Kind kind = Kind::kTimeout;
     std::string from;      // sender of a datagram
     uint8_t icmpType = 0;  // 0 echo reply, 3 destination unreachable, ...
@@ -31,9 +31,8 @@ struct FakeEvent {
         return {Kind::kDatagram, std::move(from), type, 0, afterMs};
     }
     static FakeEvent Timeout() { return {}; }
-    static FakeEvent Error(int error) { return {Kind::kError, {}, 0, error, 0}; }
-    static FakeEvent Interrupted(uint64_t afterMs) {
-        return {Kind::kInterrupted, {}, 0, 0, afterMs};
+    static FakeEvent Error(int error, uint64_t afterMs = 0) {
+        return {Kind::kError, {}, 0, error, afterMs};
     }
 };
 
@@ -46,7 +45,7 @@ struct SentRequest {
 
 class FakeIcmpNetwork final : public IcmpSocketFactory, public MillisecondClock {
 public:
-    // --- script ------------------------------------------------------------
+    // Script.
     int openError = 0;               // Open() fails with this errno
     int ipOptionsError = 0;          // SetIpOptions fails with this errno
     std::vector<int> sendErrors;     // errno of the n-th send (0 = success)
@@ -54,7 +53,7 @@ public:
     // What every receive past the script brings; a time-out when empty.
     std::function<FakeEvent()> afterScript;
 
-    // --- record ------------------------------------------------------------
+    // Record.
     std::vector<SentRequest> sent;
     std::vector<uint8_t> ipOptions;
     std::vector<int32_t> receiveTimeouts;  // every value set, in order
@@ -128,9 +127,6 @@ public:
             case FakeEvent::Kind::kError:
                 m_network.now += std::min(event.afterMs, wait);
                 return {0, event.error};
-            case FakeEvent::Kind::kInterrupted:
-                m_network.now += std::min(event.afterMs, wait);
-                return {0, EINTR};
             case FakeEvent::Kind::kDatagram:
                 break;
         }
