@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <regex>
@@ -34,19 +35,12 @@ std::optional<bool> HasArpRow(const std::string& address) {
     in_addr wanted{};
     inet_pton(AF_INET, address.c_str(), &wanted);
     ArpCacheOrError opened = ArpCache::Open();
-    if (!opened.cache) {
-        return std::nullopt;
-    }
     std::vector<ArpRow> rows;
-    if (opened.cache->Read(rows) != 0) {
+    if (!opened.cache || opened.cache->Read(rows) != 0) {
         return std::nullopt;
     }
-    for (const auto& row : rows) {
-        if (row.address == wanted.s_addr) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(rows.begin(), rows.end(),
+                       [&](const ArpRow& row) { return row.address == wanted.s_addr; });
 }
 
 class NetworkConfigLabTest : public lab::LabTest {

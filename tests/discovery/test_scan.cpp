@@ -256,11 +256,13 @@ TEST_F(ScanTest, NetbiosHostsAreNeverProbedNorListed) {
     ASSERT_TRUE(WaitForWorkersToEnd());
     ASSERT_EQ(sweepNet.sent.size(), 2u);
     EXPECT_EQ(dlg->NetbiosHosts().GetSize(), 4);
+    // .5 and .50 skipped, .60 (whose datagram was empty) probed once.
     const auto probed = ProbedAddresses();
+    const std::set<std::string> once(probed.begin(), probed.end());
     EXPECT_EQ(probed.size(), 251u);
-    EXPECT_EQ(std::count(probed.begin(), probed.end(), Host(5)), 0);
-    EXPECT_EQ(std::count(probed.begin(), probed.end(), Host(50)), 0);
-    EXPECT_EQ(std::count(probed.begin(), probed.end(), Host(60)), 1);
+    EXPECT_EQ(once.size(), 251u);
+    EXPECT_EQ(once.count(Host(5)) + once.count(Host(50)) + once.count(Host(60)), 1u);
+    EXPECT_EQ(once.count(Host(60)), 1u);
     EXPECT_EQ(AskedAddresses(), std::vector<std::string>{Host(60)});
     EXPECT_EQ(Items(), std::vector<std::string>{Host(60)});
     EXPECT_EQ(Access::HostsDone(*dlg), 253);  // skipped hosts count as done
@@ -316,10 +318,6 @@ TEST_F(ScanTest, ProgressFollowsTheSharedCountAndEndsAtZero) {
             << k;
         positionAfter[k] = dlg->Progress().Position();
     }
-    EXPECT_EQ(positionAfter[1], 0);
-    EXPECT_EQ(positionAfter[2], 1);
-    EXPECT_EQ(positionAfter[127], 50);
-    EXPECT_EQ(positionAfter[252], 99);
     for (int k = 1; k <= 252; ++k) {
         EXPECT_EQ(positionAfter[k], ScanProgressPosition(k)) << k;
     }

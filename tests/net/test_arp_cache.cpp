@@ -50,9 +50,11 @@ public:
 };
 
 TEST(ArpPurge, DeletesTheFirstRowWithTheControlsAddress) {
-    constexpr uint32_t k192_168_1_10 = 0xC0A8010A;  // as the IP address control gives it
+    constexpr uint32_t kTen = 0xC0A8010A;  // 192.168.1.10 as the IP address control gives it
     const ArpRow ten = Row(3, "192.168.1.10", 0xA);
     const ArpRow reversed = Row(2, "10.1.168.192");
+    const std::vector<ArpRow> mixed = {Row(2, "192.168.1.9"), ten, Row(4, "192.168.1.10", 0xB),
+                                       reversed};
     const struct {
         const char* name;
         std::vector<ArpRow> rows;
@@ -62,20 +64,14 @@ TEST(ArpPurge, DeletesTheFirstRowWithTheControlsAddress) {
         int32_t result;
         std::vector<ArpRow> deleted;
     } cases[] = {
-        {"first of two rows",
-         {Row(2, "192.168.1.9"), ten, Row(4, "192.168.1.10", 0xB), reversed},
-         k192_168_1_10,
-         0,
-         0,
-         1,
-         {ten}},
+        {"first of two rows", mixed, kTen, 0, 0, 1, {ten}},
         // The first octet is the most significant byte of the value.
-        {"reversed octets are another address", {reversed}, k192_168_1_10, 0, 0, 1, {}},
+        {"reversed octets are another address", {reversed}, kTen, 0, 0, 1, {}},
         {"the reversed value finds its own row", {reversed}, 0x0A01A8C0, 0, 0, 1, {reversed}},
-        {"empty table", {}, k192_168_1_10, 0, 0, 1, {}},
-        {"no row", {Row(2, "192.168.1.11"), Row(2, "192.168.1.100")}, k192_168_1_10, 0, 0, 1, {}},
-        {"unreadable table", {ten}, k192_168_1_10, EACCES, 0, 0, {}},
-        {"refused deletion", {ten}, k192_168_1_10, 0, EPERM, 0, {ten}},
+        {"empty table", {}, kTen, 0, 0, 1, {}},
+        {"no row", {Row(2, "192.168.1.11"), Row(2, "192.168.1.100")}, kTen, 0, 0, 1, {}},
+        {"unreadable table", {ten}, kTen, EACCES, 0, 0, {}},
+        {"refused deletion", {ten}, kTen, 0, EPERM, 0, {ten}},
     };
     for (const auto& c : cases) {
         ScriptedTable table;
