@@ -23,49 +23,39 @@ std::vector<std::pair<int, int>> SetTimeOutCalls(const TablePrinterLink& link) {
     return out;
 }
 
-TEST_F(MainDialogTest, LowerArrowStepsDownAndNeverReachesZero) {
+// The arrows step 500 ms (larger deltas when held), never reach zero or
+// below, and never overflow.
+TEST_F(MainDialogTest, ArrowsStepTheTimeoutAndWriteItBack) {
     Open();
-    EXPECT_EQ(window->Spin(IDC_TIMEOUT_SPIN, kLower), 0);
-    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "500");
-    window->Spin(IDC_TIMEOUT_SPIN, kLower);
-    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "1000");
-
-    window->SetText(IDC_TIMEOUT, "1200");
-    std::vector<std::string> seen;
-    for (int i = 0; i < 3; ++i) {
-        window->Spin(IDC_TIMEOUT_SPIN, kLower);
-        seen.push_back(window->GetText(IDC_TIMEOUT));
+    const struct {
+        const char* text;  // written first; null: the box as it is
+        int delta;
+        const char* after;
+    } steps[] = {
+        {nullptr, kLower, "500"},
+        {nullptr, kLower, "1000"},
+        {"1200", kLower, "700"},
+        {nullptr, kLower, "200"},
+        {nullptr, kLower, "1000"},
+        {nullptr, kUpper, "1500"},
+        {nullptr, kUpper, "2000"},
+        {nullptr, -4, "4000"},
+        {nullptr, 3, "2500"},
+        {"2147483400", kUpper, "2147483647"},
+        {nullptr, INT_MIN, "2147483647"},
+        {"-2147483648", INT_MAX, "1000"},
+        {"0", kUpper, "500"},
+    };
+    for (const auto& step : steps) {
+        if (step.text != nullptr) {
+            window->SetText(IDC_TIMEOUT, step.text);
+        }
+        EXPECT_EQ(window->Spin(IDC_TIMEOUT_SPIN, step.delta), 0);
+        EXPECT_EQ(window->GetText(IDC_TIMEOUT), step.after)
+            << (step.text ? step.text : "") << " " << step.delta;
     }
-    EXPECT_EQ(seen, (std::vector<std::string>{"700", "200", "1000"}));
     // Neither the arrows nor their write-back hand the time-out over.
     EXPECT_TRUE(SetTimeOutCalls(link).empty());
-}
-
-TEST_F(MainDialogTest, UpperArrowAndHeldArrowsScale) {
-    Open();
-    window->Spin(IDC_TIMEOUT_SPIN, kUpper);
-    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "1500");
-    window->Spin(IDC_TIMEOUT_SPIN, kUpper);
-    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "2000");
-    window->Spin(IDC_TIMEOUT_SPIN, -4);
-    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "4000");
-    window->Spin(IDC_TIMEOUT_SPIN, 3);
-    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "2500");
-}
-
-TEST_F(MainDialogTest, SpinNeverOverflows) {
-    Open();
-    window->SetText(IDC_TIMEOUT, "2147483400");
-    window->Spin(IDC_TIMEOUT_SPIN, kUpper);
-    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "2147483647");
-    window->Spin(IDC_TIMEOUT_SPIN, INT_MIN);
-    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "2147483647");
-    window->SetText(IDC_TIMEOUT, "-2147483648");
-    window->Spin(IDC_TIMEOUT_SPIN, INT_MAX);
-    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "1000");
-    window->SetText(IDC_TIMEOUT, "0");
-    window->Spin(IDC_TIMEOUT_SPIN, kUpper);
-    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "500");
 }
 
 TEST_F(MainDialogTest, TypingHandsEachPositiveValueToTheLibrary) {
@@ -75,23 +65,30 @@ TEST_F(MainDialogTest, TypingHandsEachPositiveValueToTheLibrary) {
     }
     EXPECT_EQ(SetTimeOutCalls(link),
               (std::vector<std::pair<int, int>>{{0, 1}, {0, 15}, {0, 150}, {1, 500}}));
+
+    // Bad text keeps the previous value, handed over again as the box still
+    // means it.
+    link.ClearCalls();
+    window->SetText(IDC_PAYLOAD, "typed before the bad value");
+    window->TypeText(IDC_TIMEOUT, "15x");
+    EXPECT_EQ(dlg->TimeoutMs(), 1500);
+    EXPECT_EQ(SetTimeOutCalls(link), (std::vector<std::pair<int, int>>{{1, 500}}));
+    // A spin step replaces it; the write-back keeps the payload the failed
+    // exchange did not read.
+    ws.ClearShownBoxes();
+    window->Spin(IDC_TIMEOUT_SPIN, kLower);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Please enter an integer."});
+    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "1000");
+    EXPECT_EQ(window->GetText(IDC_PAYLOAD), "typed before the bad value");
+    EXPECT_TRUE(dlg->UpdateData(true));
+    EXPECT_EQ(dlg->EditText(), "typed before the bad value");
+
+    // Zero and below are kept but not handed over.
     link.ClearCalls();
     window->TypeText(IDC_TIMEOUT, "0");
     window->TypeText(IDC_TIMEOUT, "-5");
     EXPECT_TRUE(SetTimeOutCalls(link).empty());
     EXPECT_EQ(dlg->TimeoutMs(), -5);
-}
-
-TEST_F(MainDialogTest, BadTextKeepsPreviousValueAndASpinReplacesIt) {
-    Open();
-    window->TypeText(IDC_TIMEOUT, "1500");
-    link.ClearCalls();
-    window->TypeText(IDC_TIMEOUT, "15x");
-    EXPECT_EQ(dlg->TimeoutMs(), 1500);
-    // The previous value is handed over again, as the box still means it.
-    EXPECT_EQ(SetTimeOutCalls(link), (std::vector<std::pair<int, int>>{{1, 500}}));
-    window->Spin(IDC_TIMEOUT_SPIN, kLower);
-    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "1000");
 }
 
 TEST_F(MainDialogTest, ChoosingAPrinterPutsItsAddressInTheAddressControl) {
@@ -100,12 +97,15 @@ TEST_F(MainDialogTest, ChoosingAPrinterPutsItsAddressInTheAddressControl) {
     window->ComboAdd(IDC_PRINTER_LIST, "10.0.0.12");
     window->SelectItem(IDC_PRINTER_LIST, 1);
     EXPECT_EQ(window->GetText(IDC_IP), "10.0.0.12");
+    // No refresh of the members: bad time-out text raises no complaint.
+    window->SetText(IDC_TIMEOUT, "not a number");
     window->SelectItem(IDC_PRINTER_LIST, 0);
     EXPECT_EQ(window->GetText(IDC_IP), "10.0.0.30");
+    EXPECT_TRUE(ws.ShownBoxes().empty());
     EXPECT_TRUE(link.Calls().empty());
 }
 
-TEST_F(MainDialogTest, SpaceBarIsDiscardedEverywhere) {
+TEST_F(MainDialogTest, SpaceBarKeyDownIsDiscardedEverywhere) {
     Open();
     link.AddPrinter("192.168.1.10");
     EXPECT_TRUE(window->PressKey(ui::kVkSpace, IDC_TEST));
@@ -116,25 +116,32 @@ TEST_F(MainDialogTest, SpaceBarIsDiscardedEverywhere) {
     EXPECT_EQ(window->GetCheck(IDC_HEX), 0);
     EXPECT_TRUE(ws.ShownBoxes().empty());
     EXPECT_TRUE(link.Calls().empty());
+    // The key-up is not swallowed.
+    EXPECT_FALSE(dlg->PreTranslateMessage({ui::KeyMessage::Kind::KeyUp, ui::kVkSpace, IDC_TEST}));
+    // A pasted space is a text change, not a key, and goes through.
+    window->SetText(IDC_PAYLOAD, "a");
+    window->TypeText(IDC_PAYLOAD, "a b");
+    EXPECT_TRUE(dlg->UpdateData(true));
+    EXPECT_EQ(dlg->EditText(), "a b");
+    // Keys other than the space bar keep the dialog's own handling.
+    EXPECT_FALSE(window->PressKey(ui::kVkEscape, IDC_TEST));
+    EXPECT_EQ(window->EndResult(), ui::kIdCancel);
 }
 
-TEST_F(MainDialogTest, CtrlTBeforeAnyScanRewritesTheBoxOnly) {
+TEST_F(MainDialogTest, CtrlTProbesEveryLiveHostInScanOrder) {
     Open();
+    // Before any scan: nothing appended, but the box is rewritten.
     const std::string page = dlg->EditText();
     window->SetText(IDC_PAYLOAD, "typed since the last exchange");
     EXPECT_FALSE(window->PressKey(ui::kVkT, IDC_PAYLOAD, /*control=*/true));
     EXPECT_EQ(dlg->EditText(), page);
     EXPECT_EQ(window->GetText(IDC_PAYLOAD), page);
     EXPECT_TRUE(probes->probes.empty());
-}
 
-TEST_F(MainDialogTest, CtrlTProbesEveryLiveHostInScanOrder) {
-    Open();
     MainDialogTestAccess::AliveHosts(*dlg).Add("10.0.0.7");
     MainDialogTestAccess::AliveHosts(*dlg).Add("10.0.0.3");
     probes->answers["10.0.0.7"] = 1;
     probes->answers["10.0.0.3"] = -1;
-    const std::string page = dlg->EditText();
     window->PressKey(ui::kVkT, IDC_IP, /*control=*/true);
     EXPECT_EQ(dlg->EditText(), page + "1:10.0.0.7\n-1:10.0.0.3\n");
     EXPECT_EQ(window->GetText(IDC_PAYLOAD), page + "1:10.0.0.7\n-1:10.0.0.3\n");
@@ -143,43 +150,6 @@ TEST_F(MainDialogTest, CtrlTProbesEveryLiveHostInScanOrder) {
     // T alone does nothing.
     window->PressKey(ui::kVkT, IDC_IP, /*control=*/false);
     EXPECT_EQ(probes->probes.size(), 2u);
-}
-
-TEST_F(MainDialogTest, ASpinAfterBadTextKeepsWhatWasTypedInThePayload) {
-    Open();
-    window->SetText(IDC_PAYLOAD, "typed before the bad value");
-    window->TypeText(IDC_TIMEOUT, "");
-    ws.ClearShownBoxes();
-    window->Spin(IDC_TIMEOUT_SPIN, kUpper);
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Please enter an integer."});
-    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "1500");
-    EXPECT_EQ(window->GetText(IDC_PAYLOAD), "typed before the bad value");
-    // With good text the whole exchange runs again.
-    EXPECT_TRUE(dlg->UpdateData(true));
-    EXPECT_EQ(dlg->EditText(), "typed before the bad value");
-}
-
-TEST_F(MainDialogTest, ChoosingAPrinterDoesNotRefreshTheMembers) {
-    Open();
-    window->ComboAdd(IDC_PRINTER_LIST, "10.0.0.30");
-    window->SetText(IDC_TIMEOUT, "not a number");
-    window->SelectItem(IDC_PRINTER_LIST, 0);
-    EXPECT_EQ(window->GetText(IDC_IP), "10.0.0.30");
-    EXPECT_TRUE(ws.ShownBoxes().empty());
-}
-
-TEST_F(MainDialogTest, SpaceArrivesOnlyAsText) {
-    Open();
-    // A pasted space is a text change, not a key, and goes through.
-    window->SetText(IDC_PAYLOAD, "a");
-    window->TypeText(IDC_PAYLOAD, "a b");
-    EXPECT_TRUE(dlg->UpdateData(true));
-    EXPECT_EQ(dlg->EditText(), "a b");
-    // The key-up of the space bar is not the one the filter swallows.
-    EXPECT_FALSE(dlg->PreTranslateMessage({ui::KeyMessage::Kind::KeyUp, ui::kVkSpace, IDC_TEST}));
-    // Keys other than the space bar keep the dialog's own handling.
-    EXPECT_FALSE(window->PressKey(ui::kVkEscape, IDC_TEST));
-    EXPECT_EQ(window->EndResult(), ui::kIdCancel);
 }
 
 TEST_F(MainDialogTest, DiagnosticRunsOnlyOnTheKeyUpOfTWithControlHeld) {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -63,14 +64,31 @@ protected:
 
     std::vector<TablePrinterLink::Call> Sends() const { return link.CallsOf("SendData"); }
 
+    // SendData calls so far, each to the printer with its bytes and their
+    // count.
+    void ExpectSends(const std::vector<std::vector<uint8_t>>& frames) const {
+        const auto sends = Sends();
+        ASSERT_EQ(sends.size(), frames.size());
+        for (size_t i = 0; i < frames.size(); ++i) {
+            EXPECT_EQ(sends[i].address, kPrinter) << i;
+            EXPECT_EQ(sends[i].bytes, frames[i]) << i;
+            EXPECT_EQ(sends[i].a, static_cast<int32_t>(frames[i].size())) << i;
+        }
+    }
+
+    using BoxList = std::vector<std::pair<std::string, uint32_t>>;
+    // Every box shown so far: text and style.
+    BoxList Boxes() const {
+        BoxList out;
+        for (const auto& b : ws.ShownBoxes()) {
+            out.emplace_back(b.text, b.style);
+        }
+        return out;
+    }
+
     std::filesystem::path WriteFile(const std::string& name, const std::string& bytes) {
         const auto path = tempDir / name;
-        FILE* f = std::fopen(path.c_str(), "wb");
-        EXPECT_NE(f, nullptr);
-        if (f != nullptr) {
-            std::fwrite(bytes.data(), 1, bytes.size(), f);
-            std::fclose(f);
-        }
+        std::ofstream(path, std::ios::binary) << bytes;
         return path;
     }
 

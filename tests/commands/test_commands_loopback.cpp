@@ -15,6 +15,7 @@
 #include "app/codepage.h"
 #include "app/printer_tool_dlg.h"
 #include "emulator/virtual_printer.h"
+#include "loopback_printer.h"
 #include "main_dialog_fixture.h"
 #include "printer_link/network_printer_link.h"
 #include "ui/headless/headless_window_system.h"
@@ -29,16 +30,12 @@ constexpr auto kWait = 10s;
 class LoopbackCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        VirtualPrinterConfig config;
-        config.listenAddresses = {"127.0.0.1"};
-        config.port = 0;
-        config.keepRaw = true;
-        Configure(config);
-        auto created = VirtualPrinter::Create(std::move(config));
-        ASSERT_TRUE(created.printer) << created.error;
-        printer = std::move(created.printer);
+        printer = StartLoopbackPrinter([this](VirtualPrinterConfig& config) {
+            config.keepRaw = true;
+            config.journalLines = journalLines;
+        });
+        ASSERT_TRUE(printer);
         link = std::make_unique<NetworkPrinterLink>(printer->Port());
-
         services.ws = &ws;
         services.link = link.get();
         services.localTime = [] { return PinnedTime(2026, 12, 6, 9, 5, 3); };
@@ -48,21 +45,10 @@ protected:
         window = static_cast<ui::HeadlessWindow*>(dlg->GetWindow());
         window->SetText(IDC_IP, "127.0.0.1");
     }
-    virtual void Configure(VirtualPrinterConfig&) {}
     void TearDown() override {
         dlg.reset();
         if (printer) {
             printer->Stop();
-        }
-    }
-
-    // Waits for `lines` in this order, each after the one before.
-    void ExpectJournalInOrder(const std::vector<std::string>& lines) {
-        size_t from = 0;
-        for (const auto& line : lines) {
-            const auto at = printer->GetJournal().WaitForLine(line, kWait, from);
-            ASSERT_TRUE(at.has_value()) << "missing: " << line;
-            from = *at + 1;
         }
     }
 
@@ -71,6 +57,7 @@ protected:
         return printer->Raw().Bytes();
     }
 
+    size_t journalLines = VirtualPrinterConfig{}.journalLines;
     ui::HeadlessWindowSystem ws;
     std::unique_ptr<VirtualPrinter> printer;
     std::unique_ptr<NetworkPrinterLink> link;
@@ -79,51 +66,34 @@ protected:
     ui::HeadlessWindow* window = nullptr;
 };
 
-std::vector<uint8_t> Bytes(const std::string& s) {
-    return {s.begin(), s.end()};
-}
-
-TEST_F(LoopbackCommandsTest, PrintTextModeArrivesInTheCodePage) {
+TEST_F(LoopbackCommandsTest, PrintTextPrintHexInitCashdrawerAndCutterArriveInOrder) {
     const std::string utf8 = "Hello 1B 40\n打印机测试 ¥100\n";
     window->TypeText(IDC_PAYLOAD, utf8);
     window->Click(IDC_PRINT);
-    const std::string expected = Utf8ToSystem(utf8);
-    EXPECT_EQ(RawAfter(expected.size()), Bytes(expected));
-    ExpectJournalInOrder({"text: Hello 1B 40", "text: 打印机测试 ¥100"});
-    EXPECT_TRUE(ws.ShownBoxes().empty());
-}
-
-TEST_F(LoopbackCommandsTest, PrintHexModeArrivesAsTheSpelledBytes) {
     window->Click(IDC_HEX);
     window->TypeText(IDC_PAYLOAD, "1B 40\n1b,70;00 08 08\n41 42 0A 1B6D");
     window->Click(IDC_PRINT);
-    const std::vector<uint8_t> expected = {0x1B, 0x40, 0x1B, 0x70, 0x00, 0x08,
-                                           0x08, 0x41, 0x42, 0x0A, 0x1B, 0x6D};
-    EXPECT_EQ(RawAfter(expected.size()), expected);
-    ExpectJournalInOrder({"ESC @ initialise", "ESC p drawer pin 2 on 16 ms off 16 ms", "text: AB",
-                          "ESC m partial cut"});
-}
-
-TEST_F(LoopbackCommandsTest, InitCashdrawerAndCutterArriveInOrder) {
     window->Click(IDC_INIT);
     window->Click(IDC_CASHDRAWER);
     window->Click(IDC_CUTTER);
-    std::string expected = "\x1B\x40";
-    expected += std::string("\x1B\x70\x00\x08\x08", 5);
-    expected += "Testing the cut\n\n\n\n";
-    expected += "\x1B\x6D";
-    EXPECT_EQ(RawAfter(expected.size()), Bytes(expected));
-    ExpectJournalInOrder({"ESC @ initialise", "ESC p drawer pin 2 on 16 ms off 16 ms",
-                          "text: Testing the cut", "ESC m partial cut"});
+
+    std::string expected = Utf8ToSystem(utf8);
+    const std::string commands = std::string("\x1B\x40\x1B\x70\x00\x08\x08", 7);
+    expected += commands + "AB\n\x1B\x6D";
+    expected += commands + "Testing the cut\n\n\n\n\x1B\x6D";
+    EXPECT_EQ(RawAfter(expected.size()), std::vector<uint8_t>(expected.begin(), expected.end()));
+    size_t from = 0;
+    for (const char* line :
+         {"text: Hello 1B 40", "text: 打印机测试 ¥100", "ESC @ initialise",
+          "ESC p drawer pin 2 on 16 ms off 16 ms", "text: AB", "ESC m partial cut",
+          "ESC @ initialise", "ESC p drawer pin 2 on 16 ms off 16 ms", "text: Testing the cut",
+          "ESC m partial cut"}) {
+        const auto at = printer->GetJournal().WaitForLine(line, kWait, from);
+        ASSERT_TRUE(at.has_value()) << "missing: " << line;
+        from = *at + 1;
+    }
     EXPECT_TRUE(ws.ShownBoxes().empty());
 }
-
-// Only the raw bytes are looked at: without a line journal the printer
-// skips decoding random data as text.
-class LoopbackPrintFileTest : public LoopbackCommandsTest {
-protected:
-    void Configure(VirtualPrinterConfig& config) override { config.journalLines = 0; }
-};
 
 // Eight pseudo-random bytes a step (splitmix64), cheap enough to regenerate
 // 64 MiB for the comparison instead of holding a second copy.
@@ -136,6 +106,13 @@ void Fill(uint64_t& state, std::vector<uint8_t>& piece) {
         std::memcpy(piece.data() + i, &z, 8);
     }
 }
+
+// Only the raw bytes are looked at: without a line journal the printer
+// skips decoding random data as text.
+class LoopbackPrintFileTest : public LoopbackCommandsTest {
+protected:
+    LoopbackPrintFileTest() { journalLines = 0; }
+};
 
 TEST_F(LoopbackPrintFileTest, PrintFileOf64MiBArrivesByteForByte) {
     constexpr size_t kSize = 64u << 20;

@@ -44,11 +44,7 @@ std::vector<ParseCase> ParseCases() {
         {"separator run", "a  b", B{0x0A, 0x0B}},
         {"lone digit before separator after pair", "1B 4 40", B{0x1B, 0x04, 0x40}},
         // GB18030 bytes at 0x80 and above are never digits.
-        {"high bytes skipped",
-         "1\xD6\xD0"
-         "2",
-         B{0x12}},
-        {"high byte alone", "\xB9", B{}},
+        {"high bytes skipped", "1\xD6\xD0\x32", B{0x12}},
         {"every high byte", std::string("\x80\xFF\xAA\xBB"), B{}},
         {"separator only", " ,;", B{}},
         {"g is no digit", "fg", B{0x0F}},
@@ -61,10 +57,9 @@ TEST(HexPayload, ParseTable) {
     }
 }
 
-TEST(HexPayload, DigitValuesOverEveryByte) {
+TEST(HexPayload, DigitsAndSeparatorsOverEveryByte) {
     for (int b = 0; b < 256; ++b) {
-        const auto ch = static_cast<unsigned char>(b);
-        int expected = 0;
+        int expected = 0;  // also for every byte that is no digit
         if (b >= '0' && b <= '9') {
             expected = b - '0';
         } else if (b >= 'a' && b <= 'f') {
@@ -72,37 +67,21 @@ TEST(HexPayload, DigitValuesOverEveryByte) {
         } else if (b >= 'A' && b <= 'F') {
             expected = b - 'A' + 10;
         }
+        const auto ch = static_cast<unsigned char>(b);
         EXPECT_EQ(CPrinterToolDlg::HexDigitValue(ch), expected) << "byte " << b;
-        const bool digit =
-            (b >= '0' && b <= '9') || (b >= 'a' && b <= 'f') || (b >= 'A' && b <= 'F');
-        EXPECT_EQ(IsHexDigit(ch), digit) << "byte " << b;
+        EXPECT_EQ(IsHexDigit(ch), expected != 0 || b == '0') << "byte " << b;
+        EXPECT_EQ(IsHexSeparator(ch), b == ' ' || b == ',' || b == ';') << "byte " << b;
     }
-    EXPECT_EQ(CPrinterToolDlg::HexDigitValue('g'), 0);
-    EXPECT_EQ(CPrinterToolDlg::HexDigitValue(' '), 0);
-    EXPECT_EQ(CPrinterToolDlg::HexDigitValue(0xB9), 0);
-    EXPECT_EQ(CPrinterToolDlg::HexDigitValue('F'), 15);
-    EXPECT_EQ(CPrinterToolDlg::HexDigitValue('a'), 10);
 }
 
+// A lone digit is the high nibble; only the first two bytes count.
 TEST(HexPayload, PairToByte) {
-    EXPECT_EQ(CPrinterToolDlg::HexPairToByte("7f"), 127);
-    EXPECT_EQ(CPrinterToolDlg::HexPairToByte("FF"), 255);
-    // A lone digit is the high nibble.
-    EXPECT_EQ(CPrinterToolDlg::HexPairToByte("5"), 0x50);
-    EXPECT_EQ(CPrinterToolDlg::HexPairToByte("G1"), 1);
-    EXPECT_EQ(CPrinterToolDlg::HexPairToByte(""), 0);
-    // Only the first two bytes count.
-    EXPECT_EQ(CPrinterToolDlg::HexPairToByte("1B40"), 0x1B);
-    EXPECT_EQ(CPrinterToolDlg::HexPairToByte("\xB9"
-                                             "A"),
-              0x0A);
-    EXPECT_EQ(CPrinterToolDlg::HexPairToByte("00"), 0);
-}
-
-TEST(HexPayload, SeparatorsAreExactlyBlankCommaSemicolon) {
-    for (int b = 0; b < 256; ++b) {
-        EXPECT_EQ(IsHexSeparator(static_cast<unsigned char>(b)), b == ' ' || b == ',' || b == ';')
-            << "byte " << b;
+    const std::pair<const char*, int> cases[] = {
+        {"7f", 127}, {"FF", 255}, {"00", 0},      {"5", 0x50},
+        {"G1", 1},   {"", 0},     {"1B40", 0x1B}, {"\xB9\x41", 0x0A},  // a high byte, then A
+    };
+    for (const auto& [text, value] : cases) {
+        EXPECT_EQ(CPrinterToolDlg::HexPairToByte(text), value) << text;
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <set>
+#include <tuple>
 
 #include "lab_fixture.h"
 #include "scan_lab.h"
@@ -44,22 +45,19 @@ TEST_F(ScanLabTest, ThirtyLiveHostsSixPrintersThreePcsGiveExactlyFourPrinters) {
     const std::vector<int> pcs = {15, 70, 222};
 
     ASSERT_TRUE(lab().AddHost("plain", plain));
-    std::string error;
-    for (int h : found) {
-        const std::string name = "p" + std::to_string(h);
-        ASSERT_TRUE(lab().AddHost(name, {h}));
-        printers.push_back(scanlab::StartPrinter(lab(), lab().HostNamespace(name), lab().Address(h),
-                                                 false, error));
+    // Printers in hosts of their own: the four, the NetBIOS one, the silent one.
+    const std::tuple<int, bool, EchoMode> printerHosts[] = {
+        {found[0], false, EchoMode::kAnswer},      {found[1], false, EchoMode::kAnswer},
+        {found[2], false, EchoMode::kAnswer},      {found[3], false, EchoMode::kAnswer},
+        {netbiosPrinter, true, EchoMode::kAnswer}, {silentPrinter, false, EchoMode::kDrop}};
+    for (const auto& [host, netbios, echo] : printerHosts) {
+        const std::string name = "p" + std::to_string(host);
+        ASSERT_TRUE(lab().AddHost(name, {host}, echo));
+        std::string error;
+        printers.push_back(scanlab::StartPrinter(lab(), lab().HostNamespace(name),
+                                                 lab().Address(host), netbios, error));
         ASSERT_NE(printers.back(), nullptr) << error;
     }
-    ASSERT_TRUE(lab().AddHost("pnb", {netbiosPrinter}));
-    printers.push_back(scanlab::StartPrinter(lab(), lab().HostNamespace("pnb"),
-                                             lab().Address(netbiosPrinter), true, error));
-    ASSERT_NE(printers.back(), nullptr) << error;
-    ASSERT_TRUE(lab().AddHost("quiet", {silentPrinter}, EchoMode::kDrop));
-    printers.push_back(scanlab::StartPrinter(lab(), lab().HostNamespace("quiet"),
-                                             lab().Address(silentPrinter), false, error));
-    ASSERT_NE(printers.back(), nullptr) << error;
     for (int h : pcs) {
         ASSERT_TRUE(lab().AddNetbiosAnswerer("pc" + std::to_string(h), h));
     }
