@@ -56,15 +56,12 @@ public:
 // Pumps events until cond() holds or the deadline passes; cond()'s last value.
 bool WaitFor(const std::function<bool()>& cond, int deadlineMs = 5000);
 
-// Runs fn on the first modal widget of type T that shows up while the
-// caller is blocked in a modal loop; gives up after the deadline.
+// Calls fn with the active modal widget every 10 ms until it answers true
+// (the WhenModal form: runs fn once on the first visible modal T). Past the
+// deadline it fails the test and rejects the modal dialog.
+void WhenModalWidget(const std::function<bool(QWidget*)>& fn, int deadlineMs = 5000);
 template <class T>
-void WhenModal(std::function<void(T*)> fn, int deadlineMs = 5000);
-
-void WhenModalWidget(const std::function<bool(QWidget*)>& fn, int deadlineMs);
-
-template <class T>
-void WhenModal(std::function<void(T*)> fn, int deadlineMs) {
+void WhenModal(std::function<void(T*)> fn, int deadlineMs = 5000) {
     WhenModalWidget(
         [fn](QWidget* w) {
             T* t = qobject_cast<T*>(w);
@@ -84,6 +81,8 @@ struct ShownWindow {
     QWidget* Control(int id) const { return QtWindowSystem::ControlOf(window.get(), id); }
 };
 ShownWindow ShowTemplate(QtWindowSystem& ws, int templateId, ui::DialogEvents& events);
+// Shows the dialog and waits until it is the active window.
+bool ShowActive(QDialog* dialog);
 
 // The control ID that the focus widget belongs to ("1000" for an octet of
 // IP control 1000), or nullopt.
