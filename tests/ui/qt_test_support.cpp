@@ -1,6 +1,7 @@
 #include "qt_test_support.h"
 
 #include <gtest/gtest.h>
+#include <QAccessible>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDialog>
@@ -8,14 +9,6 @@
 #include <QTimer>
 
 namespace vorpane::qt::test {
-
-int RecordingEvents::CountCommand(int id, ui::Notify code) const {
-    int n = 0;
-    for (const Command& c : commands) {
-        n += (c.id == id && c.code == code) ? 1 : 0;
-    }
-    return n;
-}
 
 bool WaitFor(const std::function<bool()>& cond, int deadlineMs) {
     QDeadlineTimer deadline(deadlineMs);
@@ -64,6 +57,15 @@ bool ShowActive(QDialog* dialog) {
     dialog->activateWindow();
     QApplication::setActiveWindow(dialog);
     return QTest::qWaitForWindowActive(dialog, 5000);
+}
+
+void Focus(QWidget* w) {
+    w->setFocus();
+    EXPECT_TRUE(WaitFor([w] { return w->hasFocus(); })) << w->objectName().toStdString();
+}
+
+QString Name(QObject* o) {
+    return QAccessible::queryAccessibleInterface(o)->text(QAccessible::Name);
 }
 
 std::optional<int> FocusedControlId(QDialog* dialog) {
