@@ -7,7 +7,6 @@
 
 #include <QAccessible>
 #include <QAccessibleValueInterface>
-#include <QApplication>
 #include <QImage>
 
 #include "controls/percent_progress_ctrl.h"

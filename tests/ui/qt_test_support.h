@@ -1,6 +1,6 @@
 #pragma once
 // Shared pieces of the Qt backend tests: a DialogEvents that records what
-// reaches it, and waiting on conditions with a deadline.
+// reaches it, shown template windows, and waiting with a deadline.
 
 #include <gtest/gtest.h>
 #include <QWidget>
@@ -81,6 +81,7 @@ struct ShownWindow {
     QWidget* Control(int id) const { return QtWindowSystem::ControlOf(window.get(), id); }
 };
 ShownWindow ShowTemplate(QtWindowSystem& ws, int templateId, ui::DialogEvents& events);
+
 // A window system and a recorder, with template windows shown on demand.
 class QtWindowTest : public ::testing::Test {
 protected:

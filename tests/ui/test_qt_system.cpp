@@ -4,12 +4,9 @@
 #include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QPalette>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
