@@ -100,6 +100,8 @@ inline Indicators OnlineReading(int alarms) {
 class StatusDialogTest : public MainDialogTest {
 protected:
     StatusDialogTest() { services.ws = &ws; }
+    // The dialog's windows go before the window system they belong to.
+    ~StatusDialogTest() override { dlg.reset(); }
 
     void Open() {
         MainDialogTest::Open();
