@@ -7,7 +7,6 @@
 #include <atomic>
 #include <climits>
 #include <cstring>
-#include <set>
 #include <thread>
 #include <vector>
 
@@ -54,14 +53,12 @@ public:
     void FillSolidRect(const Rect& r, Color c) override { fills.push_back({r, c}); }
     void SetClip(const Rect* r) override {
         clip = r != nullptr ? std::optional<Rect>(*r) : std::nullopt;
-        clips.push_back(clip);
     }
     void DrawCenteredText(const Rect& r, const std::string& utf8, Color c) override {
         texts.push_back({r, utf8, c, clip});
     }
     std::vector<Fill> fills;
     std::vector<Text> texts;
-    std::vector<std::optional<Rect>> clips;
     std::optional<Rect> clip;
 };
 
@@ -80,8 +77,28 @@ protected:
         ctrl.OnPaint(s, window->ControlClientRect(kProgressId));
         return s;
     }
+    // Bar and rest filled, the text centred over the whole control twice:
+    // over the bar in the window colour, over the rest in the highlight.
+    // A bar of -1: nothing painted at all.
+    void ExpectPainted(const RecordingSurface& s, int bar, int width, const std::string& text) {
+        const int h = window->ControlClientRect(kProgressId).Height();
+        ASSERT_GT(h, 0);
+        const size_t parts = bar < 0 ? 0 : 2;
+        ASSERT_EQ(s.fills.size(), parts);
+        ASSERT_EQ(s.texts.size(), parts);
+        const Rect side[] = {{0, 0, bar, h}, {bar, 0, width, h}};
+        const Color ground[] = {kHighlight, kWindow};
+        for (size_t i = 0; i < parts; ++i) {
+            EXPECT_EQ(s.fills[i].r, side[i]);
+            EXPECT_EQ(s.fills[i].c, ground[i]);
+            EXPECT_EQ(s.texts[i].text, text);
+            EXPECT_EQ(s.texts[i].r, (Rect{0, 0, width, h}));
+            EXPECT_EQ(s.texts[i].clip, side[i]);
+            EXPECT_EQ(s.texts[i].c, ground[1 - i]);
+        }
+        EXPECT_EQ(s.clip, std::nullopt);  // given back at the end
+    }
     int Redraws() const { return window->RedrawCount(kProgressId); }
-    int Height() { return window->ControlClientRect(kProgressId).Height(); }
 
     ColourWindowSystem ws;
     ui::CDialog host{102, ws};  // the main window's template holds control 1006
@@ -89,103 +106,39 @@ protected:
     CPercentProgressCtrl ctrl{ws};
 };
 
-// ---------------------------------------------------------------------------
-// Painting
-
-TEST_F(ProgressTest, HalfOfTwoHundredPixelsSplitsBarTextAndColoursAtPixel100) {
+TEST_F(ProgressTest, BarAndTextFollowPositionRangeAndWidth) {
+    struct Case {
+        int32_t lower, upper, pos;
+        int width, bar;
+        std::string text;
+    };
+    const Case cases[] = {
+        {0, 100, 50, 200, 100, "50%"},
+        {0, 100, 0, 200, 0, "0%"},
+        // Truncated, not rounded: 0.29 lies just below 29/100.
+        {0, 100, 29, 200, 57, "28%"},
+        {0, 100, 99, 200, 198, "99%"},
+        {0, 100, 100, 200, 200, "100%"},
+        // The range is the control's own, lower first.
+        {100, 200, 150, 300, 150, "50%"},
+        {0, 3, 1, 300, 100, "33%"},
+        // Outside the range both areas stay inside the control, and values
+        // far outside give no overflow (the sanitizer build checks).
+        {0, 100, 150, 200, 200, "150%"},
+        {0, 100, -40, 200, 0, "-40%"},
+        {INT_MIN, INT_MAX, INT_MAX, 200, 200, "100%"},
+        {0, 1, INT_MAX, 200, 200, std::to_string(INT_MAX) + "%"},
+        {5, 5, 3, 200, -1, ""},  // an empty range
+    };
     AttachAt(200);
-    ctrl.SetRange(0, 100);
-    ctrl.SetPos(50);
-    const auto s = Paint();
-    const int h = Height();
-    ASSERT_GT(h, 0);
-    ASSERT_EQ(s.fills.size(), 2u);
-    EXPECT_EQ(s.fills[0].r, (Rect{0, 0, 100, h}));
-    EXPECT_EQ(s.fills[0].c, kHighlight);
-    EXPECT_EQ(s.fills[1].r, (Rect{100, 0, 200, h}));
-    EXPECT_EQ(s.fills[1].c, kWindow);
-    // The same text centred in the whole control, twice: over the bar in
-    // the window colour, over the rest in the highlight colour.
-    ASSERT_EQ(s.texts.size(), 2u);
-    for (const auto& t : s.texts) {
-        EXPECT_EQ(t.text, "50%");
-        EXPECT_EQ(t.r, (Rect{0, 0, 200, h}));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        window->SetClientWidth(kProgressId, c.width);
+        ctrl.SetRange(c.lower, c.upper);
+        ctrl.SetPos(c.pos);
+        ExpectPainted(Paint(), c.bar, c.width, c.text);
+        EXPECT_EQ(ctrl.DisplayText(), c.text);
     }
-    EXPECT_EQ(s.texts[0].clip, (Rect{0, 0, 100, h}));
-    EXPECT_EQ(s.texts[0].c, kWindow);
-    EXPECT_EQ(s.texts[1].clip, (Rect{100, 0, 200, h}));
-    EXPECT_EQ(s.texts[1].c, kHighlight);
-    // The clip is given back at the end.
-    ASSERT_FALSE(s.clips.empty());
-    EXPECT_EQ(s.clips.back(), std::nullopt);
-}
-
-TEST_F(ProgressTest, PercentageIsTruncatedNotRounded) {
-    AttachAt(200);
-    const std::pair<int, const char*> cases[] = {{0, "0%"},   {29, "28%"}, {57, "56%"},
-                                                 {58, "57%"}, {99, "99%"}, {100, "100%"}};
-    for (const auto& [pos, text] : cases) {
-        ctrl.SetPos(pos);
-        const auto s = Paint();
-        ASSERT_EQ(s.texts.size(), 2u);
-        EXPECT_EQ(s.texts[0].text, text) << pos;
-        EXPECT_EQ(ctrl.DisplayText(), text) << pos;
-    }
-    // 100: the bar is the whole control and the rest is empty.
-    const auto s = Paint();
-    EXPECT_EQ(s.fills[0].r, (Rect{0, 0, 200, Height()}));
-    EXPECT_EQ(s.fills[1].r.Width(), 0);
-}
-
-TEST_F(ProgressTest, RangeIsTheControlsOwnAndLowerComesFirst) {
-    AttachAt(300);
-    ctrl.SetRange(100, 200);
-    ctrl.SetPos(150);
-    auto s = Paint();
-    EXPECT_EQ(s.fills[0].r.right, 150);
-    EXPECT_EQ(s.texts[0].text, "50%");
-    ctrl.SetRange(0, 3);
-    ctrl.SetPos(1);
-    s = Paint();
-    EXPECT_EQ(s.fills[0].r.right, 100);  // 300 / 3
-    EXPECT_EQ(s.texts[0].text, "33%");
-}
-
-TEST_F(ProgressTest, EmptyRangePaintsNothing) {
-    AttachAt(200);
-    ctrl.SetRange(5, 5);
-    const int before = Redraws();
-    EXPECT_EQ(ctrl.SetPos(3), 0);
-    EXPECT_EQ(ctrl.Position(), 3);
-    EXPECT_EQ(Redraws(), before);
-    const auto s = Paint();
-    EXPECT_TRUE(s.fills.empty());
-    EXPECT_TRUE(s.texts.empty());
-}
-
-TEST_F(ProgressTest, PositionOutsideTheRangeKeepsBothAreasInsideTheControl) {
-    AttachAt(200);
-    const int h = Height();
-    ctrl.SetPos(150);
-    auto s = Paint();
-    EXPECT_EQ(s.fills[0].r, (Rect{0, 0, 200, h}));
-    EXPECT_EQ(s.fills[1].r, (Rect{200, 0, 200, h}));
-    EXPECT_EQ(s.texts[0].text, "150%");
-    ctrl.SetPos(-40);
-    s = Paint();
-    EXPECT_EQ(s.fills[0].r, (Rect{0, 0, 0, h}));
-    EXPECT_EQ(s.fills[1].r, (Rect{0, 0, 200, h}));
-    // Values far outside give no overflow (the sanitizer build checks).
-    ctrl.SetRange(INT_MIN, INT_MAX);
-    ctrl.SetPos(INT_MAX);
-    s = Paint();
-    EXPECT_EQ(s.fills[0].r.right, 200);
-    EXPECT_EQ(s.texts[0].text, "100%");
-    ctrl.SetRange(0, 1);
-    ctrl.SetPos(INT_MAX);
-    s = Paint();
-    EXPECT_EQ(s.fills[0].r.right, 200);
-    EXPECT_EQ(s.texts[0].text, std::to_string(INT_MAX) + "%");
 }
 
 TEST_F(ProgressTest, ColoursAreReadOnceAtConstruction) {
@@ -195,40 +148,29 @@ TEST_F(ProgressTest, ColoursAreReadOnceAtConstruction) {
     ws.window = 0x445566;
     AttachAt(200);
     ctrl.SetPos(50);
-    const auto s = Paint();
-    EXPECT_EQ(s.fills[0].c, kHighlight);
-    EXPECT_EQ(s.fills[1].c, kWindow);
+    ExpectPainted(Paint(), 100, 200, "50%");
     EXPECT_EQ(ws.reads, reads);
-    // A control made now takes the new colours.
-    CPercentProgressCtrl later(ws);
-    later.SetRange(0, 100);
-    RecordingSurface s2;
-    later.OnPaint(s2, Rect{0, 0, 10, 10});
-    EXPECT_EQ(s2.fills[1].c, 0x445566u);
-    EXPECT_EQ(s2.texts[1].c, 0x112233u);
 }
 
-// ---------------------------------------------------------------------------
-// SetPos and the repaint rule
-
-TEST_F(ProgressTest, SetPosBeforeAttachAnswersMinusOneAndStoresNothing) {
+TEST_F(ProgressTest, SetPosAnswersThePreviousPositionOrMinusOneWithoutAWindow) {
     EXPECT_EQ(ctrl.SetPos(40), -1);
     EXPECT_EQ(ctrl.Position(), 0);
     EXPECT_EQ(ctrl.PaintedWidth(), -1);
-}
-
-TEST_F(ProgressTest, FreshControlRepaintsForZeroAndReturnsThePreviousPosition) {
     AttachAt(200);
-    ctrl.SetRange(0, 100);
+    // A fresh control repaints even for 0.
     EXPECT_EQ(ctrl.SetPos(0), 0);
     EXPECT_EQ(Redraws(), 1);
     EXPECT_EQ(ctrl.PaintedWidth(), 0);
     EXPECT_EQ(ctrl.SetPos(70), 0);
     EXPECT_EQ(ctrl.SetPos(20), 70);
     EXPECT_EQ(Redraws(), 3);
+    // An empty range draws no bar to repaint.
+    ctrl.SetRange(5, 5);
+    EXPECT_EQ(ctrl.SetPos(3), 20);
+    EXPECT_EQ(Redraws(), 3);
 }
 
-TEST_F(ProgressTest, NoRepaintWhileTheBarKeepsItsPixelWidth) {
+TEST_F(ProgressTest, RepaintsOnlyWhenThePixelWidthChangesOrAfterASizeChange) {
     AttachAt(50);  // narrower than the range has steps
     ctrl.SetPos(10);
     const int after10 = Redraws();
@@ -240,20 +182,15 @@ TEST_F(ProgressTest, NoRepaintWhileTheBarKeepsItsPixelWidth) {
     EXPECT_EQ(Redraws(), after10 + 1);
     ctrl.SetPos(12);
     EXPECT_EQ(Redraws(), after10 + 1);
-}
 
-TEST_F(ProgressTest, SizeChangeForgetsThePaintedWidth) {
-    AttachAt(200);
-    ctrl.SetPos(30);
-    const int before = Redraws();
-    window->SetClientWidth(kProgressId, 200);  // same width, still a size event
+    window->SetClientWidth(kProgressId, 50);  // same width, still a size event
     EXPECT_EQ(ctrl.PaintedWidth(), -1);
-    ctrl.SetPos(30);
-    EXPECT_EQ(Redraws(), before + 1);
+    ctrl.SetPos(12);
+    EXPECT_EQ(Redraws(), after10 + 2);
     window->SetClientWidth(kProgressId, 400);
-    ctrl.SetPos(30);
-    EXPECT_EQ(Redraws(), before + 2);
-    EXPECT_EQ(ctrl.PaintedWidth(), 120);
+    ctrl.SetPos(12);
+    EXPECT_EQ(Redraws(), after10 + 3);
+    EXPECT_EQ(ctrl.PaintedWidth(), 48);
 }
 
 TEST_F(ProgressTest, SetPosFromWorkerThreadsIsCarriedOutOnTheUiThread) {
@@ -293,29 +230,18 @@ TEST_F(ProgressTest, SetPosFromWorkerThreadsIsCarriedOutOnTheUiThread) {
     EXPECT_EQ(ctrl.PaintedWidth(), static_cast<int>(ctrl.Position() / 100.0 * 200));
 }
 
-// ---------------------------------------------------------------------------
-// Custom text
-
-TEST_F(ProgressTest, WindowTextReplacesThePercentageWithTheSameSplit) {
+TEST_F(ProgressTest, WindowTextReplacesThePercentageUntilCleared) {
     AttachAt(200);
     ctrl.SetPos(50);
     const int invalidates = window->InvalidateCount(kProgressId);
     window->SetText(kProgressId, "Busy");
     EXPECT_EQ(window->InvalidateCount(kProgressId), invalidates + 1);
-    auto s = Paint();
-    ASSERT_EQ(s.texts.size(), 2u);
-    EXPECT_EQ(s.texts[0].text, "Busy");
-    EXPECT_EQ(s.texts[0].c, kWindow);
-    EXPECT_EQ(s.texts[0].clip, (Rect{0, 0, 100, Height()}));
-    EXPECT_EQ(s.texts[1].text, "Busy");
-    EXPECT_EQ(s.texts[1].c, kHighlight);
-
+    ExpectPainted(Paint(), 100, 200, "Busy");
     window->SetText(kProgressId, "Busy");  // the same: nothing
     EXPECT_EQ(window->InvalidateCount(kProgressId), invalidates + 1);
-
     window->SetText(kProgressId, "");
     EXPECT_EQ(window->InvalidateCount(kProgressId), invalidates + 2);
-    EXPECT_EQ(Paint().texts[0].text, "50%");
+    ExpectPainted(Paint(), 100, 200, "50%");
 
     window->SetText(kProgressId, "Busy");
     ctrl.OnSetText(std::nullopt);  // no text at all
@@ -325,41 +251,34 @@ TEST_F(ProgressTest, WindowTextReplacesThePercentageWithTheSameSplit) {
     EXPECT_EQ(window->InvalidateCount(kProgressId), invalidates + 4);
 }
 
-TEST_F(ProgressTest, GetTextCopiesWholeCharactersAndATerminator) {
+TEST_F(ProgressTest, GetTextCopiesWholeGb18030CharactersAndATerminator) {
     AttachAt(200);
-    window->SetText(kProgressId, "Busy");
-    char buf[16];
-    std::memset(buf, 'x', sizeof buf);
-    EXPECT_EQ(ctrl.OnGetText(3, buf), 2);
-    EXPECT_EQ(std::string(buf, 3), std::string("Bu\0", 3));
-    EXPECT_EQ(buf[3], 'x');
-    std::memset(buf, 'x', sizeof buf);
-    EXPECT_EQ(ctrl.OnGetText(10, buf), 4);
-    EXPECT_STREQ(buf, "Busy");
-    EXPECT_EQ(buf[5], 'x');
-    std::memset(buf, 'x', sizeof buf);
-    EXPECT_EQ(ctrl.OnGetText(0, buf), 0);
-    EXPECT_EQ(buf[0], 'x');
-    EXPECT_EQ(ctrl.OnGetText(1, buf), 0);
-    EXPECT_EQ(buf[0], '\0');
-}
-
-TEST_F(ProgressTest, GetTextNeverSplitsAGb18030Character) {
-    AttachAt(200);
-    // U+4E2D U+6587: two bytes each; U+1F600: four bytes.
-    window->SetText(kProgressId,
-                    "\xE4\xB8\xAD\xE6\x96\x87"
-                    "a\xF0\x9F\x98\x80");
-    const std::string system = Utf8ToSystem(window->GetText(kProgressId));
-    ASSERT_EQ(system.size(), 2u + 2u + 1u + 4u);
-    const std::pair<int, int> cases[] = {{2, 0}, {3, 2}, {4, 2},  {5, 4},
-                                         {6, 5}, {9, 5}, {10, 9}, {20, 9}};
-    for (const auto& [n, copied] : cases) {
+    struct Case {
+        std::string utf8;
+        int32_t n, copied;
+    };
+    // U+4E2D U+6587: two bytes each in GB18030; U+1F600: four bytes.
+    const std::string cjk =
+        "\xE4\xB8\xAD\xE6\x96\x87"
+        "a\xF0\x9F\x98\x80";
+    const Case cases[] = {
+        {"Busy", 0, 0}, {"Busy", 1, 0}, {"Busy", 3, 2}, {"Busy", 10, 4}, {cjk, 2, 0},  {cjk, 3, 2},
+        {cjk, 4, 2},    {cjk, 5, 4},    {cjk, 6, 5},    {cjk, 9, 5},     {cjk, 10, 9}, {cjk, 20, 9},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.utf8 + " into " + std::to_string(c.n));
+        window->SetText(kProgressId, c.utf8);
+        const std::string system = Utf8ToSystem(c.utf8);
         char buf[32];
         std::memset(buf, 'x', sizeof buf);
-        EXPECT_EQ(ctrl.OnGetText(n, buf), copied) << n;
-        EXPECT_EQ(std::string(buf, static_cast<size_t>(copied)), system.substr(0, copied)) << n;
-        EXPECT_EQ(buf[copied], '\0') << n;
+        EXPECT_EQ(ctrl.OnGetText(c.n, buf), c.copied);
+        EXPECT_EQ(std::string(buf, static_cast<size_t>(c.copied)), system.substr(0, c.copied));
+        // The terminator and nothing beyond; no room, nothing written.
+        const size_t end = c.n > 0 ? static_cast<size_t>(c.copied) + 1 : 0;
+        if (c.n > 0) {
+            EXPECT_EQ(buf[c.copied], '\0');
+        }
+        EXPECT_EQ(buf[end], 'x');
     }
 }
 

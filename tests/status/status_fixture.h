@@ -1,13 +1,11 @@
 #pragma once
-// The main dialog on the headless window system, seen through a window
-// system that writes down, in order, what the status dialog does to its
-// window (texts, lamps, timers, its end) and which library calls it makes.
+// The main dialog on the headless window system with the status dialog
+// opened from its Status button, and the six indicators as the user sees them.
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "main_dialog_fixture.h"
@@ -15,148 +13,30 @@
 
 namespace vorpane {
 
-using EventLog = std::vector<std::string>;
-
-// Forwards every call to a real window and logs those of the status dialog
-// that change what the user sees.
-class LoggingWindow : public ui::Window {
+// Notes, for every status window that goes, whether its monitor timer was
+// still running at that moment.
+class StatusWindowSystem : public ui::HeadlessWindowSystem {
 public:
-    LoggingWindow(std::unique_ptr<ui::Window> inner, int templateId, EventLog& log)
-        : m_inner(std::move(inner)), m_templateId(templateId), m_log(log) {}
-    ~LoggingWindow() override { Log("closed"); }
-    ui::Window& Inner() { return *m_inner; }
-
-    int RunModal() override { return m_inner->RunModal(); }
-    void EndDialog(int result) override { m_inner->EndDialog(result); }
-    void SetTitle(const std::string& s) override { m_inner->SetTitle(s); }
-    void SetIcon(int iconId) override { m_inner->SetIcon(iconId); }
-    bool IsMinimized() override { return m_inner->IsMinimized(); }
-    bool HasSystemMenu() override { return m_inner->HasSystemMenu(); }
-    void AppendSystemMenuSeparator() override { m_inner->AppendSystemMenuSeparator(); }
-    void AppendSystemMenuItem(uint32_t id, const std::string& s) override {
-        m_inner->AppendSystemMenuItem(id, s);
-    }
-    std::string GetText(int id) override { return m_inner->GetText(id); }
-    void SetText(int id, const std::string& s) override {
-        Log("text " + std::to_string(id) + " " + s);
-        m_inner->SetText(id, s);
-    }
-    void Enable(int id, bool enable) override { m_inner->Enable(id, enable); }
-    bool IsEnabled(int id) override { return m_inner->IsEnabled(id); }
-    std::array<uint8_t, 4> GetIpOctets(int id) override { return m_inner->GetIpOctets(id); }
-    void ComboReset(int id) override { m_inner->ComboReset(id); }
-    int ComboAdd(int id, const std::string& s) override { return m_inner->ComboAdd(id, s); }
-    int ComboCount(int id) override { return m_inner->ComboCount(id); }
-    void ComboSetCurSel(int id, int index) override { m_inner->ComboSetCurSel(id, index); }
-    int ComboGetCurSel(int id) override { return m_inner->ComboGetCurSel(id); }
-    std::string ComboItemText(int id, int index) override {
-        return m_inner->ComboItemText(id, index);
-    }
-    int GetCheck(int id) override { return m_inner->GetCheck(id); }
-    void SetCheck(int id, int state) override { m_inner->SetCheck(id, state); }
-    void SetStaticIcon(int id, int iconId) override {
-        Log("icon " + std::to_string(id) + " " + std::to_string(iconId));
-        m_inner->SetStaticIcon(id, iconId);
-    }
-    int GetStaticIcon(int id) override { return m_inner->GetStaticIcon(id); }
-    void AttachCustomControl(int id, ui::CustomControl* c) override {
-        m_inner->AttachCustomControl(id, c);
-    }
-    ui::Rect ControlClientRect(int id) override { return m_inner->ControlClientRect(id); }
-    void RedrawControlNow(int id) override { m_inner->RedrawControlNow(id); }
-    void InvalidateControl(int id) override { m_inner->InvalidateControl(id); }
-    void SetTimer(int timerId, int periodMs) override {
-        Log("timer+ " + std::to_string(timerId) + " " + std::to_string(periodMs));
-        m_inner->SetTimer(timerId, periodMs);
-    }
-    void KillTimer(int timerId) override {
-        Log("timer- " + std::to_string(timerId));
-        m_inner->KillTimer(timerId);
-    }
-    int MessageBox(const std::string& s, uint32_t style) override {
-        Log("box " + s);
-        return m_inner->MessageBox(s, style);
-    }
-
-private:
-    void Log(const std::string& event) {
-        if (m_templateId == IDD_PRINTER_STATUS) {
-            m_log.push_back(event);
-        }
-    }
-    std::unique_ptr<ui::Window> m_inner;
-    int m_templateId;
-    EventLog& m_log;
-};
-
-class LoggingWindowSystem : public ui::WindowSystem {
-public:
-    LoggingWindowSystem(ui::WindowSystem& inner, EventLog& log) : m_inner(inner), m_log(log) {}
-
     std::unique_ptr<ui::Window> CreateDialogWindow(const ui::DialogTemplate& tmpl,
                                                    ui::DialogEvents& events,
                                                    ui::Window* owner) override {
-        ui::Window* innerOwner =
-            owner != nullptr ? &static_cast<LoggingWindow*>(owner)->Inner() : nullptr;
-        if (tmpl.id == IDD_PRINTER_STATUS) {
-            owners.push_back(owner);
+        if (tmpl.id != IDD_PRINTER_STATUS) {
+            return HeadlessWindowSystem::CreateDialogWindow(tmpl, events, owner);
         }
-        return std::make_unique<LoggingWindow>(m_inner.CreateDialogWindow(tmpl, events, innerOwner),
-                                               tmpl.id, m_log);
+        return std::make_unique<Window>(*this, tmpl, events);
     }
-    std::string ApplicationName() override { return m_inner.ApplicationName(); }
-    int MessageBox(const std::string& s, uint32_t style) override {
-        return m_inner.MessageBox(s, style);
-    }
-    std::optional<std::string> GetOpenFileName(ui::Window* owner,
-                                               const ui::OpenFileRequest& request) override {
-        return m_inner.GetOpenFileName(owner, request);
-    }
-    ui::Color GetSysColor(ui::SysColor which) override { return m_inner.GetSysColor(which); }
-    bool IsControlKeyDown() override { return m_inner.IsControlKeyDown(); }
-    bool ApplySkin(const std::string& path) override { return m_inner.ApplySkin(path); }
-    bool IsUiThread() override { return m_inner.IsUiThread(); }
-    void Invoke(const std::function<void()>& fn) override { m_inner.Invoke(fn); }
-    void ServeUntil(const std::function<bool()>& done) override { m_inner.ServeUntil(done); }
-
-    // The owner window each status dialog was created with.
-    std::vector<ui::Window*> owners;
+    std::vector<bool> timerRunningAtClose;
 
 private:
-    ui::WindowSystem& m_inner;
-    EventLog& m_log;
-};
+    class Window : public ui::HeadlessWindow {
+    public:
+        Window(StatusWindowSystem& ws, const ui::DialogTemplate& t, ui::DialogEvents& e)
+            : HeadlessWindow(ws, t, e), m_ws(ws) {}
+        ~Window() override { m_ws.timerRunningAtClose.push_back(TimerActive(kMonitorTimerId)); }
 
-// Answers from the table link and writes each call into the same log.
-class LoggingLink : public PrinterLink {
-public:
-    LoggingLink(PrinterLink& inner, EventLog& log) : m_inner(inner), m_log(log) {}
-    int32_t SetTimeOut(int32_t s, int32_t ms) override { return m_inner.SetTimeOut(s, ms); }
-    int32_t IsConPrinterServer(const char* a) override {
-        m_log.push_back(std::string("IsConPrinterServer ") + a);
-        return m_inner.IsConPrinterServer(a);
-    }
-    int32_t GetStatus(const char* a) override {
-        m_log.push_back(std::string("GetStatus ") + a);
-        return m_inner.GetStatus(a);
-    }
-    int32_t IsCoverOpen(int32_t s) override { return Flag("IsCoverOpen", m_inner.IsCoverOpen(s)); }
-    int32_t IsBusy(int32_t s) override { return Flag("IsBusy", m_inner.IsBusy(s)); }
-    int32_t IsTempOver(int32_t s) override { return Flag("IsTempOver", m_inner.IsTempOver(s)); }
-    int32_t IsPause(int32_t s) override { return Flag("IsPause", m_inner.IsPause(s)); }
-    int32_t IsPaperEnd(int32_t s) override { return Flag("IsPaperEnd", m_inner.IsPaperEnd(s)); }
-    int32_t SendData(const char* a, const uint8_t* b, int32_t n) override {
-        m_log.push_back(std::string("SendData ") + a);
-        return m_inner.SendData(a, b, n);
-    }
-
-private:
-    int32_t Flag(const char* name, int32_t result) {
-        m_log.push_back(name);
-        return result;
-    }
-    PrinterLink& m_inner;
-    EventLog& m_log;
+    private:
+        StatusWindowSystem& m_ws;
+    };
 };
 
 // One indicator as the user sees it.
@@ -173,6 +53,14 @@ inline std::ostream& operator<<(std::ostream& os, const Indicator& i) {
 struct Indicators {
     Indicator online, cover, busy, temp, pause, paper;
     bool operator==(const Indicators&) const = default;
+    Indicators WithLamps(int lamp) const {
+        Indicators out = *this;
+        for (Indicator* i :
+             {&out.online, &out.cover, &out.busy, &out.temp, &out.pause, &out.paper}) {
+            i->lamp = lamp;
+        }
+        return out;
+    }
 };
 inline std::ostream& operator<<(std::ostream& os, const Indicators& i) {
     return os << "{online " << i.online << ", cover " << i.cover << ", busy " << i.busy << ", temp "
@@ -195,39 +83,56 @@ inline Indicators TemplateIndicators() {
             {"Pause", IDI_LAMP_GREY},    {"Paper end", IDI_LAMP_GREY}};
 }
 
+// The six indicators after a reading from a printer that answers: bits of
+// `alarms` for the five conditions.
+enum Alarm { kCoverAlarm = 1, kBusyAlarm = 2, kTempAlarm = 4, kPauseAlarm = 8, kPaperAlarm = 16 };
+inline Indicators OnlineReading(int alarms) {
+    auto pick = [alarms](int bit, const char* alarm, const char* normal) {
+        return (alarms & bit) != 0 ? Indicator{alarm, IDI_LAMP_RED}
+                                   : Indicator{normal, IDI_LAMP_GREEN};
+    };
+    return {
+        {"On-line", IDI_LAMP_GREEN},          pick(kCoverAlarm, "Cover is Open", "Cover is Close"),
+        pick(kBusyAlarm, "Busy", "Idle"),     pick(kTempAlarm, "Over Temp", "Temp Normal"),
+        pick(kPauseAlarm, "Pause", "Normal"), pick(kPaperAlarm, "Paper is end", "Have paper")};
+}
+
 class StatusDialogTest : public MainDialogTest {
 protected:
-    StatusDialogTest() {
-        services.ws = &logWs;
-        services.link = &logLink;
-    }
+    StatusDialogTest() { services.ws = &ws; }
+    // The dialog's windows go before the window system they belong to.
+    ~StatusDialogTest() override { dlg.reset(); }
 
-    // The main dialog's own window is the headless one behind the logger.
     void Open() {
-        dlg = std::make_unique<CPrinterToolDlg>(services);
-        ASSERT_TRUE(dlg->Create());
-        window = ws.FindWindow(IDD_PRINTER_TOOL);
+        MainDialogTest::Open();
         ASSERT_NE(window, nullptr);
     }
 
     // Clicks Status with `script` playing the user of the status dialog;
-    // true when the dialog ran.
-    bool RunStatus(ui::HeadlessWindowSystem::ModalScript script) {
+    // true when the dialog ran and the script with it.
+    bool RunStatus(const ui::HeadlessWindowSystem::ModalScript& script) {
         const size_t runsBefore = ws.ModalRuns().size();
-        ws.QueueModalScript(IDD_PRINTER_STATUS, std::move(script));
+        // Owns what it needs: a script the click does not use stays queued.
+        auto ran = std::make_shared<bool>(false);
+        ws.QueueModalScript(IDD_PRINTER_STATUS, [ran, script](ui::HeadlessWindow& w) {
+            *ran = true;
+            script(w);
+        });
         window->Click(IDC_STATUS);
-        return ws.ModalRuns().size() == runsBefore + 1 &&
-               ws.ModalRuns().back() == IDD_PRINTER_STATUS;
+        return *ran && ws.ModalRuns().size() == runsBefore + 1;
     }
 
-    // Events logged since `mark`.
-    EventLog Since(size_t mark) const {
-        return EventLog(events.begin() + static_cast<std::ptrdiff_t>(mark), events.end());
+    std::vector<std::string> BoxTexts() const {
+        std::vector<std::string> out;
+        for (const auto& b : ws.ShownBoxes()) {
+            out.push_back(b.text);
+        }
+        return out;
     }
 
-    EventLog events;
-    LoggingWindowSystem logWs{ws, events};
-    LoggingLink logLink{link, events};
+    // Hides the base fixture's window system, so every use in these tests
+    // reaches the one the dialogs run on.
+    StatusWindowSystem ws;
 };
 
 }  // namespace vorpane

@@ -5,11 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QDeadlineTimer>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,53 +32,6 @@ using qt::QtWindowSystem;
 using qt::test::WaitFor;
 
 constexpr const char* kPrinter = "10.1.2.3";
-constexpr int32_t kCoverOpenWord = 0x12121212 | 0x400;
-
-// Calls `step` with the active modal widget every 10 ms until it answers
-// true. Past the deadline it records a failure and closes whatever modal
-// widget is up, so that a broken step cannot leave the test blocked.
-class ModalDriver {
-public:
-    ModalDriver(std::function<bool(QWidget*)> step, int deadlineMs)
-        : m_step(std::move(step)), m_deadline(deadlineMs) {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
-        m_timer.start(10);
-    }
-    bool Done() const { return m_done; }
-
-private:
-    void Poll() {
-        if (m_done || m_inStep) {
-            return;
-        }
-        QWidget* modal = QApplication::activeModalWidget();
-        if (m_deadline.hasExpired()) {
-            m_done = true;
-            m_timer.stop();
-            ADD_FAILURE() << "modal step did not finish in time";
-            if (auto* d = qobject_cast<QDialog*>(modal)) {
-                d->reject();
-            }
-            return;
-        }
-        if (modal == nullptr) {
-            return;
-        }
-        m_inStep = true;
-        const bool finished = m_step(modal);
-        m_inStep = false;
-        if (finished) {
-            m_done = true;
-            m_timer.stop();
-        }
-    }
-
-    std::function<bool(QWidget*)> m_step;
-    QDeadlineTimer m_deadline;
-    QTimer m_timer;
-    bool m_done = false;
-    bool m_inStep = false;
-};
 
 // Closes every modal dialog that comes up (message boxes and the status
 // dialog alike) and keeps its text or title, so a key that wrongly presses a
@@ -128,10 +79,7 @@ protected:
         dlg->GetWindow()->SetText(IDC_IP, kPrinter);
         dialog = QtWindowSystem::DialogOf(dlg->GetWindow());
         ASSERT_NE(dialog, nullptr);
-        dialog->show();
-        dialog->activateWindow();
-        QApplication::setActiveWindow(dialog);
-        ASSERT_TRUE(QTest::qWaitForWindowActive(dialog, 5000));
+        ASSERT_TRUE(qt::test::ShowActive(dialog));
     }
     void TearDown() override { dlg.reset(); }
 
@@ -152,35 +100,25 @@ protected:
 
 TEST_F(StatusQtTest, SpaceBarOnAFocusedButtonOrBoxDoesNothing) {
     ModalCatcher boxes;
-    auto* test = qobject_cast<QPushButton*>(Control(IDC_TEST));
-    auto* status = qobject_cast<QPushButton*>(Control(IDC_STATUS));
     auto* hex = qobject_cast<QCheckBox*>(Control(IDC_HEX));
     auto* payload = qobject_cast<QPlainTextEdit*>(Control(IDC_PAYLOAD));
     auto* timeout = qobject_cast<QLineEdit*>(Control(IDC_TIMEOUT));
-    ASSERT_TRUE(test && status && hex && payload && timeout);
-    const QString page = payload->toPlainText();
-
-    for (QWidget* button :
-         {static_cast<QWidget*>(test), static_cast<QWidget*>(status), static_cast<QWidget*>(hex)}) {
-        Focus(button);
-        QTest::keyClick(button, Qt::Key_Space);
+    ASSERT_TRUE(hex && payload && timeout);
+    const std::string page = payload->toPlainText().toStdString();
+    for (int id : {IDC_TEST, IDC_STATUS, IDC_HEX, IDC_PAYLOAD, IDC_TIMEOUT}) {
+        Focus(Control(id));
+        QTest::keyClick(Control(id), Qt::Key_Space);
         QCoreApplication::processEvents();
     }
     EXPECT_FALSE(hex->isChecked());
-    Focus(payload);
-    QTest::keyClick(payload, Qt::Key_Space);
-    EXPECT_EQ(payload->toPlainText().toStdString(), page.toStdString());
-    Focus(timeout);
-    QTest::keyClick(timeout, Qt::Key_End);
-    QTest::keyClick(timeout, Qt::Key_Space);
+    EXPECT_EQ(payload->toPlainText().toStdString(), page);
     EXPECT_EQ(timeout->text().toStdString(), "1000");
-    QCoreApplication::processEvents();
     EXPECT_TRUE(boxes.texts.empty());
     EXPECT_TRUE(link.Calls().empty());
 
     // The same button still answers the mouse, so the keys reached a live
     // window.
-    QTest::mouseClick(test, Qt::LeftButton);
+    QTest::mouseClick(Control(IDC_TEST), Qt::LeftButton);
     EXPECT_TRUE(WaitFor([&] { return !boxes.texts.empty(); }));
     EXPECT_EQ(boxes.texts, std::vector<std::string>{"Connect success!"});
 }
@@ -204,73 +142,59 @@ TEST_F(StatusQtTest, ArrowWriteBackIsNotAnEdit) {
     auto* upDown = qobject_cast<qt::UpDownControl*>(Control(IDC_TIMEOUT_SPIN));
     auto* timeout = qobject_cast<QLineEdit*>(Control(IDC_TIMEOUT));
     ASSERT_TRUE(upDown && timeout);
-    QTest::mouseClick(upDown->upButton(), Qt::LeftButton);
-    EXPECT_EQ(timeout->text().toStdString(), "1500");
     QTest::mouseClick(upDown->downButton(), Qt::LeftButton);
-    QTest::mouseClick(upDown->downButton(), Qt::LeftButton);
-    QTest::mouseClick(upDown->downButton(), Qt::LeftButton);
-    EXPECT_EQ(timeout->text().toStdString(), "1000");
+    EXPECT_EQ(timeout->text().toStdString(), "500");
     EXPECT_TRUE(link.CallsOf("SetTimeOut").empty());
 
     // Typing is: each keystroke hands the value over.
     Focus(timeout);
     QTest::keyClick(timeout, Qt::Key_End);
     QTest::keyClick(timeout, Qt::Key_2);
-    auto calls = link.CallsOf("SetTimeOut");
+    const auto calls = link.CallsOf("SetTimeOut");
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].a, 10);
-    EXPECT_EQ(calls[0].b, 2);
+    EXPECT_EQ(std::make_pair(calls[0].a, calls[0].b), std::make_pair(5, 2));
 }
 
 TEST_F(StatusQtTest, StatusDialogShowsItsLampsAndTicksOnItsOwnTimer) {
-    link.SetStatus(kPrinter, kCoverOpenWord);
-    auto* statusButton = Control(IDC_STATUS);
-    ASSERT_NE(statusButton, nullptr);
-
+    link.SetStatus(kPrinter, 0x12121212 | 0x400);  // cover open
     int stage = 0;
-    auto label = [](QWidget* d, int id) { return d->findChild<QLabel*>(QString::number(id)); };
     const int lamps[] = {IDC_ONLINE_LAMP, IDC_COVER_LAMP, IDC_BUSY_LAMP,
                          IDC_TEMP_LAMP,   IDC_PAUSE_LAMP, IDC_PAPER_LAMP};
-    ModalDriver driver(
-        [&](QWidget* modal) {
-            auto* d = qobject_cast<QDialog*>(modal);
-            if (d == nullptr || !d->isVisible() || d->windowTitle() != "Printer Status") {
+    qt::test::WhenModalWidget(
+        [&](QWidget* d) {
+            if (!d->isVisible() || d->windowTitle() != "Printer Status") {
                 return false;
             }
+            auto label = [d](int id) { return d->findChild<QLabel*>(QString::number(id)); };
+            auto text = [&](int id) { return label(id)->text().toStdString(); };
             if (stage == 0) {
-                // Owned by the main window.
-                EXPECT_EQ(d->parentWidget(), dialog);
-                EXPECT_EQ(label(d, IDC_ONLINE_TEXT)->text().toStdString(), "Off-line");
-                EXPECT_EQ(label(d, IDC_COVER_TEXT)->text().toStdString(), "Cover open");
+                stage = 1;
+                EXPECT_EQ(d->parentWidget(), dialog);  // owned by the main window
+                EXPECT_EQ(text(IDC_ONLINE_TEXT), "Off-line");
+                EXPECT_EQ(text(IDC_COVER_TEXT), "Cover open");
                 for (int id : lamps) {
-                    EXPECT_TRUE(ShowsIcon(label(d, id), IDI_LAMP_GREY)) << id;
+                    EXPECT_TRUE(ShowsIcon(label(id), IDI_LAMP_GREY)) << id;
                 }
-                auto* monitor = d->findChild<QPushButton*>(QString::number(IDC_MONITOR));
-                EXPECT_NE(monitor, nullptr);
-                if (monitor == nullptr) {
-                    d->reject();
-                    return true;
-                }
-                QTest::mouseClick(monitor, Qt::LeftButton);
+                QTest::mouseClick(d->findChild<QPushButton*>(QString::number(IDC_MONITOR)),
+                                  Qt::LeftButton);
                 for (int id : lamps) {
-                    EXPECT_TRUE(ShowsIcon(label(d, id), IDI_LAMP_GREEN)) << id;
+                    EXPECT_TRUE(ShowsIcon(label(id), IDI_LAMP_GREEN)) << id;
                 }
                 EXPECT_TRUE(link.CallsOf("GetStatus").empty());
-                stage = 1;
                 return false;
             }
             // The first reading comes with the window timer's first tick.
             if (link.CallsOf("GetStatus").empty()) {
                 return false;
             }
-            EXPECT_EQ(label(d, IDC_ONLINE_TEXT)->text().toStdString(), "On-line");
-            EXPECT_TRUE(ShowsIcon(label(d, IDC_ONLINE_LAMP), IDI_LAMP_GREEN));
-            EXPECT_EQ(label(d, IDC_COVER_TEXT)->text().toStdString(), "Cover is Open");
-            EXPECT_TRUE(ShowsIcon(label(d, IDC_COVER_LAMP), IDI_LAMP_RED));
-            EXPECT_EQ(label(d, IDC_PAPER_TEXT)->text().toStdString(), "Have paper");
+            EXPECT_EQ(text(IDC_ONLINE_TEXT), "On-line");
+            EXPECT_TRUE(ShowsIcon(label(IDC_ONLINE_LAMP), IDI_LAMP_GREEN));
+            EXPECT_EQ(text(IDC_COVER_TEXT), "Cover is Open");
+            EXPECT_TRUE(ShowsIcon(label(IDC_COVER_LAMP), IDI_LAMP_RED));
+            EXPECT_EQ(text(IDC_PAPER_TEXT), "Have paper");
             // A screen reader hears what each lamp shows after the tick.
             auto description = [&](int id) {
-                return QAccessible::queryAccessibleInterface(label(d, id))
+                return QAccessible::queryAccessibleInterface(label(id))
                     ->text(QAccessible::Description)
                     .toStdString();
             };
@@ -283,11 +207,11 @@ TEST_F(StatusQtTest, StatusDialogShowsItsLampsAndTicksOnItsOwnTimer) {
             return true;
         },
         10000);
-    QTest::mouseClick(statusButton, Qt::LeftButton);
-    EXPECT_TRUE(driver.Done());
+    QTest::mouseClick(Control(IDC_STATUS), Qt::LeftButton);
     EXPECT_EQ(stage, 2);
-    EXPECT_EQ(link.CallsOf("GetStatus").size(), 1u);
-    EXPECT_EQ(link.CallsOf("GetStatus")[0].address, kPrinter);
+    const auto calls = link.CallsOf("GetStatus");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].address, kPrinter);
 }
 
 }  // namespace

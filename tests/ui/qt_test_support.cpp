@@ -1,5 +1,7 @@
 #include "qt_test_support.h"
 
+#include <gtest/gtest.h>
+#include <QAccessible>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDialog>
@@ -7,14 +9,6 @@
 #include <QTimer>
 
 namespace vorpane::qt::test {
-
-int RecordingEvents::CountCommand(int id, ui::Notify code) const {
-    int n = 0;
-    for (const Command& c : commands) {
-        n += (c.id == id && c.code == code) ? 1 : 0;
-    }
-    return n;
-}
 
 bool WaitFor(const std::function<bool()>& cond, int deadlineMs) {
     QDeadlineTimer deadline(deadlineMs);
@@ -33,9 +27,18 @@ void WhenModalWidget(const std::function<bool(QWidget*)>& fn, int deadlineMs) {
     auto deadline = std::make_shared<QDeadlineTimer>(deadlineMs);
     QObject::connect(timer, &QTimer::timeout, timer, [timer, fn, deadline] {
         QWidget* modal = QApplication::activeModalWidget();
-        if ((modal != nullptr && fn(modal)) || deadline->hasExpired()) {
-            timer->stop();
-            timer->deleteLater();
+        const bool done = modal != nullptr && fn(modal);
+        if (!done && !deadline->hasExpired()) {
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        if (!done) {
+            // Fail, and do not leave the caller blocked in its modal loop.
+            ADD_FAILURE() << "modal step did not finish before its deadline";
+            if (auto* d = qobject_cast<QDialog*>(modal)) {
+                d->reject();
+            }
         }
     });
     timer->start(10);
@@ -45,11 +48,24 @@ ShownWindow ShowTemplate(QtWindowSystem& ws, int templateId, ui::DialogEvents& e
     ShownWindow shown;
     shown.window = ws.CreateDialogWindow(ui::GetDialogTemplate(templateId), events, nullptr);
     shown.dialog = QtWindowSystem::DialogOf(shown.window.get());
-    shown.dialog->show();
-    shown.dialog->activateWindow();
-    QApplication::setActiveWindow(shown.dialog);
-    (void)QTest::qWaitForWindowActive(shown.dialog, 5000);
+    EXPECT_TRUE(ShowActive(shown.dialog));
     return shown;
+}
+
+bool ShowActive(QDialog* dialog) {
+    dialog->show();
+    dialog->activateWindow();
+    QApplication::setActiveWindow(dialog);
+    return QTest::qWaitForWindowActive(dialog, 5000);
+}
+
+void Focus(QWidget* w) {
+    w->setFocus();
+    EXPECT_TRUE(WaitFor([w] { return w->hasFocus(); })) << w->objectName().toStdString();
+}
+
+QString Name(QObject* o) {
+    return QAccessible::queryAccessibleInterface(o)->text(QAccessible::Name);
 }
 
 std::optional<int> FocusedControlId(QDialog* dialog) {

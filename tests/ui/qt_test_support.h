@@ -1,12 +1,15 @@
 #pragma once
 // Shared pieces of the Qt backend tests: a DialogEvents that records what
-// reaches it, and waiting on conditions with a deadline.
+// reaches it, shown template windows, and waiting with a deadline.
 
+#include <gtest/gtest.h>
 #include <QWidget>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ui/dialog_template.h"
@@ -15,20 +18,16 @@
 
 namespace vorpane::qt::test {
 
-struct Command {
-    int id;
-    ui::Notify code;
-    bool operator==(const Command&) const = default;
-};
+// A key message as (kind, virtual key, control ID), comparable in one go.
+using Key = std::tuple<ui::KeyMessage::Kind, int, int>;
+constexpr auto kDown = ui::KeyMessage::Kind::KeyDown;
+constexpr auto kUp = ui::KeyMessage::Kind::KeyUp;
 
 class RecordingEvents : public ui::DialogEvents {
 public:
     bool OnInitDialog() override { return true; }
     void OnCommand(int controlId, ui::Notify code) override {
-        commands.push_back({controlId, code});
-        if (onCommand) {
-            onCommand(controlId, code);
-        }
+        commands.emplace_back(controlId, code);
     }
     int OnDeltaPos(int controlId, int delta) override {
         deltas.emplace_back(controlId, delta);
@@ -37,34 +36,32 @@ public:
     void OnTimer(int timerId) override { timers.push_back(timerId); }
     void OnSysCommand(uint32_t commandId) override { sysCommands.push_back(commandId); }
     bool PreTranslateMessage(const ui::KeyMessage& msg) override {
-        keys.push_back(msg);
+        keys.emplace_back(msg.kind, msg.virtualKey, msg.controlId);
         return eatKey ? eatKey(msg) : false;
     }
     void OnDestroy() override {}
 
-    int CountCommand(int id, ui::Notify code) const;
+    int CountCommand(int id, ui::Notify code) const {
+        return static_cast<int>(std::count(commands.begin(), commands.end(), std::pair(id, code)));
+    }
 
-    std::vector<Command> commands;
+    std::vector<std::pair<int, ui::Notify>> commands;
     std::vector<std::pair<int, int>> deltas;
     std::vector<int> timers;
     std::vector<uint32_t> sysCommands;
-    std::vector<ui::KeyMessage> keys;
+    std::vector<Key> keys;
     std::function<bool(const ui::KeyMessage&)> eatKey;
-    std::function<void(int, ui::Notify)> onCommand;
 };
 
 // Pumps events until cond() holds or the deadline passes; cond()'s last value.
 bool WaitFor(const std::function<bool()>& cond, int deadlineMs = 5000);
 
-// Runs fn on the first modal widget of type T that shows up while the
-// caller is blocked in a modal loop; gives up after the deadline.
+// Calls fn with the active modal widget every 10 ms until it answers true
+// (the WhenModal form: runs fn once on the first visible modal T). Past the
+// deadline it fails the test and rejects the modal dialog.
+void WhenModalWidget(const std::function<bool(QWidget*)>& fn, int deadlineMs = 5000);
 template <class T>
-void WhenModal(std::function<void(T*)> fn, int deadlineMs = 5000);
-
-void WhenModalWidget(const std::function<bool(QWidget*)>& fn, int deadlineMs);
-
-template <class T>
-void WhenModal(std::function<void(T*)> fn, int deadlineMs) {
+void WhenModal(std::function<void(T*)> fn, int deadlineMs = 5000) {
     WhenModalWidget(
         [fn](QWidget* w) {
             T* t = qobject_cast<T*>(w);
@@ -84,6 +81,23 @@ struct ShownWindow {
     QWidget* Control(int id) const { return QtWindowSystem::ControlOf(window.get(), id); }
 };
 ShownWindow ShowTemplate(QtWindowSystem& ws, int templateId, ui::DialogEvents& events);
+
+// A window system and a recorder, with template windows shown on demand.
+class QtWindowTest : public ::testing::Test {
+protected:
+    ShownWindow Show(int templateId) { return ShowTemplate(ws, templateId, events); }
+    QtWindowSystem ws;
+    RecordingEvents events;
+};
+
+// Shows the dialog and waits until it is the active window.
+bool ShowActive(QDialog* dialog);
+
+// Gives w the focus and waits until it has it.
+void Focus(QWidget* w);
+
+// The accessible name Qt reports for o.
+QString Name(QObject* o);
 
 // The control ID that the focus widget belongs to ("1000" for an octet of
 // IP control 1000), or nullopt.

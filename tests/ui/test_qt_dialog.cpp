@@ -1,7 +1,9 @@
-// The dialog window as a whole: geometry from dialog units, tab order, the
-// keys that end a dialog, modal runs, the key filter and the system menu.
+// The dialog window as a whole: geometry from dialog units, what each
+// control is to Qt and to assistive technology, tab order, the keys that
+// end a dialog, modal runs, the key filter and the system menu.
 
 #include <gtest/gtest.h>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -43,7 +45,7 @@ TEST(QtDialogUnits, ConvertLikeThePlatform) {
 }
 
 TEST(QtDialogUnits, BaseUnitsComeFromTheFontsLetters) {
-    QFont font = DialogFont(ui::GetDialogTemplate(102));
+    const QFont font = DialogFont(ui::GetDialogTemplate(102));
     const DialogBaseUnits units = BaseUnitsForFont(font);
     const QFontMetrics fm(font);
     int sum = 0;
@@ -53,67 +55,51 @@ TEST(QtDialogUnits, BaseUnitsComeFromTheFontsLetters) {
     // Rounded average letter width (kerning may move the whole line by a pixel).
     EXPECT_NEAR(units.x, (sum + 26) / 52, 1);
     EXPECT_EQ(units.y, fm.height());
-    EXPECT_GT(units.x, 2);
-    // A bigger font gives bigger units.
-    font.setPointSize(20);
-    const DialogBaseUnits big = BaseUnitsForFont(font);
-    EXPECT_GT(big.x, units.x);
-    EXPECT_GT(big.y, units.y);
 }
 
-bool HasClass(QWidget* w, ControlClass cls) {
-    switch (cls) {
-        case ControlClass::PushButton:
-            return qobject_cast<QPushButton*>(w) != nullptr;
-        case ControlClass::CheckBox:
-            return qobject_cast<QCheckBox*>(w) != nullptr;
-        case ControlClass::Label:
-        case ControlClass::Icon:
-            return qobject_cast<QLabel*>(w) != nullptr;
-        case ControlClass::GroupBox:
-            return qobject_cast<QGroupBox*>(w) != nullptr;
-        case ControlClass::IpAddress:
-            return qobject_cast<IpAddressEdit*>(w) != nullptr;
-        case ControlClass::ComboBox:
-            return qobject_cast<QComboBox*>(w) != nullptr;
-        case ControlClass::Edit:
-            return qobject_cast<QLineEdit*>(w) != nullptr;
-        case ControlClass::ProgressBar:
-            return qobject_cast<ProgressWidget*>(w) != nullptr;
-        case ControlClass::UpDown:
-            return qobject_cast<UpDownControl*>(w) != nullptr;
-        case ControlClass::RichEdit:
-            return qobject_cast<QPlainTextEdit*>(w) != nullptr;
-    }
-    return false;
-}
+// The Qt class and the accessible role each template class becomes.
+struct ClassInfo {
+    ControlClass cls;
+    const QMetaObject* meta;
+    QAccessible::Role role;
+};
+const ClassInfo kClasses[] = {
+    {ControlClass::PushButton, &QPushButton::staticMetaObject, QAccessible::Button},
+    {ControlClass::CheckBox, &QCheckBox::staticMetaObject, QAccessible::CheckBox},
+    {ControlClass::Label, &QLabel::staticMetaObject, QAccessible::StaticText},
+    {ControlClass::Icon, &QLabel::staticMetaObject, QAccessible::Graphic},
+    {ControlClass::GroupBox, &QGroupBox::staticMetaObject, QAccessible::Grouping},
+    {ControlClass::IpAddress, &IpAddressEdit::staticMetaObject, QAccessible::Grouping},
+    {ControlClass::ComboBox, &QComboBox::staticMetaObject, QAccessible::ComboBox},
+    {ControlClass::Edit, &QLineEdit::staticMetaObject, QAccessible::EditableText},
+    {ControlClass::RichEdit, &QPlainTextEdit::staticMetaObject, QAccessible::EditableText},
+    {ControlClass::ProgressBar, &ProgressWidget::staticMetaObject, QAccessible::ProgressBar},
+    {ControlClass::UpDown, &UpDownControl::staticMetaObject, QAccessible::SpinBox},
+};
 
-class QtDialogTemplates : public ::testing::TestWithParam<int> {};
+class QtDialogTemplates : public QtWindowTest, public ::testing::WithParamInterface<int> {};
 
-TEST_P(QtDialogTemplates, EveryControlAtItsPlace) {
-    QtWindowSystem ws;
-    RecordingEvents events;
+TEST_P(QtDialogTemplates, EveryControlAtItsPlaceWithItsClassNameAndRole) {
     const ui::DialogTemplate& tmpl = ui::GetDialogTemplate(GetParam());
-    auto window = ws.CreateDialogWindow(tmpl, events, nullptr);
-    QDialog* d = QtWindowSystem::DialogOf(window.get());
-    ASSERT_NE(d, nullptr);
-    const DialogBaseUnits units = QtWindowSystem::BaseUnitsOf(window.get());
+    ShownWindow shown = Show(tmpl.id);
+    QDialog* d = shown.dialog;
+    const DialogBaseUnits units = QtWindowSystem::BaseUnitsOf(shown.window.get());
     EXPECT_EQ(units.x, BaseUnitsForFont(d->font()).x);
     EXPECT_EQ(units.y, BaseUnitsForFont(d->font()).y);
     EXPECT_EQ(d->windowTitle().toStdString(), tmpl.caption);
+    EXPECT_EQ(Name(d).toStdString(), tmpl.caption);
     EXPECT_EQ(d->size(), MapDialogSize(tmpl.cx, tmpl.cy, units));
     EXPECT_EQ(d->minimumSize(), d->maximumSize());  // fixed, like a modal frame
 
-    const std::vector<QWidget*> widgets = QtWindowSystem::TemplateWidgets(window.get());
+    const std::vector<QWidget*> widgets = QtWindowSystem::TemplateWidgets(shown.window.get());
     ASSERT_EQ(widgets.size(), tmpl.controls.size());
     for (size_t i = 0; i < tmpl.controls.size(); ++i) {
         const ui::ControlTemplate& c = tmpl.controls[i];
         QWidget* w = widgets[i];
         SCOPED_TRACE("control " + std::to_string(c.id) + " #" + std::to_string(i));
         EXPECT_EQ(w->objectName(), QString::number(c.id));
-        EXPECT_TRUE(HasClass(w, c.cls));
         if (c.id != ui::kStaticId) {
-            EXPECT_EQ(QtWindowSystem::ControlOf(window.get(), c.id), w);
+            EXPECT_EQ(shown.Control(c.id), w);
         }
         const QRect expected = MapDialogRect(c.x, c.y, c.cx, c.cy, units);
         const QRect got = w->geometry();
@@ -141,49 +127,55 @@ TEST_P(QtDialogTemplates, EveryControlAtItsPlace) {
             EXPECT_EQ(b->text().toStdString(), c.caption);
             EXPECT_EQ(b->isDefault(), (c.style & ui::kStyleDefault) != 0);
         }
+
+        const ClassInfo& info = *std::find_if(std::begin(kClasses), std::end(kClasses),
+                                              [&](const ClassInfo& k) { return k.cls == c.cls; });
+        EXPECT_TRUE(w->metaObject()->inherits(info.meta)) << w->metaObject()->className();
+        // Reachable from the dialog's own accessible tree, named, with the
+        // role its class implies; a caption names its control, without the
+        // mnemonic.
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
+        ASSERT_NE(iface, nullptr);
+        EXPECT_EQ(iface->parent()->object(), d);
+        EXPECT_EQ(iface->role(), info.role);
+        EXPECT_FALSE(iface->text(QAccessible::Name).trimmed().isEmpty());
+        if (!c.caption.empty()) {
+            EXPECT_EQ(iface->text(QAccessible::Name),
+                      QString::fromStdString(c.caption).remove(QLatin1Char('&')));
+        }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Templates, QtDialogTemplates, ::testing::Values(100, 102, 131));
 
-std::vector<int> TabStops(int templateId) {
-    std::vector<int> ids;
-    for (const auto& c : ui::GetDialogTemplate(templateId).controls) {
-        if ((c.style & ui::kStyleTabStop) != 0) {
-            ids.push_back(c.id);
-        }
-    }
-    return ids;
-}
+class QtDialog : public QtWindowTest {};
 
-TEST(QtDialog, TabOrderIsTheTemplateOrder) {
-    QtWindowSystem ws;
-    RecordingEvents events;
+TEST_F(QtDialog, TabOrderIsTheTemplateOrder) {
     for (int id : {102, 131}) {
         SCOPED_TRACE(id);
-        ShownWindow shown = ShowTemplate(ws, id, events);
-        const std::vector<int> expected = TabStops(id);
+        ShownWindow shown = Show(id);
+        std::vector<int> expected;
+        for (const auto& c : ui::GetDialogTemplate(id).controls) {
+            if ((c.style & ui::kStyleTabStop) != 0) {
+                expected.push_back(c.id);
+            }
+        }
         ASSERT_GT(expected.size(), 1u);
         shown.Control(expected[0])->setFocus(Qt::TabFocusReason);
         ASSERT_TRUE(WaitFor([&] { return FocusedControlId(shown.dialog) == expected[0]; }));
-        std::vector<int> forward{expected[0]};
+        std::vector<int> forward;
         for (size_t i = 0; i < expected.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             forward.push_back(FocusedControlId(shown.dialog).value_or(-99));
         }
-        std::vector<int> wanted = expected;
-        wanted.push_back(expected[0]);  // and round again
-        EXPECT_EQ(forward, wanted);
-        // Shift+Tab walks back.
+        // Round again to the first, and Shift+Tab walks back.
+        std::rotate(expected.begin(), expected.begin() + 1, expected.end());
+        EXPECT_EQ(forward, expected);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
-        EXPECT_EQ(FocusedControlId(shown.dialog), expected.back());
+        EXPECT_EQ(FocusedControlId(shown.dialog), expected[expected.size() - 2]);
     }
-}
-
-TEST(QtDialog, TabLeavesTheAddressControlFromAnyField) {
-    QtWindowSystem ws;
-    RecordingEvents events;
-    ShownWindow shown = ShowTemplate(ws, 102, events);
+    // Tab leaves the address control from any of its fields.
+    ShownWindow shown = Show(102);
     auto* ip = qobject_cast<IpAddressEdit*>(shown.Control(1000));
     ip->field(2)->setFocus(Qt::MouseFocusReason);
     ASSERT_TRUE(WaitFor([&] { return ip->field(2)->hasFocus(); }));
@@ -191,46 +183,28 @@ TEST(QtDialog, TabLeavesTheAddressControlFromAnyField) {
     EXPECT_EQ(FocusedControlId(shown.dialog), 1001);
 }
 
-TEST(QtDialog, EnterPressesTheDefaultButtonWhereNoControlTakesIt) {
-    QtWindowSystem ws;
-    RecordingEvents events;
-    ShownWindow shown = ShowTemplate(ws, 102, events);
-    auto* ip = qobject_cast<IpAddressEdit*>(shown.Control(1000));
-    ip->field(1)->setFocus();
-    ASSERT_TRUE(WaitFor([&] { return ip->field(1)->hasFocus(); }));
-    QTest::keyClick(ip->field(1), Qt::Key_Return);
-    EXPECT_EQ(events.CountCommand(1, ui::Notify::Clicked), 1);
-
-    shown.Control(1004)->setFocus();
-    ASSERT_TRUE(WaitFor([&] { return shown.Control(1004)->hasFocus(); }));
+// Enter presses the default button where no control takes it; Esc and the
+// close box ask the logic to cancel. None of them closes the window itself.
+TEST_F(QtDialog, EnterAndEscapeGoToTheLogic) {
+    ShownWindow shown = Show(102);
+    Focus(shown.Control(1004));
     QTest::keyClick(shown.Control(1004), Qt::Key_Enter, Qt::KeypadModifier);
-    EXPECT_EQ(events.CountCommand(1, ui::Notify::Clicked), 2);
-
+    EXPECT_EQ(events.CountCommand(1, ui::Notify::Clicked), 1);
     // The rich edit takes Enter for a line break.
     auto* rich = qobject_cast<QPlainTextEdit*>(shown.Control(1010));
-    rich->setFocus();
-    ASSERT_TRUE(WaitFor([&] { return rich->hasFocus(); }));
+    Focus(rich);
     QTest::keyClicks(rich, "ab");
     QTest::keyClick(rich, Qt::Key_Return);
     QTest::keyClicks(rich, "c");
     EXPECT_EQ(shown.window->GetText(1010), "ab\nc");
-    EXPECT_EQ(events.CountCommand(1, ui::Notify::Clicked), 2);
-    // Nothing here closes the window by itself.
-    EXPECT_TRUE(shown.dialog->isVisible());
-}
+    EXPECT_EQ(events.CountCommand(1, ui::Notify::Clicked), 1);
 
-TEST(QtDialog, EscapeAndTheCloseBoxAskTheLogicToCancel) {
-    QtWindowSystem ws;
-    RecordingEvents events;
-    ShownWindow shown = ShowTemplate(ws, 131, events);
-    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : shown.dialog,
-                    Qt::Key_Escape);
+    QTest::keyClick(rich, Qt::Key_Escape);
     EXPECT_EQ(events.CountCommand(2, ui::Notify::Clicked), 1);
-    EXPECT_TRUE(shown.dialog->isVisible());
     shown.dialog->close();
     EXPECT_EQ(events.CountCommand(2, ui::Notify::Clicked), 2);
     EXPECT_TRUE(shown.dialog->isVisible());
-    EXPECT_EQ(events.commands.size(), 2u);
+    EXPECT_EQ(events.commands.size(), 3u);
 }
 
 // A dialog of the core that the tests run modally.
@@ -252,70 +226,57 @@ protected:
     void OnDestroy() override { ++destroyed; }
 };
 
-TEST(QtDialog, EnterInTheAddressControlEndsTheModalRunWithExit) {
-    QtWindowSystem ws;
+TEST_F(QtDialog, EnterInTheAddressControlEndsTheModalRunWithExit) {
     ModalDialog dlg(102, ws);
-    WhenModalWidget(
-        [](QWidget* w) {
-            auto* d = qobject_cast<QDialog*>(w);
-            if (d == nullptr || !d->isActiveWindow()) {
-                return false;
-            }
-            // The first Tab stop has the focus when the run starts.
-            if (FocusedControlId(d) != 1) {
-                ADD_FAILURE() << "initial focus not on Exit";
-            }
-            auto* ip = d->findChild<IpAddressEdit*>(QStringLiteral("1000"));
-            ip->field(3)->setFocus();
-            QTest::keyClick(ip->field(3), Qt::Key_Return);
-            return true;
-        },
-        5000);
+    WhenModalWidget([](QWidget* w) {
+        auto* d = qobject_cast<QDialog*>(w);
+        if (d == nullptr || !d->isActiveWindow()) {
+            return false;
+        }
+        // The first Tab stop has the focus when the run starts.
+        EXPECT_EQ(FocusedControlId(d), 1);
+        auto* ip = d->findChild<IpAddressEdit*>(QStringLiteral("1000"));
+        ip->field(3)->setFocus();
+        QTest::keyClick(ip->field(3), Qt::Key_Return);
+        return true;
+    });
     EXPECT_EQ(dlg.DoModal(), ui::kIdOk);
     EXPECT_EQ(dlg.destroyed, 1);
     EXPECT_EQ(dlg.GetWindow(), nullptr);
 }
 
-TEST(QtDialog, NestedModalRunsEndInsideOut) {
-    QtWindowSystem ws;
+TEST_F(QtDialog, NestedModalRunsEndInsideOut) {
     ModalDialog main(102, ws);
     ModalDialog status(131, ws, &main);
     int statusResult = 0;
     bool mainVisibleAfterStatus = false;
+    auto pressWhenShown = [](const char* templateId, auto press) {
+        WhenModalWidget([=](QWidget* w) {
+            if (w->objectName() != QLatin1String(templateId)) {
+                return false;
+            }
+            press(w);
+            return true;
+        });
+    };
     main.onControl = [&](ModalDialog& self, int id, ui::Notify code) {
         if (id != 1014 || code != ui::Notify::Clicked) {
             return;
         }
-        WhenModalWidget(
-            [](QWidget* w) {
-                if (w->objectName() != QStringLiteral("131")) {
-                    return false;
-                }
-                QTest::keyClick(w, Qt::Key_Escape);
-                return true;
-            },
-            5000);
+        pressWhenShown("131", [](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); });
         statusResult = status.DoModal();
         mainVisibleAfterStatus = QtWindowSystem::DialogOf(self.GetWindow())->isVisible();
         self.EndDialog(7);
     };
-    WhenModalWidget(
-        [](QWidget* w) {
-            if (w->objectName() != QStringLiteral("102")) {
-                return false;
-            }
-            w->findChild<QPushButton*>(QStringLiteral("1014"))->click();
-            return true;
-        },
-        5000);
+    pressWhenShown("102",
+                   [](QWidget* w) { w->findChild<QPushButton*>(QStringLiteral("1014"))->click(); });
     EXPECT_EQ(main.DoModal(), 7);
     EXPECT_EQ(statusResult, ui::kIdCancel);
     EXPECT_TRUE(mainVisibleAfterStatus);
     EXPECT_EQ(status.destroyed, 1);
 }
 
-TEST(QtDialog, WindowMayBeDestroyedFromItsOwnCallback) {
-    QtWindowSystem ws;
+TEST_F(QtDialog, WindowMayBeDestroyedFromItsOwnCallback) {
     ModalDialog dlg(131, ws);
     ASSERT_TRUE(dlg.Create());
     dlg.onControl = [](ModalDialog& self, int id, ui::Notify) {
@@ -335,30 +296,21 @@ TEST(QtDialog, WindowMayBeDestroyedFromItsOwnCallback) {
     }));
 }
 
-TEST(QtDialog, EndDialogDuringInitialisationSkipsTheRun) {
-    QtWindowSystem ws;
-    RecordingEvents events;
+TEST_F(QtDialog, EndDialogDuringInitialisationSkipsTheRun) {
     auto window = ws.CreateDialogWindow(ui::GetDialogTemplate(100), events, nullptr);
     window->EndDialog(5);
     EXPECT_EQ(window->RunModal(), 5);
     EXPECT_FALSE(QtWindowSystem::DialogOf(window.get())->isVisible());
 }
 
-TEST(QtDialog, KeyFilterSeesEachKeyOnceAndMayEatIt) {
-    QtWindowSystem ws;
-    RecordingEvents events;
+TEST_F(QtDialog, KeyFilterSeesEachKeyOnceAndMayEatIt) {
     events.eatKey = [](const ui::KeyMessage& m) { return m.virtualKey == ui::kVkSpace; };
-    ShownWindow shown = ShowTemplate(ws, 102, events);
+    ShownWindow shown = Show(102);
     auto* hex = qobject_cast<QCheckBox*>(shown.Control(1015));
-    hex->setFocus();
-    ASSERT_TRUE(WaitFor([&] { return hex->hasFocus(); }));
+    Focus(hex);
     QTest::keyClick(hex, Qt::Key_Space);
+    EXPECT_EQ(events.keys, (std::vector<Key>{{kDown, 0x20, 1015}, {kUp, 0x20, 1015}}));
     EXPECT_FALSE(hex->isChecked());
-    ASSERT_EQ(events.keys.size(), 2u);
-    EXPECT_EQ(events.keys[0].kind, ui::KeyMessage::Kind::KeyDown);
-    EXPECT_EQ(events.keys[0].virtualKey, 0x20);
-    EXPECT_EQ(events.keys[0].controlId, 1015);
-    EXPECT_EQ(events.keys[1].kind, ui::KeyMessage::Kind::KeyUp);
     EXPECT_EQ(events.CountCommand(1015, ui::Notify::Clicked), 0);
 
     // Not eaten: the key reaches the control.
@@ -370,19 +322,16 @@ TEST(QtDialog, KeyFilterSeesEachKeyOnceAndMayEatIt) {
     EXPECT_EQ(events.CountCommand(1015, ui::Notify::Clicked), 1);
 
     // A key the focus widget passes on to its parents is still seen once,
-    // named after the control, not the field inside it.
+    // named after the control, not the field inside it; the Control key
+    // comes first, as a key of its own.
     auto* ip = qobject_cast<IpAddressEdit*>(shown.Control(1000));
-    ip->field(0)->setFocus();
-    ASSERT_TRUE(WaitFor([&] { return ip->field(0)->hasFocus(); }));
+    Focus(ip->field(0));
     events.keys.clear();
-    QTest::keyPress(ip->field(0), Qt::Key_T, Qt::ControlModifier);
-    // The Control key comes first, as a key of its own.
-    ASSERT_EQ(events.keys.size(), 2u);
-    EXPECT_EQ(events.keys[0].virtualKey, 0x11);
-    EXPECT_EQ(events.keys[1].virtualKey, ui::kVkT);
-    EXPECT_EQ(events.keys[1].kind, ui::KeyMessage::Kind::KeyDown);
-    EXPECT_EQ(events.keys[1].controlId, 1000);
-    QTest::keyRelease(ip->field(0), Qt::Key_T, Qt::ControlModifier);
+    QTest::keyClick(ip->field(0), Qt::Key_T, Qt::ControlModifier);
+    EXPECT_EQ(events.keys, (std::vector<Key>{{kDown, 0x11, 1000},
+                                             {kDown, ui::kVkT, 1000},
+                                             {kUp, ui::kVkT, 1000},
+                                             {kUp, 0x11, 1000}}));
 
     // Eating Enter keeps it from the default button.
     events.eatKey = [](const ui::KeyMessage& m) { return m.virtualKey == ui::kVkReturn; };
@@ -390,23 +339,20 @@ TEST(QtDialog, KeyFilterSeesEachKeyOnceAndMayEatIt) {
     EXPECT_EQ(events.CountCommand(1, ui::Notify::Clicked), 0);
 }
 
-TEST(QtDialog, SystemMenuItemsLiveInTheContextMenu) {
-    QtWindowSystem ws;
-    RecordingEvents events;
-    ShownWindow shown = ShowTemplate(ws, 102, events);
+TEST_F(QtDialog, SystemMenuItemsLiveInTheContextMenu) {
+    ShownWindow shown = Show(102);
     ASSERT_TRUE(shown.window->HasSystemMenu());
-    // No items yet: no menu.
-    QContextMenuEvent none(QContextMenuEvent::Mouse, QPoint(5, 5),
-                           shown.dialog->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(shown.dialog, &none);
-    EXPECT_EQ(shown.dialog->findChild<QMenu*>(QStringLiteral("systemMenu")), nullptr);
+    auto openMenu = [&] {
+        QContextMenuEvent ev(QContextMenuEvent::Mouse, QPoint(5, 5),
+                             shown.dialog->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(shown.dialog, &ev);
+        return shown.dialog->findChild<QMenu*>(QStringLiteral("systemMenu"));
+    };
+    EXPECT_EQ(openMenu(), nullptr);  // no items yet: no menu
 
     shown.window->AppendSystemMenuSeparator();
     shown.window->AppendSystemMenuItem(16, "About Vorpane(&A)...");
-    QContextMenuEvent ev(QContextMenuEvent::Mouse, QPoint(5, 5),
-                         shown.dialog->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(shown.dialog, &ev);
-    auto* menu = shown.dialog->findChild<QMenu*>(QStringLiteral("systemMenu"));
+    QMenu* menu = openMenu();
     ASSERT_NE(menu, nullptr);
     const QList<QAction*> actions = menu->actions();
     ASSERT_EQ(actions.size(), 2);
@@ -417,18 +363,9 @@ TEST(QtDialog, SystemMenuItemsLiveInTheContextMenu) {
     menu->close();
 }
 
-}  // namespace
-}  // namespace vorpane::qt::test
-
-namespace vorpane::qt::test {
-namespace {
-
-TEST(QtDialog, MnemonicsPressTheirButtons) {
-    QtWindowSystem ws;
-    RecordingEvents events;
-    ShownWindow shown = ShowTemplate(ws, 102, events);
-    shown.Control(1010)->setFocus();
-    ASSERT_TRUE(WaitFor([&] { return shown.Control(1010)->hasFocus(); }));
+TEST_F(QtDialog, MnemonicsPressTheirButtons) {
+    ShownWindow shown = Show(102);
+    Focus(shown.Control(1010));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_P, Qt::AltModifier);
     EXPECT_TRUE(WaitFor([&] { return events.CountCommand(1012, ui::Notify::Clicked) == 1; }));
     // "&Cashdrawer" and "&Cutter" share their letter: it moves the focus
@@ -442,17 +379,11 @@ TEST(QtDialog, MnemonicsPressTheirButtons) {
     EXPECT_EQ(events.CountCommand(1016, ui::Notify::Clicked), 0);
 }
 
-TEST(QtDialog, TitleIconAndControlKey) {
-    QtWindowSystem ws;
-    RecordingEvents events;
-    ShownWindow shown = ShowTemplate(ws, 102, events);
-    EXPECT_EQ(shown.dialog->windowTitle(), QStringLiteral("Vorpane"));
-    shown.window->SetTitle("Vorpane V2.1");
-    EXPECT_EQ(shown.dialog->windowTitle(), QStringLiteral("Vorpane V2.1"));
+TEST_F(QtDialog, WindowIconAndControlKey) {
+    ShownWindow shown = Show(102);
     EXPECT_TRUE(shown.dialog->windowIcon().availableSizes().isEmpty());
     shown.window->SetIcon(128);
     EXPECT_FALSE(shown.dialog->windowIcon().availableSizes().isEmpty());
-    EXPECT_FALSE(shown.window->IsMinimized());
 
     EXPECT_FALSE(ws.IsControlKeyDown());
     QTest::keyPress(QApplication::focusWidget(), Qt::Key_Control, Qt::ControlModifier);

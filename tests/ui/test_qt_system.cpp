@@ -4,12 +4,9 @@
 #include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QPalette>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -50,8 +47,13 @@ void AnswerNextBox(SeenBox& seen, std::optional<QMessageBox::StandardButton> ans
         5000);
 }
 
+// Every style through the window system (no owner) and through a window
+// (owned by it); the title is the application's name.
 TEST(QtMessageBox, StyleChoosesIconAndButtons) {
-    QtWindowSystem ws;
+    EXPECT_EQ(QtWindowSystem().ApplicationName(), "Vorpane");
+    QtWindowSystem ws("Other Name");
+    RecordingEvents events;
+    ShownWindow shown = ShowTemplate(ws, 102, events);
     struct Case {
         uint32_t style;
         QMessageBox::Icon icon;
@@ -69,31 +71,24 @@ TEST(QtMessageBox, StyleChoosesIconAndButtons) {
         {0x21, QMessageBox::Question, true, std::nullopt, ui::kIdCancel},
         {0x01, QMessageBox::NoIcon, true, QMessageBox::Ok, ui::kIdOk},
     };
+    const std::string text = "Connect failed!\n<b>x</b>";
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.style);
-        SeenBox seen;
-        AnswerNextBox(seen, c.answer);
-        EXPECT_EQ(ws.MessageBox("Connect failed!\n<b>x</b>", c.style), c.result);
-        ASSERT_TRUE(seen.seen);
-        EXPECT_EQ(seen.icon, c.icon);
-        EXPECT_EQ(seen.buttons, c.okCancel ? (QMessageBox::Ok | QMessageBox::Cancel)
-                                           : QMessageBox::StandardButtons(QMessageBox::Ok));
-        EXPECT_EQ(seen.title, QStringLiteral("Vorpane"));
-        EXPECT_EQ(seen.text, QStringLiteral("Connect failed!\n<b>x</b>"));
+        for (bool owned : {false, true}) {
+            SCOPED_TRACE(std::to_string(c.style) + (owned ? " owned" : ""));
+            SeenBox seen;
+            AnswerNextBox(seen, c.answer);
+            EXPECT_EQ(
+                owned ? shown.window->MessageBox(text, c.style) : ws.MessageBox(text, c.style),
+                c.result);
+            ASSERT_TRUE(seen.seen);
+            EXPECT_EQ(seen.parent, owned ? shown.dialog : nullptr);
+            EXPECT_EQ(seen.icon, c.icon);
+            EXPECT_EQ(seen.buttons, c.okCancel ? (QMessageBox::Ok | QMessageBox::Cancel)
+                                               : QMessageBox::StandardButtons(QMessageBox::Ok));
+            EXPECT_EQ(seen.title, QStringLiteral("Other Name"));
+            EXPECT_EQ(seen.text.toStdString(), text);
+        }
     }
-}
-
-TEST(QtMessageBox, WindowsOwnTheirBoxes) {
-    QtWindowSystem ws("Other Name");
-    RecordingEvents events;
-    ShownWindow shown = ShowTemplate(ws, 102, events);
-    SeenBox seen;
-    AnswerNextBox(seen, QMessageBox::Ok);
-    EXPECT_EQ(shown.window->MessageBox("Please enter an integer.", 0x30), ui::kIdOk);
-    ASSERT_TRUE(seen.seen);
-    EXPECT_EQ(seen.parent, shown.dialog);
-    EXPECT_EQ(seen.title, QStringLiteral("Other Name"));
-    EXPECT_EQ(ws.ApplicationName(), "Other Name");
 }
 
 TEST(QtOpenFile, OneFileOfAnyNameOrNothing) {
@@ -162,33 +157,36 @@ TEST(QtSystem, ColoursComeFromThePalette) {
               static_cast<ui::Color>((hl.red() << 16) | (hl.green() << 8) | hl.blue()));
     EXPECT_EQ(ws.GetSysColor(ui::SysColor::Window),
               static_cast<ui::Color>((base.red() << 16) | (base.green() << 8) | base.blue()));
-    EXPECT_FALSE(ws.IsControlKeyDown());
 }
 
 TEST(QtSystem, KeyCodesAreVirtualKeys) {
-    const Qt::KeyboardModifiers none = Qt::NoModifier;
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_T, Qt::ControlModifier), 0x54);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_A, Qt::ShiftModifier), 0x41);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_7, none), 0x37);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Space, none), 0x20);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Return, none), 0x0D);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Enter, Qt::KeypadModifier), 0x0D);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Escape, none), 0x1B);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Tab, none), 0x09);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Backtab, Qt::ShiftModifier), 0x09);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_F1, none), 0x70);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Down, none), 0x28);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Exclam, Qt::ShiftModifier), '1');
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Period, none), 0xBE);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Period, Qt::KeypadModifier), 0x6E);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_5, Qt::KeypadModifier), 0x65);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Control, Qt::ControlModifier), 0x11);
-    EXPECT_EQ(VirtualKeyFromQt(Qt::Key_unknown, none), 0);
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int vk;
+    } cases[] = {
+        {Qt::Key_T, Qt::ControlModifier, 0x54},     {Qt::Key_A, Qt::ShiftModifier, 0x41},
+        {Qt::Key_7, Qt::NoModifier, 0x37},          {Qt::Key_Space, Qt::NoModifier, 0x20},
+        {Qt::Key_Return, Qt::NoModifier, 0x0D},     {Qt::Key_Enter, Qt::KeypadModifier, 0x0D},
+        {Qt::Key_Escape, Qt::NoModifier, 0x1B},     {Qt::Key_Tab, Qt::NoModifier, 0x09},
+        {Qt::Key_Backtab, Qt::ShiftModifier, 0x09}, {Qt::Key_F1, Qt::NoModifier, 0x70},
+        {Qt::Key_Down, Qt::NoModifier, 0x28},       {Qt::Key_Exclam, Qt::ShiftModifier, '1'},
+        {Qt::Key_Period, Qt::NoModifier, 0xBE},     {Qt::Key_Period, Qt::KeypadModifier, 0x6E},
+        {Qt::Key_5, Qt::KeypadModifier, 0x65},      {Qt::Key_Control, Qt::ControlModifier, 0x11},
+        {Qt::Key_unknown, Qt::NoModifier, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(VirtualKeyFromQt(c.key, c.modifiers), c.vk) << c.key;
+    }
 }
 
 TEST(QtInvoke, SeventeenThreadsKeepTheirOrderWhileTheUiThreadServes) {
     QtWindowSystem ws;
     ASSERT_TRUE(ws.IsUiThread());
+    int ranHere = 0;
+    ws.Invoke([&] { ++ranHere; });  // on the UI thread: at once
+    EXPECT_EQ(ranHere, 1);
+
     constexpr int kThreads = 17;
     constexpr int kCalls = 40;
     // Touched only on the UI thread, inside the invoked functions.
@@ -205,11 +203,8 @@ TEST(QtInvoke, SeventeenThreadsKeepTheirOrderWhileTheUiThreadServes) {
                     offUiThread += ws.IsUiThread() ? 0 : 1;
                     seen[static_cast<size_t>(t)].push_back(i);
                 });
-                // Invoke returned: the call has run.
-                if (i == kCalls - 1) {
-                    finished.fetch_add(1);
-                }
             }
+            finished.fetch_add(1);  // Invoke returned: every call has run
         });
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -223,16 +218,7 @@ TEST(QtInvoke, SeventeenThreadsKeepTheirOrderWhileTheUiThreadServes) {
     EXPECT_EQ(offUiThread, 0);
     std::vector<int> inOrder(kCalls);
     std::iota(inOrder.begin(), inOrder.end(), 0);
-    for (int t = 0; t < kThreads; ++t) {
-        EXPECT_EQ(seen[static_cast<size_t>(t)], inOrder) << "thread " << t;
-    }
-}
-
-TEST(QtInvoke, OnTheUiThreadRunsAtOnce) {
-    QtWindowSystem ws;
-    int ran = 0;
-    ws.Invoke([&] { ++ran; });
-    EXPECT_EQ(ran, 1);
+    EXPECT_EQ(seen, std::vector<std::vector<int>>(kThreads, inOrder));
 }
 
 TEST(QtInvoke, ServedByNestedModalLoopsToo) {
