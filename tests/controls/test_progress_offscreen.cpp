@@ -1,13 +1,15 @@
 // The progress bar painted by the Qt widget into an image offscreen: the
 // pixels must be the two fills and the text exactly as a plain rendering
 // would give them, the text in the window colour left of the bar's edge and
-// in the highlight colour right of it.
+// in the highlight colour right of it; and what assistive technology reads.
 
 #include <gtest/gtest.h>
 
 #include <QAccessible>
 #include <QAccessibleValueInterface>
+#include <QApplication>
 #include <QImage>
+#include <climits>
 
 #include "controls/percent_progress_ctrl.h"
 #include "ui/dialog.h"
@@ -33,7 +35,6 @@ protected:
         const QRect inner = bar->contentsRect();
         bar->resize(200 + bar->width() - inner.width(), bar->height());
         ASSERT_EQ(host.GetWindow()->ControlClientRect(kProgressId).Width(), 200);
-        ctrl.SetRange(0, 100);
     }
 
     // The client area as the widget shows it.
@@ -88,34 +89,47 @@ TEST_F(ProgressOffscreen, TextColourFlipsExactlyAtTheBarsEdgeAndReadersGetTheTex
     QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(bar);
     QAccessibleValueInterface* value = iface->valueInterface();
     ASSERT_NE(value, nullptr);
+    // The colours were read when the control was made; later palettes do not count.
+    const QPalette palette = QApplication::palette();
+    QPalette other = palette;
+    other.setColor(QPalette::Highlight, Qt::red);
+    other.setColor(QPalette::Base, Qt::green);
+    QApplication::setPalette(other);
     struct Case {
-        int pos;
+        int32_t lower, upper, pos;
         std::string customText, shown;
         int edge;
         bool inkLeft, inkRight;
     };
     const Case cases[] = {
-        {50, "", "50%", 100, true, true},
+        {0, 100, 50, "", "50%", 100, true, true},
         // 0.29 x 200 lies just below 58, like 0.29 x 100 below 29; the text,
         // centred, stays right of the bar.
-        {29, "", "28%", 57, false, true},
-        {50, "Busy", "Busy", 100, true, true},
-        {50, "", "50%", 100, true, true},  // the custom text cleared again
-        {100, "", "100%", 200, true, false},
+        {0, 100, 29, "", "28%", 57, false, true},
+        {0, 100, 50, "Busy", "Busy", 100, true, true},
+        {0, 100, 50, "", "50%", 100, true, true},  // the custom text cleared again
+        {0, 100, 100, "", "100%", 200, true, false},
+        {100, 200, 150, "", "50%", 100, true, true},  // the control's own range
+        {0, 3, 1, "", "33%", 66, false, true},
+        // Outside the range the bar stays inside the control, and values far
+        // outside give no overflow (the sanitizer build checks).
+        {0, 100, 150, "", "150%", 200, true, false},
+        {0, 100, -40, "", "-40%", 0, false, true},
+        {INT_MIN, INT_MAX, INT_MAX, "", "100%", 200, true, false},
+        {0, 1, INT_MAX, "", std::to_string(INT_MAX) + "%", 200, true, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.shown + " at " + std::to_string(c.pos));
+        ctrl.SetRange(c.lower, c.upper);
         ctrl.SetPos(c.pos);
         host.GetWindow()->SetText(kProgressId, c.customText);
         ExpectSplitAt(c.edge, c.shown, c.inkLeft, c.inkRight);
         EXPECT_EQ(value->currentValue().toInt(), c.pos);
-        EXPECT_EQ(value->minimumValue().toInt(), 0);
-        EXPECT_EQ(value->maximumValue().toInt(), 100);
+        EXPECT_EQ(value->minimumValue().toInt(), c.lower);
+        EXPECT_EQ(value->maximumValue().toInt(), c.upper);
         EXPECT_EQ(iface->text(QAccessible::Value).toStdString(), c.shown);
     }
-    ctrl.SetRange(0, 200);
-    EXPECT_EQ(value->maximumValue().toInt(), 200);
-    EXPECT_EQ(iface->text(QAccessible::Value).toStdString(), "50%");
+    QApplication::setPalette(palette);
 }
 
 }  // namespace
