@@ -103,11 +103,6 @@ protected:
     // The dialog's windows go before the window system they belong to.
     ~StatusDialogTest() override { dlg.reset(); }
 
-    void Open() {
-        MainDialogTest::Open();
-        ASSERT_NE(window, nullptr);
-    }
-
     // Clicks Status with `script` playing the user of the status dialog;
     // true when the dialog ran and the script with it.
     bool RunStatus(const ui::HeadlessWindowSystem::ModalScript& script) {

@@ -39,7 +39,8 @@ protected:
     int GetStatusCalls() { return static_cast<int>(link.CallsOf("GetStatus").size()); }
 };
 
-TEST_F(StatusTest, OpensAsTheTemplateShowsItAndReadsNothingWithinThePeriod) {
+TEST_F(StatusTest, OpensAsTheTemplateStartTurnsGreenTicksReadEndTurnsGrey) {
+    link.SetStatus(kPrinter, -1);
     EXPECT_TRUE(RunStatus([&](HeadlessWindow& w) {
         EXPECT_EQ(w.Title(), "Printer Status");
         EXPECT_EQ(ReadIndicators(w), TemplateIndicators());
@@ -55,8 +56,42 @@ TEST_F(StatusTest, OpensAsTheTemplateShowsItAndReadsNothingWithinThePeriod) {
         w.Click(IDC_MONITOR);
         EXPECT_EQ(ReadIndicators(w), TemplateIndicators());
         EXPECT_FALSE(w.TimerActive(kMonitorTimerId));
+
+        w.Click(IDC_MONITOR);
+        EXPECT_EQ(w.GetText(IDC_MONITOR), "End &Monitor");
+        EXPECT_TRUE(w.TimerActive(kMonitorTimerId));
+        EXPECT_EQ(w.TimerPeriod(kMonitorTimerId), kMonitorPeriodMs);
+        Indicators expected = TemplateIndicators().WithLamps(IDI_LAMP_GREEN);
+        EXPECT_EQ(ReadIndicators(w), expected);
+        // Other timers of the window change nothing.
+        for (int id : {7, 0}) {
+            w.SetTimer(id, 500);
+            w.FireTimer(id);
+            w.KillTimer(id);
+        }
+        EXPECT_EQ(ReadIndicators(w), expected);
+        EXPECT_EQ(GetStatusCalls(), 0);
+        // Off-line from the first tick: grey, never red; the rest stays.
+        w.FireTimer(kMonitorTimerId);
+        expected.online = kOffline;
+        EXPECT_EQ(ReadIndicators(w), expected);
+
+        // End greys the lamps and keeps the texts; Start again turns them green.
+        link.SetStatus(kPrinter, kNormal | kTemp);
+        w.FireTimer(kMonitorTimerId);
+        const Indicators shown = ReadIndicators(w);
+        ASSERT_EQ(shown, OnlineReading(kTempAlarm));
+        w.Click(IDC_MONITOR);
+        EXPECT_EQ(w.GetText(IDC_MONITOR), "Start &Monitor");
+        EXPECT_EQ(ReadIndicators(w), shown.WithLamps(IDI_LAMP_GREY));
+        EXPECT_FALSE(w.TimerActive(kMonitorTimerId));
+        w.Click(IDC_MONITOR);
+        EXPECT_EQ(ReadIndicators(w), shown.WithLamps(IDI_LAMP_GREEN));
+        link.SetStatus(kPrinter, kNormal);
+        w.FireTimer(kMonitorTimerId);
+        EXPECT_EQ(ReadIndicators(w), OnlineReading(0));
     }));
-    EXPECT_EQ(GetStatusCalls(), 0);
+    EXPECT_EQ(GetStatusCalls(), 3);
     EXPECT_TRUE(ws.ShownBoxes().empty());
 }
 
@@ -77,32 +112,9 @@ TEST_F(StatusTest, DoesNotOpenForAnOfflinePrinterOrDuringAScan) {
     EXPECT_TRUE(ws.ModalRuns().empty());
 }
 
-TEST_F(StatusTest, StartTurnsAllSixGreenAndOnlyTheMonitorTimerReads) {
-    link.SetStatus(kPrinter, -1);
+TEST_F(StatusTest, EachFlagLightsOnlyItsOwnIndicatorFromTheAddressGivenAtOpening) {
     EXPECT_TRUE(RunStatus([&](HeadlessWindow& w) {
-        w.Click(IDC_MONITOR);
-        EXPECT_EQ(w.GetText(IDC_MONITOR), "End &Monitor");
-        EXPECT_TRUE(w.TimerActive(kMonitorTimerId));
-        EXPECT_EQ(w.TimerPeriod(kMonitorTimerId), kMonitorPeriodMs);
-        Indicators expected = TemplateIndicators().WithLamps(IDI_LAMP_GREEN);
-        EXPECT_EQ(ReadIndicators(w), expected);
-        // Other timers of the window change nothing.
-        for (int id : {7, 0}) {
-            w.SetTimer(id, 500);
-            w.FireTimer(id);
-            w.KillTimer(id);
-        }
-        EXPECT_EQ(ReadIndicators(w), expected);
-        EXPECT_EQ(GetStatusCalls(), 0);
-        // Off-line from the first tick: grey, never red; the rest stays.
-        w.FireTimer(kMonitorTimerId);
-        expected.online = kOffline;
-        EXPECT_EQ(ReadIndicators(w), expected);
-    }));
-}
-
-TEST_F(StatusTest, EachFlagLightsOnlyItsOwnIndicator) {
-    EXPECT_TRUE(RunStatus([&](HeadlessWindow& w) {
+        window->SetText(IDC_IP, "10.1.2.9");  // editing the main window later changes nothing
         w.Click(IDC_MONITOR);
         const int32_t bits[] = {kCover, kBusy, kTemp, kPause, kPaper};
         // Every combination of the five flags, so no indicator depends on
@@ -116,8 +128,12 @@ TEST_F(StatusTest, EachFlagLightsOnlyItsOwnIndicator) {
             w.FireTimer(kMonitorTimerId);
             EXPECT_EQ(ReadIndicators(w), OnlineReading(mask)) << "mask " << mask;
         }
-        EXPECT_EQ(GetStatusCalls(), 32);
     }));
+    const auto calls = link.CallsOf("GetStatus");
+    EXPECT_EQ(calls.size(), 32u);
+    for (const auto& call : calls) {
+        EXPECT_EQ(call.address, kPrinter);
+    }
 }
 
 TEST_F(StatusTest, OfflineTickChangesOnlyTheOnlineIndicatorAndTheMonitorGoesOn) {
@@ -126,47 +142,16 @@ TEST_F(StatusTest, OfflineTickChangesOnlyTheOnlineIndicatorAndTheMonitorGoesOn) 
         link.SetStatus(kPrinter, kNormal | kCover | kPause);
         w.FireTimer(kMonitorTimerId);
         w.FireTimer(kMonitorTimerId);
-        const Indicators before = ReadIndicators(w);
-        ASSERT_EQ(before, OnlineReading(kCoverAlarm | kPauseAlarm));
-
+        Indicators expected = OnlineReading(kCoverAlarm | kPauseAlarm);
+        ASSERT_EQ(ReadIndicators(w), expected);
         // GetStatus now answers -1; testing its flags would turn busy,
         // temperature and paper red.
         link.RemovePrinter(kPrinter);
-        Indicators after = before;
-        after.online = kOffline;
-        for (int tick = 0; tick < 2; ++tick) {
-            w.FireTimer(kMonitorTimerId);
-            EXPECT_EQ(ReadIndicators(w), after) << tick;
-        }
+        w.FireTimer(kMonitorTimerId);
+        expected.online = kOffline;
+        EXPECT_EQ(ReadIndicators(w), expected);
         EXPECT_TRUE(w.TimerActive(kMonitorTimerId));
-
-        link.AddPrinter(kPrinter, {kNormal});
-        w.FireTimer(kMonitorTimerId);
-        EXPECT_EQ(ReadIndicators(w), OnlineReading(0));
     }));
-}
-
-TEST_F(StatusTest, EndTurnsAllGreyAndKeepsTheTextsAndStartAgainResumes) {
-    EXPECT_TRUE(RunStatus([&](HeadlessWindow& w) {
-        w.Click(IDC_MONITOR);
-        link.SetStatus(kPrinter, kNormal | kTemp);
-        w.FireTimer(kMonitorTimerId);
-        const Indicators shown = ReadIndicators(w);
-        ASSERT_EQ(shown, OnlineReading(kTempAlarm));
-
-        w.Click(IDC_MONITOR);
-        EXPECT_EQ(w.GetText(IDC_MONITOR), "Start &Monitor");
-        EXPECT_EQ(ReadIndicators(w), shown.WithLamps(IDI_LAMP_GREY));
-        EXPECT_FALSE(w.TimerActive(kMonitorTimerId));
-
-        // Monitoring again: green at once, then the next reading.
-        w.Click(IDC_MONITOR);
-        EXPECT_EQ(ReadIndicators(w), shown.WithLamps(IDI_LAMP_GREEN));
-        link.SetStatus(kPrinter, kNormal);
-        w.FireTimer(kMonitorTimerId);
-        EXPECT_EQ(ReadIndicators(w), OnlineReading(0));
-    }));
-    EXPECT_EQ(GetStatusCalls(), 2);
 }
 
 TEST_F(StatusTest, EveryWayOfClosingWhileMonitoringStopsTheTimer) {
@@ -186,21 +171,6 @@ TEST_F(StatusTest, EveryWayOfClosingWhileMonitoringStopsTheTimer) {
         })) << name;
         EXPECT_EQ(ws.timerRunningAtClose, std::vector<bool>{false}) << name;
     }
-}
-
-TEST_F(StatusTest, ReadsTheAddressThatWasInTheControlWhenOpened) {
-    link.AddPrinter("10.1.2.9", {kNormal | kPause});
-    window->SetText(IDC_IP, "10.1.2.9");
-    EXPECT_TRUE(RunStatus([&](HeadlessWindow& w) {
-        // Editing the main window's address later changes nothing here.
-        window->SetText(IDC_IP, kPrinter);
-        w.Click(IDC_MONITOR);
-        w.FireTimer(kMonitorTimerId);
-        EXPECT_EQ(ReadIndicators(w).pause, (Indicator{"Pause", IDI_LAMP_RED}));
-    }));
-    const auto calls = link.CallsOf("GetStatus");
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].address, "10.1.2.9");
 }
 
 }  // namespace

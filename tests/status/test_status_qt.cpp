@@ -7,7 +7,6 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
-#include <QClipboard>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -121,21 +120,6 @@ TEST_F(StatusQtTest, SpaceBarOnAFocusedButtonOrBoxDoesNothing) {
     QTest::mouseClick(Control(IDC_TEST), Qt::LeftButton);
     EXPECT_TRUE(WaitFor([&] { return !boxes.texts.empty(); }));
     EXPECT_EQ(boxes.texts, std::vector<std::string>{"Connect success!"});
-}
-
-TEST_F(StatusQtTest, PastingASpaceStillWorks) {
-    auto* payload = qobject_cast<QPlainTextEdit*>(Control(IDC_PAYLOAD));
-    ASSERT_NE(payload, nullptr);
-    payload->setPlainText("ab");
-    Focus(payload);
-    payload->moveCursor(QTextCursor::Start);
-    payload->moveCursor(QTextCursor::NextCharacter);
-    QApplication::clipboard()->setText(" ");
-    if (QApplication::clipboard()->text() != " ") {
-        GTEST_SKIP() << "no clipboard on this platform";
-    }
-    QTest::keyClick(payload, Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(payload->toPlainText().toStdString(), "a b");
 }
 
 TEST_F(StatusQtTest, ArrowWriteBackIsNotAnEdit) {
