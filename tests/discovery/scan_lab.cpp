@@ -2,9 +2,6 @@
 
 #include <time.h>
 
-#include <algorithm>
-#include <optional>
-
 #include "app/dialog_services.h"
 #include "app/printer_tool_dlg.h"
 #include "printer_link/network_printer_link.h"
@@ -122,18 +119,9 @@ ScanRun RunScanInClient(lab::Lab& lab, const std::string& addressInControl,
         for (int i = 0; i < window->ComboCount(IDC_PRINTER_LIST); ++i) {
             run.printers.push_back(window->ComboItemText(IDC_PRINTER_LIST, i));
         }
-        run.selected = window->ComboGetCurSel(IDC_PRINTER_LIST);
         run.addressAfter = window->GetText(IDC_IP);
-        run.captionAfter = window->GetText(IDC_SCAN);
         run.progressAfter = dlg.Progress().Position();
-        run.scanRunningAfter = dlg.ScanRunning();
         run.alive = dlg.AliveHostsCopy();
-        for (int32_t i = 0; i < dlg.NetbiosHosts().GetSize(); ++i) {
-            run.netbios.push_back(dlg.NetbiosHosts().GetAt(i));
-        }
-        for (const auto& b : ws.ShownBoxes()) {
-            run.boxes.push_back(b.text);
-        }
         dlg.DestroyWindow();
     });
     return run;

@@ -30,14 +30,9 @@ struct ScanRun {
     double longestStallBusyMs = 0;
 
     std::vector<std::string> printers;  // list items in order
-    int selected = -1;
-    std::string addressAfter;  // control 1000
-    std::string captionAfter;  // button 1003
+    std::string addressAfter;           // control 1000
     int32_t progressAfter = -1;
-    int32_t scanRunningAfter = -1;
-    std::vector<std::string> alive;    // m_aliveHosts
-    std::vector<std::string> netbios;  // m_netbiosHosts
-    std::vector<std::string> boxes;    // message box texts
+    std::vector<std::string> alive;  // m_aliveHosts
 };
 
 // Types `addressInControl` into control 1000, presses Scan, confirms, and

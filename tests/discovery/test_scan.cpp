@@ -329,7 +329,7 @@ TEST_F(ScanTest, ProgressFollowsTheSharedCountAndEndsAtZero) {
     ExpectIdle();
 }
 
-TEST_F(ScanTest, CancelStopsEveryWorkerAfterItsHostAndKeepsWhatWasFound) {
+TEST_F(ScanTest, CancelStopsEveryWorkerAfterItsHostAndScanWaitsForTheLast) {
     link.AddPrinter(Host(2));
     link.AddPrinter(Host(3));
     SetAnswer(Host(2), 1);
@@ -340,11 +340,19 @@ TEST_F(ScanTest, CancelStopsEveryWorkerAfterItsHostAndKeepsWhatWasFound) {
     ASSERT_TRUE(ServeUntil([&] { return gate.Waiting() == 17; }));
     EXPECT_EQ(Items(), (std::vector<std::string>{Host(2), Host(3)}));
 
-    window->Click(IDC_SCAN);                // Cancel
-    EXPECT_EQ(ws.ShownBoxes().size(), 1u);  // no second question
-    EXPECT_EQ(dlg->ScanRunning(), 0);
+    window->Click(IDC_SCAN);  // Cancel: no second question
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Are you sure to scan the printers?"});
+    EXPECT_EQ(ws.ShownBoxes()[0].style, 0x21u);
     EXPECT_EQ(Access::CancelScan(*dlg), 1);
     ws.ServePending();
+    // Scan again while every worker is still on its host: refused, nothing changes.
+    window->Click(IDC_SCAN);
+    ASSERT_EQ(ws.ShownBoxes().size(), 2u);
+    EXPECT_EQ(ws.ShownBoxes()[1].text, "Scanning,Please wait...");
+    EXPECT_EQ(ws.ShownBoxes()[1].style, 0x40u);
+    EXPECT_EQ(dlg->ScanRunning(), 0);
+    EXPECT_EQ(Access::CancelScan(*dlg), 1);
+    EXPECT_EQ(dlg->ActiveWorkers(), 17);
     EXPECT_EQ(window->GetText(IDC_SCAN), "Cancel");
     EXPECT_TRUE(ActionButtonsEnabled(false));
 
@@ -357,8 +365,13 @@ TEST_F(ScanTest, CancelStopsEveryWorkerAfterItsHostAndKeepsWhatWasFound) {
     EXPECT_EQ(window->ComboGetCurSel(IDC_PRINTER_LIST), 1);
     EXPECT_EQ(dlg->Progress().Position(), 0);
     // Enabled again, but the busy guard still answers for the workers.
-    window->Click(IDC_TEST);
-    EXPECT_EQ(ws.ShownBoxes().back().text, "Scanning,Please wait...");
+    for (int id : {IDC_TEST, IDC_SCAN}) {
+        window->Click(id);
+        EXPECT_EQ(ws.ShownBoxes().back().text, "Scanning,Please wait...") << id;
+    }
+    EXPECT_EQ(dlg->ScanRunning(), 0);
+    EXPECT_EQ(window->GetText(IDC_SCAN), "Scan");
+    EXPECT_EQ(sweepNet.opened, 1);
     EXPECT_EQ(link.CallsOf("IsConPrinterServer").size(), 2u);
 
     gate.Open();
@@ -369,48 +382,12 @@ TEST_F(ScanTest, CancelStopsEveryWorkerAfterItsHostAndKeepsWhatWasFound) {
     EXPECT_EQ(Items(), (std::vector<std::string>{Host(2), Host(3)}));
     EXPECT_EQ(window->GetText(IDC_IP), Host(2));
     ExpectIdle();
-}
-
-TEST_F(ScanTest, ScanPressedWhilePreviousWorkersRunIsRefusedAndChangesNothing) {
-    gate.Install(*probes, ws);
-    Open();
-    StartScan();
-    ASSERT_TRUE(ServeUntil([&] { return gate.Waiting() == 17; }));
-    window->Click(IDC_SCAN);  // Cancel; every worker is still on its host
-    ws.ClearShownBoxes();
-
-    window->Click(IDC_SCAN);
-    ASSERT_EQ(ws.ShownBoxes().size(), 1u);
-    EXPECT_EQ(ws.ShownBoxes()[0].text, "Scanning,Please wait...");
-    EXPECT_EQ(ws.ShownBoxes()[0].style, 0x40u);
-    EXPECT_EQ(dlg->ScanRunning(), 0);
-    EXPECT_EQ(Access::CancelScan(*dlg), 1);
-    EXPECT_EQ(dlg->ActiveWorkers(), 17);
-    EXPECT_EQ(window->GetText(IDC_SCAN), "Cancel");
-    EXPECT_EQ(sweepNet.opened, 1);
-
-    // After the completion step, while the rest still finish: refused too.
-    gate.Allow(1);
-    ASSERT_TRUE(ServeUntil([&] { return dlg->ActiveWorkers() == 16; }));
-    ASSERT_EQ(window->GetText(IDC_SCAN), "Scan");
-    window->Click(IDC_SCAN);
-    EXPECT_EQ(ws.ShownBoxes().back().text, "Scanning,Please wait...");
-    EXPECT_EQ(dlg->ScanRunning(), 0);
-    EXPECT_EQ(window->GetText(IDC_SCAN), "Scan");
-    EXPECT_EQ(sweepNet.opened, 1);
-
-    gate.Open();
-    ASSERT_TRUE(WaitForWorkersToEnd());
-    EXPECT_EQ(Access::HostsDone(*dlg), 17);
     // Once they are gone, Scan asks again; refused, it changes nothing.
-    ws.ClearShownBoxes();
     ws.QueueAnswer(ui::kIdCancel);
     window->Click(IDC_SCAN);
-    ASSERT_EQ(ws.ShownBoxes().size(), 1u);
-    EXPECT_EQ(ws.ShownBoxes()[0].text, "Are you sure to scan the printers?");
-    EXPECT_EQ(ws.ShownBoxes()[0].style, 0x21u);
+    EXPECT_EQ(ws.ShownBoxes().back().text, "Are you sure to scan the printers?");
     EXPECT_EQ(sweepNet.opened, 1);
-    EXPECT_EQ(ProbedAddresses().size(), 17u);
+    EXPECT_EQ(ProbedAddresses().size(), 19u);
     ExpectIdle();
 }
 
