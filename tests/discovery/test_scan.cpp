@@ -44,18 +44,13 @@ public:
             }
         };
     }
-    // Lets `n` held probes go.
+    // Lets `n` held probes go; Open() lets every probe go, now and later.
     void Allow(int n) {
         std::lock_guard lock(m_mutex);
         m_allowed += n;
         m_cv.notify_all();
     }
-    // Lets every probe go, now and later.
-    void Open() {
-        std::lock_guard lock(m_mutex);
-        m_open = true;
-        m_cv.notify_all();
-    }
+    void Open() { Allow(1 << 30); }
     // Held probes are let go once this turns true (checked every few ms).
     void ReleaseWhen(std::function<bool()> condition) {
         std::lock_guard lock(m_mutex);
@@ -69,17 +64,17 @@ public:
 private:
     void Pass(const std::string& address) {
         std::unique_lock lock(m_mutex);
-        if (m_open || (m_hold && !m_hold(address))) {
+        if (m_hold && !m_hold(address)) {
             return;
         }
         ++m_waiting;
         // The deadline only keeps a broken test from hanging forever.
         const auto end = std::chrono::steady_clock::now() + seconds(30);
-        while (!m_open && m_allowed == 0 && !(m_releaseWhen && m_releaseWhen()) &&
+        while (m_allowed == 0 && !(m_releaseWhen && m_releaseWhen()) &&
                std::chrono::steady_clock::now() < end) {
             m_cv.wait_for(lock, milliseconds(2));
         }
-        if (!m_open && m_allowed > 0) {
+        if (m_allowed > 0) {
             --m_allowed;
         }
         --m_waiting;
@@ -90,7 +85,6 @@ private:
     std::function<bool(const std::string&)> m_hold;
     std::function<bool()> m_releaseWhen;
     int m_allowed = 0;
-    bool m_open = false;
     int m_waiting = 0;
 };
 
@@ -266,6 +260,10 @@ TEST_F(ScanTest, NetbiosHostsAreNeverProbedNorListed) {
     EXPECT_EQ(AskedAddresses(), std::vector<std::string>{Host(60)});
     EXPECT_EQ(Items(), std::vector<std::string>{Host(60)});
     EXPECT_EQ(Access::HostsDone(*dlg), 253);  // skipped hosts count as done
+    // Membership compares whole addresses.
+    for (const char* other : {"192.168.1.500", "192.168.1.", "10.0.0.70", ""}) {
+        EXPECT_EQ(dlg->IsNetbiosHost(other), 0) << other;
+    }
 }
 
 TEST_F(ScanTest, PrintersStandInTheOrderFoundAndTheFirstGoesToTheAddress) {
@@ -397,6 +395,7 @@ TEST_F(ScanTest, OnlyHostsWithANonzeroProbeResultAreAskedAndASecondScanAppendsTh
     link.AddPrinter(Host(9));
     link.AddPrinter(Host(22));  // reachable by the library, silent to echo
     Open();
+    sweepNet.AnswerAfter(60, Ip(192, 168, 1, 7));
     StartScan();
     ASSERT_TRUE(WaitForWorkersToEnd());
     EXPECT_EQ(dlg->AliveHostsCopy(), (std::vector<std::string>{Host(5), Host(9)}));
@@ -404,7 +403,8 @@ TEST_F(ScanTest, OnlyHostsWithANonzeroProbeResultAreAskedAndASecondScanAppendsTh
     EXPECT_EQ(Items(), std::vector<std::string>{Host(9)});
     EXPECT_EQ(window->GetText(IDC_IP), Host(9));
 
-    // The second time the sweep cannot bind: said so, and every host probed.
+    // The second time the sweep cannot bind: said so, the NetBIOS list
+    // emptied, and every host probed.
     sweepNet.bindError = EADDRINUSE;
     ws.ClearShownBoxes();
     window->SetText(IDC_IP, "192.168.1.10");
@@ -418,7 +418,8 @@ TEST_F(ScanTest, OnlyHostsWithANonzeroProbeResultAreAskedAndASecondScanAppendsTh
     // The list was emptied first, so the printer is there once.
     EXPECT_EQ(Items(), std::vector<std::string>{Host(9)});
     EXPECT_EQ(window->GetText(IDC_IP), Host(9));
-    EXPECT_EQ(ProbedAddresses().size(), 2u * 253u);
+    EXPECT_EQ(dlg->NetbiosHosts().GetSize(), 0);
+    EXPECT_EQ(ProbedAddresses().size(), 252u + 253u);
     EXPECT_EQ(sweepNet.opened, 2);
     ExpectIdle();
 }

@@ -117,14 +117,6 @@ protected:
         return *ran && ws.ModalRuns().size() == runsBefore + 1;
     }
 
-    std::vector<std::string> BoxTexts() const {
-        std::vector<std::string> out;
-        for (const auto& b : ws.ShownBoxes()) {
-            out.push_back(b.text);
-        }
-        return out;
-    }
-
     // Hides the base fixture's window system, so every use in these tests
     // reaches the one the dialogs run on.
     StatusWindowSystem ws;

@@ -98,7 +98,8 @@ TEST_F(StatusTest, OpensAsTheTemplateStartTurnsGreenTicksReadEndTurnsGrey) {
 TEST_F(StatusTest, DoesNotOpenForAnOfflinePrinterOrDuringAScan) {
     window->SetText(IDC_IP, "10.1.2.4");
     EXPECT_FALSE(RunStatus([](HeadlessWindow&) { ADD_FAILURE() << "opened"; }));
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"The printer is offline!"});
+    ASSERT_EQ(ws.ShownBoxes().size(), 1u);
+    EXPECT_EQ(ws.ShownBoxes()[0].text, "The printer is offline!");
     EXPECT_EQ(ws.ShownBoxes()[0].style, ui::kMbIconError);
 
     ws.ClearShownBoxes();
@@ -107,7 +108,8 @@ TEST_F(StatusTest, DoesNotOpenForAnOfflinePrinterOrDuringAScan) {
     MainDialogTestAccess::ActiveWorkers(*dlg) = 2;
     window->Click(IDC_STATUS);
     MainDialogTestAccess::ActiveWorkers(*dlg) = 0;
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Scanning,Please wait..."});
+    ASSERT_EQ(ws.ShownBoxes().size(), 1u);
+    EXPECT_EQ(ws.ShownBoxes()[0].text, "Scanning,Please wait...");
     EXPECT_TRUE(link.Calls().empty());
     EXPECT_TRUE(ws.ModalRuns().empty());
 }
