@@ -85,123 +85,105 @@ TEST(ArpPurge, DeletesTheFirstRowWithTheControlsAddress) {
 
 // --- netlink messages ---------------------------------------------------------
 
-class Messages {
-public:
-    void Neighbour(uint32_t sequence, uint8_t family, int ifindex, const std::vector<uint8_t>& dst,
-                   const std::vector<uint8_t>& lladdr, uint16_t state,
-                   uint16_t flags = NLM_F_MULTI) {
-        std::vector<uint8_t> body(NLMSG_ALIGN(sizeof(ndmsg)), 0);
-        ndmsg neighbour{};
-        neighbour.ndm_family = family;
-        neighbour.ndm_ifindex = ifindex;
-        neighbour.ndm_state = state;
-        std::memcpy(body.data(), &neighbour, sizeof neighbour);
-        if (!dst.empty()) {
-            Attribute(body, NDA_DST, dst);
-        }
-        if (!lladdr.empty()) {
-            Attribute(body, NDA_LLADDR, lladdr);
-        }
-        Attribute(body, NDA_PROBES, {1, 0, 0, 0});
-        Message(RTM_NEWNEIGH, flags, sequence, body);
-    }
-    void Done(uint32_t sequence, uint16_t flags = NLM_F_MULTI) {
-        Message(NLMSG_DONE, flags, sequence, std::vector<uint8_t>(4, 0));
-    }
-    void Error(uint32_t sequence, int error) {
-        nlmsgerr body{};
-        body.error = -error;
-        std::vector<uint8_t> bytes(sizeof body);
-        std::memcpy(bytes.data(), &body, sizeof body);
-        Message(NLMSG_ERROR, 0, sequence, bytes);
-    }
-    std::vector<uint8_t> Take() { return std::exchange(m_bytes, {}); }
+using Bytes = std::vector<uint8_t>;
 
-private:
-    static void Attribute(std::vector<uint8_t>& body, uint16_t type,
-                          const std::vector<uint8_t>& data) {
-        rtattr attribute{};
-        attribute.rta_len = static_cast<unsigned short>(RTA_LENGTH(data.size()));
-        attribute.rta_type = type;
-        const size_t at = body.size();
-        body.resize(at + RTA_SPACE(data.size()), 0);
-        std::memcpy(body.data() + at, &attribute, sizeof attribute);
-        std::memcpy(body.data() + at + RTA_LENGTH(0), data.data(), data.size());
+template <class T>
+Bytes Raw(const T& value, size_t size = sizeof(T)) {
+    Bytes bytes(size, 0);
+    std::memcpy(bytes.data(), &value, sizeof value);
+    return bytes;
+}
+
+// Header plus body, padded; an rtattr and a nlmsghdr are laid out alike.
+template <class Header>
+void Append(Bytes& out, Header header, const Bytes& body) {
+    const size_t at = out.size(), headerSize = NLMSG_ALIGN(sizeof header);
+    out.resize(at + NLMSG_ALIGN(headerSize + body.size()), 0);
+    std::memcpy(out.data() + at, &header, sizeof header);
+    std::copy(body.begin(), body.end(), out.begin() + static_cast<ptrdiff_t>(at + headerSize));
+}
+
+void Message(Bytes& out, uint16_t type, uint16_t flags, uint32_t sequence, const Bytes& body) {
+    Append(out,
+           nlmsghdr{static_cast<uint32_t>(NLMSG_LENGTH(body.size())), type, flags, sequence, 0},
+           body);
+}
+
+void Neighbour(Bytes& out, uint32_t sequence, uint8_t family, int ifindex, const Bytes& dst,
+               const Bytes& lladdr, uint16_t state, uint16_t flags = NLM_F_MULTI) {
+    ndmsg neighbour{};
+    neighbour.ndm_family = family;
+    neighbour.ndm_ifindex = ifindex;
+    neighbour.ndm_state = state;
+    Bytes body = Raw(neighbour, NLMSG_ALIGN(sizeof neighbour));
+    for (const auto& [type, data] :
+         {std::pair{NDA_DST, dst}, {NDA_LLADDR, lladdr}, {NDA_PROBES, Bytes{1, 0, 0, 0}}}) {
+        if (!data.empty()) {
+            Append(body,
+                   rtattr{static_cast<unsigned short>(RTA_LENGTH(data.size())),
+                          static_cast<unsigned short>(type)},
+                   data);
+        }
     }
-    void Message(uint16_t type, uint16_t flags, uint32_t sequence,
-                 const std::vector<uint8_t>& body) {
-        nlmsghdr header{};
-        header.nlmsg_len = static_cast<uint32_t>(NLMSG_LENGTH(body.size()));
-        header.nlmsg_type = type;
-        header.nlmsg_flags = flags;
-        header.nlmsg_seq = sequence;
-        const size_t at = m_bytes.size();
-        m_bytes.resize(at + NLMSG_SPACE(body.size()), 0);
-        std::memcpy(m_bytes.data() + at, &header, sizeof header);
-        std::memcpy(m_bytes.data() + at + NLMSG_LENGTH(0), body.data(), body.size());
-    }
-    std::vector<uint8_t> m_bytes;
-};
+    Message(out, RTM_NEWNEIGH, flags, sequence, body);
+}
+
+void Done(Bytes& out, uint32_t sequence, uint16_t flags = NLM_F_MULTI) {
+    Message(out, NLMSG_DONE, flags, sequence, Bytes(4, 0));
+}
 
 struct Dump {
     std::vector<ArpRow> rows;
     int error = 0;
     bool interrupted = false;
-    DumpStep Parse(const std::vector<uint8_t>& bytes, uint32_t sequence = 7) {
-        return netlink_detail::ParseNeighbourDump(bytes, sequence, rows, error, interrupted);
+    DumpStep Parse(Bytes bytes) {
+        return netlink_detail::ParseNeighbourDump(bytes, 7, rows, error, interrupted);
     }
 };
 
 TEST(NeighbourDump, CollectsRowsAcrossPartsUntilDone) {
-    Messages messages;
-    messages.Neighbour(7, AF_INET, 2, {198, 18, 7, 2}, {2, 0, 0, 0, 0, 2}, NUD_REACHABLE);
-    messages.Neighbour(7, AF_INET, 3, {198, 18, 7, 3}, {}, NUD_INCOMPLETE);
+    const Bytes mac2 = {2, 0, 0, 0, 0, 2}, mac4 = {2, 0, 0, 0, 0, 4};
+    Bytes part;
+    Neighbour(part, 7, AF_INET, 2, {198, 18, 7, 2}, mac2, NUD_REACHABLE);
+    Neighbour(part, 7, AF_INET, 3, {198, 18, 7, 3}, {}, NUD_INCOMPLETE);
     Dump dump;
-    EXPECT_EQ(dump.Parse(messages.Take()), DumpStep::kMore);
+    EXPECT_EQ(dump.Parse(std::exchange(part, {})), DumpStep::kMore);
     // Skipped: another family, a row without address, another sequence.
-    messages.Neighbour(7, AF_INET6, 2, std::vector<uint8_t>(16, 0xfe), {2, 0, 0, 0, 0, 9},
-                       NUD_STALE);
-    messages.Neighbour(7, AF_INET, 2, {}, {2, 0, 0, 0, 0, 8}, NUD_STALE);
-    messages.Neighbour(6, AF_INET, 2, {198, 18, 7, 6}, {2, 0, 0, 0, 0, 6}, NUD_STALE);
-    messages.Done(6);
-    messages.Neighbour(7, AF_INET, 2, {198, 18, 7, 4}, {2, 0, 0, 0, 0, 4}, NUD_STALE);
-    messages.Done(7);
-    EXPECT_EQ(dump.Parse(messages.Take()), DumpStep::kDone);
+    Neighbour(part, 7, AF_INET6, 2, Bytes(16, 0xfe), mac4, NUD_STALE);
+    Neighbour(part, 7, AF_INET, 2, {}, mac4, NUD_STALE);
+    Neighbour(part, 6, AF_INET, 2, {198, 18, 7, 6}, mac4, NUD_STALE);
+    Done(part, 6);
+    Neighbour(part, 7, AF_INET, 2, {198, 18, 7, 4}, mac4, NUD_STALE);
+    Done(part, 7);
+    EXPECT_EQ(dump.Parse(part), DumpStep::kDone);
     EXPECT_FALSE(dump.interrupted);
     EXPECT_EQ(dump.rows, (std::vector<ArpRow>{
-                             {2, {2, 0, 0, 0, 0, 2}, NetworkOrder("198.18.7.2"), NUD_REACHABLE},
+                             {2, mac2, NetworkOrder("198.18.7.2"), NUD_REACHABLE},
                              {3, {}, NetworkOrder("198.18.7.3"), NUD_INCOMPLETE},
-                             {2, {2, 0, 0, 0, 0, 4}, NetworkOrder("198.18.7.4"), NUD_STALE},
+                             {2, mac4, NetworkOrder("198.18.7.4"), NUD_STALE},
                          }));
 }
 
 TEST(NeighbourDump, ReportsKernelErrorsInconsistencyAndMalformedMessages) {
-    Messages messages;
-    Dump refused;
-    messages.Error(7, EPERM);
-    EXPECT_EQ(refused.Parse(messages.Take()), DumpStep::kError);
+    Bytes bytes;
+    Dump refused, changed, cut, lying;
+    Message(bytes, NLMSG_ERROR, 0, 7, Raw(nlmsgerr{-EPERM, {}}));
+    EXPECT_EQ(refused.Parse(std::exchange(bytes, {})), DumpStep::kError);
     EXPECT_EQ(refused.error, EPERM);
 
-    Dump changed;
-    messages.Neighbour(7, AF_INET, 2, {198, 18, 7, 2}, {2, 0, 0, 0, 0, 2}, NUD_STALE,
-                       NLM_F_MULTI | NLM_F_DUMP_INTR);
-    messages.Done(7, NLM_F_MULTI | NLM_F_DUMP_INTR);
-    EXPECT_EQ(changed.Parse(messages.Take()), DumpStep::kDone);
+    Neighbour(bytes, 7, AF_INET, 2, {198, 18, 7, 2}, {2, 0, 0, 0, 0, 2}, NUD_STALE,
+              NLM_F_MULTI | NLM_F_DUMP_INTR);
+    Done(bytes, 7, NLM_F_MULTI | NLM_F_DUMP_INTR);
+    EXPECT_EQ(changed.Parse(std::exchange(bytes, {})), DumpStep::kDone);
     EXPECT_TRUE(changed.interrupted);
 
     // A message length that runs past what was received.
-    Dump cut;
-    messages.Neighbour(7, AF_INET, 2, {198, 18, 7, 2}, {2, 0, 0, 0, 0, 2}, NUD_STALE);
-    std::vector<uint8_t> bytes = messages.Take();
-    bytes.resize(bytes.size() - 8);
-    EXPECT_EQ(cut.Parse(bytes), DumpStep::kError);
+    Neighbour(bytes, 7, AF_INET, 2, {198, 18, 7, 2}, {2, 0, 0, 0, 0, 2}, NUD_STALE);
+    EXPECT_EQ(cut.Parse(Bytes(bytes.begin(), bytes.end() - 8)), DumpStep::kError);
     EXPECT_EQ(cut.error, EPROTO);
 
     // An attribute claiming more bytes than its message holds ends the row's
     // attributes there (ASan would catch a read past the buffer).
-    Dump lying;
-    messages.Neighbour(7, AF_INET, 2, {198, 18, 7, 2}, {1, 2, 3, 4, 5, 6}, NUD_STALE);
-    bytes = messages.Take();
     const size_t lladdr = NLMSG_LENGTH(0) + NLMSG_ALIGN(sizeof(ndmsg)) + RTA_SPACE(4);
     const auto hugeLength = static_cast<unsigned short>(200);
     std::memcpy(bytes.data() + lladdr, &hugeLength, sizeof hugeLength);

@@ -1,7 +1,6 @@
 // The echo probe's checksum, request bytes and request loop, against a
-// scripted ICMP network: every receive takes the next scripted event (a
-// datagram from some address, a time-out, an error), time runs only when the
-// script says so, and every call is recorded.
+// scripted ICMP network: every receive takes the next scripted event, time
+// runs only when the script says so, and every call is recorded.
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -13,7 +12,6 @@
 #include <cstring>
 #include <deque>
 #include <functional>
-#include <thread>
 #include <vector>
 
 #include "net/echo_probe.h"
@@ -21,148 +19,102 @@
 namespace vorpane {
 namespace {
 
-struct FakeEvent {
-    enum class Kind { kDatagram, kTimeout, kError };
-    Kind kind = Kind::kTimeout;
-    std::string from;      // sender of a datagram
-    uint8_t icmpType = 0;  // 0 echo reply, 3 destination unreachable, ...
-    int error = 0;         // for kError
-    uint64_t afterMs = 0;  // time that passes before a datagram or error arrives
+using Bytes = std::vector<uint8_t>;
 
-    static FakeEvent Datagram(std::string from, uint8_t type = 0, uint64_t afterMs = 1) {
-        return {Kind::kDatagram, std::move(from), type, 0, afterMs};
-    }
-    static FakeEvent Timeout() { return {}; }
-    static FakeEvent Error(int error, uint64_t afterMs = 0) {
-        return {Kind::kError, {}, 0, error, afterMs};
-    }
+// A datagram from `from` of ICMP type `type`, `afterMs` into the wait. No
+// sender is a time-out; an error fails the receive after `afterMs`.
+struct Event {
+    std::string from;
+    uint8_t type = 0;
+    uint64_t afterMs = 1;
+    int error = 0;
 };
+Event Error(int error, uint64_t afterMs = 0) {
+    return {"", 0, afterMs, error};
+}
 
-struct SentRequest {
-    std::vector<uint8_t> bytes;
+struct Sent {
+    Bytes bytes;
     std::string to;
-    uint16_t port = 0;
-    uint64_t atMs = 0;
+    uint16_t port;
 };
 
 class FakeIcmpNetwork final : public IcmpSocketFactory, public MillisecondClock {
-public:
-    // Script.
-    int openError = 0;               // Open() fails with this errno
-    int ipOptionsError = 0;          // SetIpOptions fails with this errno
-    std::vector<int> sendErrors;     // errno of the n-th send (0 = success)
-    std::deque<FakeEvent> receives;  // outcome of each receive, in order
-    // What every receive past the script brings; a time-out when empty.
-    std::function<FakeEvent()> afterScript;
+    struct Socket final : IcmpSocket {
+        FakeIcmpNetwork& n;
+        explicit Socket(FakeIcmpNetwork& network) : n(network) { ++n.opened, ++n.open; }
+        ~Socket() override { --n.open; }
+        int SetIpOptions(std::span<const uint8_t> options) override {
+            n.ipOptions.assign(options.begin(), options.end());
+            return n.ipOptionsError;
+        }
+        int SetReceiveTimeout(int32_t ms) override { return n.receiveTimeouts.push_back(ms), 0; }
+        int SetSendTimeout(int32_t ms) override { return n.sendTimeouts.push_back(ms), 0; }
+        IcmpIoResult SendTo(std::span<const uint8_t> datagram, const sockaddr_in& to) override {
+            char text[INET_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET, &to.sin_addr, text, sizeof text);
+            n.sent.push_back({Bytes(datagram.begin(), datagram.end()), text, ntohs(to.sin_port)});
+            const size_t i = n.sent.size() - 1;
+            const int error = i < n.sendErrors.size() ? n.sendErrors[i] : 0;
+            if (error == EAGAIN) {
+                n.now += static_cast<uint64_t>(n.sendTimeouts.back());
+            }
+            return {error != 0 ? 0 : static_cast<int32_t>(datagram.size()), error};
+        }
+        IcmpIoResult ReceiveFrom(std::span<uint8_t> buffer, sockaddr_in& from) override {
+            if (++n.receiveCalls > 100000) {  // a loop without a bound fails here
+                return {0, EIO};
+            }
+            Event e;
+            if (!n.receives.empty()) {
+                e = n.receives.front();
+                n.receives.pop_front();
+            } else if (n.afterScript) {
+                e = n.afterScript();
+            }
+            const auto wait =
+                static_cast<uint64_t>(n.receiveTimeouts.empty() ? 0 : n.receiveTimeouts.back());
+            if (e.error != 0) {
+                n.now += std::min(e.afterMs, wait);
+                return {0, e.error};
+            }
+            if (e.from.empty() || e.afterMs >= wait) {
+                n.now += wait;
+                return {0, EAGAIN};
+            }
+            n.now += e.afterMs;
+            // A whole IPv4 datagram as a raw socket gives it: 20-byte header, ICMP header.
+            std::fill(buffer.begin(), buffer.end(), uint8_t{0});
+            buffer[0] = 0x45;
+            buffer[9] = IPPROTO_ICMP;
+            from = sockaddr_in{};
+            from.sin_family = AF_INET;
+            inet_pton(AF_INET, e.from.c_str(), &from.sin_addr);
+            std::memcpy(buffer.data() + 12, &from.sin_addr, 4);
+            buffer[20] = e.type;
+            return {28, 0};
+        }
+    };
 
-    // Record.
-    std::vector<SentRequest> sent;
-    std::vector<uint8_t> ipOptions;
-    std::vector<int32_t> receiveTimeouts;  // every value set, in order
-    std::vector<int32_t> sendTimeouts;
-    int receiveCalls = 0;
-    int opened = 0;
-    int open = 0;  // sockets not yet destroyed
+public:
+    int openError = 0, ipOptionsError = 0;
+    std::vector<int> sendErrors;         // errno of the n-th send (0 = success)
+    std::deque<Event> receives;          // outcome of each receive, in order
+    std::function<Event()> afterScript;  // every receive past the script; else silence
+    std::vector<Sent> sent;
+    Bytes ipOptions;
+    std::vector<int32_t> receiveTimeouts, sendTimeouts;  // every value set, in order
+    int receiveCalls = 0, opened = 0, open = 0;          // open: sockets not yet destroyed
     uint64_t now = 5000;
 
     uint64_t NowMs() override { return now; }
-    IcmpSocketOrError Open() override;
-
-    int32_t CurrentReceiveTimeout() const {
-        return receiveTimeouts.empty() ? 0 : receiveTimeouts.back();
+    IcmpSocketOrError Open() override {
+        if (openError != 0) {
+            return {nullptr, openError};
+        }
+        return {std::make_unique<Socket>(*this), 0};
     }
 };
-
-class FakeIcmpSocket final : public IcmpSocket {
-public:
-    explicit FakeIcmpSocket(FakeIcmpNetwork& network) : m_network(network) {
-        ++m_network.opened;
-        ++m_network.open;
-    }
-    ~FakeIcmpSocket() override { --m_network.open; }
-
-    int SetIpOptions(std::span<const uint8_t> options) override {
-        m_network.ipOptions.assign(options.begin(), options.end());
-        return m_network.ipOptionsError;
-    }
-    int SetReceiveTimeout(int32_t milliseconds) override {
-        m_network.receiveTimeouts.push_back(milliseconds);
-        return 0;
-    }
-    int SetSendTimeout(int32_t milliseconds) override {
-        m_network.sendTimeouts.push_back(milliseconds);
-        return 0;
-    }
-
-    IcmpIoResult SendTo(std::span<const uint8_t> datagram, const sockaddr_in& to) override {
-        const size_t index = m_network.sent.size();
-        char text[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &to.sin_addr, text, sizeof text);
-        m_network.sent.push_back({std::vector<uint8_t>(datagram.begin(), datagram.end()), text,
-                                  ntohs(to.sin_port), m_network.now});
-        if (index < m_network.sendErrors.size() && m_network.sendErrors[index] != 0) {
-            if (m_network.sendErrors[index] == EAGAIN) {
-                m_network.now += static_cast<uint64_t>(m_network.sendTimeouts.back());
-            }
-            return {0, m_network.sendErrors[index]};
-        }
-        return {static_cast<int32_t>(datagram.size()), 0};
-    }
-
-    IcmpIoResult ReceiveFrom(std::span<uint8_t> buffer, sockaddr_in& from) override {
-        // A loop without a bound would spin here for ever: fail it instead.
-        if (++m_network.receiveCalls > kReceiveLimit) {
-            return {0, EIO};
-        }
-        FakeEvent event;
-        if (!m_network.receives.empty()) {
-            event = m_network.receives.front();
-            m_network.receives.pop_front();
-        } else if (m_network.afterScript) {
-            event = m_network.afterScript();
-        }
-        const auto wait = static_cast<uint64_t>(m_network.CurrentReceiveTimeout());
-        switch (event.kind) {
-            case FakeEvent::Kind::kTimeout:
-                m_network.now += wait;
-                return {0, EAGAIN};
-            case FakeEvent::Kind::kError:
-                m_network.now += std::min(event.afterMs, wait);
-                return {0, event.error};
-            case FakeEvent::Kind::kDatagram:
-                break;
-        }
-        if (event.afterMs >= wait) {  // arrives too late: the receive times out
-            m_network.now += wait;
-            return {0, EAGAIN};
-        }
-        m_network.now += event.afterMs;
-        // A whole IPv4 datagram, as a raw socket delivers it: 20-byte header,
-        // then an 8-byte ICMP header.
-        std::fill(buffer.begin(), buffer.end(), uint8_t{0});
-        buffer[0] = 0x45;
-        buffer[9] = IPPROTO_ICMP;
-        from = sockaddr_in{};
-        from.sin_family = AF_INET;
-        inet_pton(AF_INET, event.from.c_str(), &from.sin_addr);
-        std::memcpy(buffer.data() + 12, &from.sin_addr, 4);
-        buffer[20] = event.icmpType;
-        return {28, 0};
-    }
-
-private:
-    static constexpr int kReceiveLimit = 100000;
-    FakeIcmpNetwork& m_network;
-};
-
-inline IcmpSocketOrError FakeIcmpNetwork::Open() {
-    if (openError != 0) {
-        return {nullptr, openError};
-    }
-    return {std::make_unique<FakeIcmpSocket>(*this), 0};
-}
-
-using Bytes = std::vector<uint8_t>;
 
 constexpr char kTarget[] = "198.18.7.20";
 constexpr char kOther[] = "198.18.7.21";
@@ -187,30 +139,27 @@ TEST(EchoChecksum, Rfc1071ExamplesOddLengthsAndCarries) {
     } cases[] = {
         // RFC 1071, section 3: 0001 f203 f4f5 f6f7 sum to 2ddf0, folding to ddf2.
         {"rfc example", {0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7}, 0x220d},
-        {"rfc example with its checksum verifies",
-         {0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7, 0x22, 0x0d},
-         0x0000},
+        {"with its checksum", {0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7, 0x22, 0x0d}, 0},
         {"one byte is padded", {0x01}, 0xfeff},
         {"odd tail padded with zero", {0x00, 0x01, 0xf2}, 0x0dfe},
         {"nothing", {}, 0xffff},
         // ffff + ffff + 0001 = 1ffff -> ffff + 1 = 10000 -> 0001: two folds.
         {"carry folded twice", {0xff, 0xff, 0xff, 0xff, 0x00, 0x01}, 0xfffe},
-        // The accumulator must not overflow on a long run.
-        {"100000 words of ffff", Bytes(200000, 0xff), 0x0000},
+        {"100000 words of ffff: no overflow", Bytes(200000, 0xff), 0x0000},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Sum(c.bytes), c.sum) << c.name;
     }
     // Section 2(B): swapping the bytes of every word swaps the checksum.
-    const Bytes data = {0x12, 0x34, 0xab, 0xcd, 0xff, 0x01, 0x80, 0x7f};
-    const Bytes swapped = {0x34, 0x12, 0xcd, 0xab, 0x01, 0xff, 0x7f, 0x80};
-    EXPECT_EQ(Sum(swapped), static_cast<uint16_t>(Sum(data) << 8 | Sum(data) >> 8));
+    const uint16_t sum = Sum({0x12, 0x34, 0xab, 0xcd, 0xff, 0x01, 0x80, 0x7f});
+    EXPECT_EQ(Sum({0x34, 0x12, 0xcd, 0xab, 0x01, 0xff, 0x7f, 0x80}),
+              static_cast<uint16_t>(sum << 8 | sum >> 8));
 }
 
 TEST(EchoRequest, SocketOptionsAndRequestFieldsLeastSignificantByteFirst) {
     FakeIcmpNetwork network;
     network.now = 0x1'2345'6789;  // only the low 32 bits go into the request
-    network.receives = {FakeEvent::Datagram(kOther, 0, 10), FakeEvent::Datagram(kTarget, 0, 5)};
+    network.receives = {{kOther, 0, 10}, {kTarget, 0, 5}};
     ASSERT_EQ(CEchoProbe(network, network).Probe(kTarget, 750), 1);
 
     Bytes recordRoute(40, 0);
@@ -231,47 +180,43 @@ TEST(EchoRequest, SocketOptionsAndRequestFieldsLeastSignificantByteFirst) {
         EXPECT_EQ(request[1], 0);
         EXPECT_EQ(Le(request, 4, 2), static_cast<uint32_t>(getpid() & 0xFFFF));
         EXPECT_EQ(Le(request, 6, 2), i) << "sequence 0, then 1";
+        EXPECT_EQ(Le(request, 8, 4), 0x23456789u + 10 * i);
         EXPECT_EQ(Bytes(request.begin() + 12, request.end()), Bytes(32, 0));
         EXPECT_EQ(Sum(request), 0) << "the stored checksum verifies";
         EXPECT_EQ(network.sent[i].to, kTarget);
         EXPECT_EQ(network.sent[i].port, 0);
     }
-    EXPECT_EQ(Le(network.sent[0].bytes, 8, 4), 0x23456789u);
-    EXPECT_EQ(Le(network.sent[1].bytes, 8, 4), 0x23456789u + 10);
 }
 
 // One probe of kTarget with a 500 ms time-out per case. Every path must
 // release its socket.
 TEST(EchoLoop, ResultsRequestsAndReceivesPerScript) {
-    const FakeEvent foreign = FakeEvent::Datagram(kOther);
-    const FakeEvent reply = FakeEvent::Datagram(kTarget);
-    std::deque<FakeEvent> sixteenForeignThenReply;
+    const Event foreign{kOther}, reply{kTarget}, silence{};
+    std::deque<Event> sixteenForeignThenReply;
     for (int i = 0; i < 16; ++i) {
-        sixteenForeignThenReply.push_back(
-            FakeEvent::Datagram("198.18.7." + std::to_string(30 + i)));
+        sixteenForeignThenReply.push_back({"198.18.7." + std::to_string(30 + i)});
     }
     sixteenForeignThenReply.push_back(reply);
     const struct Case {
         const char* name;
-        std::deque<FakeEvent> receives;
+        std::deque<Event> receives;
         std::vector<int> sendErrors;
-        int openError;
-        int optionsError;
+        int openError, optionsError;
         int32_t result;
         size_t sent;  // requests, the last with sequence sent - 1
         int receiveCalls;
     } cases[] = {
         {"reply", {reply}, {}, 0, 0, 1, 1, 1},
-        {"time-out", {FakeEvent::Timeout()}, {}, 0, 0, 0, 1, 1},
+        {"time-out", {silence}, {}, 0, 0, 0, 1, 1},
         {"foreign then reply: a fresh request", {foreign, reply}, {}, 0, 0, 1, 2, 2},
-        {"foreign then silence", {foreign, FakeEvent::Timeout()}, {}, 0, 0, 0, 2, 2},
-        {"unreachable from the target", {FakeEvent::Datagram(kTarget, 3)}, {}, 0, 0, 1, 1, 1},
-        {"a prefix of the address", {FakeEvent::Datagram("198.18.7.2"), {}}, {}, 0, 0, 0, 2, 2},
+        {"foreign then silence", {foreign, silence}, {}, 0, 0, 0, 2, 2},
+        {"unreachable from the target", {{kTarget, 3}}, {}, 0, 0, 1, 1, 1},
+        {"a prefix of the address", {{"198.18.7.2"}, silence}, {}, 0, 0, 0, 2, 2},
         {"sixteen foreign then reply", sixteenForeignThenReply, {}, 0, 0, 1, 17, 17},
-        {"interrupted receive waits on", {FakeEvent::Error(EINTR, 100), reply}, {}, 0, 0, 1, 1, 2},
+        {"interrupted receive waits on", {Error(EINTR, 100), reply}, {}, 0, 0, 1, 1, 2},
         {"send error", {}, {ENETUNREACH}, 0, 0, -1, 1, 0},
         {"send time-out: no wait for a reply", {}, {EAGAIN}, 0, 0, 0, 1, 0},
-        {"receive error", {FakeEvent::Error(ENOMEM)}, {}, 0, 0, -1, 1, 1},
+        {"receive error", {Error(ENOMEM)}, {}, 0, 0, -1, 1, 1},
         {"no socket", {}, {}, EPERM, 0, -1, 0, 0},
         {"options refused", {}, {}, 0, EINVAL, -1, 0, 0},
     };
@@ -311,7 +256,7 @@ TEST(EchoLoop, BoundHoldsUnderEndlessForeignDatagrams) {
     for (uint64_t gap : {uint64_t{1}, uint64_t{499}}) {
         SCOPED_TRACE(gap);
         FakeIcmpNetwork network;
-        network.afterScript = [gap] { return FakeEvent::Datagram(kOther, 0, gap); };
+        network.afterScript = [gap] { return Event{kOther, 0, gap}; };
         const uint64_t start = network.now;
         EXPECT_EQ(CEchoProbe(network, network).Probe(kTarget, 500), 0);
         EXPECT_LE(network.now - start, 2u * 500);
@@ -326,8 +271,7 @@ TEST(EchoLoop, BoundHoldsUnderEndlessForeignDatagrams) {
 
 TEST(EchoLoop, OneObjectProbesHostAfterHostFromSequenceZero) {
     FakeIcmpNetwork network;
-    network.receives = {FakeEvent::Datagram(kOther), FakeEvent::Datagram(kTarget),
-                        FakeEvent::Datagram(kOther)};
+    network.receives = {{kOther}, {kTarget}, {kOther}};
     CEchoProbe probe(network, network);
     EXPECT_EQ(probe.Probe(kTarget, 500), 1);
     EXPECT_EQ(probe.Probe(kOther, 500), 1);

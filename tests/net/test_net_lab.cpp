@@ -72,10 +72,9 @@ protected:
     }
 
     static bool Holds(const std::vector<ArpRow>& rows, const std::string& address) {
-        in_addr parsed{};
-        inet_pton(AF_INET, address.c_str(), &parsed);
-        return std::any_of(rows.begin(), rows.end(),
-                           [&](const ArpRow& row) { return row.address == parsed.s_addr; });
+        return std::any_of(rows.begin(), rows.end(), [&](const ArpRow& row) {
+            return row.address == htonl(ControlValue(address));
+        });
     }
 
     int32_t PurgeFromClient(const std::string& address, bool withoutNetAdmin = false) {
@@ -194,25 +193,16 @@ TEST_F(NetLabTest, WithoutRawSocketsThePingSocketServesWhereAllowed) {
     }
 }
 
-// Bytes of the first packet tcpdump -x printed after the line containing
-// `marker`.
+// Bytes of the first packet tcpdump -x printed after the line with `marker`.
 std::vector<uint8_t> PacketAfter(const std::string& output, const std::string& marker) {
     std::vector<uint8_t> bytes;
-    std::istringstream lines(output);
+    std::istringstream lines(output.substr(std::min(output.find(marker), output.size())));
     std::string line;
-    bool found = false;
-    while (std::getline(lines, line)) {
-        if (!found) {
-            found = line.find(marker) != std::string::npos;
-            continue;
-        }
-        const size_t colon = line.find("0x");
-        if (colon == std::string::npos || line.find(':', colon) == std::string::npos) {
-            break;
-        }
-        std::istringstream words(line.substr(line.find(':', colon) + 1));
-        std::string word;
-        while (words >> word) {
+    std::getline(lines, line);
+    for (size_t colon; std::getline(lines, line) && line.find("0x") != std::string::npos &&
+                       (colon = line.find(':', line.find("0x"))) != std::string::npos;) {
+        std::istringstream words(line.substr(colon + 1));
+        for (std::string word; words >> word;) {
             for (size_t i = 0; i + 1 < word.size(); i += 2) {
                 bytes.push_back(static_cast<uint8_t>(std::stoi(word.substr(i, 2), nullptr, 16)));
             }
@@ -247,16 +237,16 @@ TEST_F(NetLabTest, CaptureShowsRecordRouteAndAChecksumTcpdumpAccepts) {
     // Record Route, 39 bytes long. The socket was handed pointer 4 and nine
     // empty slots; the sending kernel records its own address in the first
     // slot as the datagram leaves, so the wire shows pointer 8.
-    EXPECT_EQ(packet[20], 7);
-    EXPECT_EQ(packet[21], 39);
-    EXPECT_EQ(packet[22], 8);
-    char first[16];
-    std::snprintf(first, sizeof first, "%d.%d.%d.%d", packet[23], packet[24], packet[25],
-                  packet[26]);
-    EXPECT_EQ(first, lab().ClientAddress());
-    EXPECT_TRUE(std::all_of(packet.begin() + 27, packet.begin() + 60, [](uint8_t b) {
-        return b == 0;
-    })) << "eight empty slots, then end of options";
+    const uint32_t client = ControlValue(lab().ClientAddress());
+    std::vector<uint8_t> options = {7,
+                                    39,
+                                    8,
+                                    uint8_t(client >> 24),
+                                    uint8_t(client >> 16),
+                                    uint8_t(client >> 8),
+                                    uint8_t(client)};
+    options.resize(40, 0);
+    EXPECT_EQ(std::vector<uint8_t>(packet.begin() + 20, packet.begin() + 60), options);
     EXPECT_EQ(packet[60], 8);
     EXPECT_EQ(packet[61], 0);
     EXPECT_EQ(CEchoProbe::Checksum(packet.data() + 60, CEchoProbe::kRequestSize), 0);
