@@ -43,33 +43,6 @@ protected:
     }
 };
 
-// The refusals before the question, and Cancel at it: nothing sent, nothing
-// probed.
-TEST_F(SetIpTest, FailuresBeforeTheFrameSendAndProbeNothing) {
-    const struct {
-        BoxList boxes;
-        size_t onlineChecks;
-    } cases[] = {
-        {{{"Scanning,Please wait...", kMbIconInformation}}, 0},
-        {{{"The printer is offline!", kMbIconError}}, 1},
-        {{{"Please input a different IP Address!", kMbIconInformation}}, 1},
-        {{{kAskIp, kQuestion}}, 1},
-    };
-    for (int i = 0; i < 4; ++i) {
-        MainDialogTestAccess::ActiveWorkers(*dlg) = i == 0 ? 1 : 0;
-        if (i == 1) {
-            link.RemovePrinter(kPrinter);
-        } else {
-            link.AddPrinter(kPrinter);
-        }
-        window->SetText(IDC_NEW_IP, i == 2 ? kPrinter : "192.168.1.20");
-        EXPECT_EQ(Click(IDC_SET_IP, kIdCancel), cases[i].boxes);
-        EXPECT_EQ(link.CallsOf("IsConPrinterServer").size(), cases[i].onlineChecks);
-        EXPECT_TRUE(Sends().empty());
-        EXPECT_TRUE(TakeProbes().empty());
-    }
-}
-
 TEST_F(SetIpTest, AddressThatAnswersIsOccupied) {
     for (int32_t answer : {1, 2}) {
         Answer("192.168.1.20", answer);
@@ -129,19 +102,43 @@ protected:
     std::vector<int64_t> generatorLog;  // seeds as themselves, draws as -1
 };
 
-TEST_F(SetMacTest, GuardOfflineAndCancelMakeNoAddress) {
-    MainDialogTestAccess::ActiveWorkers(*dlg) = 1;
-    EXPECT_EQ(Click(IDC_SET_MAC), (BoxList{{"Scanning,Please wait...", kMbIconInformation}}));
-    EXPECT_TRUE(link.Calls().empty());
-    MainDialogTestAccess::ActiveWorkers(*dlg) = 0;
-    link.RemovePrinter(kPrinter);
-    EXPECT_EQ(Click(IDC_SET_MAC), (BoxList{{"The printer is offline!", kMbIconError}}));
-    link.AddPrinter(kPrinter);
-    EXPECT_EQ(Click(IDC_SET_MAC, kIdCancel), (BoxList{{kAskMac, kQuestion}}));
-    EXPECT_TRUE(Sends().empty());
-    EXPECT_EQ(clockReads, 0);
-    EXPECT_TRUE(generatorLog.empty());
-    EXPECT_TRUE(purged.empty());
+// The refusals before the question, and Cancel at it: nothing sent, probed,
+// read from the clock or drawn.
+TEST_F(SetMacTest, GuardsOfflineAndCancelSendAndProbeNothing) {
+    const BoxList busy = {{"Scanning,Please wait...", kMbIconInformation}},
+                  offline = {{"The printer is offline!", kMbIconError}};
+    const struct {
+        int button, workers;
+        bool online;
+        const char* newIp;
+        BoxList boxes;
+        size_t libraryCalls;
+    } cases[] = {
+        {IDC_SET_IP, 1, true, "192.168.1.20", busy, 0},
+        {IDC_SET_IP, 0, false, "192.168.1.20", offline, 1},
+        {IDC_SET_IP,
+         0,
+         true,
+         kPrinter,
+         {{"Please input a different IP Address!", kMbIconInformation}},
+         1},
+        {IDC_SET_IP, 0, true, "192.168.1.20", {{kAskIp, kQuestion}}, 1},
+        {IDC_SET_MAC, 1, true, "192.168.1.20", busy, 0},
+        {IDC_SET_MAC, 0, false, "192.168.1.20", offline, 1},
+        {IDC_SET_MAC, 0, true, "192.168.1.20", {{kAskMac, kQuestion}}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.boxes[0].first);
+        MainDialogTestAccess::ActiveWorkers(*dlg) = c.workers;
+        c.online ? link.AddPrinter(kPrinter) : link.RemovePrinter(kPrinter);
+        window->SetText(IDC_NEW_IP, c.newIp);
+        EXPECT_EQ(Click(c.button, kIdCancel), c.boxes);
+        EXPECT_EQ(link.Calls().size(), c.libraryCalls);
+        EXPECT_TRUE(TakeProbes().empty());
+        EXPECT_EQ(clockReads, 0);
+        EXPECT_TRUE(generatorLog.empty());
+        EXPECT_TRUE(purged.empty());
+    }
 }
 
 TEST_F(SetMacTest, WorkedExampleOnTheWireAndOnScreen) {

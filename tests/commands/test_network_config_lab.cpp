@@ -39,19 +39,18 @@ protected:
         }
         ASSERT_TRUE(lab().AddHost("printer", {10}));
         ASSERT_TRUE(lab().AddHost("others", {30}));
-        std::string error;
         // The printer's serving thread starts inside the host namespace and
         // stays there.
+        VirtualPrinter::Created created;
         ASSERT_TRUE(lab().RunInNamespace(lab().HostNamespace("printer"), [&] {
             VirtualPrinterConfig config;
             config.listenAddresses = {printerAddress()};
             config.port = NetworkPrinterLink::kDefaultPort;
             config.keepRaw = true;
-            auto created = VirtualPrinter::Create(std::move(config));
-            printer = std::move(created.printer);
-            error = created.error;
+            created = VirtualPrinter::Create(std::move(config));
         }));
-        ASSERT_TRUE(printer) << error;
+        ASSERT_TRUE(created.printer) << created.error;
+        printer = std::move(created.printer);
     }
     void TearDown() override {
         printer.reset();
@@ -79,9 +78,6 @@ protected:
             for (const auto& box : ws.ShownBoxes()) {
                 texts.push_back(box.text);
             }
-            // The address controls stay as they were.
-            EXPECT_EQ(window->GetText(IDC_IP), printerAddress());
-            EXPECT_EQ(window->GetText(IDC_NEW_IP), newAddress);
             around ? around(true) : void();
         }));
         return texts;

@@ -28,25 +28,14 @@ ArpRow Row(int32_t interfaceIndex, const char* address, uint8_t last = 1) {
     return ArpRow{interfaceIndex, {0x02, 0, 0, 0, 0, last}, NetworkOrder(address), NUD_REACHABLE};
 }
 
-class ScriptedTable final : public NeighbourTable {
-public:
-    int readError = 0;
-    int deleteError = 0;
-    std::vector<ArpRow> rows;
-    std::vector<ArpRow> deleted;
-
+struct ScriptedTable final : NeighbourTable {
+    int readError = 0, deleteError = 0;
+    std::vector<ArpRow> rows, deleted;
     int Read(std::vector<ArpRow>& out) override {
-        if (readError != 0) {
-            out.clear();
-            return readError;
-        }
-        out = rows;
-        return 0;
+        out = readError != 0 ? std::vector<ArpRow>{} : rows;
+        return readError;
     }
-    int Delete(const ArpRow& row) override {
-        deleted.push_back(row);
-        return deleteError;
-    }
+    int Delete(const ArpRow& row) override { return deleted.push_back(row), deleteError; }
 };
 
 TEST(ArpPurge, DeletesTheFirstRowWithTheControlsAddress) {
@@ -59,8 +48,7 @@ TEST(ArpPurge, DeletesTheFirstRowWithTheControlsAddress) {
         const char* name;
         std::vector<ArpRow> rows;
         uint32_t value;
-        int readError;
-        int deleteError;
+        int readError, deleteError;
         int32_t result;
         std::vector<ArpRow> deleted;
     } cases[] = {
