@@ -106,7 +106,8 @@ protected:
 // read from the clock or drawn.
 TEST_F(SetMacTest, GuardsOfflineAndCancelSendAndProbeNothing) {
     const BoxList busy = {{"Scanning,Please wait...", kMbIconInformation}},
-                  offline = {{"The printer is offline!", kMbIconError}};
+                  offline = {{"The printer is offline!", kMbIconError}},
+                  same = {{"Please input a different IP Address!", kMbIconInformation}};
     const struct {
         int button, workers;
         bool online;
@@ -116,12 +117,7 @@ TEST_F(SetMacTest, GuardsOfflineAndCancelSendAndProbeNothing) {
     } cases[] = {
         {IDC_SET_IP, 1, true, "192.168.1.20", busy, 0},
         {IDC_SET_IP, 0, false, "192.168.1.20", offline, 1},
-        {IDC_SET_IP,
-         0,
-         true,
-         kPrinter,
-         {{"Please input a different IP Address!", kMbIconInformation}},
-         1},
+        {IDC_SET_IP, 0, true, kPrinter, same, 1},
         {IDC_SET_IP, 0, true, "192.168.1.20", {{kAskIp, kQuestion}}, 1},
         {IDC_SET_MAC, 1, true, "192.168.1.20", busy, 0},
         {IDC_SET_MAC, 0, false, "192.168.1.20", offline, 1},
