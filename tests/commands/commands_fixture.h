@@ -13,13 +13,10 @@
 namespace vorpane {
 
 // A terminal command whose end the test decides.
-class FakeTerminal : public TerminalProcess {
-public:
-    explicit FakeTerminal(std::function<bool()> finished) : m_finished(std::move(finished)) {}
-    bool Finished() override { return m_finished(); }
-
-private:
-    std::function<bool()> m_finished;
+struct FakeTerminal : TerminalProcess {
+    explicit FakeTerminal(std::function<bool()> f) : finished(std::move(f)) {}
+    bool Finished() override { return finished(); }
+    std::function<bool()> finished;
 };
 
 using Frame = std::vector<uint8_t>;
