@@ -105,10 +105,10 @@ TEST_F(MainDialogTest, ChoosingAPrinterPutsItsAddressInTheAddressControl) {
 TEST_F(MainDialogTest, SpaceBarKeyDownIsDiscardedEverywhere) {
     Open();
     link.AddPrinter("192.168.1.10");
-    EXPECT_TRUE(window->PressKey(ui::kVkSpace, IDC_TEST));
-    EXPECT_TRUE(window->PressKey(ui::kVkSpace, IDC_HEX));
     const std::string before = window->GetText(IDC_PAYLOAD);
-    EXPECT_TRUE(window->PressKey(ui::kVkSpace, IDC_PAYLOAD));
+    for (int id : {IDC_TEST, IDC_HEX, IDC_PAYLOAD}) {
+        EXPECT_TRUE(window->PressKey(ui::kVkSpace, id)) << id;
+    }
     EXPECT_EQ(window->GetText(IDC_PAYLOAD), before);
     EXPECT_EQ(window->GetCheck(IDC_HEX), 0);
     EXPECT_TRUE(ws.ShownBoxes().empty());
