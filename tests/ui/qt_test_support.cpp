@@ -12,14 +12,11 @@ namespace vorpane::qt::test {
 
 bool WaitFor(const std::function<bool()>& cond, int deadlineMs) {
     QDeadlineTimer deadline(deadlineMs);
-    while (!cond()) {
-        if (deadline.hasExpired()) {
-            return cond();
-        }
+    while (!cond() && !deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QTest::qWait(1);
     }
-    return true;
+    return cond();
 }
 
 void WhenModalWidget(const std::function<bool(QWidget*)>& fn, int deadlineMs) {
@@ -73,10 +70,7 @@ std::optional<int> FocusedControlId(QDialog* dialog) {
         if (o->parent() == dialog) {
             bool ok = false;
             const int id = o->objectName().toInt(&ok);
-            if (ok) {
-                return id;
-            }
-            return std::nullopt;
+            return ok ? std::optional(id) : std::nullopt;
         }
     }
     return std::nullopt;

@@ -26,9 +26,7 @@ constexpr auto kUp = ui::KeyMessage::Kind::KeyUp;
 class RecordingEvents : public ui::DialogEvents {
 public:
     bool OnInitDialog() override { return true; }
-    void OnCommand(int controlId, ui::Notify code) override {
-        commands.emplace_back(controlId, code);
-    }
+    void OnCommand(int id, ui::Notify code) override { commands.emplace_back(id, code); }
     int OnDeltaPos(int controlId, int delta) override {
         deltas.emplace_back(controlId, delta);
         return 0;
@@ -62,16 +60,15 @@ bool WaitFor(const std::function<bool()>& cond, int deadlineMs = 5000);
 void WhenModalWidget(const std::function<bool(QWidget*)>& fn, int deadlineMs = 5000);
 template <class T>
 void WhenModal(std::function<void(T*)> fn, int deadlineMs = 5000) {
-    WhenModalWidget(
-        [fn](QWidget* w) {
-            T* t = qobject_cast<T*>(w);
-            if (t == nullptr || !t->isVisible()) {
-                return false;
-            }
+    auto once = [fn](QWidget* w) {
+        T* t = qobject_cast<T*>(w);
+        const bool ready = t != nullptr && t->isVisible();
+        if (ready) {
             fn(t);
-            return true;
-        },
-        deadlineMs);
+        }
+        return ready;
+    };
+    WhenModalWidget(once, deadlineMs);
 }
 
 // A window from the backend with the Qt dialog shown and active.

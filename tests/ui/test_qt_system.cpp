@@ -19,32 +19,22 @@
 namespace vorpane::qt::test {
 namespace {
 
-struct SeenBox {
-    bool seen = false;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-    QString title;
-    QString text;
-    QWidget* parent = nullptr;
-};
+// What a message box showed: icon, buttons, title, text and owner.
+using SeenBox =
+    std::tuple<QMessageBox::Icon, QMessageBox::StandardButtons, QString, QString, QWidget*>;
 
 // Answers the next message box with `answer` (null: close it with Esc).
-void AnswerNextBox(SeenBox& seen, std::optional<QMessageBox::StandardButton> answer) {
-    WhenModal<QMessageBox>(
-        [&seen, answer](QMessageBox* box) {
-            seen.seen = true;
-            seen.icon = box->icon();
-            seen.buttons = box->standardButtons();
-            seen.title = box->windowTitle();
-            seen.text = box->text();
-            seen.parent = box->parentWidget();
-            if (answer) {
-                box->button(*answer)->click();
-            } else {
-                QTest::keyClick(box, Qt::Key_Escape);
-            }
-        },
-        5000);
+void AnswerNextBox(std::optional<SeenBox>& seen,
+                   std::optional<QMessageBox::StandardButton> answer) {
+    WhenModal<QMessageBox>([&seen, answer](QMessageBox* box) {
+        seen = SeenBox(box->icon(), box->standardButtons(), box->windowTitle(), box->text(),
+                       box->parentWidget());
+        if (answer) {
+            box->button(*answer)->click();
+        } else {
+            QTest::keyClick(box, Qt::Key_Escape);
+        }
+    });
 }
 
 // Every style through the window system (no owner) and through a window
@@ -54,39 +44,28 @@ TEST(QtMessageBox, StyleChoosesIconAndButtons) {
     QtWindowSystem ws("Other Name");
     RecordingEvents events;
     ShownWindow shown = ShowTemplate(ws, 102, events);
-    struct Case {
-        uint32_t style;
-        QMessageBox::Icon icon;
-        bool okCancel;
-        std::optional<QMessageBox::StandardButton> answer;
-        int result;
-    };
-    const Case cases[] = {
-        {0x00, QMessageBox::NoIcon, false, QMessageBox::Ok, ui::kIdOk},
-        {0x10, QMessageBox::Critical, false, QMessageBox::Ok, ui::kIdOk},
-        {0x30, QMessageBox::Warning, false, std::nullopt, ui::kIdOk},
-        {0x40, QMessageBox::Information, false, QMessageBox::Ok, ui::kIdOk},
-        {0x21, QMessageBox::Question, true, QMessageBox::Ok, ui::kIdOk},
-        {0x21, QMessageBox::Question, true, QMessageBox::Cancel, ui::kIdCancel},
-        {0x21, QMessageBox::Question, true, std::nullopt, ui::kIdCancel},
-        {0x01, QMessageBox::NoIcon, true, QMessageBox::Ok, ui::kIdOk},
-    };
+    const auto ok = QMessageBox::StandardButtons(QMessageBox::Ok);
+    const auto okCancel = QMessageBox::Ok | QMessageBox::Cancel;
+    const std::tuple<uint32_t, QMessageBox::Icon, QMessageBox::StandardButtons,
+                     std::optional<QMessageBox::StandardButton>, int>
+        cases[] = {{0x00, QMessageBox::NoIcon, ok, QMessageBox::Ok, ui::kIdOk},
+                   {0x10, QMessageBox::Critical, ok, QMessageBox::Ok, ui::kIdOk},
+                   {0x30, QMessageBox::Warning, ok, std::nullopt, ui::kIdOk},
+                   {0x40, QMessageBox::Information, ok, QMessageBox::Ok, ui::kIdOk},
+                   {0x21, QMessageBox::Question, okCancel, QMessageBox::Ok, ui::kIdOk},
+                   {0x21, QMessageBox::Question, okCancel, QMessageBox::Cancel, ui::kIdCancel},
+                   {0x21, QMessageBox::Question, okCancel, std::nullopt, ui::kIdCancel},
+                   {0x01, QMessageBox::NoIcon, okCancel, QMessageBox::Ok, ui::kIdOk}};
     const std::string text = "Connect failed!\n<b>x</b>";
-    for (const Case& c : cases) {
+    for (const auto& [style, icon, buttons, answer, result] : cases) {
         for (bool owned : {false, true}) {
-            SCOPED_TRACE(std::to_string(c.style) + (owned ? " owned" : ""));
-            SeenBox seen;
-            AnswerNextBox(seen, c.answer);
-            EXPECT_EQ(
-                owned ? shown.window->MessageBox(text, c.style) : ws.MessageBox(text, c.style),
-                c.result);
-            ASSERT_TRUE(seen.seen);
-            EXPECT_EQ(seen.parent, owned ? shown.dialog : nullptr);
-            EXPECT_EQ(seen.icon, c.icon);
-            EXPECT_EQ(seen.buttons, c.okCancel ? (QMessageBox::Ok | QMessageBox::Cancel)
-                                               : QMessageBox::StandardButtons(QMessageBox::Ok));
-            EXPECT_EQ(seen.title, QStringLiteral("Other Name"));
-            EXPECT_EQ(seen.text.toStdString(), text);
+            SCOPED_TRACE(std::to_string(style) + (owned ? " owned" : ""));
+            std::optional<SeenBox> seen;
+            AnswerNextBox(seen, answer);
+            EXPECT_EQ(owned ? shown.window->MessageBox(text, style) : ws.MessageBox(text, style),
+                      result);
+            EXPECT_EQ(seen, SeenBox(icon, buttons, "Other Name", QString::fromStdString(text),
+                                    owned ? shown.dialog : nullptr));
         }
     }
 }
@@ -95,29 +74,25 @@ TEST(QtOpenFile, OneFileOfAnyNameOrNothing) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString plain = dir.filePath(QStringLiteral("receipt"));  // no dot
-    {
-        QFile f(plain);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("x");
-    }
+    QFile file(plain);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
     QtWindowSystem ws;
     ui::OpenFileRequest request{"", "All Files", "*"};
     QStringList filters;
-    WhenModal<QFileDialog>(
-        [&](QFileDialog* d) {
-            filters = d->nameFilters();
-            d->setDirectory(dir.path());
-            d->selectFile(plain);
-            QMetaObject::invokeMethod(d, "accept");
-        },
-        5000);
+    WhenModal<QFileDialog>([&](QFileDialog* d) {
+        filters = d->nameFilters();
+        d->setDirectory(dir.path());
+        d->selectFile(plain);
+        QMetaObject::invokeMethod(d, "accept");
+    });
     const auto picked = ws.GetOpenFileName(nullptr, request);
     EXPECT_EQ(filters, QStringList{QStringLiteral("All Files (*)")});
     ASSERT_TRUE(picked.has_value());
     EXPECT_EQ(QFileInfo(QString::fromStdString(*picked)).canonicalFilePath(),
               QFileInfo(plain).canonicalFilePath());
 
-    WhenModal<QFileDialog>([](QFileDialog* d) { d->reject(); }, 5000);
+    WhenModal<QFileDialog>([](QFileDialog* d) { d->reject(); });
     EXPECT_EQ(ws.GetOpenFileName(nullptr, request), std::nullopt);
 }
 
@@ -150,21 +125,16 @@ TEST_F(QtSkin, OnlyAStyleSheetThatParsesIsApplied) {
 
 TEST(QtSystem, ColoursComeFromThePalette) {
     QtWindowSystem ws;
-    const QPalette pal = QApplication::palette();
-    const QColor hl = pal.color(QPalette::Active, QPalette::Highlight);
-    const QColor base = pal.color(QPalette::Active, QPalette::Base);
-    EXPECT_EQ(ws.GetSysColor(ui::SysColor::Highlight),
-              static_cast<ui::Color>((hl.red() << 16) | (hl.green() << 8) | hl.blue()));
-    EXPECT_EQ(ws.GetSysColor(ui::SysColor::Window),
-              static_cast<ui::Color>((base.red() << 16) | (base.green() << 8) | base.blue()));
+    auto rgb = [](QPalette::ColorRole role) {
+        const QColor c = QApplication::palette().color(QPalette::Active, role);
+        return static_cast<ui::Color>((c.red() << 16) | (c.green() << 8) | c.blue());
+    };
+    EXPECT_EQ(ws.GetSysColor(ui::SysColor::Highlight), rgb(QPalette::Highlight));
+    EXPECT_EQ(ws.GetSysColor(ui::SysColor::Window), rgb(QPalette::Base));
 }
 
 TEST(QtSystem, KeyCodesAreVirtualKeys) {
-    const struct {
-        Qt::Key key;
-        Qt::KeyboardModifiers modifiers;
-        int vk;
-    } cases[] = {
+    const std::tuple<Qt::Key, Qt::KeyboardModifiers, int> cases[] = {
         {Qt::Key_T, Qt::ControlModifier, 0x54},     {Qt::Key_A, Qt::ShiftModifier, 0x41},
         {Qt::Key_7, Qt::NoModifier, 0x37},          {Qt::Key_Space, Qt::NoModifier, 0x20},
         {Qt::Key_Return, Qt::NoModifier, 0x0D},     {Qt::Key_Enter, Qt::KeypadModifier, 0x0D},
@@ -175,8 +145,8 @@ TEST(QtSystem, KeyCodesAreVirtualKeys) {
         {Qt::Key_5, Qt::KeypadModifier, 0x65},      {Qt::Key_Control, Qt::ControlModifier, 0x11},
         {Qt::Key_unknown, Qt::NoModifier, 0},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(VirtualKeyFromQt(c.key, c.modifiers), c.vk) << c.key;
+    for (const auto& [key, modifiers, vk] : cases) {
+        EXPECT_EQ(VirtualKeyFromQt(key, modifiers), vk) << key;
     }
 }
 
@@ -192,9 +162,8 @@ TEST(QtInvoke, SeventeenThreadsKeepTheirOrderWhileTheUiThreadServes) {
     // Touched only on the UI thread, inside the invoked functions.
     std::vector<std::vector<int>> seen(kThreads);
     int offUiThread = 0;
-    std::atomic<int> finished{0};
-    std::atomic<int> workerSawUi{0};
-    std::vector<std::thread> workers;
+    std::atomic<int> finished{0}, workerSawUi{0};
+    std::vector<std::jthread> workers;
     for (int t = 0; t < kThreads; ++t) {
         workers.emplace_back([&, t] {
             workerSawUi += ws.IsUiThread() ? 1 : 0;
@@ -211,9 +180,7 @@ TEST(QtInvoke, SeventeenThreadsKeepTheirOrderWhileTheUiThreadServes) {
     ws.ServeUntil(
         [&] { return finished.load() == kThreads || std::chrono::steady_clock::now() > deadline; });
     ASSERT_EQ(finished.load(), kThreads) << "workers were not served before the deadline";
-    for (auto& w : workers) {
-        w.join();
-    }
+    workers.clear();
     EXPECT_EQ(workerSawUi.load(), 0);
     EXPECT_EQ(offUiThread, 0);
     std::vector<int> inOrder(kCalls);
@@ -239,11 +206,9 @@ TEST(QtInvoke, ServedByNestedModalLoopsToo) {
         done = true;
     });
     // Give up on the box after a deadline rather than hang the run.
-    WhenModal<QMessageBox>(
-        [](QMessageBox* box) {
-            QTimer::singleShot(20000, box, [box] { box->button(QMessageBox::Ok)->click(); });
-        },
-        5000);
+    WhenModal<QMessageBox>([](QMessageBox* box) {
+        QTimer::singleShot(20000, box, [box] { box->button(QMessageBox::Ok)->click(); });
+    });
     EXPECT_EQ(ws.MessageBox("wait", 0), ui::kIdOk);
     ws.ServeUntil([&] { return done.load(); });
     worker.join();
