@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -80,11 +81,23 @@ TEST(QtOpenFile, OneFileOfAnyNameOrNothing) {
     QtWindowSystem ws;
     ui::OpenFileRequest request{"", "All Files", "*"};
     QStringList filters;
-    WhenModal<QFileDialog>([&](QFileDialog* d) {
+    // selectFile() leaves the name box alone while it has the focus, and the
+    // file model fills in the background: the name is typed into the box,
+    // and the step is done only once the dialog has closed.
+    WhenModalWidget([&](QWidget* w) {
+        auto* d = qobject_cast<QFileDialog*>(w);
+        if (d == nullptr || !d->isVisible()) {
+            return false;
+        }
         filters = d->nameFilters();
         d->setDirectory(dir.path());
-        d->selectFile(plain);
-        QMetaObject::invokeMethod(d, "accept");
+        if (auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+            name->setText(plain);
+        } else {
+            d->selectFile(plain);
+        }
+        QMetaObject::invokeMethod(d, "accept");  // protected; a direct call
+        return !d->isVisible();
     });
     const auto picked = ws.GetOpenFileName(nullptr, request);
     EXPECT_EQ(filters, QStringList{QStringLiteral("All Files (*)")});
