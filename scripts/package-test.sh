@@ -39,14 +39,22 @@ echo "vorpane-printer --help: ok"
 
 # The installed program on a display of its own: wait for its main window
 # (with a deadline), then close it with Esc, which ends the program.
-display=":$((90 + RANDOM % 100))"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself and writes its number once it accepts
+# clients, so neither a display in use nor a slow start can catch us out.
+displayfile=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null || true; apt-get purge -y -qq vorpane >/dev/null 2>&1 || true' EXIT
-for _ in $(seq 100); do
-  DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break
+trap 'kill $xvfb 2>/dev/null || true; rm -f "$displayfile"; apt-get purge -y -qq vorpane >/dev/null 2>&1 || true' EXIT
+for _ in $(seq 300); do
+  [ -s "$displayfile" ] && break
+  kill -0 $xvfb 2>/dev/null || break
   sleep 0.1
 done
+if [ ! -s "$displayfile" ]; then
+  echo "FAIL: Xvfb did not start" >&2
+  exit 1
+fi
+display=":$(head -n 1 "$displayfile")"
 DISPLAY=$display /usr/bin/vorpane &
 app=$!
 window=""
