@@ -105,9 +105,9 @@ TEST_F(StatusTest, DoesNotOpenForAnOfflinePrinterOrDuringAScan) {
     ws.ClearShownBoxes();
     link.ClearCalls();
     window->SetText(IDC_IP, kPrinter);
-    MainDialogTestAccess::ActiveWorkers(*dlg) = 2;
+    ScanTestAccess::ActiveWorkers(dlg->Scan()) = 2;
     window->Click(IDC_STATUS);
-    MainDialogTestAccess::ActiveWorkers(*dlg) = 0;
+    ScanTestAccess::ActiveWorkers(dlg->Scan()) = 0;
     ASSERT_EQ(ws.ShownBoxes().size(), 1u);
     EXPECT_EQ(ws.ShownBoxes()[0].text, "Scanning,Please wait...");
     EXPECT_TRUE(link.Calls().empty());
