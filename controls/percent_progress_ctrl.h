@@ -40,7 +40,6 @@ public:
     // The text the control shows now.
     std::string DisplayText() const;
     int32_t Position() const { return m_position; }
-    int32_t PaintedWidth() const { return m_paintedWidth; }
 
 private:
     int32_t SetPosOnUiThread(int32_t position);

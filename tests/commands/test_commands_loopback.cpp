@@ -1,6 +1,6 @@
 // The command buttons end to end: the main dialog over the network printer
 // link to the virtual printer on loopback, checked byte for byte in the
-// printer's raw journal.
+// printer's raw journal, and the configuration frames in its journal.
 
 #include <gtest/gtest.h>
 
@@ -64,6 +64,24 @@ TEST_F(LoopbackCommandsTest, PrintTextPrintHexInitCashdrawerAndCutterArriveInOrd
     ExpectRaw(Utf8ToSystem(utf8) + commands + "AB\n\x1B\x6D" + commands +
               "Testing the cut\n\n\n\n\x1B\x6D");
     EXPECT_TRUE(ws.ShownBoxes().empty());
+}
+
+// The address is free (the probe says so) and the MAC frame needs none: both
+// frames reach the printer, which keeps them for its next start.
+TEST_F(LoopbackCommandsTest, SetIpAndSetMacReachThePrinter) {
+    Start(VirtualPrinterConfig{}.journalLines);
+    window->SetText(IDC_NEW_IP, "127.0.0.42");
+    ws.QueueAnswer(ui::kIdOk);
+    window->Click(IDC_SET_IP);
+    ws.QueueAnswer(ui::kIdOk);
+    window->Click(IDC_SET_MAC);
+    using namespace std::chrono_literals;
+    EXPECT_TRUE(printer->GetJournal().WaitForLine(
+        "GS D new address 127.0.0.42 (checksum ok, pending until restart)", 5s));
+    ASSERT_TRUE(printer->GetJournal().WaitForPrefix("GS E new MAC ", 5s));
+    EXPECT_EQ(printer->PendingAddress(), "127.0.0.42");
+    EXPECT_EQ(BoxTexts().back(), "Mac:" + printer->PendingMac().value_or("?") +
+                                     "\nSuccess!\nPlease restart the printer!");
 }
 
 }  // namespace

@@ -129,12 +129,12 @@ ScanRun RunScanInClient(lab::Lab& lab, const std::string& addressInControl,
 
 std::unique_ptr<VirtualPrinter> StartPrinter(lab::Lab& lab, const std::string& ns,
                                              const std::string& address, bool netbios,
-                                             std::string& error) {
+                                             std::string& error, uint16_t port) {
     std::unique_ptr<VirtualPrinter> printer;
     const bool entered = lab.RunInNamespace(ns, [&] {
         VirtualPrinterConfig config;
         config.listenAddresses = {address};
-        config.port = 9100;
+        config.port = port;
         config.netbios = netbios;
         config.journalLines = 1000;
         VirtualPrinter::Created created = VirtualPrinter::Create(std::move(config));

@@ -42,10 +42,10 @@ ScanRun RunScanInClient(lab::Lab& lab, const std::string& addressInControl,
                         std::chrono::milliseconds deadline = std::chrono::seconds(60),
                         const std::function<void(DialogServices&)>& adjust = nullptr);
 
-// Starts a virtual printer on address:9100 inside namespace `ns`, with the
+// Starts a virtual printer on address:port inside namespace `ns`, with the
 // NetBIOS responder when asked; null with `error` set when it cannot start.
 std::unique_ptr<VirtualPrinter> StartPrinter(lab::Lab& lab, const std::string& ns,
                                              const std::string& address, bool netbios,
-                                             std::string& error);
+                                             std::string& error, uint16_t port = 9100);
 
 }  // namespace vorpane::scanlab

@@ -57,8 +57,15 @@ TEST_F(ScanLabTest, ThirtyLiveHostsSixPrintersThreePcsGiveExactlyFourPrinters) {
                                                  lab().Address(host), netbios, error));
         ASSERT_NE(printers.back(), nullptr) << error;
     }
+    // A PC answers NetBIOS and has no printer port (the virtual printer's
+    // port is one the system picks).
     for (int h : pcs) {
-        ASSERT_TRUE(lab().AddNetbiosAnswerer("pc" + std::to_string(h), h));
+        const std::string name = "pc" + std::to_string(h);
+        ASSERT_TRUE(lab().AddHost(name, {h}));
+        std::string error;
+        printers.push_back(scanlab::StartPrinter(lab(), lab().HostNamespace(name), lab().Address(h),
+                                                 true, error, 0));
+        ASSERT_NE(printers.back(), nullptr) << error;
     }
 
     const scanlab::ScanRun run = scanlab::RunScanInClient(lab(), lab().Address(10));

@@ -10,8 +10,6 @@
 #                                         (a HOST is a last octet or a whole address);
 #                                         echo requests answered, dropped (nftables), or
 #                                         answered with destination-unreachable by ANSWERER
-#   lab.sh add-netbios PREFIX NAME ANSWERER HOST
-#                                         a host whose ANSWERER answers UDP 0.0.0.0:137
 #   lab.sh spawn PREFIX NAME TAG -- CMD...  start CMD in NAME's namespace, log in the state dir
 #   lab.sh stop PREFIX TAG                end a spawned process
 #   lab.sh ping-group PREFIX "MIN MAX"    net.ipv4.ping_group_range of the client
@@ -260,16 +258,6 @@ wait_for_log() { # FILE TEXT SECONDS
     return 1
 }
 
-cmd_add_netbios() {
-    local prefix=$1 name=$2 answerer=$3 host=$4 dir
-    [[ -x $answerer ]] || die "no answerer program at '$answerer'"
-    cmd_add_host "$prefix" "$name" "$host"
-    cmd_stop "$prefix" "netbios-$name"
-    cmd_spawn "$prefix" "$name" "netbios-$name" -- "$answerer" udp 137 >/dev/null
-    dir=$(state_dir "$prefix")
-    wait_for_log "$dir/netbios-$name.log" '^ready' 5 || die "answerer in $name did not start"
-}
-
 cmd_ping_group() {
     local cl
     cl=$(ns_of "$1" client)
@@ -322,7 +310,6 @@ case $command in
     check) cmd_check ;;
     up) [[ $# -eq 3 ]] || die "usage: up PREFIX SUBNET CLIENT"; cmd_up "$@" ;;
     add-host) [[ $# -ge 3 ]] || die "usage: add-host PREFIX NAME [--echo MODE] HOST..."; cmd_add_host "$@" ;;
-    add-netbios) [[ $# -eq 4 ]] || die "usage: add-netbios PREFIX NAME ANSWERER HOST"; cmd_add_netbios "$@" ;;
     spawn) [[ $# -ge 4 ]] || die "usage: spawn PREFIX NAME TAG -- CMD..."; cmd_spawn "$@" ;;
     stop) [[ $# -eq 2 ]] || die "usage: stop PREFIX TAG"; cmd_stop "$@" ;;
     ping-group) [[ $# -eq 2 ]] || die "usage: ping-group PREFIX 'MIN MAX'"; cmd_ping_group "$@" ;;

@@ -222,17 +222,6 @@ bool Lab::AddHost(const std::string& name, const std::vector<int>& hosts, EchoMo
     return ok;
 }
 
-bool Lab::AddNetbiosAnswerer(const std::string& name, int host) {
-    std::string output;
-    const bool ok =
-        Script({"add-netbios", m_prefix, name, VORPANE_LAB_ANSWERER, std::to_string(host)},
-               &output) == 0;
-    if (!ok) {
-        ADD_FAILURE() << "lab.sh add-netbios: " << output;
-    }
-    return ok;
-}
-
 bool Lab::SetPingGroupRange(const std::string& range) {
     return Script({"ping-group", m_prefix, range}) == 0;
 }

@@ -78,8 +78,6 @@ public:
     // subnet.host for every host number given (more can be added later).
     bool AddHost(const std::string& name, const std::vector<int>& hosts,
                  EchoMode echo = EchoMode::kAnswer);
-    // A host namespace of its own answering every datagram on UDP 0.0.0.0:137.
-    bool AddNetbiosAnswerer(const std::string& name, int host);
     // net.ipv4.ping_group_range of the client namespace, such as "0 0".
     bool SetPingGroupRange(const std::string& range);
     // ICMP echo requests sent by the client since the lab came up.
