@@ -141,7 +141,7 @@ bool RunCase(const Case& c, int runs) {
     size_t extra = 0;
     for (int r = 0; r < runs; ++r) {
         // Each run starts from an empty neighbour table, like a first scan.
-        lab->Ip("client", {"neigh", "flush", "all"});
+        vorpane::lab::Lab::Script({"ip", lab->Prefix(), "client", "neigh", "flush", "all"});
         // Control 1000 holds the client's own address: a purge with no row.
         ProbeTimes probes;
         const ScanRun run =

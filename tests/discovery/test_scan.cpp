@@ -189,28 +189,6 @@ TEST_F(ScanTest, OnlyLiveNonNetbiosHostsAreAskedAndListed) {
     EXPECT_EQ(scan->AliveHostsCopy().size(), 6u);  // .5 and .50 as well this time
 }
 
-TEST_F(ScanTest, PrintersAreListedInTheOrderConfirmed) {
-    link.AddPrinter(Host(12));
-    link.AddPrinter(Host(30));
-    probes->answers[Host(12)] = probes->answers[Host(30)] = 1;
-    // .12 (first block) waits until .30's worker (second block) has moved on.
-    std::mutex m;
-    std::condition_variable cv;
-    bool movedOn = false;
-    probes->onProbe = [&](const std::string& address) {
-        std::unique_lock lock(m);
-        if (address == Host(31)) {
-            movedOn = true;
-            cv.notify_all();
-        } else if (address == Host(12)) {
-            cv.wait_for(lock, seconds(20), [&] { return movedOn; });
-        }
-    };
-    StartScan();
-    ASSERT_TRUE(WaitForEnd());
-    EXPECT_EQ(site.printers, (std::vector<std::string>{Host(30), Host(12)}));
-}
-
 TEST_F(ScanTest, ProgressFollowsTheSharedCountHostByHost) {
     gate.Install(*probes);
     StartScan();
@@ -250,19 +228,6 @@ TEST_F(ScanTest, CancelStopsEveryWorkerAfterItsHost) {
     // Two hosts before the cancel, then the one each worker was on.
     EXPECT_EQ(ScanTestAccess::HostsDone(*scan), 2 + kScanWorkerCount);
     EXPECT_EQ(Probed().size(), 2u + kScanWorkerCount);
-}
-
-TEST_F(ScanTest, WaitingForWorkersCancelsAndServesThemToTheEnd) {
-    gate.Install(*probes);
-    StartScan();
-    ASSERT_TRUE(Serve([&] { return gate.Waiting() == kScanWorkerCount; }));
-    // The probes end once the scan is cancelled, as real ones end within
-    // their time-out.
-    gate.ReleaseWhen([this] { return ScanTestAccess::CancelScan(*scan) != 0; });
-    scan->WaitForWorkers();
-    EXPECT_EQ(scan->ActiveWorkers(), 0);
-    EXPECT_EQ(ScanTestAccess::HostsDone(*scan), kScanWorkerCount);
-    EXPECT_EQ(site.ended, kScanWorkerCount);
 }
 
 TEST_F(ScanTest, WorkersThatCannotBeStartedEndTheScanAsACancel) {

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <sched.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -12,8 +11,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "platform/unique_fd.h"
@@ -23,8 +20,6 @@ extern char** environ;
 namespace vorpane::lab {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 std::vector<char*> ArgvOf(std::vector<std::string>& words) {
     std::vector<char*> argv;
@@ -58,76 +53,7 @@ std::string Trim(std::string text) {
     return text;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 }  // namespace
-
-// --- LabProcess -------------------------------------------------------------
-
-LabProcess::~LabProcess() {
-    Stop();
-    unlink(m_logPath.c_str());
-}
-
-std::string LabProcess::Output() const {
-    return ReadFile(m_logPath);
-}
-
-bool LabProcess::WaitForOutput(std::string_view text, std::chrono::milliseconds deadline) const {
-    const auto end = Clock::now() + deadline;
-    for (;;) {
-        if (Output().find(text) != std::string::npos) {
-            return true;
-        }
-        siginfo_t info{};
-        const bool exited = m_pid <= 0 || (waitid(P_PID, static_cast<id_t>(m_pid), &info,
-                                                  WEXITED | WNOHANG | WNOWAIT) == 0 &&
-                                           info.si_pid == m_pid);
-        if (exited || Clock::now() >= end) {
-            return Output().find(text) != std::string::npos;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
-
-std::optional<int> LabProcess::WaitForExit(std::chrono::milliseconds deadline) {
-    const auto end = Clock::now() + deadline;
-    while (m_pid > 0) {
-        int status = 0;
-        const pid_t got = waitpid(m_pid, &status, WNOHANG);
-        if (got > 0) {
-            m_pid = -1;
-            return status;
-        }
-        if (got < 0 && errno != EINTR) {
-            m_pid = -1;  // not our child any more: nothing to wait for
-            return std::nullopt;
-        }
-        if (Clock::now() >= end) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return std::nullopt;
-}
-
-void LabProcess::Stop() {
-    if (m_pid <= 0) {
-        return;
-    }
-    kill(m_pid, SIGTERM);
-    if (WaitForExit(std::chrono::seconds(3)) || m_pid <= 0) {
-        return;
-    }
-    kill(m_pid, SIGKILL);
-    waitpid(m_pid, nullptr, 0);
-    m_pid = -1;
-}
 
 // --- Lab --------------------------------------------------------------------
 
@@ -232,35 +158,6 @@ std::optional<uint64_t> Lab::EchoRequestsSent() {
         return std::nullopt;
     }
     return std::stoull(output);
-}
-
-bool Lab::Ip(const std::string& name, const std::vector<std::string>& args) {
-    std::vector<std::string> words{"ip", m_prefix, name};
-    words.insert(words.end(), args.begin(), args.end());
-    std::string output;
-    const bool ok = Script(words, &output) == 0;
-    if (!ok) {
-        ADD_FAILURE() << "ip in " << name << ": " << output;
-    }
-    return ok;
-}
-
-std::unique_ptr<LabProcess> Lab::Start(const std::string& ns,
-                                       const std::vector<std::string>& argv) {
-    const std::string log =
-        "/tmp/" + m_prefix + "-process-" + std::to_string(m_processCount++) + ".log";
-    UniqueFd logFd(open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (!logFd.valid()) {
-        return nullptr;
-    }
-    std::vector<std::string> words{"ip", "netns", "exec", ns};
-    words.insert(words.end(), argv.begin(), argv.end());
-    const pid_t pid = Spawn(std::move(words), logFd.get());
-    if (pid < 0) {
-        unlink(log.c_str());
-        return nullptr;
-    }
-    return std::make_unique<LabProcess>(pid, log);
 }
 
 bool Lab::RunInNamespace(const std::string& ns, const std::function<void()>& fn) {

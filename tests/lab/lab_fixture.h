@@ -22,7 +22,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace vorpane::lab {
@@ -30,31 +29,6 @@ namespace vorpane::lab {
 // How a host treats ICMP echo requests: answer them, drop them silently, or
 // answer with destination-unreachable (type 3) from the requested address.
 enum class EchoMode { kAnswer, kDrop, kUnreachable };
-
-// A process started inside a lab namespace, its output going to a log file.
-// Ended (SIGTERM, then SIGKILL) and reaped when the object goes.
-class LabProcess {
-public:
-    LabProcess(pid_t pid, std::string logPath) : m_pid(pid), m_logPath(std::move(logPath)) {}
-    LabProcess(const LabProcess&) = delete;
-    LabProcess& operator=(const LabProcess&) = delete;
-    ~LabProcess();
-
-    pid_t Pid() const { return m_pid; }
-    std::string Output() const;
-    // True once the output contains `text`; false when the deadline passes
-    // or the process ended without printing it.
-    bool WaitForOutput(std::string_view text, std::chrono::milliseconds deadline) const;
-    // Waits until the process ends by itself; its wait status, or nullopt
-    // when it still runs at the deadline.
-    std::optional<int> WaitForExit(std::chrono::milliseconds deadline);
-    // Ends the process (if running) and reaps it; its output stays readable.
-    void Stop();
-
-private:
-    pid_t m_pid;  // -1 once reaped
-    std::string m_logPath;
-};
 
 class Lab {
 public:
@@ -82,11 +56,6 @@ public:
     bool SetPingGroupRange(const std::string& range);
     // ICMP echo requests sent by the client since the lab came up.
     std::optional<uint64_t> EchoRequestsSent();
-    // `ip -n <namespace of name> args...`; name is "client", "bridge" or a host.
-    bool Ip(const std::string& name, const std::vector<std::string>& args);
-
-    // Starts argv inside network namespace `ns` (a full namespace name).
-    std::unique_ptr<LabProcess> Start(const std::string& ns, const std::vector<std::string>& argv);
 
     // Runs fn on a fresh thread that has joined network namespace `ns` and
     // waits for it. Threads that fn starts are in that namespace too. False,
@@ -106,7 +75,6 @@ private:
     std::string m_prefix;
     std::string m_subnet;
     int m_clientHost;
-    int m_processCount = 0;
 };
 
 // Clears the given capabilities (CAP_NET_RAW, CAP_NET_ADMIN, ...) from the

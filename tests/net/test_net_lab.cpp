@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -25,13 +24,8 @@ namespace vorpane {
 namespace {
 
 using lab::EchoMode;
-using Clock = std::chrono::steady_clock;
 
 constexpr int32_t kTimeoutMs = 500;
-
-int64_t MillisecondsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 // The address text as a 32-bit number, first octet most significant, the way
 // the IP address control gives it.
@@ -43,18 +37,12 @@ uint32_t ControlValue(const std::string& address) {
 
 class NetLabTest : public lab::LabTest {
 protected:
-    // One probe from the client, timed in `elapsed`; -2 when the client
-    // could not be entered.
+    // One probe from the client; -2 when the client could not be entered.
     int32_t ProbeFromClient(const std::string& address) {
         int32_t result = -2;
-        EXPECT_TRUE(lab().RunInClient([&] {
-            const auto start = Clock::now();
-            result = CEchoProbe().Probe(address, kTimeoutMs);
-            elapsed = MillisecondsSince(start);
-        }));
+        EXPECT_TRUE(lab().RunInClient([&] { result = CEchoProbe().Probe(address, kTimeoutMs); }));
         return result;
     }
-    int64_t elapsed = 0;
 
     std::vector<ArpRow> ClientRows() {
         std::vector<ArpRow> rows;
@@ -84,20 +72,6 @@ protected:
         return result;
     }
 };
-
-TEST_F(NetLabTest, LiveHostsAnswerAndSilentOnesTimeOut) {
-    ASSERT_TRUE(lab().AddHost("h1", {20, 21}));
-    ASSERT_TRUE(lab().AddHost("quiet", {40}, EchoMode::kDrop));
-    // 1 is the client itself; 99 twice, once ARP has given up on it.
-    for (const auto& [host, answer] : std::vector<std::pair<int, int32_t>>{
-             {20, 1}, {21, 1}, {1, 1}, {99, 0}, {40, 0}, {99, 0}}) {
-        EXPECT_EQ(ProbeFromClient(lab().Address(host)), answer) << host;
-        if (answer == 0) {
-            EXPECT_GE(elapsed, kTimeoutMs - 50) << host;
-            EXPECT_LE(elapsed, kTimeoutMs + 300) << host;
-        }
-    }
-}
 
 // Without CAP_NET_RAW the probe falls back to the ping socket where
 // ping_group_range admits it, else gives -1 with nothing sent. A host behind a
@@ -142,61 +116,6 @@ TEST_F(NetLabTest, WithoutRawSocketsThePingSocketServesWhereAllowed) {
     }
 }
 
-// Bytes of the first packet tcpdump -x printed after the line with `marker`.
-std::vector<uint8_t> PacketAfter(const std::string& output, const std::string& marker) {
-    std::vector<uint8_t> bytes;
-    std::istringstream lines(output.substr(std::min(output.find(marker), output.size())));
-    std::string line;
-    std::getline(lines, line);
-    for (size_t colon; std::getline(lines, line) && line.find("0x") != std::string::npos &&
-                       (colon = line.find(':', line.find("0x"))) != std::string::npos;) {
-        std::istringstream words(line.substr(colon + 1));
-        for (std::string word; words >> word;) {
-            for (size_t i = 0; i + 1 < word.size(); i += 2) {
-                bytes.push_back(static_cast<uint8_t>(std::stoi(word.substr(i, 2), nullptr, 16)));
-            }
-        }
-    }
-    return bytes;
-}
-
-TEST_F(NetLabTest, CaptureShowsRecordRouteAndAChecksumTcpdumpAccepts) {
-    if (access("/usr/bin/tcpdump", X_OK) != 0 && access("/usr/sbin/tcpdump", X_OK) != 0) {
-        GTEST_SKIP() << "capture skipped: tcpdump is not installed";
-    }
-    ASSERT_TRUE(lab().AddHost("h1", {20}));
-    std::unique_ptr<lab::LabProcess> capture = lab().Start(
-        lab().ClientNamespace(), {"tcpdump", "-l", "-n", "-vv", "-x", "-i", "eth0", "icmp"});
-    ASSERT_NE(capture, nullptr);
-    ASSERT_TRUE(capture->WaitForOutput("listening on", std::chrono::seconds(10)))
-        << capture->Output();
-    EXPECT_EQ(ProbeFromClient(lab().Address(20)), 1);
-    ASSERT_TRUE(capture->WaitForOutput("ICMP echo reply", std::chrono::seconds(10)))
-        << capture->Output();
-    capture->Stop();
-    const std::string output = capture->Output();
-
-    EXPECT_EQ(output.find("bad cksum"), std::string::npos) << output;
-    EXPECT_EQ(output.find("wrong icmp cksum"), std::string::npos) << output;
-
-    const std::vector<uint8_t> packet = PacketAfter(output, "ICMP echo request");
-    ASSERT_EQ(packet.size(), 60u + CEchoProbe::kRequestSize) << output;
-    EXPECT_EQ(packet[0], 0x4F) << "IPv4 with a 60-byte header: 40 bytes of options";
-    // Record Route, 39 bytes long. The socket was handed pointer 4 and nine
-    // empty slots; the sending kernel records its own address in the first
-    // slot as the datagram leaves, so the wire shows pointer 8.
-    const uint32_t client = ControlValue(lab().ClientAddress());
-    std::vector<uint8_t> options = {7, 39, 8};
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        options.push_back(static_cast<uint8_t>(client >> shift));
-    }
-    options.resize(40, 0);
-    EXPECT_EQ(std::vector<uint8_t>(packet.begin() + 20, packet.begin() + 60), options);
-    EXPECT_EQ(packet[60], 8);
-    EXPECT_EQ(packet[61], 0);
-    EXPECT_EQ(CEchoProbe::Checksum(packet.data() + 60, CEchoProbe::kRequestSize), 0);
-}
-
 // --- ARP ---------------------------------------------------------------------
 
 TEST_F(NetLabTest, RowOfTheAddressIsDeletedOnlyWithNetAdmin) {
@@ -222,31 +141,6 @@ TEST_F(NetLabTest, RowOfTheAddressIsDeletedOnlyWithNetAdmin) {
     const std::vector<ArpRow> after = ClientRows();
     EXPECT_FALSE(Holds(after, lab().Address(20)));
     EXPECT_TRUE(Holds(after, lab().Address(21))) << "only that row goes";
-}
-
-// 300 rows outside the lab's /24 make the kernel's dump span several
-// receives.
-TEST_F(NetLabTest, ThreeHundredRowsReadAndPurgeLikeAFew) {
-    std::string batch;
-    for (int i = 0; i < 300; ++i) {
-        char line[128];
-        std::snprintf(line, sizeof line,
-                      "neigh replace 198.18.%d.%d lladdr 02:00:00:00:%02x:%02x dev eth0 nud "
-                      "permanent\n",
-                      20 + i / 200, 1 + i % 200, i / 256, i % 256);
-        batch += line;
-    }
-    const std::string file = "/tmp/" + lab().Prefix() + "-neigh.batch";
-    std::ofstream(file) << batch;
-    const bool added = lab().Ip("client", {"-batch", file});
-    unlink(file.c_str());
-    ASSERT_TRUE(added);
-    const std::vector<ArpRow> rows = ClientRows();
-    EXPECT_TRUE(Holds(rows, "198.18.20.1") && Holds(rows, "198.18.21.100"));
-    EXPECT_EQ(PurgeFromClient("198.18.21.100"), 1);
-    const std::vector<ArpRow> after = ClientRows();
-    EXPECT_EQ(after.size(), rows.size() - 1);
-    EXPECT_FALSE(Holds(after, "198.18.21.100"));
 }
 
 }  // namespace

@@ -1,11 +1,9 @@
 // The status dialog on the headless window system: with the table link for
-// every flag combination and every way of closing, and end to end with the
-// network link and the virtual printer on loopback. The monitor's ticks come
+// every flag combination, and end to end with the network link and the
+// virtual printer on loopback. The monitor's ticks come
 // from the headless clock, so the two-second period is part of every run.
 
 #include <gtest/gtest.h>
-
-#include <functional>
 
 #include "emulator/virtual_printer.h"
 #include "loopback_printer.h"
@@ -18,25 +16,6 @@ namespace vorpane {
 namespace {
 
 using ui::HeadlessWindow;
-
-// Notes, for every status window that goes, whether its monitor timer was
-// still running at that moment.
-class ClosingWindowSystem : public ui::HeadlessWindowSystem {
-public:
-    std::unique_ptr<ui::Window> CreateDialogWindow(const ui::DialogTemplate& tmpl,
-                                                   ui::DialogEvents& events, ui::Window*) override {
-        return std::make_unique<Window>(*this, tmpl, events);
-    }
-    std::vector<bool> timerRunningAtClose;
-
-private:
-    struct Window : ui::HeadlessWindow {
-        Window(ClosingWindowSystem& ws, const ui::DialogTemplate& t, ui::DialogEvents& e)
-            : HeadlessWindow(ws, t, e), owner(ws) {}
-        ~Window() override { owner.timerRunningAtClose.push_back(TimerActive(kMonitorTimerId)); }
-        ClosingWindowSystem& owner;
-    };
-};
 
 // The six indicators as the user sees them: text and lamp of on-line,
 // cover, busy, temperature, pause, paper.
@@ -92,7 +71,7 @@ protected:
     }
     void Tick() { ws.LetTimePass(kMonitorPeriodMs); }
 
-    ClosingWindowSystem ws;
+    ui::HeadlessWindowSystem ws;
     TablePrinterLink link;
     std::unique_ptr<CPrinterStatusDlg> dlg;
 };
@@ -152,26 +131,6 @@ TEST_F(StatusTest, EachFlagLightsOnlyItsOwnIndicator) {
         link.SetStatus(kPrinter, kIdle | alarms);
         Tick();
         EXPECT_EQ(Read(w), Reading(alarms)) << "mask " << mask;
-    }
-}
-
-TEST_F(StatusTest, EveryWayOfClosingWhileMonitoringStopsTheTimer) {
-    link.AddPrinter(kPrinter);
-    const std::pair<const char*, std::function<void(HeadlessWindow&)>> ways[] = {
-        {"Close button", [](HeadlessWindow& w) { w.Click(ui::kIdOk); }},
-        {"Esc", [](HeadlessWindow& w) { w.PressKey(ui::kVkEscape, IDC_MONITOR); }},
-        {"close box", [](HeadlessWindow&) {}},  // left to the modal run's close
-    };
-    for (const auto& [name, close] : ways) {
-        ws.timerRunningAtClose.clear();
-        CPrinterStatusDlg status(ws, link);
-        ws.QueueModalScript(IDD_PRINTER_STATUS, [&](HeadlessWindow& w) {
-            w.Click(IDC_MONITOR);
-            Tick();
-            close(w);
-        });
-        status.DoModal();
-        EXPECT_EQ(ws.timerRunningAtClose, std::vector<bool>{false}) << name;
     }
 }
 
