@@ -8,6 +8,8 @@
 //
 // One line per case, ending in "found <n>/<expected> ratio <worst/bound>".
 
+#include <time.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -68,6 +70,89 @@ private:
     };
     std::mutex m_mutex;
     std::vector<double> m_silent;
+};
+
+using Clock = std::chrono::steady_clock;
+
+double MsBetween(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+double ThreadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+// The sweep's time (its socket opened to closed) and the UI thread's longest
+// stall after it: the longest time it did not come back to serve, with the
+// CPU time it used itself in that time (far less than the stall: it was
+// waiting for a core).
+class UiWatch {
+public:
+    vorpane::scanlab::ScanHooks Hooks(ProbeTimes& probes) {
+        vorpane::scanlab::ScanHooks hooks;
+        hooks.adjust = [this, &probes](vorpane::DialogServices& s) {
+            probes.Wrap(s);
+            auto open = s.netbios.openSocket;
+            s.netbios.openSocket = [this, open]() -> vorpane::UdpSocketOrError {
+                m_sweepOpened = Clock::now();
+                vorpane::UdpSocketOrError socket = open();
+                if (socket.socket) {
+                    socket.socket = std::make_unique<Timed>(std::move(socket.socket), *this);
+                }
+                return socket;
+            };
+        };
+        // The click's own stall starts where the sweep ended.
+        hooks.clicked = [this] { Beat(); };
+        hooks.serving = [this] { Beat(); };
+        return hooks;
+    }
+    double sweepMs = 0, stallMs = 0, stallBusyMs = 0;
+
+private:
+    // Passes every call on and notes when the socket goes away.
+    class Timed : public vorpane::UdpSocket {
+    public:
+        Timed(std::unique_ptr<vorpane::UdpSocket> inner, UiWatch& owner)
+            : m_inner(std::move(inner)), m_owner(owner) {}
+        ~Timed() override {
+            m_inner.reset();
+            m_owner.m_last = Clock::now();
+            m_owner.m_lastCpu = ThreadCpuMs();
+            m_owner.sweepMs = MsBetween(m_owner.m_sweepOpened, m_owner.m_last);
+        }
+        int SetBroadcast(bool enable) override { return m_inner->SetBroadcast(enable); }
+        int SetReceiveTimeout(int32_t ms) override { return m_inner->SetReceiveTimeout(ms); }
+        int Bind(const vorpane::Ipv4Endpoint& local) override { return m_inner->Bind(local); }
+        vorpane::UdpIoResult SendTo(std::span<const uint8_t> d,
+                                    const vorpane::Ipv4Endpoint& to) override {
+            return m_inner->SendTo(d, to);
+        }
+        vorpane::UdpIoResult ReceiveFrom(std::span<uint8_t> buffer,
+                                         vorpane::Ipv4Endpoint& from) override {
+            return m_inner->ReceiveFrom(buffer, from);
+        }
+
+    private:
+        std::unique_ptr<vorpane::UdpSocket> m_inner;
+        UiWatch& m_owner;
+    };
+
+    void Beat() {
+        const auto now = Clock::now();
+        const double cpu = ThreadCpuMs();
+        if (m_last != Clock::time_point{} && MsBetween(m_last, now) > stallMs) {
+            stallMs = MsBetween(m_last, now);
+            stallBusyMs = cpu - m_lastCpu;
+        }
+        m_last = now;
+        m_lastCpu = cpu;
+    }
+
+    Clock::time_point m_sweepOpened{}, m_last{};
+    double m_lastCpu = 0;
 };
 
 // Bound for a subnet whose silent hosts (among 2..254) are `silent`.
@@ -144,9 +229,9 @@ bool RunCase(const Case& c, int runs) {
         vorpane::lab::Lab::Script({"ip", lab->Prefix(), "client", "neigh", "flush", "all"});
         // Control 1000 holds the client's own address: a purge with no row.
         ProbeTimes probes;
-        const ScanRun run =
-            vorpane::scanlab::RunScanInClient(*lab, lab->ClientAddress(), std::chrono::seconds(60),
-                                              [&](vorpane::DialogServices& s) { probes.Wrap(s); });
+        UiWatch watch;
+        const ScanRun run = vorpane::scanlab::RunScanInClient(
+            *lab, lab->ClientAddress(), std::chrono::seconds(60), watch.Hooks(probes));
         if (!run.entered || !run.finished) {
             std::fprintf(stderr, "%s: run %d did not finish\n", c.name.c_str(), r + 1);
             return false;
@@ -154,11 +239,11 @@ bool RunCase(const Case& c, int runs) {
         totals.push_back(run.totalMs);
         const auto silent = probes.Silent();
         silentProbes.insert(silentProbes.end(), silent.begin(), silent.end());
-        if (run.longestStallMs > worstStall) {
-            worstStall = run.longestStallMs;
-            worstStallBusy = run.longestStallBusyMs;
+        if (watch.stallMs > worstStall) {
+            worstStall = watch.stallMs;
+            worstStallBusy = watch.stallBusyMs;
         }
-        worstSweep = std::max(worstSweep, run.sweepMs);
+        worstSweep = std::max(worstSweep, watch.sweepMs);
         size_t found = 0;
         for (const auto& p : run.printers) {
             found += expected.count(p);
@@ -168,10 +253,9 @@ bool RunCase(const Case& c, int runs) {
         std::fprintf(stderr,
                      "  %s run %d: %.0f ms (sweep %.0f ms), silent probes %zu (median %.0f ms, "
                      "max %.0f ms), UI stall %.1f ms (UI thread busy %.1f ms of it), found %zu\n",
-                     c.name.c_str(), r + 1, run.totalMs, run.sweepMs, silent.size(),
+                     c.name.c_str(), r + 1, run.totalMs, watch.sweepMs, silent.size(),
                      silent.empty() ? 0.0 : silent[silent.size() / 2],
-                     silent.empty() ? 0.0 : silent.back(), run.longestStallMs,
-                     run.longestStallBusyMs, found);
+                     silent.empty() ? 0.0 : silent.back(), watch.stallMs, watch.stallBusyMs, found);
     }
     std::sort(silentProbes.begin(), silentProbes.end());
     std::vector<double> sorted = totals;

@@ -21,26 +21,26 @@ struct ScanRun {
     bool finished = false;  // every worker ended within the deadline
     // From the click that confirms the scan to the last worker's end.
     double totalMs = 0;
-    // The NetBIOS sweep's share of that (socket opened to socket closed).
-    double sweepMs = 0;
-    // Longest time the UI thread did not come back to serve, the sweep
-    // excepted, and the CPU time the UI thread itself used in that time
-    // (far less than the stall: the thread was waiting for a core).
-    double longestStallMs = 0;
-    double longestStallBusyMs = 0;
-
     std::vector<std::string> printers;  // list items in order
     std::string addressAfter;           // control 1000
     int32_t progressAfter = -1;
     std::vector<std::string> alive;  // m_aliveHosts
 };
 
+// What a caller may hook into a run (the scan benchmark times it): the
+// system's services before the dialog is made, the return of the Scan click,
+// and every return of the UI thread to serving the workers.
+struct ScanHooks {
+    std::function<void(DialogServices&)> adjust;
+    std::function<void()> clicked;
+    std::function<void()> serving;
+};
+
 // Types `addressInControl` into control 1000, presses Scan, confirms, and
-// serves the workers until they have all ended. `adjust` may wrap the
-// system's services (to time the probes, say) before the dialog is made.
+// serves the workers until they have all ended.
 ScanRun RunScanInClient(lab::Lab& lab, const std::string& addressInControl,
                         std::chrono::milliseconds deadline = std::chrono::seconds(60),
-                        const std::function<void(DialogServices&)>& adjust = nullptr);
+                        const ScanHooks& hooks = {});
 
 // Starts a virtual printer on address:port inside namespace `ns`, with the
 // NetBIOS responder when asked; null with `error` set when it cannot start.
