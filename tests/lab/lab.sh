@@ -5,11 +5,10 @@
 #
 #   lab.sh check                          can namespaces be made here? (exit 0 = yes)
 #   lab.sh up PREFIX SUBNET CLIENT        bridge + client at SUBNET.CLIENT/24 (idempotent)
-#   lab.sh add-host PREFIX NAME [--echo answer|drop|unreach:ANSWERER] HOST...
+#   lab.sh add-host PREFIX NAME [--echo answer|drop] HOST...
 #                                         a host namespace carrying the given addresses
 #                                         (a HOST is a last octet or a whole address);
-#                                         echo requests answered, dropped (nftables), or
-#                                         answered with destination-unreachable by ANSWERER
+#                                         echo requests answered or dropped (nftables)
 #   lab.sh spawn PREFIX NAME TAG -- CMD...  start CMD in NAME's namespace, log in the state dir
 #   lab.sh stop PREFIX TAG                end a spawned process
 #   lab.sh ping-group PREFIX "MIN MAX"    net.ipv4.ping_group_range of the client
@@ -107,22 +106,13 @@ ensure_link() {
 }
 
 set_echo_mode() { # PREFIX NAME MODE
-    local prefix=$1 name=$2 mode=$3 ns rule="" ignore=0 answerer=""
+    local prefix=$1 name=$2 mode=$3 ns rule=""
     ns=$(ns_of "$prefix" "$name")
     case $mode in
         answer) ;;
         drop) rule="icmp type echo-request drop" ;;
-        unreach:*) answerer=${mode#unreach:} ignore=1 ;;
         *) die "bad echo mode '$mode'" ;;
     esac
-    cmd_stop "$prefix" "unreach-$name"
-    run ip netns exec "$ns" sh -c "echo $ignore > /proc/sys/net/ipv4/icmp_echo_ignore_all"
-    if [[ -n $answerer ]]; then
-        [[ -x $answerer ]] || die "no answerer program at '$answerer'"
-        cmd_spawn "$prefix" "$name" "unreach-$name" -- "$answerer" icmp-unreach >/dev/null
-        wait_for_log "$(state_dir "$prefix")/unreach-$name.log" '^ready' 5 ||
-            die "unreachable answerer in $name did not start"
-    fi
     ip netns exec "$ns" nft delete table ip "$TABLE" >/dev/null 2>&1
     [[ -z $rule ]] && return 0
     run ip netns exec "$ns" nft -f - <<EOF

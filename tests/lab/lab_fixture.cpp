@@ -134,8 +134,6 @@ bool Lab::AddHost(const std::string& name, const std::vector<int>& hosts, EchoMo
     std::vector<std::string> args{"add-host", m_prefix, name};
     if (echo == EchoMode::kDrop) {
         args.insert(args.end(), {"--echo", "drop"});
-    } else if (echo == EchoMode::kUnreachable) {
-        args.insert(args.end(), {"--echo", std::string("unreach:") + VORPANE_LAB_ANSWERER});
     }
     for (int host : hosts) {
         args.push_back(std::to_string(host));
@@ -146,18 +144,6 @@ bool Lab::AddHost(const std::string& name, const std::vector<int>& hosts, EchoMo
         ADD_FAILURE() << "lab.sh add-host: " << output;
     }
     return ok;
-}
-
-bool Lab::SetPingGroupRange(const std::string& range) {
-    return Script({"ping-group", m_prefix, range}) == 0;
-}
-
-std::optional<uint64_t> Lab::EchoRequestsSent() {
-    std::string output;
-    if (Script({"echo-count", m_prefix}, &output) != 0 || output.empty()) {
-        return std::nullopt;
-    }
-    return std::stoull(output);
 }
 
 bool Lab::RunInNamespace(const std::string& ns, const std::function<void()>& fn) {

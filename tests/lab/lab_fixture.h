@@ -26,9 +26,8 @@
 
 namespace vorpane::lab {
 
-// How a host treats ICMP echo requests: answer them, drop them silently, or
-// answer with destination-unreachable (type 3) from the requested address.
-enum class EchoMode { kAnswer, kDrop, kUnreachable };
+// How a host treats ICMP echo requests: answer them or drop them silently.
+enum class EchoMode { kAnswer, kDrop };
 
 class Lab {
 public:
@@ -52,10 +51,6 @@ public:
     // subnet.host for every host number given (more can be added later).
     bool AddHost(const std::string& name, const std::vector<int>& hosts,
                  EchoMode echo = EchoMode::kAnswer);
-    // net.ipv4.ping_group_range of the client namespace, such as "0 0".
-    bool SetPingGroupRange(const std::string& range);
-    // ICMP echo requests sent by the client since the lab came up.
-    std::optional<uint64_t> EchoRequestsSent();
 
     // Runs fn on a fresh thread that has joined network namespace `ns` and
     // waits for it. Threads that fn starts are in that namespace too. False,

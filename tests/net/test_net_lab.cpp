@@ -23,8 +23,6 @@
 namespace vorpane {
 namespace {
 
-using lab::EchoMode;
-
 constexpr int32_t kTimeoutMs = 500;
 
 // The address text as a 32-bit number, first octet most significant, the way
@@ -72,49 +70,6 @@ protected:
         return result;
     }
 };
-
-// Without CAP_NET_RAW the probe falls back to the ping socket where
-// ping_group_range admits it, else gives -1 with nothing sent. A host behind a
-// rejecting filter answers with destination-unreachable from its own address:
-// that counts on either kind of socket (the ping socket reports it through
-// its error queue).
-TEST_F(NetLabTest, WithoutRawSocketsThePingSocketServesWhereAllowed) {
-    ASSERT_TRUE(lab().AddHost("h1", {20}));
-    ASSERT_TRUE(lab().AddHost("reject", {50}, EchoMode::kUnreachable));
-    ASSERT_TRUE(lab().AddHost("quiet", {51}, EchoMode::kDrop));
-    EXPECT_EQ(ProbeFromClient(lab().Address(50)), 1) << "on the raw socket";
-
-    const struct {
-        const char* pingGroups;
-        std::vector<int> hosts;
-        std::vector<int32_t> results;
-        uint64_t requests;
-    } cases[] = {
-        {"1 0", {20}, {-1}, 0},                      // nobody
-        {"0 0", {20, 99, 50, 51}, {1, 0, 1, 0}, 4},  // root's group
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.pingGroups);
-        ASSERT_TRUE(lab().SetPingGroupRange(c.pingGroups));
-        const std::optional<uint64_t> before = lab().EchoRequestsSent();
-        ASSERT_TRUE(before.has_value());
-        std::vector<int32_t> results;
-        int rawError = 0;
-        ASSERT_TRUE(lab().RunInClient([&] {
-            if (!lab::DropThreadCapabilities({CAP_NET_RAW})) {
-                return;
-            }
-            UniqueFd raw(socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
-            rawError = raw.valid() ? 0 : errno;
-            for (int host : c.hosts) {
-                results.push_back(CEchoProbe().Probe(lab().Address(host), kTimeoutMs));
-            }
-        }));
-        EXPECT_EQ(rawError, EPERM) << "the probe must have had to do without a raw socket";
-        EXPECT_EQ(results, c.results);
-        EXPECT_EQ(lab().EchoRequestsSent(), *before + c.requests);
-    }
-}
 
 // --- ARP ---------------------------------------------------------------------
 
