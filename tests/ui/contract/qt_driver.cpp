@@ -33,37 +33,24 @@ using qt::QtWindowSystem;
 
 constexpr int kAnswerDeadlineMs = 10000;
 
+// Letters are their own key; Enter, Esc and the space bar are all else the
+// suite presses.
 Qt::Key QtKey(int virtualKey) {
-    if (virtualKey >= 'A' && virtualKey <= 'Z') {
-        return static_cast<Qt::Key>(Qt::Key_A + (virtualKey - 'A'));
-    }
-    switch (virtualKey) {
-        case kVkReturn:
-            return Qt::Key_Return;
-        case kVkEscape:
-            return Qt::Key_Escape;
-        case kVkSpace:
-            return Qt::Key_Space;
-        default:
-            ADD_FAILURE() << "no Qt key for " << virtualKey;
-            return Qt::Key_unknown;
-    }
+    const std::map<int, Qt::Key> keys = {
+        {kVkReturn, Qt::Key_Return}, {kVkEscape, Qt::Key_Escape}, {kVkSpace, Qt::Key_Space}};
+    const auto it = keys.find(virtualKey);
+    return it != keys.end() ? it->second : static_cast<Qt::Key>(Qt::Key_A + (virtualKey - 'A'));
 }
 
 uint32_t StyleShown(const QMessageBox& box) {
-    uint32_t style = box.standardButtons().testFlag(QMessageBox::Cancel) ? kMbOkCancel : kMbOk;
-    switch (box.icon()) {
-        case QMessageBox::Critical:
-            return style | kMbIconError;
-        case QMessageBox::Question:
-            return style | kMbIconQuestion;
-        case QMessageBox::Warning:
-            return style | kMbIconWarning;
-        case QMessageBox::Information:
-            return style | kMbIconInformation;
-        default:
-            return style;
-    }
+    const std::map<QMessageBox::Icon, uint32_t> icons = {
+        {QMessageBox::Critical, kMbIconError},
+        {QMessageBox::Question, kMbIconQuestion},
+        {QMessageBox::Warning, kMbIconWarning},
+        {QMessageBox::Information, kMbIconInformation}};
+    const auto it = icons.find(box.icon());
+    return (box.standardButtons().testFlag(QMessageBox::Cancel) ? kMbOkCancel : kMbOk) |
+           (it != icons.end() ? it->second : 0u);
 }
 
 class QtDriver : public Driver {
@@ -244,11 +231,7 @@ private:
         // box, and the step repeats until the dialog has closed.
         const QString path = QString::fromStdString(*m_fileAnswer);
         files->setDirectory(QFileInfo(path).absolutePath());
-        if (auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
-            name->setText(path);
-        } else {
-            files->selectFile(path);
-        }
+        files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
         QMetaObject::invokeMethod(files, "accept");
     }
 
