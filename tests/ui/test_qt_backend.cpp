@@ -1,21 +1,18 @@
 // What only the Qt backend can get wrong; everything the dialogs expect of
 // any backend is in the contract suite. Here: dialog-unit geometry, what each
 // control is to Qt and to assistive technology, key handling inside Qt's
-// widgets (address fields, Tab, mnemonics, the context menu), the lamps'
-// pixels, the skin and the key codes.
+// widgets (address fields, Tab), the lamps' pixels and the skin.
 
 #include <gtest/gtest.h>
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QContextMenuEvent>
 #include <QDialog>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -27,7 +24,6 @@
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/icons.h"
 #include "ui/qt/ip_address_edit.h"
-#include "ui/qt/key_codes.h"
 #include "ui/qt/progress_widget.h"
 #include "ui/qt/qt_window_system.h"
 #include "ui/qt/up_down.h"
@@ -51,17 +47,16 @@ QString Name(QObject* o) {
 // What reaches the logic from the widgets.
 struct Recorder : ui::DialogEvents {
     bool OnInitDialog() override { return true; }
-    void OnCommand(int id, ui::Notify) override { commands.push_back(id); }
+    void OnCommand(int, ui::Notify) override {}
     int OnDeltaPos(int, int delta) override {
         deltas.push_back(delta);
         return 0;
     }
     void OnTimer(int) override {}
-    void OnSysCommand(uint32_t id) override { sysCommands.push_back(id); }
+    void OnSysCommand(uint32_t) override {}
     bool PreTranslateMessage(const ui::KeyMessage&) override { return false; }
     void OnDestroy() override {}
-    std::vector<int> commands, deltas;
-    std::vector<uint32_t> sysCommands;
+    std::vector<int> deltas;
 };
 
 class QtBackend : public ::testing::Test {
@@ -211,7 +206,7 @@ TEST_F(QtBackend, AddressFieldsMoveOnAsThePlatformsDo) {
     EXPECT_EQ(ip->field(3)->text(), QStringLiteral("10"));
 }
 
-TEST_F(QtBackend, TabFollowsTheTemplateMnemonicsPressAndTheContextMenuHoldsTheSystemMenu) {
+TEST_F(QtBackend, TabFollowsTheTemplate) {
     Show(MainDialogTemplate());
     std::vector<int> stops;
     for (const auto& c : MainDialogTemplate().controls) {
@@ -228,21 +223,6 @@ TEST_F(QtBackend, TabFollowsTheTemplateMnemonicsPressAndTheContextMenuHoldsTheSy
     }
     std::rotate(stops.begin(), stops.begin() + 1, stops.end());
     EXPECT_EQ(walked, stops);
-
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_P, Qt::AltModifier);
-    EXPECT_TRUE(WaitFor([&] { return events.commands == std::vector<int>{IDC_PRINT}; }));
-
-    window->AppendSystemMenuSeparator();
-    window->AppendSystemMenuItem(IDM_ABOUTBOX, "About Vorpane(&A)...");
-    QDialog* d = QtWindowSystem::DialogOf(window.get());
-    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), d->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(d, &click);
-    auto* menu = d->findChild<QMenu*>(QStringLiteral("systemMenu"));
-    ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(menu->actions().size(), 2);
-    menu->actions()[1]->trigger();
-    EXPECT_EQ(events.sysCommands, std::vector<uint32_t>{IDM_ABOUTBOX});
-    menu->close();
 }
 
 TEST_F(QtBackend, UpDownArrowRepeatsWhileHeld) {
@@ -291,23 +271,6 @@ TEST(QtSkin, OnlyAStyleSheetThatParsesIsApplied) {
     EXPECT_TRUE(ws.ApplySkin(write("XPCorona.ssk", sheet)));
     EXPECT_EQ(qApp->styleSheet(), QString::fromLatin1(sheet));
     qApp->setStyleSheet(QString());
-}
-
-TEST(QtKeys, KeyCodesAreVirtualKeys) {
-    const std::tuple<Qt::Key, Qt::KeyboardModifiers, int> cases[] = {
-        {Qt::Key_T, Qt::ControlModifier, 0x54},     {Qt::Key_A, Qt::ShiftModifier, 0x41},
-        {Qt::Key_7, Qt::NoModifier, 0x37},          {Qt::Key_Space, Qt::NoModifier, 0x20},
-        {Qt::Key_Return, Qt::NoModifier, 0x0D},     {Qt::Key_Enter, Qt::KeypadModifier, 0x0D},
-        {Qt::Key_Escape, Qt::NoModifier, 0x1B},     {Qt::Key_Tab, Qt::NoModifier, 0x09},
-        {Qt::Key_Backtab, Qt::ShiftModifier, 0x09}, {Qt::Key_F1, Qt::NoModifier, 0x70},
-        {Qt::Key_Down, Qt::NoModifier, 0x28},       {Qt::Key_Exclam, Qt::ShiftModifier, '1'},
-        {Qt::Key_Period, Qt::NoModifier, 0xBE},     {Qt::Key_Period, Qt::KeypadModifier, 0x6E},
-        {Qt::Key_5, Qt::KeypadModifier, 0x65},      {Qt::Key_Control, Qt::ControlModifier, 0x11},
-        {Qt::Key_unknown, Qt::NoModifier, 0},
-    };
-    for (const auto& [key, modifiers, vk] : cases) {
-        EXPECT_EQ(VirtualKeyFromQt(key, modifiers), vk) << key;
-    }
 }
 
 }  // namespace
