@@ -190,7 +190,9 @@ TEST_F(ScanDialogTest, ConfirmedScanListsPrintersAndTheFirstBecomesTheAddress) {
                               {"Are you sure to scan the printers?", 0x21},
                               {"UDP Port 0 is conflict!", 0x10}}));
     EXPECT_EQ(window->GetText(IDC_SCAN), "Cancel");
-    EXPECT_TRUE(ButtonsEnabled(false));
+    EXPECT_TRUE(ButtonsEnabled(false));  // the nine; Scan, Ping and Exit stay
+    EXPECT_TRUE(window->IsEnabled(IDC_SCAN) && window->IsEnabled(IDC_PING) &&
+                window->IsEnabled(ui::kIdOk));
     EXPECT_EQ(window->ComboCount(IDC_PRINTER_LIST), 0);
     window->Click(IDC_SCAN);  // Cancel: no question, the caption stays
     window->Click(IDC_SCAN);  // again while workers finish: refused

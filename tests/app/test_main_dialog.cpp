@@ -1,11 +1,9 @@
-// The main window at start and the application around it, its About entry,
-// the data exchange and the action buttons, on the headless window system.
+// The main window at start and the application around it, its About entry
+// and the data exchange, on the headless window system.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <set>
-#include <thread>
 
 #include "app/printer_tool_app.h"
 #include "main_dialog_fixture.h"
@@ -76,29 +74,6 @@ TEST_F(MainDialogTest, IntegerTimeoutLetsEnterPressExit) {
     window->PressKey(ui::kVkReturn, IDC_IP);
     EXPECT_EQ(window->EndResult(), ui::kIdOk);
     EXPECT_EQ(dlg->TimeoutMs(), -250);
-}
-
-// From a worker the calls run on the UI thread; Scan, Ping and Exit stay.
-TEST_F(MainDialogTest, EnableActionButtonsTouchesExactlyTheNine) {
-    Open();
-    std::thread worker([&] { dlg->EnableActionButtons(0); });
-    ASSERT_TRUE(ws.ServeUntilFor([&] { return window->EnableLog().size() == 9; },
-                                 std::chrono::seconds(10)));
-    worker.join();
-    std::set<std::pair<int, bool>> off(window->EnableLog().begin(), window->EnableLog().end());
-    EXPECT_EQ(off, (std::set<std::pair<int, bool>>{{IDC_TEST, false},
-                                                   {IDC_PRINT, false},
-                                                   {IDC_STATUS, false},
-                                                   {IDC_CASHDRAWER, false},
-                                                   {IDC_INIT, false},
-                                                   {IDC_CUTTER, false},
-                                                   {IDC_SET_IP, false},
-                                                   {IDC_SET_MAC, false},
-                                                   {IDC_PRINT_FILE, false}}));
-    window->ClearEnableLog();
-    dlg->EnableActionButtons(1);
-    EXPECT_EQ(window->EnableLog().size(), 9u);
-    EXPECT_TRUE(window->IsEnabled(IDC_PRINT_FILE));
 }
 
 TEST_F(MainDialogTest, ApplicationRecordsStartDirAndAsksForTheSkin) {
