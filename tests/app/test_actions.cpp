@@ -126,32 +126,6 @@ TEST_F(ActionsTest, PingStartsPlainPingAndWaitsForItsWindow) {
     EXPECT_TRUE(link.Calls().empty());
 }
 
-// Set IP takes the new address from control 1031 and sends to the one in
-// control 1000; Set MAC writes the members back but keeps a payload still
-// ahead of them, and purges the ARP row of control 1000's address.
-TEST_F(ActionsTest, SetIpAndSetMacComposeTheirFlowsWithTheControls) {
-    OpenOnline();
-    window->SetText(IDC_NEW_IP, "10.0.0.9");
-    ws.QueueAnswer(ui::kIdOk);
-    window->Click(IDC_SET_IP);
-    EXPECT_EQ(Sends(), (std::vector<B>{{0x1D, 0x44, 10, 0, 0, 9, 19}}));
-    EXPECT_EQ(probes->probes, (std::vector<std::pair<std::string, int32_t>>{{"10.0.0.9", 1000}}));
-    EXPECT_EQ(Shown().back().first, "Success!\nPlease restart the printer!");
-
-    window->TypeText(IDC_TIMEOUT, "2500");
-    window->SetText(IDC_PAYLOAD, "typed before the bad value");
-    window->SetText(IDC_TIMEOUT, "");  // the payload is now ahead of the member
-    ws.QueueAnswer(ui::kIdOk);         // the refresh's complaint
-    ws.QueueAnswer(ui::kIdOk);         // the question
-    window->Click(IDC_SET_MAC);
-    EXPECT_EQ(Sends().size(), 1u);
-    EXPECT_EQ(purged, std::vector<uint32_t>{0xC0A8010Au});
-    EXPECT_TRUE(Shown().back().first.starts_with("Mac:"));
-    EXPECT_EQ(window->GetText(IDC_PAYLOAD), "typed before the bad value");
-    EXPECT_EQ(window->GetText(IDC_TIMEOUT), "2500");
-    EXPECT_EQ(window->GetText(IDC_NEW_IP), "10.0.0.9");
-}
-
 class ScanDialogTest : public ActionsTest {
 protected:
     void SetUp() override { gate.Install(*probes); }

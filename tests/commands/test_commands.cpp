@@ -160,15 +160,11 @@ TEST_F(WholeFileTest, EveryByteGoesOutInOneSendOrTheFailureIsSaid) {
     EXPECT_EQ(sends, std::vector<B>{B(content.begin(), content.end())});
 }
 
-// The window the flows run in: answers its questions from a queue and
-// records what it was told.
+// The window the flows run in: answers every box with `answer` and records
+// what it was told.
 struct RecordingSite : CommandSite {
     int ShowMessage(const std::string& text, uint32_t style) override {
         boxes.emplace_back(text, style);
-        const int answer = answers.empty() ? ui::kIdCancel : answers.front();
-        if (!answers.empty()) {
-            answers.erase(answers.begin());
-        }
         return answer;
     }
     void WriteBackControls() override { boxes.emplace_back("(write-back)", 0); }
@@ -177,7 +173,7 @@ struct RecordingSite : CommandSite {
         return purgeResult;
     }
     Boxes boxes;
-    std::vector<int> answers;
+    int answer = ui::kIdOk;
     int32_t purgeResult = 1;
 };
 
@@ -189,7 +185,7 @@ protected:
     std::pair<Boxes, std::vector<B>> Run(const std::function<void()>& flow,
                                          int answer = ui::kIdOk) {
         site = RecordingSite{};
-        site.answers = {answer};
+        site.answer = answer;
         link.ClearCalls();
         probes->probes.clear();
         flow();

@@ -90,6 +90,7 @@ TEST_F(LoopbackCommandsTest, SetIpAndSetMacReachThePrinter) {
         "GS D new address 127.0.0.42 (checksum ok, pending until restart)", 5s));
     ASSERT_TRUE(printer->GetJournal().WaitForPrefix("GS E new MAC ", 5s));
     EXPECT_EQ(printer->PendingAddress(), "127.0.0.42");
+    EXPECT_EQ(purged, std::vector<uint32_t>{0x7F000001});  // the row of control 1000's address
     EXPECT_EQ(BoxTexts().back(), "Mac:" + printer->PendingMac().value_or("?") +
                                      "\nSuccess!\nPlease restart the printer!");
 }

@@ -1,11 +1,9 @@
 #include "lab_fixture.h"
 
 #include <fcntl.h>
-#include <linux/capability.h>
 #include <sched.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -169,24 +167,6 @@ bool Lab::RunInNamespace(const std::string& ns, const std::function<void()>& fn)
     });
     worker.join();
     return joined;
-}
-
-bool DropThreadCapabilities(std::initializer_list<int> capabilities) {
-    __user_cap_header_struct header{};
-    header.version = _LINUX_CAPABILITY_VERSION_3;
-    header.pid = 0;  // the calling thread
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
-    if (syscall(SYS_capget, &header, data) != 0) {
-        return false;
-    }
-    for (int capability : capabilities) {
-        const uint32_t bit = 1u << (capability % 32);
-        auto& word = data[capability / 32];
-        word.effective &= ~bit;
-        word.permitted &= ~bit;
-        word.inheritable &= ~bit;
-    }
-    return syscall(SYS_capset, &header, data) == 0;
 }
 
 // --- LabTest ----------------------------------------------------------------

@@ -18,7 +18,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -71,11 +70,6 @@ private:
     std::string m_subnet;
     int m_clientHost;
 };
-
-// Clears the given capabilities (CAP_NET_RAW, CAP_NET_ADMIN, ...) from the
-// calling thread's effective, permitted and inheritable sets. Capabilities
-// are per thread on Linux, so use it inside RunInNamespace's thread.
-bool DropThreadCapabilities(std::initializer_list<int> capabilities);
 
 // Base fixture: a lab per test, skipped with one line where namespaces cannot
 // be made. Override LabSubnet / LabClientHost to choose the network.

@@ -21,6 +21,7 @@
 
 #include "app/main_dialog_template.h"
 #include "status/status_dialog_template.h"
+#include "ui/contract/window_contract.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/icons.h"
 #include "ui/qt/ip_address_edit.h"
@@ -32,13 +33,6 @@ namespace vorpane::qt {
 namespace {
 
 using ui::ControlClass;
-
-bool WaitFor(const std::function<bool()>& cond) {
-    for (int i = 0; i < 2500 && !cond(); ++i) {
-        QTest::qWait(2);
-    }
-    return cond();
-}
 
 QString Name(QObject* o) {
     return QAccessible::queryAccessibleInterface(o)->text(QAccessible::Name);
@@ -59,18 +53,17 @@ struct Recorder : ui::DialogEvents {
     std::vector<int> deltas;
 };
 
+// Template windows shown by the window contract's Qt driver, which also
+// types and waits.
 class QtBackend : public ::testing::Test {
 protected:
-    // The template's window, shown and active.
     QDialog* Show(const ui::DialogTemplate& tmpl) {
         window.reset();  // an owner-less dialog would belong to the old one
-        window = ws.CreateDialogWindow(tmpl, events, nullptr);
-        QDialog* d = QtWindowSystem::DialogOf(window.get());
-        d->show();
-        QApplication::setActiveWindow(d);
-        EXPECT_TRUE(QTest::qWaitForWindowActive(d, 5000));
-        return d;
+        window = driver->System().CreateDialogWindow(tmpl, events, nullptr);
+        driver->Show(*window);
+        return QtWindowSystem::DialogOf(window.get());
     }
+    bool WaitFor(const std::function<bool()>& cond) { return driver->LetTimePass(5000, cond); }
     QWidget* Control(int id) { return QtWindowSystem::ControlOf(window.get(), id); }
     std::optional<int> FocusedId() {
         QWidget* d = QtWindowSystem::DialogOf(window.get());
@@ -81,13 +74,7 @@ protected:
         }
         return std::nullopt;
     }
-    void TypeIntoFocus(const char* text) {
-        for (const char* c = text; *c != '\0'; ++c) {
-            QTest::keyClick(QApplication::focusWidget(), *c);
-        }
-    }
-
-    QtWindowSystem ws;
+    std::unique_ptr<ui::contract::Driver> driver = ui::contract::MakeDriver();
     Recorder events;
     std::unique_ptr<ui::Window> window;
 };
@@ -188,19 +175,15 @@ TEST_F(QtBackend, AccessibleNamesComeFromLabelsAndTheTemplate) {
 TEST_F(QtBackend, AddressFieldsMoveOnAsThePlatformsDo) {
     Show(MainDialogTemplate());
     auto* ip = qobject_cast<IpAddressEdit*>(Control(IDC_NEW_IP));
-    ip->field(0)->setFocus();
-    ASSERT_TRUE(WaitFor([&] { return ip->field(0)->hasFocus(); }));
     // '.' moves on; three digits move on by themselves; letters are refused.
-    TypeIntoFocus("10.x0.9997");
+    driver->Type(*window, IDC_NEW_IP, "10.x0.9997");
     EXPECT_EQ(window->GetText(IDC_NEW_IP), "10.0.255.7");
     // Backspace in an empty field goes back to the previous one.
     QTest::keyClick(ip->field(3), Qt::Key_Backspace);
     QTest::keyClick(ip->field(3), Qt::Key_Backspace);
     EXPECT_TRUE(ip->field(2)->hasFocus());
     // The '.' after three digits belongs to them: it must not skip a field.
-    ip->field(0)->setFocus();
-    ip->field(0)->selectAll();
-    TypeIntoFocus("127.0.0.010");
+    driver->Type(*window, IDC_NEW_IP, "127.0.0.010");
     EXPECT_EQ(window->GetText(IDC_NEW_IP), "127.0.0.10");
     ip->field(0)->setFocus();  // leaving the field shows its number
     EXPECT_EQ(ip->field(3)->text(), QStringLiteral("10"));
