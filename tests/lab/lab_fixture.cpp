@@ -2,91 +2,46 @@
 
 #include <fcntl.h>
 #include <sched.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <thread>
 
 #include "platform/unique_fd.h"
 
-extern char** environ;
-
 namespace vorpane::lab {
-
-namespace {
-
-std::vector<char*> ArgvOf(std::vector<std::string>& words) {
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-    return argv;
-}
-
-// Spawns argv with stdin from /dev/null and stdout+stderr into `outputFd`.
-pid_t Spawn(std::vector<std::string> words, int outputFd) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outputFd, 1);
-    posix_spawn_file_actions_adddup2(&actions, outputFd, 2);
-    std::vector<char*> argv = ArgvOf(words);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-std::string Trim(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
-        text.pop_back();
-    }
-    return text;
-}
-
-}  // namespace
 
 // --- Lab --------------------------------------------------------------------
 
 int Lab::Script(const std::vector<std::string>& args, std::string* output) {
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+    // Every word single-quoted: the shell sees them as they are.
+    std::string command = "/bin/bash '" VORPANE_LAB_SCRIPT "'";
+    for (const std::string& arg : args) {
+        std::string quoted;
+        for (char c : arg) {
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        }
+        command += " '" + quoted + "'";
+    }
+    FILE* pipe = popen((command + " </dev/null 2>&1").c_str(), "r");
+    if (pipe == nullptr) {
         return -1;
     }
-    UniqueFd readEnd(pipeFds[0]);
-    UniqueFd writeEnd(pipeFds[1]);
-    std::vector<std::string> words{"/bin/bash", VORPANE_LAB_SCRIPT};
-    words.insert(words.end(), args.begin(), args.end());
-    const pid_t pid = Spawn(std::move(words), writeEnd.get());
-    writeEnd.reset();
     std::string text;
     char chunk[4096];
-    for (;;) {
-        const ssize_t got = read(readEnd.get(), chunk, sizeof chunk);
-        if (got > 0) {
-            text.append(chunk, static_cast<size_t>(got));
-        } else if (got == 0 || errno != EINTR) {
-            break;
-        }
+    for (size_t got; (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;) {
+        text.append(chunk, got);
+    }
+    const int status = pclose(pipe);
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+        text.pop_back();
     }
     if (output != nullptr) {
-        *output = Trim(text);
-    }
-    if (pid < 0) {
-        return -1;
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
+        *output = text;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

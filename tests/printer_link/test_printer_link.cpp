@@ -14,7 +14,6 @@
 #include <future>
 #include <latch>
 #include <numeric>
-#include <random>
 #include <thread>
 #include <vector>
 
@@ -200,29 +199,6 @@ TEST(NetworkPrinterLinkConnect, SetTimeOutWhileSeventeenThreadsConnect) {
 }
 
 // ---------------------------------------------------------------- SendData
-
-TEST(NetworkPrinterLinkSend, SixtyFourMebibytesArriveWhole) {
-    constexpr int32_t kSize = 64 << 20;
-    std::vector<uint64_t> words(kSize / 8);
-    std::generate(words.begin(), words.end(), std::mt19937_64(20240603));
-    const auto* payload = reinterpret_cast<const uint8_t*>(words.data());
-    size_t arrived = 0;
-    bool same = true;  // every byte so far equal and in order
-    auto printer = StartLoopbackPrinter([&](VirtualPrinterConfig& c) {
-        c.journalLines = 0;
-        c.rawWriter = [&](const uint8_t* data, size_t size) {
-            same = same && arrived + size <= size_t{kSize} &&
-                   std::equal(data, data + size, payload + arrived);
-            arrived += size;
-        };
-    });
-    NetworkPrinterLink link(printer->Port());
-    link.SetTimeOut(10, 0);
-    EXPECT_EQ(link.SendData(kLoopback, payload, kSize), kSize);
-    ASSERT_EQ(printer->Raw().Size(), size_t{kSize});
-    printer->Stop();  // the writer ran on the printer's thread
-    EXPECT_TRUE(same);
-}
 
 TEST(NetworkPrinterLinkSend, ShortWritesAreContinuedAndAFailedOneEndsTheCount) {
     auto printer = StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.keepRaw = true; });
