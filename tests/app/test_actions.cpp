@@ -3,7 +3,6 @@
 // and each handler's composition of its subsystem (what reaches the library,
 // the boxes, the controls written back), the scan included.
 
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>

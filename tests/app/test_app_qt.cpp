@@ -2,8 +2,6 @@
 // contract's Qt driver: a whole scan with its 17 workers calling into Qt.
 // This executable runs under TSan.
 
-#include <gtest/gtest.h>
-#include <QApplication>
 #include <QDialog>
 
 #include "app/printer_tool_dlg.h"

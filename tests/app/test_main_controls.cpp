@@ -1,10 +1,7 @@
 // The connect time-out box and its arrows, the printer list, the key filter
 // and the echo diagnostic.
 
-#include <gtest/gtest.h>
 
-#include <climits>
-#include <thread>
 
 #include "main_dialog_fixture.h"
 

@@ -2,14 +2,9 @@
 // clock, the whole-file send, and the Set IP / Set MAC flows against a
 // recording site, the table link and a scripted probe.
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include "commands/command_frames.h"
 #include "commands/hex_payload.h"

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/printer_tool_dlg.h"
@@ -66,12 +67,8 @@ private:
 
 inline std::tm PinnedTime(int year, int month, int day, int hour, int minute, int second) {
     std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
+    std::tie(t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec) =
+        std::tuple(year - 1900, month - 1, day, hour, minute, second);
     return t;
 }
 

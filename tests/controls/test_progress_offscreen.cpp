@@ -5,11 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QAccessible>
 #include <QAccessibleValueInterface>
 #include <QApplication>
-#include <QImage>
-#include <climits>
 
 #include "app/main_dialog_template.h"
 #include "controls/percent_progress_ctrl.h"

@@ -3,14 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
 
 #include "discovery/netbios_sweep.h"
 #include "fake_udp_socket.h"

@@ -3,12 +3,7 @@
 // progress, cancel, a second scan, waiting for workers, and workers that
 // cannot be started. Built to run under TSan as well.
 
-#include <gtest/gtest.h>
 
-#include <algorithm>
-#include <map>
-#include <set>
-#include <thread>
 
 #include "discovery/scan.h"
 #include "fake_udp_socket.h"

@@ -1,15 +1,7 @@
 #include "lab_fixture.h"
 
 #include <fcntl.h>
-#include <sched.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <thread>
 
 #include "platform/unique_fd.h"
 

@@ -1,18 +1,8 @@
 // The echo probe and the ARP table on a real network inside the lab.
 
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
 #include <linux/neighbour.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <sstream>
-#include <vector>
 
 #include "lab_fixture.h"
 #include "net/arp_cache.h"

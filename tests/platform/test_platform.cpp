@@ -1,18 +1,15 @@
-// The platform services: address texts, the 8-bit code page, the current
-// directory, the locked buffer and the terminal launcher (on the real
+// The platform services: the 8-bit code page, the current directory, the
+// descriptor owner, the locked buffer and the terminal launcher (on the real
 // system: the "terminal" is env).
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
-#include <thread>
 
-#include "platform/address_text.h"
 #include "platform/codepage.h"
 #include "platform/directory.h"
 #include "platform/locked_buffer.h"
@@ -21,15 +18,6 @@
 
 namespace vorpane {
 namespace {
-
-TEST(AddressText, DottedDecimalAndHexPairs) {
-    EXPECT_EQ(Ipv4Text(std::array<uint8_t, 4>{192, 168, 1, 10}), "192.168.1.10");
-    EXPECT_EQ(Ipv4Text(std::array<uint8_t, 4>{0, 0, 0, 0}), "0.0.0.0");
-    EXPECT_EQ(Ipv4Text(0x0AFF0109u), "10.255.1.9");
-    const std::array<uint8_t, 6> mac = {0xAE, 0x2B, 0x04, 0x10, 0x0F, 0xF0};
-    EXPECT_EQ(MacText(mac), "AE2B04100FF0");
-    EXPECT_EQ(MacText(mac, '-'), "AE-2B-04-10-0F-F0");
-}
 
 TEST(Codepage, Gb18030RoundTripsAndPrefixesKeepCharactersWhole) {
     const std::string utf8 = "A\xE4\xB8\xAD\xF0\x9F\x98\x80z";  // A, 中, an emoji, z

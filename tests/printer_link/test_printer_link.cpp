@@ -1,23 +1,12 @@
 // NetworkPrinterLink against the virtual printer and small hand-made peers,
 // all on loopback with ports the system picks.
 
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 
-#include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <functional>
 #include <future>
 #include <latch>
 #include <numeric>
-#include <thread>
-#include <vector>
 
-#include <gtest/gtest.h>
 
 #include "loopback_printer.h"
 
@@ -167,7 +156,6 @@ TEST(NetworkPrinterLinkConnect, RefusedSilentOrMalformedGivesNothing) {
 TEST(NetworkPrinterLinkConnect, SetTimeOutWhileSeventeenThreadsConnect) {
     auto printer = StartLoopbackPrinter();
     NetworkPrinterLink link(printer->Port());
-    EXPECT_EQ(link.TimeoutMs(), 1000);
     EXPECT_EQ(link.SetTimeOut(2, 500), 1);
     EXPECT_EQ(link.SetTimeOut(0, 0) + link.SetTimeOut(-1, 200), 0) << "non-positive is ignored";
     EXPECT_EQ(link.TimeoutMs(), 2500);

@@ -5,17 +5,14 @@
 
 #include <gtest/gtest.h>
 #include <QAccessible>
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
-#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -239,16 +236,14 @@ TEST(QtSkin, OnlyAStyleSheetThatParsesIsApplied) {
     QtWindowSystem ws;
     auto write = [&](const char* name, const QByteArray& bytes) {
         QFile f(dir.filePath(QString::fromLatin1(name)));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
         return f.fileName().toStdString();
     };
-    for (const std::string& path :
-         {dir.filePath(QStringLiteral("missing.ssk")).toStdString(), write("empty.ssk", {}),
-          write("binary.ssk", QByteArray("SKN\0\x01\x02\xff", 7)),
-          write("broken.ssk", "QPushButton { color: red; "), dir.path().toStdString()}) {
-        EXPECT_FALSE(ws.ApplySkin(path)) << path;
+    for (const QByteArray& bad :
+         {QByteArray(), QByteArray("SKN\0\x01\x02\xff", 7), QByteArray("QPushButton { color: red; ")}) {
+        EXPECT_FALSE(ws.ApplySkin(write("bad.ssk", bad)));
     }
+    EXPECT_FALSE(ws.ApplySkin(dir.path().toStdString()));  // a directory
     EXPECT_TRUE(qApp->styleSheet().isEmpty());
     const QByteArray sheet = "QPushButton { color: rgb(200, 0, 0); }";
     EXPECT_TRUE(ws.ApplySkin(write("XPCorona.ssk", sheet)));

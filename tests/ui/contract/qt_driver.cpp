@@ -4,21 +4,15 @@
 // event loop is running.
 
 #include <gtest/gtest.h>
-#include <QApplication>
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QPointer>
-#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-#include <deque>
-#include <map>
 
 #include "ui/qt/ip_address_edit.h"
 #include "ui/qt/qt_window.h"
