@@ -3,9 +3,10 @@
 namespace vorpane {
 
 std::string Ipv4Text(const std::array<uint8_t, 4>& octets) {
-    std::string text;
-    for (size_t i = 0; i < octets.size(); ++i) {
-        text += (i == 0 ? "" : ".") + std::to_string(octets[i]);
+    std::string text = std::to_string(octets[0]);
+    for (size_t i = 1; i < octets.size(); ++i) {
+        text += '.';
+        text += std::to_string(octets[i]);
     }
     return text;
 }

@@ -18,7 +18,7 @@ cmake --build build-pkg --target vorpane vorpane-printer man_pages
 deb=$(ls build-pkg/vorpane_*.deb)
 echo "package: $deb"
 
-lintian --fail-on error --suppress-tags no-changelog "$deb"
+lintian --fail-on error "$deb"
 
 apt-get install -y -qq "./$deb" >/dev/null
 trap 'apt-get purge -y -qq vorpane >/dev/null 2>&1 || true' EXIT
@@ -33,6 +33,8 @@ test -f /usr/share/applications/vorpane.desktop
 test -f /usr/share/icons/hicolor/scalable/apps/vorpane.svg
 test -f /usr/share/icons/hicolor/48x48/apps/vorpane.png
 test -f /usr/share/man/man1/vorpane.1.gz
+desktop-file-validate /usr/share/applications/vorpane.desktop
+appstreamcli validate --no-net --pedantic /usr/share/metainfo/invalid.vorpane.vorpane.metainfo.xml
 
 /usr/bin/vorpane-printer --help >/dev/null
 echo "vorpane-printer --help: ok"

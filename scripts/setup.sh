@@ -13,6 +13,7 @@ packages=(
   fonts-wqy-zenhei iputils-ping xterm
   # tests: a display server, network namespaces, packet capture, packaging
   xvfb xauth x11-utils xdotool iproute2 nftables tcpdump libcap2-bin lintian file dpkg-dev
+  appstream desktop-file-utils
 )
 
 missing=()
