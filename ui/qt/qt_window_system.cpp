@@ -1,7 +1,5 @@
 #include "ui/qt/qt_window_system.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
 #include <QApplication>
 #include <QEventLoop>
 #include <QFile>
@@ -10,7 +8,6 @@
 #include <QMessageBox>
 #include <QPalette>
 #include <QPushButton>
-#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 #include <cstdlib>
@@ -64,50 +61,13 @@ constexpr qint64 kMaxSkinBytes = 4 * 1024 * 1024;
 
 }  // namespace
 
-QtWindowSystem::WakeFd::WakeFd(WakeFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-
-QtWindowSystem::WakeFd& QtWindowSystem::WakeFd::operator=(WakeFd&& other) noexcept {
-    if (this != &other) {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
-QtWindowSystem::WakeFd::~WakeFd() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
-}
-
 QtWindowSystem::QtWindowSystem(std::string applicationName)
     : m_appName(std::move(applicationName)),
       m_uiThread(QCoreApplication::instance() != nullptr ? QCoreApplication::instance()->thread()
                                                          : QThread::currentThread()),
-      m_invoker(std::make_unique<QObject>()),
-      m_wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-    if (m_wakeFd.get() >= 0) {
-        m_wakeNotifier = std::make_unique<QSocketNotifier>(m_wakeFd.get(), QSocketNotifier::Read);
-        QObject::connect(m_wakeNotifier.get(), &QSocketNotifier::activated, m_invoker.get(),
-                         [this] { OnWake(); });
-    }
-}
+      m_invoker(std::make_unique<QObject>()) {}
 
-QtWindowSystem::~QtWindowSystem() {
-    // Nothing may wake a loop on a descriptor that is about to close.
-    m_wakeNotifier.reset();
-}
-
-void QtWindowSystem::OnWake() {
-    // Cleared before serving, so that a request arriving meanwhile wakes the
-    // loop again, nested loops of a request included.
-    uint64_t count = 0;
-    while (::read(m_wakeFd.get(), &count, sizeof count) == static_cast<ssize_t>(sizeof count)) {
-    }
-    DrainRequests();
-}
+QtWindowSystem::~QtWindowSystem() = default;
 
 std::unique_ptr<ui::Window> QtWindowSystem::CreateDialogWindow(const ui::DialogTemplate& tmpl,
                                                                ui::DialogEvents& events,
@@ -231,8 +191,8 @@ void QtWindowSystem::Invoke(const std::function<void()>& fn) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_requests.push_back(&request);
     }
-    // Wakes whatever event loop the UI thread is in; a drain that finds
-    // nothing left does nothing.
+    // Wakes whatever event loop the UI thread is in, nested ones included; a
+    // drain that finds nothing left does nothing.
     QMetaObject::invokeMethod(
         m_invoker.get(), [this] { DrainRequests(); }, Qt::QueuedConnection);
     std::unique_lock<std::mutex> lock(m_mutex);

@@ -15,7 +15,6 @@
 
 class QDialog;
 class QObject;
-class QSocketNotifier;
 class QThread;
 class QWidget;
 
@@ -61,31 +60,15 @@ private:
         const std::function<void()>* fn;
         bool done = false;
     };
-    // Move-only owner of the wake-up descriptor.
-    class WakeFd {
-    public:
-        explicit WakeFd(int fd = -1) : m_fd(fd) {}
-        WakeFd(const WakeFd&) = delete;
-        WakeFd& operator=(const WakeFd&) = delete;
-        WakeFd(WakeFd&& other) noexcept;
-        WakeFd& operator=(WakeFd&& other) noexcept;
-        ~WakeFd();
-        int get() const { return m_fd; }
-
-    private:
-        int m_fd;
-    };
-    void OnWake();
     void DrainRequests();
 
     std::string m_appName;
     QThread* m_uiThread;
+    // A worker queues its request below, then wakes whatever event loop the
+    // UI thread is in by posting a call to DrainRequests on this object (a
+    // queued invocation, Qt's thread-safe way to reach another thread's
+    // loop). The worker then waits on m_served; the UI thread never waits.
     std::unique_ptr<QObject> m_invoker;
-    // A worker wakes the UI thread's event loop through an eventfd rather
-    // than through Qt's event queue: the hand-over then needs no Qt call on
-    // the worker, and every synchronisation is one thread checkers can see.
-    WakeFd m_wakeFd;
-    std::unique_ptr<QSocketNotifier> m_wakeNotifier;
     // Requests from worker threads, served in arrival order on the UI thread.
     std::mutex m_mutex;
     std::condition_variable m_served;
