@@ -67,8 +67,7 @@ TEST(UniqueFd, ClosesExactlyOnceWhateverMovesHappen) {
 TEST(LockedBuffer, GivesZeroedMemoryAndOnlyTheLastOwnerUnmapsIt) {
     constexpr uint32_t kSize = 3 * 4096 + 17;
     auto buffer = LockedBuffer::Allocate(kSize);
-    ASSERT_TRUE(buffer.has_value() && buffer->Data() != nullptr);
-    EXPECT_EQ(buffer->Size(), kSize);
+    ASSERT_TRUE(buffer.has_value() && buffer->Data() != nullptr && buffer->Size() == kSize);
     EXPECT_EQ(std::vector<uint8_t>(buffer->Data(), buffer->Data() + kSize),
               std::vector<uint8_t>(kSize, 0));
     std::memset(buffer->Data(), 0xA5, kSize);
