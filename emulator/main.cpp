@@ -66,6 +66,14 @@ int main(int argc, char** argv) {
     args.config.journalWriter = [f = journal.get()](const std::string& line) {
         WriteLine(f, line);
     };
+    if (!args.renderFile.empty()) {
+        const std::string error = RenderCaptureFile(args, args.config.journalWriter);
+        if (!error.empty()) {
+            std::fprintf(stderr, "vorpane-printer: %s\n", error.c_str());
+            return 1;
+        }
+        return 0;
+    }
     if (raw) {
         args.config.rawWriter = [f = raw.get()](const uint8_t* data, size_t size) {
             std::fwrite(data, 1, size, f);
@@ -137,7 +145,7 @@ int main(int argc, char** argv) {
         if (quit) {
             break;
         }
-        if (pending.size() > 4096) {
+        if (pending.size() > limits::kMaxControlLine) {
             WriteLine(stderr, "vorpane-printer: control line too long, dropped");
             pending.clear();
         }

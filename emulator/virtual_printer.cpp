@@ -11,21 +11,21 @@
 #include <cerrno>
 #include <cstring>
 
-#include "emulator/command_decoder.h"
+#include "emulator/escpos/command_journal.h"
+#include "emulator/print_session.h"
+#include "emulator/receipt_files.h"
+#include "emulator/render/symbols.h"
 
 namespace vorpane {
 namespace {
 
-constexpr size_t kReadBufferBytes = 256 * 1024;
-// Replies waiting for a client that does not read them; past this the
-// session is not read any further until they drain, as a real printer would
-// stop taking data.
-constexpr size_t kMaxPendingOutput = 64 * 1024;
-constexpr int kReadsPerWakeup = 8;
+using escpos::HexBytes;
+using limits::kMaxPendingOutput;
+using Clock = std::chrono::steady_clock;
+
 // A scan connects and closes at once from many threads; a short accept
 // queue would drop handshakes the clients already count as connected.
 constexpr int kListenBacklog = SOMAXCONN;
-constexpr int kAcceptsPerWakeup = 64;
 
 std::string Endpoint(const sockaddr_in& addr) {
     char text[INET_ADDRSTRLEN] = {};
@@ -48,6 +48,17 @@ std::string AddressText(const std::array<uint8_t, 4>& b) {
            std::to_string(b[3]);
 }
 
+// "300", "0.25"
+std::string SecondsText(std::chrono::milliseconds d) {
+    std::string text = std::to_string(d.count() / 1000);
+    if (const auto ms = d.count() % 1000; ms != 0) {
+        std::string fraction = std::to_string(ms + 1000).substr(1);
+        fraction.erase(fraction.find_last_not_of('0') + 1);
+        text += "." + fraction;
+    }
+    return text;
+}
+
 // Close with a reset, the way a busy one-session board turns a client away.
 void ResetAndClose(UniqueFd fd) {
     const linger abort{1, 0};
@@ -56,7 +67,7 @@ void ResetAndClose(UniqueFd fd) {
 
 }  // namespace
 
-class VirtualPrinter::SessionEvents final : public CommandDecoderEvents {
+class VirtualPrinter::SessionEvents final : public PrintSessionEvents {
 public:
     SessionEvents(VirtualPrinter& printer, Session& session)
         : m_printer(printer), m_session(session) {}
@@ -66,6 +77,7 @@ public:
         m_printer.SetPendingAddress(address);
     }
     void OnNewMac(const std::array<uint8_t, 6>& mac) override { m_printer.SetPendingMac(mac); }
+    void OnReceipt(render::Receipt receipt) override;
 
 private:
     VirtualPrinter& m_printer;
@@ -76,11 +88,19 @@ struct VirtualPrinter::Session {
     uint64_t id = 0;
     UniqueFd fd;
     uint64_t bytes = 0;
+    uint64_t receipts = 0;
+    Clock::time_point lastData;
     std::vector<uint8_t> output;
     bool closed = false;
     std::unique_ptr<SessionEvents> events;
-    std::unique_ptr<CommandDecoder> decoder;
+    std::unique_ptr<PrintSession> print;
 };
+
+void VirtualPrinter::SessionEvents::OnReceipt(render::Receipt receipt) {
+    if (m_printer.m_files) {
+        m_printer.m_files->Save(m_session.id, ++m_session.receipts, std::move(receipt));
+    }
+}
 
 VirtualPrinter::Created VirtualPrinter::Create(VirtualPrinterConfig config) {
     std::unique_ptr<VirtualPrinter> printer(new VirtualPrinter(std::move(config)));
@@ -95,7 +115,7 @@ VirtualPrinter::VirtualPrinter(VirtualPrinterConfig config)
     : m_config(std::move(config)),
       m_journal(m_config.journalLines, m_config.journalWriter),
       m_raw(m_config.keepRaw, m_config.rawWriter),
-      m_readBuffer(kReadBufferBytes),
+      m_readBuffer(limits::kReadBufferBytes),
       m_conditions(m_config.conditions.bits) {}
 
 VirtualPrinter::~VirtualPrinter() {
@@ -158,6 +178,21 @@ std::string VirtualPrinter::Start() {
         m_netbiosPort = ntohs(bound.sin_port);
     }
 
+    if (!m_config.renderDir.empty()) {
+        auto opened = render::OpenFontGlyphs(m_config.fontPath);
+        m_glyphs = std::move(opened.glyphs);
+        if (!m_glyphs) {
+            m_journal.Add("font not found (" + opened.error + "): characters are drawn as boxes");
+            m_glyphs = render::MakeBoxGlyphs();
+        }
+        m_symbols = render::MakeSymbolEncoder();
+        m_tools = std::make_unique<DrawingTools>();
+        m_tools->glyphs = m_glyphs.get();
+        m_tools->symbols = m_symbols.get();
+        m_tools->options.paperDots = m_config.paperDots;
+        m_files = std::make_unique<ReceiptFiles>(m_config.renderDir, m_journal);
+    }
+
     m_wake.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (!m_wake.valid()) {
         return Errno("eventfd");
@@ -185,12 +220,14 @@ void VirtualPrinter::Stop() {
     m_sessions.clear();
     m_listeners.clear();
     m_udp.reset();
+    m_files.reset();  // writes the receipts still waiting
 }
 
 void VirtualPrinter::Serve() {
     std::vector<pollfd> fds;
     std::vector<Session*> polled;
     for (;;) {
+        const int timeout = CloseIdleSessions();
         fds.clear();
         polled.clear();
         fds.push_back({m_wake.get(), POLLIN, 0});
@@ -217,7 +254,7 @@ void VirtualPrinter::Serve() {
             polled.push_back(s.get());
         }
 
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
+        if (::poll(fds.data(), fds.size(), timeout) < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -254,7 +291,7 @@ void VirtualPrinter::Serve() {
 
 void VirtualPrinter::AcceptOn(int listenFd) {
     // Bounded so that a storm of connections cannot starve the sessions.
-    for (int i = 0; i < kAcceptsPerWakeup; ++i) {
+    for (int i = 0; i < limits::kAcceptsPerTurn; ++i) {
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
         UniqueFd fd(::accept4(listenFd, reinterpret_cast<sockaddr*>(&peer), &len,
@@ -287,9 +324,11 @@ void VirtualPrinter::AcceptOn(int listenFd) {
         auto session = std::make_unique<Session>();
         session->id = id;
         session->fd = std::move(fd);
+        session->lastData = Clock::now();
         session->events = std::make_unique<SessionEvents>(*this, *session);
         const bool journalled = m_config.journalLines > 0 || m_config.journalWriter != nullptr;
-        session->decoder = std::make_unique<CommandDecoder>(*session->events, journalled);
+        session->print =
+            std::make_unique<PrintSession>(*session->events, journalled, m_tools.get());
         m_sessionsOpened.fetch_add(1);
         m_openSessions.fetch_add(1);
         m_journal.Add("session " + std::to_string(id) + " open from " + Endpoint(peer));
@@ -298,12 +337,17 @@ void VirtualPrinter::AcceptOn(int listenFd) {
 }
 
 bool VirtualPrinter::ReadFrom(Session& s) {
-    for (int i = 0; i < kReadsPerWakeup && s.output.size() < kMaxPendingOutput; ++i) {
-        const ssize_t n = ::recv(s.fd.get(), m_readBuffer.data(), m_readBuffer.size(), 0);
+    // One turn takes a bounded amount, so every other session is served soon.
+    size_t budget = limits::kReadBytesPerTurn;
+    while (budget > 0 && s.output.size() < kMaxPendingOutput) {
+        const ssize_t n =
+            ::recv(s.fd.get(), m_readBuffer.data(), std::min(budget, m_readBuffer.size()), 0);
         if (n > 0) {
+            budget -= static_cast<size_t>(n);
+            s.lastData = Clock::now();
             m_raw.Add(m_readBuffer.data(), static_cast<size_t>(n));
             s.bytes += static_cast<uint64_t>(n);
-            s.decoder->Feed(m_readBuffer.data(), static_cast<size_t>(n));
+            s.print->Feed(m_readBuffer.data(), static_cast<size_t>(n));
             if (!s.output.empty() && !FlushOutput(s)) {
                 return false;
             }
@@ -318,7 +362,7 @@ bool VirtualPrinter::ReadFrom(Session& s) {
         if (n == 0) {
             // The client half-closed: send what is still owed, then close,
             // which the client sees as the end of its send.
-            s.decoder->Finish();
+            s.print->Finish();
             FlushOutput(s);
             CloseSession(s, "");
         } else {
@@ -355,7 +399,7 @@ void VirtualPrinter::CloseSession(Session& s, const std::string& error) {
     if (s.closed) {
         return;
     }
-    s.decoder->Finish();
+    s.print->Finish();
     s.closed = true;
     s.fd.reset();
     s.output.clear();
@@ -376,9 +420,35 @@ void VirtualPrinter::StatusRequest(Session& s, uint8_t n) {
     m_journal.Add(request + "answered " + HexBytes(&reply, 1));
 }
 
+int VirtualPrinter::CloseIdleSessions() {
+    const auto idle = m_config.idleTimeout;
+    if (idle <= std::chrono::milliseconds::zero() || m_sessions.empty()) {
+        return -1;
+    }
+    const auto now = Clock::now();
+    auto next = Clock::time_point::max();
+    for (const auto& s : m_sessions) {
+        if (s->closed) {
+            continue;
+        }
+        const auto deadline = s->lastData + idle;
+        if (deadline <= now) {
+            CloseSession(*s, "idle for " + SecondsText(idle) + " s");
+        } else {
+            next = std::min(next, deadline);
+        }
+    }
+    std::erase_if(m_sessions, [](const auto& s) { return s->closed; });
+    if (next == Clock::time_point::max()) {
+        return -1;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+    return static_cast<int>(std::min<int64_t>(wait, 60000));
+}
+
 void VirtualPrinter::AnswerNetbios() {
-    for (int i = 0; i < 64; ++i) {
-        uint8_t buf[576];
+    for (int i = 0; i < limits::kDatagramsPerTurn; ++i) {
+        uint8_t buf[limits::kMaxDatagramBytes];
         sockaddr_in from{};
         socklen_t len = sizeof from;
         const ssize_t n =

@@ -1,0 +1,47 @@
+#include "emulator/render/raster.h"
+
+#include <algorithm>
+
+namespace vorpane::render {
+
+Raster::Raster(int width, int maxHeight)
+    : m_width(std::max(width, 0)),
+      m_maxHeight(std::max(maxHeight, 0)),
+      m_stride((m_width + 7) / 8) {}
+
+bool Raster::Reserve(int height) {
+    const int rows = std::min(height, m_maxHeight);
+    if (rows > m_height) {
+        m_bits.resize(static_cast<size_t>(rows) * m_stride);
+        m_height = rows;
+    }
+    return height <= m_maxHeight;
+}
+
+bool Raster::Get(int x, int y) const {
+    if (x < 0 || y < 0 || x >= m_width || y >= m_height) {
+        return false;
+    }
+    return (Row(y)[x >> 3] >> (7 - (x & 7))) & 1;
+}
+
+void Raster::Set(int x, int y) {
+    if (x < 0 || y < 0 || x >= m_width || y >= m_height) {
+        return;
+    }
+    m_bits[static_cast<size_t>(y) * m_stride + (x >> 3)] |= static_cast<uint8_t>(0x80 >> (x & 7));
+}
+
+void Raster::Clear(int x, int y) {
+    if (x < 0 || y < 0 || x >= m_width || y >= m_height) {
+        return;
+    }
+    m_bits[static_cast<size_t>(y) * m_stride + (x >> 3)] &=
+        static_cast<uint8_t>(~(0x80 >> (x & 7)));
+}
+
+bool Raster::AnyInk() const {
+    return std::any_of(m_bits.begin(), m_bits.end(), [](uint8_t b) { return b != 0; });
+}
+
+}  // namespace vorpane::render
