@@ -63,11 +63,17 @@ int main(int argc, char** argv) {
         }
     }
     args.config.journalLines = 0;  // the file is the journal
+    // Lines gather in stdio's buffer; the printer flushes after each turn.
     args.config.journalWriter = [f = journal.get()](const std::string& line) {
-        WriteLine(f, line);
+        ::flockfile(f);  // one line, even with replies to control lines on stdout
+        ::fwrite_unlocked(line.data(), 1, line.size(), f);
+        ::fputc_unlocked('\n', f);
+        ::funlockfile(f);
     };
+    args.config.journalFlush = [f = journal.get()] { std::fflush(f); };
     if (!args.renderFile.empty()) {
         const std::string error = RenderCaptureFile(args, args.config.journalWriter);
+        std::fflush(journal.get());
         if (!error.empty()) {
             std::fprintf(stderr, "vorpane-printer: %s\n", error.c_str());
             return 1;

@@ -8,7 +8,7 @@ using escpos::Op;
 PrintSession::PrintSession(PrintSessionEvents& events, bool journal, const DrawingTools* tools)
     : m_events(events),
       m_journal(journal ? std::make_unique<escpos::CommandJournal>(
-                              [this](std::string line) { m_events.OnJournalLine(std::move(line)); })
+                              [this](const std::string& line) { m_events.OnJournalLine(line); })
                         : nullptr),
       m_renderer(tools != nullptr && tools->glyphs != nullptr && tools->symbols != nullptr
                      ? std::make_unique<render::ReceiptRenderer>(
@@ -67,7 +67,7 @@ void PrintSession::OnReceipt(render::Receipt receipt) {
 
 void PrintSession::OnNote(std::string line) {
     if (m_journal) {
-        m_events.OnJournalLine(std::move(line));
+        m_events.OnJournalLine(line);
     }
 }
 

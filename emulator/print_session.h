@@ -18,7 +18,7 @@ namespace vorpane {
 class PrintSessionEvents {
 public:
     virtual ~PrintSessionEvents() = default;
-    virtual void OnJournalLine(std::string line) = 0;
+    virtual void OnJournalLine(const std::string& line) = 0;
     // DLE EOT n with n in 1..4; the printer answers and journals it.
     virtual void OnStatusRequest(uint8_t n) = 0;
     // Configuration frames whose checksum was right.

@@ -203,7 +203,7 @@ class CaptureEvents final : public PrintSessionEvents {
 public:
     CaptureEvents(const Journal::Writer& journal, std::string out)
         : m_journal(journal), m_out(std::move(out)) {}
-    void OnJournalLine(std::string line) override { m_journal(line); }
+    void OnJournalLine(const std::string& line) override { m_journal(line); }
     void OnStatusRequest(uint8_t n) override {
         m_journal("DLE EOT " + std::to_string(n) + " status request");
     }

@@ -56,6 +56,7 @@ void ReceiptFiles::Save(uint64_t session, uint64_t number, render::Receipt recei
     if (m_jobs.size() >= kMaxWaiting) {
         lock.unlock();
         m_journal.Add(label + " not saved: " + path + ": too many receipts waiting");
+        m_journal.Flush();
         return;
     }
     m_jobs.push_back({session, number, path, std::move(receipt)});
@@ -80,6 +81,7 @@ void ReceiptFiles::Run() {
         m_journal.Add(error.empty()
                           ? label + ": " + job.path + " (" + ReceiptSize(job.receipt) + ")"
                           : label + " not saved: " + error);
+        m_journal.Flush();
         lock.lock();
     }
 }

@@ -71,7 +71,7 @@ class VirtualPrinter::SessionEvents final : public PrintSessionEvents {
 public:
     SessionEvents(VirtualPrinter& printer, Session& session)
         : m_printer(printer), m_session(session) {}
-    void OnJournalLine(std::string line) override { m_printer.m_journal.Add(std::move(line)); }
+    void OnJournalLine(const std::string& line) override;
     void OnStatusRequest(uint8_t n) override { m_printer.StatusRequest(m_session, n); }
     void OnNewAddress(const std::array<uint8_t, 4>& address) override {
         m_printer.SetPendingAddress(address);
@@ -91,10 +91,15 @@ struct VirtualPrinter::Session {
     uint64_t receipts = 0;
     Clock::time_point lastData;
     std::vector<uint8_t> output;
+    LineBatch lines;  // journal lines of the bytes being read
     bool closed = false;
     std::unique_ptr<SessionEvents> events;
     std::unique_ptr<PrintSession> print;
 };
+
+void VirtualPrinter::SessionEvents::OnJournalLine(const std::string& line) {
+    m_session.lines.Push(line);
+}
 
 void VirtualPrinter::SessionEvents::OnReceipt(render::Receipt receipt) {
     if (m_printer.m_files) {
@@ -113,7 +118,7 @@ VirtualPrinter::Created VirtualPrinter::Create(VirtualPrinterConfig config) {
 
 VirtualPrinter::VirtualPrinter(VirtualPrinterConfig config)
     : m_config(std::move(config)),
-      m_journal(m_config.journalLines, m_config.journalWriter),
+      m_journal(m_config.journalLines, m_config.journalWriter, m_config.journalFlush),
       m_raw(m_config.keepRaw, m_config.rawWriter),
       m_readBuffer(limits::kReadBufferBytes),
       m_conditions(m_config.conditions.bits) {}
@@ -205,6 +210,7 @@ std::string VirtualPrinter::Start() {
     if (m_udp.valid()) {
         m_journal.Add("netbios responder on udp port " + std::to_string(m_netbiosPort));
     }
+    m_journal.Flush();
     m_thread = std::thread([this] { Serve(); });
     return {};
 }
@@ -282,11 +288,13 @@ void VirtualPrinter::Serve() {
         if (m_udp.valid() && (fds[listenerEnd].revents & POLLIN) != 0) {
             AnswerNetbios();
         }
+        m_journal.Flush();
     }
     for (const auto& s : m_sessions) {
         CloseSession(*s, "printer stopped");
     }
     m_sessions.clear();
+    m_journal.Flush();
 }
 
 void VirtualPrinter::AcceptOn(int listenFd) {
@@ -348,6 +356,7 @@ bool VirtualPrinter::ReadFrom(Session& s) {
             m_raw.Add(m_readBuffer.data(), static_cast<size_t>(n));
             s.bytes += static_cast<uint64_t>(n);
             s.print->Feed(m_readBuffer.data(), static_cast<size_t>(n));
+            m_journal.Add(s.lines);
             if (!s.output.empty() && !FlushOutput(s)) {
                 return false;
             }
@@ -400,6 +409,7 @@ void VirtualPrinter::CloseSession(Session& s, const std::string& error) {
         return;
     }
     s.print->Finish();
+    m_journal.Add(s.lines);
     s.closed = true;
     s.fd.reset();
     s.output.clear();
@@ -410,14 +420,15 @@ void VirtualPrinter::CloseSession(Session& s, const std::string& error) {
 }
 
 void VirtualPrinter::StatusRequest(Session& s, uint8_t n) {
+    // Through the session's lines, so that it keeps its place among them.
     const std::string request = "DLE EOT " + std::to_string(n) + " status request, ";
     if (m_config.mode == PrinterMode::kMute) {
-        m_journal.Add(request + "not answered (mute)");
+        s.lines.Push(request + "not answered (mute)");
         return;
     }
     const uint8_t reply = CurrentStatusReplies()[n - 1];
     s.output.push_back(reply);
-    m_journal.Add(request + "answered " + HexBytes(&reply, 1));
+    s.lines.Push(request + "answered " + HexBytes(&reply, 1));
 }
 
 int VirtualPrinter::CloseIdleSessions() {
@@ -488,6 +499,7 @@ ConditionSet VirtualPrinter::Conditions() const {
 void VirtualPrinter::SetConditions(ConditionSet conditions) {
     m_conditions.store(conditions.bits);
     m_journal.Add("conditions: " + ConditionNames(conditions));
+    m_journal.Flush();
 }
 
 std::array<uint8_t, 4> VirtualPrinter::CurrentStatusReplies() const {
@@ -519,6 +531,7 @@ void VirtualPrinter::Restart() {
         line = "restart: address now " + m_address + ", MAC now " + MacText(m_mac);
     }
     m_journal.Add(std::move(line));
+    m_journal.Flush();
 }
 
 std::string VirtualPrinter::Address() const {

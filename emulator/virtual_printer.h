@@ -55,6 +55,8 @@ struct VirtualPrinterConfig {
     // Lines kept in memory for Journal(); 0 keeps none.
     size_t journalLines = limits::kJournalLines;
     Journal::Writer journalWriter;
+    // Given, the writer may buffer: the printer flushes after each turn.
+    Journal::Flusher journalFlush;
     // Raw bytes kept in memory for Raw().Bytes().
     bool keepRaw = false;
     RawJournal::Writer rawWriter;

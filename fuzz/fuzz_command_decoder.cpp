@@ -42,7 +42,7 @@ public:
 
 class Recorder final : public PrintSessionEvents {
 public:
-    void OnJournalLine(std::string line) override { lines.push_back(std::move(line)); }
+    void OnJournalLine(const std::string& line) override { lines.push_back(line); }
     void OnStatusRequest(uint8_t n) override {
         if (n < 1 || n > 4) {
             __builtin_trap();
@@ -56,8 +56,8 @@ public:
         if (r.Height() > kMaxDots || r.Width() != render::kPaper58Dots) {
             __builtin_trap();
         }
-        std::string summary = std::to_string(r.Height()) + "/" +
-                              std::to_string(receipt.drawerMarks.size()) + "/";
+        std::string summary =
+            std::to_string(r.Height()) + "/" + std::to_string(receipt.drawerMarks.size()) + "/";
         uint32_t hash = 2166136261u;
         for (int y = 0; y < r.Height(); ++y) {
             for (int i = 0; i < r.BytesPerRow(); ++i) {

@@ -1,6 +1,8 @@
 #include "emulator/escpos/command_journal.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -390,7 +392,7 @@ void CommandJournal::OnCommand(const Command& c) {
             FlushText(false);
             FlushHexRun();
             if (std::string line = DescribeCommand(c); !line.empty()) {
-                m_out(std::move(line));
+                m_out(line);
             }
     }
 }
@@ -404,11 +406,17 @@ void CommandJournal::AddText(const Command& c) {
     const uint8_t* p = c.data.data();
     const uint8_t* const end = p + c.data.size();
     while (p < end) {
-        const uint8_t b = *p;
-        if (b >= 0x20 && b < 0x7F && c.mode.charset == 0) {
-            // Plain ASCII, the common case, goes straight through.
-            m_line += static_cast<char>(b);
-            ++p;
+        // Plain ASCII, the common case, goes straight through in runs.
+        const uint8_t* run = p;
+        const uint8_t* const limit =
+            p + std::min<size_t>(static_cast<size_t>(end - p), kMaxTextLineBytes - m_lineBytes);
+        while (c.mode.charset == 0 && run < limit && *run >= 0x20 && *run < 0x7F) {
+            ++run;
+        }
+        if (run > p) {
+            m_line.append(reinterpret_cast<const char*>(p), static_cast<size_t>(run - p));
+            m_lineBytes += static_cast<size_t>(run - p);
+            p = run;
         } else {
             const Character ch = m_decoder.Next(p, static_cast<size_t>(end - p), c.mode);
             // A character never straddles two lines.
@@ -416,25 +424,27 @@ void CommandJournal::AddText(const Command& c) {
                 FlushText(false);
             }
             if (!ch.valid || ch.code < 0x20 || ch.code == 0x7F) {
-                AppendEscaped(m_line, b);
+                AppendEscaped(m_line, *p);
             } else {
                 AppendUtf8(m_line, ch.code);
             }
             p += ch.length;
-            m_lineBytes += ch.length - 1u;
+            m_lineBytes += ch.length;
         }
-        if (++m_lineBytes == kMaxTextLineBytes) {
+        if (m_lineBytes == kMaxTextLineBytes) {
             FlushText(false);
         }
     }
 }
 
 // LF ends a line even when it is empty; anything else only one with text.
+// The buffers keep their room: each line costs one string of its own size.
 void CommandJournal::FlushText(bool lineFeed) {
     if (m_lineBytes == 0 && !lineFeed) {
         return;
     }
-    m_out(std::exchange(m_line, std::string(kTextPrefix)));
+    m_out(m_line);
+    m_line.resize(std::strlen(kTextPrefix));
     m_lineBytes = 0;
 }
 
@@ -442,7 +452,8 @@ void CommandJournal::FlushHexRun() {
     if (m_hexRun.empty()) {
         return;
     }
-    m_out(std::exchange(m_hexRun, std::string()));
+    m_out(m_hexRun);
+    m_hexRun.clear();
     m_hexBytes = 0;
 }
 

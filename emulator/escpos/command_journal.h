@@ -56,7 +56,7 @@ public:
     static constexpr size_t kMaxTextLineBytes = 1024;
     static constexpr size_t kMaxHexRunBytes = 16;
 
-    using LineOut = std::function<void(std::string line)>;
+    using LineOut = std::function<void(const std::string& line)>;
     explicit CommandJournal(LineOut out);
 
     void OnCommand(const Command& command) override;

@@ -40,6 +40,33 @@ void Raster::Clear(int x, int y) {
         static_cast<uint8_t>(~(0x80 >> (x & 7)));
 }
 
+void Raster::Fill(int x, int y, int w, int h, bool ink) {
+    const int x0 = std::max(x, 0);
+    const int x1 = std::min(x + w, m_width);
+    const int y0 = std::max(y, 0);
+    const int y1 = std::min(y + h, m_height);
+    if (x0 >= x1 || y0 >= y1) {
+        return;
+    }
+    const int first = x0 >> 3;
+    const int last = (x1 - 1) >> 3;
+    const auto head = static_cast<uint8_t>(0xFF >> (x0 & 7));
+    const auto tail = static_cast<uint8_t>(0xFF << (7 - ((x1 - 1) & 7)));
+    for (int row = y0; row < y1; ++row) {
+        uint8_t* bits = m_bits.data() + static_cast<size_t>(row) * m_stride;
+        for (int i = first; i <= last; ++i) {
+            uint8_t mask = 0xFF;
+            if (i == first) {
+                mask &= head;
+            }
+            if (i == last) {
+                mask &= tail;
+            }
+            bits[i] = ink ? bits[i] | mask : bits[i] & static_cast<uint8_t>(~mask);
+        }
+    }
+}
+
 bool Raster::AnyInk() const {
     return std::any_of(m_bits.begin(), m_bits.end(), [](uint8_t b) { return b != 0; });
 }

@@ -24,6 +24,8 @@ public:
     // Dots outside the raster's rows are dropped.
     void Set(int x, int y);
     void Clear(int x, int y);
+    // Inks (or clears) a rectangle, clipped to the rows that exist.
+    void Fill(int x, int y, int w, int h, bool ink = true);
     const uint8_t* Row(int y) const { return m_bits.data() + static_cast<size_t>(y) * m_stride; }
     bool AnyInk() const;
 

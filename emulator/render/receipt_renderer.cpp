@@ -19,14 +19,30 @@ constexpr int kDefaultTabStops = 32;
 constexpr size_t kMaxLineItems = 4096;
 constexpr int kBandHeight = 24;  // ESC * prints 24 dots high in every mode
 
-void FillRect(Raster& r, int x, int y, int w, int h, bool ink = true) {
-    const int x0 = std::max(x, 0);
-    const int x1 = std::min(x + w, r.Width());
-    const int y1 = std::min(y + h, r.Height());
-    for (int yy = std::max(y, 0); yy < y1; ++yy) {
-        for (int xx = x0; xx < x1; ++xx) {
-            ink ? r.Set(xx, yy) : r.Clear(xx, yy);
+// Each run of dots in a row of n cells, scaled: cell i of the row covers
+// [x + i * sx, +sx) and rows [y, +sy); `extra` widens every run (bold).
+template <typename Dot>
+void DrawRuns(Raster& r, int n, Dot dot, int x, int y, int sx, int sy, int extra, bool ink) {
+    for (int i = 0; i < n;) {
+        if (!dot(i)) {
+            ++i;
+            continue;
         }
+        const int start = i;
+        while (i < n && dot(i)) {
+            ++i;
+        }
+        r.Fill(x + start * sx, y, (i - start) * sx + extra, sy, ink);
+    }
+}
+
+void DrawGlyph(Raster& r, const Glyph& g, int x, int y, int sx, int sy, bool bold, bool ink) {
+    for (int gy = 0; gy < g.height; ++gy) {
+        const uint8_t* row = g.dots.data() + static_cast<size_t>(gy) * g.width;
+        // Bold strikes each dot again one dot to the right.
+        DrawRuns(
+            r, g.width, [row](int i) { return row[i] != 0; }, x, y + gy * sy, sx, sy, bold ? 1 : 0,
+            ink);
     }
 }
 
@@ -387,23 +403,12 @@ void ReceiptRenderer::PrintLine(int feed) {
             }
             continue;
         }
-        const Glyph& g = *item.glyph;
         if (item.reverse) {
-            FillRect(r, x0, y0, item.width, item.height);
+            r.Fill(x0, y0, item.width, item.height);
         }
-        for (int gy = 0; gy < g.height; ++gy) {
-            for (int gx = 0; gx < g.width; ++gx) {
-                if (!g.dots[static_cast<size_t>(gy) * g.width + gx]) {
-                    continue;
-                }
-                // Bold strikes each dot again one dot to the right.
-                const int w = item.scaleX + (item.bold ? 1 : 0);
-                FillRect(r, x0 + gx * item.scaleX, y0 + gy * item.scaleY, w, item.scaleY,
-                         !item.reverse);
-            }
-        }
+        DrawGlyph(r, *item.glyph, x0, y0, item.scaleX, item.scaleY, item.bold, !item.reverse);
         if (item.underline > 0) {
-            FillRect(r, x0, bottom - item.underline, item.width, item.underline, !item.reverse);
+            r.Fill(x0, bottom - item.underline, item.width, item.underline, !item.reverse);
         }
     }
     m_line.clear();
@@ -431,11 +436,10 @@ void ReceiptRenderer::RasterRow(const Command& c) {
         const int visible =
             std::min<int>(static_cast<int>(c.data.size()) * 8,
                           (r.Width() - m_rasterX + m_rasterScaleX - 1) / m_rasterScaleX);
-        for (int x = 0; x < visible; ++x) {
-            if ((c.data[x >> 3] >> (7 - (x & 7))) & 1) {
-                FillRect(r, m_rasterX + x * m_rasterScaleX, m_y, m_rasterScaleX, m_rasterScaleY);
-            }
-        }
+        const uint8_t* bits = c.data.data();
+        DrawRuns(
+            r, visible, [bits](int x) { return (bits[x >> 3] >> (7 - (x & 7))) & 1; }, m_rasterX,
+            m_y, m_rasterScaleX, m_rasterScaleY, 0, true);
     }
     Feed(m_rasterScaleY);
 }
@@ -605,12 +609,10 @@ void ReceiptRenderer::DrawSymbol(const Symbol& symbol, int moduleWidth, int modu
     const int height = symbol.rows * moduleHeight;
     Room(m_y + height);
     for (int row = 0; row < symbol.rows; ++row) {
-        for (int col = 0; col < symbol.width; ++col) {
-            if (symbol.modules[static_cast<size_t>(row) * symbol.width + col]) {
-                FillRect(r, x0 + col * moduleWidth, m_y + row * moduleHeight, moduleWidth,
-                         moduleHeight);
-            }
-        }
+        const uint8_t* modules = symbol.modules.data() + static_cast<size_t>(row) * symbol.width;
+        DrawRuns(
+            r, symbol.width, [modules](int i) { return modules[i] != 0; }, x0,
+            m_y + row * moduleHeight, moduleWidth, moduleHeight, 0, true);
     }
     Feed(height);
     if (below) {
@@ -624,13 +626,7 @@ void ReceiptRenderer::DrawText(const std::string& text, int x, int y, Font font)
     Raster& r = m_receipt->paper;
     for (char ch : text) {
         const Glyph& g = m_glyphs.Get(static_cast<unsigned char>(ch), font, false);
-        for (int gy = 0; gy < g.height; ++gy) {
-            for (int gx = 0; gx < g.width; ++gx) {
-                if (g.dots[static_cast<size_t>(gy) * g.width + gx]) {
-                    r.Set(x + gx, y + gy);
-                }
-            }
-        }
+        DrawGlyph(r, g, x, y, 1, 1, false, true);
         x += g.width;
     }
 }

@@ -38,7 +38,7 @@ inline Bytes RandomBytes(size_t size, unsigned seed) {
 
 // Journal lines, with the session's effects as <...> lines, and receipts.
 struct Recorder final : PrintSessionEvents {
-    void OnJournalLine(std::string line) override { lines.push_back(std::move(line)); }
+    void OnJournalLine(const std::string& line) override { lines.push_back(line); }
     void OnStatusRequest(uint8_t n) override {
         lines.push_back("<status " + std::to_string(n) + ">");
     }
