@@ -14,10 +14,12 @@ constexpr size_t kJournalLines = 100000;
 constexpr std::chrono::seconds kIdleTimeout{300};
 // One read buffer for every session.
 constexpr size_t kReadBufferBytes = 256 * 1024;
-// Bytes taken from one session before the others get their turn: what one
-// client sends can delay another's status reply by about the time these
-// take to decode, draw and journal.
+// One session's turn: at most these bytes and about this time (checked
+// after each slice), before the others are served. What one client sends
+// delays another's status reply by about one turn.
 constexpr size_t kReadBytesPerTurn = 16 * 1024;
+constexpr std::chrono::milliseconds kTurnTime{2};
+constexpr size_t kDecodeSliceBytes = 256;
 // Replies waiting for a client that does not read them; past this the
 // session is not read any further until they drain, as a real printer would
 // stop taking data.

@@ -20,7 +20,7 @@ std::string ReceiptSize(const render::Receipt& r) {
            (r.capped ? ", cut short" : "");
 }
 
-ReceiptFiles::ReceiptFiles(std::string dir, Journal& journal)
+ReceiptFiles::ReceiptFiles(std::string dir, Journal& journal, std::function<void()> writerStarts)
     : m_dir(std::move(dir)), m_journal(journal) {
     std::error_code ec;
     std::filesystem::create_directories(m_dir, ec);
@@ -32,7 +32,12 @@ ReceiptFiles::ReceiptFiles(std::string dir, Journal& journal)
             m_nextFile = std::max(m_nextFile, number + 1);
         }
     }
-    m_thread = std::thread([this] { Run(); });
+    m_thread = std::thread([this, starts = std::move(writerStarts)] {
+        if (starts) {
+            starts();
+        }
+        Run();
+    });
 }
 
 ReceiptFiles::~ReceiptFiles() {

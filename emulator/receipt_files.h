@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,7 +28,8 @@ public:
     // the journal says so, rather than a flood of cuts stalling the printer.
     static constexpr size_t kMaxWaiting = 64;
 
-    ReceiptFiles(std::string dir, Journal& journal);
+    // `writerStarts` runs first on the writer's thread (to lower its priority).
+    ReceiptFiles(std::string dir, Journal& journal, std::function<void()> writerStarts = nullptr);
     // Writes what is still waiting, then returns.
     ~ReceiptFiles();
     ReceiptFiles(const ReceiptFiles&) = delete;

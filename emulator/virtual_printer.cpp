@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -91,7 +92,8 @@ struct VirtualPrinter::Session {
     uint64_t receipts = 0;
     Clock::time_point lastData;
     std::vector<uint8_t> output;
-    LineBatch lines;  // journal lines of the bytes being read
+    std::vector<uint8_t> pending;  // received, not decoded yet: the turn's time was up
+    LineBatch lines;               // journal lines of the bytes being read
     bool closed = false;
     std::unique_ptr<SessionEvents> events;
     std::unique_ptr<PrintSession> print;
@@ -195,7 +197,11 @@ std::string VirtualPrinter::Start() {
         m_tools->glyphs = m_glyphs.get();
         m_tools->symbols = m_symbols.get();
         m_tools->options.paperDots = m_config.paperDots;
-        m_files = std::make_unique<ReceiptFiles>(m_config.renderDir, m_journal);
+        // Pictures are the least urgent work: compressing them must not take
+        // the processor from the thread that answers status requests.
+        m_files = std::make_unique<ReceiptFiles>(m_config.renderDir, m_journal, [] {
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
+        });
     }
 
     m_wake.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
@@ -248,10 +254,12 @@ void VirtualPrinter::Serve() {
             fds.push_back({m_udp.get(), POLLIN, 0});
         }
         const size_t firstSession = fds.size();
+        bool waiting = false;  // bytes left from a turn: no time to sleep
         for (const auto& s : m_sessions) {
             short events = 0;
             if (s->output.size() < kMaxPendingOutput) {
                 events |= POLLIN;
+                waiting = waiting || !s->pending.empty();
             }
             if (!s->output.empty()) {
                 events |= POLLOUT;
@@ -260,7 +268,7 @@ void VirtualPrinter::Serve() {
             polled.push_back(s.get());
         }
 
-        if (::poll(fds.data(), fds.size(), timeout) < 0) {
+        if (::poll(fds.data(), fds.size(), waiting ? 0 : timeout) < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -275,7 +283,8 @@ void VirtualPrinter::Serve() {
             if ((rev & POLLOUT) != 0 && !FlushOutput(s)) {
                 continue;
             }
-            if ((rev & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            const bool held = !s.pending.empty() && s.output.size() < kMaxPendingOutput;
+            if ((rev & (POLLIN | POLLHUP | POLLERR)) != 0 || held) {
                 ReadFrom(s);
             }
         }
@@ -345,7 +354,21 @@ void VirtualPrinter::AcceptOn(int listenFd) {
 }
 
 bool VirtualPrinter::ReadFrom(Session& s) {
-    // One turn takes a bounded amount, so every other session is served soon.
+    // A turn ends after a bounded amount of bytes or of time, whichever
+    // comes first, so that every other session is served soon: some
+    // commands (a QR code to draw) cost far more than their bytes.
+    const auto deadline = Clock::now() + limits::kTurnTime;
+    if (!s.pending.empty()) {
+        std::vector<uint8_t> held;
+        held.swap(s.pending);
+        const bool more = Decode(s, held.data(), held.size(), deadline);
+        if (!s.output.empty() && !FlushOutput(s)) {
+            return false;
+        }
+        if (!more) {
+            return true;
+        }
+    }
     size_t budget = limits::kReadBytesPerTurn;
     while (budget > 0 && s.output.size() < kMaxPendingOutput) {
         const ssize_t n =
@@ -355,10 +378,12 @@ bool VirtualPrinter::ReadFrom(Session& s) {
             s.lastData = Clock::now();
             m_raw.Add(m_readBuffer.data(), static_cast<size_t>(n));
             s.bytes += static_cast<uint64_t>(n);
-            s.print->Feed(m_readBuffer.data(), static_cast<size_t>(n));
-            m_journal.Add(s.lines);
+            const bool more = Decode(s, m_readBuffer.data(), static_cast<size_t>(n), deadline);
             if (!s.output.empty() && !FlushOutput(s)) {
                 return false;
+            }
+            if (!more) {
+                return true;
             }
             continue;
         }
@@ -380,6 +405,22 @@ bool VirtualPrinter::ReadFrom(Session& s) {
         return false;
     }
     return true;
+}
+
+bool VirtualPrinter::Decode(Session& s, const uint8_t* data, size_t size,
+                            Clock::time_point deadline) {
+    size_t done = 0;
+    while (done < size) {
+        const size_t n = std::min(limits::kDecodeSliceBytes, size - done);
+        s.print->Feed(data + done, n);
+        done += n;
+        if (done < size && Clock::now() >= deadline) {
+            s.pending.assign(data + done, data + size);
+            break;
+        }
+    }
+    m_journal.Add(s.lines);
+    return done == size && Clock::now() < deadline;
 }
 
 bool VirtualPrinter::FlushOutput(Session& s) {
@@ -408,6 +449,7 @@ void VirtualPrinter::CloseSession(Session& s, const std::string& error) {
     if (s.closed) {
         return;
     }
+    s.print->Feed(s.pending.data(), s.pending.size());  // received, so decoded
     s.print->Finish();
     m_journal.Add(s.lines);
     s.closed = true;

@@ -121,6 +121,10 @@ private:
     void Serve();
     void AcceptOn(int listenFd);
     bool ReadFrom(Session& session);
+    // Feeds bytes in slices until the deadline; the rest waits in the
+    // session. False once the time is up.
+    bool Decode(Session& session, const uint8_t* data, size_t size,
+                std::chrono::steady_clock::time_point deadline);
     bool FlushOutput(Session& session);
     // Finishes decoding and journals the end; error empty for an orderly one.
     void CloseSession(Session& session, const std::string& error);

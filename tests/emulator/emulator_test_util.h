@@ -24,6 +24,12 @@ inline Bytes Text(const std::string& s) {
     return Bytes(s.begin(), s.end());
 }
 
+// Bytes of a literal, embedded NULs included.
+template <size_t N>
+Bytes B(const char (&s)[N]) {
+    return Bytes(s, s + N - 1);
+}
+
 inline Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;

@@ -224,8 +224,8 @@ TEST(VirtualPrinter, FloodsDoNotDelayAnotherClientsStatusReply) {
         c.renderDir = dir;
         c.journalLines = 1000;
     });
-    // One client sends random bytes as fast as it is read, one asks for
-    // status and never reads the replies.
+    // One client sends receipts (text, styles, a QR code, a cut) as fast as
+    // they are read, one asks for status and never reads the replies.
     std::atomic<bool> stop{false};
     auto flood = [&](Bytes bytes) {
         Client client(printer->Port());
@@ -239,7 +239,15 @@ TEST(VirtualPrinter, FloodsDoNotDelayAnotherClientsStatusReply) {
     for (int i = 0; i < 100000; ++i) {
         requests.insert(requests.end(), {0x10, 0x04, 0x01});
     }
-    std::thread noise(flood, RandomBytes(1 << 20, 11));
+    const Bytes block = B("\x1B!\x38Receipt\n\x1B!\x00") + Text(std::string(40, '=') + " 12.50\n") +
+                        B("\x1D(k\x04\x00"
+                          "1P0q\x1D(k\x03\x00"
+                          "1Q0\x1DV\x01");
+    Bytes receipts;
+    while (receipts.size() < (1u << 20)) {
+        receipts.insert(receipts.end(), block.begin(), block.end());
+    }
+    std::thread noise(flood, receipts);
     std::thread asker(flood, requests);
     EXPECT_TRUE(printer->GetJournal().WaitFor(
         [&](const std::string&) { return printer->Raw().Size() > (1u << 20); }, kWait * 4));

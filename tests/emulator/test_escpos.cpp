@@ -6,12 +6,6 @@
 namespace vorpane {
 namespace {
 
-// Bytes of a literal, embedded NULs included.
-template <size_t N>
-Bytes B(const char (&s)[N]) {
-    return Bytes(s, s + N - 1);
-}
-
 TEST(CommandDecoder, JournalOfEachInputWholeAndByteByByte) {
     const std::pair<Bytes, Lines> cases[] = {
         {B("\x1B@\x1Bm\x1Bi"), {"ESC @ initialise", "ESC m partial cut", "ESC i partial cut"}},

@@ -22,11 +22,6 @@ using render::CutKind;
 using render::Raster;
 using ZXing::BarcodeFormat;
 
-template <size_t N>
-Bytes B(const char (&s)[N]) {
-    return Bytes(s, s + N - 1);
-}
-
 struct Ink {
     int left = INT_MAX, right = -1, top = INT_MAX, bottom = -1;
     long count = 0;
