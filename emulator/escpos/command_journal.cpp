@@ -424,7 +424,9 @@ void CommandJournal::AddText(const Command& c) {
                 FlushText(false);
             }
             if (!ch.valid || ch.code < 0x20 || ch.code == 0x7F) {
-                AppendEscaped(m_line, *p);
+                for (size_t i = 0; i < ch.length; ++i) {
+                    AppendEscaped(m_line, p[i]);
+                }
             } else {
                 AppendUtf8(m_line, ch.code);
             }

@@ -1,5 +1,6 @@
 #include "emulator/escpos/text_codec.h"
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <mutex>
@@ -138,11 +139,13 @@ Character TextDecoder::Next(const uint8_t* p, size_t n, const TextMode& mode) {
         }
         return {b};
     }
-    const Character bad{b, 1, false, false};
     if (!mode.chinese) {
         return {UpperHalf(mode.codePage)[b - 0x80]};
     }
+    // A sequence of the right form that maps to nothing is one bad character
+    // of its full length, so characters end where GbCharLength says.
     const size_t length = GbCharLength(p, n);
+    const Character bad{b, static_cast<uint8_t>(std::max<size_t>(length, 1)), length > 1, false};
     if (length == 2) {
         const char32_t code = GbTwoByteTable()[(b - 0x81) * kGbTrails + GbTrailIndex(p[1])];
         return code == 0 ? bad : Character{code, 2, true, true};

@@ -23,7 +23,7 @@ struct Character {
     char32_t code = 0;
     uint8_t length = 1;  // bytes it took
     bool wide = false;   // a multi-byte (Chinese) character: two cells
-    bool valid = true;   // false: show the byte itself
+    bool valid = true;   // false: show the bytes themselves
 };
 
 class TextDecoder {

@@ -34,6 +34,9 @@ TEST(CommandDecoder, JournalOfEachInputWholeAndByteByByte) {
         {Text("Hello\r\nWorld\n\n"), {"text: Hello", "text: World", "text: "}},
         // 你好 in GB18030, then a four-byte sequence (U+1F600)
         {{0xC4, 0xE3, 0xBA, 0xC3, 0x94, 0x39, 0xFC, 0x36, 0x0A}, {"text: 你好\xF0\x9F\x98\x80"}},
+        // A four-byte sequence past U+10FFFF is one bad character of four bytes.
+        {{0x94, 0x39, 0xFC, 0x36, 0xFC, 0x38, 0x9C, 0x34, 0x0A},
+         {"text: \xF0\x9F\x98\x80\\xFC\\x38\\x9C\\x34"}},
         // Invalid bytes and tabs are shown, not passed on.
         {{'a', 0xFF, 'b', 0x09, 'c', 0x0A}, {"text: a\\xFFb\\x09c"}},
         // Outside Chinese mode the code page reads the byte; ESC R swaps a few ASCII signs.
