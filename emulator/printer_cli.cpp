@@ -205,7 +205,7 @@ public:
         : m_journal(journal), m_out(std::move(out)) {}
     void OnJournalLine(const std::string& line) override { m_journal(line); }
     void OnStatusRequest(uint8_t n) override {
-        m_journal("DLE EOT " + std::to_string(n) + " status request");
+        m_journal("DLE EOT " + std::to_string(n) + " status request, not answered (capture)");
     }
     void OnNewAddress(const std::array<uint8_t, 4>&) override {}
     void OnNewMac(const std::array<uint8_t, 6>&) override {}

@@ -1,6 +1,7 @@
 #pragma once
-// Helpers shared by the virtual printer's tests: byte strings, and one
-// session's bytes run through the decoder, the journal and the renderer.
+// Helpers shared by the virtual printer's tests: byte strings, one
+// session's bytes run through the decoder, the journal and the renderer, and
+// pictures read back (PNG files with zlib, symbols with ZXing).
 
 #include <algorithm>
 #include <functional>
@@ -8,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#define ZX_USE_UTF8
+#include <ZXing/ReadBarcode.h>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "emulator/escpos/command_journal.h"
 #include "emulator/print_session.h"
@@ -76,6 +80,67 @@ inline Recorder Print(const Bytes& bytes, size_t piece = 0, int paper = 0) {
     }
     session.Finish();
     return recorder;
+}
+
+using ZXing::BarcodeFormat;
+
+// ZXing's reading of a picture, on white paper with a quiet zone around.
+inline std::string ReadBack(int width, int height, const std::function<bool(int, int)>& ink,
+                            BarcodeFormat format) {
+    constexpr int kPad = 40;
+    const int w = width + 2 * kPad;
+    const int h = height + 2 * kPad;
+    std::vector<uint8_t> lum(static_cast<size_t>(w) * h, 255);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            lum[static_cast<size_t>(y + kPad) * w + x + kPad] = ink(x, y) ? 0 : 255;
+        }
+    }
+    ZXing::DecodeHints hints;
+    hints.setFormats(format);
+    hints.setTryHarder(true);
+    const auto result = ZXing::ReadBarcode({lum.data(), w, h, ZXing::ImageFormat::Lum}, hints);
+    return result.isValid() ? result.text() : "<not read>";
+}
+
+inline std::string ReadBack(const render::Raster& r, BarcodeFormat format) {
+    return ReadBack(
+        r.Width(), r.Height(), [&r](int x, int y) { return r.Get(x, y); }, format);
+}
+
+inline uint32_t Be32(const uint8_t* p) {
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
+// The picture rows of a PNG written by EncodeReceiptPng: palette indices.
+inline std::vector<std::vector<int>> ReadPng(const std::vector<uint8_t>& png) {
+    size_t at = 8;
+    uint32_t width = 0, height = 0;
+    std::vector<uint8_t> packed;
+    while (at + 12 <= png.size()) {
+        const uint32_t size = Be32(&png[at]);
+        const std::string type(png.begin() + at + 4, png.begin() + at + 8);
+        const uint8_t* data = png.data() + at + 8;
+        if (type == "IHDR") {
+            width = Be32(data);
+            height = Be32(data + 4);
+        } else if (type == "IDAT") {
+            packed.insert(packed.end(), data, data + size);
+        }
+        EXPECT_EQ(crc32(0, png.data() + at + 4, size + 4), Be32(data + size)) << type;
+        at += 12 + size;
+    }
+    const size_t stride = 1 + (width + 3) / 4;
+    std::vector<uint8_t> raw(stride * height);
+    uLongf rawSize = raw.size();
+    EXPECT_EQ(uncompress(raw.data(), &rawSize, packed.data(), packed.size()), Z_OK);
+    std::vector<std::vector<int>> rows(height, std::vector<int>(width));
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            rows[y][x] = raw[y * stride + 1 + x / 4] >> (6 - 2 * (x % 4)) & 3;
+        }
+    }
+    return rows;
 }
 
 }  // namespace vorpane

@@ -263,7 +263,18 @@ TEST(VirtualPrinter, FloodsDoNotDelayAnotherClientsStatusReply) {
     noise.join();
     asker.join();
     EXPECT_LE(worst, 100ms);
+    // The receipts saved meanwhile are whole pictures with their QR code.
     printer.reset();
+    const std::filesystem::directory_iterator files(dir);
+    ASSERT_NE(files, std::filesystem::directory_iterator());
+    const auto file = files->path();
+    std::ifstream in(file, std::ios::binary);
+    const auto rows = ReadPng(Bytes(std::istreambuf_iterator<char>(in), {}));
+    ASSERT_FALSE(rows.empty()) << file;
+    EXPECT_EQ(ReadBack(
+                  int(rows[0].size()), int(rows.size()),
+                  [&](int x, int y) { return rows[y][x] == 1; }, BarcodeFormat::QRCode),
+              "q");
     std::filesystem::remove_all(dir);
 }
 

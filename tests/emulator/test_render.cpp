@@ -2,10 +2,6 @@
 // bit, every barcode and 2D symbol read back with ZXing, PNG files read back
 // with zlib, and a receipt built by a real npm client.
 
-#define ZX_USE_UTF8
-#include <ZXing/ReadBarcode.h>
-#include <zlib.h>
-
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -20,7 +16,6 @@ namespace {
 
 using render::CutKind;
 using render::Raster;
-using ZXing::BarcodeFormat;
 
 struct Ink {
     int left = INT_MAX, right = -1, top = INT_MAX, bottom = -1;
@@ -46,24 +41,6 @@ Ink Draw(const Bytes& bytes) {
     const Recorder r = Print(bytes, 0, render::kPaper80Dots);
     EXPECT_EQ(r.receipts.size(), 1u);
     return r.receipts.empty() ? Ink{} : InkOf(r.receipts.front().paper);
-}
-
-// ZXing's reading of the raster, on white paper with a quiet zone around.
-std::string ReadBack(const Raster& r, BarcodeFormat format) {
-    constexpr int kPad = 40;
-    const int w = r.Width() + 2 * kPad;
-    const int h = r.Height() + 2 * kPad;
-    std::vector<uint8_t> lum(static_cast<size_t>(w) * h, 255);
-    for (int y = 0; y < r.Height(); ++y) {
-        for (int x = 0; x < r.Width(); ++x) {
-            lum[static_cast<size_t>(y + kPad) * w + x + kPad] = r.Get(x, y) ? 0 : 255;
-        }
-    }
-    ZXing::DecodeHints hints;
-    hints.setFormats(format);
-    hints.setTryHarder(true);
-    const auto result = ZXing::ReadBarcode({lum.data(), w, h, ZXing::ImageFormat::Lum}, hints);
-    return result.isValid() ? result.text() : "<not read>";
 }
 
 TEST(ReceiptRenderer, TextMeasuredOnTheRaster) {
@@ -197,41 +174,6 @@ TEST(ReceiptRenderer, EveryBarcodeAndSymbolReadsBack) {
             EXPECT_GT(ink.bottom, 40 + 8) << "HRI text below the bars";
         }
     }
-}
-
-uint32_t Be32(const uint8_t* p) {
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-
-// The picture rows of a PNG written by EncodeReceiptPng: palette indices.
-std::vector<std::vector<int>> ReadPng(const std::vector<uint8_t>& png) {
-    size_t at = 8;
-    uint32_t width = 0, height = 0;
-    std::vector<uint8_t> packed;
-    while (at + 12 <= png.size()) {
-        const uint32_t size = Be32(&png[at]);
-        const std::string type(png.begin() + at + 4, png.begin() + at + 8);
-        const uint8_t* data = png.data() + at + 8;
-        if (type == "IHDR") {
-            width = Be32(data);
-            height = Be32(data + 4);
-        } else if (type == "IDAT") {
-            packed.insert(packed.end(), data, data + size);
-        }
-        EXPECT_EQ(crc32(0, png.data() + at + 4, size + 4), Be32(data + size)) << type;
-        at += 12 + size;
-    }
-    const size_t stride = 1 + (width + 3) / 4;
-    std::vector<uint8_t> raw(stride * height);
-    uLongf rawSize = raw.size();
-    EXPECT_EQ(uncompress(raw.data(), &rawSize, packed.data(), packed.size()), Z_OK);
-    std::vector<std::vector<int>> rows(height, std::vector<int>(width));
-    for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
-            rows[y][x] = raw[y * stride + 1 + x / 4] >> (6 - 2 * (x % 4)) & 3;
-        }
-    }
-    return rows;
 }
 
 TEST(ReceiptRenderer, CutsEndReceiptsPulsesAreMarkedAndThePngShowsThem) {
