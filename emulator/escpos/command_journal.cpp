@@ -77,6 +77,23 @@ std::string MacText(const uint8_t* b) {
     return text;
 }
 
+// A configuration frame: taken, or rejected with the checksum it needed.
+std::string FrameText(std::span<const uint8_t> frame, const std::string& taken,
+                      const std::string& value) {
+    if (FrameChecksumOk(frame)) {
+        return taken + value + " (checksum ok, pending until restart)";
+    }
+    uint8_t expected = 0;
+    for (size_t i = 2; i + 1 < frame.size(); ++i) {
+        expected = static_cast<uint8_t>(expected + frame[i]);
+    }
+    std::string out = taken.substr(0, 5) + "rejected: bad checksum ";
+    AppendHex(out, frame.back());
+    out += " (expected ";
+    AppendHex(out, expected);
+    return out + ") for " + value;
+}
+
 std::string PrintModeText(int64_t n) {
     std::string out = (n & 1) ? "font B" : "font A";
     constexpr std::pair<int, const char*> kBits[] = {{0x08, ", bold"},
@@ -310,29 +327,10 @@ std::string DescribeCommand(const Command& c) {
             }
             return name + "drawer pin " + Num(c.a) + " on " + Num(c.b) + " ms off " + Num(c.c) +
                    " ms";
-        case Op::kAddressFrame: {
-            const uint8_t* f = c.head.data();
-            if (FrameChecksumOk(c.head)) {
-                return "GS D new address " + DottedQuad(f + 2) +
-                       " (checksum ok, pending until restart)";
-            }
-            std::string out = "GS D rejected: bad checksum ";
-            AppendHex(out, f[6]);
-            out += " (expected ";
-            AppendHex(out, static_cast<uint8_t>(f[2] + f[3] + f[4] + f[5]));
-            return out + ") for " + DottedQuad(f + 2);
-        }
-        case Op::kMacFrame: {
-            const uint8_t* f = c.head.data();
-            if (FrameChecksumOk(c.head)) {
-                return "GS E new MAC " + MacText(f + 2) + " (checksum ok, pending until restart)";
-            }
-            std::string out = "GS E rejected: bad checksum ";
-            AppendHex(out, f[8]);
-            out += " (expected ";
-            AppendHex(out, static_cast<uint8_t>(f[2] + f[3] + f[4] + f[5] + f[6] + f[7]));
-            return out + ") for " + MacText(f + 2);
-        }
+        case Op::kAddressFrame:
+            return FrameText(c.head, "GS D new address ", DottedQuad(c.head.data() + 2));
+        case Op::kMacFrame:
+            return FrameText(c.head, "GS E new MAC ", MacText(c.head.data() + 2));
         case Op::kNamed: {
             std::string out = name + c.name;
             if (c.head.size() > 2) {
