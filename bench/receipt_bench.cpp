@@ -123,17 +123,21 @@ void DecodeFigures(const char* name, const Bytes& bytes, size_t sessionBytes = 0
     });
     size_t lines = 0;
     const double decode = BestSeconds([&] {
-        // As vorpane-printer journals: to a file, flushed after each read.
+        // As vorpane-printer journals: gathered, then written to a file
+        // once a read.
         std::FILE* null = std::fopen("/dev/null", "w");
+        std::string gathered;
         Journal journal(
             0,
-            [null](const std::string& line) {
-                ::flockfile(null);
-                ::fwrite_unlocked(line.data(), 1, line.size(), null);
-                ::fputc_unlocked('\n', null);
-                ::funlockfile(null);
+            [&gathered](const std::string& line) {
+                gathered.append(line);
+                gathered.push_back('\n');
             },
-            [null] { std::fflush(null); });
+            [&gathered, null] {
+                std::fwrite(gathered.data(), 1, gathered.size(), null);
+                std::fflush(null);
+                gathered.clear();
+            });
         JournalEvents events(journal);
         const size_t each = sessionBytes > 0 ? sessionBytes : bytes.size();
         for (size_t start = 0; start < bytes.size(); start += each) {

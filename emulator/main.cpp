@@ -63,17 +63,22 @@ int main(int argc, char** argv) {
         }
     }
     args.config.journalLines = 0;  // the file is the journal
-    // Lines gather in stdio's buffer; the printer flushes after each turn.
-    args.config.journalWriter = [f = journal.get()](const std::string& line) {
-        ::flockfile(f);  // one line, even with replies to control lines on stdout
-        ::fwrite_unlocked(line.data(), 1, line.size(), f);
-        ::fputc_unlocked('\n', f);
-        ::funlockfile(f);
+    // Lines gather here (the journal calls both under its lock) and go out
+    // in one write a turn, which replies to control lines on standard
+    // output cannot split.
+    auto lines = std::make_shared<std::string>();
+    args.config.journalWriter = [lines](const std::string& line) {
+        lines->append(line);
+        lines->push_back('\n');
     };
-    args.config.journalFlush = [f = journal.get()] { std::fflush(f); };
+    args.config.journalFlush = [lines, f = journal.get()] {
+        std::fwrite(lines->data(), 1, lines->size(), f);
+        std::fflush(f);
+        lines->clear();
+    };
     if (!args.renderFile.empty()) {
         const std::string error = RenderCaptureFile(args, args.config.journalWriter);
-        std::fflush(journal.get());
+        args.config.journalFlush();
         if (!error.empty()) {
             std::fprintf(stderr, "vorpane-printer: %s\n", error.c_str());
             return 1;
