@@ -2,8 +2,8 @@
 
 namespace vorpane {
 
-Journal::Journal(size_t maxLines, Writer writer)
-    : m_maxLines(maxLines), m_writer(std::move(writer)) {}
+Journal::Journal(size_t maxLines, Writer writer, Flusher flusher)
+    : m_maxLines(maxLines), m_writer(std::move(writer)), m_flusher(std::move(flusher)) {}
 
 void Journal::Add(std::string line) {
     {
@@ -22,6 +22,55 @@ void Journal::Add(std::string line) {
         }
     }
     m_added.notify_all();
+}
+
+void LineBatch::Push(const std::string& line) {
+    if (m_count == m_lines.size()) {
+        m_lines.emplace_back();
+    }
+    m_lines[m_count++].assign(line);
+}
+
+void LineBatch::Clear() {
+    // A flood of lines once should not hold its memory for ever.
+    constexpr size_t kKept = 1024;
+    if (m_lines.size() > kKept) {
+        m_lines.resize(kKept);
+        m_lines.shrink_to_fit();
+    }
+    m_count = 0;
+}
+
+void Journal::Add(LineBatch& batch) {
+    if (batch.Size() == 0) {
+        return;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        for (size_t i = 0; i < batch.Size(); ++i) {
+            if (m_writer) {
+                m_writer(batch[i]);
+            }
+            if (m_maxLines == 0) {
+                ++m_first;
+                continue;
+            }
+            m_lines.push_back(batch[i]);
+            if (m_lines.size() > m_maxLines) {
+                m_lines.pop_front();
+                ++m_first;
+            }
+        }
+    }
+    batch.Clear();
+    m_added.notify_all();
+}
+
+void Journal::Flush() {
+    std::lock_guard lock(m_mutex);
+    if (m_flusher) {
+        m_flusher();
+    }
 }
 
 size_t Journal::Count() const {

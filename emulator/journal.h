@@ -17,17 +17,36 @@
 
 namespace vorpane {
 
+// Lines gathered on one thread, then added at once: one lock for many lines,
+// and strings whose room serves again.
+class LineBatch {
+public:
+    void Push(const std::string& line);
+    size_t Size() const { return m_count; }
+    const std::string& operator[](size_t i) const { return m_lines[i]; }
+    void Clear();
+
+private:
+    std::vector<std::string> m_lines;
+    size_t m_count = 0;
+};
+
 class Journal {
 public:
     // Called for every line, in order, under the journal's lock; it must not
     // call back into the journal.
     using Writer = std::function<void(const std::string& line)>;
+    // With a flusher, the writer may buffer lines until Flush().
+    using Flusher = std::function<void()>;
     using Match = std::function<bool(const std::string& line)>;
 
     // Keeps at most maxLines lines in memory (the oldest go first).
-    explicit Journal(size_t maxLines = 100000, Writer writer = nullptr);
+    explicit Journal(size_t maxLines = 100000, Writer writer = nullptr, Flusher flusher = nullptr);
 
     void Add(std::string line);
+    // Adds the batch's lines in order and empties it.
+    void Add(LineBatch& batch);
+    void Flush();
     // Number of lines ever added; the next line gets this number.
     size_t Count() const;
     std::vector<std::string> Lines() const;
@@ -46,6 +65,7 @@ public:
 private:
     const size_t m_maxLines;
     const Writer m_writer;
+    const Flusher m_flusher;
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_added;
     std::deque<std::string> m_lines;

@@ -63,9 +63,28 @@ int main(int argc, char** argv) {
         }
     }
     args.config.journalLines = 0;  // the file is the journal
-    args.config.journalWriter = [f = journal.get()](const std::string& line) {
-        WriteLine(f, line);
+    // Lines gather here (the journal calls both under its lock) and go out
+    // in one write a turn, which replies to control lines on standard
+    // output cannot split.
+    auto lines = std::make_shared<std::string>();
+    args.config.journalWriter = [lines](const std::string& line) {
+        lines->append(line);
+        lines->push_back('\n');
     };
+    args.config.journalFlush = [lines, f = journal.get()] {
+        std::fwrite(lines->data(), 1, lines->size(), f);
+        std::fflush(f);
+        lines->clear();
+    };
+    if (!args.renderFile.empty()) {
+        const std::string error = RenderCaptureFile(args, args.config.journalWriter);
+        args.config.journalFlush();
+        if (!error.empty()) {
+            std::fprintf(stderr, "vorpane-printer: %s\n", error.c_str());
+            return 1;
+        }
+        return 0;
+    }
     if (raw) {
         args.config.rawWriter = [f = raw.get()](const uint8_t* data, size_t size) {
             std::fwrite(data, 1, size, f);
@@ -137,7 +156,7 @@ int main(int argc, char** argv) {
         if (quit) {
             break;
         }
-        if (pending.size() > 4096) {
+        if (pending.size() > limits::kMaxControlLine) {
             WriteLine(stderr, "vorpane-printer: control line too long, dropped");
             pending.clear();
         }

@@ -1,6 +1,16 @@
 #include "emulator/printer_cli.h"
 
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "emulator/print_session.h"
+#include "emulator/receipt_files.h"
+#include "emulator/render/png.h"
+#include "emulator/render/symbols.h"
+
 #include <charconv>
+#include <cmath>
 
 namespace vorpane {
 namespace {
@@ -38,7 +48,10 @@ ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& arg
             name.resize(eq);
         }
         const bool takesValue = name == "--listen" || name == "--port" || name == "--condition" ||
-                                name == "--mode" || name == "--journal" || name == "--raw";
+                                name == "--mode" || name == "--journal" || name == "--raw" ||
+                                name == "--idle-timeout" || name == "--render" ||
+                                name == "--paper" || name == "--font" || name == "--render-file" ||
+                                name == "--out";
         if (!takesValue && (name == "--help" || name == "--netbios")) {
             if (inlineValue) {
                 return {std::nullopt, name + " takes no value"};
@@ -86,8 +99,30 @@ ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& arg
             out.config.mode = *mode;
         } else if (name == "--journal") {
             out.journalPath = value;
-        } else {
+        } else if (name == "--raw") {
             out.rawPath = value;
+        } else if (name == "--idle-timeout") {
+            double seconds = -1;
+            const auto [end, ec] =
+                std::from_chars(value.data(), value.data() + value.size(), seconds);
+            if (ec != std::errc() || end != value.data() + value.size() || seconds < 0 ||
+                seconds > 1e6) {
+                return {std::nullopt, "bad idle time-out: " + value};
+            }
+            out.config.idleTimeout = std::chrono::milliseconds(std::llround(seconds * 1000));
+        } else if (name == "--paper") {
+            if (value != "58" && value != "80") {
+                return {std::nullopt, "paper is 58 or 80 (mm): " + value};
+            }
+            out.config.paperDots = value == "58" ? render::kPaper58Dots : render::kPaper80Dots;
+        } else if (name == "--render") {
+            out.config.renderDir = value;
+        } else if (name == "--font") {
+            out.config.fontPath = value;
+        } else if (name == "--render-file") {
+            out.renderFile = value;
+        } else {
+            out.outPath = value;
         }
     }
     return {std::move(out), {}};
@@ -112,6 +147,15 @@ and a journal of everything it receives.
   --journal FILE        journal file (default standard output)
   --raw FILE            also keep every received byte, unchanged, in FILE
   --netbios             answer any UDP datagram on port 137 with a short one
+  --idle-timeout S      close sessions that send nothing for S seconds
+                        (default 300; 0 never)
+  --render DIR          draw every receipt (ended by a cut, or by the end of
+                        its session) as DIR/NNNNNN-session-S.png
+  --paper 58|80         paper width in mm: 384 or 576 dots (default 80)
+  --font FILE           font for text (default the WenQuanYi Zen Hei font)
+  --render-file IN      draw the ESC/POS bytes captured in IN, write the
+                        journal, and stop; with --out OUT.png (default IN's
+                        name with .png; further receipts OUT-2.png, ...)
   --help                show this text
 
 Control lines on standard input:
@@ -139,14 +183,83 @@ Journal: one line per item, UTF-8.
   GS E rejected: bad checksum 00 (expected 19) for AE-2B-64-14-2C-6C
   DLE EOT 1 status request, answered 12
   DLE EOT 1 status request, not answered (mute)
-  hex: 1D 21 00               other commands and control bytes
+  GS ! character size: width 2, height 2    and every other command by name
+  GS ( L skipped, 1030 bytes  a command passed over by its length
+  hex: 1B 99                  an unknown command, or other control bytes
   truncated: 1D 44 C0         a command cut off by the end of the session
+  session 1 receipt 1: DIR/000001-session-1.png (576 x 812 dots)
   session 1 closed after 7 bytes
+  session 1 closed after 0 bytes (idle for 300 s)
   session 2 reset: busy with session 1
   conditions: paper-end
   restart: address now 192.168.1.20, MAC now AE-2B-64-14-2C-6C
   netbios: answered 127.0.0.1:40000
 )";
+}
+
+namespace {
+
+class CaptureEvents final : public PrintSessionEvents {
+public:
+    CaptureEvents(const Journal::Writer& journal, std::string out)
+        : m_journal(journal), m_out(std::move(out)) {}
+    void OnJournalLine(const std::string& line) override { m_journal(line); }
+    void OnStatusRequest(uint8_t n) override {
+        m_journal("DLE EOT " + std::to_string(n) + " status request, not answered (capture)");
+    }
+    void OnNewAddress(const std::array<uint8_t, 4>&) override {}
+    void OnNewMac(const std::array<uint8_t, 6>&) override {}
+    void OnReceipt(render::Receipt receipt) override {
+        ++m_count;
+        std::filesystem::path path(m_out);
+        if (m_count > 1) {
+            path.replace_filename(path.stem().string() + "-" + std::to_string(m_count) +
+                                  path.extension().string());
+        }
+        const std::string error =
+            render::WriteFileAtomically(path.string(), render::EncodeReceiptPng(receipt));
+        const std::string label = "receipt " + std::to_string(m_count);
+        m_journal(error.empty() ? label + ": " + path.string() + " (" + ReceiptSize(receipt) + ")"
+                                : label + " not saved: " + error);
+    }
+
+private:
+    const Journal::Writer& m_journal;
+    const std::string m_out;
+    int m_count = 0;
+};
+
+}  // namespace
+
+std::string RenderCaptureFile(const PrinterArguments& args, const Journal::Writer& journal) {
+    struct Closer {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<std::FILE, Closer> in(std::fopen(args.renderFile.c_str(), "rb"));
+    if (!in) {
+        return args.renderFile + ": cannot open";
+    }
+    auto opened = render::OpenFontGlyphs(args.config.fontPath);
+    if (!opened.glyphs) {
+        journal("font not found (" + opened.error + "): characters are drawn as boxes");
+        opened.glyphs = render::MakeBoxGlyphs();
+    }
+    const auto symbols = render::MakeSymbolEncoder();
+    DrawingTools tools{opened.glyphs.get(), symbols.get(), {}};
+    tools.options.paperDots = args.config.paperDots;
+    const std::string out =
+        args.outPath.empty()
+            ? std::filesystem::path(args.renderFile).replace_extension(".png").string()
+            : args.outPath;
+    CaptureEvents events(journal, out);
+    PrintSession session(events, true, &tools);
+    std::vector<uint8_t> buffer(64 * 1024);
+    size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0) {
+        session.Feed(buffer.data(), n);
+    }
+    session.Finish();
+    return std::ferror(in.get()) ? args.renderFile + ": read error" : "";
 }
 
 ControlOutcome ApplyControlLine(VirtualPrinter& printer, std::string_view line) {

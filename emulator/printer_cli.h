@@ -15,6 +15,8 @@ struct PrinterArguments {
     VirtualPrinterConfig config;
     std::string journalPath;  // empty: standard output
     std::string rawPath;      // empty: no raw journal
+    std::string renderFile;   // --render-file: draw this capture and stop
+    std::string outPath;      // its picture; empty: the capture's name with .png
     bool help = false;
 };
 
@@ -26,11 +28,17 @@ struct ParsedPrinterArguments {
 // Arguments without the program name:
 //   --listen ADDR (repeatable)  --port N  --condition NAME[,NAME...]
 //   --mode normal|one-session|refuse|mute  --journal FILE  --raw FILE
-//   --netbios  --help
+//   --netbios  --idle-timeout SECONDS  --render DIR  --paper 58|80  --font FILE
+//   --render-file IN [--out OUT.png]  --help
 ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& args);
 
 // The --help text, which also describes the journal.
 std::string PrinterUsage();
+
+// --render-file: decodes and draws a capture without the network, journals
+// it through `journal` (with "receipt 1: OUT.png (576 x 812 dots)" for each
+// picture) and returns an error text, empty on success.
+std::string RenderCaptureFile(const PrinterArguments& args, const Journal::Writer& journal);
 
 struct ControlOutcome {
     bool quit = false;

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,21 +12,21 @@
 #include <cerrno>
 #include <cstring>
 
-#include "emulator/command_decoder.h"
+#include "emulator/escpos/command_journal.h"
+#include "emulator/print_session.h"
+#include "emulator/receipt_files.h"
+#include "emulator/render/symbols.h"
 
 namespace vorpane {
 namespace {
 
-constexpr size_t kReadBufferBytes = 256 * 1024;
-// Replies waiting for a client that does not read them; past this the
-// session is not read any further until they drain, as a real printer would
-// stop taking data.
-constexpr size_t kMaxPendingOutput = 64 * 1024;
-constexpr int kReadsPerWakeup = 8;
+using escpos::HexBytes;
+using limits::kMaxPendingOutput;
+using Clock = std::chrono::steady_clock;
+
 // A scan connects and closes at once from many threads; a short accept
 // queue would drop handshakes the clients already count as connected.
 constexpr int kListenBacklog = SOMAXCONN;
-constexpr int kAcceptsPerWakeup = 64;
 
 std::string Endpoint(const sockaddr_in& addr) {
     char text[INET_ADDRSTRLEN] = {};
@@ -48,6 +49,17 @@ std::string AddressText(const std::array<uint8_t, 4>& b) {
            std::to_string(b[3]);
 }
 
+// "300", "0.25"
+std::string SecondsText(std::chrono::milliseconds d) {
+    std::string text = std::to_string(d.count() / 1000);
+    if (const auto ms = d.count() % 1000; ms != 0) {
+        std::string fraction = std::to_string(ms + 1000).substr(1);
+        fraction.erase(fraction.find_last_not_of('0') + 1);
+        text += "." + fraction;
+    }
+    return text;
+}
+
 // Close with a reset, the way a busy one-session board turns a client away.
 void ResetAndClose(UniqueFd fd) {
     const linger abort{1, 0};
@@ -56,16 +68,17 @@ void ResetAndClose(UniqueFd fd) {
 
 }  // namespace
 
-class VirtualPrinter::SessionEvents final : public CommandDecoderEvents {
+class VirtualPrinter::SessionEvents final : public PrintSessionEvents {
 public:
     SessionEvents(VirtualPrinter& printer, Session& session)
         : m_printer(printer), m_session(session) {}
-    void OnJournalLine(std::string line) override { m_printer.m_journal.Add(std::move(line)); }
+    void OnJournalLine(const std::string& line) override;
     void OnStatusRequest(uint8_t n) override { m_printer.StatusRequest(m_session, n); }
     void OnNewAddress(const std::array<uint8_t, 4>& address) override {
         m_printer.SetPendingAddress(address);
     }
     void OnNewMac(const std::array<uint8_t, 6>& mac) override { m_printer.SetPendingMac(mac); }
+    void OnReceipt(render::Receipt receipt) override;
 
 private:
     VirtualPrinter& m_printer;
@@ -76,11 +89,25 @@ struct VirtualPrinter::Session {
     uint64_t id = 0;
     UniqueFd fd;
     uint64_t bytes = 0;
+    uint64_t receipts = 0;
+    Clock::time_point lastData;
     std::vector<uint8_t> output;
+    std::vector<uint8_t> pending;  // received, not decoded yet: the turn's time was up
+    LineBatch lines;               // journal lines of the bytes being read
     bool closed = false;
     std::unique_ptr<SessionEvents> events;
-    std::unique_ptr<CommandDecoder> decoder;
+    std::unique_ptr<PrintSession> print;
 };
+
+void VirtualPrinter::SessionEvents::OnJournalLine(const std::string& line) {
+    m_session.lines.Push(line);
+}
+
+void VirtualPrinter::SessionEvents::OnReceipt(render::Receipt receipt) {
+    if (m_printer.m_files) {
+        m_printer.m_files->Save(m_session.id, ++m_session.receipts, std::move(receipt));
+    }
+}
 
 VirtualPrinter::Created VirtualPrinter::Create(VirtualPrinterConfig config) {
     std::unique_ptr<VirtualPrinter> printer(new VirtualPrinter(std::move(config)));
@@ -93,9 +120,9 @@ VirtualPrinter::Created VirtualPrinter::Create(VirtualPrinterConfig config) {
 
 VirtualPrinter::VirtualPrinter(VirtualPrinterConfig config)
     : m_config(std::move(config)),
-      m_journal(m_config.journalLines, m_config.journalWriter),
+      m_journal(m_config.journalLines, m_config.journalWriter, m_config.journalFlush),
       m_raw(m_config.keepRaw, m_config.rawWriter),
-      m_readBuffer(kReadBufferBytes),
+      m_readBuffer(limits::kReadBufferBytes),
       m_conditions(m_config.conditions.bits) {}
 
 VirtualPrinter::~VirtualPrinter() {
@@ -158,6 +185,25 @@ std::string VirtualPrinter::Start() {
         m_netbiosPort = ntohs(bound.sin_port);
     }
 
+    if (!m_config.renderDir.empty()) {
+        auto opened = render::OpenFontGlyphs(m_config.fontPath);
+        m_glyphs = std::move(opened.glyphs);
+        if (!m_glyphs) {
+            m_journal.Add("font not found (" + opened.error + "): characters are drawn as boxes");
+            m_glyphs = render::MakeBoxGlyphs();
+        }
+        m_symbols = render::MakeSymbolEncoder();
+        m_tools = std::make_unique<DrawingTools>();
+        m_tools->glyphs = m_glyphs.get();
+        m_tools->symbols = m_symbols.get();
+        m_tools->options.paperDots = m_config.paperDots;
+        // Pictures are the least urgent work: compressing them must not take
+        // the processor from the thread that answers status requests.
+        m_files = std::make_unique<ReceiptFiles>(m_config.renderDir, m_journal, [] {
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
+        });
+    }
+
     m_wake.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
     if (!m_wake.valid()) {
         return Errno("eventfd");
@@ -170,6 +216,7 @@ std::string VirtualPrinter::Start() {
     if (m_udp.valid()) {
         m_journal.Add("netbios responder on udp port " + std::to_string(m_netbiosPort));
     }
+    m_journal.Flush();
     m_thread = std::thread([this] { Serve(); });
     return {};
 }
@@ -185,12 +232,14 @@ void VirtualPrinter::Stop() {
     m_sessions.clear();
     m_listeners.clear();
     m_udp.reset();
+    m_files.reset();  // writes the receipts still waiting
 }
 
 void VirtualPrinter::Serve() {
     std::vector<pollfd> fds;
     std::vector<Session*> polled;
     for (;;) {
+        const int timeout = CloseIdleSessions();
         fds.clear();
         polled.clear();
         fds.push_back({m_wake.get(), POLLIN, 0});
@@ -205,10 +254,12 @@ void VirtualPrinter::Serve() {
             fds.push_back({m_udp.get(), POLLIN, 0});
         }
         const size_t firstSession = fds.size();
+        bool waiting = false;  // bytes left from a turn: no time to sleep
         for (const auto& s : m_sessions) {
             short events = 0;
             if (s->output.size() < kMaxPendingOutput) {
                 events |= POLLIN;
+                waiting = waiting || !s->pending.empty();
             }
             if (!s->output.empty()) {
                 events |= POLLOUT;
@@ -217,7 +268,7 @@ void VirtualPrinter::Serve() {
             polled.push_back(s.get());
         }
 
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
+        if (::poll(fds.data(), fds.size(), waiting ? 0 : timeout) < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -232,7 +283,8 @@ void VirtualPrinter::Serve() {
             if ((rev & POLLOUT) != 0 && !FlushOutput(s)) {
                 continue;
             }
-            if ((rev & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            const bool held = !s.pending.empty() && s.output.size() < kMaxPendingOutput;
+            if ((rev & (POLLIN | POLLHUP | POLLERR)) != 0 || held) {
                 ReadFrom(s);
             }
         }
@@ -245,16 +297,18 @@ void VirtualPrinter::Serve() {
         if (m_udp.valid() && (fds[listenerEnd].revents & POLLIN) != 0) {
             AnswerNetbios();
         }
+        m_journal.Flush();
     }
     for (const auto& s : m_sessions) {
         CloseSession(*s, "printer stopped");
     }
     m_sessions.clear();
+    m_journal.Flush();
 }
 
 void VirtualPrinter::AcceptOn(int listenFd) {
     // Bounded so that a storm of connections cannot starve the sessions.
-    for (int i = 0; i < kAcceptsPerWakeup; ++i) {
+    for (int i = 0; i < limits::kAcceptsPerTurn; ++i) {
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
         UniqueFd fd(::accept4(listenFd, reinterpret_cast<sockaddr*>(&peer), &len,
@@ -287,9 +341,11 @@ void VirtualPrinter::AcceptOn(int listenFd) {
         auto session = std::make_unique<Session>();
         session->id = id;
         session->fd = std::move(fd);
+        session->lastData = Clock::now();
         session->events = std::make_unique<SessionEvents>(*this, *session);
         const bool journalled = m_config.journalLines > 0 || m_config.journalWriter != nullptr;
-        session->decoder = std::make_unique<CommandDecoder>(*session->events, journalled);
+        session->print =
+            std::make_unique<PrintSession>(*session->events, journalled, m_tools.get());
         m_sessionsOpened.fetch_add(1);
         m_openSessions.fetch_add(1);
         m_journal.Add("session " + std::to_string(id) + " open from " + Endpoint(peer));
@@ -298,14 +354,36 @@ void VirtualPrinter::AcceptOn(int listenFd) {
 }
 
 bool VirtualPrinter::ReadFrom(Session& s) {
-    for (int i = 0; i < kReadsPerWakeup && s.output.size() < kMaxPendingOutput; ++i) {
-        const ssize_t n = ::recv(s.fd.get(), m_readBuffer.data(), m_readBuffer.size(), 0);
+    // A turn ends after a bounded amount of bytes or of time, whichever
+    // comes first, so that every other session is served soon: some
+    // commands (a QR code to draw) cost far more than their bytes.
+    const auto deadline = Clock::now() + limits::kTurnTime;
+    if (!s.pending.empty()) {
+        std::vector<uint8_t> held;
+        held.swap(s.pending);
+        const bool more = Decode(s, held.data(), held.size(), deadline);
+        if (!s.output.empty() && !FlushOutput(s)) {
+            return false;
+        }
+        if (!more) {
+            return true;
+        }
+    }
+    size_t budget = limits::kReadBytesPerTurn;
+    while (budget > 0 && s.output.size() < kMaxPendingOutput) {
+        const ssize_t n =
+            ::recv(s.fd.get(), m_readBuffer.data(), std::min(budget, m_readBuffer.size()), 0);
         if (n > 0) {
+            budget -= static_cast<size_t>(n);
+            s.lastData = Clock::now();
             m_raw.Add(m_readBuffer.data(), static_cast<size_t>(n));
             s.bytes += static_cast<uint64_t>(n);
-            s.decoder->Feed(m_readBuffer.data(), static_cast<size_t>(n));
+            const bool more = Decode(s, m_readBuffer.data(), static_cast<size_t>(n), deadline);
             if (!s.output.empty() && !FlushOutput(s)) {
                 return false;
+            }
+            if (!more) {
+                return true;
             }
             continue;
         }
@@ -318,7 +396,7 @@ bool VirtualPrinter::ReadFrom(Session& s) {
         if (n == 0) {
             // The client half-closed: send what is still owed, then close,
             // which the client sees as the end of its send.
-            s.decoder->Finish();
+            s.print->Finish();
             FlushOutput(s);
             CloseSession(s, "");
         } else {
@@ -327,6 +405,22 @@ bool VirtualPrinter::ReadFrom(Session& s) {
         return false;
     }
     return true;
+}
+
+bool VirtualPrinter::Decode(Session& s, const uint8_t* data, size_t size,
+                            Clock::time_point deadline) {
+    size_t done = 0;
+    while (done < size) {
+        const size_t n = std::min(limits::kDecodeSliceBytes, size - done);
+        s.print->Feed(data + done, n);
+        done += n;
+        if (done < size && Clock::now() >= deadline) {
+            s.pending.assign(data + done, data + size);
+            break;
+        }
+    }
+    m_journal.Add(s.lines);
+    return done == size && Clock::now() < deadline;
 }
 
 bool VirtualPrinter::FlushOutput(Session& s) {
@@ -355,7 +449,9 @@ void VirtualPrinter::CloseSession(Session& s, const std::string& error) {
     if (s.closed) {
         return;
     }
-    s.decoder->Finish();
+    s.print->Feed(s.pending.data(), s.pending.size());  // received, so decoded
+    s.print->Finish();
+    m_journal.Add(s.lines);
     s.closed = true;
     s.fd.reset();
     s.output.clear();
@@ -366,19 +462,46 @@ void VirtualPrinter::CloseSession(Session& s, const std::string& error) {
 }
 
 void VirtualPrinter::StatusRequest(Session& s, uint8_t n) {
+    // Through the session's lines, so that it keeps its place among them.
     const std::string request = "DLE EOT " + std::to_string(n) + " status request, ";
     if (m_config.mode == PrinterMode::kMute) {
-        m_journal.Add(request + "not answered (mute)");
+        s.lines.Push(request + "not answered (mute)");
         return;
     }
     const uint8_t reply = CurrentStatusReplies()[n - 1];
     s.output.push_back(reply);
-    m_journal.Add(request + "answered " + HexBytes(&reply, 1));
+    s.lines.Push(request + "answered " + HexBytes(&reply, 1));
+}
+
+int VirtualPrinter::CloseIdleSessions() {
+    const auto idle = m_config.idleTimeout;
+    if (idle <= std::chrono::milliseconds::zero() || m_sessions.empty()) {
+        return -1;
+    }
+    const auto now = Clock::now();
+    auto next = Clock::time_point::max();
+    for (const auto& s : m_sessions) {
+        if (s->closed) {
+            continue;
+        }
+        const auto deadline = s->lastData + idle;
+        if (deadline <= now) {
+            CloseSession(*s, "idle for " + SecondsText(idle) + " s");
+        } else {
+            next = std::min(next, deadline);
+        }
+    }
+    std::erase_if(m_sessions, [](const auto& s) { return s->closed; });
+    if (next == Clock::time_point::max()) {
+        return -1;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+    return static_cast<int>(std::min<int64_t>(wait, 60000));
 }
 
 void VirtualPrinter::AnswerNetbios() {
-    for (int i = 0; i < 64; ++i) {
-        uint8_t buf[576];
+    for (int i = 0; i < limits::kDatagramsPerTurn; ++i) {
+        uint8_t buf[limits::kMaxDatagramBytes];
         sockaddr_in from{};
         socklen_t len = sizeof from;
         const ssize_t n =
@@ -418,6 +541,7 @@ ConditionSet VirtualPrinter::Conditions() const {
 void VirtualPrinter::SetConditions(ConditionSet conditions) {
     m_conditions.store(conditions.bits);
     m_journal.Add("conditions: " + ConditionNames(conditions));
+    m_journal.Flush();
 }
 
 std::array<uint8_t, 4> VirtualPrinter::CurrentStatusReplies() const {
@@ -449,6 +573,7 @@ void VirtualPrinter::Restart() {
         line = "restart: address now " + m_address + ", MAC now " + MacText(m_mac);
     }
     m_journal.Add(std::move(line));
+    m_journal.Flush();
 }
 
 std::string VirtualPrinter::Address() const {

@@ -3,11 +3,12 @@
 // DLE EOT status answered from its condition, a journal of what it received,
 // and optionally a responder for the NetBIOS sweep on UDP.
 //
-// Journal lines besides those of the command decoder (command_decoder.h):
+// Journal lines besides those of the commands (escpos/command_journal.h):
 //   listening on 127.0.0.1:9100 (mode normal, conditions online)
 //   session 1 open from 127.0.0.1:40312
 //   session 1 closed after 7 bytes
 //   session 1 closed after 7 bytes (Connection reset by peer)
+//   session 1 closed after 7 bytes (idle for 300 s)
 //   session 2 reset: busy with session 1          (one-session mode)
 //   session 3 reset: too many sessions
 //   DLE EOT 1 status request, answered 12
@@ -15,6 +16,10 @@
 //   conditions: offline,paper-end                 (after a change)
 //   restart: address now 192.168.1.20, MAC now AE-2B-64-14-2C-6C
 //   netbios: answered 127.0.0.1:40000
+// With rendering, the lines of receipt_files.h, and notes of the renderer:
+//   receipt longer than 16384 dots: the rest of it is not drawn
+//   GS k EAN13 12345: not drawn, data does not fit the symbology
+//   font not found (cannot read font /x.ttc): characters are drawn as boxes
 // Lines of sessions that run at the same time may interleave.
 //
 // All sockets are served by one thread; the calls below are thread-safe.
@@ -32,7 +37,10 @@
 #include <vector>
 
 #include "emulator/journal.h"
+#include "emulator/limits.h"
 #include "emulator/printer_state.h"
+#include "emulator/render/glyphs.h"
+#include "emulator/render/receipt_renderer.h"
 #include "platform/unique_fd.h"
 
 namespace vorpane {
@@ -45,14 +53,25 @@ struct VirtualPrinterConfig {
     bool netbios = false;
     uint16_t netbiosPort = 137;  // 0: the system picks one
     // Lines kept in memory for Journal(); 0 keeps none.
-    size_t journalLines = 100000;
+    size_t journalLines = limits::kJournalLines;
     Journal::Writer journalWriter;
+    // Given, the writer may buffer: the printer flushes after each turn.
+    Journal::Flusher journalFlush;
     // Raw bytes kept in memory for Raw().Bytes().
     bool keepRaw = false;
     RawJournal::Writer rawWriter;
     // Sessions open at once before further ones are reset.
-    size_t maxSessions = 64;
+    size_t maxSessions = limits::kMaxSessions;
+    // Sessions that send nothing for this long are closed; zero: never.
+    std::chrono::milliseconds idleTimeout = limits::kIdleTimeout;
+    // Receipts are drawn and saved here as PNG files; empty: nothing is drawn.
+    std::string renderDir;
+    int paperDots = render::kPaper80Dots;
+    std::string fontPath = render::kDefaultFontPath;
 };
+
+class ReceiptFiles;
+struct DrawingTools;
 
 class VirtualPrinter {
 public:
@@ -102,11 +121,17 @@ private:
     void Serve();
     void AcceptOn(int listenFd);
     bool ReadFrom(Session& session);
+    // Feeds bytes in slices until the deadline; the rest waits in the
+    // session. False once the time is up.
+    bool Decode(Session& session, const uint8_t* data, size_t size,
+                std::chrono::steady_clock::time_point deadline);
     bool FlushOutput(Session& session);
     // Finishes decoding and journals the end; error empty for an orderly one.
     void CloseSession(Session& session, const std::string& error);
     void AnswerNetbios();
     void StatusRequest(Session& session, uint8_t n);
+    // Closes sessions idle too long; returns the poll time-out until the next.
+    int CloseIdleSessions();
     void SetPendingAddress(const std::array<uint8_t, 4>& address);
     void SetPendingMac(const std::array<uint8_t, 6>& mac);
 
@@ -130,6 +155,11 @@ private:
     std::array<uint8_t, 6> m_mac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
     std::optional<std::array<uint8_t, 4>> m_pendingAddress;
     std::optional<std::array<uint8_t, 6>> m_pendingMac;
+
+    std::unique_ptr<render::GlyphSource> m_glyphs;     // serving thread only
+    std::unique_ptr<render::SymbolEncoder> m_symbols;  // serving thread only
+    std::unique_ptr<DrawingTools> m_tools;
+    std::unique_ptr<ReceiptFiles> m_files;
 
     std::mutex m_stopMutex;
     std::thread m_thread;

@@ -11,10 +11,19 @@ packages=(
   # run: a font with the dialogs' CJK glyphs, the ping the Ping button opens,
   # a terminal to show it in
   fonts-wqy-zenhei iputils-ping xterm
+  # the virtual printer's receipt pictures: glyphs, barcodes and 2D symbols, PNG
+  libfreetype-dev libzint-dev zlib1g-dev
   # tests: a display server, network namespaces, packet capture, packaging
   xvfb xauth x11-utils xdotool iproute2 nftables tcpdump libcap2-bin lintian file dpkg-dev
   appstream desktop-file-utils
+  # tests: reading receipts' barcodes back
+  libzxing-dev
 )
+# The renderer's tests drive a real npm client; Debian's Node.js only when
+# the machine has none.
+if ! command -v node >/dev/null 2>&1; then
+  packages+=(nodejs npm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

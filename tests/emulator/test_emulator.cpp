@@ -1,5 +1,5 @@
-// The virtual printer: its decoder, its sockets, its command line and the
-// vorpane-printer process, on loopback with ports the system picks.
+// The virtual printer: its sockets, its command line and the vorpane-printer
+// process, on loopback with ports the system picks.
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -11,11 +11,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -23,9 +24,9 @@
 
 #include <gtest/gtest.h>
 
+#include "emulator_test_util.h"
 #include "loopback_printer.h"
 
-#include "emulator/command_decoder.h"
 #include "emulator/printer_cli.h"
 #include "emulator/printer_state.h"
 #include "emulator/virtual_printer.h"
@@ -37,110 +38,7 @@ namespace vorpane {
 namespace {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<uint8_t>;
-using Lines = std::vector<std::string>;
 constexpr auto kWait = 5s;
-
-Bytes Text(const std::string& s) {
-    return Bytes(s.begin(), s.end());
-}
-
-Bytes RandomBytes(size_t size, unsigned seed) {
-    std::independent_bits_engine<std::mt19937, 8, unsigned> random(seed);
-    Bytes bytes(size);
-    std::generate(bytes.begin(), bytes.end(), std::ref(random));
-    return bytes;
-}
-
-// ---------------------------------------------------------------- decoder
-
-class Recorder final : public CommandDecoderEvents {
-public:
-    void OnJournalLine(std::string line) override { lines.push_back(std::move(line)); }
-    void OnStatusRequest(uint8_t n) override {
-        lines.push_back("<status " + std::to_string(n) + ">");
-    }
-    void OnNewAddress(const std::array<uint8_t, 4>& a) override {
-        lines.push_back("<address " + HexBytes(a.data(), a.size()) + ">");
-    }
-    void OnNewMac(const std::array<uint8_t, 6>& m) override {
-        lines.push_back("<mac " + HexBytes(m.data(), m.size()) + ">");
-    }
-    Lines lines;
-};
-
-Lines Decode(const Bytes& bytes, bool byteByByte = false) {
-    Recorder recorder;
-    CommandDecoder decoder(recorder);
-    const size_t step = byteByByte ? 1 : std::max<size_t>(bytes.size(), 1);
-    for (size_t i = 0; i < bytes.size(); i += step) {
-        decoder.Feed(bytes.data() + i, std::min(step, bytes.size() - i));
-    }
-    decoder.Finish();
-    return recorder.lines;
-}
-
-TEST(CommandDecoder, JournalOfEachInputWholeAndByteByByte) {
-    const std::pair<Bytes, Lines> cases[] = {
-        {{0x1B, 0x40, 0x1B, 0x6D}, {"ESC @ initialise", "ESC m partial cut"}},
-        {{0x1B, 0x70, 0x00, 0x08, 0x08}, {"ESC p drawer pin 2 on 16 ms off 16 ms"}},
-        {{0x1B, 0x70, '1', 0x32, 0xFF}, {"ESC p drawer pin 5 on 100 ms off 510 ms"}},
-        {{0x1B, 0x70, 0x07, 0x08, 0x08}, {"hex: 1B 70 07 08 08"}},
-        {{0x10, 0x04, 0x01, 0x10, 0x04, 0x04, 0x10, 0x04, 0x05},
-         {"<status 1>", "<status 4>", "hex: 10 04 05"}},
-        // 192 + 168 + 1 + 20 = 0x17D
-        {{0x1D, 0x44, 192, 168, 1, 20, 0x7D},
-         {"GS D new address 192.168.1.20 (checksum ok, pending until restart)",
-          "<address C0 A8 01 14>"}},
-        {{0x1D, 0x44, 192, 168, 1, 20, 0x7C},
-         {"GS D rejected: bad checksum 7C (expected 7D) for 192.168.1.20"}},
-        // AE+2B+64+14+2C+6C = 0x1E9
-        {{0x1D, 0x45, 0xAE, 0x2B, 0x64, 0x14, 0x2C, 0x6C, 0xE9},
-         {"GS E new MAC AE-2B-64-14-2C-6C (checksum ok, pending until restart)",
-          "<mac AE 2B 64 14 2C 6C>"}},
-        {{0x1D, 0x45, 0xAE, 0x2B, 0x64, 0x14, 0x2C, 0x6C, 0x00},
-         {"GS E rejected: bad checksum 00 (expected E9) for AE-2B-64-14-2C-6C"}},
-        // Argument bytes that look like commands are still arguments.
-        {{0x1D, 0x44, 0x10, 0x04, 0x1B, 0x0A, 0x39},
-         {"GS D new address 16.4.27.10 (checksum ok, pending until restart)",
-          "<address 10 04 1B 0A>"}},
-        {Text("Hello\r\nWorld\n\n"), {"text: Hello", "text: World", "text: "}},
-        // 你好 in GB18030, then a four-byte sequence (U+1F600)
-        {{0xC4, 0xE3, 0xBA, 0xC3, 0x94, 0x39, 0xFC, 0x36, 0x0A}, {"text: 你好\xF0\x9F\x98\x80"}},
-        // Invalid bytes and tabs are shown, not passed on.
-        {{'a', 0xFF, 'b', 0x09, 'c', 0x0A}, {"text: a\\xFFb\\x09c"}},
-        // Text without a line end still shows when a command (ESC m) or the end cuts it.
-        {Text("Cut test\x1Bmtail"), {"text: Cut test", "ESC m partial cut", "text: tail"}},
-        {{0x1D, 0x21, 0x00}, {"hex: 1D 21 00"}},
-        {{0x1B, 0x99, 'A', 0x0A, 0x07, 0x08, 'B', 0x0A},
-         {"hex: 1B 99", "text: A", "hex: 07 08", "text: B"}},
-        {Bytes(20, 0x07),
-         {"hex: 07 07 07 07 07 07 07 07 07 07 07 07 07 07 07 07", "hex: 07 07 07 07"}},
-        {{0x1D, 0x44, 0xC0, 0xA8}, {"truncated: 1D 44 C0 A8"}},
-        {{'o', 'k', 0x1B}, {"text: ok", "truncated: 1B"}},
-        {{0xC4}, {"text: \\xC4"}},
-        // A two-byte character across the 1024-byte cut of a long line stays whole.
-        {Text(std::string(1023, 'x') + "\xC4\xE3\n"),
-         {"text: " + std::string(1023, 'x'), "text: 你"}},
-    };
-    for (const auto& [in, out] : cases) {
-        SCOPED_TRACE(HexBytes(in.data(), in.size()));
-        EXPECT_EQ(Decode(in), out);
-        EXPECT_EQ(Decode(in, true), out);
-    }
-}
-
-TEST(CommandDecoder, FloodsStayBoundedAndPiecesGiveTheSameJournal) {
-    const Lines flood = Decode(Bytes(100000, 'y'));
-    EXPECT_EQ(flood.size(), 98u);
-    for (const auto& line : flood) {
-        EXPECT_LE(line.size(), 6 + CommandDecoder::kMaxTextLineBytes);
-    }
-    Bytes bytes = Text("Hello 你好\n\x1B@" + std::string(3000, 'q'));
-    const Bytes noise = RandomBytes(4000, 7);
-    bytes.insert(bytes.end(), noise.begin(), noise.end());
-    EXPECT_EQ(Decode(bytes, true), Decode(bytes));
-}
 
 // ---------------------------------------------------------------- conditions
 
@@ -306,6 +204,80 @@ TEST(VirtualPrinter, CreationErrorsAreValuesAndStopReleasesThePort) {
     EXPECT_EQ(Client(config.port).error, ECONNREFUSED);
 }
 
+TEST(VirtualPrinter, IdleSessionsAreClosed) {
+    auto printer = StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.idleTimeout = 200ms; });
+    Client client(printer->Port());
+    // Open for 120 ms, then data starts the 200 ms again.
+    pollfd closed{client.fd.get(), POLLIN, 0};
+    EXPECT_EQ(::poll(&closed, 1, 120), 0);
+    const auto sent = std::chrono::steady_clock::now();
+    client.Send({'x'});
+    EXPECT_TRUE(client.Receive().empty());
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, 190ms);
+    EXPECT_TRUE(printer->GetJournal().WaitForLine("session 1 closed after 1 bytes (idle for 0.2 s)",
+                                                  kWait));
+}
+
+TEST(VirtualPrinter, FloodsDoNotDelayAnotherClientsStatusReply) {
+    const std::string dir = ::testing::TempDir() + "flood" + std::to_string(::getpid());
+    auto printer = StartLoopbackPrinter([&](VirtualPrinterConfig& c) {
+        c.renderDir = dir;
+        c.journalLines = 1000;
+    });
+    // One client sends receipts (text, styles, a QR code, a cut) as fast as
+    // they are read, one asks for status and never reads the replies.
+    std::atomic<bool> stop{false};
+    auto flood = [&](Bytes bytes) {
+        Client client(printer->Port());
+        const timeval stall{0, 100000};
+        ::setsockopt(client.fd.get(), SOL_SOCKET, SO_SNDTIMEO, &stall, sizeof stall);
+        while (!stop) {
+            ::send(client.fd.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        }
+    };
+    Bytes requests;
+    for (int i = 0; i < 100000; ++i) {
+        requests.insert(requests.end(), {0x10, 0x04, 0x01});
+    }
+    const Bytes block = B("\x1B!\x38Receipt\n\x1B!\x00") + Text(std::string(40, '=') + " 12.50\n") +
+                        B("\x1D(k\x04\x00"
+                          "1P0q\x1D(k\x03\x00"
+                          "1Q0\x1DV\x01");
+    Bytes receipts;
+    while (receipts.size() < (1u << 20)) {
+        receipts.insert(receipts.end(), block.begin(), block.end());
+    }
+    std::thread noise(flood, receipts);
+    std::thread asker(flood, requests);
+    EXPECT_TRUE(printer->GetJournal().WaitFor(
+        [&](const std::string&) { return printer->Raw().Size() > (1u << 20); }, kWait * 4));
+    Client probe(printer->Port());
+    auto worst = std::chrono::steady_clock::duration::zero();
+    for (int i = 0; i < 10; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        probe.Send({0x10, 0x04, 0x01});
+        EXPECT_EQ(probe.Receive(), Bytes{0x12});
+        worst = std::max(worst, std::chrono::steady_clock::now() - start);
+    }
+    stop = true;
+    noise.join();
+    asker.join();
+    EXPECT_LE(worst, 100ms);
+    // The receipts saved meanwhile are whole pictures with their QR code.
+    printer.reset();
+    const std::filesystem::directory_iterator files(dir);
+    ASSERT_NE(files, std::filesystem::directory_iterator());
+    const auto file = files->path();
+    std::ifstream in(file, std::ios::binary);
+    const auto rows = ReadPng(Bytes(std::istreambuf_iterator<char>(in), {}));
+    ASSERT_FALSE(rows.empty()) << file;
+    EXPECT_EQ(ReadBack(
+                  int(rows[0].size()), int(rows.size()),
+                  [&](int x, int y) { return rows[y][x] == 1; }, BarcodeFormat::QRCode),
+              "q");
+    std::filesystem::remove_all(dir);
+}
+
 // ---------------------------------------------------------------- journal
 
 TEST(Journal, WaitsForLinesFromOtherThreadsAndKeepsABoundedTail) {
@@ -333,11 +305,36 @@ TEST(PrinterCommandLine, DefaultsAndEveryOption) {
     ASSERT_TRUE(defaults);
     EXPECT_EQ(defaults->config.listenAddresses, (Lines{"0.0.0.0"}));
     EXPECT_EQ(defaults->config.port, 9100);
+    EXPECT_EQ(defaults->config.idleTimeout, 300s);
+    EXPECT_EQ(defaults->config.paperDots, 576);
 
-    const auto all = ParsePrinterArguments(
-        {"--listen", "127.0.0.1", "--listen=127.0.0.2", "--port", "0", "--condition",
-         "paper-end,drawer", "--condition=offline", "--mode", "one-session", "--journal", "j.txt",
-         "--raw", "r.bin", "--netbios", "--help"});
+    const auto all = ParsePrinterArguments({"--listen",
+                                            "127.0.0.1",
+                                            "--listen=127.0.0.2",
+                                            "--port",
+                                            "0",
+                                            "--condition",
+                                            "paper-end,drawer",
+                                            "--condition=offline",
+                                            "--mode",
+                                            "one-session",
+                                            "--journal",
+                                            "j.txt",
+                                            "--raw",
+                                            "r.bin",
+                                            "--netbios",
+                                            "--help",
+                                            "--idle-timeout",
+                                            "2.5",
+                                            "--render",
+                                            "d",
+                                            "--paper=58",
+                                            "--font",
+                                            "f.ttf",
+                                            "--render-file",
+                                            "in.bin",
+                                            "--out",
+                                            "o.png"});
     ASSERT_TRUE(all.arguments) << all.error;
     const PrinterArguments& a = *all.arguments;
     EXPECT_EQ(a.config.listenAddresses, (Lines{"127.0.0.1", "127.0.0.2"}));
@@ -346,6 +343,10 @@ TEST(PrinterCommandLine, DefaultsAndEveryOption) {
     EXPECT_EQ(a.config.mode, PrinterMode::kOneSession);
     EXPECT_EQ(a.journalPath + " " + a.rawPath, "j.txt r.bin");
     EXPECT_TRUE(a.config.netbios && a.help);
+    EXPECT_EQ(a.config.idleTimeout, 2500ms);
+    EXPECT_EQ(a.config.paperDots, 384);
+    EXPECT_EQ(a.config.renderDir + a.config.fontPath + a.renderFile + a.outPath,
+              "df.ttfin.bino.png");
 }
 
 TEST(PrinterCommandLine, MistakesAreReported) {
@@ -357,7 +358,9 @@ TEST(PrinterCommandLine, MistakesAreReported) {
         {{"--condition", "paper-end,jam"}, "unknown condition: jam"},
         {{"--condition="}, "unknown condition: "},
         {{"--verbose"}, "unknown option: --verbose"},
-        {{"--netbios=1"}, "--netbios takes no value"}};
+        {{"--netbios=1"}, "--netbios takes no value"},
+        {{"--idle-timeout", "-1"}, "bad idle time-out: -1"},
+        {{"--paper", "60"}, "paper is 58 or 80 (mm): 60"}};
     for (const auto& [args, error] : cases) {
         const auto parsed = ParsePrinterArguments(args);
         EXPECT_FALSE(parsed.arguments) << error;
@@ -536,6 +539,38 @@ TEST(PrinterProcess, JournalFileHelpAndBadCommandLine) {
     PrinterProcess bad({"--mode", "sleepy"});
     EXPECT_EQ(ReadLine(bad.io[2]), "vorpane-printer: unknown mode: sleepy");
     EXPECT_EQ(bad.Wait(), 2);
+}
+
+TEST(PrinterProcess, DrawsReceiptsOfSessionsAndOfCaptures) {
+    const std::string dir = TempPath("receipts");
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/000041-session-9.png") << "earlier run";
+    PrinterProcess process(
+        {"--listen", "127.0.0.1", "--port", "0", "--render", dir, "--paper", "58"});
+    const auto listening = ReadLine(process.io[1], "listening on 127.0.0.1:");
+    ASSERT_TRUE(listening);
+    Client client(static_cast<uint16_t>(std::stoi(listening->substr(23))));
+    const Bytes receipts = Text("one\n\x1DV") + Bytes{0} + Text("two\n");
+    client.Send(receipts);
+    ::shutdown(client.fd.get(), SHUT_WR);
+    EXPECT_EQ(ReadLine(process.io[1], "session 1 receipt 1"),
+              "session 1 receipt 1: " + dir + "/000042-session-1.png (384 x 30 dots)");
+    EXPECT_EQ(ReadLine(process.io[1], "session 1 receipt 2"),
+              "session 1 receipt 2: " + dir + "/000043-session-1.png (384 x 30 dots)");
+    process.Write("quit\n");
+    EXPECT_EQ(process.Wait(), 0);
+    EXPECT_TRUE(ReadFile(dir + "/000043-session-1.png").starts_with("\x89PNG\r\n"));
+
+    const std::string capture = dir + "/capture.bin";
+    std::ofstream(capture, std::ios::binary)
+        .write(reinterpret_cast<const char*>(receipts.data()), std::streamsize(receipts.size()));
+    PrinterProcess render({"--render-file", capture, "--out", dir + "/out.png"});
+    EXPECT_EQ(ReadLine(render.io[1], "receipt 1"),
+              "receipt 1: " + dir + "/out.png (576 x 30 dots)");
+    EXPECT_EQ(ReadLine(render.io[1], "receipt 2"),
+              "receipt 2: " + dir + "/out-2.png (576 x 30 dots)");
+    EXPECT_EQ(render.Wait(), 0);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -1,0 +1,81 @@
+#pragma once
+// Incremental ESC/POS decoder: the bytes of one session go in, in pieces of
+// any size, and whole commands come out to a sink, the same ones whatever
+// the pieces. It never fails, buffers at most one bounded payload (a
+// symbol's data, a column image, one raster row) and passes over long
+// commands of known length without keeping them.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "emulator/escpos/command.h"
+
+namespace vorpane::escpos {
+
+class CommandDecoder {
+public:
+    // GS k form A data ends at NUL or after this many bytes.
+    static constexpr size_t kMaxBarcodeData = 255;
+    static constexpr size_t kMaxTabStops = 32;
+
+    // Without `text`, printable text is passed over unseen (a sink that only
+    // needs the commands' effects goes faster).
+    explicit CommandDecoder(CommandSink& sink, bool text = true);
+
+    void Feed(const uint8_t* data, size_t size);
+    // End of the session: reports a command cut off and hands on held text.
+    void Finish();
+
+    const TextMode& Mode() const { return m_mode; }
+
+private:
+    enum class State : uint8_t {
+        kText,
+        kHeader,      // collecting a command's fixed part
+        kPayload,     // collecting its data into m_data
+        kSkip,        // passing over m_skipLeft bytes
+        kRows,        // raster rows, one at a time
+        kTabStops,    // ESC D values up to NUL
+        kUntilNul,    // GS k form A data
+        kPartHeader,  // the header of the next part of ESC & or FS q
+    };
+    enum class Payload : uint8_t { kColumnImage, kSymbol, kBarcode, kRow };
+
+    const uint8_t* FeedText(const uint8_t* p, const uint8_t* end);
+    const uint8_t* FeedCommand(const uint8_t* p, const uint8_t* end);
+    void Text(const uint8_t* p, const uint8_t* q, bool atEnd);
+    void EmitText(const uint8_t* p, size_t n);
+    void HeaderDone();
+    void Dispatch();
+    void EmitNamed();
+    void EmitUnknown();
+    void PayloadDone(const uint8_t* data, size_t size);
+    void PartHeaderDone();
+    void BeginPayload(Payload kind, size_t size);
+    void BeginSkip(uint64_t size);
+    void BeginParts(int count, size_t headerSize);
+    void EndCommand();
+    void Emit(Command command);
+    void EmitSimple(Op op, int64_t a = 0, int64_t b = 0, int64_t c = 0);
+
+    CommandSink& m_sink;
+    const bool m_text;
+    TextMode m_mode;
+    State m_state = State::kText;
+    std::array<uint8_t, 16> m_head{};
+    size_t m_headSize = 0;
+    std::vector<uint8_t> m_data;
+    size_t m_expected = 0;  // payload bytes, or one raster row
+    Payload m_payload = Payload::kSymbol;
+    uint64_t m_skipLeft = 0;
+    uint64_t m_commandBytes = 0;  // consumed so far by a skipped command
+    int64_t m_rowsLeft = 0;
+    int m_partsLeft = 0;
+    size_t m_partHeaderSize = 0;
+    std::array<uint8_t, 8> m_carry{};  // a character cut by the end of a piece
+    size_t m_carrySize = 0;
+};
+
+}  // namespace vorpane::escpos

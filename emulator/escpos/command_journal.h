@@ -1,0 +1,85 @@
+#pragma once
+// The journal's view of decoded commands: one line per command, with text
+// gathered into lines. Every line is one printable UTF-8 line.
+//
+//   text: <line>            text up to LF, as the printer reads it (GB18030 in
+//                           Chinese mode, else the code page); a byte it cannot
+//                           read, and a control character (HT, DEL), shows as
+//                           \xNN; CR is dropped. A command also ends the line,
+//                           and so does the 1024th byte.
+//   ESC @ initialise
+//   ESC ! print mode: font B, bold, double height, double width, underline
+//   ESC M font B             GS ! character size: width 2, height 3
+//   ESC E bold on            ESC G double strike off
+//   ESC - underline 2 dots   GS B reverse on            ESC a align centre
+//   ESC SP right spacing 2 dots
+//   ESC 2 default line spacing                         ESC 3 line spacing 24 dots
+//   ESC D tab stops 8, 16    ESC d feed 3 lines         ESC J feed 24 dots
+//   GS L left margin 10 dots GS W print width 512 dots
+//   ESC $ position 100 dots  ESC \ move -12 dots
+//   ESC t code page 0 (PC437)                 ESC R character set 15 (China)
+//   FS & Chinese mode on     FS . Chinese mode off
+//   FS ! Chinese print mode: double width     FS - Chinese underline 1 dot
+//   GS v 0 raster image 384 x 100 dots, double height
+//   ESC * column image 24-dot double density, 200 columns
+//   GS h barcode height 80 dots               GS w barcode module 3 dots
+//   GS H HRI below           GS f HRI font B
+//   GS k CODE128 {BNo.123    (data bytes that are not printable as \xNN)
+//   GS ( k QR model 2        GS ( k QR module size 6 dots
+//   GS ( k QR error correction M              GS ( k QR store 23 bytes
+//   GS ( k QR print          (PDF417 likewise: columns, rows, module width,
+//                            row height, error correction, options, store, print)
+//   GS V full cut            GS V feed 24 dots, partial cut      ESC m partial cut
+//   ESC p drawer pin 2 on 16 ms off 16 ms     DLE DC4 drawer pin 2 pulse 100 ms
+//   GS D new address 192.168.1.20 (checksum ok, pending until restart)
+//   GS D rejected: bad checksum 00 (expected E1) for 192.168.1.20
+//   GS E new MAC AE-2B-64-14-2C-6C (checksum ok, pending until restart)
+//   GS E rejected: bad checksum 00 (expected 19) for AE-2B-64-14-2C-6C
+//   GS a automatic status back: 00            (other known commands, by name)
+//   GS ( L skipped, 1030 bytes                (passed over by its length)
+//   hex: 1B 99              an unknown command, or up to 16 other control bytes
+//   truncated: 1D 44 C0     a command cut off by the end of the session
+//   truncated: 1D 76 30 00 30 00 64 00 after 1200 of 4800 bytes
+// DLE EOT status requests are left to the printer, which journals its answer.
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "emulator/escpos/command.h"
+#include "emulator/escpos/text_codec.h"
+
+namespace vorpane::escpos {
+
+class CommandJournal final : public CommandSink {
+public:
+    static constexpr size_t kMaxTextLineBytes = 1024;
+    static constexpr size_t kMaxHexRunBytes = 16;
+
+    using LineOut = std::function<void(const std::string& line)>;
+    explicit CommandJournal(LineOut out);
+
+    void OnCommand(const Command& command) override;
+    // End of the session: hands on a text line and control bytes held back.
+    void Finish();
+
+private:
+    void AddText(const Command& command);
+    void FlushText(bool lineFeed);
+    void FlushHexRun();
+
+    const LineOut m_out;
+    TextDecoder m_decoder;
+    std::string m_line;  // "text: ..." being gathered
+    size_t m_lineBytes = 0;
+    std::string m_hexRun;  // "hex: 07 08"
+    size_t m_hexBytes = 0;
+};
+
+// "1D 21 00"
+std::string HexBytes(const uint8_t* data, size_t size);
+// The journal's line for a command other than text, LF, CR and HT; empty
+// for those it leaves to others.
+std::string DescribeCommand(const Command& command);
+
+}  // namespace vorpane::escpos

@@ -1,0 +1,74 @@
+#include "emulator/print_session.h"
+
+namespace vorpane {
+
+using escpos::Command;
+using escpos::Op;
+
+PrintSession::PrintSession(PrintSessionEvents& events, bool journal, const DrawingTools* tools)
+    : m_events(events),
+      m_journal(journal ? std::make_unique<escpos::CommandJournal>(
+                              [this](const std::string& line) { m_events.OnJournalLine(line); })
+                        : nullptr),
+      m_renderer(tools != nullptr && tools->glyphs != nullptr && tools->symbols != nullptr
+                     ? std::make_unique<render::ReceiptRenderer>(
+                           *tools->glyphs, *tools->symbols,
+                           static_cast<render::ReceiptEvents&>(*this), tools->options)
+                     : nullptr),
+      m_decoder(static_cast<escpos::CommandSink&>(*this),
+                m_journal != nullptr || m_renderer != nullptr) {}
+
+PrintSession::~PrintSession() = default;
+
+void PrintSession::Finish() {
+    if (m_finished) {
+        return;
+    }
+    m_finished = true;
+    m_decoder.Finish();
+    if (m_journal) {
+        m_journal->Finish();
+    }
+    if (m_renderer) {
+        m_renderer->Finish();
+    }
+}
+
+void PrintSession::OnCommand(const Command& c) {
+    if (m_journal) {
+        m_journal->OnCommand(c);
+    }
+    switch (c.op) {
+        case Op::kStatusRequest:
+            m_events.OnStatusRequest(static_cast<uint8_t>(c.a));
+            break;
+        case Op::kAddressFrame:
+            if (escpos::FrameChecksumOk(c.head)) {
+                m_events.OnNewAddress({c.head[2], c.head[3], c.head[4], c.head[5]});
+            }
+            break;
+        case Op::kMacFrame:
+            if (escpos::FrameChecksumOk(c.head)) {
+                m_events.OnNewMac(
+                    {c.head[2], c.head[3], c.head[4], c.head[5], c.head[6], c.head[7]});
+            }
+            break;
+        default:
+            break;
+    }
+    if (m_renderer) {
+        m_renderer->OnCommand(c);
+    }
+}
+
+void PrintSession::OnReceipt(render::Receipt receipt) {
+    m_events.OnReceipt(std::move(receipt));
+}
+
+void PrintSession::OnNote(std::string line) {
+    if (m_journal) {
+        m_events.OnJournalLine(line);
+    }
+}
+
+}  // namespace vorpane

@@ -1,0 +1,60 @@
+#pragma once
+// What the bytes of one session (or one captured file) do in the virtual
+// printer: one decoder feeds the journal, the session's own effects (status
+// requests, configuration frames) and, when drawing, the renderer.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "emulator/escpos/command_decoder.h"
+#include "emulator/escpos/command_journal.h"
+#include "emulator/render/receipt_renderer.h"
+
+namespace vorpane {
+
+class PrintSessionEvents {
+public:
+    virtual ~PrintSessionEvents() = default;
+    virtual void OnJournalLine(const std::string& line) = 0;
+    // DLE EOT n with n in 1..4; the printer answers and journals it.
+    virtual void OnStatusRequest(uint8_t n) = 0;
+    // Configuration frames whose checksum was right.
+    virtual void OnNewAddress(const std::array<uint8_t, 4>& address) = 0;
+    virtual void OnNewMac(const std::array<uint8_t, 6>& mac) = 0;
+    virtual void OnReceipt(render::Receipt receipt) = 0;
+};
+
+// The glyphs and symbols a session draws with; they outlive the session.
+struct DrawingTools {
+    render::GlyphSource* glyphs = nullptr;
+    render::SymbolEncoder* symbols = nullptr;
+    render::RenderOptions options;
+};
+
+class PrintSession final : private escpos::CommandSink, private render::ReceiptEvents {
+public:
+    // Without a journal, text is passed over unread; without tools, nothing
+    // is drawn.
+    PrintSession(PrintSessionEvents& events, bool journal, const DrawingTools* tools);
+    ~PrintSession() override;
+
+    void Feed(const uint8_t* data, size_t size) { m_decoder.Feed(data, size); }
+    // End of the session: a command cut off, the last line, the last receipt.
+    void Finish();
+
+private:
+    void OnCommand(const escpos::Command& command) override;
+    void OnReceipt(render::Receipt receipt) override;
+    void OnNote(std::string line) override;
+
+    PrintSessionEvents& m_events;
+    std::unique_ptr<escpos::CommandJournal> m_journal;
+    std::unique_ptr<render::ReceiptRenderer> m_renderer;
+    escpos::CommandDecoder m_decoder;
+    bool m_finished = false;
+};
+
+}  // namespace vorpane

@@ -1,0 +1,52 @@
+#pragma once
+// Character glyphs at printer dots, filling the cell of Font A (12 x 24) or
+// Font B (9 x 17), or two cells for a wide (Chinese) character. The renderer
+// sees only this interface; the font library behind it is one file, so a
+// build without FreeType can draw boxes instead.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vorpane::render {
+
+enum class Font : uint8_t { kA, kB };
+
+struct Cell {
+    int width;
+    int height;
+};
+constexpr Cell CellOf(Font font) {
+    return font == Font::kA ? Cell{12, 24} : Cell{9, 17};
+}
+
+// One dot per byte (0 or 1), row by row, the size of the cell or two.
+struct Glyph {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> dots;
+};
+
+class GlyphSource {
+public:
+    virtual ~GlyphSource() = default;
+    // Stays valid as long as the source; not thread-safe.
+    virtual const Glyph& Get(char32_t code, Font font, bool wide) = 0;
+};
+
+// Hollow boxes for every character but the space.
+std::unique_ptr<GlyphSource> MakeBoxGlyphs();
+
+struct OpenedGlyphs {
+    std::unique_ptr<GlyphSource> glyphs;  // null on failure
+    std::string error;
+};
+// Glyphs from a font file (its monospaced face when it has one); characters
+// it lacks are boxes.
+OpenedGlyphs OpenFontGlyphs(const std::string& path);
+
+// The CJK font the app installs.
+inline constexpr const char* kDefaultFontPath = "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc";
+
+}  // namespace vorpane::render

@@ -1,0 +1,113 @@
+// Glyphs through FreeType: each character is drawn once at the cell's
+// height, thresholded to dots and kept.
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+
+#include "emulator/render/glyphs.h"
+
+namespace vorpane::render {
+namespace {
+
+// Grey levels from this up count as ink; a little under half keeps thin
+// strokes whole at 203 dpi.
+constexpr int kInkLevel = 100;
+
+class FreeTypeGlyphs final : public GlyphSource {
+public:
+    FreeTypeGlyphs(FT_Library library, FT_Face face)
+        : m_library(library), m_face(face), m_boxes(MakeBoxGlyphs()) {}
+    ~FreeTypeGlyphs() override {
+        FT_Done_Face(m_face);
+        FT_Done_FreeType(m_library);
+    }
+    FreeTypeGlyphs(const FreeTypeGlyphs&) = delete;
+    FreeTypeGlyphs& operator=(const FreeTypeGlyphs&) = delete;
+
+    const Glyph& Get(char32_t code, Font font, bool wide) override {
+        const uint32_t key =
+            static_cast<uint32_t>(code) | (font == Font::kB ? 1u << 22 : 0) | (wide ? 1u << 23 : 0);
+        if (auto it = m_glyphs.find(key); it != m_glyphs.end()) {
+            return it->second;
+        }
+        Glyph glyph;
+        if (!Draw(code, font, wide, glyph)) {
+            return m_boxes->Get(code, font, wide);
+        }
+        return m_glyphs.emplace(key, std::move(glyph)).first->second;
+    }
+
+private:
+    bool Draw(char32_t code, Font font, bool wide, Glyph& g) {
+        const Cell cell = CellOf(font);
+        g.width = cell.width * (wide ? 2 : 1);
+        g.height = cell.height;
+        g.dots.assign(static_cast<size_t>(g.width) * g.height, 0);
+        const FT_UInt index = FT_Get_Char_Index(m_face, code);
+        if (index == 0 || FT_Set_Pixel_Sizes(m_face, 0, static_cast<FT_UInt>(cell.height)) != 0 ||
+            FT_Load_Glyph(m_face, index, FT_LOAD_RENDER | FT_LOAD_NO_BITMAP) != 0) {
+            return index == 0 && (code == U' ' || code == 0x3000);
+        }
+        const FT_GlyphSlot slot = m_face->glyph;
+        const FT_Bitmap& bitmap = slot->bitmap;
+        const int ascender = static_cast<int>(m_face->size->metrics.ascender >> 6);
+        const int descender = static_cast<int>(m_face->size->metrics.descender >> 6);
+        const int baseline = (cell.height - (ascender - descender)) / 2 + ascender;
+        const int advance = static_cast<int>(slot->advance.x >> 6);
+        const int left = (g.width - advance) / 2 + slot->bitmap_left;
+        const int top = baseline - slot->bitmap_top;
+        for (unsigned row = 0; row < bitmap.rows; ++row) {
+            const uint8_t* src = bitmap.buffer + static_cast<ptrdiff_t>(row) * bitmap.pitch;
+            for (unsigned col = 0; col < bitmap.width; ++col) {
+                const bool ink = bitmap.pixel_mode == FT_PIXEL_MODE_MONO
+                                     ? (src[col >> 3] >> (7 - (col & 7))) & 1
+                                     : src[col] >= kInkLevel;
+                const int x = left + static_cast<int>(col);
+                const int y = top + static_cast<int>(row);
+                if (ink && x >= 0 && y >= 0 && x < g.width && y < g.height) {
+                    g.dots[static_cast<size_t>(y) * g.width + x] = 1;
+                }
+            }
+        }
+        return true;
+    }
+
+    FT_Library m_library;
+    FT_Face m_face;
+    std::unique_ptr<GlyphSource> m_boxes;
+    std::unordered_map<uint32_t, Glyph> m_glyphs;
+};
+
+}  // namespace
+
+OpenedGlyphs OpenFontGlyphs(const std::string& path) {
+    FT_Library library = nullptr;
+    if (FT_Init_FreeType(&library) != 0) {
+        return {nullptr, "FreeType did not start"};
+    }
+    FT_Face face = nullptr;
+    if (FT_New_Face(library, path.c_str(), 0, &face) != 0) {
+        FT_Done_FreeType(library);
+        return {nullptr, "cannot read font " + path};
+    }
+    // A collection may hold a monospaced face: its Latin letters fill a cell.
+    for (FT_Long i = 1; i < face->num_faces; ++i) {
+        FT_Face other = nullptr;
+        if (FT_New_Face(library, path.c_str(), i, &other) != 0) {
+            continue;
+        }
+        if (other->family_name != nullptr && std::strstr(other->family_name, "Mono") != nullptr) {
+            FT_Done_Face(face);
+            face = other;
+            break;
+        }
+        FT_Done_Face(other);
+    }
+    return {std::make_unique<FreeTypeGlyphs>(library, face), {}};
+}
+
+}  // namespace vorpane::render

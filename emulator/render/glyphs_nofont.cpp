@@ -1,0 +1,11 @@
+// Builds without a font library: the caller falls back to boxes.
+
+#include "emulator/render/glyphs.h"
+
+namespace vorpane::render {
+
+OpenedGlyphs OpenFontGlyphs(const std::string& path) {
+    return {nullptr, "built without FreeType, cannot read " + path};
+}
+
+}  // namespace vorpane::render

@@ -1,0 +1,146 @@
+#include "emulator/render/png.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace vorpane::render {
+namespace {
+
+enum Colour : uint8_t { kPaper, kInk, kMargin, kMark };
+constexpr uint8_t kPalette[] = {0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00,
+                                0xD8, 0xD8, 0xD8, 0xD0, 0x20, 0x20};
+constexpr int kMarkHalfHeight = 8;
+
+void Put32(std::vector<uint8_t>& out, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        out.push_back(static_cast<uint8_t>(v >> shift));
+    }
+}
+
+void Chunk(std::vector<uint8_t>& out, const char* type, const uint8_t* data, size_t size) {
+    Put32(out, static_cast<uint32_t>(size));
+    const size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data, data + size);
+    const uLong crc = ::crc32(0, out.data() + start, static_cast<uInt>(size + 4));
+    Put32(out, static_cast<uint32_t>(crc));
+}
+
+// Two bits a dot: a byte of the raster (eight dots, ink 1) becomes two
+// bytes of palette indices 0 and 1.
+constexpr std::array<uint16_t, 256> kSpread = [] {
+    std::array<uint16_t, 256> table{};
+    for (int b = 0; b < 256; ++b) {
+        for (int bit = 0; bit < 8; ++bit) {
+            if ((b >> (7 - bit)) & 1) {
+                table[b] |= static_cast<uint16_t>(kInk << (14 - 2 * bit));
+            }
+        }
+    }
+    return table;
+}();
+
+void Put(uint8_t* row, int x, Colour c) {
+    const int shift = 6 - 2 * (x & 3);
+    row[x >> 2] = static_cast<uint8_t>((row[x >> 2] & ~(3 << shift)) | c << shift);
+}
+
+// One picture row into `row`, zeroed (paper) and with room for the spread
+// bytes of a paper row.
+void PictureRow(const Receipt& r, int y, int width, uint8_t* row) {
+    const int paper = r.paper.Width();
+    if (y < r.paper.Height()) {
+        const uint8_t* bits = r.paper.Row(y);
+        for (int i = 0; i < r.paper.BytesPerRow(); ++i) {
+            row[2 * i] = static_cast<uint8_t>(kSpread[bits[i]] >> 8);
+            row[2 * i + 1] = static_cast<uint8_t>(kSpread[bits[i]]);
+        }
+    } else if (y == r.paper.Height() + kTearLineRows / 2) {
+        for (int x = 0; x < paper; ++x) {
+            Put(row, x, (x % 10) < 6 ? kMark : kPaper);
+        }
+    }
+    for (int x = paper; x < width; ++x) {
+        Put(row, x, kMargin);
+    }
+    // A drawer pulse: a triangle pointing at the paper where it happened.
+    for (const DrawerMark& mark : r.drawerMarks) {
+        const int dy = std::abs(y - mark.y);
+        if (dy > kMarkHalfHeight) {
+            continue;
+        }
+        const int length = (kMarkHalfHeight - dy) * (kMarginDots - 4) / kMarkHalfHeight;
+        for (int i = 0; i <= length; ++i) {
+            // Pin 5 is hollow, so the two drawers read apart.
+            const bool edge = i == 0 || i == length || dy == kMarkHalfHeight || mark.pin != 5;
+            Put(row, paper + 2 + i, edge ? kMark : kMargin);
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodeReceiptPng(const Receipt& r) {
+    const int width = r.paper.Width() + kMarginDots;
+    int height = r.paper.Height() + (r.cut == CutKind::kPartial ? kTearLineRows : 0);
+    for (const DrawerMark& mark : r.drawerMarks) {
+        height = std::max(height, mark.y + kMarkHalfHeight + 1);
+    }
+    height = std::max(height, 1);
+    // A filter byte (none), then the row at two bits a dot.
+    const size_t rowBytes = (static_cast<size_t>(width) + 3) / 4;
+    const size_t stride = 1 + rowBytes;
+    std::vector<uint8_t> raw(stride * static_cast<size_t>(height), 0);
+    std::vector<uint8_t> row(std::max(rowBytes, 2 * static_cast<size_t>(r.paper.BytesPerRow())));
+    for (int y = 0; y < height; ++y) {
+        std::fill(row.begin(), row.end(), 0);
+        PictureRow(r, y, width, row.data());
+        std::copy_n(row.begin(), rowBytes, raw.begin() + static_cast<ptrdiff_t>(stride * y + 1));
+    }
+    // Receipts are mostly white: the fastest level packs them well enough.
+    uLongf packedSize = ::compressBound(static_cast<uLong>(raw.size()));
+    std::vector<uint8_t> packed(packedSize);
+    ::compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()),
+                Z_BEST_SPEED);
+
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> header;
+    Put32(header, static_cast<uint32_t>(width));
+    Put32(header, static_cast<uint32_t>(height));
+    header.insert(header.end(), {2, 3, 0, 0, 0});  // 2 bits, palette
+    Chunk(png, "IHDR", header.data(), header.size());
+    Chunk(png, "PLTE", kPalette, sizeof kPalette);
+    Chunk(png, "IDAT", packed.data(), packedSize);
+    Chunk(png, "IEND", nullptr, 0);
+    return png;
+}
+
+std::string WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
+    const std::string part = path + ".part";
+    struct Closer {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<std::FILE, Closer> file(std::fopen(part.c_str(), "wb"));
+    if (!file) {
+        return path + ": " + std::strerror(errno);
+    }
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+    if (std::fclose(file.release()) != 0 || !written) {
+        std::remove(part.c_str());
+        return path + ": write failed";
+    }
+    if (std::rename(part.c_str(), path.c_str()) != 0) {
+        const std::string error = path + ": " + std::strerror(errno);
+        std::remove(part.c_str());
+        return error;
+    }
+    return {};
+}
+
+}  // namespace vorpane::render

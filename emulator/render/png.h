@@ -1,0 +1,23 @@
+#pragma once
+// PNG pictures of receipts, written with zlib alone: the paper in black and
+// white, a grey margin on its right where drawer pulses show as red marks,
+// and a red tear line under a partial cut.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "emulator/render/raster.h"
+
+namespace vorpane::render {
+
+constexpr int kMarginDots = 32;
+constexpr int kTearLineRows = 9;
+
+std::vector<uint8_t> EncodeReceiptPng(const Receipt& receipt);
+
+// Writes through a temporary name and renames, so that nobody sees half a
+// file; returns an error text, empty on success.
+std::string WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes);
+
+}  // namespace vorpane::render

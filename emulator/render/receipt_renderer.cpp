@@ -1,0 +1,646 @@
+#include "emulator/render/receipt_renderer.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "emulator/escpos/command_journal.h"
+
+namespace vorpane::render {
+
+using escpos::Command;
+using escpos::Op;
+
+namespace {
+
+constexpr int kDefaultTabStep = 8;  // characters between default tab stops
+constexpr int kDefaultTabStops = 32;
+// A line holds at most this many items; relative moves cannot make it grow
+// without end.
+constexpr size_t kMaxLineItems = 4096;
+constexpr int kBandHeight = 24;  // ESC * prints 24 dots high in every mode
+
+// Each run of dots in a row of n cells, scaled: cell i of the row covers
+// [x + i * sx, +sx) and rows [y, +sy); `extra` widens every run (bold).
+template <typename Dot>
+void DrawRuns(Raster& r, int n, Dot dot, int x, int y, int sx, int sy, int extra, bool ink) {
+    for (int i = 0; i < n;) {
+        if (!dot(i)) {
+            ++i;
+            continue;
+        }
+        const int start = i;
+        while (i < n && dot(i)) {
+            ++i;
+        }
+        r.Fill(x + start * sx, y, (i - start) * sx + extra, sy, ink);
+    }
+}
+
+void DrawGlyph(Raster& r, const Glyph& g, int x, int y, int sx, int sy, bool bold, bool ink) {
+    for (int gy = 0; gy < g.height; ++gy) {
+        const uint8_t* row = g.dots.data() + static_cast<size_t>(gy) * g.width;
+        // Bold strikes each dot again one dot to the right.
+        DrawRuns(
+            r, g.width, [row](int i) { return row[i] != 0; }, x, y + gy * sy, sx, sy, bold ? 1 : 0,
+            ink);
+    }
+}
+
+bool AllDigits(const std::string& s) {
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+// CODE128 data as the printer takes it: "{A", "{B", "{C" pick a code set
+// ("{{" is a brace, "{1".."{4" and "{S" are function and shift codes), and in
+// set C each byte is a pair of digits.
+std::string Code128Text(std::span<const uint8_t> data) {
+    std::string out;
+    bool setC = false;
+    for (size_t i = 0; i < data.size(); ++i) {
+        const uint8_t b = data[i];
+        if (b == '{' && i + 1 < data.size()) {
+            const uint8_t next = data[++i];
+            if (next == 'C' || next == 'A' || next == 'B') {
+                setC = next == 'C';
+            } else if (next == '{') {
+                out += '{';
+            }
+            continue;
+        }
+        if (setC) {
+            out += static_cast<char>('0' + b / 10 % 10);
+            out += static_cast<char>('0' + b % 10);
+        } else {
+            out += static_cast<char>(b);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+struct ReceiptRenderer::Style {
+    Font font = Font::kA;
+    bool bold = false;
+    bool doubleStrike = false;
+    int underline = 0;
+    bool reverse = false;
+    int widthScale = 1;
+    int heightScale = 1;
+    bool chineseDoubleWidth = false;
+    bool chineseDoubleHeight = false;
+    int chineseUnderline = 0;
+    int rightSpacing = 0;
+    int lineSpacing = kDefaultLineSpacing;
+    int align = 0;
+    int leftMargin = 0;
+    int printWidth = 0;         // 0: to the paper's edge
+    std::vector<int> tabStops;  // in characters
+    int barcodeHeight = 162;
+    int barcodeModule = 3;
+    int hriPosition = 0;
+    Font hriFont = Font::kA;
+    int qrModel = 50;
+    int qrModule = 3;
+    int qrCorrection = 48;
+    std::vector<uint8_t> qrData;
+    int pdfColumns = 0;
+    int pdfRows = 0;
+    int pdfModule = 3;
+    int pdfRowHeight = 3;
+    int pdfCorrection = -1;
+    bool pdfTruncated = false;
+    std::vector<uint8_t> pdfData;
+
+    Style() {
+        for (int i = 1; i <= kDefaultTabStops; ++i) {
+            tabStops.push_back(i * kDefaultTabStep);
+        }
+    }
+};
+
+// One character cell, or one band of a column image, waiting in the line.
+struct ReceiptRenderer::Item {
+    int x = 0;
+    int width = 0;   // with the spacing after it
+    int height = 0;  // dots, standing on the line's bottom
+    const Glyph* glyph = nullptr;
+    int scaleX = 1;
+    int scaleY = 1;
+    bool bold = false;
+    int underline = 0;
+    bool reverse = false;
+    std::vector<uint8_t> band;  // a column image: width x kBandHeight dots, column by column
+};
+
+ReceiptRenderer::ReceiptRenderer(GlyphSource& glyphs, SymbolEncoder& symbols, ReceiptEvents& events,
+                                 RenderOptions options)
+    : m_glyphs(glyphs), m_symbols(symbols), m_events(events), m_options(options) {
+    Reset();
+    m_receipt = std::make_unique<Receipt>(m_options.paperDots, m_options.maxReceiptDots);
+}
+
+ReceiptRenderer::~ReceiptRenderer() = default;
+
+void ReceiptRenderer::Reset() {
+    m_style = std::make_unique<Style>();
+    m_line.clear();
+    m_x = 0;
+}
+
+void ReceiptRenderer::OnCommand(const Command& c) {
+    Style& s = *m_style;
+    const bool lineStart = m_line.empty();
+    switch (c.op) {
+        case Op::kText:
+            return AddText(c);
+        case Op::kLineFeed:
+            return PrintLine();
+        case Op::kCarriageReturn:
+            return;
+        case Op::kTab:
+            return Tab();
+        case Op::kInitialise:
+            return Reset();
+        case Op::kPrintMode:
+            s.font = (c.a & 1) ? Font::kB : Font::kA;
+            s.bold = (c.a & 0x08) != 0;
+            s.heightScale = (c.a & 0x10) ? 2 : 1;
+            s.widthScale = (c.a & 0x20) ? 2 : 1;
+            s.underline = (c.a & 0x80) ? 1 : 0;
+            return;
+        case Op::kFont:
+            s.font = c.a == 0 ? Font::kA : Font::kB;
+            return;
+        case Op::kCharacterSize:
+            s.widthScale = static_cast<int>(c.a);
+            s.heightScale = static_cast<int>(c.b);
+            return;
+        case Op::kBold:
+            s.bold = c.a != 0;
+            return;
+        case Op::kDoubleStrike:
+            s.doubleStrike = c.a != 0;
+            return;
+        case Op::kUnderline:
+            s.underline = static_cast<int>(c.a);
+            return;
+        case Op::kChineseUnderline:
+            s.chineseUnderline = static_cast<int>(c.a);
+            return;
+        case Op::kChinesePrintMode:
+            s.chineseDoubleWidth = (c.a & 0x04) != 0;
+            s.chineseDoubleHeight = (c.a & 0x08) != 0;
+            s.chineseUnderline = (c.a & 0x80) ? 1 : 0;
+            return;
+        case Op::kReverse:
+            s.reverse = c.a != 0;
+            return;
+        case Op::kAlign:
+            s.align = lineStart ? static_cast<int>(c.a) : s.align;
+            return;
+        case Op::kRightSpacing:
+            s.rightSpacing = static_cast<int>(c.a);
+            return;
+        case Op::kDefaultLineSpacing:
+            s.lineSpacing = kDefaultLineSpacing;
+            return;
+        case Op::kLineSpacing:
+            s.lineSpacing = static_cast<int>(c.a);
+            return;
+        case Op::kTabStops:
+            s.tabStops.assign(c.data.begin(), c.data.end());
+            return;
+        case Op::kFeedLines:
+            return PrintLine(static_cast<int>(c.a) * s.lineSpacing);
+        case Op::kFeedDots:
+            return PrintLine(static_cast<int>(c.a));
+        case Op::kLeftMargin:
+            s.leftMargin = lineStart ? static_cast<int>(c.a) : s.leftMargin;
+            return;
+        case Op::kPrintWidth:
+            s.printWidth = lineStart ? static_cast<int>(c.a) : s.printWidth;
+            return;
+        case Op::kAbsolutePosition:
+            if (c.a < AreaWidth()) {
+                m_x = static_cast<int>(c.a);
+            }
+            return;
+        case Op::kRelativePosition:
+            if (m_x + c.a >= 0 && m_x + c.a < AreaWidth()) {
+                m_x += static_cast<int>(c.a);
+            }
+            return;
+        case Op::kRasterImage:
+            return BeginRaster(c);
+        case Op::kRasterRow:
+            return RasterRow(c);
+        case Op::kColumnImage:
+            return AddColumnImage(c);
+        case Op::kBarcodeHeight:
+            s.barcodeHeight = c.a > 0 ? static_cast<int>(c.a) : s.barcodeHeight;
+            return;
+        case Op::kBarcodeWidth:
+            s.barcodeModule = c.a >= 1 && c.a <= 6 ? static_cast<int>(c.a) : s.barcodeModule;
+            return;
+        case Op::kHriPosition:
+            s.hriPosition = static_cast<int>(c.a);
+            return;
+        case Op::kHriFont:
+            s.hriFont = c.a != 0 ? Font::kB : Font::kA;
+            return;
+        case Op::kBarcode:
+            return Barcode(c);
+        case Op::kSymbol:
+            return Symbol2D(c);
+        case Op::kCut:
+            PrintLine(static_cast<int>(c.b));
+            return EndReceipt(c.a != 0 ? CutKind::kPartial : CutKind::kFull);
+        case Op::kDrawer:
+            m_receipt->drawerMarks.push_back(
+                {std::min(m_y, m_options.maxReceiptDots), static_cast<int>(c.a)});
+            return;
+        default:
+            return;
+    }
+}
+
+void ReceiptRenderer::Finish() {
+    if (!m_line.empty()) {
+        PrintLine();
+    }
+    EndReceipt(CutKind::kNone);
+}
+
+int ReceiptRenderer::AreaLeft() const {
+    return std::clamp(m_style->leftMargin, 0, m_options.paperDots - CellOf(Font::kA).width);
+}
+
+int ReceiptRenderer::AreaWidth() const {
+    const int room = m_options.paperDots - AreaLeft();
+    const int width = m_style->printWidth > 0 ? std::min(m_style->printWidth, room) : room;
+    return std::max(width, CellOf(Font::kA).width);
+}
+
+int ReceiptRenderer::AlignedX(int width) const {
+    const int free = std::max(AreaWidth() - width, 0);
+    return AreaLeft() + (m_style->align == 1 ? free / 2 : m_style->align == 2 ? free : 0);
+}
+
+void ReceiptRenderer::AddText(const Command& c) {
+    const uint8_t* p = c.data.data();
+    const uint8_t* const end = p + c.data.size();
+    while (p < end) {
+        const escpos::Character ch = m_decoder.Next(p, static_cast<size_t>(end - p), c.mode);
+        p += ch.length;
+        if (ch.code == 0x7F) {
+            continue;
+        }
+        AddCharacter(ch.valid ? ch.code : U'?', ch.wide);
+    }
+}
+
+void ReceiptRenderer::AddCharacter(char32_t code, bool wide) {
+    const Style& s = *m_style;
+    Item item;
+    item.glyph = &m_glyphs.Get(code, s.font, wide);
+    item.scaleX = wide ? std::max(s.widthScale, s.chineseDoubleWidth ? 2 : 1) : s.widthScale;
+    item.scaleY = wide ? std::max(s.heightScale, s.chineseDoubleHeight ? 2 : 1) : s.heightScale;
+    item.width = item.glyph->width * item.scaleX + (wide ? 0 : s.rightSpacing * item.scaleX);
+    item.height = item.glyph->height * item.scaleY;
+    item.bold = s.bold || s.doubleStrike;
+    item.underline = wide ? std::max(s.underline, s.chineseUnderline) : s.underline;
+    item.reverse = s.reverse;
+    if (!m_line.empty() && (m_x + item.width > AreaWidth() || m_line.size() >= kMaxLineItems)) {
+        PrintLine();
+    }
+    item.x = m_x;
+    m_x += item.width;
+    m_line.push_back(std::move(item));
+}
+
+void ReceiptRenderer::AddColumnImage(const Command& c) {
+    const bool tall = (c.a & 0x20) != 0;
+    const int scaleX = (c.a & 1) ? 1 : 2;  // single density doubles each column
+    const int scaleY = tall ? 1 : 3;       // 8-dot modes stretch each dot to three
+    const int bytes = tall ? 3 : 1;
+    const int columns = static_cast<int>(c.data.size()) / bytes;
+    Item item;
+    item.x = m_x;
+    item.width = std::min(columns * scaleX, std::max(AreaWidth() - m_x, 0));
+    item.height = kBandHeight;
+    item.band.assign(static_cast<size_t>(item.width) * kBandHeight, 0);
+    for (int x = 0; x < item.width; ++x) {
+        const uint8_t* column = c.data.data() + (x / scaleX) * bytes;
+        for (int y = 0; y < kBandHeight; ++y) {
+            const int bit = y / scaleY;
+            item.band[static_cast<size_t>(x) * kBandHeight + y] =
+                (column[bit / 8] >> (7 - bit % 8)) & 1;
+        }
+    }
+    m_x += item.width;
+    m_line.push_back(std::move(item));
+}
+
+void ReceiptRenderer::Tab() {
+    const Style& s = *m_style;
+    const int step = (CellOf(s.font).width + s.rightSpacing) * s.widthScale;
+    for (int stop : s.tabStops) {
+        if (stop * step > m_x) {
+            if (stop * step < AreaWidth()) {
+                m_x = stop * step;
+            }
+            return;
+        }
+    }
+}
+
+bool ReceiptRenderer::Room(int bottom) {
+    if (m_receipt->paper.Reserve(bottom)) {
+        return true;
+    }
+    m_receipt->capped = true;
+    if (!m_capNoted) {
+        m_capNoted = true;
+        m_events.OnNote("receipt longer than " + std::to_string(m_options.maxReceiptDots) +
+                        " dots: the rest of it is not drawn");
+    }
+    return false;
+}
+
+void ReceiptRenderer::Feed(int dots) {
+    m_y = std::min(m_y + std::max(dots, 0), m_options.maxReceiptDots + 1);
+    Room(m_y);
+}
+
+void ReceiptRenderer::PrintLine(int feed) {
+    int textHeight = 0;
+    int height = 0;
+    int width = 0;
+    for (const Item& item : m_line) {
+        height = std::max(height, item.height);
+        textHeight = std::max(textHeight, item.glyph ? item.height : 0);
+        width = std::max(width, item.x + item.width);
+    }
+    Raster& r = m_receipt->paper;
+    if (!m_line.empty()) {
+        Room(m_y + height);
+    }
+    const int left = AlignedX(width);
+    const int bottom = m_y + height;
+    for (const Item& item : m_line) {
+        const int x0 = left + item.x;
+        const int y0 = bottom - item.height;
+        if (!item.glyph) {
+            const int w = item.width;
+            for (int x = 0; x < w; ++x) {
+                for (int y = 0; y < kBandHeight; ++y) {
+                    if (item.band[static_cast<size_t>(x) * kBandHeight + y]) {
+                        r.Set(x0 + x, y0 + y);
+                    }
+                }
+            }
+            continue;
+        }
+        if (item.reverse) {
+            r.Fill(x0, y0, item.width, item.height);
+        }
+        DrawGlyph(r, *item.glyph, x0, y0, item.scaleX, item.scaleY, item.bold, !item.reverse);
+        if (item.underline > 0) {
+            r.Fill(x0, bottom - item.underline, item.width, item.underline, !item.reverse);
+        }
+    }
+    m_line.clear();
+    m_x = 0;
+    if (feed < 0) {
+        feed = std::max(m_style->lineSpacing, textHeight);
+    } else if (textHeight > 0) {
+        feed = std::max(feed, textHeight);
+    }
+    Feed(feed);
+}
+
+void ReceiptRenderer::BeginRaster(const Command& c) {
+    if (!m_line.empty()) {
+        PrintLine();
+    }
+    m_rasterScaleX = (c.c & 1) ? 2 : 1;
+    m_rasterScaleY = (c.c & 2) ? 2 : 1;
+    m_rasterX = AlignedX(static_cast<int>(c.a) * 8 * m_rasterScaleX);
+}
+
+void ReceiptRenderer::RasterRow(const Command& c) {
+    Raster& r = m_receipt->paper;
+    if (m_y < m_options.maxReceiptDots && Room(m_y + m_rasterScaleY)) {
+        const int visible =
+            std::min<int>(static_cast<int>(c.data.size()) * 8,
+                          (r.Width() - m_rasterX + m_rasterScaleX - 1) / m_rasterScaleX);
+        const uint8_t* bits = c.data.data();
+        DrawRuns(
+            r, visible, [bits](int x) { return (bits[x >> 3] >> (7 - (x & 7))) & 1; }, m_rasterX,
+            m_y, m_rasterScaleX, m_rasterScaleY, 0, true);
+    }
+    Feed(m_rasterScaleY);
+}
+
+void ReceiptRenderer::Barcode(const Command& c) {
+    if (!m_line.empty()) {
+        PrintLine();
+    }
+    const std::string raw(c.data.begin(), c.data.end());
+    std::string text = raw;
+    SymbolRequest request;
+    auto digits = [&](size_t keep, std::initializer_list<size_t> lengths) {
+        const bool ok = AllDigits(raw) &&
+                        std::find(lengths.begin(), lengths.end(), raw.size()) != lengths.end();
+        text = raw.substr(0, std::min(keep, raw.size()));
+        return ok;
+    };
+    bool ok = true;
+    switch (c.a) {
+        case 65:
+            request.symbology = Symbology::kUpcA;
+            ok = digits(11, {11, 12});
+            break;
+        case 66:
+            request.symbology = Symbology::kUpcE;
+            ok = digits(7, {6, 7, 8});
+            break;
+        case 67:
+            request.symbology = Symbology::kEan13;
+            ok = digits(12, {12, 13});
+            break;
+        case 68:
+            request.symbology = Symbology::kEan8;
+            ok = digits(7, {7, 8});
+            break;
+        case 69: {
+            request.symbology = Symbology::kCode39;
+            const size_t first = text.find_first_not_of('*');
+            const size_t last = text.find_last_not_of('*');
+            text = first == std::string::npos ? "" : text.substr(first, last - first + 1);
+            break;
+        }
+        case 70:
+            request.symbology = Symbology::kItf;
+            break;
+        case 71:
+            request.symbology = Symbology::kCodabar;
+            break;
+        case 72:
+            request.symbology = Symbology::kCode93;
+            break;
+        case 73:
+            request.symbology = Symbology::kCode128;
+            text = Code128Text(c.data);
+            break;
+        default:
+            m_events.OnNote(escpos::DescribeCommand(c) + ": symbology not drawn");
+            return;
+    }
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    request.data = {bytes, text.size()};
+    Symbol symbol;
+    if (ok && !text.empty()) {
+        symbol = m_symbols.Encode(request);
+    } else {
+        symbol.error = "data does not fit the symbology";
+    }
+    if (!symbol.error.empty()) {
+        m_events.OnNote(escpos::DescribeCommand(c) + ": not drawn, " + symbol.error);
+        return;
+    }
+    if (symbol.width * m_style->barcodeModule > AreaWidth()) {
+        m_events.OnNote(escpos::DescribeCommand(c) + ": not drawn, wider than the paper");
+        return;
+    }
+    DrawSymbol(symbol, m_style->barcodeModule, m_style->barcodeHeight, true);
+}
+
+void ReceiptRenderer::Symbol2D(const Command& c) {
+    Style& s = *m_style;
+    const bool qr = c.a == 49;
+    if (!qr && c.a != 48) {
+        return;
+    }
+    const int n = c.data.empty() ? 0 : c.data.back();
+    switch (c.b) {
+        case 65:
+            (qr ? s.qrModel : s.pdfColumns) = qr ? (c.data.empty() ? 50 : c.data[0]) : n;
+            return;
+        case 66:
+            s.pdfRows = qr ? s.pdfRows : n;
+            return;
+        case 67:
+            (qr ? s.qrModule : s.pdfModule) = std::clamp(n, 1, 16);
+            return;
+        case 68:
+            s.pdfRowHeight = qr ? s.pdfRowHeight : std::clamp(n, 2, 8);
+            return;
+        case 69:
+            if (qr) {
+                s.qrCorrection = n;
+            } else {
+                s.pdfCorrection =
+                    c.data.size() >= 2 && c.data[0] == 48 ? std::clamp(n - 48, 0, 8) : -1;
+            }
+            return;
+        case 70:
+            s.pdfTruncated = !qr && n == 1;
+            return;
+        case 80:
+            (qr ? s.qrData : s.pdfData)
+                .assign(c.data.begin() + (c.data.empty() ? 0 : 1), c.data.end());
+            return;
+        case 81:
+            break;
+        default:
+            return;
+    }
+    if (!m_line.empty()) {
+        PrintLine();
+    }
+    const std::vector<uint8_t>& data = qr ? s.qrData : s.pdfData;
+    const char* name = qr ? "QR" : "PDF417";
+    if (data.empty()) {
+        m_events.OnNote(std::string("GS ( k ") + name + " print: not drawn, no data stored");
+        return;
+    }
+    SymbolRequest request;
+    request.data = data;
+    if (qr) {
+        request.symbology = s.qrModel == 51 ? Symbology::kMicroQr : Symbology::kQr;
+        request.errorCorrection = std::clamp(s.qrCorrection - 48, 0, 3) + 1;
+        if (s.qrModel == 49) {
+            m_events.OnNote("GS ( k QR model 1 drawn as model 2");
+        }
+    } else {
+        request.symbology = s.pdfTruncated ? Symbology::kPdf417Truncated : Symbology::kPdf417;
+        request.errorCorrection = s.pdfCorrection;
+        request.columns = s.pdfColumns;
+        request.rows = s.pdfRows;
+    }
+    const Symbol symbol = m_symbols.Encode(request);
+    if (!symbol.error.empty()) {
+        m_events.OnNote(std::string("GS ( k ") + name + " print: not drawn, " + symbol.error);
+        return;
+    }
+    const int module = qr ? s.qrModule : s.pdfModule;
+    DrawSymbol(symbol, module, qr ? module : module * s.pdfRowHeight, false);
+}
+
+void ReceiptRenderer::DrawSymbol(const Symbol& symbol, int moduleWidth, int moduleHeight,
+                                 bool hri) {
+    Raster& r = m_receipt->paper;
+    const int width = symbol.width * moduleWidth;
+    const int x0 = AlignedX(width);
+    const Font font = m_style->hriFont;
+    const int hriHeight = CellOf(font).height;
+    const int hriWidth = static_cast<int>(symbol.text.size()) * CellOf(font).width;
+    const int hriX = x0 + (width - hriWidth) / 2;
+    const bool above = hri && (m_style->hriPosition & 1) && !symbol.text.empty();
+    const bool below = hri && (m_style->hriPosition & 2) && !symbol.text.empty();
+    if (above) {
+        Room(m_y + hriHeight);
+        DrawText(symbol.text, hriX, m_y, font);
+        Feed(hriHeight);
+    }
+    const int height = symbol.rows * moduleHeight;
+    Room(m_y + height);
+    for (int row = 0; row < symbol.rows; ++row) {
+        const uint8_t* modules = symbol.modules.data() + static_cast<size_t>(row) * symbol.width;
+        DrawRuns(
+            r, symbol.width, [modules](int i) { return modules[i] != 0; }, x0,
+            m_y + row * moduleHeight, moduleWidth, moduleHeight, 0, true);
+    }
+    Feed(height);
+    if (below) {
+        Room(m_y + hriHeight);
+        DrawText(symbol.text, hriX, m_y, font);
+        Feed(hriHeight);
+    }
+}
+
+void ReceiptRenderer::DrawText(const std::string& text, int x, int y, Font font) {
+    Raster& r = m_receipt->paper;
+    for (char ch : text) {
+        const Glyph& g = m_glyphs.Get(static_cast<unsigned char>(ch), font, false);
+        DrawGlyph(r, g, x, y, 1, 1, false, true);
+        x += g.width;
+    }
+}
+
+void ReceiptRenderer::EndReceipt(CutKind cut) {
+    Receipt& receipt = *m_receipt;
+    receipt.cut = cut;
+    receipt.paper.Reserve(m_y);
+    if (receipt.paper.AnyInk() || !receipt.drawerMarks.empty()) {
+        m_events.OnReceipt(std::move(receipt));
+    }
+    m_receipt = std::make_unique<Receipt>(m_options.paperDots, m_options.maxReceiptDots);
+    m_y = 0;
+    m_capNoted = false;
+}
+
+}  // namespace vorpane::render

@@ -1,0 +1,95 @@
+#pragma once
+// The printing mechanism of the virtual printer: decoded commands go in,
+// pieces of paper (receipts) come out as rasters at 203 dpi. It follows a
+// printer in standard mode: text gathers in a line until LF (or the line is
+// full), ESC a, GS L and GS W take effect at the start of a line, images and
+// symbols print at once, a cut ends the receipt.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emulator/escpos/command.h"
+#include "emulator/escpos/text_codec.h"
+#include "emulator/render/glyphs.h"
+#include "emulator/render/raster.h"
+#include "emulator/render/symbols.h"
+
+namespace vorpane::render {
+
+// 80 mm and 58 mm paper at 203 dpi.
+constexpr int kPaper80Dots = 576;
+constexpr int kPaper58Dots = 384;
+// About 2 m of paper: a receipt longer than this is cut short, so that one
+// session cannot take unbounded memory.
+constexpr int kMaxReceiptDots = 16384;
+// Default line spacing (ESC 2), in dots.
+constexpr int kDefaultLineSpacing = 30;
+
+struct RenderOptions {
+    int paperDots = kPaper80Dots;
+    int maxReceiptDots = kMaxReceiptDots;
+};
+
+class ReceiptEvents {
+public:
+    virtual ~ReceiptEvents() = default;
+    virtual void OnReceipt(Receipt receipt) = 0;
+    // A line for the journal: what was not drawn, and why.
+    virtual void OnNote(std::string line) = 0;
+};
+
+class ReceiptRenderer final : public escpos::CommandSink {
+public:
+    ReceiptRenderer(GlyphSource& glyphs, SymbolEncoder& symbols, ReceiptEvents& events,
+                    RenderOptions options = {});
+    ~ReceiptRenderer() override;
+
+    void OnCommand(const escpos::Command& command) override;
+    // End of the session: prints the line held and hands on the receipt when
+    // anything is on it.
+    void Finish();
+
+private:
+    struct Style;
+    struct Item;
+
+    void Reset();
+    void AddText(const escpos::Command& command);
+    void AddCharacter(char32_t code, bool wide);
+    void AddColumnImage(const escpos::Command& command);
+    void Tab();
+    // Prints the line held; the paper then moves by `feed` dots, or by the
+    // line spacing (at least the line's height) when feed is negative.
+    void PrintLine(int feed = -1);
+    void Feed(int dots);
+    bool Room(int bottom);
+    void BeginRaster(const escpos::Command& command);
+    void RasterRow(const escpos::Command& command);
+    void Barcode(const escpos::Command& command);
+    void Symbol2D(const escpos::Command& command);
+    void DrawSymbol(const Symbol& symbol, int moduleWidth, int moduleHeight, bool hri);
+    void DrawText(const std::string& text, int x, int y, Font font);
+    void EndReceipt(CutKind cut);
+    int AreaLeft() const;
+    int AreaWidth() const;
+    int AlignedX(int width) const;
+
+    GlyphSource& m_glyphs;
+    SymbolEncoder& m_symbols;
+    ReceiptEvents& m_events;
+    const RenderOptions m_options;
+    escpos::TextDecoder m_decoder;
+    std::unique_ptr<Style> m_style;
+    std::unique_ptr<Receipt> m_receipt;
+    int m_y = 0;  // top of the next line on the receipt
+    bool m_capNoted = false;
+    std::vector<Item> m_line;
+    int m_x = 0;  // next position in the line, from the print area's left
+    // GS v 0 in progress
+    int m_rasterX = 0;
+    int m_rasterScaleX = 1;
+    int m_rasterScaleY = 1;
+};
+
+}  // namespace vorpane::render

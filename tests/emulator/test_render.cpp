@@ -1,0 +1,265 @@
+// The receipt renderer: text measured on the raster, images compared bit for
+// bit, every barcode and 2D symbol read back with ZXing, PNG files read back
+// with zlib, and a receipt built by a real npm client.
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "emulator/render/png.h"
+#include "emulator_test_util.h"
+
+namespace vorpane {
+namespace {
+
+using render::CutKind;
+using render::Raster;
+
+struct Ink {
+    int left = INT_MAX, right = -1, top = INT_MAX, bottom = -1;
+    long count = 0;
+    int Width() const { return right - left + 1; }
+};
+
+Ink InkOf(const Raster& r, int y0 = 0, int y1 = INT_MAX) {
+    Ink ink;
+    for (int y = y0; y < std::min(y1, r.Height()); ++y) {
+        for (int x = 0; x < r.Width(); ++x) {
+            if (r.Get(x, y)) {
+                ink = {std::min(ink.left, x), std::max(ink.right, x), std::min(ink.top, y),
+                       std::max(ink.bottom, y), ink.count + 1};
+            }
+        }
+    }
+    return ink;
+}
+
+// The ink of the one receipt the bytes print on 80 mm paper.
+Ink Draw(const Bytes& bytes) {
+    const Recorder r = Print(bytes, 0, render::kPaper80Dots);
+    EXPECT_EQ(r.receipts.size(), 1u);
+    return r.receipts.empty() ? Ink{} : InkOf(r.receipts.front().paper);
+}
+
+TEST(ReceiptRenderer, TextMeasuredOnTheRaster) {
+    const Ink plain = Draw(Text("HHHH\n"));
+    EXPECT_LT(plain.left, 3);
+    EXPECT_GT(plain.Width(), 36);
+    EXPECT_GT(Draw(B("\x1B"
+                     "E\x01") +
+                   Text("HHHH\n"))
+                  .count,
+              plain.count * 5 / 4);
+    EXPECT_NEAR(Draw(B("\x1D!\x10") + Text("HHHH\n")).Width(), 2 * plain.Width(), 2);
+    EXPECT_NEAR(Draw(B("\x1D!\x01") + Text("HHHH\n")).count, 2 * plain.count, plain.count / 10);
+    EXPECT_LT(Draw(B("\x1BM\x01") + Text("HHHH\n")).Width(), plain.Width() * 4 / 5);
+    // Alignment puts one 12-dot cell at the left, the middle or the right.
+    const std::pair<char, int> alignments[] = {{'0', 0}, {'1', 282}, {'2', 564}};
+    for (const auto& [align, cell] : alignments) {
+        const Ink ink = Draw(B("\x1B"
+                               "a") +
+                             Bytes{uint8_t(align)} + Text("H\n"));
+        EXPECT_GE(ink.left, cell) << align;
+        EXPECT_LT(ink.right, cell + 12) << align;
+    }
+    // 中 takes two cells: it inks past the first, and an H after it starts in the third.
+    const Ink chinese = Draw(Text("\xD6\xD0\n"));
+    EXPECT_GT(chinese.right, 12);
+    EXPECT_LT(chinese.right, 24);
+    EXPECT_GE(InkOf(Print(Text("\xD6\xD0H\n"), 0, 576).receipts.at(0).paper).right, 24);
+    EXPECT_LT(InkOf(Print(Text("\xD6\xD0H\n"), 0, 576).receipts.at(0).paper).right, 36);
+    // Underline runs under the whole cell; reverse inks the cell around white letters.
+    const Ink under = Draw(B("\x1B-\x02") + Text("H\n"));
+    EXPECT_EQ(under.Width(), 12);
+    EXPECT_GT(Draw(B("\x1D"
+                     "B\x01") +
+                   Text("H\n"))
+                  .count,
+              12 * 24 / 2);
+}
+
+TEST(ReceiptRenderer, ImagesLandBitForBitAtTheirPlace) {
+    const Bytes pattern = RandomBytes(3 * 10, 5);  // 24 x 10 dots
+    long patternInk = 0;
+    for (uint8_t b : pattern) {
+        patternInk += __builtin_popcount(b);
+    }
+    struct Case {
+        uint8_t mode, align;
+        int scaleX, scaleY, left;
+    };
+    for (const Case& c : {Case{0, '0', 1, 1, 0}, Case{1, '1', 2, 1, (576 - 48) / 2},
+                          Case{3, '2', 2, 2, 576 - 48}}) {
+        const Bytes bytes = B("\x1B"
+                              "a") +
+                            Bytes{c.align, 0x1D, 'v', '0', c.mode, 3, 0, 10, 0} + pattern;
+        const Recorder printed = Print(bytes, 0, 576);
+        const Raster& r = printed.receipts.at(0).paper;
+        int wrong = 0;
+        for (int y = 0; y < 10 * c.scaleY; ++y) {
+            for (int x = 0; x < 24 * c.scaleX; ++x) {
+                const int px = x / c.scaleX;
+                const bool bit = (pattern[(y / c.scaleY) * 3 + px / 8] >> (7 - px % 8)) & 1;
+                wrong += r.Get(c.left + x, y) != bit;
+            }
+        }
+        EXPECT_EQ(wrong, 0) << int(c.mode);
+        EXPECT_EQ(InkOf(r).count, patternInk * c.scaleX * c.scaleY) << int(c.mode);
+    }
+    // ESC * bands: 24-dot ones follow each other with ESC 3 24; an 8-dot single
+    // density dot is two dots wide and three high.
+    const Bytes band = B("\x1B*\x21\x01\x00\xFF\x00\x01\n");
+    const Recorder printed = Print(B("\x1B"
+                                     "3\x18") +
+                                       band + band,
+                                   0, 576);
+    const Raster& bands = printed.receipts.at(0).paper;
+    const std::vector<int> column = {bands.Get(0, 7),  bands.Get(0, 8),  bands.Get(0, 23),
+                                     bands.Get(0, 24), bands.Get(0, 31), bands.Get(0, 32)};
+    EXPECT_EQ(column, (std::vector<int>{1, 0, 1, 1, 1, 0}));
+    const Ink dot = Draw(B("\x1B*\x00\x01\x00\x80\n"));
+    EXPECT_EQ(std::tuple(dot.left, dot.top, dot.Width(), dot.bottom, dot.count),
+              std::tuple(0, 0, 2, 2, 6L));
+}
+
+TEST(ReceiptRenderer, EveryBarcodeAndSymbolReadsBack) {
+    const std::tuple<Bytes, BarcodeFormat, std::string> cases[] = {
+        {B("\x1Dk\x00"
+           "03600029145\x00"),
+         BarcodeFormat::UPCA, "036000291452"},
+        {B("\x1Dk\x42\x07"
+           "0425261"),
+         BarcodeFormat::UPCE, "04252614"},
+        {B("\x1Dh\x32\x1Dw\x02\x1Dk\x43\x0C"
+           "400638133393"),
+         BarcodeFormat::EAN13, "4006381333931"},
+        {B("\x1Dk\x03"
+           "9638507\x00"),
+         BarcodeFormat::EAN8, "96385074"},
+        {B("\x1Dk\x04*CODE39*\x00"), BarcodeFormat::Code39, "CODE39"},
+        {B("\x1Dk\x46\x08"
+           "12345678"),
+         BarcodeFormat::ITF, "12345678"},
+        {B("\x1Dk\x06"
+           "A40156B\x00"),
+         BarcodeFormat::Codabar, "40156"},
+        {B("\x1Dk\x48\x06"
+           "CODE93"),
+         BarcodeFormat::Code93, "CODE93"},
+        {B("\x1Dh\x28\x1DH\x02\x1Dk\x49\x0C{BVP-{C\x0C\x22{AX"), BarcodeFormat::Code128,
+         "VP-1234X"},
+        {B("\x1D(k\x03\x00\x31\x43\x04\x1D(k\x03\x00\x31\x45\x33\x1D(k\x1E\x00\x31\x50"
+           "\x30https://vorpane.example/q/1\x1D(k\x03\x00\x31\x51\x30"),
+         BarcodeFormat::QRCode, "https://vorpane.example/q/1"},
+        {B("\x1D(k\x03\x00\x30\x43\x02\x1D(k\x0E\x00\x30\x50\x30PDF417 "
+           "data\x1D(k\x03\x00\x30\x51\x30"),
+         BarcodeFormat::PDF417, "PDF417 data"},
+    };
+    for (const auto& [bytes, format, text] : cases) {
+        SCOPED_TRACE(text);
+        const Recorder r = Print(B("\x1B"
+                                   "a1") +
+                                     bytes,
+                                 0, 576);
+        ASSERT_EQ(r.receipts.size(), 1u) << testing::PrintToString(r.lines);
+        const Raster& paper = r.receipts[0].paper;
+        EXPECT_EQ(ReadBack(paper, format), text);
+        const Ink ink = InkOf(paper);
+        if (format == BarcodeFormat::EAN13) {
+            // GS h is the bars' height, GS w the module: 95 modules of 2 dots.
+            EXPECT_EQ(std::pair(ink.Width(), ink.bottom - ink.top + 1), std::pair(190, 50));
+        } else if (format == BarcodeFormat::Code128) {
+            EXPECT_GT(ink.bottom, 40 + 8) << "HRI text below the bars";
+        }
+    }
+}
+
+TEST(ReceiptRenderer, CutsEndReceiptsPulsesAreMarkedAndThePngShowsThem) {
+    const Recorder r = Print(Text("A\n") + B("\x1DV\x01") + Text("B\n") +
+                                 B("\x1Bi\x1Bp\x00\x10\x10\x10\x14\x01\x01\x01") + Text("C\n"),
+                             0, render::kPaper58Dots);
+    ASSERT_EQ(r.receipts.size(), 3u);
+    std::vector<CutKind> cuts;
+    for (const auto& receipt : r.receipts) {
+        EXPECT_EQ(receipt.paper.Width(), 384);
+        cuts.push_back(receipt.cut);
+    }
+    EXPECT_EQ(cuts, (std::vector{CutKind::kPartial, CutKind::kPartial, CutKind::kNone}));
+    ASSERT_EQ(r.receipts[2].drawerMarks.size(), 2u);
+    EXPECT_EQ(r.receipts[2].drawerMarks[1].pin, 5);
+
+    const render::Receipt& first = r.receipts[0];
+    const auto rows = ReadPng(render::EncodeReceiptPng(first));
+    ASSERT_EQ(rows.size(), size_t(first.paper.Height() + render::kTearLineRows));
+    ASSERT_EQ(rows[0].size(), size_t(384 + render::kMarginDots));
+    int wrong = 0;
+    for (int y = 0; y < first.paper.Height(); ++y) {
+        for (int x = 0; x < 384; ++x) {
+            wrong += rows[y][x] != int(first.paper.Get(x, y));
+        }
+        wrong += rows[y][384] != 2;  // the grey margin
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(rows[first.paper.Height() + render::kTearLineRows / 2][0], 3) << "red tear line";
+    const auto marked = ReadPng(render::EncodeReceiptPng(r.receipts[2]));
+    EXPECT_EQ(marked[r.receipts[2].drawerMarks[0].y][386], 3) << "red drawer mark";
+}
+
+TEST(ReceiptRenderer, AbsurdSizesAndRandomBytesStayBounded) {
+    const Recorder tall = Print(B("\x1Dv0\x03\x01\x00\xFF\xFF") + Bytes(9000, 0x81), 0, 576);
+    ASSERT_EQ(tall.receipts.size(), 1u);
+    EXPECT_TRUE(tall.receipts[0].capped);
+    EXPECT_EQ(tall.receipts[0].paper.Height(), render::kMaxReceiptDots);
+    EXPECT_EQ(tall.lines, (Lines{"GS v 0 raster image 8 x 65535 dots, quadruple",
+                                 "receipt longer than 16384 dots: the rest of it is not drawn",
+                                 "truncated: 1D 76 30 03 01 00 FF FF after 9000 of 65535 bytes"}));
+    const Recorder wide = Print(B("\x1Dv0\x00\xFF\xFF\xFF\xFF") + RandomBytes(200000, 2), 0, 576);
+    EXPECT_EQ(wide.receipts.at(0).paper.Height(), 3);
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        for (const auto& receipt : Print(RandomBytes(1 << 19, seed), 0, 576).receipts) {
+            EXPECT_LE(receipt.paper.Height(), render::kMaxReceiptDots);
+        }
+    }
+}
+
+TEST(ReceiptRenderer, ReceiptOfAThirdPartyClientReadsBack) {
+    if (std::system("command -v node >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "node is not installed: the npm client test is skipped";
+    }
+    const std::string dir = NPM_CLIENT_DIR;
+    ASSERT_TRUE(std::filesystem::exists(dir + "/node_modules/node-thermal-printer"))
+        << "run 'npm ci' in " << dir << " (scripts/test.sh does)";
+    const std::string out = testing::TempDir() + "npm-receipt.bin";
+    ASSERT_EQ(std::system(("node '" + dir + "/receipt.js' '" + out + "'").c_str()), 0);
+    std::ostringstream bytes;
+    bytes << std::ifstream(out, std::ios::binary).rdbuf();
+    const Recorder r = Print(Text(bytes.str()), 0, 576);
+    for (const char* line :
+         {"ESC R character set 15 (China)", "text: VORPANE CAFE", "text: 欢迎光临 谢谢惠顾",
+          "GS B reverse on", "GS v 0 raster image 96 x 48 dots, normal", "GS k CODE128 {BVP-1042",
+          "GS ( k QR print", "GS V full cut"}) {
+        EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), line), r.lines.end()) << line;
+    }
+    ASSERT_EQ(r.receipts.size(), 1u);
+    const render::Receipt& receipt = r.receipts[0];
+    EXPECT_EQ(receipt.cut, CutKind::kFull);
+    EXPECT_EQ(receipt.drawerMarks.size(), 1u);
+    EXPECT_EQ(ReadBack(receipt.paper, BarcodeFormat::Code128), "VP-1042");
+    EXPECT_EQ(ReadBack(receipt.paper, BarcodeFormat::QRCode), "https://vorpane.example/r/1042");
+    // The Chinese line is centred, nine cells of two wide; the image's top
+    // edge is one row of 96 dots in the middle of the paper.
+    const Ink chinese = InkOf(receipt.paper, 30, 60);
+    EXPECT_GT(chinese.Width(), 8 * 24 - 6);
+    EXPECT_NEAR(chinese.left + chinese.right, 576, 24);
+    bool frame = false;
+    for (int y = 0; y < receipt.paper.Height() && !frame; ++y) {
+        const Ink row = InkOf(receipt.paper, y, y + 1);
+        frame = row.left == 240 && row.right == 335 && row.count == 96;
+    }
+    EXPECT_TRUE(frame);
+}
+
+}  // namespace
+}  // namespace vorpane
