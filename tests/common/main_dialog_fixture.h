@@ -31,7 +31,6 @@ struct ScanTestAccess {
     }
     static int32_t HostsDone(SubnetScan& s) { return s.m_hostsDone.load(); }
     static int CancelScan(SubnetScan& s) { return s.m_cancelScan.load(); }
-    static const std::string& SubnetPrefix(SubnetScan& s) { return s.m_subnetPrefix; }
 };
 
 // Answers probes from a table (address → result; missing → 0) and records

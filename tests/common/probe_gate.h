@@ -14,11 +14,8 @@ namespace vorpane {
 // Holds worker probes until the test lets them go.
 class ProbeGate {
 public:
-    // Probes of addresses for which `hold` is false pass at once.
-    void Install(ScriptedProber::Shared& shared,
-                 std::function<bool(const std::string&)> hold = nullptr) {
-        m_hold = std::move(hold);
-        shared.onProbe = [this](const std::string& address) { Pass(address); };
+    void Install(ScriptedProber::Shared& shared) {
+        shared.onProbe = [this](const std::string&) { Pass(); };
     }
     void Allow(int n) {
         std::lock_guard lock(m_mutex);
@@ -37,11 +34,8 @@ public:
     }
 
 private:
-    void Pass(const std::string& address) {
+    void Pass() {
         std::unique_lock lock(m_mutex);
-        if (m_hold && !m_hold(address)) {
-            return;
-        }
         ++m_waiting;
         // The deadline only keeps a broken test from hanging for ever.
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -55,7 +49,6 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_cv;
-    std::function<bool(const std::string&)> m_hold;
     std::function<bool()> m_releaseWhen;
     int m_allowed = 0;
     int m_waiting = 0;

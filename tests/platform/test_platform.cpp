@@ -103,6 +103,7 @@ TEST(TerminalLauncher, ArgumentsReachTheProgramUnsplitAndMissingTerminalsAreSkip
     EXPECT_EQ(SpawnedProcess::Spawn({"vorpane-no-such-terminal"}, &error), nullptr);
     EXPECT_EQ(error, ENOENT);
     EXPECT_EQ(SpawnedProcess::Spawn({}, &error), nullptr);
+    EXPECT_EQ(error, EINVAL);
     EXPECT_EQ(ExitCodeOf(StartWithFirstTerminal({{"vorpane-no-such-terminal", "-e"}, {"env"}},
                                                 {"test", "x", "=", "x"})),
               0);

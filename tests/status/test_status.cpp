@@ -3,7 +3,6 @@
 // virtual printer on loopback. The monitor's ticks come
 // from the headless clock, so the two-second period is part of every run.
 
-
 #include "emulator/virtual_printer.h"
 #include "loopback_printer.h"
 #include "printer_link/network_printer_link.h"
@@ -79,7 +78,6 @@ TEST_F(StatusTest, OpensAsTheTemplateStartGreensTicksEveryTwoSecondsEndGreys) {
     link.AddPrinter(kPrinter, {-1});
     HeadlessWindow& w = Open(link);
     EXPECT_EQ(Read(w), kAtOpening);
-    EXPECT_EQ(w.GetText(IDC_MONITOR), "Start &Monitor");
     w.Click(IDC_MONITOR);  // Start then End before the first tick
     w.Click(IDC_MONITOR);
     Tick();
@@ -107,7 +105,6 @@ TEST_F(StatusTest, OpensAsTheTemplateStartGreensTicksEveryTwoSecondsEndGreys) {
     EXPECT_EQ(Read(w), expected);
     // End greys the lamps and keeps the texts; ticks stop.
     w.Click(IDC_MONITOR);
-    EXPECT_EQ(w.GetText(IDC_MONITOR), "Start &Monitor");
     EXPECT_EQ(Read(w), WithLamps(expected, IDI_LAMP_GREY));
     Tick();
     EXPECT_EQ(link.CallsOf("GetStatus").size(), 3u);
