@@ -170,16 +170,24 @@ private:
 
 }  // namespace
 
+IcmpSocketOrError OpenRawIcmpSocket() {
+    UniqueFd raw(socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+    if (!raw.valid()) {
+        return {nullptr, errno};
+    }
+    return {std::make_unique<SystemIcmpSocket>(std::move(raw), false), 0};
+}
+
 IcmpSocketOrError SystemIcmpSocketFactory::Open() {
     // Raw ICMP first. EPERM (or EACCES under some security modules) means the
     // caller lacks CAP_NET_RAW; any other errno is a real failure.
-    UniqueFd raw(socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
-    if (raw.valid()) {
-        return {std::make_unique<SystemIcmpSocket>(std::move(raw), false), 0};
+    IcmpSocketOrError raw = OpenRawIcmpSocket();
+    if (raw.socket) {
+        return raw;
     }
-    const int rawError = errno;
+    const int rawError = raw.error;
     if (rawError != EPERM && rawError != EACCES) {
-        return {nullptr, rawError};
+        return raw;
     }
     // The ping socket, as iputils ping tells its errors apart: EACCES means
     // the caller's group is outside net.ipv4.ping_group_range; EAFNOSUPPORT or
