@@ -55,75 +55,82 @@ ScanRun RunScanInClient(lab::Lab& lab, const std::string& addressInControl,
                         std::chrono::milliseconds deadline,
                         const std::function<void(DialogServices&)>& adjust) {
     ScanRun run;
-    run.entered = lab.RunInClient([&] {
-        ui::HeadlessWindowSystem ws;  // this thread is the UI thread
-        NetworkPrinterLink link;
-        DialogServices services = MakeSystemServices(ws, link);
-        Clock::time_point sweepOpened{};
-        Clock::time_point sweepClosed{};
-        auto open = services.netbios.openSocket;
-        services.netbios.openSocket = [&, open]() -> UdpSocketOrError {
-            sweepOpened = Clock::now();
-            UdpSocketOrError s = open();
-            if (s.socket) {
-                s.socket = std::make_unique<TimedSocket>(std::move(s.socket), sweepClosed);
+    run.entered =
+        lab.RunInClient([&] { run = RunScanHere(addressInControl, deadline, adjust); });
+    return run;
+}
+
+ScanRun RunScanHere(const std::string& addressInControl, std::chrono::milliseconds deadline,
+                    const std::function<void(DialogServices&)>& adjust) {
+    ScanRun run;
+    run.entered = true;
+    ui::HeadlessWindowSystem ws;  // this thread is the UI thread
+    NetworkPrinterLink link;
+    DialogServices services = MakeSystemServices(ws, link);
+    Clock::time_point sweepOpened{};
+    Clock::time_point sweepClosed{};
+    auto open = services.netbios.openSocket;
+    services.netbios.openSocket = [&, open]() -> UdpSocketOrError {
+        sweepOpened = Clock::now();
+        UdpSocketOrError s = open();
+        if (s.socket) {
+            s.socket = std::make_unique<TimedSocket>(std::move(s.socket), sweepClosed);
+        }
+        return s;
+    };
+    if (adjust) {
+        adjust(services);
+    }
+
+    CPrinterToolDlg dlg(services);
+    if (!dlg.Create()) {
+        return run;
+    }
+    auto* window = static_cast<ui::HeadlessWindow*>(dlg.GetWindow());
+    window->SetText(IDC_IP, addressInControl);
+
+    ws.QueueAnswer(ui::kIdOk);
+    const double cpuBefore = ThreadCpuMs();
+    const auto start = Clock::now();
+    window->Click(IDC_SCAN);
+    const auto clickReturned = Clock::now();
+    if (sweepOpened != Clock::time_point{} && sweepClosed != Clock::time_point{}) {
+        run.sweepMs = MsBetween(sweepOpened, sweepClosed);
+    }
+    // The click itself, the sweep taken out.
+    run.longestStallMs = MsBetween(start, clickReturned) - run.sweepMs;
+    run.longestStallBusyMs = ThreadCpuMs() - cpuBefore;
+
+    // The heartbeat: the UI thread comes back here between requests.
+    auto last = Clock::now();
+    double lastCpu = ThreadCpuMs();
+    Clock::time_point ended{};
+    run.finished = ws.ServeUntilFor(
+        [&] {
+            const auto now = Clock::now();
+            const double cpu = ThreadCpuMs();
+            if (MsBetween(last, now) > run.longestStallMs) {
+                run.longestStallMs = MsBetween(last, now);
+                run.longestStallBusyMs = cpu - lastCpu;
             }
-            return s;
-        };
-        if (adjust) {
-            adjust(services);
-        }
+            last = now;
+            lastCpu = cpu;
+            if (dlg.Scan().ActiveWorkers() == 0) {
+                ended = now;
+                return true;
+            }
+            return false;
+        },
+        deadline);
+    run.totalMs = MsBetween(start, run.finished ? ended : Clock::now());
 
-        CPrinterToolDlg dlg(services);
-        if (!dlg.Create()) {
-            return;
-        }
-        auto* window = static_cast<ui::HeadlessWindow*>(dlg.GetWindow());
-        window->SetText(IDC_IP, addressInControl);
-
-        ws.QueueAnswer(ui::kIdOk);
-        const double cpuBefore = ThreadCpuMs();
-        const auto start = Clock::now();
-        window->Click(IDC_SCAN);
-        const auto clickReturned = Clock::now();
-        if (sweepOpened != Clock::time_point{} && sweepClosed != Clock::time_point{}) {
-            run.sweepMs = MsBetween(sweepOpened, sweepClosed);
-        }
-        // The click itself, the sweep taken out.
-        run.longestStallMs = MsBetween(start, clickReturned) - run.sweepMs;
-        run.longestStallBusyMs = ThreadCpuMs() - cpuBefore;
-
-        // The heartbeat: the UI thread comes back here between requests.
-        auto last = Clock::now();
-        double lastCpu = ThreadCpuMs();
-        Clock::time_point ended{};
-        run.finished = ws.ServeUntilFor(
-            [&] {
-                const auto now = Clock::now();
-                const double cpu = ThreadCpuMs();
-                if (MsBetween(last, now) > run.longestStallMs) {
-                    run.longestStallMs = MsBetween(last, now);
-                    run.longestStallBusyMs = cpu - lastCpu;
-                }
-                last = now;
-                lastCpu = cpu;
-                if (dlg.Scan().ActiveWorkers() == 0) {
-                    ended = now;
-                    return true;
-                }
-                return false;
-            },
-            deadline);
-        run.totalMs = MsBetween(start, run.finished ? ended : Clock::now());
-
-        for (int i = 0; i < window->ComboCount(IDC_PRINTER_LIST); ++i) {
-            run.printers.push_back(window->ComboItemText(IDC_PRINTER_LIST, i));
-        }
-        run.addressAfter = window->GetText(IDC_IP);
-        run.progressAfter = dlg.Progress().Position();
-        run.alive = dlg.Scan().AliveHostsCopy();
-        dlg.DestroyWindow();
-    });
+    for (int i = 0; i < window->ComboCount(IDC_PRINTER_LIST); ++i) {
+        run.printers.push_back(window->ComboItemText(IDC_PRINTER_LIST, i));
+    }
+    run.addressAfter = window->GetText(IDC_IP);
+    run.progressAfter = dlg.Progress().Position();
+    run.alive = dlg.Scan().AliveHostsCopy();
+    dlg.DestroyWindow();
     return run;
 }
 

@@ -1,6 +1,7 @@
 #include "lab_fixture.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/capability.h>
 #include <sched.h>
 #include <signal.h>
@@ -297,6 +298,34 @@ bool Lab::RunInNamespace(const std::string& ns, const std::function<void()>& fn)
     });
     worker.join();
     return joined;
+}
+
+std::optional<std::string> Lab::RunAsNobody(const std::string& ns,
+                                            const std::function<std::string()>& fn,
+                                            std::chrono::milliseconds deadline) {
+    const std::string log =
+        "/tmp/" + m_prefix + "-process-" + std::to_string(m_processCount++) + ".log";
+    UniqueFd logFd(open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    UniqueFd nsFd(open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC));
+    const pid_t pid = logFd.valid() && nsFd.valid() ? fork() : -1;
+    if (pid == 0) {
+        // Leaving uid 0 for good clears every capability of the process.
+        constexpr uid_t kNobody = 65534;
+        if (setns(nsFd.get(), CLONE_NEWNET) != 0 || setgroups(0, nullptr) != 0 ||
+            setresgid(kNobody, kNobody, kNobody) != 0 ||
+            setresuid(kNobody, kNobody, kNobody) != 0) {
+            _exit(125);
+        }
+        const std::string out = fn();
+        _exit(write(logFd.get(), out.data(), out.size()) == static_cast<ssize_t>(out.size()) ? 0
+                                                                                             : 126);
+    }
+    LabProcess child(pid, log);
+    const std::optional<int> status = child.WaitForExit(deadline);
+    if (!status || !WIFEXITED(*status) || WEXITSTATUS(*status) != 0) {
+        return std::nullopt;
+    }
+    return child.Output();
 }
 
 bool DropThreadCapabilities(std::initializer_list<int> capabilities) {
