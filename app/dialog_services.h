@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <functional>
+#include <string>
 
 #include "discovery/netbios_sweep.h"
 #include "net/echo_probe.h"
@@ -47,8 +48,15 @@ struct DialogServices {
     ThreadStarter startThread = StartSystemThread;
 };
 
-// Services of the real system: the network probe and rtnetlink ARP access.
+// Where the package installs the helper that probes and deletes ARP rows
+// for a program without privileges. Fixed at build time: the program never
+// takes it from its environment.
+extern const char kInstalledHelperPath[];
+
+// Services of the real system: the network probe and rtnetlink ARP access,
+// each through the helper at `helperPath` where the program itself may not.
 // The window system and the printer link come from the caller.
-DialogServices MakeSystemServices(ui::WindowSystem& ws, PrinterLink& link);
+DialogServices MakeSystemServices(ui::WindowSystem& ws, PrinterLink& link,
+                                  const std::string& helperPath = kInstalledHelperPath);
 
 }  // namespace vorpane

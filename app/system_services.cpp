@@ -1,15 +1,19 @@
 #include "app/dialog_services.h"
-#include "net/arp_cache.h"
+#include "net/echo_arp_helper.h"
 #include "net/echo_probe.h"
 
 namespace vorpane {
 
-DialogServices MakeSystemServices(ui::WindowSystem& ws, PrinterLink& link) {
+const char kInstalledHelperPath[] = VORPANE_HELPER_PATH;
+
+DialogServices MakeSystemServices(ui::WindowSystem& ws, PrinterLink& link,
+                                  const std::string& helperPath) {
     DialogServices s;
     s.ws = &ws;
     s.link = &link;
-    s.makeProber = [] { return std::make_unique<CEchoProbe>(); };
-    s.purgeArp = [](uint32_t value) { return PurgeArpAddress(value); };
+    const EchoArpHelper helper(helperPath);
+    s.makeProber = [helper] { return std::make_unique<SystemEchoProbe>(helper); };
+    s.purgeArp = [helper](uint32_t value) { return PurgeArpAddress(value, helper); };
     return s;
 }
 

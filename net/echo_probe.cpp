@@ -5,6 +5,7 @@
 #include <linux/filter.h>
 #include <netinet/in.h>
 #include <netinet/ip.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -88,6 +89,7 @@ public:
                    : errno;
     }
     int SetReceiveTimeout(int32_t milliseconds) override {
+        m_receiveTimeoutMs = milliseconds;
         return SetTimeout(m_fd.get(), SO_RCVTIMEO, milliseconds);
     }
     int SetSendTimeout(int32_t milliseconds) override {
@@ -104,6 +106,15 @@ public:
     }
 
     IcmpIoResult ReceiveFrom(std::span<uint8_t> buffer, sockaddr_in& from) override {
+        // The wait itself is a poll: the kernel rounds a socket time-out of
+        // half a second up by as much as 32 ms (its coarse timer wheel), and
+        // a scan waits out fifteen of them in a row. The socket time-out
+        // stays set behind it.
+        pollfd ready{m_fd.get(), POLLIN, 0};
+        const int polled = poll(&ready, 1, m_receiveTimeoutMs);
+        if (polled <= 0) {
+            return {0, polled == 0 ? EAGAIN : errno};
+        }
         socklen_t length = sizeof from;
         const ssize_t got = recvfrom(m_fd.get(), buffer.data(), buffer.size(), 0,
                                      reinterpret_cast<sockaddr*>(&from), &length);
@@ -166,20 +177,29 @@ private:
 
     UniqueFd m_fd;
     bool m_datagram;
+    int32_t m_receiveTimeoutMs = -1;
 };
 
 }  // namespace
 
+IcmpSocketOrError OpenRawIcmpSocket() {
+    UniqueFd raw(socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
+    if (!raw.valid()) {
+        return {nullptr, errno};
+    }
+    return {std::make_unique<SystemIcmpSocket>(std::move(raw), false), 0};
+}
+
 IcmpSocketOrError SystemIcmpSocketFactory::Open() {
     // Raw ICMP first. EPERM (or EACCES under some security modules) means the
     // caller lacks CAP_NET_RAW; any other errno is a real failure.
-    UniqueFd raw(socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
-    if (raw.valid()) {
-        return {std::make_unique<SystemIcmpSocket>(std::move(raw), false), 0};
+    IcmpSocketOrError raw = OpenRawIcmpSocket();
+    if (raw.socket) {
+        return raw;
     }
-    const int rawError = errno;
+    const int rawError = raw.error;
     if (rawError != EPERM && rawError != EACCES) {
-        return {nullptr, rawError};
+        return raw;
     }
     // The ping socket, as iputils ping tells its errors apart: EACCES means
     // the caller's group is outside net.ipv4.ping_group_range; EAFNOSUPPORT or

@@ -70,6 +70,10 @@ public:
     virtual IcmpSocketOrError Open() = 0;
 };
 
+// A raw ICMP socket (it needs CAP_NET_RAW), or the errno that kept it from
+// opening.
+IcmpSocketOrError OpenRawIcmpSocket();
+
 // The system's ICMP sockets: a raw ICMP socket where the caller may have one
 // (CAP_NET_RAW), else the unprivileged ICMP datagram ("ping") socket where
 // net.ipv4.ping_group_range admits the caller's group. Stateless; one

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the Debian package, checks it with lintian, installs it, checks the
-# file capabilities, starts the installed program under Xvfb until its window
-# is up, closes it, and runs the installed virtual printer's --help. Needs
-# root (it installs the package).
+# Builds the Debian package, checks it with lintian, installs it, checks that
+# only the helper carries file capabilities and that they work for an
+# ordinary user, starts the installed program as an ordinary user under Xvfb
+# until its window is up, checks that it holds no capability, closes it, and
+# runs the installed virtual printer's --help. Needs root (it installs the
+# package).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,9 +13,9 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 0
 fi
 
-cmake -S . -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORPANE_TESTS=OFF \
-  -DVORPANE_BENCH=OFF >/dev/null
-cmake --build build-pkg --target vorpane vorpane-printer man_pages
+cmake -S . -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+  -DVORPANE_TESTS=OFF -DVORPANE_BENCH=OFF >/dev/null
+cmake --build build-pkg --target vorpane vorpane-printer vorpane-echo-arp man_pages
 (cd build-pkg && cpack -G DEB >/dev/null)
 deb=$(ls build-pkg/vorpane_*.deb)
 echo "package: $deb"
@@ -23,12 +25,25 @@ lintian --fail-on error "$deb"
 apt-get install -y -qq "./$deb" >/dev/null
 trap 'apt-get purge -y -qq vorpane >/dev/null 2>&1 || true' EXIT
 
-caps=$(getcap /usr/bin/vorpane)
+# Of every file the package installed, only the helper has capabilities, and
+# only in its permitted set.
+helper=/usr/libexec/vorpane/vorpane-echo-arp
+caps=$(dpkg -L vorpane | while read -r f; do [ -f "$f" ] && echo "$f"; done | xargs getcap)
 echo "capabilities: $caps"
-case "$caps" in
-  *cap_net_admin,cap_net_raw=ep*) ;;
-  *) echo "FAIL: /usr/bin/vorpane lacks cap_net_raw,cap_net_admin" >&2; exit 1 ;;
-esac
+if [ "$caps" != "$helper cap_net_admin,cap_net_raw=p" ]; then
+  echo "FAIL: capabilities should be on $helper alone, permitted only" >&2
+  exit 1
+fi
+# As an ordinary user the helper can probe (loopback only) and refuses a
+# request outside its grammar.
+as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+status=0
+"${as_nobody[@]}" "$helper" echo 127.0.0.1 1000 || status=$?
+[ "$status" -eq 12 ] || { echo "FAIL: the helper run by nobody answered $status, not 12" >&2; exit 1; }
+status=0
+"${as_nobody[@]}" "$helper" echo 127.0.0.01 1000 2>/dev/null || status=$?
+[ "$status" -eq 64 ] || { echo "FAIL: the helper took a bad request ($status)" >&2; exit 1; }
+echo "helper as nobody: ok"
 test -f /usr/share/applications/vorpane.desktop
 test -f /usr/share/icons/hicolor/scalable/apps/vorpane.svg
 test -f /usr/share/icons/hicolor/48x48/apps/vorpane.png
@@ -57,7 +72,7 @@ if [ ! -s "$displayfile" ]; then
   exit 1
 fi
 display=":$(head -n 1 "$displayfile")"
-DISPLAY=$display /usr/bin/vorpane &
+DISPLAY=$display "${as_nobody[@]}" /usr/bin/vorpane &
 app=$!
 window=""
 for _ in $(seq 150); do
@@ -71,6 +86,15 @@ if [ -z "$window" ]; then
   exit 1
 fi
 echo "main window up"
+# setpriv has become vorpane by now (the window is up): the program itself,
+# started by an ordinary user, holds no capability at all.
+grep -E '^Cap(Inh|Prm|Eff|Amb):' "/proc/$app/status"
+if [ "$(readlink "/proc/$app/exe")" != /usr/bin/vorpane ] ||
+  grep -E '^Cap(Inh|Prm|Eff|Amb):' "/proc/$app/status" | grep -qv '0000000000000000$'; then
+  echo "FAIL: vorpane started by nobody holds capabilities" >&2
+  kill "$app"
+  exit 1
+fi
 # Esc closes the main window and so ends the program. Qt may still be
 # settling its window when it first shows, so the key is tried again until
 # the program has gone (with a deadline).

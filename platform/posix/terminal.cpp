@@ -6,32 +6,11 @@
 
 #include <cerrno>
 
+#include "platform/posix/spawn_attributes.h"
+
 extern char** environ;
 
 namespace vorpane {
-
-namespace {
-
-// posix_spawnattr_t must be destroyed on every path.
-class SpawnAttr {
-public:
-    SpawnAttr() { m_ok = posix_spawnattr_init(&m_attr) == 0; }
-    ~SpawnAttr() {
-        if (m_ok) {
-            posix_spawnattr_destroy(&m_attr);
-        }
-    }
-    SpawnAttr(const SpawnAttr&) = delete;
-    SpawnAttr& operator=(const SpawnAttr&) = delete;
-    bool Ok() const { return m_ok; }
-    posix_spawnattr_t* Get() { return &m_attr; }
-
-private:
-    posix_spawnattr_t m_attr;
-    bool m_ok = false;
-};
-
-}  // namespace
 
 std::unique_ptr<SpawnedProcess> SpawnedProcess::Spawn(const std::vector<std::string>& argv,
                                                       int* error) {
@@ -48,7 +27,7 @@ std::unique_ptr<SpawnedProcess> SpawnedProcess::Spawn(const std::vector<std::str
     }
     args.push_back(nullptr);
 
-    SpawnAttr attr;
+    SpawnAttributes attr;
     if (!attr.Ok()) {
         if (error != nullptr) {
             *error = ENOMEM;

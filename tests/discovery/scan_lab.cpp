@@ -14,42 +14,48 @@ using Clock = std::chrono::steady_clock;
 ScanRun RunScanInClient(lab::Lab& lab, const std::string& addressInControl,
                         std::chrono::milliseconds deadline, const ScanHooks& hooks) {
     ScanRun run;
-    run.entered = lab.RunInClient([&] {
-        ui::HeadlessWindowSystem ws;  // this thread is the UI thread
-        NetworkPrinterLink link;
-        DialogServices services = MakeSystemServices(ws, link);
-        if (hooks.adjust) {
-            hooks.adjust(services);
-        }
-        CPrinterToolDlg dlg(services);
-        if (!dlg.Create()) {
-            return;
-        }
-        auto* window = static_cast<ui::HeadlessWindow*>(dlg.GetWindow());
-        window->SetText(IDC_IP, addressInControl);
-        ws.QueueAnswer(ui::kIdOk);
-        const auto start = Clock::now();
-        window->Click(IDC_SCAN);
-        if (hooks.clicked) {
-            hooks.clicked();
-        }
-        run.finished = ws.ServeUntilFor(
-            [&] {
-                if (hooks.serving) {
-                    hooks.serving();
-                }
-                return dlg.Scan().ActiveWorkers() == 0;
-            },
-            deadline);
-        run.totalMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-        for (int i = 0; i < window->ComboCount(IDC_PRINTER_LIST); ++i) {
-            run.printers.push_back(window->ComboItemText(IDC_PRINTER_LIST, i));
-        }
-        run.addressAfter = window->GetText(IDC_IP);
-        run.progressAfter = dlg.Progress().Position();
-        run.alive = dlg.Scan().AliveHostsCopy();
-        dlg.DestroyWindow();
-    });
+    run.entered = lab.RunInClient([&] { run = RunScanHere(addressInControl, deadline, hooks); });
+    return run;
+}
+
+ScanRun RunScanHere(const std::string& addressInControl, std::chrono::milliseconds deadline,
+                    const ScanHooks& hooks) {
+    ScanRun run;
+    run.entered = true;
+    ui::HeadlessWindowSystem ws;  // this thread is the UI thread
+    NetworkPrinterLink link;
+    DialogServices services = MakeSystemServices(ws, link);
+    if (hooks.adjust) {
+        hooks.adjust(services);
+    }
+    CPrinterToolDlg dlg(services);
+    if (!dlg.Create()) {
+        return run;
+    }
+    auto* window = static_cast<ui::HeadlessWindow*>(dlg.GetWindow());
+    window->SetText(IDC_IP, addressInControl);
+    ws.QueueAnswer(ui::kIdOk);
+    const auto start = Clock::now();
+    window->Click(IDC_SCAN);
+    if (hooks.clicked) {
+        hooks.clicked();
+    }
+    run.finished = ws.ServeUntilFor(
+        [&] {
+            if (hooks.serving) {
+                hooks.serving();
+            }
+            return dlg.Scan().ActiveWorkers() == 0;
+        },
+        deadline);
+    run.totalMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    for (int i = 0; i < window->ComboCount(IDC_PRINTER_LIST); ++i) {
+        run.printers.push_back(window->ComboItemText(IDC_PRINTER_LIST, i));
+    }
+    run.addressAfter = window->GetText(IDC_IP);
+    run.progressAfter = dlg.Progress().Position();
+    run.alive = dlg.Scan().AliveHostsCopy();
+    dlg.DestroyWindow();
     return run;
 }
 

@@ -42,6 +42,11 @@ ScanRun RunScanInClient(lab::Lab& lab, const std::string& addressInControl,
                         std::chrono::milliseconds deadline = std::chrono::seconds(60),
                         const ScanHooks& hooks = {});
 
+// The same on the calling thread, in whatever namespace it is.
+ScanRun RunScanHere(const std::string& addressInControl,
+                    std::chrono::milliseconds deadline = std::chrono::seconds(60),
+                    const ScanHooks& hooks = {});
+
 // Starts a virtual printer on address:port inside namespace `ns`, with the
 // NetBIOS responder when asked; null with `error` set when it cannot start.
 std::unique_ptr<VirtualPrinter> StartPrinter(lab::Lab& lab, const std::string& ns,

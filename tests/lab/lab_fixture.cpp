@@ -1,7 +1,13 @@
 #include "lab_fixture.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 
 #include "platform/unique_fd.h"
 
@@ -114,6 +120,61 @@ bool Lab::RunInNamespace(const std::string& ns, const std::function<void()>& fn)
     });
     worker.join();
     return joined;
+}
+
+std::optional<std::string> Lab::RunAsNobody(const std::string& ns,
+                                            const std::function<std::string()>& fn,
+                                            std::chrono::milliseconds deadline) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        return std::nullopt;
+    }
+    UniqueFd readEnd(ends[0]);
+    UniqueFd writeEnd(ends[1]);
+    UniqueFd nsFd(open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC));
+    const pid_t pid = nsFd.valid() ? fork() : -1;
+    if (pid < 0) {
+        return std::nullopt;
+    }
+    if (pid == 0) {
+        // Leaving uid 0 for good clears every capability of the process.
+        constexpr uid_t kNobody = 65534;
+        if (setns(nsFd.get(), CLONE_NEWNET) != 0 || setgroups(0, nullptr) != 0 ||
+            setresgid(kNobody, kNobody, kNobody) != 0 ||
+            setresuid(kNobody, kNobody, kNobody) != 0) {
+            _exit(125);
+        }
+        const std::string out = fn();
+        _exit(write(writeEnd.get(), out.data(), out.size()) == static_cast<ssize_t>(out.size())
+                  ? 0
+                  : 126);
+    }
+    writeEnd.reset();
+    // The child's answer ends when its end of the pipe closes, at its exit.
+    std::string output;
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        pollfd p{readEnd.get(), POLLIN, 0};
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+            kill(pid, SIGKILL);
+            break;
+        }
+        char buffer[4096];
+        const ssize_t n = read(readEnd.get(), buffer, sizeof buffer);
+        if (n <= 0) {
+            break;
+        }
+        output.append(buffer, static_cast<size_t>(n));
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return std::nullopt;
+    }
+    return output;
 }
 
 // --- LabTest ----------------------------------------------------------------

@@ -59,6 +59,14 @@ public:
         return RunInNamespace(ClientNamespace(), fn);
     }
 
+    // Runs fn in a child process inside namespace `ns` as the user nobody:
+    // the kernel has cleared every capability, and a program it starts gains
+    // only that program's own file capabilities. What fn returns comes back;
+    // nullopt when the child could not be set up, failed or passed `deadline`.
+    std::optional<std::string> RunAsNobody(const std::string& ns,
+                                           const std::function<std::string()>& fn,
+                                           std::chrono::milliseconds deadline);
+
     // Runs lab.sh with the given arguments; its exit status, output in `output`.
     static int Script(const std::vector<std::string>& args, std::string* output = nullptr);
 

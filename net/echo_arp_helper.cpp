@@ -1,0 +1,97 @@
+#include "net/echo_arp_helper.h"
+
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "net/arp_cache.h"
+#include "net/echo_arp_request.h"
+#include "platform/address_text.h"
+#include "platform/capabilities.h"
+#include "platform/process.h"
+
+namespace vorpane {
+
+namespace {
+
+// The helper bounds its own work (a probe ends kTimeoutsPerProbe time-outs
+// after its request; the kernel answers a neighbour request at once); past
+// these it is killed and counts as not answering.
+constexpr std::chrono::milliseconds kStartSlack{2000};
+constexpr std::chrono::milliseconds kArpDeadline{5000};
+
+// Hands CEchoProbe the one socket that was opened already.
+class OpenedSocket final : public IcmpSocketFactory {
+public:
+    explicit OpenedSocket(std::unique_ptr<IcmpSocket> socket) : m_socket(std::move(socket)) {}
+    IcmpSocketOrError Open() override {
+        return m_socket ? IcmpSocketOrError{std::move(m_socket), 0}
+                        : IcmpSocketOrError{nullptr, EMFILE};
+    }
+
+private:
+    std::unique_ptr<IcmpSocket> m_socket;
+};
+
+// The neighbour table read directly; a deletion without CAP_NET_ADMIN goes
+// to the helper.
+class TableWithHelper final : public NeighbourTable {
+public:
+    TableWithHelper(ArpCache& cache, const EchoArpHelper& helper)
+        : m_cache(cache), m_helper(helper) {}
+    int Read(std::vector<ArpRow>& rows) override { return m_cache.Read(rows); }
+    int Delete(const ArpRow& row) override {
+        if (HasCapability(Capability::kNetAdmin)) {
+            return m_cache.Delete(row);
+        }
+        return m_helper.DeleteArpRow(ntohl(row.address)) == 1 ? 0 : EPERM;
+    }
+
+private:
+    ArpCache& m_cache;
+    const EchoArpHelper& m_helper;
+};
+
+}  // namespace
+
+int32_t EchoArpHelper::Probe(const std::string& address, int32_t timeoutMs) const {
+    const HelperRequest request{HelperRequest::Operation::kEcho, address, 0, timeoutMs};
+    const ProgramExit exit = RunProgram(
+        m_path, HelperArguments(request),
+        std::chrono::milliseconds(static_cast<int64_t>(timeoutMs) * CEchoProbe::kTimeoutsPerProbe) +
+            kStartSlack);
+    return HelperResult(exit.status).value_or(-1);
+}
+
+int32_t EchoArpHelper::DeleteArpRow(uint32_t controlValue) const {
+    const HelperRequest request{HelperRequest::Operation::kArpDelete, Ipv4Text(controlValue),
+                                controlValue, 0};
+    const ProgramExit exit = RunProgram(m_path, HelperArguments(request), kArpDeadline);
+    return HelperResult(exit.status) == 1 ? 1 : 0;
+}
+
+int32_t SystemEchoProbe::Probe(const std::string& address, int32_t timeoutMs) {
+    IcmpSocketOrError opened = SystemIcmpSocketFactory::Instance().Open();
+    if (opened.socket) {
+        OpenedSocket socket(std::move(opened.socket));
+        return CEchoProbe(socket).Probe(address, timeoutMs);
+    }
+    // Only a refusal sends the probe to the helper; any other failure would
+    // fail there too.
+    if (opened.error != EPERM && opened.error != EACCES) {
+        return -1;
+    }
+    return m_helper.Probe(address, timeoutMs);
+}
+
+int32_t PurgeArpAddress(uint32_t controlValue, const EchoArpHelper& helper) {
+    ArpCacheOrError opened = ArpCache::Open();
+    if (!opened.cache) {
+        return 0;
+    }
+    TableWithHelper table(*opened.cache, helper);
+    return PurgeArpAddress(table, controlValue);
+}
+
+}  // namespace vorpane

@@ -1,0 +1,107 @@
+#include "net/echo_arp_request.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace vorpane {
+
+namespace {
+
+// Longer than any argument of the grammar ("255.255.255.255" is 15); longer
+// input is refused before it is looked at.
+constexpr size_t kMaxArgumentLength = 15;
+
+constexpr char kEcho[] = "echo";
+constexpr char kArpDelete[] = "arp-delete";
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// A decimal number of 1..maxDigits digits, without sign or leading zero.
+std::optional<uint32_t> Decimal(std::string_view text, size_t maxDigits) {
+    if (text.empty() || text.size() > maxDigits || (text[0] == '0' && text.size() > 1)) {
+        return std::nullopt;
+    }
+    uint32_t value = 0;
+    for (char c : text) {
+        if (!IsDigit(c)) {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<uint32_t>(c - '0');
+    }
+    return value;
+}
+
+std::optional<uint32_t> DottedQuad(std::string_view text) {
+    uint32_t value = 0;
+    for (int octet = 0; octet < 4; ++octet) {
+        const size_t dot = octet < 3 ? text.find('.') : text.size();
+        if (dot == std::string_view::npos) {
+            return std::nullopt;
+        }
+        const std::optional<uint32_t> part = Decimal(text.substr(0, dot), 3);
+        if (!part || *part > 255) {
+            return std::nullopt;
+        }
+        value = value << 8 | *part;
+        text.remove_prefix(octet < 3 ? dot + 1 : dot);
+    }
+    return value;
+}
+
+HelperRequestOrRefusal Refuse(std::string why) {
+    return {std::nullopt, std::move(why)};
+}
+
+}  // namespace
+
+HelperRequestOrRefusal ParseHelperRequest(std::span<const char* const> arguments) {
+    for (const char* argument : arguments) {
+        if (argument == nullptr || strnlen(argument, kMaxArgumentLength + 1) > kMaxArgumentLength) {
+            return Refuse("an argument is longer than any request has");
+        }
+    }
+    if (arguments.empty()) {
+        return Refuse("no operation given");
+    }
+    HelperRequest request;
+    const std::string_view operation = arguments[0];
+    size_t expected = 0;
+    if (operation == kEcho) {
+        request.operation = HelperRequest::Operation::kEcho;
+        expected = 3;
+    } else if (operation == kArpDelete) {
+        request.operation = HelperRequest::Operation::kArpDelete;
+        expected = 2;
+    } else {
+        return Refuse("unknown operation (echo or arp-delete)");
+    }
+    if (arguments.size() != expected) {
+        return Refuse(std::string(operation) + " takes " + std::to_string(expected - 1) +
+                      (expected == 3 ? " arguments" : " argument"));
+    }
+    const std::optional<uint32_t> address = DottedQuad(arguments[1]);
+    if (!address) {
+        return Refuse("not an IPv4 address in dotted-quad form");
+    }
+    request.address = arguments[1];
+    request.addressValue = *address;
+    if (request.operation == HelperRequest::Operation::kEcho) {
+        const std::optional<uint32_t> timeout = Decimal(arguments[2], 5);
+        if (!timeout || *timeout < 1 || *timeout > kHelperMaxTimeoutMs) {
+            return Refuse("the time-out must be 1 to 10000 milliseconds");
+        }
+        request.timeoutMs = static_cast<int32_t>(*timeout);
+    }
+    return {std::move(request), {}};
+}
+
+std::vector<std::string> HelperArguments(const HelperRequest& request) {
+    if (request.operation == HelperRequest::Operation::kEcho) {
+        return {kEcho, request.address, std::to_string(request.timeoutMs)};
+    }
+    return {kArpDelete, request.address};
+}
+
+}  // namespace vorpane
