@@ -1,0 +1,52 @@
+# The Windows build: the window-system seam with its Win32 backend, and their
+# tests, which ctest runs under wine. Included from the top-level list when
+# the target system is Windows.
+
+enable_language(RC)
+find_package(Threads REQUIRED)
+
+if(VORPANE_TESTS)
+  # GoogleTest from Debian's sources, built with the cross compiler and
+  # before the project's warning flags, which are not its concern.
+  set(VORPANE_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources to cross-build")
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  # Its own list names the targets GTest::gtest and GTest::gmock, as
+  # find_package does on Linux.
+  add_subdirectory(${VORPANE_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endif()
+
+add_compile_options(-Wall -Wextra -Werror)
+
+add_library(vorpane_core STATIC)
+target_include_directories(vorpane_core PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(vorpane_core PUBLIC Threads::Threads)
+add_subdirectory(ui)
+
+if(VORPANE_TESTS)
+  enable_testing()
+  # One wine session for the whole run: the first test brings up the X
+  # server, the prefix and a persistent wineserver, the last one stops them.
+  set(VORPANE_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
+  add_test(NAME wine_start COMMAND ${VORPANE_WINE_RUN} start ${CMAKE_BINARY_DIR}/wine)
+  add_test(NAME wine_stop COMMAND ${VORPANE_WINE_RUN} stop ${CMAKE_BINARY_DIR}/wine)
+  set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+  set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
+
+  add_library(vorpane_test_main STATIC tests/common/test_main.cpp)
+  target_link_libraries(vorpane_test_main PUBLIC GTest::gtest)
+
+  # vorpane_add_wine_test(NAME name SOURCES ... LIBS ... [TIMEOUT s])
+  function(vorpane_add_wine_test)
+    cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common)
+    target_link_libraries(${T_NAME} PRIVATE vorpane_test_main ${T_LIBS})
+    if(NOT T_TIMEOUT)
+      set(T_TIMEOUT 300)
+    endif()
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} FIXTURES_REQUIRED wine)
+  endfunction()
+
+  add_subdirectory(tests/ui/win32)
+endif()

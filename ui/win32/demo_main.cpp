@@ -1,0 +1,118 @@
+// Layout check: the main window, the status dialog and the About box built
+// by the Win32 backend, side by side, with some content in them.
+// Usage: vorpane_win32_demo [--quit-after MS]
+
+#include "ui/win32/windows_api.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "ui/dialog.h"
+#include "ui/win32/win32_window_system.h"
+
+namespace {
+
+using namespace vorpane;
+
+// Paints like the percentage bar: two fills and the split-colour text.
+class DemoProgress : public ui::CustomControl {
+public:
+    explicit DemoProgress(ui::WindowSystem& ws)
+        : m_bar(ws.GetSysColor(ui::SysColor::Highlight)),
+          m_back(ws.GetSysColor(ui::SysColor::Window)) {}
+    void OnPaint(ui::PaintSurface& s, const ui::Rect& r) override {
+        const int barRight = r.left + r.Width() * 50 / 100;
+        const ui::Rect bar{r.left, r.top, barRight, r.bottom};
+        const ui::Rect rest{barRight, r.top, r.right, r.bottom};
+        s.FillSolidRect(bar, m_bar);
+        s.FillSolidRect(rest, m_back);
+        s.SetClip(&bar);
+        s.DrawCenteredText(r, "50%", m_back);
+        s.SetClip(&rest);
+        s.DrawCenteredText(r, "50%", m_bar);
+        s.SetClip(nullptr);
+    }
+    void OnSize() override {}
+    void OnSetText(const std::optional<std::string>&) override {}
+
+private:
+    ui::Color m_bar;
+    ui::Color m_back;
+};
+
+void Place(HWND h, int x, int y) {
+    SetWindowPos(h, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ShowWindow(h, SW_SHOWNOACTIVATE);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int quitAfter = -1;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--quit-after") == 0) {
+            quitAfter = std::atoi(argv[i + 1]);
+        }
+    }
+    win32::Win32WindowSystem ws;
+    ui::CDialog main(102, ws);
+    ui::CDialog status(131, ws, &main);
+    ui::CDialog about(100, ws, &main);
+    if (!main.Create() || !status.Create() || !about.Create()) {
+        return 1;
+    }
+
+    ui::Window* w = main.GetWindow();
+    w->SetTitle("Vorpane V2.1");
+    w->SetIcon(128);
+    w->AppendSystemMenuSeparator();
+    w->AppendSystemMenuItem(0x10, "About Vorpane(&A)...");
+    w->SetText(1000, "192.168.1.10");
+    w->SetText(1031, "192.168.1.10");
+    w->SetText(1004, "1000");
+    w->ComboAdd(1002, "192.168.1.23");
+    w->ComboAdd(1002, "192.168.1.87");
+    w->ComboSetCurSel(1002, 0);
+    w->SetText(1010,
+               "Date Time:26-12-06 09:05:03\n\n0123456789\nabcdefghijklmnopqrstuvwxyz\n"
+               "ABCDEFGHIJKLMNOPQRSTUVWXYZ\n~!@#$%^&*()_+-={}[]|,./?';:\\\"\n\nQuillory\n\n");
+    DemoProgress progress(ws);
+    w->AttachCustomControl(1006, &progress);
+
+    ui::Window* s = status.GetWindow();
+    s->SetText(1022, "End &Monitor");
+    s->SetText(1018, "On-line");
+    s->SetStaticIcon(1019, 133);
+    s->SetText(1024, "Cover is Open");
+    s->SetStaticIcon(1025, 132);
+    s->SetStaticIcon(1020, 133);
+    s->SetText(1017, "Idle");
+
+    const HWND mh = win32::Win32WindowSystem::HandleOf(w);
+    const HWND sh = win32::Win32WindowSystem::HandleOf(s);
+    const HWND ah = win32::Win32WindowSystem::HandleOf(about.GetWindow());
+    Place(mh, 10, 10);
+    RECT mr, sr;
+    GetWindowRect(mh, &mr);
+    Place(sh, mr.right + 20, 10);
+    GetWindowRect(sh, &sr);
+    Place(ah, mr.right + 20, sr.bottom + 20);
+    SetForegroundWindow(mh);
+
+    if (quitAfter >= 0) {
+        SetTimer(nullptr, 0, static_cast<UINT>(quitAfter),
+                 [](HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(0); });
+    }
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (!IsDialogMessageW(mh, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (!IsWindowVisible(mh)) {
+            break;
+        }
+    }
+    return 0;
+}
