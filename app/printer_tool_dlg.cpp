@@ -31,7 +31,7 @@ std::string BuildTestPage(const std::tm& t) {
 }
 
 CPrinterToolDlg::CPrinterToolDlg(const DialogServices& services)
-    : ui::CDialog(IDD_PRINTER_TOOL, *services.ws),
+    : ui::CDialog(MainDialogTemplate(), *services.ws),
       m_services(services),
       m_progress(*services.ws),
       m_hIcon(IDR_MAINFRAME) {}

@@ -13,39 +13,13 @@
 
 #include "app/dialog_services.h"
 #include "app/host_list.h"
+#include "app/main_dialog_template.h"
 #include "controls/percent_progress_ctrl.h"
 #include "printer_link/printer_link.h"
 #include "ui/control_wrappers.h"
 #include "ui/dialog.h"
 
 namespace vorpane {
-
-// Control, command and resource identifiers of the main window.
-enum MainIds : int {
-    IDD_PRINTER_TOOL = 102,
-    IDR_MAINFRAME = 128,
-    IDS_TITLE = 102,
-    IDM_ABOUTBOX = 0x10,
-    IDC_IP = 1000,
-    IDC_TEST = 1001,
-    IDC_PRINTER_LIST = 1002,
-    IDC_SCAN = 1003,
-    IDC_TIMEOUT = 1004,
-    IDC_PROGRESS = 1006,
-    IDC_TIMEOUT_SPIN = 1008,
-    IDC_PAYLOAD = 1010,
-    IDC_INIT = 1011,
-    IDC_PRINT = 1012,
-    IDC_CASHDRAWER = 1013,
-    IDC_STATUS = 1014,
-    IDC_HEX = 1015,
-    IDC_CUTTER = 1016,
-    IDC_PING = 1030,
-    IDC_NEW_IP = 1031,
-    IDC_SET_IP = 1032,
-    IDC_SET_MAC = 1033,
-    IDC_PRINT_FILE = 1035,
-};
 
 // Process-wide start directory; empty when it did not fit in 260 bytes.
 extern std::string g_startDir;
@@ -58,7 +32,8 @@ std::string BuildTestPage(const std::tm& localTime);
 
 class CAboutBox : public ui::CDialog {
 public:
-    explicit CAboutBox(ui::WindowSystem& ws, ui::CDialog* parent) : ui::CDialog(100, ws, parent) {}
+    CAboutBox(ui::WindowSystem& ws, ui::CDialog* parent)
+        : ui::CDialog(AboutDialogTemplate(), ws, parent) {}
 };
 
 class CPrinterToolDlg : public ui::CDialog {

@@ -10,7 +10,7 @@ constexpr const char* kEndCaption = "End &Monitor";
 }  // namespace
 
 CPrinterStatusDlg::CPrinterStatusDlg(ui::WindowSystem& ws, PrinterLink& link, ui::CDialog* owner)
-    : ui::CDialog(IDD_PRINTER_STATUS, ws, owner), m_link(link) {}
+    : ui::CDialog(StatusDialogTemplate(), ws, owner), m_link(link) {}
 
 CPrinterStatusDlg::~CPrinterStatusDlg() {
     // The base destructor can no longer reach our OnDestroy, which stops the

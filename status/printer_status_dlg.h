@@ -7,30 +7,11 @@
 #include <string>
 
 #include "printer_link/printer_link.h"
+#include "status/status_dialog_template.h"
 #include "ui/control_wrappers.h"
 #include "ui/dialog.h"
 
 namespace vorpane {
-
-enum StatusIds : int {
-    IDD_PRINTER_STATUS = 131,
-    IDI_LAMP_RED = 132,
-    IDI_LAMP_GREEN = 133,
-    IDI_LAMP_GREY = 134,
-    IDC_BUSY_TEXT = 1017,
-    IDC_ONLINE_TEXT = 1018,
-    IDC_ONLINE_LAMP = 1019,
-    IDC_BUSY_LAMP = 1020,
-    IDC_PAPER_LAMP = 1021,
-    IDC_MONITOR = 1022,
-    IDC_PAUSE_LAMP = 1023,
-    IDC_COVER_TEXT = 1024,
-    IDC_COVER_LAMP = 1025,
-    IDC_TEMP_LAMP = 1026,
-    IDC_PAUSE_TEXT = 1027,
-    IDC_TEMP_TEXT = 1028,
-    IDC_PAPER_TEXT = 1029,
-};
 
 // The monitor's window timer.
 inline constexpr int kMonitorTimerId = 1;

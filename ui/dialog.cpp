@@ -78,8 +78,8 @@ void DataExchange::Text(int controlId, std::string& value) {
     }
 }
 
-CDialog::CDialog(int templateId, WindowSystem& ws, CDialog* parent)
-    : m_template(GetDialogTemplate(templateId)), m_ws(ws), m_parent(parent) {}
+CDialog::CDialog(const DialogTemplate& tmpl, WindowSystem& ws, CDialog* parent)
+    : m_template(tmpl), m_ws(ws), m_parent(parent) {}
 
 CDialog::~CDialog() {
     DestroyWindow();

@@ -41,7 +41,7 @@ bool ParseDecimalInt32(const std::string& text, int32_t& out);
 
 class CDialog : public DialogEvents {
 public:
-    CDialog(int templateId, WindowSystem& ws, CDialog* parent = nullptr);
+    CDialog(const DialogTemplate& tmpl, WindowSystem& ws, CDialog* parent = nullptr);
     ~CDialog() override;
     CDialog(const CDialog&) = delete;
     CDialog& operator=(const CDialog&) = delete;

@@ -1,7 +1,8 @@
 #pragma once
 // Dialog templates as data: every control's ID, class, caption, position and
-// size in dialog units and style, in tab order. Both backends build from
-// these, so the headless window and the real one have the same controls.
+// size in dialog units and style, in tab order. Each dialog keeps its own
+// template beside it; every backend builds from it, so the headless window
+// and the real ones have the same controls.
 
 #include <cstdint>
 #include <string>
@@ -42,6 +43,17 @@ enum ControlStyle : uint32_t {
 // ID of static labels, group boxes and other controls without logic.
 constexpr int kStaticId = -1;
 
+// Icons the backends draw, by resource ID.
+enum IconId : int {
+    kIconApp = 128,
+    kIconLampRed = 132,
+    kIconLampGreen = 133,
+    kIconLampGrey = 134,
+};
+
+// "宋体" (SimSun), the font the dialogs were laid out with.
+inline constexpr const char* kSongTi = "\xE5\xAE\x8B\xE4\xBD\x93";
+
 struct ControlTemplate {
     int id;
     ControlClass cls;
@@ -49,6 +61,9 @@ struct ControlTemplate {
     int x, y, cx, cy;     // dialog units
     uint32_t style;
     int iconId = 0;  // Icon controls only
+    // What assistive technology calls a control that neither a caption nor
+    // a label before it names; for an indicator icon, what it indicates.
+    std::string accessibleName = {};
 };
 
 struct DialogTemplate {
@@ -63,8 +78,5 @@ struct DialogTemplate {
 
     const ControlTemplate* Find(int controlId) const;
 };
-
-// Templates 100 (About), 102 (main window) and 131 (printer status).
-const DialogTemplate& GetDialogTemplate(int id);
 
 }  // namespace vorpane::ui

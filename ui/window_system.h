@@ -41,7 +41,7 @@ enum class Notify {
 };
 
 // Virtual key codes the key filter looks at.
-enum : int { kVkReturn = 0x0D, kVkEscape = 0x1B, kVkSpace = 0x20, kVkT = 0x54 };
+enum : int { kVkReturn = 0x0D, kVkControl = 0x11, kVkEscape = 0x1B, kVkSpace = 0x20, kVkT = 0x54 };
 
 // A keyboard message as the dialog's pre-translation sees it.
 struct KeyMessage {

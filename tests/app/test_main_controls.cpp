@@ -49,12 +49,13 @@ TEST_F(MainDialogTest, ArrowsStepTheTimeoutAndWriteItBack) {
         if (step.text != nullptr) {
             window->SetText(IDC_TIMEOUT, step.text);
         }
+        link.ClearCalls();
         EXPECT_EQ(window->Spin(IDC_TIMEOUT_SPIN, step.delta), 0);
+        // Neither the arrows nor their write-back hand the time-out over.
+        EXPECT_TRUE(SetTimeOutCalls(link).empty());
         EXPECT_EQ(window->GetText(IDC_TIMEOUT), step.after)
             << (step.text ? step.text : "") << " " << step.delta;
     }
-    // Neither the arrows nor their write-back hand the time-out over.
-    EXPECT_TRUE(SetTimeOutCalls(link).empty());
 }
 
 TEST_F(MainDialogTest, TypingHandsEachPositiveValueToTheLibrary) {
@@ -96,6 +97,8 @@ TEST_F(MainDialogTest, ChoosingAPrinterPutsItsAddressInTheAddressControl) {
     window->ComboAdd(IDC_PRINTER_LIST, "10.0.0.12");
     // No refresh of the members: bad time-out text raises no complaint.
     window->SetText(IDC_TIMEOUT, "not a number");
+    ws.ClearShownBoxes();
+    link.ClearCalls();
     window->SelectItem(IDC_PRINTER_LIST, 1);
     EXPECT_EQ(window->GetText(IDC_IP), "10.0.0.12");
     EXPECT_TRUE(ws.ShownBoxes().empty());

@@ -78,7 +78,7 @@ TEST_F(CommandsTest, PrintSendsTextAsCodePageBytesAndHexParsedInOneCall) {
     window->SetText(IDC_TIMEOUT, "abc");
     window->SetText(IDC_PAYLOAD, "second");
     window->Click(IDC_PRINT);
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Please enter an integer."});
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>(2, "Please enter an integer."));
     ExpectSends({Bytes(page), Bytes(gb), Bytes(gb)});
 
     // Hex: Chinese characters do not split a pair; no digits is a send of 0.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/codepage.h"
+#include "app/main_dialog_template.h"
 #include "controls/percent_progress_ctrl.h"
 #include "ui/dialog.h"
 #include "ui/headless/headless_window_system.h"
@@ -47,7 +48,7 @@ protected:
     int Redraws() const { return window->RedrawCount(kProgressId); }
 
     ui::HeadlessWindowSystem ws;
-    ui::CDialog host{102, ws};  // the main window's template holds control 1006
+    ui::CDialog host{MainDialogTemplate(), ws};  // the main window's template holds control 1006
     ui::HeadlessWindow* window = nullptr;
     CPercentProgressCtrl ctrl{ws};
 };

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <climits>
 
+#include "app/main_dialog_template.h"
 #include "controls/percent_progress_ctrl.h"
 #include "ui/dialog.h"
 #include "ui/qt/progress_widget.h"
@@ -76,7 +77,7 @@ protected:
     static ui::Color Rgb(QRgb p) { return static_cast<ui::Color>(p & 0xFFFFFF); }
 
     qt::QtWindowSystem ws;
-    ui::CDialog host{102, ws};
+    ui::CDialog host{MainDialogTemplate(), ws};
     qt::ProgressWidget* bar = nullptr;
     CPercentProgressCtrl ctrl{ws};
     const ui::Color highlight = ws.GetSysColor(ui::SysColor::Highlight);

@@ -1,5 +1,8 @@
 #include "qt_test_support.h"
 
+#include "app/main_dialog_template.h"
+#include "status/status_dialog_template.h"
+
 #include <gtest/gtest.h>
 #include <QAccessible>
 #include <QApplication>
@@ -9,6 +12,12 @@
 #include <QTimer>
 
 namespace vorpane::qt::test {
+
+const ui::DialogTemplate& TemplateById(int id) {
+    return id == 100   ? AboutDialogTemplate()
+           : id == 102 ? MainDialogTemplate()
+                       : StatusDialogTemplate();
+}
 
 bool WaitFor(const std::function<bool()>& cond, int deadlineMs) {
     QDeadlineTimer deadline(deadlineMs);
@@ -43,7 +52,7 @@ void WhenModalWidget(const std::function<bool(QWidget*)>& fn, int deadlineMs) {
 
 ShownWindow ShowTemplate(QtWindowSystem& ws, int templateId, ui::DialogEvents& events) {
     ShownWindow shown;
-    shown.window = ws.CreateDialogWindow(ui::GetDialogTemplate(templateId), events, nullptr);
+    shown.window = ws.CreateDialogWindow(TemplateById(templateId), events, nullptr);
     shown.dialog = QtWindowSystem::DialogOf(shown.window.get());
     EXPECT_TRUE(ShowActive(shown.dialog));
     return shown;

@@ -23,6 +23,9 @@ using Key = std::tuple<ui::KeyMessage::Kind, int, int>;
 constexpr auto kDown = ui::KeyMessage::Kind::KeyDown;
 constexpr auto kUp = ui::KeyMessage::Kind::KeyUp;
 
+// Templates 100, 102 and 131.
+const ui::DialogTemplate& TemplateById(int id);
+
 class RecordingEvents : public ui::DialogEvents {
 public:
     bool OnInitDialog() override { return true; }

@@ -44,7 +44,7 @@ TEST(QtDialogUnits, ConvertLikeThePlatform) {
 }
 
 TEST(QtDialogUnits, BaseUnitsComeFromTheFontsLetters) {
-    const QFont font = DialogFont(ui::GetDialogTemplate(102));
+    const QFont font = DialogFont(TemplateById(102));
     const DialogBaseUnits units = BaseUnitsForFont(font);
     const QFontMetrics fm(font);
     int sum = 0;
@@ -79,7 +79,7 @@ const ClassInfo kClasses[] = {
 class QtDialogTemplates : public QtWindowTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(QtDialogTemplates, EveryControlAtItsPlaceWithItsClassNameAndRole) {
-    const ui::DialogTemplate& tmpl = ui::GetDialogTemplate(GetParam());
+    const ui::DialogTemplate& tmpl = TemplateById(GetParam());
     ShownWindow shown = Show(tmpl.id);
     QDialog* d = shown.dialog;
     const DialogBaseUnits units = QtWindowSystem::BaseUnitsOf(shown.window.get());
@@ -154,7 +154,7 @@ TEST_F(QtDialog, TabOrderIsTheTemplateOrder) {
         SCOPED_TRACE(id);
         ShownWindow shown = Show(id);
         std::vector<int> expected;
-        for (const auto& c : ui::GetDialogTemplate(id).controls) {
+        for (const auto& c : TemplateById(id).controls) {
             if ((c.style & ui::kStyleTabStop) != 0) {
                 expected.push_back(c.id);
             }
@@ -207,7 +207,7 @@ TEST_F(QtDialog, EnterAndEscapeGoToTheLogic) {
 class ModalDialog : public ui::CDialog {
 public:
     ModalDialog(int templateId, ui::WindowSystem& ws, ui::CDialog* parent = nullptr)
-        : CDialog(templateId, ws, parent) {}
+        : CDialog(TemplateById(templateId), ws, parent) {}
     std::function<void(ModalDialog&, int, ui::Notify)> onControl;
     int destroyed = 0;
 
@@ -293,7 +293,7 @@ TEST_F(QtDialog, WindowMayBeDestroyedFromItsOwnCallback) {
 }
 
 TEST_F(QtDialog, EndDialogDuringInitialisationSkipsTheRun) {
-    auto window = ws.CreateDialogWindow(ui::GetDialogTemplate(100), events, nullptr);
+    auto window = ws.CreateDialogWindow(TemplateById(100), events, nullptr);
     window->EndDialog(5);
     EXPECT_EQ(window->RunModal(), 5);
     EXPECT_FALSE(QtWindowSystem::DialogOf(window.get())->isVisible());

@@ -80,27 +80,44 @@ std::string HeadlessWindow::GetText(int id) {
 
 void HeadlessWindow::SetText(int id, const std::string& utf8) {
     Control& c = Get(id);
-    if (c.tmpl->cls == ControlClass::IpAddress) {
-        c.octets = {};
-        int field = 0;
-        int value = -1;
-        for (size_t i = 0; i <= utf8.size() && field < 4; ++i) {
-            const char ch = i < utf8.size() ? utf8[i] : '.';
-            if (ch >= '0' && ch <= '9') {
-                value = std::min(255, (value < 0 ? 0 : value) * 10 + (ch - '0'));
-            } else if (ch == '.') {
-                if (value >= 0) {
-                    c.octets[static_cast<size_t>(field)] = static_cast<uint8_t>(value);
+    switch (c.tmpl->cls) {
+        case ControlClass::IpAddress: {
+            c.octets = {};
+            int field = 0;
+            int value = -1;
+            for (size_t i = 0; i <= utf8.size() && field < 4; ++i) {
+                const char ch = i < utf8.size() ? utf8[i] : '.';
+                if (ch >= '0' && ch <= '9') {
+                    value = std::min(255, (value < 0 ? 0 : value) * 10 + (ch - '0'));
+                } else if (ch == '.') {
+                    if (value >= 0) {
+                        c.octets[static_cast<size_t>(field)] = static_cast<uint8_t>(value);
+                    }
+                    ++field;
+                    value = -1;
                 }
-                ++field;
-                value = -1;
             }
+            m_events.OnCommand(id, Notify::Changed);
+            return;
         }
-        return;
-    }
-    c.text = utf8;
-    if (c.custom != nullptr) {
-        c.custom->OnSetText(utf8);
+        case ControlClass::ComboBox: {
+            // A drop-down list has no text of its own: the item of that text
+            // becomes the selection.
+            const auto it = std::find(c.items.begin(), c.items.end(), utf8);
+            if (it != c.items.end()) {
+                c.curSel = static_cast<int>(it - c.items.begin());
+            }
+            return;
+        }
+        case ControlClass::Edit:
+            c.text = utf8;
+            m_events.OnCommand(id, Notify::Changed);
+            return;
+        default:
+            c.text = utf8;
+            if (c.custom != nullptr) {
+                c.custom->OnSetText(utf8);
+            }
     }
 }
 
@@ -189,11 +206,43 @@ void HeadlessWindow::SetClientWidth(int id, int width) {
     }
 }
 
+namespace {
+
+// Paints into nothing: the headless backend has no pixels.
+struct NullSurface : PaintSurface {
+    void FillSolidRect(const Rect&, Color) override {}
+    void SetClip(const Rect*) override {}
+    void DrawCenteredText(const Rect&, const std::string&, Color) override {}
+};
+
+}  // namespace
+
+void HeadlessWindow::Paint(int id) {
+    Control& c = Get(id);
+    c.invalid = false;
+    if (c.custom != nullptr) {
+        NullSurface surface;
+        c.custom->OnPaint(surface, ControlClientRect(id));
+    }
+}
+
 void HeadlessWindow::RedrawControlNow(int id) {
     ++Get(id).redraws;
+    Paint(id);
 }
+
 void HeadlessWindow::InvalidateControl(int id) {
-    ++Get(id).invalidates;
+    Control& c = Get(id);
+    ++c.invalidates;
+    c.invalid = true;
+}
+
+void HeadlessWindow::PaintInvalidated() {
+    for (auto& [id, c] : m_controls) {
+        if (c.invalid) {
+            Paint(id);
+        }
+    }
 }
 int HeadlessWindow::RedrawCount(int id) const {
     return Get(id).redraws;
@@ -203,7 +252,9 @@ int HeadlessWindow::InvalidateCount(int id) const {
 }
 
 void HeadlessWindow::SetTimer(int timerId, int periodMs) {
-    m_timers[timerId] = periodMs;
+    // Setting a running timer again starts its period afresh.
+    const int period = std::max(periodMs, 1);
+    m_timers[timerId] = Timer{period, m_ws.NowMs() + period};
 }
 void HeadlessWindow::KillTimer(int timerId) {
     m_timers.erase(timerId);
@@ -211,11 +262,32 @@ void HeadlessWindow::KillTimer(int timerId) {
 
 int HeadlessWindow::TimerPeriod(int timerId) const {
     auto it = m_timers.find(timerId);
-    return it == m_timers.end() ? 0 : it->second;
+    return it == m_timers.end() ? 0 : it->second.periodMs;
+}
+
+std::optional<int64_t> HeadlessWindow::NextDue() const {
+    std::optional<int64_t> next;
+    for (const auto& [id, t] : m_timers) {
+        if (!next || t.dueMs < *next) {
+            next = t.dueMs;
+        }
+    }
+    return next;
+}
+
+bool HeadlessWindow::FireDueTimer(int64_t nowMs) {
+    for (auto& [id, t] : m_timers) {
+        if (t.dueMs <= nowMs) {
+            t.dueMs = nowMs + t.periodMs;
+            m_events.OnTimer(id);  // may kill or set timers: no iterator use after
+            return true;
+        }
+    }
+    return false;
 }
 
 int HeadlessWindow::MessageBox(const std::string& utf8, uint32_t style) {
-    return m_ws.MessageBox(utf8, style);
+    return m_ws.ShowBox(utf8, style, true);
 }
 
 void HeadlessWindow::Click(int id) {
@@ -230,12 +302,12 @@ void HeadlessWindow::Click(int id) {
 }
 
 void HeadlessWindow::TypeText(int id, const std::string& utf8) {
-    Control& c = Get(id);
-    if (!c.enabled) {
+    if (!Get(id).enabled) {
         return;
     }
+    // Edit and address controls report the change themselves; a rich edit
+    // reports none, as its change events are not asked for.
     SetText(id, utf8);
-    m_events.OnCommand(id, Notify::Changed);
 }
 
 void HeadlessWindow::SelectItem(int id, int index) {
@@ -257,6 +329,10 @@ int HeadlessWindow::Spin(int id, int delta) {
 bool HeadlessWindow::PressKey(int virtualKey, int focusId, bool control) {
     const bool wasDown = m_ws.IsControlKeyDown();
     m_ws.SetControlKeyDown(control);
+    // A key pressed with Control comes between Control's own down and up.
+    if (control) {
+        m_events.PreTranslateMessage({KeyMessage::Kind::KeyDown, kVkControl, focusId});
+    }
     const bool consumed =
         m_events.PreTranslateMessage({KeyMessage::Kind::KeyDown, virtualKey, focusId});
     if (!consumed) {
@@ -283,6 +359,9 @@ bool HeadlessWindow::PressKey(int virtualKey, int focusId, bool control) {
     }
     m_events.PreTranslateMessage({KeyMessage::Kind::KeyUp, virtualKey, focusId});
     m_ws.SetControlKeyDown(wasDown);
+    if (control) {
+        m_events.PreTranslateMessage({KeyMessage::Kind::KeyUp, kVkControl, focusId});
+    }
     return consumed;
 }
 
@@ -302,14 +381,21 @@ std::unique_ptr<Window> HeadlessWindowSystem::CreateDialogWindow(const DialogTem
 }
 
 int HeadlessWindowSystem::MessageBox(const std::string& utf8, uint32_t style) {
-    int answer;
+    return ShowBox(utf8, style, false);
+}
+
+int HeadlessWindowSystem::ShowBox(const std::string& utf8, uint32_t style, bool owned) {
+    const int closed = (style & kMbTypeMask) == kMbOkCancel ? kIdCancel : kIdOk;
+    Answer next{0, nullptr};
     if (!m_answers.empty()) {
-        answer = m_answers.front();
+        next = std::move(m_answers.front());
         m_answers.pop_front();
-    } else {
-        answer = (style & kMbTypeMask) == kMbOkCancel ? kIdCancel : kIdOk;
     }
-    m_shown.push_back({utf8, style, answer});
+    if (next.when && !ServeUntilFor(next.when, std::chrono::seconds(10))) {
+        std::fprintf(stderr, "headless window: box \"%s\" waited in vain\n", utf8.c_str());
+    }
+    const int answer = next.answer != 0 ? next.answer : closed;
+    m_shown.push_back({utf8, style, answer, owned});
     return answer;
 }
 
@@ -367,11 +453,57 @@ int HeadlessWindowSystem::ServePending() {
     }
 }
 
+void HeadlessWindowSystem::PaintAll() {
+    for (HeadlessWindow* w : m_windows) {
+        w->PaintInvalidated();
+    }
+}
+
+bool HeadlessWindowSystem::LetTimePass(int ms, const std::function<bool()>& until) {
+    const int64_t end = m_nowMs + std::max(ms, 0);
+    const auto realEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        ServePending();
+        PaintAll();
+        if (until && until()) {
+            return true;
+        }
+        std::optional<int64_t> next;
+        for (HeadlessWindow* w : m_windows) {
+            const auto due = w->NextDue();
+            if (due && (!next || *due < *next)) {
+                next = due;
+            }
+        }
+        if (next && *next <= end) {
+            m_nowMs = std::max(m_nowMs, *next);
+            for (HeadlessWindow* w : m_windows) {
+                if (w->FireDueTimer(m_nowMs)) {
+                    break;  // the tick may have closed windows
+                }
+            }
+            continue;
+        }
+        m_nowMs = end;
+        if (!until) {
+            return true;
+        }
+        std::unique_lock lock(m_mutex);
+        if (std::chrono::steady_clock::now() >= realEnd) {
+            lock.unlock();
+            return until();
+        }
+        m_requestArrived.wait_for(lock, std::chrono::milliseconds(2),
+                                  [&] { return !m_requests.empty(); });
+    }
+}
+
 bool HeadlessWindowSystem::ServeUntilFor(const std::function<bool()>& done,
                                          std::chrono::milliseconds deadline) {
     const auto end = std::chrono::steady_clock::now() + deadline;
     for (;;) {
         ServePending();
+        PaintAll();
         if (done()) {
             return true;
         }

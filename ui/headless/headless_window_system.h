@@ -1,8 +1,11 @@
 #pragma once
 // A window system without a screen, for tests. Controls live in memory; the
 // test plays the user (Click, TypeText, Key, ...), answers message boxes and
-// file dialogs from queues it filled, ticks timers, and — as the UI thread —
-// serves the requests that worker threads make through Invoke.
+// file dialogs from queues it filled, lets time pass on a clock of its own
+// for the timers, and — as the UI thread — serves the requests that worker
+// threads make through Invoke. Controls notify the logic the way the
+// platform's controls do: setting the text of an edit box or an address
+// control reports a change, setting anything else reports nothing.
 
 #include <chrono>
 #include <condition_variable>
@@ -93,9 +96,12 @@ public:
     bool PressKey(int virtualKey, int focusId = 0, bool control = false);
     void FireTimer(int timerId);  // only an active timer ticks
     void ChooseSystemMenu(uint32_t commandId) { m_events.OnSysCommand(commandId); }
+    // The close box: command 2, as Esc gives.
+    void CloseBox() { m_events.OnCommand(kIdCancel, Notify::Clicked); }
     void SetBlankIp(int id);
 
 private:
+    friend class HeadlessWindowSystem;
     struct Control {
         const ControlTemplate* tmpl;
         std::string text;
@@ -109,9 +115,20 @@ private:
         int clientWidth = 0;
         int redraws = 0;
         int invalidates = 0;
+        bool invalid = false;
+    };
+    struct Timer {
+        int periodMs;
+        int64_t dueMs;
     };
     Control& Get(int id);
     const Control& Get(int id) const;
+    void Paint(int id);
+    // Paints what was invalidated; fires the first timer due at or before
+    // `nowMs`, returning whether one was.
+    void PaintInvalidated();
+    bool FireDueTimer(int64_t nowMs);
+    std::optional<int64_t> NextDue() const;
 
     HeadlessWindowSystem& m_ws;
     const DialogTemplate& m_template;
@@ -121,7 +138,7 @@ private:
     int m_iconId = 0;
     bool m_minimized = false;
     std::vector<MenuItem> m_systemMenu;
-    std::map<int, int> m_timers;
+    std::map<int, Timer> m_timers;
     std::optional<int> m_endResult;
     std::vector<std::pair<int, bool>> m_enableLog;
 };
@@ -145,14 +162,20 @@ public:
     void Invoke(const std::function<void()>& fn) override;
     void ServeUntil(const std::function<bool()>& done) override;
 
-    // Message boxes: answers are taken from the front of the queue; with the
-    // queue empty an OK-only box answers OK and an OK/Cancel box Cancel.
+    // Message boxes: answers are taken from the front of the queue. Answer
+    // 0, like an empty queue, closes the box as Esc does: an OK-only box
+    // answers OK and an OK/Cancel box Cancel. With `when`, the box stays up,
+    // serving worker requests as a modal loop does, until when() holds (at
+    // most ten seconds).
     struct ShownBox {
         std::string text;
         uint32_t style;
         int answer;
+        bool owned;  // shown over a window
     };
-    void QueueAnswer(int answer) { m_answers.push_back(answer); }
+    void QueueAnswer(int answer, std::function<bool()> when = nullptr) {
+        m_answers.push_back({answer, std::move(when)});
+    }
     const std::vector<ShownBox>& ShownBoxes() const { return m_shown; }
     void ClearShownBoxes() { m_shown.clear(); }
 
@@ -172,6 +195,13 @@ public:
 
     // Serves worker requests until done() or the deadline; false on timeout.
     bool ServeUntilFor(const std::function<bool()>& done, std::chrono::milliseconds deadline);
+    // Moves the timers' clock on by up to `ms`, firing every tick that falls
+    // due in order, serving requests and painting invalidated controls, and
+    // stops early once until() holds. With nothing left due it still serves
+    // worker requests for up to `ms` of real time while until() is false.
+    // Returns until()'s last value (true without one).
+    bool LetTimePass(int ms, const std::function<bool()>& until = nullptr);
+    int64_t NowMs() const { return m_nowMs; }
     // Serves whatever requests are waiting now; returns how many ran.
     int ServePending();
     std::vector<HeadlessWindow*>& Windows() { return m_windows; }
@@ -188,7 +218,14 @@ private:
     std::condition_variable m_requestArrived;
     std::condition_variable m_requestDone;
     std::deque<Request*> m_requests;
-    std::deque<int> m_answers;
+    struct Answer {
+        int answer;
+        std::function<bool()> when;
+    };
+    int ShowBox(const std::string& utf8, uint32_t style, bool owned);
+    void PaintAll();
+    std::deque<Answer> m_answers;
+    int64_t m_nowMs = 0;
     std::vector<ShownBox> m_shown;
     std::deque<std::optional<std::string>> m_fileAnswers;
     std::vector<OpenFileRequest> m_fileRequests;

@@ -6,26 +6,6 @@ namespace vorpane::qt {
 
 namespace {
 
-struct NamedControl {
-    int templateId;
-    int controlId;
-    const char* name;
-};
-
-// Controls whose name cannot come from a caption or a label: what they are
-// for. The lamps' texts change with the status, so they are named after the
-// indicator rather than after the text beside them.
-constexpr NamedControl kRoles[] = {
-    {102, 1006, "Scan progress"},
-    {102, 1008, "Connect Timeout step"},
-    {102, 1010, "Payload"},
-};
-
-constexpr NamedControl kLamps[] = {
-    {131, 1019, "On-line"}, {131, 1020, "Busy"},  {131, 1021, "Paper"},
-    {131, 1023, "Pause"},   {131, 1025, "Cover"}, {131, 1026, "Temperature"},
-};
-
 QString StripLabel(const QString& caption) {
     QString s = StripMnemonic(caption).trimmed();
     while (s.endsWith(QLatin1Char(':')) || s.endsWith(QChar(0xFF1A))) {
@@ -70,12 +50,11 @@ int LabelIndexFor(const ui::DialogTemplate& tmpl, size_t controlIndex) {
 }
 
 QString IndicatorOfLamp(const ui::DialogTemplate& tmpl, int controlId) {
-    for (const NamedControl& n : kLamps) {
-        if (n.templateId == tmpl.id && n.controlId == controlId) {
-            return QString::fromUtf8(n.name);
-        }
+    const ui::ControlTemplate* c = tmpl.Find(controlId);
+    if (c == nullptr || c->cls != ui::ControlClass::Icon || LampColourName(c->iconId).isEmpty()) {
+        return QString();
     }
-    return QString();
+    return QString::fromStdString(c->accessibleName);
 }
 
 QString LampColourName(int iconId) {
@@ -93,13 +72,11 @@ QString LampColourName(int iconId) {
 
 QString AccessibleNameFor(const ui::DialogTemplate& tmpl, size_t controlIndex) {
     const ui::ControlTemplate& c = tmpl.controls.at(controlIndex);
-    for (const NamedControl& n : kRoles) {
-        if (n.templateId == tmpl.id && n.controlId == c.id) {
-            return QString::fromUtf8(n.name);
-        }
-    }
     if (const QString lamp = IndicatorOfLamp(tmpl, c.id); !lamp.isEmpty()) {
         return lamp + QStringLiteral(" lamp");
+    }
+    if (!c.accessibleName.empty()) {
+        return QString::fromStdString(c.accessibleName);
     }
     if (const int label = LabelIndexFor(tmpl, controlIndex); label >= 0) {
         return StripLabel(
@@ -111,9 +88,6 @@ QString AccessibleNameFor(const ui::DialogTemplate& tmpl, size_t controlIndex) {
             return caption;
         }
         return StripMnemonic(caption);
-    }
-    if (c.cls == ui::ControlClass::Icon && c.iconId == kIconApp) {
-        return QStringLiteral("Vorpane icon");
     }
     // Nothing better known: the kind of control and its ID.
     return QStringLiteral("Control %1").arg(c.id);

@@ -17,7 +17,8 @@ int LabelIndexFor(const ui::DialogTemplate& tmpl, size_t controlIndex);
 // The accessible name of the control at controlIndex; never empty.
 QString AccessibleNameFor(const ui::DialogTemplate& tmpl, size_t controlIndex);
 
-// For a status lamp, the indicator it shows ("On-line"); empty otherwise.
+// For a lamp icon whose template names what it indicates, that name
+// ("On-line"); empty otherwise.
 QString IndicatorOfLamp(const ui::DialogTemplate& tmpl, int controlId);
 
 // "green", "red", "grey" for the lamp icons; empty for other icons.

@@ -5,14 +5,14 @@
 #include <QIcon>
 #include <QPixmap>
 
+#include "ui/dialog_template.h"
+
 namespace vorpane::qt {
 
-enum IconId : int {
-    kIconApp = 128,
-    kIconLampRed = 132,
-    kIconLampGreen = 133,
-    kIconLampGrey = 134,
-};
+using ui::kIconApp;
+using ui::kIconLampGreen;
+using ui::kIconLampGrey;
+using ui::kIconLampRed;
 
 // A null icon for an unknown ID.
 QIcon LoadIcon(int iconId);

@@ -9,40 +9,13 @@
 #include <cstring>
 #include <string>
 
+#include "app/main_dialog_template.h"
+#include "controls/percent_progress_ctrl.h"
+#include "status/status_dialog_template.h"
 #include "ui/dialog.h"
 #include "ui/qt/qt_window_system.h"
 
-namespace {
-
 using namespace vorpane;
-
-// Paints like the percentage bar: two fills and the split-colour text.
-class DemoProgress : public ui::CustomControl {
-public:
-    explicit DemoProgress(ui::WindowSystem& ws)
-        : m_bar(ws.GetSysColor(ui::SysColor::Highlight)),
-          m_back(ws.GetSysColor(ui::SysColor::Window)) {}
-    void OnPaint(ui::PaintSurface& s, const ui::Rect& r) override {
-        const int barRight = r.left + r.Width() * 50 / 100;
-        const ui::Rect bar{r.left, r.top, barRight, r.bottom};
-        const ui::Rect rest{barRight, r.top, r.right, r.bottom};
-        s.FillSolidRect(bar, m_bar);
-        s.FillSolidRect(rest, m_back);
-        s.SetClip(&bar);
-        s.DrawCenteredText(r, "50%", m_back);
-        s.SetClip(&rest);
-        s.DrawCenteredText(r, "50%", m_bar);
-        s.SetClip(nullptr);
-    }
-    void OnSize() override {}
-    void OnSetText(const std::optional<std::string>&) override {}
-
-private:
-    ui::Color m_bar;
-    ui::Color m_back;
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (!qt::DisplayAvailable()) {
@@ -57,36 +30,37 @@ int main(int argc, char** argv) {
         }
     }
     qt::QtWindowSystem ws;
-    ui::CDialog main(102, ws);
-    ui::CDialog status(131, ws, &main);
-    ui::CDialog about(100, ws, &main);
+    ui::CDialog main(MainDialogTemplate(), ws);
+    ui::CDialog status(StatusDialogTemplate(), ws, &main);
+    ui::CDialog about(AboutDialogTemplate(), ws, &main);
     main.Create();
     status.Create();
     about.Create();
 
     ui::Window* w = main.GetWindow();
     w->SetTitle("Vorpane V2.1");
-    w->SetIcon(128);
-    w->SetText(1000, "192.168.1.10");
-    w->SetText(1031, "192.168.1.10");
-    w->SetText(1004, "1000");
-    w->ComboAdd(1002, "192.168.1.23");
-    w->ComboAdd(1002, "192.168.1.87");
-    w->ComboSetCurSel(1002, 0);
-    w->SetText(1010,
+    w->SetIcon(IDR_MAINFRAME);
+    w->SetText(IDC_IP, "192.168.1.10");
+    w->SetText(IDC_NEW_IP, "192.168.1.10");
+    w->SetText(IDC_TIMEOUT, "1000");
+    w->ComboAdd(IDC_PRINTER_LIST, "192.168.1.23");
+    w->ComboAdd(IDC_PRINTER_LIST, "192.168.1.87");
+    w->ComboSetCurSel(IDC_PRINTER_LIST, 0);
+    w->SetText(IDC_PAYLOAD,
                "Date Time:26-12-06 09:05:03\n\n0123456789\nabcdefghijklmnopqrstuvwxyz\n"
                "ABCDEFGHIJKLMNOPQRSTUVWXYZ\n~!@#$%^&*()_+-={}[]|,./?';:\\\"\n\nQuillory\n\n");
-    DemoProgress progress(ws);
-    w->AttachCustomControl(1006, &progress);
+    CPercentProgressCtrl progress(ws);
+    progress.Attach(w, IDC_PROGRESS);
+    progress.SetPos(50);
 
     ui::Window* s = status.GetWindow();
-    s->SetText(1022, "End &Monitor");
-    s->SetText(1018, "On-line");
-    s->SetStaticIcon(1019, 133);
-    s->SetText(1024, "Cover is Open");
-    s->SetStaticIcon(1025, 132);
-    s->SetStaticIcon(1020, 133);
-    s->SetText(1017, "Idle");
+    s->SetText(IDC_MONITOR, "End &Monitor");
+    s->SetText(IDC_ONLINE_TEXT, "On-line");
+    s->SetStaticIcon(IDC_ONLINE_LAMP, IDI_LAMP_GREEN);
+    s->SetText(IDC_COVER_TEXT, "Cover is Open");
+    s->SetStaticIcon(IDC_COVER_LAMP, IDI_LAMP_RED);
+    s->SetStaticIcon(IDC_BUSY_LAMP, IDI_LAMP_GREEN);
+    s->SetText(IDC_BUSY_TEXT, "Idle");
 
     QDialog* md = qt::QtWindowSystem::DialogOf(w);
     QDialog* sd = qt::QtWindowSystem::DialogOf(s);
