@@ -22,6 +22,17 @@ target_include_directories(vorpane_core PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(vorpane_core PUBLIC Threads::Threads)
 add_subdirectory(ui)
 
+# The dialogs' templates alone, for the layout demo and the backend's tests.
+add_library(vorpane_dialog_templates STATIC
+  app/main_dialog_template.cpp
+  status/status_dialog_template.cpp)
+target_link_libraries(vorpane_dialog_templates PUBLIC vorpane_core)
+
+# Shows the main window, the status dialog and the About box side by side,
+# for a look at the layout under wine (scripts/wine-run.sh start, exec, shot).
+add_executable(vorpane_win32_demo WIN32 app/win32_layout_demo.cpp)
+target_link_libraries(vorpane_win32_demo PRIVATE vorpane_dialog_templates vorpane_win32)
+
 if(VORPANE_TESTS)
   enable_testing()
   # One wine session for the whole run: the first test brings up the X
@@ -35,16 +46,16 @@ if(VORPANE_TESTS)
   add_library(vorpane_test_main STATIC tests/common/test_main.cpp)
   target_link_libraries(vorpane_test_main PUBLIC GTest::gtest)
 
-  # vorpane_add_wine_test(NAME name SOURCES ... LIBS ... [TIMEOUT s])
+  # vorpane_add_wine_test(NAME name SOURCES ... LIBS ... [ARGS ...] [TIMEOUT s])
   function(vorpane_add_wine_test)
-    cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;ARGS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common)
     target_link_libraries(${T_NAME} PRIVATE vorpane_test_main ${T_LIBS})
     if(NOT T_TIMEOUT)
       set(T_TIMEOUT 300)
     endif()
-    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME} ${T_ARGS})
     set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} FIXTURES_REQUIRED wine)
   endfunction()
 

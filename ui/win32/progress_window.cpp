@@ -14,6 +14,9 @@ namespace {
 struct ProgressState {
     ui::CustomControl* control = nullptr;
     HFONT font = nullptr;
+    int value = 0;
+    int minimum = 0;
+    int maximum = 100;
 };
 
 // The standard progress bar's procedure and extra bytes; ours follow them.
@@ -85,6 +88,20 @@ LRESULT CALLBACK ProgressProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
             }
             return r;
         }
+        case PBM_GETPOS:
+            if (state != nullptr && state->control != nullptr) {
+                return state->value;
+            }
+            break;
+        case PBM_GETRANGE:
+            if (state != nullptr && state->control != nullptr) {
+                if (auto* range = reinterpret_cast<PBRANGE*>(l)) {
+                    range->iLow = state->minimum;
+                    range->iHigh = state->maximum;
+                }
+                return w != 0 ? state->minimum : state->maximum;
+            }
+            break;
         case WM_SETTEXT: {
             const LRESULT r = CallWindowProcW(g_baseProc, h, msg, w, l);
             if (state != nullptr && state->control != nullptr) {
@@ -129,6 +146,21 @@ void AttachProgressControl(HWND window, ui::CustomControl* control) {
     if (ProgressState* state = StateOf(window)) {
         state->control = control;
         InvalidateRect(window, nullptr, TRUE);
+    }
+}
+
+void SetProgressAccessibleValue(HWND window, int value, int minimum, int maximum) {
+    ProgressState* state = StateOf(window);
+    if (state == nullptr) {
+        return;
+    }
+    const bool changed =
+        state->value != value || state->minimum != minimum || state->maximum != maximum;
+    state->value = value;
+    state->minimum = minimum;
+    state->maximum = maximum;
+    if (changed) {
+        NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, window, OBJID_CLIENT, CHILDID_SELF);
     }
 }
 

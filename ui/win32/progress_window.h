@@ -18,6 +18,10 @@ bool RegisterProgressClass(HINSTANCE instance);
 // Hands the window's painting to control (null: the standard painting).
 void AttachProgressControl(HWND window, ui::CustomControl* control);
 
+// The value assistive technology reads: the window answers the standard
+// bar's position and range queries with it and announces each change.
+void SetProgressAccessibleValue(HWND window, int value, int minimum, int maximum);
+
 COLORREF ToColorRef(ui::Color c);
 ui::Color FromColorRef(COLORREF c);
 

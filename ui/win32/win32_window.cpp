@@ -16,6 +16,9 @@ namespace {
 
 using ui::ControlClass;
 
+// Names the window object on its dialog window, for FromHandle.
+constexpr const wchar_t* kWindowProperty = L"Vorpane.Win32Window";
+
 std::string WindowText(HWND h) {
     const int n = GetWindowTextLengthW(h);
     if (n <= 0) {
@@ -99,6 +102,7 @@ Win32Window::~Win32Window() {
     }
     if (m_hwnd != nullptr) {
         SetWindowLongPtrW(m_hwnd, DWLP_USER, 0);
+        RemovePropW(m_hwnd, kWindowProperty);
         for (const auto& c : m_template.controls) {
             if (c.cls == ControlClass::ProgressBar) {
                 AttachProgressControl(ControlHandle(c.id), nullptr);
@@ -108,6 +112,25 @@ Win32Window::~Win32Window() {
         m_hwnd = nullptr;
     }
     // The icons go after the window that showed them.
+}
+
+Win32Window* Win32Window::FromHandle(HWND h) {
+    return h != nullptr ? static_cast<Win32Window*>(GetPropW(h, kWindowProperty)) : nullptr;
+}
+
+void Win32Window::DeliverMessage(const MSG& msg) {
+    const HWND root = msg.hwnd != nullptr ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+    if (Win32Window* w = FromHandle(root)) {
+        if (w->PreTranslate(msg)) {
+            return;
+        }
+        // The window may be gone now; the dialog manager copes with that.
+        if (IsDialogMessageW(root, const_cast<MSG*>(&msg))) {
+            return;
+        }
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
 }
 
 HWND Win32Window::ControlHandle(int id) const {
@@ -129,6 +152,7 @@ INT_PTR CALLBACK Win32Window::DialogProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
         auto* self = reinterpret_cast<Win32Window*>(l);
         self->m_hwnd = h;
         SetWindowLongPtrW(h, DWLP_USER, l);
+        SetPropW(h, kWindowProperty, self);
         return TRUE;  // the first tab stop takes the focus
     }
     auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrW(h, DWLP_USER));
@@ -171,6 +195,7 @@ INT_PTR CALLBACK Win32Window::DialogProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
             // Destroyed with its owner: nothing of it is left to touch.
             self->m_hwnd = nullptr;
             SetWindowLongPtrW(h, DWLP_USER, 0);
+            RemovePropW(h, kWindowProperty);
             return FALSE;
         default:
             return FALSE;
@@ -258,10 +283,11 @@ int Win32Window::RunModal() {
         SetForegroundWindow(dialog);
         // The dialog's own loop: the logic sees every key message of the
         // dialog and its controls before the dialog manager does.
+        life->running = true;
         MSG msg;
         while (life->alive && !life->ended && m_hwnd != nullptr) {
             const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-            if (got == -1 || !life->alive) {
+            if (got == -1) {
                 break;
             }
             if (got == 0) {
@@ -269,14 +295,9 @@ int Win32Window::RunModal() {
                 PostQuitMessage(static_cast<int>(msg.wParam));
                 break;
             }
-            if (PreTranslate(msg)) {
-                continue;
-            }
-            if (!life->alive || !IsDialogMessageW(dialog, &msg)) {
-                TranslateMessage(&msg);
-                DispatchMessageW(&msg);
-            }
+            DeliverMessage(msg);
         }
+        life->running = false;
         if (!life->alive) {
             return life->result;
         }
@@ -451,7 +472,10 @@ int Win32Window::ComboCount(int id) {
 }
 
 void Win32Window::ComboSetCurSel(int id, int index) {
-    SendDlgItemMessageW(m_hwnd, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    // An index past the list clears the selection, as documented; not every
+    // implementation of the list does so by itself.
+    const bool inList = index >= 0 && index < ComboCount(id);
+    SendDlgItemMessageW(m_hwnd, id, CB_SETCURSEL, static_cast<WPARAM>(inList ? index : -1), 0);
 }
 
 int Win32Window::ComboGetCurSel(int id) {
@@ -526,6 +550,14 @@ void Win32Window::InvalidateControl(int id) {
     }
 }
 
+void Win32Window::SetAccessibleValue(int id, int value, int minimum, int maximum,
+                                     const std::string&) {
+    // Screen readers word the value from the bar's position and range.
+    if (HWND h = ControlHandle(id)) {
+        SetProgressAccessibleValue(h, value, minimum, maximum);
+    }
+}
+
 void Win32Window::SetTimer(int timerId, int periodMs) {
     // Setting a timer that runs starts its period afresh.
     ::SetTimer(m_hwnd, static_cast<UINT_PTR>(timerId), static_cast<UINT>(std::max(periodMs, 1)),
@@ -537,9 +569,7 @@ void Win32Window::KillTimer(int timerId) {
 }
 
 int Win32Window::MessageBox(const std::string& utf8, uint32_t style) {
-    const int r = ::MessageBoxW(m_hwnd, Widen(utf8).c_str(),
-                                Widen(m_system.ApplicationName()).c_str(), style);
-    return r == IDOK ? ui::kIdOk : ui::kIdCancel;
+    return m_system.ShowMessageBox(m_hwnd, utf8, style);
 }
 
 }  // namespace vorpane::win32

@@ -25,8 +25,19 @@ public:
     Win32Window(const Win32Window&) = delete;
     Win32Window& operator=(const Win32Window&) = delete;
 
+    // The window object of a dialog this backend made; null for any other.
+    static Win32Window* FromHandle(HWND h);
+    // Hands one message of the thread's queue on as a dialog's own loop
+    // does: a key message of one of our dialogs passes that dialog's
+    // PreTranslateMessage first, then its keyboard navigation; everything
+    // else is translated and dispatched.
+    static void DeliverMessage(const MSG& msg);
+
     HWND Handle() const { return m_hwnd; }
     HWND ControlHandle(int id) const;
+    const ui::DialogTemplate& Template() const { return m_template; }
+    // True while RunModal's loop runs.
+    bool InModalRun() const { return m_life->running; }
 
     int RunModal() override;
     void EndDialog(int result) override;
@@ -55,6 +66,8 @@ public:
     ui::Rect ControlClientRect(int id) override;
     void RedrawControlNow(int id) override;
     void InvalidateControl(int id) override;
+    void SetAccessibleValue(int id, int value, int minimum, int maximum,
+                            const std::string& text) override;
     void SetTimer(int timerId, int periodMs) override;
     void KillTimer(int timerId) override;
     int MessageBox(const std::string& utf8, uint32_t style) override;
@@ -65,6 +78,7 @@ private:
     struct Life {
         bool alive = true;
         bool ended = false;
+        bool running = false;
         int result = ui::kIdCancel;
         HWND disabledOwner = nullptr;
     };

@@ -65,8 +65,16 @@ std::unique_ptr<ui::Window> Win32WindowSystem::CreateDialogWindow(const ui::Dial
 }
 
 int Win32WindowSystem::MessageBox(const std::string& utf8, uint32_t style) {
-    const int r =
-        ::MessageBoxW(nullptr, Widen(utf8).c_str(), Widen(m_appName).c_str(), style | MB_TASKMODAL);
+    return ShowMessageBox(nullptr, utf8, style | MB_TASKMODAL);
+}
+
+int Win32WindowSystem::ShowMessageBox(HWND owner, const std::string& utf8, uint32_t style) {
+    const int r = ::MessageBoxW(owner, Widen(utf8).c_str(), Widen(m_appName).c_str(), style);
+    // A box without a Cancel button answers OK however it is closed, as
+    // documented; wine answers Esc there with Cancel.
+    if ((style & MB_TYPEMASK) == MB_OK) {
+        return ui::kIdOk;
+    }
     return r == IDOK ? ui::kIdOk : ui::kIdCancel;
 }
 
@@ -88,7 +96,9 @@ std::optional<std::string> Win32WindowSystem::GetOpenFileName(ui::Window* owner,
     ofn.lpstrFile = path.data();
     ofn.nMaxFile = static_cast<DWORD>(path.size());
     ofn.lpstrTitle = title.empty() ? nullptr : title.c_str();
-    ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+    // The dialog leaves the process's current directory alone.
+    ofn.Flags =
+        OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
     if (!::GetOpenFileNameW(&ofn)) {
         return std::nullopt;
     }
@@ -142,6 +152,10 @@ void Win32WindowSystem::ServeUntil(const std::function<bool()>& done) {
 HWND Win32WindowSystem::HandleOf(ui::Window* window) {
     auto* w = dynamic_cast<Win32Window*>(window);
     return w != nullptr ? w->Handle() : nullptr;
+}
+
+void Win32WindowSystem::DeliverMessage(const MSG& msg) {
+    Win32Window::DeliverMessage(msg);
 }
 
 HWND Win32WindowSystem::ControlHandleOf(ui::Window* window, int id) {

@@ -34,6 +34,10 @@ public:
     void Invoke(const std::function<void()>& fn) override;
     void ServeUntil(const std::function<bool()>& done) override;
 
+    // A message box over owner (may be null) with the application's name as
+    // title; kIdOk or kIdCancel.
+    int ShowMessageBox(HWND owner, const std::string& utf8, uint32_t style);
+
     // The module whose resources (icons) the dialogs load.
     HINSTANCE Instance() const { return m_instance; }
 
@@ -42,6 +46,11 @@ public:
     // the demo and tests.
     static HWND HandleOf(ui::Window* window);
     static HWND ControlHandleOf(ui::Window* window, int id);
+
+    // Hands one message on as a dialog's own modal loop does (the logic's
+    // key filter first, then the dialog manager), for a message loop of the
+    // caller's own.
+    static void DeliverMessage(const MSG& msg);
 
 private:
     static LRESULT CALLBACK InvokeProc(HWND h, UINT msg, WPARAM w, LPARAM l);

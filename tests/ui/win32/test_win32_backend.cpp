@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "app/main_dialog_template.h"
+#include "status/status_dialog_template.h"
 #include "ui/dialog.h"
 #include "ui/win32/dialog_resource.h"
 #include "ui/win32/progress_window.h"
@@ -28,7 +30,7 @@ std::vector<HWND> Children(HWND dialog) {
     return out;
 }
 
-class Win32Dialogs : public ::testing::TestWithParam<int> {
+class Win32Dialogs : public ::testing::TestWithParam<const ui::DialogTemplate& (*)()> {
 protected:
     Win32WindowSystem ws;
 };
@@ -36,7 +38,7 @@ protected:
 // Every control sits where the template's dialog units put it, in template
 // order, of the right class and caption; Tab visits exactly the tab stops.
 TEST_P(Win32Dialogs, ControlsFollowTheTemplate) {
-    ui::CDialog dialog(GetParam(), ws);
+    ui::CDialog dialog(GetParam()(), ws);
     ASSERT_TRUE(dialog.Create());
     const HWND h = Win32WindowSystem::HandleOf(dialog.GetWindow());
     const ui::DialogTemplate& t = dialog.GetTemplate();
@@ -94,7 +96,9 @@ TEST_P(Win32Dialogs, ControlsFollowTheTemplate) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Templates, Win32Dialogs, ::testing::Values(100, 102, 131));
+INSTANTIATE_TEST_SUITE_P(Templates, Win32Dialogs,
+                         ::testing::Values(&AboutDialogTemplate, &MainDialogTemplate,
+                                           &StatusDialogTemplate));
 
 // The off-screen surface covers the target's clip box in the target's
 // coordinates: fills land where asked, text is cut at the clip rectangle,

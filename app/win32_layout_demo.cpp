@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "app/main_dialog_template.h"
+#include "status/status_dialog_template.h"
 #include "ui/dialog.h"
 #include "ui/win32/win32_window_system.h"
 
@@ -56,9 +58,9 @@ int main(int argc, char** argv) {
         }
     }
     win32::Win32WindowSystem ws;
-    ui::CDialog main(102, ws);
-    ui::CDialog status(131, ws, &main);
-    ui::CDialog about(100, ws, &main);
+    ui::CDialog main(MainDialogTemplate(), ws);
+    ui::CDialog status(StatusDialogTemplate(), ws, &main);
+    ui::CDialog about(AboutDialogTemplate(), ws, &main);
     if (!main.Create() || !status.Create() || !about.Create()) {
         return 1;
     }
@@ -106,10 +108,7 @@ int main(int argc, char** argv) {
     }
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (!IsDialogMessageW(mh, &msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
+        win32::Win32WindowSystem::DeliverMessage(msg);
         if (!IsWindowVisible(mh)) {
             break;
         }
