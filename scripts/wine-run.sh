@@ -70,6 +70,9 @@ start() {
   export DISPLAY=":$number"
 
   mkdir -p "$WINEPREFIX"
+  # A server left over from a run that never stopped would keep its own
+  # display; this prefix is ours alone.
+  "$wineserver" -k >/dev/null 2>&1 || true
   "$wineserver" -p </dev/null >"$dir/start.log" 2>&1
   # The first start makes or updates the prefix. Windows that wine does not
   # hand to a window manager (there is none) hide and show at once instead
