@@ -6,14 +6,11 @@
 #include <cstdlib>
 #include <ctime>
 #include <functional>
-#include <memory>
-#include <optional>
-#include <string>
-#include <thread>
 
-#include "commands/terminal_launcher.h"
 #include "discovery/netbios_sweep.h"
-#include "discovery/scan.h"
+#include "net/echo_probe.h"
+#include "platform/terminal.h"
+#include "platform/thread.h"
 
 namespace vorpane {
 
@@ -22,19 +19,10 @@ class WindowSystem;
 }
 class PrinterLink;
 
-// One ICMP echo probe object: 1 a datagram came from the address, 0 none
-// came, -1 the probe could not be made.
-class EchoProber {
-public:
-    virtual ~EchoProber() = default;
-    virtual int32_t Probe(const std::string& address, int32_t timeoutMs) = 0;
-};
-
 struct DialogServices {
     ui::WindowSystem* ws = nullptr;
     PrinterLink* link = nullptr;
-    // Makes a fresh probe object; each probe owns its own socket.
-    std::function<std::unique_ptr<EchoProber>()> makeProber;
+    ProberFactory makeProber;
     // Deletes the ARP-cache row of the address given as the address
     // control's value (first octet most significant): 1 deleted or none
     // there, 0 the cache could not be read or the deletion was refused.
@@ -56,13 +44,11 @@ struct DialogServices {
     // Socket, destination and clock of the scan's NetBIOS sweep.
     NetbiosSweepServices netbios;
     // Starts one scan worker; nullopt when no thread could be started.
-    std::function<std::optional<std::thread>(std::function<void()>)> startThread =
-        StartSystemThread;
+    ThreadStarter startThread = StartSystemThread;
 };
 
-// Services of the real system: the network probe, rtnetlink ARP access and
-// the local clock. The window system and the printer link come from the
-// caller.
+// Services of the real system: the network probe and rtnetlink ARP access.
+// The window system and the printer link come from the caller.
 DialogServices MakeSystemServices(ui::WindowSystem& ws, PrinterLink& link);
 
 }  // namespace vorpane

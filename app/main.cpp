@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/dialog_services.h"
+#include "app/main_dialog_template.h"
 #include "app/printer_tool_app.h"
 #include "printer_link/network_printer_link.h"
 #include "ui/qt/icons.h"
@@ -23,10 +24,10 @@ int main(int argc, char** argv) {
 
     QApplication qapp(argc, argv);
     QApplication::setApplicationName("Vorpane");
-    QApplication::setWindowIcon(vorpane::qt::LoadIcon(128));
+    QApplication::setWindowIcon(vorpane::qt::LoadIcon(vorpane::IDR_MAINFRAME));
 
     vorpane::qt::QtWindowSystem ws("Vorpane");
-    vorpane::NetworkPrinterLink link(9100);
+    vorpane::NetworkPrinterLink link(vorpane::NetworkPrinterLink::kDefaultPort);
     vorpane::CPrinterToolApp app(vorpane::MakeSystemServices(ws, link));
     return app.InitInstance();
 }

@@ -18,9 +18,9 @@ void CPrinterToolDlg::OnTimeoutChange() {
 int CPrinterToolDlg::OnTimeoutSpin(int delta) {
     UpdateData(true);
     // Computed wide: a held arrow can push the value past 32 bits either way.
-    int64_t next = static_cast<int64_t>(m_timeoutMs) - 500 * static_cast<int64_t>(delta);
+    int64_t next = static_cast<int64_t>(m_timeoutMs) - kTimeoutStepMs * static_cast<int64_t>(delta);
     if (next <= 0) {
-        next = 1000;
+        next = kDefaultTimeoutMs;
     } else if (next > std::numeric_limits<int32_t>::max()) {
         next = std::numeric_limits<int32_t>::max();
     }
@@ -46,11 +46,11 @@ bool CPrinterToolDlg::PreTranslateMessage(const ui::KeyMessage& msg) {
 
 void CPrinterToolDlg::RunEchoDiagnostic() {
     // A copy taken under the workers' lock: a scan may be appending now.
-    const std::vector<std::string> hosts = AliveHostsCopy();
+    const std::vector<std::string> hosts = m_scan.AliveHostsCopy();
     auto prober = m_services.makeProber ? m_services.makeProber() : nullptr;
     for (const auto& address : hosts) {
         // A probe object that could not be made is a probe whose set-up failed.
-        const int32_t result = prober ? prober->Probe(address, 1000) : -1;
+        const int32_t result = prober ? prober->Probe(address, kProbeTimeoutMs) : -1;
         m_editText += std::to_string(result) + ":" + address + "\n";
     }
     UpdateData(false);

@@ -16,8 +16,4 @@ private:
     DialogServices m_services;
 };
 
-// The current directory when it fits in 260 bytes with its terminator,
-// else empty.
-std::string ReadStartDirectory();
-
 }  // namespace vorpane

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/codepage.h"
+#include "platform/codepage.h"
 
 namespace vorpane {
 
@@ -33,13 +33,15 @@ std::string BuildTestPage(const std::tm& t) {
 CPrinterToolDlg::CPrinterToolDlg(const DialogServices& services)
     : ui::CDialog(MainDialogTemplate(), *services.ws),
       m_services(services),
+      m_scan(*this, ScanServices{services.link, services.makeProber, services.startThread,
+                                 services.netbios}),
       m_progress(*services.ws),
       m_hIcon(IDR_MAINFRAME) {}
 
 CPrinterToolDlg::~CPrinterToolDlg() {
     // The base destructor can no longer reach our OnDestroy.
     DestroyWindow();
-    WaitForScanWorkers();
+    m_scan.WaitForWorkers();
 }
 
 void CPrinterToolDlg::DoDataExchange(ui::DataExchange& dx) {
@@ -76,9 +78,9 @@ bool CPrinterToolDlg::OnInitDialog() {
         w->AppendSystemMenuItem(IDM_ABOUTBOX, "About Vorpane(&A)...");
     }
     w->SetIcon(m_hIcon);
-    m_ipCtrl.SetWindowText("192.168.1.10");
-    m_newIpCtrl.SetWindowText("192.168.1.10");
-    m_progress.SetRange(0, 100);
+    m_ipCtrl.SetWindowText(kDefaultPrinterAddress);
+    m_newIpCtrl.SetWindowText(kDefaultPrinterAddress);
+    m_progress.SetRange(0, kScanProgressUpper);
     m_progress.SetPos(0);
     w->SetTitle(LoadStringResource(IDS_TITLE));
     m_editText = BuildTestPage(m_services.localTime());
@@ -104,7 +106,7 @@ void CPrinterToolDlg::OnSysCommand(uint32_t commandId) {
 
 void CPrinterToolDlg::OnDestroy() {
     // Workers write into the window; they must all be gone first.
-    WaitForScanWorkers();
+    m_scan.WaitForWorkers();
     m_progress.Detach();
 }
 
@@ -182,7 +184,7 @@ void CPrinterToolDlg::EnableActionButtons(int enable) {
 }
 
 int CPrinterToolDlg::IsScanBusy() {
-    if (m_activeWorkers.load() > 0) {
+    if (m_scan.ActiveWorkers() > 0) {
         MessageBox("Scanning,Please wait...", ui::kMbIconInformation);
         return 1;
     }
@@ -223,29 +225,18 @@ int32_t CPrinterToolDlg::PurgeArpEntry() {
     return m_services.purgeArp ? m_services.purgeArp(value) : 0;
 }
 
-std::vector<std::string> CPrinterToolDlg::AliveHostsCopy() {
-    std::lock_guard lock(m_aliveHostsLock);
-    std::vector<std::string> out;
-    out.reserve(static_cast<size_t>(m_aliveHosts.GetSize()));
-    for (int32_t i = 0; i < m_aliveHosts.GetSize(); ++i) {
-        out.push_back(m_aliveHosts.GetAt(i));
-    }
-    return out;
+void CPrinterToolDlg::AddPrinter(const std::string& address) {
+    m_printerCombo.AddString(address);
+    m_printerCombo.SetCurSel(m_printerCombo.GetCount() - 1);
 }
 
-void CPrinterToolDlg::WaitForScanWorkers() {
-    if (m_activeWorkers.load() > 0) {
-        m_cancelScan = 1;
-        GetWindowSystem().ServeUntil([this] { return m_activeWorkers.load() == 0; });
+void CPrinterToolDlg::ShowScanEnded() {
+    if (m_printerCombo.GetCount() > 0) {
+        m_ipCtrl.SetWindowText(m_printerCombo.GetLBText(0));
     }
-    // Past their last decrement workers make no more requests, so joining
-    // cannot wait on the UI thread.
-    for (auto& t : m_workerThreads) {
-        if (t.joinable()) {
-            t.join();
-        }
-    }
-    m_workerThreads.clear();
+    m_progress.SetPos(0);
+    m_scanButton.SetWindowText("Scan");
+    EnableActionButtons(1);
 }
 
 }  // namespace vorpane

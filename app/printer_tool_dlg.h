@@ -1,27 +1,32 @@
 #pragma once
 // The main window: owns every piece of state of a run (addresses, payload,
-// time-out, scan state, both host lists) and every printer action is one of
-// its operations.
+// time-out, the scan and its host lists). Each handler is a short
+// composition of the subsystems' calls; the scan and the configuration
+// flows reach the window back through the sites it implements.
 
-#include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "app/dialog_services.h"
-#include "app/host_list.h"
 #include "app/main_dialog_template.h"
+#include "commands/network_config.h"
 #include "controls/percent_progress_ctrl.h"
+#include "discovery/scan.h"
 #include "printer_link/printer_link.h"
 #include "ui/control_wrappers.h"
 #include "ui/dialog.h"
 
 namespace vorpane {
 
-// Process-wide start directory; empty when it did not fit in 260 bytes.
+// The address both IP controls show at start.
+inline constexpr const char* kDefaultPrinterAddress = "192.168.1.10";
+// The connect time-out at start, and what the arrows fall back to at 0 or below.
+inline constexpr int32_t kDefaultTimeoutMs = 1000;
+// One press of an up-down arrow.
+inline constexpr int32_t kTimeoutStepMs = 500;
+
+// Process-wide start directory; empty when it did not fit.
 extern std::string g_startDir;
 
 // Text of string resource `id` (102 is the window title).
@@ -36,7 +41,7 @@ public:
         : ui::CDialog(AboutDialogTemplate(), ws, parent) {}
 };
 
-class CPrinterToolDlg : public ui::CDialog {
+class CPrinterToolDlg : public ui::CDialog, private ScanSite, private CommandSite {
 public:
     explicit CPrinterToolDlg(const DialogServices& services);
     // Cancels a running scan and waits for its workers, serving their
@@ -50,7 +55,6 @@ public:
     int OnDeltaPos(int controlId, int delta) override;
     void OnDestroy() override;
 
-    int OnQueryDragIcon() const { return m_hIcon; }
     void EnableActionButtons(int enable);
     int IsScanBusy();
 
@@ -73,25 +77,15 @@ public:
 
     // Shared helpers.
     std::optional<std::string> GetOnlinePrinterAddress();
-    static int HexPairToByte(const std::string& text);
-    static int HexDigitValue(unsigned char ch);
-    int32_t PurgeArpEntry();
-    std::string MakeRandomMac();
-    void SweepNetbiosHosts();
-    int IsNetbiosHost(std::string address);
-    static void* AllocLockedBuffer(uint32_t size);
-    static int FreeLockedBuffer(void* pointer, uint32_t size);
+    int32_t PurgeArpEntry() override;
     // UpdateData(false) that leaves alone a payload box still ahead of
     // m_editText.
     void WriteBackKeepingTypedPayload();
 
-    // State for tests and for the scan's workers.
+    // State for tests.
     int32_t TimeoutMs() const { return m_timeoutMs; }
     const std::string& EditText() const { return m_editText; }
-    int32_t ActiveWorkers() const { return m_activeWorkers.load(); }
-    int ScanRunning() const { return m_scanRunning.load(); }
-    std::vector<std::string> AliveHostsCopy();
-    const HostList& NetbiosHosts() const { return m_netbiosHosts; }
+    SubnetScan& Scan() { return m_scan; }
     CPercentProgressCtrl& Progress() { return m_progress; }
 
 protected:
@@ -99,28 +93,23 @@ protected:
     bool OnControlCommand(int controlId, ui::Notify code) override;
 
 private:
-    friend struct MainDialogTestAccess;
-    struct ScanJob {
-        CPrinterToolDlg* dialog;
-        int32_t firstHost;
-    };
-    static void ScanWorker(ScanJob* job);
-    // Item 0 into control 1000, bar to 0, caption "Scan", buttons on; UI
-    // thread only. Running it again gives the same window state.
-    void CompleteScan();
-    void RunOnUi(const std::function<void()>& fn) { m_services.ws->Invoke(fn); }
-    void WaitForScanWorkers();
+    // ScanSite
+    void RunOnUi(const std::function<void()>& fn) override { m_services.ws->Invoke(fn); }
+    void ServeUntil(const std::function<bool()>& done) override {
+        GetWindowSystem().ServeUntil(done);
+    }
+    void AddPrinter(const std::string& address) override;
+    void SetProgress(int32_t position) override { m_progress.SetPos(position); }
+    void ShowScanEnded() override;
+    // CommandSite
+    int ShowMessage(const std::string& text, uint32_t style) override {
+        return MessageBox(text, style);
+    }
+    void WriteBackControls() override { WriteBackKeepingTypedPayload(); }
 
     DialogServices m_services;
+    SubnetScan m_scan;
 
-    // Members in the order the dialog declares them.
-    std::atomic<int> m_cancelScan{0};
-    std::atomic<int> m_scanRunning{0};
-    std::string m_subnetPrefix;
-    std::atomic<int32_t> m_hostsDone{0};
-    std::atomic<int32_t> m_activeWorkers{0};
-    HostList m_netbiosHosts;
-    HostList m_aliveHosts;  // guarded by m_aliveHostsLock
     ui::CIPAddressCtrl m_newIpCtrl;
     ui::CRichEditCtrl m_richEdit;
     ui::CButtonCtrl m_hexCheck;
@@ -128,19 +117,15 @@ private:
     CPercentProgressCtrl m_progress;
     ui::CComboBoxCtrl m_printerCombo;
     ui::CIPAddressCtrl m_ipCtrl;
-    int32_t m_timeoutMs = 1000;
+    int32_t m_timeoutMs = kDefaultTimeoutMs;
     std::string m_editText;  // system code page
     int m_hIcon = 0;
 
-    // Appends by scan workers and the echo diagnostic's copy take this.
-    std::mutex m_aliveHostsLock;
     // Set when the last refresh stopped at a bad time-out, so the payload
     // box holds text m_editText has not taken yet.
     bool m_payloadAheadOfMember = false;
     // Set while a write-back must touch only the time-out box.
     bool m_exchangeTimeoutOnly = false;
-    // Threads of the current and earlier scans, joined once they have ended.
-    std::vector<std::thread> m_workerThreads;
 };
 
 }  // namespace vorpane

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "emulator/virtual_printer.h"
-#include "net/unique_fd.h"
+#include "platform/unique_fd.h"
 #include "printer_link/network_printer_link.h"
 
 namespace {

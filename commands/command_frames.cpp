@@ -1,7 +1,5 @@
 #include "commands/command_frames.h"
 
-#include <cstdio>
-
 namespace vorpane {
 
 namespace {
@@ -52,23 +50,6 @@ std::array<uint8_t, 6> MacFromClock(const std::tm& local, const std::array<int, 
     mac[4] = static_cast<uint8_t>((minute % 10) * 16 + DrawBits(draws[3], 2) * 8 + minute / 10);
     mac[5] = static_cast<uint8_t>((second % 10) * 16 + DrawBits(draws[4], 2) * 8 + second / 10);
     return mac;
-}
-
-std::string MacText(const std::array<uint8_t, 6>& mac) {
-    char text[13];
-    std::snprintf(text, sizeof text, "%.2X%.2X%.2X%.2X%.2X%.2X", mac[0], mac[1], mac[2], mac[3],
-                  mac[4], mac[5]);
-    return text;
-}
-
-std::string MacDisplayForm(std::string text) {
-    // From the back, so earlier positions stay where they were.
-    for (size_t pos : {10u, 8u, 6u, 4u, 2u}) {
-        if (pos <= text.size()) {
-            text.insert(pos, 1, '-');
-        }
-    }
-    return text;
 }
 
 }  // namespace vorpane

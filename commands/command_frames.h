@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdint>
 #include <ctime>
-#include <string>
 
 namespace vorpane {
 
@@ -28,9 +27,5 @@ std::array<uint8_t, 9> BuildSetMacFrame(const std::array<uint8_t, 6>& mac);
 // draws (used in order, only their low bits count). The first byte always
 // ends in 0xE: unicast, locally administered.
 std::array<uint8_t, 6> MacFromClock(const std::tm& local, const std::array<int, 5>& draws);
-// Twelve upper-case hex digits, "AE2B64142C6C".
-std::string MacText(const std::array<uint8_t, 6>& mac);
-// The text form with '-' between the pairs, "AE-2B-64-14-2C-6C".
-std::string MacDisplayForm(std::string text);
 
 }  // namespace vorpane

@@ -10,6 +10,9 @@ bool IsHexSeparator(unsigned char ch) {
     return ch == ' ' || ch == ',' || ch == ';';
 }
 
+namespace {
+
+// 0..15 for a digit, 0 for any other byte.
 int HexDigitValueOf(unsigned char ch) {
     if (ch >= '0' && ch <= '9') {
         return ch - 0x30;
@@ -23,11 +26,12 @@ int HexDigitValueOf(unsigned char ch) {
     return 0;
 }
 
-int HexPairValue(std::string_view text) {
-    const unsigned char first = text.size() >= 1 ? static_cast<unsigned char>(text[0]) : 0;
-    const unsigned char second = text.size() >= 2 ? static_cast<unsigned char>(text[1]) : 0;
-    return 16 * HexDigitValueOf(first) + HexDigitValueOf(second);
+int HexPairValue(char first, char second) {
+    return 16 * HexDigitValueOf(static_cast<unsigned char>(first)) +
+           HexDigitValueOf(static_cast<unsigned char>(second));
 }
+
+}  // namespace
 
 std::vector<uint8_t> ParseHexPayload(std::string_view text) {
     std::vector<uint8_t> out;
@@ -40,15 +44,14 @@ std::vector<uint8_t> ParseHexPayload(std::string_view text) {
             pending[pendingCount++] = static_cast<char>(c);
         }
         if (pendingCount == 2) {
-            out.push_back(static_cast<uint8_t>(HexPairValue({pending, 2})));
+            out.push_back(static_cast<uint8_t>(HexPairValue(pending[0], pending[1])));
             pendingCount = 0;
         } else if (pendingCount == 1) {
             // Looked at on skipped bytes too: the byte after this position
             // decides whether a lone digit stands alone.
             const bool last = i + 1 == text.size();
             if (last || IsHexSeparator(static_cast<unsigned char>(text[i + 1]))) {
-                const char padded[2] = {'0', pending[0]};
-                out.push_back(static_cast<uint8_t>(HexPairValue({padded, 2})));
+                out.push_back(static_cast<uint8_t>(HexPairValue('0', pending[0])));
                 pendingCount = 0;
             }
         }

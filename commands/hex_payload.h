@@ -13,11 +13,6 @@ namespace vorpane {
 bool IsHexDigit(unsigned char ch);
 // ' ', ',' and ';'. Tabs and line breaks are not.
 bool IsHexSeparator(unsigned char ch);
-// 0..15 for a digit, 0 for any other byte.
-int HexDigitValueOf(unsigned char ch);
-// 16 × first + second over the first two bytes; a missing or non-digit byte
-// counts 0, so "5" gives 0x50.
-int HexPairValue(std::string_view text);
 // The bytes that the hex digits of `text` spell. Two digits always pair,
 // whatever stands between them; a lone digit becomes a byte of its own when
 // a separator follows it or the text ends.

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "app/codepage.h"
+#include "platform/codepage.h"
 
 namespace vorpane {
 

@@ -1,10 +1,12 @@
-// The sweep itself, and the main dialog's two operations on its result.
-
 #include "discovery/netbios_sweep.h"
 
-#include "app/printer_tool_dlg.h"
+#include <array>
+
+#include "platform/address_text.h"
 
 namespace vorpane {
+
+namespace {
 
 std::array<uint8_t, kNetbiosQuerySize> BuildNetbiosNameQuery() {
     std::array<uint8_t, kNetbiosQuerySize> q{};
@@ -21,6 +23,8 @@ std::array<uint8_t, kNetbiosQuerySize> BuildNetbiosNameQuery() {
     q[49] = 0x01;  // class IN
     return q;
 }
+
+}  // namespace
 
 NetbiosSweepResult RunNetbiosSweep(const NetbiosSweepServices& services) {
     NetbiosSweepResult result;
@@ -55,33 +59,11 @@ NetbiosSweepResult RunNetbiosSweep(const NetbiosSweepServices& services) {
         Ipv4Endpoint from;
         const UdpIoResult got = socket.ReceiveFrom(buffer, from);
         if (got.error == 0 && got.bytes > 0) {
-            result.hosts.push_back(Ipv4ToText(from.address));
+            result.hosts.push_back(Ipv4Text(from.address));
             lastAnswer = services.tickCountMs();
         }
     }
     return result;
-}
-
-void CPrinterToolDlg::SweepNetbiosHosts() {
-    m_netbiosHosts.Clear();
-    const NetbiosSweepResult swept = RunNetbiosSweep(m_services.netbios);
-    if (swept.socketFailed) {
-        MessageBox("UDP Port 0 is conflict!", ui::kMbIconError);
-        return;
-    }
-    for (const auto& host : swept.hosts) {
-        m_netbiosHosts.Add(host);
-    }
-}
-
-int CPrinterToolDlg::IsNetbiosHost(std::string address) {
-    const int32_t count = m_netbiosHosts.GetSize();
-    for (int32_t i = 0; i < count; ++i) {
-        if (m_netbiosHosts.GetAt(i) == address) {
-            return 1;
-        }
-    }
-    return 0;
 }
 
 }  // namespace vorpane

@@ -1,15 +1,16 @@
 #pragma once
 // The NetBIOS name-service sweep that rules PCs out of a scan: one name query
-// broadcast twice, and the sender address of every datagram that comes back
-// until the network has been quiet for half a second.
+// (the name of sixteen zero bytes, RFC 1002, broadcast bit clear, transaction
+// id 0x8021) broadcast twice, and the sender address of every datagram that
+// comes back until the network has been quiet for half a second.
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "discovery/udp_socket.h"
+#include "platform/clock.h"
 
 namespace vorpane {
 
@@ -28,10 +29,6 @@ inline constexpr int32_t kNetbiosReceiveTimeoutMs = 100;
 inline constexpr uint32_t kNetbiosSendGapMs = 50;
 inline constexpr uint32_t kNetbiosQuietPeriodMs = 500;
 inline constexpr size_t kNetbiosReceiveBufferSize = 512;
-
-// Name query for the name of sixteen zero bytes (RFC 1002), broadcast bit
-// clear, transaction id 0x8021.
-std::array<uint8_t, kNetbiosQuerySize> BuildNetbiosNameQuery();
 
 struct NetbiosSweepResult {
     // The socket could not be opened or bound; nothing was sent.

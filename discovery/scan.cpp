@@ -1,58 +1,68 @@
-// The Scan button: NetBIOS sweep on the UI thread, then 17 workers that
-// probe the subnet's hosts and ask the printer library about every live one.
-//
-// Every control operation of a worker goes through RunOnUi, which waits for
+// Every window operation of a worker goes through RunOnUi, which waits for
 // the UI thread; so a worker's operations land in its own order, and the UI
 // thread must serve requests whenever it waits for workers.
 
 #include "discovery/scan.h"
 
-#include <cstdio>
 #include <memory>
-#include <system_error>
 
-#include "app/printer_tool_dlg.h"
+#include "platform/address_text.h"
 
 namespace vorpane {
 
 int32_t ScanProgressPosition(int32_t hostsDone) {
-    return static_cast<int32_t>(static_cast<double>(hostsDone) * 0.39370078740157477 + 0.5);
+    return static_cast<int32_t>(static_cast<double>(hostsDone) * kScanProgressPerHost + 0.5);
 }
 
-std::optional<std::thread> StartSystemThread(std::function<void()> fn) {
-    try {
-        return std::thread(std::move(fn));
-    } catch (const std::system_error&) {
-        return std::nullopt;
+SubnetScan::SubnetScan(ScanSite& site, ScanServices services)
+    : m_site(site), m_services(std::move(services)) {}
+
+SubnetScan::~SubnetScan() {
+    for (auto& t : m_workerThreads) {
+        if (t.joinable()) {
+            t.join();
+        }
     }
 }
 
-void CPrinterToolDlg::OnScan() {
-    // Workers of the previous scan may still be finishing their host after a
-    // cancel; a new scan would reset the counters and the prefix under them.
-    if (m_scanRunning.load() == 0 && IsScanBusy()) {
-        return;
+bool SubnetScan::SweepNetbiosHosts() {
+    m_netbiosHosts.Clear();
+    const NetbiosSweepResult swept = RunNetbiosSweep(m_services.netbios);
+    for (const auto& host : swept.hosts) {
+        m_netbiosHosts.Add(host);
     }
-    m_scanRunning = m_scanRunning.load() == 0 ? 1 : 0;
-    if (m_scanRunning.load() == 0) {
-        // The caption stays "Cancel" until a worker has stopped.
-        m_cancelScan = 1;
-        return;
+    return !swept.socketFailed;
+}
+
+int SubnetScan::IsNetbiosHost(const std::string& address) const {
+    const int32_t count = m_netbiosHosts.GetSize();
+    for (int32_t i = 0; i < count; ++i) {
+        if (m_netbiosHosts.GetAt(i) == address) {
+            return 1;
+        }
     }
-    if (MessageBox("Are you sure to scan the printers?", ui::kMbOkCancel | ui::kMbIconQuestion) !=
-        ui::kIdOk) {
-        m_scanRunning = 0;
-        return;
+    return 0;
+}
+
+std::vector<std::string> SubnetScan::AliveHostsCopy() {
+    std::lock_guard lock(m_aliveHostsLock);
+    std::vector<std::string> out;
+    out.reserve(static_cast<size_t>(m_aliveHosts.GetSize()));
+    for (int32_t i = 0; i < m_aliveHosts.GetSize(); ++i) {
+        out.push_back(m_aliveHosts.GetAt(i));
     }
-    m_scanButton.SetWindowText("Cancel");
-    EnableActionButtons(0);
-    m_printerCombo.ResetContent();
-    SweepNetbiosHosts();
-    UpdateData(true);
-    const auto octets = m_ipCtrl.GetAddress();
-    char prefix[16];
-    std::snprintf(prefix, sizeof prefix, "%d.%d.%d.", octets[0], octets[1], octets[2]);
-    m_subnetPrefix = prefix;
+    return out;
+}
+
+void SubnetScan::Cancel() {
+    m_scanRunning = 0;
+    m_cancelScan = 1;
+}
+
+void SubnetScan::Start(const std::array<uint8_t, 4>& address) {
+    m_scanRunning = 1;
+    const std::string text = Ipv4Text(address);
+    m_subnetPrefix = text.substr(0, text.rfind('.') + 1);
     m_hostsDone = 0;
     m_activeWorkers = 0;
     m_cancelScan = 0;
@@ -69,7 +79,7 @@ void CPrinterToolDlg::OnScan() {
         auto job = std::make_unique<ScanJob>(ScanJob{this, firstHost});
         ScanJob* raw = job.get();
         m_activeWorkers.fetch_add(1);
-        std::optional<std::thread> thread = m_services.startThread([raw] { ScanWorker(raw); });
+        std::optional<std::thread> thread = m_services.startThread([raw] { Work(raw); });
         if (!thread) {
             m_activeWorkers.fetch_sub(1);
             allStarted = false;
@@ -85,63 +95,66 @@ void CPrinterToolDlg::OnScan() {
         // all see the flag; with none running, complete here.
         m_cancelScan = 1;
         if (m_activeWorkers.load() == 0) {
-            CompleteScan();
+            Complete();
         }
     }
 }
 
-void CPrinterToolDlg::ScanWorker(ScanJob* job) {
-    CPrinterToolDlg& d = *job->dialog;
+void SubnetScan::Work(ScanJob* job) {
+    SubnetScan& s = *job->scan;
     for (int32_t i = 0; i < kScanBlockSize; ++i) {
         const int32_t host = job->firstHost + i;
-        if (d.m_cancelScan.load() != 0 || host > kScanLastHost) {
+        if (s.m_cancelScan.load() != 0 || host > kScanLastHost) {
             break;
         }
-        // Acts on the address in control 1000, not on this host.
-        d.PurgeArpEntry();
-        const std::string address = d.m_subnetPrefix + std::to_string(host);
-        if (d.IsNetbiosHost(address) == 0) {
-            std::unique_ptr<EchoProber> prober =
-                d.m_services.makeProber ? d.m_services.makeProber() : nullptr;
-            // A probe that cannot be made counts like an answer, so the
-            // library still gets asked.
-            const int32_t result = prober ? prober->Probe(address, kScanProbeTimeoutMs) : -1;
-            if (result != 0) {
-                {
-                    std::lock_guard lock(d.m_aliveHostsLock);
-                    d.m_aliveHosts.Add(address);
-                }
-                if (d.m_services.link->IsConPrinterServer(address.c_str()) != 0) {
-                    d.RunOnUi([&] {
-                        d.m_printerCombo.AddString(address);
-                        d.m_printerCombo.SetCurSel(d.m_printerCombo.GetCount() - 1);
-                    });
-                }
+        // Acts on the address the window shows, not on this host.
+        s.m_site.PurgeArpEntry();
+        const std::string address = s.m_subnetPrefix + std::to_string(host);
+        // A probe that cannot be made counts like an answer, so the library
+        // still gets asked.
+        if (s.IsNetbiosHost(address) == 0 &&
+            ProbeOnce(s.m_services.makeProber, address, kScanProbeTimeoutMs) != 0) {
+            {
+                std::lock_guard lock(s.m_aliveHostsLock);
+                s.m_aliveHosts.Add(address);
+            }
+            if (s.m_services.link->IsConPrinterServer(address.c_str()) != 0) {
+                s.m_site.RunOnUi([&] { s.m_site.AddPrinter(address); });
             }
         }
-        d.m_hostsDone.fetch_add(1);
-        d.m_progress.SetPos(ScanProgressPosition(d.m_hostsDone.load()));
+        s.m_hostsDone.fetch_add(1);
+        s.m_site.SetProgress(ScanProgressPosition(s.m_hostsDone.load()));
     }
     // Decided on the UI thread, where the cancel flag is set, so a cancel
     // made while this worker was being started is always seen here.
-    d.RunOnUi([&d] {
-        if (d.m_hostsDone.load() >= kScanHostCount || d.m_cancelScan.load() != 0) {
-            d.CompleteScan();
+    s.m_site.RunOnUi([&s] {
+        if (s.m_hostsDone.load() >= kScanHostCount || s.m_cancelScan.load() != 0) {
+            s.Complete();
         }
     });
-    d.m_activeWorkers.fetch_sub(1);
-    // Past the decrement the dialog may be going away; only the job is ours.
+    s.m_activeWorkers.fetch_sub(1);
+    // Past the decrement the scan may be going away; only the job is ours.
     delete job;
 }
 
-void CPrinterToolDlg::CompleteScan() {
-    if (m_printerCombo.GetCount() > 0) {
-        m_ipCtrl.SetWindowText(m_printerCombo.GetLBText(0));
-    }
-    m_progress.SetPos(0);
-    m_scanButton.SetWindowText("Scan");
-    EnableActionButtons(1);
+void SubnetScan::Complete() {
+    m_site.ShowScanEnded();
     m_scanRunning = 0;
+}
+
+void SubnetScan::WaitForWorkers() {
+    if (m_activeWorkers.load() > 0) {
+        m_cancelScan = 1;
+        m_site.ServeUntil([this] { return m_activeWorkers.load() == 0; });
+    }
+    // Past their last decrement workers make no more requests, so joining
+    // cannot wait on the UI thread.
+    for (auto& t : m_workerThreads) {
+        if (t.joinable()) {
+            t.join();
+        }
+    }
+    m_workerThreads.clear();
 }
 
 }  // namespace vorpane

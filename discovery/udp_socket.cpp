@@ -3,14 +3,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <time.h>
 
 #include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <thread>
 
-#include "net/unique_fd.h"
+#include "platform/unique_fd.h"
 
 namespace vorpane {
 
@@ -80,31 +76,12 @@ private:
 
 }  // namespace
 
-std::string Ipv4ToText(uint32_t address) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (address >> 24) & 0xFFu,
-                  (address >> 16) & 0xFFu, (address >> 8) & 0xFFu, address & 0xFFu);
-    return text;
-}
-
 UdpSocketOrError OpenSystemUdpSocket() {
     UniqueFd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd.valid()) {
         return {nullptr, errno};
     }
     return {std::make_unique<SystemUdpSocket>(std::move(fd)), 0};
-}
-
-uint32_t SystemTickCountMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    const uint64_t ms =
-        static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-    return static_cast<uint32_t>(ms);
-}
-
-void SystemSleepMs(uint32_t milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 }  // namespace vorpane

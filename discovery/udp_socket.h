@@ -18,9 +18,6 @@ struct Ipv4Endpoint {
     bool operator==(const Ipv4Endpoint&) const = default;
 };
 
-// Dotted-decimal text of an address in host order ("%d.%d.%d.%d").
-std::string Ipv4ToText(uint32_t address);
-
 // Outcome of one send or receive: a byte count, or the errno that ended it
 // (EAGAIN/EWOULDBLOCK for a receive time-out).
 struct UdpIoResult {
@@ -49,12 +46,5 @@ struct UdpSocketOrError {
 // A system UDP socket (AF_INET, SOCK_DGRAM, protocol 0), closed with its
 // owner.
 UdpSocketOrError OpenSystemUdpSocket();
-
-// The system's millisecond tick count, 32 bits wide: it wraps after about
-// 49.7 days, so callers compare ticks by unsigned subtraction.
-uint32_t SystemTickCountMs();
-
-// Blocks the calling thread for about `milliseconds`.
-void SystemSleepMs(uint32_t milliseconds);
 
 }  // namespace vorpane

@@ -14,7 +14,7 @@
 
 #include "emulator/printer_cli.h"
 #include "emulator/virtual_printer.h"
-#include "net/unique_fd.h"
+#include "platform/unique_fd.h"
 
 namespace {
 

@@ -33,7 +33,7 @@
 
 #include "emulator/journal.h"
 #include "emulator/printer_state.h"
-#include "net/unique_fd.h"
+#include "platform/unique_fd.h"
 
 namespace vorpane {
 

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "net/unique_fd.h"
+#include "platform/unique_fd.h"
 
 namespace vorpane {
 

@@ -16,7 +16,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "net/unique_fd.h"
+#include "platform/address_text.h"
+#include "platform/unique_fd.h"
 
 namespace vorpane {
 
@@ -337,16 +338,18 @@ int32_t CEchoProbe::Probe(const std::string& address, int32_t timeoutMs) {
             return -1;
         }
 
-        const auto* octets = reinterpret_cast<const uint8_t*>(&source.sin_addr.s_addr);
-        char text[16];
-        std::snprintf(text, sizeof text, "%d.%d.%d.%d", octets[0], octets[1], octets[2], octets[3]);
-        if (address != text) {
+        if (address != Ipv4Text(ntohl(source.sin_addr.s_addr))) {
             --counted;  // someone else's traffic: this request does not count
             continue;
         }
         ++received;
     }
     return received > 0 ? 1 : 0;
+}
+
+int32_t ProbeOnce(const ProberFactory& make, const std::string& address, int32_t timeoutMs) {
+    const std::unique_ptr<EchoProber> prober = make ? make() : nullptr;
+    return prober ? prober->Probe(address, timeoutMs) : -1;
 }
 
 }  // namespace vorpane

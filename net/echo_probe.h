@@ -10,11 +10,31 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
 
 namespace vorpane {
+
+// The time-out of every probe outside the scan.
+inline constexpr int32_t kProbeTimeoutMs = 1000;
+
+// One ICMP echo probe object: 1 a datagram came from the address, 0 none
+// came, -1 the probe could not be made.
+class EchoProber {
+public:
+    virtual ~EchoProber() = default;
+    virtual int32_t Probe(const std::string& address, int32_t timeoutMs) = 0;
+};
+
+// Makes a fresh probe object; each probe owns its own socket. Null when none
+// can be made.
+using ProberFactory = std::function<std::unique_ptr<EchoProber>()>;
+
+// One probe with a fresh object; an object that could not be made is a
+// probe whose set-up failed (-1).
+int32_t ProbeOnce(const ProberFactory& make, const std::string& address, int32_t timeoutMs);
 
 // Outcome of one send or receive: a byte count, or the errno that ended it.
 struct IcmpIoResult {
@@ -73,7 +93,7 @@ public:
     static SteadyMillisecondClock& Instance();
 };
 
-class CEchoProbe {
+class CEchoProbe : public EchoProber {
 public:
     static constexpr size_t kBufferSize = 1024;
     static constexpr size_t kRequestSize = 44;
@@ -86,13 +106,12 @@ public:
     CEchoProbe();
     explicit CEchoProbe(IcmpSocketFactory& sockets);
     CEchoProbe(IcmpSocketFactory& sockets, MillisecondClock& clock);
-    virtual ~CEchoProbe() = default;
 
     // 1 when a datagram from `address` (dotted decimal) arrived within the
     // time-out, 0 when none did, -1 when no socket with its options could be
     // had, when a send or receive failed other than by a time-out, or when
     // the address or time-out is unusable.
-    int32_t Probe(const std::string& address, int32_t timeoutMs);
+    int32_t Probe(const std::string& address, int32_t timeoutMs) override;
 
     // Writes a fresh echo request into the first kRequestSize bytes of
     // `request`: type 8, code 0, zero checksum, this process's identifier,

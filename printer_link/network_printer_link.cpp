@@ -13,7 +13,7 @@
 #include <chrono>
 #include <limits>
 
-#include "net/unique_fd.h"
+#include "platform/unique_fd.h"
 
 namespace vorpane {
 namespace {
@@ -150,13 +150,6 @@ PeerEnd DrainUntilPeerCloses(int fd, Clock::time_point deadline) {
     }
 }
 
-int32_t TestBit(int32_t status, int shift, uint32_t mask) {
-    if (status < 0) {
-        return 0;
-    }
-    return ((static_cast<uint32_t>(status) >> shift) & mask) != 0 ? 1 : 0;
-}
-
 }  // namespace
 
 NetworkPrinterLink::NetworkPrinterLink(uint16_t port)
@@ -230,22 +223,6 @@ int32_t NetworkPrinterLink::GetStatus(const char* address) {
     return static_cast<int32_t>(
         static_cast<uint32_t>(replies[0]) | static_cast<uint32_t>(replies[1]) << 8 |
         static_cast<uint32_t>(replies[2]) << 16 | static_cast<uint32_t>(replies[3]) << 24);
-}
-
-int32_t NetworkPrinterLink::IsCoverOpen(int32_t status) {
-    return TestBit(status, 8, 0x04);
-}
-int32_t NetworkPrinterLink::IsBusy(int32_t status) {
-    return TestBit(status, 0, 0x08);
-}
-int32_t NetworkPrinterLink::IsTempOver(int32_t status) {
-    return TestBit(status, 16, 0x40);
-}
-int32_t NetworkPrinterLink::IsPause(int32_t status) {
-    return TestBit(status, 0, 0x20);
-}
-int32_t NetworkPrinterLink::IsPaperEnd(int32_t status) {
-    return TestBit(status, 24, 0x60);
 }
 
 int32_t NetworkPrinterLink::SendData(const char* address, const uint8_t* bytes, int32_t count) {

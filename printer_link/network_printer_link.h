@@ -9,14 +9,8 @@
 // Status word from GetStatus: the replies to DLE EOT 1..4 (0x10 0x04 n),
 //   reply 1 | reply 2 << 8 | reply 3 << 16 | reply 4 << 24.
 // Each reply has bits 1 and 4 set and bits 0 and 7 clear (idle: 0x12), so the
-// word is never negative; -1 means no status could be read. The five tests:
-//   IsCoverOpen  reply 2 bit 2     (0x00000400) cover open
-//   IsBusy       reply 1 bit 3     (0x00000008) off-line, not taking data
-//   IsTempOver   reply 3 bit 6     (0x00400000) auto-recoverable error: head
-//                                               over temperature
-//   IsPause      reply 1 bit 5     (0x00000020) waiting for on-line recovery
-//   IsPaperEnd   reply 4 bits 5-6  (0x60000000) roll paper end (either bit)
-// Each answers 1 or 0, and 0 for a negative word.
+// word is never negative; -1 means no status could be read. The five tests
+// read the condition bits of printer_link.h.
 
 #include <atomic>
 #include <cstdint>
@@ -47,11 +41,6 @@ public:
     int32_t IsConPrinterServer(const char* address) override;
     // The status word described above, or -1.
     int32_t GetStatus(const char* address) override;
-    int32_t IsCoverOpen(int32_t status) override;
-    int32_t IsBusy(int32_t status) override;
-    int32_t IsTempOver(int32_t status) override;
-    int32_t IsPause(int32_t status) override;
-    int32_t IsPaperEnd(int32_t status) override;
     // Connects, writes all bytes, half-closes and waits (within the time-out)
     // for the printer to close its side, so nothing is lost to a reset.
     // Returns the bytes written: 0 when no connection could be made, fewer

@@ -2,11 +2,19 @@
 // The call contract of the printer-access library: nine operations, each
 // returning a signed 32-bit result, printers named by dotted-decimal text.
 // Every caller in the system goes through this interface; the network
-// implementation and the table substitute used by tests both implement it.
+// implementation and the tests' table substitute both implement it.
 
 #include <cstdint>
 
 namespace vorpane {
+
+// The condition bits of a status word (reply n of DLE EOT in byte n - 1);
+// the five status tests below read this table and nothing else.
+inline constexpr int32_t kStatusBusy = 0x00000008;       // reply 1 bit 3: off-line
+inline constexpr int32_t kStatusPause = 0x00000020;      // reply 1 bit 5: awaiting recovery
+inline constexpr int32_t kStatusCoverOpen = 0x00000400;  // reply 2 bit 2
+inline constexpr int32_t kStatusTempOver = 0x00400000;   // reply 3 bit 6: head too hot
+inline constexpr int32_t kStatusPaperEnd = 0x60000000;   // reply 4 bits 5-6: either
 
 class PrinterLink {
 public:
@@ -20,14 +28,20 @@ public:
     virtual int32_t IsConPrinterServer(const char* address) = 0;
     // Negative when no status could be read, else the status word.
     virtual int32_t GetStatus(const char* address) = 0;
-    // Tests on a status word: nonzero when the condition holds.
-    virtual int32_t IsCoverOpen(int32_t status) = 0;
-    virtual int32_t IsBusy(int32_t status) = 0;
-    virtual int32_t IsTempOver(int32_t status) = 0;
-    virtual int32_t IsPause(int32_t status) = 0;
-    virtual int32_t IsPaperEnd(int32_t status) = 0;
+    // Tests on a status word: 1 when the condition's bit is set, 0 otherwise
+    // and for a negative word (no status read).
+    virtual int32_t IsCoverOpen(int32_t status) { return TestStatus(status, kStatusCoverOpen); }
+    virtual int32_t IsBusy(int32_t status) { return TestStatus(status, kStatusBusy); }
+    virtual int32_t IsTempOver(int32_t status) { return TestStatus(status, kStatusTempOver); }
+    virtual int32_t IsPause(int32_t status) { return TestStatus(status, kStatusPause); }
+    virtual int32_t IsPaperEnd(int32_t status) { return TestStatus(status, kStatusPaperEnd); }
     // Number of bytes sent.
     virtual int32_t SendData(const char* address, const uint8_t* bytes, int32_t count) = 0;
+
+private:
+    static int32_t TestStatus(int32_t status, int32_t mask) {
+        return status >= 0 && (status & mask) != 0 ? 1 : 0;
+    }
 };
 
 }  // namespace vorpane

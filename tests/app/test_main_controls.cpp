@@ -138,8 +138,8 @@ TEST_F(MainDialogTest, CtrlTProbesEveryLiveHostInScanOrder) {
     EXPECT_EQ(window->GetText(IDC_PAYLOAD), page);
     EXPECT_TRUE(probes->probes.empty());
 
-    MainDialogTestAccess::AliveHosts(*dlg).Add("10.0.0.7");
-    MainDialogTestAccess::AliveHosts(*dlg).Add("10.0.0.3");
+    ScanTestAccess::AppendAliveHost(dlg->Scan(), "10.0.0.7");
+    ScanTestAccess::AppendAliveHost(dlg->Scan(), "10.0.0.3");
     probes->answers["10.0.0.7"] = 1;
     probes->answers["10.0.0.3"] = -1;
     window->PressKey(ui::kVkT, IDC_IP, /*control=*/true);
@@ -172,7 +172,7 @@ TEST_F(MainDialogTest, CtrlTProbesEveryLiveHostInScanOrder) {
     // Without a probe every host reports the set-up failure.
     services.makeProber = [] { return std::unique_ptr<EchoProber>(); };
     Open();
-    MainDialogTestAccess::AliveHosts(*dlg).Add("10.0.0.7");
+    ScanTestAccess::AppendAliveHost(dlg->Scan(), "10.0.0.7");
     window->PressKey(ui::kVkT, IDC_IP, /*control=*/true);
     EXPECT_TRUE(dlg->EditText().ends_with("\n\n-1:10.0.0.7\n"));
 }
@@ -188,7 +188,7 @@ TEST_F(MainDialogTest, DiagnosticDuringAScanSeesAPrefixOfTheList) {
     std::thread scanner([&] {
         started = true;
         for (const auto& a : all) {
-            MainDialogTestAccess::AppendAliveHost(*dlg, a);
+            ScanTestAccess::AppendAliveHost(dlg->Scan(), a);
         }
     });
     while (!started) {

@@ -6,9 +6,10 @@
 #include <unistd.h>
 #include <filesystem>
 
-#include "app/codepage.h"
 #include "app/printer_tool_app.h"
 #include "main_dialog_fixture.h"
+#include "platform/codepage.h"
+#include "platform/directory.h"
 
 namespace vorpane {
 namespace {
@@ -79,7 +80,7 @@ TEST_F(MainDialogTest, TestButtonReportsConnectionUnlessAScanIsBusy) {
     window->Click(IDC_TEST);
     window->SetText(IDC_IP, "192.168.1.11");
     window->Click(IDC_TEST);
-    MainDialogTestAccess::ActiveWorkers(*dlg) = 3;
+    ScanTestAccess::ActiveWorkers(dlg->Scan()) = 3;
     window->Click(IDC_TEST);  // no library call
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Connect success!", "Connect failed!",
                                                     "Scanning,Please wait..."}));
@@ -88,7 +89,7 @@ TEST_F(MainDialogTest, TestButtonReportsConnectionUnlessAScanIsBusy) {
     }
     ASSERT_EQ(link.CallsOf("IsConPrinterServer").size(), 2u);
     EXPECT_EQ(link.Calls()[1].address, "192.168.1.11");
-    MainDialogTestAccess::ActiveWorkers(*dlg) = 0;  // the dialog's end waits for workers
+    ScanTestAccess::ActiveWorkers(dlg->Scan()) = 0;  // the dialog's end waits for workers
 }
 
 TEST_F(MainDialogTest, NonIntegerTimeoutKeepsMembersAndBlocksExitNotCancel) {
@@ -167,11 +168,11 @@ TEST(StartDirectory, TooLongForTheBufferIsEmpty) {
     const auto dir = root / std::string(200, 'd') / std::string(200, 'd');
     std::filesystem::create_directories(dir);
     std::filesystem::current_path(dir);
-    const std::string got = ReadStartDirectory();
+    const std::string got = ReadCurrentDirectory();
     std::filesystem::current_path(saved);
     std::filesystem::remove_all(root);
     EXPECT_EQ(got, "");
-    EXPECT_EQ(ReadStartDirectory(), saved.string());
+    EXPECT_EQ(ReadCurrentDirectory(), saved.string());
 }
 
 // Prefixes that keep characters whole are checked through the progress

@@ -10,12 +10,12 @@
 #include <cstring>
 #include <thread>
 
-#include "app/printer_tool_dlg.h"
 #include "commands/command_frames.h"
 #include "commands/hex_payload.h"
-#include "commands/locked_buffer.h"
-#include "commands/terminal_launcher.h"
 #include "main_dialog_fixture.h"
+#include "platform/address_text.h"
+#include "platform/locked_buffer.h"
+#include "platform/terminal.h"
 
 namespace vorpane {
 namespace {
@@ -52,19 +52,8 @@ TEST(HexPayload, DigitsSeparatorsAndPairs) {
     for (int b = 0; b < 256; ++b) {
         const bool digit = std::isxdigit(b) != 0;
         const auto ch = static_cast<unsigned char>(b);
-        EXPECT_EQ(CPrinterToolDlg::HexDigitValue(ch),
-                  digit ? std::stoi(std::string(1, static_cast<char>(b)), nullptr, 16) : 0)
-            << b;
         EXPECT_EQ(IsHexDigit(ch), digit) << b;
         EXPECT_EQ(IsHexSeparator(ch), b == ' ' || b == ',' || b == ';') << b;
-    }
-    // A lone digit is the high nibble; only the first two bytes count.
-    const std::pair<const char*, int> pairs[] = {
-        {"7f", 127}, {"FF", 255}, {"00", 0},      {"5", 0x50},
-        {"G1", 1},   {"", 0},     {"1B40", 0x1B}, {"\xB9\x41", 0x0A},
-    };
-    for (const auto& [text, value] : pairs) {
-        EXPECT_EQ(CPrinterToolDlg::HexPairToByte(text), value) << text;
     }
 }
 
@@ -127,12 +116,6 @@ TEST(LockedBuffer, GivesZeroedMemoryAndOnlyTheLastOwnerUnmapsIt) {
     EXPECT_EQ(errno, ENOMEM);
 
     EXPECT_EQ(LockedBuffer::Allocate(0).value().Size(), 0u);
-    EXPECT_EQ(CPrinterToolDlg::AllocLockedBuffer(0), nullptr);
-    void* q = CPrinterToolDlg::AllocLockedBuffer(10000);
-    ASSERT_NE(q, nullptr);
-    static_cast<uint8_t*>(q)[9999] = 1;
-    EXPECT_EQ(CPrinterToolDlg::FreeLockedBuffer(q, 10000), 1);
-    EXPECT_EQ(CPrinterToolDlg::FreeLockedBuffer(nullptr, 10000), 1);
 }
 
 // The exit code once the process has ended; -1 if it still runs after 20 s,

@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/codepage.h"
 #include "loopback_printer.h"
 #include "main_dialog_fixture.h"
+#include "platform/codepage.h"
 #include "printer_link/network_printer_link.h"
 
 namespace vorpane {

@@ -125,7 +125,7 @@ TEST_F(SetMacTest, GuardsOfflineAndCancelSendAndProbeNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.boxes[0].first);
-        MainDialogTestAccess::ActiveWorkers(*dlg) = c.workers;
+        ScanTestAccess::ActiveWorkers(dlg->Scan()) = c.workers;
         c.online ? link.AddPrinter(kPrinter) : link.RemovePrinter(kPrinter);
         window->SetText(IDC_NEW_IP, c.newIp);
         EXPECT_EQ(Click(c.button, kIdCancel), c.boxes);
@@ -189,9 +189,10 @@ TEST_F(SetMacTest, DrawsGoToTheirFieldsInOrder) {
     const int sequence[] = {7, 3, 2, 1, 0};
     int next = 0;
     services.drawRandom = [&] { return sequence[next++]; };
-    Open();
-    EXPECT_EQ(dlg->MakeRandomMac(),
-              MacText(MacFromClock(PinnedTime(2026, 12, 6, 1, 42, 46), {7, 3, 2, 1, 0})));
+    const MacSource source{services.localTime, services.seedRandom, services.drawRandom,
+                           services.calendarTime};
+    EXPECT_EQ(MakeRandomMac(source),
+              MacFromClock(PinnedTime(2026, 12, 6, 1, 42, 46), {7, 3, 2, 1, 0}));
 }
 
 }  // namespace

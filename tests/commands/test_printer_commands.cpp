@@ -8,8 +8,8 @@
 #include <iterator>
 #include <thread>
 
-#include "app/codepage.h"
 #include "commands_fixture.h"
+#include "platform/codepage.h"
 
 namespace vorpane {
 namespace {
@@ -43,7 +43,7 @@ TEST_F(CommandsTest, OfflineOrScanBusyStopsEveryCommandButPing) {
     for (const bool busy : {false, true}) {  // offline first: no printer in the table
         SCOPED_TRACE(busy ? "busy" : "offline");
         busy ? OpenOnline() : Open();
-        MainDialogTestAccess::ActiveWorkers(*dlg) = busy ? 1 : 0;
+        ScanTestAccess::ActiveWorkers(dlg->Scan()) = busy ? 1 : 0;
         ws.QueueFileAnswer(WriteFile("f.bin", "x").string());
         for (int id : guarded) {
             ws.ClearShownBoxes();
@@ -62,7 +62,7 @@ TEST_F(CommandsTest, OfflineOrScanBusyStopsEveryCommandButPing) {
         window->Click(IDC_PING);
         EXPECT_EQ(launched, (std::vector<std::vector<std::string>>{{"ping", kPrinter}}));
         EXPECT_TRUE(ws.ShownBoxes().empty());
-        MainDialogTestAccess::ActiveWorkers(*dlg) = 0;
+        ScanTestAccess::ActiveWorkers(dlg->Scan()) = 0;
     }
 }
 

@@ -14,24 +14,23 @@
 
 #include "app/printer_tool_dlg.h"
 #include "fake_udp_socket.h"
-#include "printer_link/table_printer_link.h"
+#include "table_printer_link.h"
 #include "ui/headless/headless_window_system.h"
 
 namespace vorpane {
 
-// Reaches the dialog's private state where a test must set up a condition
+// Reaches the scan's private state where a test must set up a condition
 // that no button can produce on its own.
-struct MainDialogTestAccess {
-    static std::atomic<int32_t>& ActiveWorkers(CPrinterToolDlg& d) { return d.m_activeWorkers; }
-    static HostList& AliveHosts(CPrinterToolDlg& d) { return d.m_aliveHosts; }
+struct ScanTestAccess {
+    static std::atomic<int32_t>& ActiveWorkers(SubnetScan& s) { return s.m_activeWorkers; }
     // Appends the way a scan worker does, from any thread.
-    static void AppendAliveHost(CPrinterToolDlg& d, const std::string& address) {
-        std::lock_guard lock(d.m_aliveHostsLock);
-        d.m_aliveHosts.Add(address);
+    static void AppendAliveHost(SubnetScan& s, const std::string& address) {
+        std::lock_guard lock(s.m_aliveHostsLock);
+        s.m_aliveHosts.Add(address);
     }
-    static int32_t HostsDone(CPrinterToolDlg& d) { return d.m_hostsDone.load(); }
-    static int CancelScan(CPrinterToolDlg& d) { return d.m_cancelScan.load(); }
-    static const std::string& SubnetPrefix(CPrinterToolDlg& d) { return d.m_subnetPrefix; }
+    static int32_t HostsDone(SubnetScan& s) { return s.m_hostsDone.load(); }
+    static int CancelScan(SubnetScan& s) { return s.m_cancelScan.load(); }
+    static const std::string& SubnetPrefix(SubnetScan& s) { return s.m_subnetPrefix; }
 };
 
 // Answers probes from a table (address → result; missing → 0) and records

@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/codepage.h"
 #include "app/main_dialog_template.h"
 #include "controls/percent_progress_ctrl.h"
+#include "platform/codepage.h"
 #include "ui/dialog.h"
 #include "ui/headless/headless_window_system.h"
 

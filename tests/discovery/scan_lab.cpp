@@ -107,7 +107,7 @@ ScanRun RunScanInClient(lab::Lab& lab, const std::string& addressInControl,
                 }
                 last = now;
                 lastCpu = cpu;
-                if (dlg.ActiveWorkers() == 0) {
+                if (dlg.Scan().ActiveWorkers() == 0) {
                     ended = now;
                     return true;
                 }
@@ -121,7 +121,7 @@ ScanRun RunScanInClient(lab::Lab& lab, const std::string& addressInControl,
         }
         run.addressAfter = window->GetText(IDC_IP);
         run.progressAfter = dlg.Progress().Position();
-        run.alive = dlg.AliveHostsCopy();
+        run.alive = dlg.Scan().AliveHostsCopy();
         dlg.DestroyWindow();
     });
     return run;

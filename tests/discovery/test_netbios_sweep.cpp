@@ -15,7 +15,7 @@
 
 #include "discovery/netbios_sweep.h"
 #include "main_dialog_fixture.h"
-#include "net/unique_fd.h"
+#include "platform/unique_fd.h"
 
 namespace vorpane {
 namespace {
@@ -241,14 +241,14 @@ TEST_F(MainDialogTest, SweepReplacesTheList) {
     Open();
     sweepNet.AnswerAfter(60, Ip(192, 168, 1, 50));
     sweepNet.AnswerAfter(70, Ip(192, 168, 1, 50));
-    dlg->SweepNetbiosHosts();
-    ASSERT_EQ(dlg->NetbiosHosts().GetSize(), 2);
-    EXPECT_EQ(dlg->IsNetbiosHost("192.168.1.50"), 1);
+    dlg->Scan().SweepNetbiosHosts();
+    ASSERT_EQ(dlg->Scan().NetbiosHosts().GetSize(), 2);
+    EXPECT_EQ(dlg->Scan().IsNetbiosHost("192.168.1.50"), 1);
     sweepNet.AnswerAfter(60, Ip(192, 168, 1, 7));
-    dlg->SweepNetbiosHosts();
-    ASSERT_EQ(dlg->NetbiosHosts().GetSize(), 1);
-    EXPECT_EQ(dlg->IsNetbiosHost("192.168.1.50"), 0);
-    EXPECT_EQ(dlg->IsNetbiosHost("192.168.1.7"), 1);
+    dlg->Scan().SweepNetbiosHosts();
+    ASSERT_EQ(dlg->Scan().NetbiosHosts().GetSize(), 1);
+    EXPECT_EQ(dlg->Scan().IsNetbiosHost("192.168.1.50"), 0);
+    EXPECT_EQ(dlg->Scan().IsNetbiosHost("192.168.1.7"), 1);
     EXPECT_TRUE(ws.ShownBoxes().empty());
 }
 

@@ -20,7 +20,7 @@ namespace {
 
 using std::chrono::milliseconds;
 using std::chrono::seconds;
-using Access = MainDialogTestAccess;
+using Access = ScanTestAccess;
 
 constexpr uint32_t Ip(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
     return (a << 24) | (b << 16) | (c << 8) | d;
@@ -105,7 +105,7 @@ protected:
         return ws.ServeUntilFor(done, deadline);
     }
     bool WaitForWorkersToEnd() {
-        return ServeUntil([&] { return dlg->ActiveWorkers() == 0; });
+        return ServeUntil([&] { return dlg->Scan().ActiveWorkers() == 0; });
     }
     void SetAnswer(const std::string& address, int32_t result) {
         std::lock_guard lock(probes->mutex);
@@ -143,8 +143,8 @@ protected:
         return true;
     }
     void ExpectIdle() {
-        EXPECT_EQ(dlg->ActiveWorkers(), 0);
-        EXPECT_EQ(dlg->ScanRunning(), 0);
+        EXPECT_EQ(dlg->Scan().ActiveWorkers(), 0);
+        EXPECT_EQ(dlg->Scan().IsRunning(), 0);
         EXPECT_EQ(window->GetText(IDC_SCAN), "Scan");
         EXPECT_TRUE(ActionButtonsEnabled(true));
         EXPECT_EQ(dlg->Progress().Position(), 0);
@@ -197,7 +197,7 @@ TEST_F(ScanTest, SeventeenBlocksCoverHostsTwoTo254AndSkipTheRest) {
         StartScan();
         EXPECT_EQ(window->GetText(IDC_SCAN), "Cancel");
         EXPECT_TRUE(ActionButtonsEnabled(false));
-        EXPECT_EQ(Access::SubnetPrefix(*dlg), c.prefix);
+        EXPECT_EQ(Access::SubnetPrefix(dlg->Scan()), c.prefix);
         ASSERT_TRUE(WaitForWorkersToEnd());
 
         {
@@ -224,7 +224,7 @@ TEST_F(ScanTest, SeventeenBlocksCoverHostsTwoTo254AndSkipTheRest) {
             }
             EXPECT_EQ(blocks[static_cast<size_t>(k)], want) << "block " << k;
         }
-        EXPECT_EQ(Access::HostsDone(*dlg), 253);
+        EXPECT_EQ(Access::HostsDone(dlg->Scan()), 253);
         ExpectIdle();
         EXPECT_TRUE(link.CallsOf("IsConPrinterServer").empty());
         EXPECT_EQ(window->GetText(IDC_IP), c.address != nullptr ? c.address : "0.0.0.0");
@@ -249,7 +249,7 @@ TEST_F(ScanTest, NetbiosHostsAreNeverProbedNorListed) {
     StartScan();
     ASSERT_TRUE(WaitForWorkersToEnd());
     ASSERT_EQ(sweepNet.sent.size(), 2u);
-    EXPECT_EQ(dlg->NetbiosHosts().GetSize(), 4);
+    EXPECT_EQ(dlg->Scan().NetbiosHosts().GetSize(), 4);
     // .5 and .50 skipped, .60 (whose datagram was empty) probed once.
     const auto probed = ProbedAddresses();
     const std::set<std::string> once(probed.begin(), probed.end());
@@ -259,10 +259,10 @@ TEST_F(ScanTest, NetbiosHostsAreNeverProbedNorListed) {
     EXPECT_EQ(once.count(Host(60)), 1u);
     EXPECT_EQ(AskedAddresses(), std::vector<std::string>{Host(60)});
     EXPECT_EQ(Items(), std::vector<std::string>{Host(60)});
-    EXPECT_EQ(Access::HostsDone(*dlg), 253);  // skipped hosts count as done
+    EXPECT_EQ(Access::HostsDone(dlg->Scan()), 253);  // skipped hosts count as done
     // Membership compares whole addresses.
     for (const char* other : {"192.168.1.500", "192.168.1.", "10.0.0.70", ""}) {
-        EXPECT_EQ(dlg->IsNetbiosHost(other), 0) << other;
+        EXPECT_EQ(dlg->Scan().IsNetbiosHost(other), 0) << other;
     }
 }
 
@@ -311,7 +311,8 @@ TEST_F(ScanTest, ProgressFollowsTheSharedCountAndEndsAtZero) {
         // The released worker is through once it waits in its next probe
         // or has ended.
         ASSERT_TRUE(ServeUntil([&] {
-            return Access::HostsDone(*dlg) == k && gate.Waiting() == dlg->ActiveWorkers();
+            return Access::HostsDone(dlg->Scan()) == k &&
+                   gate.Waiting() == dlg->Scan().ActiveWorkers();
         })) << "host "
             << k;
         positionAfter[k] = dlg->Progress().Position();
@@ -341,22 +342,22 @@ TEST_F(ScanTest, CancelStopsEveryWorkerAfterItsHostAndScanWaitsForTheLast) {
     window->Click(IDC_SCAN);  // Cancel: no second question
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Are you sure to scan the printers?"});
     EXPECT_EQ(ws.ShownBoxes()[0].style, 0x21u);
-    EXPECT_EQ(Access::CancelScan(*dlg), 1);
+    EXPECT_EQ(Access::CancelScan(dlg->Scan()), 1);
     ws.ServePending();
     // Scan again while every worker is still on its host: refused, nothing changes.
     window->Click(IDC_SCAN);
     ASSERT_EQ(ws.ShownBoxes().size(), 2u);
     EXPECT_EQ(ws.ShownBoxes()[1].text, "Scanning,Please wait...");
     EXPECT_EQ(ws.ShownBoxes()[1].style, 0x40u);
-    EXPECT_EQ(dlg->ScanRunning(), 0);
-    EXPECT_EQ(Access::CancelScan(*dlg), 1);
-    EXPECT_EQ(dlg->ActiveWorkers(), 17);
+    EXPECT_EQ(dlg->Scan().IsRunning(), 0);
+    EXPECT_EQ(Access::CancelScan(dlg->Scan()), 1);
+    EXPECT_EQ(dlg->Scan().ActiveWorkers(), 17);
     EXPECT_EQ(window->GetText(IDC_SCAN), "Cancel");
     EXPECT_TRUE(ActionButtonsEnabled(false));
 
     // The first worker to stop completes the scan; the others still run.
     gate.Allow(1);
-    ASSERT_TRUE(ServeUntil([&] { return dlg->ActiveWorkers() == 16; }));
+    ASSERT_TRUE(ServeUntil([&] { return dlg->Scan().ActiveWorkers() == 16; }));
     EXPECT_EQ(window->GetText(IDC_SCAN), "Scan");
     EXPECT_TRUE(ActionButtonsEnabled(true));
     EXPECT_EQ(window->GetText(IDC_IP), Host(2));
@@ -367,7 +368,7 @@ TEST_F(ScanTest, CancelStopsEveryWorkerAfterItsHostAndScanWaitsForTheLast) {
         window->Click(id);
         EXPECT_EQ(ws.ShownBoxes().back().text, "Scanning,Please wait...") << id;
     }
-    EXPECT_EQ(dlg->ScanRunning(), 0);
+    EXPECT_EQ(dlg->Scan().IsRunning(), 0);
     EXPECT_EQ(window->GetText(IDC_SCAN), "Scan");
     EXPECT_EQ(sweepNet.opened, 1);
     EXPECT_EQ(link.CallsOf("IsConPrinterServer").size(), 2u);
@@ -376,7 +377,7 @@ TEST_F(ScanTest, CancelStopsEveryWorkerAfterItsHostAndScanWaitsForTheLast) {
     ASSERT_TRUE(WaitForWorkersToEnd());
     // Two hosts before the cancel, then the one each worker was on.
     EXPECT_EQ(ProbedAddresses().size(), 2u + 17u);
-    EXPECT_EQ(Access::HostsDone(*dlg), 19);
+    EXPECT_EQ(Access::HostsDone(dlg->Scan()), 19);
     EXPECT_EQ(Items(), (std::vector<std::string>{Host(2), Host(3)}));
     EXPECT_EQ(window->GetText(IDC_IP), Host(2));
     ExpectIdle();
@@ -398,7 +399,7 @@ TEST_F(ScanTest, OnlyHostsWithANonzeroProbeResultAreAskedAndASecondScanAppendsTh
     sweepNet.AnswerAfter(60, Ip(192, 168, 1, 7));
     StartScan();
     ASSERT_TRUE(WaitForWorkersToEnd());
-    EXPECT_EQ(dlg->AliveHostsCopy(), (std::vector<std::string>{Host(5), Host(9)}));
+    EXPECT_EQ(dlg->Scan().AliveHostsCopy(), (std::vector<std::string>{Host(5), Host(9)}));
     EXPECT_EQ(AskedAddresses(), (std::vector<std::string>{Host(5), Host(9)}));
     EXPECT_EQ(Items(), std::vector<std::string>{Host(9)});
     EXPECT_EQ(window->GetText(IDC_IP), Host(9));
@@ -413,12 +414,12 @@ TEST_F(ScanTest, OnlyHostsWithANonzeroProbeResultAreAskedAndASecondScanAppendsTh
     ASSERT_EQ(ws.ShownBoxes().size(), 2u);
     EXPECT_EQ(ws.ShownBoxes()[1].text, "UDP Port 0 is conflict!");
     EXPECT_EQ(ws.ShownBoxes()[1].style, 0x10u);
-    EXPECT_EQ(dlg->AliveHostsCopy(),
+    EXPECT_EQ(dlg->Scan().AliveHostsCopy(),
               (std::vector<std::string>{Host(5), Host(9), Host(5), Host(9)}));
     // The list was emptied first, so the printer is there once.
     EXPECT_EQ(Items(), std::vector<std::string>{Host(9)});
     EXPECT_EQ(window->GetText(IDC_IP), Host(9));
-    EXPECT_EQ(dlg->NetbiosHosts().GetSize(), 0);
+    EXPECT_EQ(dlg->Scan().NetbiosHosts().GetSize(), 0);
     EXPECT_EQ(ProbedAddresses().size(), 252u + 253u);
     EXPECT_EQ(sweepNet.opened, 2);
     ExpectIdle();
@@ -434,12 +435,12 @@ TEST_F(ScanTest, EchoDiagnosticDuringAScanReadsAConsistentList) {
     ASSERT_TRUE(ServeUntil([&] { return gate.Waiting() == 17; }));
     gate.Open();
     // Ctrl+T while workers append to the list.
-    for (int i = 0; i < 500 && dlg->ActiveWorkers() > 0; ++i) {
+    for (int i = 0; i < 500 && dlg->Scan().ActiveWorkers() > 0; ++i) {
         window->PressKey(ui::kVkT, 0, true);
         ws.ServePending();
     }
     ASSERT_TRUE(WaitForWorkersToEnd());
-    const auto alive = dlg->AliveHostsCopy();
+    const auto alive = dlg->Scan().AliveHostsCopy();
     EXPECT_EQ(alive.size(), 85u);
     EXPECT_EQ(std::set<std::string>(alive.begin(), alive.end()).size(), 85u);
 }
@@ -455,11 +456,11 @@ TEST_F(ScanTest, ClosingOrDestroyingDuringAScanCancelsAndWaitsForEveryWorker) {
         // The probes end when the scan is cancelled, as a real probe would
         // end within its time-out.
         CPrinterToolDlg* raw = dlg.get();
-        gate.ReleaseWhen([raw] { return Access::CancelScan(*raw) != 0; });
+        gate.ReleaseWhen([raw] { return Access::CancelScan(raw->Scan()) != 0; });
         if (destroyWindow) {
             dlg->DestroyWindow();
-            EXPECT_EQ(dlg->ActiveWorkers(), 0);
-            EXPECT_EQ(Access::HostsDone(*dlg), 17);
+            EXPECT_EQ(dlg->Scan().ActiveWorkers(), 0);
+            EXPECT_EQ(Access::HostsDone(dlg->Scan()), 17);
         }
         dlg.reset();
         EXPECT_EQ(gate.Waiting(), 0);
@@ -484,7 +485,7 @@ TEST_F(ScanTest, WorkersThatCannotBeStartedAreNotCountedAndTheScanEnds) {
         window->ComboAdd(IDC_PRINTER_LIST, "stale");
         StartScan();
         EXPECT_EQ(starts, failingStart);  // nothing tried after the failure
-        EXPECT_EQ(dlg->ActiveWorkers(), failingStart - 1);
+        EXPECT_EQ(dlg->Scan().ActiveWorkers(), failingStart - 1);
         ASSERT_TRUE(WaitForWorkersToEnd());
         for (const auto& a : ProbedAddresses()) {
             EXPECT_LE(HostNumber(a), 31) << a;  // only the blocks that got a worker

@@ -29,7 +29,7 @@
 #include "emulator/printer_cli.h"
 #include "emulator/printer_state.h"
 #include "emulator/virtual_printer.h"
-#include "net/unique_fd.h"
+#include "platform/unique_fd.h"
 
 extern char** environ;
 

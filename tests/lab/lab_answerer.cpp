@@ -22,7 +22,7 @@
 #include <cstring>
 #include <string>
 
-#include "net/unique_fd.h"
+#include "platform/unique_fd.h"
 
 namespace {
 

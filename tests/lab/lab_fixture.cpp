@@ -16,7 +16,7 @@
 #include <sstream>
 #include <thread>
 
-#include "net/unique_fd.h"
+#include "platform/unique_fd.h"
 
 extern char** environ;
 

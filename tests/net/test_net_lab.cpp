@@ -21,7 +21,7 @@
 #include "lab_fixture.h"
 #include "net/arp_cache.h"
 #include "net/echo_probe.h"
-#include "net/unique_fd.h"
+#include "platform/unique_fd.h"
 
 namespace vorpane {
 namespace {

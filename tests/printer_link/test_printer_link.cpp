@@ -23,7 +23,7 @@
 #include "loopback_printer.h"
 
 #include "emulator/virtual_printer.h"
-#include "net/unique_fd.h"
+#include "platform/unique_fd.h"
 #include "printer_link/network_printer_link.h"
 
 namespace vorpane {

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/address_text.h"
+
 namespace vorpane::ui {
 
 HeadlessWindow::HeadlessWindow(HeadlessWindowSystem& ws, const DialogTemplate& tmpl,
@@ -67,10 +69,7 @@ void HeadlessWindow::EndDialog(int result) {
 std::string HeadlessWindow::GetText(int id) {
     Control& c = Get(id);
     if (c.tmpl->cls == ControlClass::IpAddress) {
-        auto o = GetIpOctets(id);
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "%d.%d.%d.%d", o[0], o[1], o[2], o[3]);
-        return buf;
+        return Ipv4Text(GetIpOctets(id));
     }
     if (c.tmpl->cls == ControlClass::ComboBox) {
         return c.curSel >= 0 ? c.items[static_cast<size_t>(c.curSel)] : std::string();

@@ -11,6 +11,8 @@
 #include <QStyle>
 #include <QStyleOptionFrame>
 
+#include "platform/address_text.h"
+
 namespace vorpane::qt {
 
 IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
@@ -89,8 +91,7 @@ void IpAddressEdit::changeEvent(QEvent* event) {
 }
 
 QString IpAddressEdit::text() const {
-    const auto o = octets();
-    return QStringLiteral("%1.%2.%3.%4").arg(o[0]).arg(o[1]).arg(o[2]).arg(o[3]);
+    return QString::fromStdString(Ipv4Text(octets()));
 }
 
 std::array<uint8_t, 4> IpAddressEdit::octets() const {

@@ -1,10 +1,10 @@
 #include "ui/win32/win32_window.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 #include <vector>
 
+#include "platform/address_text.h"
 #include "ui/win32/dialog_resource.h"
 #include "ui/win32/progress_window.h"
 #include "ui/win32/win32_text.h"
@@ -371,12 +371,8 @@ std::string Win32Window::GetText(int id) {
         return {};
     }
     switch (c->cls) {
-        case ControlClass::IpAddress: {
-            const auto o = GetIpOctets(id);
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "%d.%d.%d.%d", o[0], o[1], o[2], o[3]);
-            return buf;
-        }
+        case ControlClass::IpAddress:
+            return Ipv4Text(GetIpOctets(id));
         case ControlClass::ComboBox:
             return ComboItemText(id, ComboGetCurSel(id));
         case ControlClass::Edit:

@@ -1,10 +1,12 @@
-#include "commands/locked_buffer.h"
+#include "platform/locked_buffer.h"
 
 #include <sys/mman.h>
 
 #include <utility>
 
 namespace vorpane {
+
+namespace {
 
 void* AllocLockedPages(uint32_t size) {
     if (size == 0) {
@@ -27,6 +29,8 @@ void FreeLockedPages(void* pointer, uint32_t size) {
     (void)munlock(pointer, size);
     (void)munmap(pointer, size);
 }
+
+}  // namespace
 
 std::optional<LockedBuffer> LockedBuffer::Allocate(uint32_t size) {
     if (size == 0) {

@@ -1,4 +1,4 @@
-#include "commands/terminal_launcher.h"
+#include "platform/terminal.h"
 
 #include <signal.h>
 #include <spawn.h>

@@ -1,4 +1,4 @@
-#include "printer_link/table_printer_link.h"
+#include "table_printer_link.h"
 
 namespace vorpane {
 
@@ -64,23 +64,6 @@ int32_t TablePrinterLink::GetStatus(const char* address) {
     std::lock_guard lock(m_mutex);
     auto it = m_printers.find(address);
     return it == m_printers.end() ? -1 : it->second.status;
-}
-
-// The same bits the network link tests: see network_printer_link.h.
-int32_t TablePrinterLink::IsCoverOpen(int32_t s) {
-    return (s >> 8) & 0x04 ? 1 : 0;
-}
-int32_t TablePrinterLink::IsBusy(int32_t s) {
-    return s & 0x08 ? 1 : 0;
-}
-int32_t TablePrinterLink::IsTempOver(int32_t s) {
-    return (s >> 16) & 0x40 ? 1 : 0;
-}
-int32_t TablePrinterLink::IsPause(int32_t s) {
-    return s & 0x20 ? 1 : 0;
-}
-int32_t TablePrinterLink::IsPaperEnd(int32_t s) {
-    return (s >> 24) & 0x60 ? 1 : 0;
 }
 
 int32_t TablePrinterLink::SendData(const char* address, const uint8_t* bytes, int32_t count) {

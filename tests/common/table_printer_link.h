@@ -40,11 +40,6 @@ public:
     int32_t SetTimeOut(int32_t seconds, int32_t milliseconds) override;
     int32_t IsConPrinterServer(const char* address) override;
     int32_t GetStatus(const char* address) override;
-    int32_t IsCoverOpen(int32_t status) override;
-    int32_t IsBusy(int32_t status) override;
-    int32_t IsTempOver(int32_t status) override;
-    int32_t IsPause(int32_t status) override;
-    int32_t IsPaperEnd(int32_t status) override;
     int32_t SendData(const char* address, const uint8_t* bytes, int32_t count) override;
 
 private:

@@ -1,4 +1,4 @@
-#include "app/codepage.h"
+#include "platform/codepage.h"
 
 #include <iconv.h>
 #include <algorithm>

@@ -7,14 +7,8 @@
 
 namespace vorpane {
 
-// Maps `size` bytes of zeroed read/write memory and tries to lock them; a
-// lock that the system refuses (limits) is not a failure. Null when the
-// memory cannot be had or size is 0.
-void* AllocLockedPages(uint32_t size);
-// Unlocks and unmaps what AllocLockedPages gave; null is ignored.
-void FreeLockedPages(void* pointer, uint32_t size);
-
-// Owns one mapping of AllocLockedPages.
+// Owns `size` bytes of zeroed read/write memory, locked where the system
+// allows it; a lock it refuses (limits) is not a failure.
 class LockedBuffer {
 public:
     // nullopt when the memory cannot be had. Size 0 gives an empty buffer

@@ -1,0 +1,51 @@
+#pragma once
+// Set IP and Set MAC: the printer's own address and MAC, each changed by one
+// configuration frame that the printer takes on its next start. Both flows
+// reach the window they run in only through a CommandSite.
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+
+#include "net/echo_probe.h"
+#include "printer_link/printer_link.h"
+
+namespace vorpane {
+
+// What the configuration flows need from the window they run in.
+class CommandSite {
+public:
+    virtual ~CommandSite() = default;
+    // A message box over the window; kIdOk or kIdCancel.
+    virtual int ShowMessage(const std::string& text, uint32_t style) = 0;
+    // The controls get the window's values back, except a text box the user
+    // is still ahead in.
+    virtual void WriteBackControls() = 0;
+    // Deletes the ARP row of the address the window shows.
+    virtual int32_t PurgeArpEntry() = 0;
+};
+
+// The clock and the C runtime generator behind a new MAC address.
+struct MacSource {
+    std::function<std::tm()> localTime;
+    std::function<void(unsigned)> seedRandom;
+    std::function<int()> drawRandom;
+    std::function<std::time_t()> calendarTime;
+};
+
+// One reading of the local clock and five draws, each after re-seeding with
+// the calendar time in whole seconds (so draws within one second are equal).
+std::array<uint8_t, 6> MakeRandomMac(const MacSource& source);
+
+// The printer at `current` (found online) is asked to take `wanted` as its
+// address, once the user confirms and no one answers there.
+void SetPrinterIp(CommandSite& site, PrinterLink& link, const ProberFactory& makeProber,
+                  const std::string& current, const std::array<uint8_t, 4>& wanted);
+// The printer at `current` (found online) is given a new MAC address, once
+// the user confirms.
+void SetPrinterMac(CommandSite& site, PrinterLink& link, const MacSource& source,
+                   const std::string& current);
+
+}  // namespace vorpane

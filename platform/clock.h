@@ -1,0 +1,15 @@
+#pragma once
+// The system's clocks and sleep.
+
+#include <cstdint>
+
+namespace vorpane {
+
+// The system's millisecond tick count, 32 bits wide: it wraps after about
+// 49.7 days, so callers compare ticks by unsigned subtraction.
+uint32_t SystemTickCountMs();
+
+// Blocks the calling thread for about `milliseconds`.
+void SystemSleepMs(uint32_t milliseconds);
+
+}  // namespace vorpane

@@ -1,0 +1,65 @@
+#include "platform/whole_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <limits>
+
+#include "platform/unique_fd.h"
+
+namespace vorpane {
+
+namespace {
+
+WholeFile Failed(int error) {
+    WholeFile f;
+    f.error = error;
+    return f;
+}
+
+}  // namespace
+
+WholeFile ReadWholeFile(const std::string& path) {
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid()) {
+        return Failed(errno);
+    }
+    struct stat st {};
+    if (fstat(fd.get(), &st) != 0) {
+        return Failed(errno);
+    }
+    // A directory opens for reading here but is no file to send.
+    if (S_ISDIR(st.st_mode)) {
+        return Failed(EISDIR);
+    }
+    WholeFile file;
+    if (st.st_size < 0 || st.st_size > std::numeric_limits<int32_t>::max()) {
+        file.status = WholeFile::Status::kTooLarge;
+        return file;
+    }
+    file.length = static_cast<uint32_t>(st.st_size);
+    file.buffer = LockedBuffer::Allocate(file.length);
+    if (!file.buffer) {
+        file.status = WholeFile::Status::kTooLarge;
+        return file;
+    }
+    while (file.got < file.length) {
+        const ssize_t n = read(fd.get(), file.buffer->Data() + file.got, file.length - file.got);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return Failed(errno);
+        }
+        if (n == 0) {
+            break;  // the file shrank since it was measured
+        }
+        file.got += static_cast<uint32_t>(n);
+    }
+    file.status = WholeFile::Status::kRead;
+    return file;
+}
+
+}  // namespace vorpane

@@ -1,0 +1,29 @@
+#pragma once
+// A whole file read into one page-locked buffer, for one send.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/locked_buffer.h"
+
+namespace vorpane {
+
+struct WholeFile {
+    enum class Status {
+        kRead,      // `got` bytes are in `buffer` (fewer than `length` if the file shrank)
+        kFailed,    // opening or reading failed with `error`
+        kTooLarge,  // over a signed 32-bit count, or no buffer that size
+    };
+    Status status = Status::kFailed;
+    int error = 0;
+    uint32_t length = 0;  // the size measured before reading
+    uint32_t got = 0;
+    std::optional<LockedBuffer> buffer;
+};
+
+// Opens without blocking, so that a FIFO picked by mistake cannot hang the
+// caller; a directory fails with EISDIR. The file is closed on return.
+WholeFile ReadWholeFile(const std::string& path);
+
+}  // namespace vorpane
