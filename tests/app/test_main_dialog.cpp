@@ -74,24 +74,6 @@ TEST_F(MainDialogTest, SystemMenuEndsWithAboutAndMaskedCommandsOpenIt) {
     EXPECT_EQ(ws.ModalRuns().size(), 16u);
 }
 
-TEST_F(MainDialogTest, TestButtonReportsConnectionUnlessAScanIsBusy) {
-    Open();
-    link.AddPrinter("192.168.1.10");
-    window->Click(IDC_TEST);
-    window->SetText(IDC_IP, "192.168.1.11");
-    window->Click(IDC_TEST);
-    ScanTestAccess::ActiveWorkers(dlg->Scan()) = 3;
-    window->Click(IDC_TEST);  // no library call
-    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Connect success!", "Connect failed!",
-                                                    "Scanning,Please wait..."}));
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(ws.ShownBoxes()[i].style, i == 1 ? kMbIconError : kMbIconInformation) << i;
-    }
-    ASSERT_EQ(link.CallsOf("IsConPrinterServer").size(), 2u);
-    EXPECT_EQ(link.Calls()[1].address, "192.168.1.11");
-    ScanTestAccess::ActiveWorkers(dlg->Scan()) = 0;  // the dialog's end waits for workers
-}
-
 TEST_F(MainDialogTest, NonIntegerTimeoutKeepsMembersAndBlocksExitNotCancel) {
     Open();
     window->SetText(IDC_PAYLOAD, "edited payload");
@@ -159,34 +141,6 @@ TEST_F(MainDialogTest, ApplicationRecordsStartDirAndAsksForTheSkin) {
     ASSERT_EQ(ws.SkinRequests().size(), 1u);
     EXPECT_EQ(ws.SkinRequests()[0], g_startDir + "/XPCorona.ssk");
     EXPECT_EQ(ws.ModalRuns(), std::vector<int>{102});
-}
-
-TEST(StartDirectory, TooLongForTheBufferIsEmpty) {
-    const auto saved = std::filesystem::current_path();
-    const auto root =
-        std::filesystem::temp_directory_path() / ("vorpane-long-" + std::to_string(getpid()));
-    const auto dir = root / std::string(200, 'd') / std::string(200, 'd');
-    std::filesystem::create_directories(dir);
-    std::filesystem::current_path(dir);
-    const std::string got = ReadCurrentDirectory();
-    std::filesystem::current_path(saved);
-    std::filesystem::remove_all(root);
-    EXPECT_EQ(got, "");
-    EXPECT_EQ(ReadCurrentDirectory(), saved.string());
-}
-
-// Prefixes that keep characters whole are checked through the progress
-// control's text.
-TEST(Codepage, Gb18030RoundTrips) {
-    const std::string utf8 = "A\xE4\xB8\xAD\xF0\x9F\x98\x80z";  // A, 中, an emoji, z
-    const std::string gb = Utf8ToSystem(utf8);
-    EXPECT_EQ(gb, std::string("A\xD6\xD0\x94\x39\xFC\x36z"));
-    EXPECT_EQ(SystemToUtf8(gb), utf8);
-    // Undecodable bytes are replaced, and what follows them survives.
-    EXPECT_EQ(SystemToUtf8(std::string("a\xFF"
-                                       "b")),
-              "a\xEF\xBF\xBD"
-              "b");
 }
 
 }  // namespace

@@ -1,0 +1,113 @@
+// The platform services: address texts, the 8-bit code page, the current
+// directory, the locked buffer and the terminal launcher (on the real
+// system: the "terminal" is env).
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "platform/address_text.h"
+#include "platform/codepage.h"
+#include "platform/directory.h"
+#include "platform/locked_buffer.h"
+#include "platform/terminal.h"
+
+namespace vorpane {
+namespace {
+
+TEST(AddressText, DottedDecimalAndHexPairs) {
+    EXPECT_EQ(Ipv4Text(std::array<uint8_t, 4>{192, 168, 1, 10}), "192.168.1.10");
+    EXPECT_EQ(Ipv4Text(std::array<uint8_t, 4>{0, 0, 0, 0}), "0.0.0.0");
+    EXPECT_EQ(Ipv4Text(0x0AFF0109u), "10.255.1.9");
+    const std::array<uint8_t, 6> mac = {0xAE, 0x2B, 0x04, 0x10, 0x0F, 0xF0};
+    EXPECT_EQ(MacText(mac), "AE2B04100FF0");
+    EXPECT_EQ(MacText(mac, '-'), "AE-2B-04-10-0F-F0");
+}
+
+TEST(Codepage, Gb18030RoundTripsAndPrefixesKeepCharactersWhole) {
+    const std::string utf8 = "A\xE4\xB8\xAD\xF0\x9F\x98\x80z";  // A, 中, an emoji, z
+    const std::string gb = Utf8ToSystem(utf8);
+    EXPECT_EQ(gb, std::string("A\xD6\xD0\x94\x39\xFC\x36z"));
+    EXPECT_EQ(SystemToUtf8(gb), utf8);
+    // Undecodable bytes are replaced, and what follows them survives.
+    EXPECT_EQ(SystemToUtf8("a\xFF"
+                           "b"),
+              "a\xEF\xBF\xBD"
+              "b");
+    for (const auto& [limit, length] : {std::pair(1, 1), {2, 1}, {3, 3}, {6, 3}, {7, 7}, {99, 8}}) {
+        EXPECT_EQ(SystemPrefixLength(gb, limit), size_t(length)) << limit;
+    }
+}
+
+TEST(Directory, TooLongForTheBufferIsEmptyAndChangesGoBack) {
+    const auto saved = std::filesystem::current_path();
+    const auto root =
+        std::filesystem::temp_directory_path() / ("vorpane-long-" + std::to_string(getpid()));
+    const auto deep = root / std::string(200, 'd') / std::string(200, 'd');
+    std::filesystem::create_directories(deep);
+    EXPECT_TRUE(ChangeCurrentDirectory(deep.string()));
+    EXPECT_EQ(ReadCurrentDirectory(), "");
+    EXPECT_TRUE(ChangeCurrentDirectory(root.string()));
+    EXPECT_EQ(ReadCurrentDirectory(), root.string());
+    EXPECT_FALSE(ChangeCurrentDirectory((root / "missing").string()));
+    EXPECT_TRUE(ChangeCurrentDirectory(saved.string()));
+    std::filesystem::remove_all(root);
+}
+
+TEST(LockedBuffer, GivesZeroedMemoryAndOnlyTheLastOwnerUnmapsIt) {
+    constexpr uint32_t kSize = 3 * 4096 + 17;
+    auto buffer = LockedBuffer::Allocate(kSize);
+    ASSERT_TRUE(buffer.has_value() && buffer->Data() != nullptr);
+    EXPECT_EQ(buffer->Size(), kSize);
+    EXPECT_EQ(std::vector<uint8_t>(buffer->Data(), buffer->Data() + kSize),
+              std::vector<uint8_t>(kSize, 0));
+    std::memset(buffer->Data(), 0xA5, kSize);
+    uint8_t* const p = buffer->Data();
+    LockedBuffer moved = std::move(*buffer);
+    EXPECT_EQ(buffer->Data(), nullptr);
+    buffer.reset();
+    EXPECT_EQ(moved.Data()[kSize - 1], 0xA5);
+    { LockedBuffer gone = std::move(moved); }
+    unsigned char residency = 0;
+    EXPECT_EQ(mincore(p, 4096, &residency), -1);  // unmapped
+    EXPECT_EQ(LockedBuffer::Allocate(0).value().Size(), 0u);
+}
+
+// The exit code once the process has ended; -1 if it still runs after 20 s,
+// -2 when there is none.
+int ExitCodeOf(std::unique_ptr<TerminalProcess> p) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (p && !p->Finished()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return -1;
+        }
+        std::this_thread::yield();
+    }
+    return p ? static_cast<SpawnedProcess&>(*p).ExitCode() : -2;
+}
+
+TEST(TerminalLauncher, ArgumentsReachTheProgramUnsplitAndMissingTerminalsAreSkipped) {
+    // A shell would split these at the blank and the semicolon.
+    EXPECT_EQ(ExitCodeOf(SpawnedProcess::Spawn({"test", "a b;c $(x)", "=", "a b;c $(x)"})), 0);
+    EXPECT_EQ(ExitCodeOf(SpawnedProcess::Spawn({"test", "a b;c", "=", "a b"})), 1);
+    int error = 0;
+    EXPECT_EQ(SpawnedProcess::Spawn({"vorpane-no-such-terminal"}, &error), nullptr);
+    EXPECT_EQ(error, ENOENT);
+    EXPECT_EQ(SpawnedProcess::Spawn({}, &error), nullptr);
+    EXPECT_EQ(ExitCodeOf(StartWithFirstTerminal({{"vorpane-no-such-terminal", "-e"}, {"env"}},
+                                                {"test", "x", "=", "x"})),
+              0);
+    EXPECT_EQ(StartWithFirstTerminal({{"vorpane-no-such-terminal", "-e"}}, {"ping", "127.0.0.1"}),
+              nullptr);
+    // A running process is not finished; dropping it ends and reaps it.
+    auto p = SpawnedProcess::Spawn({"sleep", "30"});
+    ASSERT_NE(p, nullptr);
+    EXPECT_FALSE(p->Finished());
+}
+
+}  // namespace
+}  // namespace vorpane
