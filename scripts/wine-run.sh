@@ -4,7 +4,8 @@
 #   wine-run.sh start DIR            private X server, wine prefix DIR/prefix,
 #                                    a persistent wineserver and one warm-up start
 #   wine-run.sh exec DIR PROG [ARG]  runs PROG in that session (ctest's emulator)
-#   wine-run.sh shot DIR FILE.png    screenshot of the session's screen
+#   wine-run.sh shot DIR FILE.png    screenshot of the session's screen (needs
+#                                    ImageMagick's import)
 #   wine-run.sh stop DIR             stops the wineserver and the X server
 #
 # exec fails a run whose output reports an unimplemented function or an

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cwctype>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/main_dialog_template.h"
@@ -158,6 +160,34 @@ TEST(BufferedPaintSurface, DrawsInTargetCoordinatesWithinTheClipBox) {
     EXPECT_GT(yellowRight, 0);
     EXPECT_EQ(yellowLeft, 0);
     SelectObject(target.get(), previous);
+}
+
+// While the UI thread waits in ServeUntil a worker's request runs, but a key
+// waits in the queue until a dialog's loop takes it.
+TEST(Win32WindowSystem, ServeUntilServesWorkersAndLeavesKeysQueued) {
+    struct KeyCounter : ui::CDialog {
+        using CDialog::CDialog;
+        bool PreTranslateMessage(const ui::KeyMessage&) override {
+            ++keys;
+            return true;
+        }
+        int keys = 0;
+    };
+    Win32WindowSystem ws;
+    KeyCounter dialog(AboutDialogTemplate(), ws);
+    ASSERT_TRUE(dialog.Create());
+    const HWND h = Win32WindowSystem::HandleOf(dialog.GetWindow());
+    PostMessageW(h, WM_KEYDOWN, VK_SPACE, 1);
+    std::atomic<bool> served{false};
+    std::thread worker([&] { ws.Invoke([&] { served = true; }); });
+    ws.ServeUntil([&] { return served.load(); });
+    worker.join();
+    EXPECT_EQ(dialog.keys, 0);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        Win32WindowSystem::DeliverMessage(msg);
+    }
+    EXPECT_EQ(dialog.keys, 1);
 }
 
 }  // namespace
