@@ -66,21 +66,5 @@ TEST_F(LoopbackCommandsTest, PrintTextPrintHexInitCashdrawerAndCutterArriveInOrd
     EXPECT_TRUE(ws.ShownBoxes().empty());
 }
 
-TEST_F(LoopbackCommandsTest, PrintFileOf64MiBArrivesByteForByte) {
-    Start(0);
-    std::string data(64u << 20, '\0');
-    uint64_t x = 2026;
-    for (char& c : data) {
-        x = x * 6364136223846793005ull + 1442695040888963407ull;
-        c = static_cast<char>(x >> 56);
-    }
-    std::ofstream(file, std::ios::binary) << data;
-    g_startDir = std::filesystem::current_path().string();
-    ws.QueueFileAnswer(file.string());
-    window->Click(IDC_PRINT_FILE);
-    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Send finished!"});
-    ExpectRaw(data);
-}
-
 }  // namespace
 }  // namespace vorpane

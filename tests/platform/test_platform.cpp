@@ -2,8 +2,10 @@
 // directory, the locked buffer and the terminal launcher (on the real
 // system: the "terminal" is env).
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -15,6 +17,7 @@
 #include "platform/directory.h"
 #include "platform/locked_buffer.h"
 #include "platform/terminal.h"
+#include "platform/unique_fd.h"
 
 namespace vorpane {
 namespace {
@@ -56,6 +59,31 @@ TEST(Directory, TooLongForTheBufferIsEmptyAndChangesGoBack) {
     EXPECT_FALSE(ChangeCurrentDirectory((root / "missing").string()));
     EXPECT_TRUE(ChangeCurrentDirectory(saved.string()));
     std::filesystem::remove_all(root);
+}
+
+TEST(UniqueFd, ClosesExactlyOnceWhateverMovesHappen) {
+    auto IsOpen = [](int fd) { return ::fcntl(fd, F_GETFD) != -1; };
+    int raw = -1;
+    {
+        UniqueFd a(::socket(AF_INET, SOCK_STREAM, 0));
+        raw = a.get();
+        UniqueFd c;
+        c = UniqueFd(std::move(a));  // the moved-from temporary closes nothing
+        EXPECT_FALSE(a.valid());
+        auto& alias = c;
+        c = std::move(alias);  // self-move keeps the descriptor
+        EXPECT_EQ(c.get(), raw);
+        EXPECT_TRUE(IsOpen(raw));
+    }
+    EXPECT_FALSE(IsOpen(raw));
+    UniqueFd d(::socket(AF_INET, SOCK_STREAM, 0));
+    const int kept = d.release();
+    EXPECT_TRUE(IsOpen(kept));
+    UniqueFd e(::socket(AF_INET, SOCK_STREAM, 0));
+    const int replaced = e.get();
+    e.reset(kept);
+    EXPECT_FALSE(IsOpen(replaced));
+    EXPECT_EQ(e.get(), kept);
 }
 
 TEST(LockedBuffer, GivesZeroedMemoryAndOnlyTheLastOwnerUnmapsIt) {

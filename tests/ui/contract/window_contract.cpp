@@ -178,9 +178,11 @@ TEST_F(WindowContract, TextsRoundTripAndOnlyEditBoxesReportChanges) {
         {kLabel, "A && B: \xE5\xAE\x8B", 0},
         {kEdit, "1500", 1},
         {kEdit, "", 1},
+        // The first rich edit is a window of the 8-bit code page: its row
+        // keeps to characters every code page here has; CJK is on the label's.
         {kRich,
          "Date Time:26-12-06\n\nA\xC2\xA0"
-         "B\n\xE5\xAE\x8B\n",
+         "B\n",
          0},
         {kRich, "", 0},
         {kIp, "192.168.1.10", -1},
