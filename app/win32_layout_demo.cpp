@@ -17,7 +17,8 @@ namespace {
 
 using namespace vorpane;
 
-// Paints like the percentage bar: two fills and the split-colour text.
+// Paints like the percentage bar: two fills and the split-colour text (the
+// bar itself is not part of the Windows build yet).
 class DemoProgress : public ui::CustomControl {
 public:
     explicit DemoProgress(ui::WindowSystem& ws)
@@ -67,29 +68,29 @@ int main(int argc, char** argv) {
 
     ui::Window* w = main.GetWindow();
     w->SetTitle("Vorpane V2.1");
-    w->SetIcon(128);
+    w->SetIcon(IDR_MAINFRAME);
     w->AppendSystemMenuSeparator();
-    w->AppendSystemMenuItem(0x10, "About Vorpane(&A)...");
-    w->SetText(1000, "192.168.1.10");
-    w->SetText(1031, "192.168.1.10");
-    w->SetText(1004, "1000");
-    w->ComboAdd(1002, "192.168.1.23");
-    w->ComboAdd(1002, "192.168.1.87");
-    w->ComboSetCurSel(1002, 0);
-    w->SetText(1010,
+    w->AppendSystemMenuItem(IDM_ABOUTBOX, "About Vorpane(&A)...");
+    w->SetText(IDC_IP, "192.168.1.10");
+    w->SetText(IDC_NEW_IP, "192.168.1.10");
+    w->SetText(IDC_TIMEOUT, "1000");
+    w->ComboAdd(IDC_PRINTER_LIST, "192.168.1.23");
+    w->ComboAdd(IDC_PRINTER_LIST, "192.168.1.87");
+    w->ComboSetCurSel(IDC_PRINTER_LIST, 0);
+    w->SetText(IDC_PAYLOAD,
                "Date Time:26-12-06 09:05:03\n\n0123456789\nabcdefghijklmnopqrstuvwxyz\n"
                "ABCDEFGHIJKLMNOPQRSTUVWXYZ\n~!@#$%^&*()_+-={}[]|,./?';:\\\"\n\nQuillory\n\n");
     DemoProgress progress(ws);
-    w->AttachCustomControl(1006, &progress);
+    w->AttachCustomControl(IDC_PROGRESS, &progress);
 
     ui::Window* s = status.GetWindow();
-    s->SetText(1022, "End &Monitor");
-    s->SetText(1018, "On-line");
-    s->SetStaticIcon(1019, 133);
-    s->SetText(1024, "Cover is Open");
-    s->SetStaticIcon(1025, 132);
-    s->SetStaticIcon(1020, 133);
-    s->SetText(1017, "Idle");
+    s->SetText(IDC_MONITOR, "End &Monitor");
+    s->SetText(IDC_ONLINE_TEXT, "On-line");
+    s->SetStaticIcon(IDC_ONLINE_LAMP, IDI_LAMP_GREEN);
+    s->SetText(IDC_COVER_TEXT, "Cover is Open");
+    s->SetStaticIcon(IDC_COVER_LAMP, IDI_LAMP_RED);
+    s->SetStaticIcon(IDC_BUSY_LAMP, IDI_LAMP_GREEN);
+    s->SetText(IDC_BUSY_TEXT, "Idle");
 
     const HWND mh = win32::Win32WindowSystem::HandleOf(w);
     const HWND sh = win32::Win32WindowSystem::HandleOf(s);
