@@ -35,5 +35,11 @@ cmake --build build-tsan -j "$jobs" --target $tsan_targets
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j 1 -R "^($(echo $tsan_targets | tr ' ' '|'))\$"
 
+echo "== Windows build (mingw-w64), its tests under wine"
+cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+cmake --build build-win -j "$jobs"
+ctest --test-dir build-win --output-on-failure -j 1
+
 echo "== Debian package"
 bash scripts/package-test.sh

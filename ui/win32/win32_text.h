@@ -1,0 +1,18 @@
+#pragma once
+// Text between the seam (UTF-8, lines ending in '\n') and Windows (UTF-16,
+// edit controls' lines ending in "\r\n").
+
+#include <string>
+
+namespace vorpane::win32 {
+
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& utf16);
+std::string Narrow(const wchar_t* utf16, size_t length);
+
+// "\n" becomes "\r\n"; a "\r\n" already there stays as it is.
+std::string ToWindowsLineEnds(const std::string& text);
+// "\r\n" and a lone "\r" become "\n".
+std::string FromWindowsLineEnds(const std::string& text);
+
+}  // namespace vorpane::win32
