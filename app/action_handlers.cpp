@@ -6,6 +6,7 @@
 #include "commands/command_frames.h"
 #include "commands/network_config.h"
 #include "commands/printer_commands.h"
+#include "platform/address_text.h"
 #include "platform/directory.h"
 #include "status/printer_status_dlg.h"
 
@@ -81,10 +82,17 @@ void CPrinterToolDlg::OnPrintFile() {
 
 void CPrinterToolDlg::OnPing() {
     UpdateData(true);
-    const std::string address = m_ipCtrl.GetWindowText();
-    // Plain "ping ADDRESS" repeats until the user stops it in its window.
+    // The command line is built from the address's own dotted text and
+    // nothing else the control might hold.
+    const std::optional<uint32_t> address = ParseIpv4Text(m_ipCtrl.GetWindowText());
+    if (!address) {
+        return;
+    }
+    // The ping repeats until the user stops it in its window.
     std::unique_ptr<TerminalProcess> ping =
-        m_services.startInTerminal ? m_services.startInTerminal({"ping", address}) : nullptr;
+        m_services.startInTerminal
+            ? m_services.startInTerminal(ContinuousPingCommand(Ipv4Text(*address)))
+            : nullptr;
     if (!ping) {
         MessageBox("Cannot start ping: no terminal emulator found!", ui::kMbIconError);
         return;

@@ -6,10 +6,13 @@
 #include <cstdlib>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "discovery/netbios_sweep.h"
 #include "net/echo_probe.h"
+#include "platform/clock.h"
+#include "platform/socket.h"
 #include "platform/terminal.h"
 #include "platform/thread.h"
 
@@ -29,12 +32,7 @@ struct DialogServices {
     // there, 0 the cache could not be read or the deletion was refused.
     std::function<int32_t(uint32_t controlValue)> purgeArp;
     // Local time now.
-    std::function<std::tm()> localTime = [] {
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        localtime_r(&now, &local);
-        return local;
-    };
+    std::function<std::tm()> localTime = SystemLocalTime;
     // Ping's terminal window; null when no terminal can be started.
     TerminalLauncher startInTerminal = StartInTerminal;
     // The C runtime generator and the calendar clock that seeds it, behind
@@ -46,17 +44,16 @@ struct DialogServices {
     NetbiosSweepServices netbios;
     // Starts one scan worker; nullopt when no thread could be started.
     ThreadStarter startThread = StartSystemThread;
+    // Starts the system's socket library for the main dialog's lifetime.
+    std::function<std::unique_ptr<SocketLibrary>()> startSockets = [] {
+        return std::make_unique<SocketLibrary>();
+    };
 };
 
-// Where the package installs the helper that probes and deletes ARP rows
-// for a program without privileges. Fixed at build time: the program never
-// takes it from its environment.
-extern const char kInstalledHelperPath[];
-
-// Services of the real system: the network probe and rtnetlink ARP access,
-// each through the helper at `helperPath` where the program itself may not.
-// The window system and the printer link come from the caller.
-DialogServices MakeSystemServices(ui::WindowSystem& ws, PrinterLink& link,
-                                  const std::string& helperPath = kInstalledHelperPath);
+// Services of the real system: the echo probe and the ARP table (see
+// posix/system_services.h and windows/system_services.cpp for how each
+// system gets them). The window system and the printer link come from the
+// caller.
+DialogServices MakeSystemServices(ui::WindowSystem& ws, PrinterLink& link);
 
 }  // namespace vorpane

@@ -33,10 +33,16 @@ std::string BuildTestPage(const std::tm& t) {
 CPrinterToolDlg::CPrinterToolDlg(const DialogServices& services)
     : ui::CDialog(MainDialogTemplate(), *services.ws),
       m_services(services),
+      m_sockets(services.startSockets ? services.startSockets() : nullptr),
       m_scan(*this, ScanServices{services.link, services.makeProber, services.startThread,
                                  services.netbios}),
       m_progress(*services.ws),
-      m_hIcon(IDR_MAINFRAME) {}
+      m_hIcon(IDR_MAINFRAME) {
+    // The program runs on; the network actions then fail in their own ways.
+    if (!m_sockets || m_sockets->Error() != 0) {
+        MessageBox("WSAStartup Failed", ui::kMbOk);
+    }
+}
 
 CPrinterToolDlg::~CPrinterToolDlg() {
     // The base destructor can no longer reach our OnDestroy.

@@ -108,6 +108,9 @@ private:
     void WriteBackControls() override { WriteBackKeepingTypedPayload(); }
 
     DialogServices m_services;
+    // Started first and ended last: every socket of the dialog's lifetime
+    // (the scan's workers included) is inside it.
+    std::unique_ptr<SocketLibrary> m_sockets;
     SubnetScan m_scan;
 
     ui::CIPAddressCtrl m_newIpCtrl;

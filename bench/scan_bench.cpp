@@ -24,7 +24,7 @@
 
 #include "discovery/scan.h"
 #include "lab_fixture.h"
-#include "net/echo_arp_helper.h"
+#include "net/posix/echo_arp_helper.h"
 #include "scan_lab.h"
 
 namespace {

@@ -1,87 +1,41 @@
 #include "discovery/udp_socket.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
-#include <cerrno>
-
-#include "platform/unique_fd.h"
-
 namespace vorpane {
 
 namespace {
 
-sockaddr_in ToSockaddr(const Ipv4Endpoint& e) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(e.port);
-    a.sin_addr.s_addr = htonl(e.address);
-    return a;
+UdpIoResult FromSocketIo(const SocketIo& io) {
+    return {static_cast<int32_t>(io.bytes), io.error};
 }
 
 class SystemUdpSocket final : public UdpSocket {
 public:
-    explicit SystemUdpSocket(UniqueFd fd) : m_fd(std::move(fd)) {}
+    explicit SystemUdpSocket(Socket socket) : m_socket(std::move(socket)) {}
 
-    int SetBroadcast(bool enable) override {
-        const int on = enable ? 1 : 0;
-        return setsockopt(m_fd.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0 ? 0 : errno;
-    }
-
+    int SetBroadcast(bool enable) override { return m_socket.SetBroadcast(enable); }
     int SetReceiveTimeout(int32_t milliseconds) override {
-        timeval tv{};
-        tv.tv_sec = milliseconds / 1000;
-        tv.tv_usec = static_cast<suseconds_t>(milliseconds % 1000) * 1000;
-        return setsockopt(m_fd.get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0 ? 0 : errno;
+        return m_socket.SetReceiveTimeout(milliseconds);
     }
-
-    int Bind(const Ipv4Endpoint& local) override {
-        const sockaddr_in a = ToSockaddr(local);
-        return bind(m_fd.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 ? 0 : errno;
-    }
-
+    int Bind(const Ipv4Endpoint& local) override { return m_socket.Bind(local); }
     UdpIoResult SendTo(std::span<const uint8_t> datagram, const Ipv4Endpoint& to) override {
-        const sockaddr_in a = ToSockaddr(to);
-        const ssize_t n = sendto(m_fd.get(), datagram.data(), datagram.size(), MSG_NOSIGNAL,
-                                 reinterpret_cast<const sockaddr*>(&a), sizeof a);
-        if (n < 0) {
-            return {0, errno};
-        }
-        return {static_cast<int32_t>(n), 0};
+        return FromSocketIo(m_socket.SendTo(datagram, to));
     }
-
     UdpIoResult ReceiveFrom(std::span<uint8_t> buffer, Ipv4Endpoint& from) override {
-        for (;;) {
-            sockaddr_in a{};
-            socklen_t length = sizeof a;
-            const ssize_t n = recvfrom(m_fd.get(), buffer.data(), buffer.size(), 0,
-                                       reinterpret_cast<sockaddr*>(&a), &length);
-            if (n < 0) {
-                // A signal is not the end of the wait the caller asked for.
-                if (errno == EINTR) {
-                    continue;
-                }
-                return {0, errno};
-            }
-            from.address = ntohl(a.sin_addr.s_addr);
-            from.port = ntohs(a.sin_port);
-            return {static_cast<int32_t>(n), 0};
-        }
+        return FromSocketIo(m_socket.ReceiveFrom(buffer, from));
     }
 
 private:
-    UniqueFd m_fd;
+    Socket m_socket;
 };
 
 }  // namespace
 
 UdpSocketOrError OpenSystemUdpSocket() {
-    UniqueFd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    if (!fd.valid()) {
-        return {nullptr, errno};
+    Socket::Opened opened = Socket::Open(Socket::Kind::kDatagram);
+    if (!opened.socket.Valid()) {
+        return {nullptr, opened.error};
     }
-    return {std::make_unique<SystemUdpSocket>(std::move(fd)), 0};
+    return {std::make_unique<SystemUdpSocket>(std::move(opened.socket)), 0};
 }
 
 }  // namespace vorpane

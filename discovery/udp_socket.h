@@ -9,14 +9,9 @@
 #include <span>
 #include <string>
 
-namespace vorpane {
+#include "platform/socket.h"
 
-// An IPv4 address and port, both in host order.
-struct Ipv4Endpoint {
-    uint32_t address = 0;
-    uint16_t port = 0;
-    bool operator==(const Ipv4Endpoint&) const = default;
-};
+namespace vorpane {
 
 // Outcome of one send or receive: a byte count, or the errno that ended it
 // (EAGAIN/EWOULDBLOCK for a receive time-out).
@@ -43,8 +38,7 @@ struct UdpSocketOrError {
     int error = 0;
 };
 
-// A system UDP socket (AF_INET, SOCK_DGRAM, protocol 0), closed with its
-// owner.
+// A system UDP socket, closed with its owner.
 UdpSocketOrError OpenSystemUdpSocket();
 
 }  // namespace vorpane

@@ -15,9 +15,9 @@
 #include <cstdlib>
 #include <span>
 
-#include "net/arp_cache.h"
 #include "net/echo_arp_request.h"
 #include "net/echo_probe.h"
+#include "net/posix/arp_cache_netlink.h"
 #include "platform/capabilities.h"
 
 namespace vorpane {

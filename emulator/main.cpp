@@ -1,20 +1,15 @@
 // vorpane-printer: a virtual ESC/POS network printer for trying the tool and
 // its tests without hardware.
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "emulator/control_input.h"
 #include "emulator/printer_cli.h"
 #include "emulator/virtual_printer.h"
-#include "platform/unique_fd.h"
+#include "platform/socket.h"
 
 namespace {
 
@@ -92,17 +87,14 @@ int main(int argc, char** argv) {
         };
     }
 
-    // Signals are read from a descriptor next to standard input, so the main
-    // loop has one place to wait and the printer stops cleanly.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
-    UniqueFd signals(::signalfd(-1, &stopSignals, SFD_CLOEXEC));
-    if (!signals.valid()) {
-        std::perror("vorpane-printer: signalfd");
+    const SocketLibrary sockets;
+    if (sockets.Error() != 0) {
+        std::fprintf(stderr, "vorpane-printer: no sockets (error %d)\n", sockets.Error());
+        return 1;
+    }
+    ControlInput::Opened control = ControlInput::Open();
+    if (!control.input) {
+        std::fprintf(stderr, "vorpane-printer: %s\n", control.error.c_str());
         return 1;
     }
 
@@ -113,37 +105,26 @@ int main(int argc, char** argv) {
     }
     VirtualPrinter& printer = *created.printer;
 
-    bool stdinOpen = true;
     std::string pending;
     for (;;) {
-        pollfd fds[2] = {{signals.get(), POLLIN, 0}, {stdinOpen ? 0 : -1, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            break;
-        }
-        if (fds[0].revents != 0) {
-            break;
-        }
-        if (fds[1].revents == 0) {
-            continue;
-        }
         char buf[4096];
-        const ssize_t n = ::read(0, buf, sizeof buf);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            stdinOpen = false;  // keep serving until a signal
-            continue;
+        const int64_t n = control.input->Read(buf, sizeof buf);
+        if (n < 0) {
+            break;
+        }
+        if (n == 0) {
+            continue;  // keep serving until a stop request
         }
         pending.append(buf, static_cast<size_t>(n));
         bool quit = false;
         size_t newline;
         while (!quit && (newline = pending.find('\n')) != std::string::npos) {
-            const auto outcome =
-                ApplyControlLine(printer, std::string_view(pending).substr(0, newline));
+            std::string_view line = std::string_view(pending).substr(0, newline);
+            // A line typed into a Windows console ends in CR LF.
+            if (!line.empty() && line.back() == '\r') {
+                line.remove_suffix(1);
+            }
+            const auto outcome = ApplyControlLine(printer, line);
             pending.erase(0, newline + 1);
             if (!outcome.reply.empty()) {
                 WriteLine(stdout, outcome.reply);

@@ -1,21 +1,14 @@
 #include "emulator/virtual_printer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include "emulator/escpos/command_journal.h"
 #include "emulator/print_session.h"
 #include "emulator/receipt_files.h"
 #include "emulator/render/symbols.h"
+#include "platform/address_text.h"
+#include "platform/thread.h"
 
 namespace vorpane {
 namespace {
@@ -26,27 +19,14 @@ using Clock = std::chrono::steady_clock;
 
 // A scan connects and closes at once from many threads; a short accept
 // queue would drop handshakes the clients already count as connected.
-constexpr int kListenBacklog = SOMAXCONN;
+constexpr int kListenBacklog = 4096;
 
-std::string Endpoint(const sockaddr_in& addr) {
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &addr.sin_addr, text, sizeof text);
-    return std::string(text) + ":" + std::to_string(ntohs(addr.sin_port));
+std::string Endpoint(const Ipv4Endpoint& e) {
+    return Ipv4Text(e.address) + ":" + std::to_string(e.port);
 }
 
-std::string Errno(const char* what) {
-    return std::string(what) + ": " + std::strerror(errno);
-}
-
-std::string MacText(const std::array<uint8_t, 6>& b) {
-    std::string text = HexBytes(b.data(), b.size());
-    std::replace(text.begin(), text.end(), ' ', '-');
-    return text;
-}
-
-std::string AddressText(const std::array<uint8_t, 4>& b) {
-    return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
-           std::to_string(b[3]);
+std::string Failure(const std::string& what, int error) {
+    return what + ": " + SocketErrorText(error);
 }
 
 // "300", "0.25"
@@ -61,9 +41,12 @@ std::string SecondsText(std::chrono::milliseconds d) {
 }
 
 // Close with a reset, the way a busy one-session board turns a client away.
-void ResetAndClose(UniqueFd fd) {
-    const linger abort{1, 0};
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+void ResetAndClose(Socket socket) {
+    socket.SetResetOnClose();
+}
+
+bool WouldBlock(int error) {
+    return error == EWOULDBLOCK || error == EAGAIN;
 }
 
 }  // namespace
@@ -87,7 +70,7 @@ private:
 
 struct VirtualPrinter::Session {
     uint64_t id = 0;
-    UniqueFd fd;
+    Socket socket;
     uint64_t bytes = 0;
     uint64_t receipts = 0;
     Clock::time_point lastData;
@@ -136,53 +119,48 @@ std::string VirtualPrinter::Start() {
     m_address = m_config.listenAddresses.front();
     uint16_t port = m_config.port;
     for (const std::string& text : m_config.listenAddresses) {
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        if (::inet_pton(AF_INET, text.c_str(), &addr.sin_addr) != 1) {
+        const std::optional<uint32_t> address = ParseIpv4Text(text);
+        if (!address) {
             return "not an IPv4 address: " + text;
         }
-        UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        if (!fd.valid()) {
-            return Errno("socket");
+        Socket::Opened opened = Socket::Open(Socket::Kind::kStream, true);
+        if (!opened.socket.Valid()) {
+            return Failure("socket", opened.error);
         }
-        const int one = 1;
-        ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        addr.sin_port = htons(port);
-        if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-            return Errno(("bind " + text + ":" + std::to_string(port)).c_str());
+        Socket& socket = opened.socket;
+        socket.SetReuseAddress();
+        if (const int error = socket.Bind({*address, port}); error != 0) {
+            return Failure("bind " + text + ":" + std::to_string(port), error);
         }
-        // Refuse mode holds the port without listening: the kernel then
+        // Refuse mode holds the port without listening: the system then
         // answers every connection attempt with a reset.
-        if (m_config.mode != PrinterMode::kRefuse && ::listen(fd.get(), kListenBacklog) != 0) {
-            return Errno("listen");
+        if (m_config.mode != PrinterMode::kRefuse) {
+            if (const int error = socket.Listen(kListenBacklog); error != 0) {
+                return Failure("listen", error);
+            }
         }
-        sockaddr_in bound{};
-        socklen_t len = sizeof bound;
-        if (::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&bound), &len) != 0) {
-            return Errno("getsockname");
+        Ipv4Endpoint bound;
+        if (const int error = socket.LocalEndpoint(bound); error != 0) {
+            return Failure("getsockname", error);
         }
-        port = ntohs(bound.sin_port);  // later addresses share a port the system picked
-        m_listeners.push_back(std::move(fd));
+        port = bound.port;  // later addresses share a port the system picked
+        m_listeners.push_back(std::move(socket));
     }
     m_port = port;
 
     if (m_config.netbios) {
         // Broadcasts only reach a socket bound to the wildcard address.
-        m_udp.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        if (!m_udp.valid()) {
-            return Errno("socket");
+        Socket::Opened opened = Socket::Open(Socket::Kind::kDatagram, true);
+        if (!opened.socket.Valid()) {
+            return Failure("socket", opened.error);
         }
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_ANY);
-        addr.sin_port = htons(m_config.netbiosPort);
-        if (::bind(m_udp.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-            return Errno(("bind udp port " + std::to_string(m_config.netbiosPort)).c_str());
+        m_udp = std::move(opened.socket);
+        if (const int error = m_udp.Bind({0, m_config.netbiosPort}); error != 0) {
+            return Failure("bind udp port " + std::to_string(m_config.netbiosPort), error);
         }
-        sockaddr_in bound{};
-        socklen_t len = sizeof bound;
-        ::getsockname(m_udp.get(), reinterpret_cast<sockaddr*>(&bound), &len);
-        m_netbiosPort = ntohs(bound.sin_port);
+        Ipv4Endpoint bound;
+        m_udp.LocalEndpoint(bound);
+        m_netbiosPort = bound.port;
     }
 
     if (!m_config.renderDir.empty()) {
@@ -199,21 +177,21 @@ std::string VirtualPrinter::Start() {
         m_tools->options.paperDots = m_config.paperDots;
         // Pictures are the least urgent work: compressing them must not take
         // the processor from the thread that answers status requests.
-        m_files = std::make_unique<ReceiptFiles>(m_config.renderDir, m_journal, [] {
-            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
-        });
+        m_files = std::make_unique<ReceiptFiles>(m_config.renderDir, m_journal,
+                                                 LowerCurrentThreadPriority);
     }
 
-    m_wake.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-    if (!m_wake.valid()) {
-        return Errno("eventfd");
+    SocketWaker::Created waker = SocketWaker::Create();
+    if (!waker.waker) {
+        return Failure("waker", waker.error);
     }
+    m_wake = std::move(waker.waker);
     for (const std::string& text : m_config.listenAddresses) {
         m_journal.Add("listening on " + text + ":" + std::to_string(m_port) + " (mode " +
                       PrinterModeName(m_config.mode) + ", conditions " +
                       ConditionNames(Conditions()) + ")");
     }
-    if (m_udp.valid()) {
+    if (m_udp.Valid()) {
         m_journal.Add("netbios responder on udp port " + std::to_string(m_netbiosPort));
     }
     m_journal.Flush();
@@ -224,77 +202,74 @@ std::string VirtualPrinter::Start() {
 void VirtualPrinter::Stop() {
     std::lock_guard lock(m_stopMutex);
     if (m_thread.joinable()) {
-        const uint64_t one = 1;
-        while (::write(m_wake.get(), &one, sizeof one) < 0 && errno == EINTR) {
-        }
+        m_wake->Wake();
         m_thread.join();
     }
     m_sessions.clear();
     m_listeners.clear();
-    m_udp.reset();
+    m_udp.Close();
     m_files.reset();  // writes the receipts still waiting
 }
 
 void VirtualPrinter::Serve() {
-    std::vector<pollfd> fds;
+    std::vector<SocketPoll> polls;
     std::vector<Session*> polled;
     for (;;) {
         const int timeout = CloseIdleSessions();
-        fds.clear();
+        polls.clear();
         polled.clear();
-        fds.push_back({m_wake.get(), POLLIN, 0});
-        const size_t firstListener = fds.size();
+        polls.push_back({m_wake->Handle(), kSocketReadable});
+        const size_t firstListener = polls.size();
         if (m_config.mode != PrinterMode::kRefuse) {
-            for (const UniqueFd& fd : m_listeners) {
-                fds.push_back({fd.get(), POLLIN, 0});
+            for (const Socket& listener : m_listeners) {
+                polls.push_back({listener.Handle(), kSocketReadable});
             }
         }
-        const size_t listenerEnd = fds.size();
-        if (m_udp.valid()) {
-            fds.push_back({m_udp.get(), POLLIN, 0});
+        const size_t listenerEnd = polls.size();
+        if (m_udp.Valid()) {
+            polls.push_back({m_udp.Handle(), kSocketReadable});
         }
-        const size_t firstSession = fds.size();
+        const size_t firstSession = polls.size();
         bool waiting = false;  // bytes left from a turn: no time to sleep
         for (const auto& s : m_sessions) {
             short events = 0;
             if (s->output.size() < kMaxPendingOutput) {
-                events |= POLLIN;
+                events |= kSocketReadable;
                 waiting = waiting || !s->pending.empty();
             }
             if (!s->output.empty()) {
-                events |= POLLOUT;
+                events |= kSocketWritable;
             }
-            fds.push_back({s->fd.get(), events, 0});
+            polls.push_back({s->socket.Handle(), events});
             polled.push_back(s.get());
         }
 
-        if (::poll(fds.data(), fds.size(), waiting ? 0 : timeout) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+        const int ready = PollSockets(polls, waiting ? 0 : timeout);
+        if (ready == -EINTR) {
+            continue;
+        }
+        if (ready < 0 || polls[0].ready != 0) {
             break;
         }
-        if (fds[0].revents != 0) {
-            break;
-        }
-        for (size_t i = firstSession; i < fds.size(); ++i) {
+        for (size_t i = firstSession; i < polls.size(); ++i) {
             Session& s = *polled[i - firstSession];
-            const short rev = fds[i].revents;
-            if ((rev & POLLOUT) != 0 && !FlushOutput(s)) {
+            const short rev = polls[i].ready;
+            if ((rev & kSocketWritable) != 0 && !FlushOutput(s)) {
                 continue;
             }
             const bool held = !s.pending.empty() && s.output.size() < kMaxPendingOutput;
-            if ((rev & (POLLIN | POLLHUP | POLLERR)) != 0 || held) {
+            if ((rev & kSocketReadable) != 0 || held) {
                 ReadFrom(s);
             }
         }
         std::erase_if(m_sessions, [](const auto& s) { return s->closed; });
-        for (size_t i = firstListener; i < listenerEnd; ++i) {
-            if (fds[i].revents != 0) {
-                AcceptOn(fds[i].fd);
+        size_t listener = 0;
+        for (size_t i = firstListener; i < listenerEnd; ++i, ++listener) {
+            if (polls[i].ready != 0) {
+                AcceptOn(m_listeners[listener]);
             }
         }
-        if (m_udp.valid() && (fds[listenerEnd].revents & POLLIN) != 0) {
+        if (m_udp.Valid() && (polls[listenerEnd].ready & kSocketReadable) != 0) {
             AnswerNetbios();
         }
         m_journal.Flush();
@@ -306,16 +281,15 @@ void VirtualPrinter::Serve() {
     m_journal.Flush();
 }
 
-void VirtualPrinter::AcceptOn(int listenFd) {
+void VirtualPrinter::AcceptOn(Socket& listener) {
     // Bounded so that a storm of connections cannot starve the sessions.
     for (int i = 0; i < limits::kAcceptsPerTurn; ++i) {
-        sockaddr_in peer{};
-        socklen_t len = sizeof peer;
-        UniqueFd fd(::accept4(listenFd, reinterpret_cast<sockaddr*>(&peer), &len,
-                              SOCK_NONBLOCK | SOCK_CLOEXEC));
-        if (!fd.valid()) {
+        Ipv4Endpoint peer;
+        Socket::Opened accepted = listener.Accept(peer);
+        if (!accepted.socket.Valid()) {
             return;
         }
+        Socket& fd = accepted.socket;
         const uint64_t id = m_nextSessionId++;
         if (m_config.mode == PrinterMode::kOneSession && !m_sessions.empty()) {
             m_journal.Add("session " + std::to_string(id) + " reset: busy with session " +
@@ -340,7 +314,7 @@ void VirtualPrinter::AcceptOn(int listenFd) {
         }
         auto session = std::make_unique<Session>();
         session->id = id;
-        session->fd = std::move(fd);
+        session->socket = std::move(fd);
         session->lastData = Clock::now();
         session->events = std::make_unique<SessionEvents>(*this, *session);
         const bool journalled = m_config.journalLines > 0 || m_config.journalWriter != nullptr;
@@ -371,14 +345,15 @@ bool VirtualPrinter::ReadFrom(Session& s) {
     }
     size_t budget = limits::kReadBytesPerTurn;
     while (budget > 0 && s.output.size() < kMaxPendingOutput) {
-        const ssize_t n =
-            ::recv(s.fd.get(), m_readBuffer.data(), std::min(budget, m_readBuffer.size()), 0);
-        if (n > 0) {
-            budget -= static_cast<size_t>(n);
+        const SocketIo got =
+            s.socket.Receive({m_readBuffer.data(), std::min(budget, m_readBuffer.size())});
+        const auto n = static_cast<size_t>(got.bytes);
+        if (got.error == 0 && n > 0) {
+            budget -= n;
             s.lastData = Clock::now();
-            m_raw.Add(m_readBuffer.data(), static_cast<size_t>(n));
-            s.bytes += static_cast<uint64_t>(n);
-            const bool more = Decode(s, m_readBuffer.data(), static_cast<size_t>(n), deadline);
+            m_raw.Add(m_readBuffer.data(), n);
+            s.bytes += n;
+            const bool more = Decode(s, m_readBuffer.data(), n, deadline);
             if (!s.output.empty() && !FlushOutput(s)) {
                 return false;
             }
@@ -387,20 +362,20 @@ bool VirtualPrinter::ReadFrom(Session& s) {
             }
             continue;
         }
-        if (n < 0 && errno == EINTR) {
+        if (got.error == EINTR) {
             continue;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (WouldBlock(got.error)) {
             return true;
         }
-        if (n == 0) {
+        if (got.error == 0) {
             // The client half-closed: send what is still owed, then close,
             // which the client sees as the end of its send.
             s.print->Finish();
             FlushOutput(s);
             CloseSession(s, "");
         } else {
-            CloseSession(s, std::strerror(errno));
+            CloseSession(s, SocketErrorText(got.error));
         }
         return false;
     }
@@ -426,19 +401,18 @@ bool VirtualPrinter::Decode(Session& s, const uint8_t* data, size_t size,
 bool VirtualPrinter::FlushOutput(Session& s) {
     size_t sent = 0;
     while (sent < s.output.size()) {
-        const ssize_t n = ::send(s.fd.get(), s.output.data() + sent, s.output.size() - sent,
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            sent += static_cast<size_t>(n);
+        const SocketIo n = s.socket.Send({s.output.data() + sent, s.output.size() - sent});
+        if (n.error == 0 && n.bytes > 0) {
+            sent += static_cast<size_t>(n.bytes);
             continue;
         }
-        if (n < 0 && errno == EINTR) {
+        if (n.error == EINTR) {
             continue;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (WouldBlock(n.error)) {
             break;
         }
-        CloseSession(s, std::strerror(errno));
+        CloseSession(s, SocketErrorText(n.error));
         return false;
     }
     s.output.erase(s.output.begin(), s.output.begin() + static_cast<ptrdiff_t>(sent));
@@ -453,7 +427,7 @@ void VirtualPrinter::CloseSession(Session& s, const std::string& error) {
     s.print->Finish();
     m_journal.Add(s.lines);
     s.closed = true;
-    s.fd.reset();
+    s.socket.Close();
     s.output.clear();
     // Counted before the journal line, so that a test woken by the line sees it.
     m_openSessions.fetch_sub(1);
@@ -502,13 +476,12 @@ int VirtualPrinter::CloseIdleSessions() {
 void VirtualPrinter::AnswerNetbios() {
     for (int i = 0; i < limits::kDatagramsPerTurn; ++i) {
         uint8_t buf[limits::kMaxDatagramBytes];
-        sockaddr_in from{};
-        socklen_t len = sizeof from;
-        const ssize_t n =
-            ::recvfrom(m_udp.get(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-        if (n < 0) {
+        Ipv4Endpoint from;
+        const SocketIo got = m_udp.ReceiveFrom(buf, from);
+        if (got.error != 0) {
             return;
         }
+        const int64_t n = got.bytes;
         // Answers are not answered, so two responders cannot ping-pong.
         if (n >= 3 && (buf[2] & 0x80) != 0) {
             continue;
@@ -527,8 +500,7 @@ void VirtualPrinter::AnswerNetbios() {
                                    0,
                                    0,
                                    0};
-        if (::sendto(m_udp.get(), reply, sizeof reply, MSG_DONTWAIT,
-                     reinterpret_cast<const sockaddr*>(&from), len) == sizeof reply) {
+        if (m_udp.SendTo(reply, from).bytes == sizeof reply) {
             m_journal.Add("netbios: answered " + Endpoint(from));
         }
     }
@@ -563,14 +535,14 @@ void VirtualPrinter::Restart() {
     {
         std::lock_guard lock(m_identityMutex);
         if (m_pendingAddress) {
-            m_address = AddressText(*m_pendingAddress);
+            m_address = Ipv4Text(*m_pendingAddress);
             m_pendingAddress.reset();
         }
         if (m_pendingMac) {
             m_mac = *m_pendingMac;
             m_pendingMac.reset();
         }
-        line = "restart: address now " + m_address + ", MAC now " + MacText(m_mac);
+        line = "restart: address now " + m_address + ", MAC now " + MacText(m_mac, '-');
     }
     m_journal.Add(std::move(line));
     m_journal.Flush();
@@ -583,7 +555,7 @@ std::string VirtualPrinter::Address() const {
 
 std::string VirtualPrinter::Mac() const {
     std::lock_guard lock(m_identityMutex);
-    return MacText(m_mac);
+    return MacText(m_mac, '-');
 }
 
 std::optional<std::string> VirtualPrinter::PendingAddress() const {
@@ -591,7 +563,7 @@ std::optional<std::string> VirtualPrinter::PendingAddress() const {
     if (!m_pendingAddress) {
         return std::nullopt;
     }
-    return AddressText(*m_pendingAddress);
+    return Ipv4Text(*m_pendingAddress);
 }
 
 std::optional<std::string> VirtualPrinter::PendingMac() const {
@@ -599,7 +571,7 @@ std::optional<std::string> VirtualPrinter::PendingMac() const {
     if (!m_pendingMac) {
         return std::nullopt;
     }
-    return MacText(*m_pendingMac);
+    return MacText(*m_pendingMac, '-');
 }
 
 std::string VirtualPrinter::Show() const {

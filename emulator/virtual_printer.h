@@ -41,7 +41,7 @@
 #include "emulator/printer_state.h"
 #include "emulator/render/glyphs.h"
 #include "emulator/render/receipt_renderer.h"
-#include "platform/unique_fd.h"
+#include "platform/socket.h"
 
 namespace vorpane {
 
@@ -119,7 +119,7 @@ private:
     explicit VirtualPrinter(VirtualPrinterConfig config);
     std::string Start();
     void Serve();
-    void AcceptOn(int listenFd);
+    void AcceptOn(Socket& listener);
     bool ReadFrom(Session& session);
     // Feeds bytes in slices until the deadline; the rest waits in the
     // session. False once the time is up.
@@ -138,9 +138,9 @@ private:
     const VirtualPrinterConfig m_config;
     Journal m_journal;
     RawJournal m_raw;
-    std::vector<UniqueFd> m_listeners;
-    UniqueFd m_udp;
-    UniqueFd m_wake;  // eventfd that ends Serve()
+    std::vector<Socket> m_listeners;
+    Socket m_udp;
+    std::optional<SocketWaker> m_wake;  // ends Serve()
     uint16_t m_port = 0;
     uint16_t m_netbiosPort = 0;
     std::vector<std::unique_ptr<Session>> m_sessions;  // serving thread only

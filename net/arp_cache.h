@@ -1,14 +1,10 @@
 #pragma once
-// The host's IPv4 neighbour (ARP) table over rtnetlink: read it whole, delete
-// one row. Nothing here shows messages; results are values.
+// The host's IPv4 neighbour (ARP) table: read it whole, delete one row. The
+// system's tables are in posix/ (rtnetlink) and windows/ (IP Helper).
+// Nothing here shows messages; results are values.
 
-#include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <span>
 #include <vector>
-
-#include "platform/unique_fd.h"
 
 namespace vorpane {
 
@@ -16,7 +12,7 @@ struct ArpRow {
     int32_t interfaceIndex = 0;
     std::vector<uint8_t> linkAddress;  // empty for rows still being resolved
     uint32_t address = 0;              // IPv4, network byte order (first octet first in memory)
-    uint16_t state = 0;                // NUD_* bits of the kernel
+    uint16_t state = 0;                // the system's row state or type
 
     bool operator==(const ArpRow&) const = default;
 };
@@ -27,35 +23,9 @@ public:
     virtual ~NeighbourTable() = default;
     // Replaces `rows` with every IPv4 row; 0 or an errno.
     virtual int Read(std::vector<ArpRow>& rows) = 0;
-    // 0 or an errno (EPERM without CAP_NET_ADMIN, ENOENT when already gone).
+    // 0 or an errno (EPERM without the right to change the table, ENOENT
+    // when already gone).
     virtual int Delete(const ArpRow& row) = 0;
-};
-
-struct ArpCacheOrError;
-
-// The neighbour table of the calling thread's network namespace.
-class ArpCache final : public NeighbourTable {
-public:
-    static ArpCacheOrError Open();
-
-    ArpCache(ArpCache&&) noexcept = default;
-    ArpCache& operator=(ArpCache&&) noexcept = default;
-
-    int Read(std::vector<ArpRow>& rows) override;
-    int Delete(const ArpRow& row) override;
-
-private:
-    explicit ArpCache(UniqueFd socket) : m_socket(std::move(socket)) {}
-    int Send(std::span<const uint8_t> message);
-
-    UniqueFd m_socket;
-    uint32_t m_sequence = 1;
-};
-
-// Either an open table or the errno that kept it from opening.
-struct ArpCacheOrError {
-    std::optional<ArpCache> cache;
-    int error = 0;
 };
 
 // Deletes the first row of `table` whose address is `controlValue`, an IPv4
@@ -63,26 +33,5 @@ struct ArpCacheOrError {
 // byte. 1 when no row holds the address or the deletion worked; 0 when the
 // table cannot be read or the deletion is refused.
 int32_t PurgeArpAddress(NeighbourTable& table, uint32_t controlValue);
-// The same on the calling thread's own neighbour table.
-int32_t PurgeArpAddress(uint32_t controlValue);
-
-namespace netlink_detail {
-
-// Outcome of parsing one receive of a neighbour dump.
-enum class DumpStep { kMore, kDone, kError };
-
-// Appends the IPv4 rows found in `received` (one or more netlink messages) to
-// `rows`. Messages whose sequence number is not `sequence` are skipped. kDone
-// at NLMSG_DONE, kError (with `error` set) at an error message or a malformed
-// message, kMore when further receives follow. `interrupted` is set when the
-// kernel flagged a message of the dump as inconsistent (the table changed
-// while it was being dumped).
-DumpStep ParseNeighbourDump(std::span<const uint8_t> received, uint32_t sequence,
-                            std::vector<ArpRow>& rows, int& error, bool& interrupted);
-
-// Builds the RTM_DELNEIGH request for `row`.
-std::vector<uint8_t> BuildDeleteRequest(const ArpRow& row, uint32_t sequence);
-
-}  // namespace netlink_detail
 
 }  // namespace vorpane

@@ -6,14 +6,15 @@
 // request loop can be fed datagrams, time-outs and errors in tests; the clock
 // sits behind MillisecondClock for the same reason.
 
-#include <netinet/in.h>
-
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
 #include <string>
+
+#include "platform/socket.h"
 
 namespace vorpane {
 
@@ -50,12 +51,13 @@ public:
     virtual int SetIpOptions(std::span<const uint8_t> options) = 0;
     virtual int SetReceiveTimeout(int32_t milliseconds) = 0;
     virtual int SetSendTimeout(int32_t milliseconds) = 0;
-    virtual IcmpIoResult SendTo(std::span<const uint8_t> datagram, const sockaddr_in& to) = 0;
-    // `from` receives the sender of the datagram.
-    virtual IcmpIoResult ReceiveFrom(std::span<uint8_t> buffer, sockaddr_in& from) = 0;
-    // Asks the kernel to deliver only datagrams from `source`; 0 or an errno.
-    // Only a shortcut: the probe still checks every sender itself.
-    virtual int KeepOnlyFrom(const in_addr& /*source*/) { return 0; }
+    virtual IcmpIoResult SendTo(std::span<const uint8_t> datagram, uint32_t to) = 0;
+    // `from` receives the sender of the datagram (host order).
+    virtual IcmpIoResult ReceiveFrom(std::span<uint8_t> buffer, uint32_t& from) = 0;
+    // Asks the system to deliver only datagrams from `source` (host order);
+    // 0 or an errno. Only a shortcut: the probe still checks every sender
+    // itself.
+    virtual int KeepOnlyFrom(uint32_t /*source*/) { return 0; }
 };
 
 // Either an open socket or the errno that kept it from opening.
@@ -70,18 +72,30 @@ public:
     virtual IcmpSocketOrError Open() = 0;
 };
 
-// A raw ICMP socket (it needs CAP_NET_RAW), or the errno that kept it from
-// opening.
+// A raw ICMP socket (it needs CAP_NET_RAW on Linux, an administrator on
+// Windows), or the errno that kept it from opening (EPERM or EACCES when the
+// right is missing).
 IcmpSocketOrError OpenRawIcmpSocket();
 
-// The system's ICMP sockets: a raw ICMP socket where the caller may have one
-// (CAP_NET_RAW), else the unprivileged ICMP datagram ("ping") socket where
+// The system's ICMP sockets: a raw ICMP socket where the caller may have one;
+// else, on Linux, the unprivileged ICMP datagram ("ping") socket where
 // net.ipv4.ping_group_range admits the caller's group. Stateless; one
 // instance serves any number of threads.
 class SystemIcmpSocketFactory final : public IcmpSocketFactory {
 public:
     IcmpSocketOrError Open() override;
     static SystemIcmpSocketFactory& Instance();
+};
+
+// Hands the probe the one socket that was opened already.
+class OpenedIcmpSocket final : public IcmpSocketFactory {
+public:
+    explicit OpenedIcmpSocket(std::unique_ptr<IcmpSocket> socket) : m_socket(std::move(socket)) {}
+    // The socket the first time, EMFILE after that.
+    IcmpSocketOrError Open() override;
+
+private:
+    std::unique_ptr<IcmpSocket> m_socket;
 };
 
 // A monotonic millisecond clock.
@@ -116,6 +130,10 @@ public:
     // had, when a send or receive failed other than by a time-out, or when
     // the address or time-out is unusable.
     int32_t Probe(const std::string& address, int32_t timeoutMs) override;
+
+    // The IP options of every request: Record-Route with room for nine
+    // addresses, padded to kIpOptionsSize.
+    static std::array<uint8_t, kIpOptionsSize> RecordRouteOptions();
 
     // Writes a fresh echo request into the first kRequestSize bytes of
     // `request`: type 8, code 0, zero checksum, this process's identifier,

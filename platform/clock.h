@@ -2,6 +2,7 @@
 // The system's clocks and sleep.
 
 #include <cstdint>
+#include <ctime>
 
 namespace vorpane {
 
@@ -11,5 +12,8 @@ uint32_t SystemTickCountMs();
 
 // Blocks the calling thread for about `milliseconds`.
 void SystemSleepMs(uint32_t milliseconds);
+
+// The local time now.
+std::tm SystemLocalTime();
 
 }  // namespace vorpane

@@ -1,8 +1,7 @@
 #pragma once
 // Runs a console command (ping) in a terminal window of its own, the way a
-// desktop user expects to see and interrupt it.
-
-#include <sys/types.h>
+// desktop user expects to see and interrupt it. The POSIX launcher's parts
+// are in posix/spawned_process.h.
 
 #include <functional>
 #include <memory>
@@ -24,32 +23,12 @@ public:
 using TerminalLauncher =
     std::function<std::unique_ptr<TerminalProcess>(const std::vector<std::string>& command)>;
 
-// A child process started with posix_spawnp and reaped without blocking.
-class SpawnedProcess : public TerminalProcess {
-public:
-    // Arguments go to the program as they are; no shell sees them. Null
-    // when the program cannot be started (errno-style code in *error).
-    static std::unique_ptr<SpawnedProcess> Spawn(const std::vector<std::string>& argv,
-                                                 int* error = nullptr);
-    ~SpawnedProcess() override;
-    bool Finished() override;
-    // The exit code once Finished; -1 when killed by a signal.
-    int ExitCode() const { return m_exitCode; }
-
-private:
-    explicit SpawnedProcess(pid_t pid) : m_pid(pid) {}
-    pid_t m_pid;
-    bool m_reaped = false;
-    int m_exitCode = -1;
-};
-
-// Tries each terminal prefix in order (such as {"xterm", "-e"}) with the
-// command appended; the first that starts wins.
-std::unique_ptr<TerminalProcess> StartWithFirstTerminal(
-    const std::vector<std::vector<std::string>>& terminals,
-    const std::vector<std::string>& command);
-
-// The desktop's terminal (x-terminal-emulator -e), else xterm -e.
+// Starts `command` in a window of its own: on POSIX the desktop's terminal
+// (x-terminal-emulator -e, else xterm -e), on Windows a new console.
 std::unique_ptr<TerminalProcess> StartInTerminal(const std::vector<std::string>& command);
+
+// The system's ping of `address` that goes on until its window is closed:
+// "ping ADDRESS" on POSIX, "ping ADDRESS -t" on Windows.
+std::vector<std::string> ContinuousPingCommand(const std::string& address);
 
 }  // namespace vorpane

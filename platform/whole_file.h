@@ -12,7 +12,7 @@ namespace vorpane {
 struct WholeFile {
     enum class Status {
         kRead,      // `got` bytes are in `buffer` (fewer than `length` if the file shrank)
-        kFailed,    // opening or reading failed with `error`
+        kFailed,    // opening or reading failed with `error` (errno; last-error code on Windows)
         kTooLarge,  // over a signed 32-bit count, or no buffer that size
     };
     Status status = Status::kFailed;
@@ -23,7 +23,8 @@ struct WholeFile {
 };
 
 // Opens without blocking, so that a FIFO picked by mistake cannot hang the
-// caller; a directory fails with EISDIR. The file is closed on return.
+// caller; a directory fails (EISDIR; on Windows ERROR_ACCESS_DENIED). The
+// file is closed on return.
 WholeFile ReadWholeFile(const std::string& path);
 
 }  // namespace vorpane

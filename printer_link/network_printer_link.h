@@ -15,9 +15,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <span>
 
-#include <sys/types.h>
-
+#include "platform/socket.h"
 #include "printer_link/printer_link.h"
 
 namespace vorpane {
@@ -27,9 +27,10 @@ public:
     static constexpr uint16_t kDefaultPort = 9100;
     static constexpr int32_t kDefaultTimeoutMs = 1000;
 
-    // Same shape as ::send; the link calls ::send unless a test injects a
-    // replacement to provoke faults in the middle of a transfer.
-    using SendFunction = std::function<ssize_t(int fd, const void* buf, size_t len, int flags)>;
+    // One send on the connection's non-blocking socket; Socket::Send unless
+    // a test injects a replacement to provoke faults in the middle of a
+    // transfer.
+    using SendFunction = std::function<SocketIo(Socket& socket, std::span<const uint8_t> bytes)>;
 
     explicit NetworkPrinterLink(uint16_t port = kDefaultPort);
 

@@ -1,6 +1,7 @@
 #pragma once
-// Character conversion by the operating system (iconv on POSIX), for the
-// multi-byte and single-byte tables the decoder does not carry itself.
+// Character conversion by the operating system (iconv on POSIX,
+// MultiByteToWideChar on Windows), for the multi-byte and single-byte
+// tables the decoder does not carry itself.
 
 #include <cstddef>
 #include <cstdint>

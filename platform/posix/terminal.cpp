@@ -1,4 +1,4 @@
-#include "platform/terminal.h"
+#include "platform/posix/spawned_process.h"
 
 #include <signal.h>
 #include <spawn.h>
@@ -102,6 +102,10 @@ std::unique_ptr<TerminalProcess> StartWithFirstTerminal(
 
 std::unique_ptr<TerminalProcess> StartInTerminal(const std::vector<std::string>& command) {
     return StartWithFirstTerminal({{"x-terminal-emulator", "-e"}, {"xterm", "-e"}}, command);
+}
+
+std::vector<std::string> ContinuousPingCommand(const std::string& address) {
+    return {"ping", address};
 }
 
 }  // namespace vorpane

@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 #include <linux/capability.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 
 #include <filesystem>
 #include <regex>
 
+#include "app/posix/system_services.h"
 #include "app/printer_tool_dlg.h"
 #include "net/echo_arp_request.h"
 #include "platform/capabilities.h"

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "net/arp_cache.h"
+#include "net/posix/arp_cache_netlink.h"
 
 namespace vorpane {
 namespace {

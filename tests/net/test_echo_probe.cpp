@@ -2,13 +2,14 @@
 // scripted ICMP network: every receive takes the next scripted event, time
 // runs only when the script says so, and every call is recorded.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cerrno>
 #include <deque>
 
 #include "net/echo_probe.h"
+#include "platform/address_text.h"
+#include "platform/thread.h"
 
 namespace vorpane {
 namespace {
@@ -43,10 +44,8 @@ class FakeIcmpNetwork final : public IcmpSocketFactory, public MillisecondClock 
         }
         int SetReceiveTimeout(int32_t ms) override { return n.receiveTimeouts.push_back(ms), 0; }
         int SetSendTimeout(int32_t ms) override { return n.sendTimeouts.push_back(ms), 0; }
-        IcmpIoResult SendTo(std::span<const uint8_t> datagram, const sockaddr_in& to) override {
-            char text[INET_ADDRSTRLEN] = {};
-            inet_ntop(AF_INET, &to.sin_addr, text, sizeof text);
-            n.sent.push_back({Bytes(datagram.begin(), datagram.end()), text});
+        IcmpIoResult SendTo(std::span<const uint8_t> datagram, uint32_t to) override {
+            n.sent.push_back({Bytes(datagram.begin(), datagram.end()), Ipv4Text(to)});
             const size_t i = n.sent.size() - 1;
             const int error = i < n.sendErrors.size() ? n.sendErrors[i] : 0;
             if (error == EAGAIN) {
@@ -54,7 +53,7 @@ class FakeIcmpNetwork final : public IcmpSocketFactory, public MillisecondClock 
             }
             return {error != 0 ? 0 : static_cast<int32_t>(datagram.size()), error};
         }
-        IcmpIoResult ReceiveFrom(std::span<uint8_t> buffer, sockaddr_in& from) override {
+        IcmpIoResult ReceiveFrom(std::span<uint8_t> buffer, uint32_t& from) override {
             if (++n.receiveCalls > 100000) {  // a loop without a bound fails here
                 return {0, EIO};
             }
@@ -79,11 +78,11 @@ class FakeIcmpNetwork final : public IcmpSocketFactory, public MillisecondClock 
             // A whole IPv4 datagram as a raw socket gives it: 20-byte header, ICMP header.
             std::fill(buffer.begin(), buffer.end(), uint8_t{0});
             buffer[0] = 0x45;
-            buffer[9] = IPPROTO_ICMP;
-            from = sockaddr_in{};
-            from.sin_family = AF_INET;
-            inet_pton(AF_INET, e.from.c_str(), &from.sin_addr);
-            std::memcpy(buffer.data() + 12, &from.sin_addr, 4);
+            buffer[9] = 1;  // ICMP
+            from = ParseIpv4Text(e.from).value_or(0);
+            for (int i = 0; i < 4; ++i) {
+                buffer[12 + i] = static_cast<uint8_t>(from >> (24 - 8 * i));
+            }
             buffer[20] = e.type;
             return {28, 0};
         }
@@ -153,7 +152,7 @@ TEST(EchoRequest, SocketOptionsAndRequestFieldsLeastSignificantByteFirst) {
         ASSERT_EQ(request.size(), CEchoProbe::kRequestSize);
         EXPECT_EQ(request[0], 8);
         EXPECT_EQ(request[1], 0);
-        EXPECT_EQ(Le(request, 4, 2), static_cast<uint32_t>(getpid() & 0xFFFF));
+        EXPECT_EQ(Le(request, 4, 2), CurrentProcessId() & 0xFFFF);
         EXPECT_EQ(Le(request, 6, 2), i) << "sequence 0, then 1";
         EXPECT_EQ(Le(request, 8, 4), 0x23456789u + 10 * i);
         EXPECT_EQ(Bytes(request.begin() + 12, request.end()), Bytes(32, 0));

@@ -3,10 +3,9 @@
 #include <arpa/inet.h>
 #include <linux/neighbour.h>
 
-
 #include "lab_fixture.h"
-#include "net/arp_cache.h"
 #include "net/echo_probe.h"
+#include "net/posix/arp_cache_netlink.h"
 #include "platform/unique_fd.h"
 
 namespace vorpane {

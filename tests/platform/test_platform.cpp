@@ -13,7 +13,7 @@
 #include "platform/codepage.h"
 #include "platform/directory.h"
 #include "platform/locked_buffer.h"
-#include "platform/terminal.h"
+#include "platform/posix/spawned_process.h"
 #include "platform/unique_fd.h"
 
 namespace vorpane {

@@ -7,7 +7,6 @@
 #include <latch>
 #include <numeric>
 
-
 #include "loopback_printer.h"
 
 #include "emulator/virtual_printer.h"
@@ -194,11 +193,12 @@ TEST(NetworkPrinterLinkSend, ShortWritesAreContinuedAndAFailedOneEndsTheCount) {
     // At most 100 bytes a call, and a reset once 1000 have passed.
     int calls = 0;
     size_t passed = 0;
-    link.SetSendFunctionForTest([&](int fd, const void* buf, size_t len, int flags) -> ssize_t {
+    link.SetSendFunctionForTest([&](Socket& socket, std::span<const uint8_t> bytes) {
         ++calls;
-        errno = ECONNRESET;
-        const ssize_t n = passed >= 1000 ? -1 : ::send(fd, buf, std::min<size_t>(len, 100), flags);
-        passed += static_cast<size_t>(std::max<ssize_t>(n, 0));
+        const SocketIo n = passed >= 1000
+                               ? SocketIo{0, ECONNRESET}
+                               : socket.Send(bytes.first(std::min<size_t>(bytes.size(), 100)));
+        passed += static_cast<size_t>(n.bytes);
         return n;
     });
     Bytes text(4096);

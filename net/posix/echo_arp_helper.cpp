@@ -1,12 +1,12 @@
-#include "net/echo_arp_helper.h"
+#include "net/posix/echo_arp_helper.h"
 
 #include <arpa/inet.h>
 
 #include <cerrno>
 #include <chrono>
 
-#include "net/arp_cache.h"
 #include "net/echo_arp_request.h"
+#include "net/posix/arp_cache_netlink.h"
 #include "platform/address_text.h"
 #include "platform/capabilities.h"
 #include "platform/process.h"
@@ -20,19 +20,6 @@ namespace {
 // these it is killed and counts as not answering.
 constexpr std::chrono::milliseconds kStartSlack{2000};
 constexpr std::chrono::milliseconds kArpDeadline{5000};
-
-// Hands CEchoProbe the one socket that was opened already.
-class OpenedSocket final : public IcmpSocketFactory {
-public:
-    explicit OpenedSocket(std::unique_ptr<IcmpSocket> socket) : m_socket(std::move(socket)) {}
-    IcmpSocketOrError Open() override {
-        return m_socket ? IcmpSocketOrError{std::move(m_socket), 0}
-                        : IcmpSocketOrError{nullptr, EMFILE};
-    }
-
-private:
-    std::unique_ptr<IcmpSocket> m_socket;
-};
 
 // The neighbour table read directly; a deletion without CAP_NET_ADMIN goes
 // to the helper.
@@ -74,7 +61,7 @@ int32_t EchoArpHelper::DeleteArpRow(uint32_t controlValue) const {
 int32_t SystemEchoProbe::Probe(const std::string& address, int32_t timeoutMs) {
     IcmpSocketOrError opened = SystemIcmpSocketFactory::Instance().Open();
     if (opened.socket) {
-        OpenedSocket socket(std::move(opened.socket));
+        OpenedIcmpSocket socket(std::move(opened.socket));
         return CEchoProbe(socket).Probe(address, timeoutMs);
     }
     // Only a refusal sends the probe to the helper; any other failure would

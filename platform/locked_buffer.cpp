@@ -1,36 +1,10 @@
 #include "platform/locked_buffer.h"
 
-#include <sys/mman.h>
-
 #include <utility>
 
+#include "platform/locked_pages.h"
+
 namespace vorpane {
-
-namespace {
-
-void* AllocLockedPages(uint32_t size) {
-    if (size == 0) {
-        return nullptr;
-    }
-    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) {
-        return nullptr;
-    }
-    // RLIMIT_MEMLOCK often forbids locking a large file; the send works
-    // unlocked all the same.
-    (void)mlock(p, size);
-    return p;
-}
-
-void FreeLockedPages(void* pointer, uint32_t size) {
-    if (pointer == nullptr) {
-        return;
-    }
-    (void)munlock(pointer, size);
-    (void)munmap(pointer, size);
-}
-
-}  // namespace
 
 std::optional<LockedBuffer> LockedBuffer::Allocate(uint32_t size) {
     if (size == 0) {

@@ -1,10 +1,15 @@
-#include "app/dialog_services.h"
-#include "net/echo_arp_helper.h"
+#include "app/posix/system_services.h"
+
 #include "net/echo_probe.h"
+#include "net/posix/echo_arp_helper.h"
 
 namespace vorpane {
 
 const char kInstalledHelperPath[] = VORPANE_HELPER_PATH;
+
+DialogServices MakeSystemServices(ui::WindowSystem& ws, PrinterLink& link) {
+    return MakeSystemServices(ws, link, kInstalledHelperPath);
+}
 
 DialogServices MakeSystemServices(ui::WindowSystem& ws, PrinterLink& link,
                                   const std::string& helperPath) {

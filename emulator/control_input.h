@@ -1,0 +1,31 @@
+#pragma once
+// What vorpane-printer's main loop waits for: control lines on standard
+// input, and the system's request to stop (SIGINT or SIGTERM on POSIX,
+// Ctrl+C, Ctrl+Break or the console closing on Windows).
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vorpane {
+
+class ControlInput {
+public:
+    struct Opened;
+    // Takes over the stop requests of the process from here on.
+    static Opened Open();
+    virtual ~ControlInput() = default;
+
+    // Blocks until standard input has bytes or a stop is requested: the
+    // bytes read (more than 0), 0 at the end of standard input (later calls
+    // wait for a stop alone), -1 once a stop is requested.
+    virtual int64_t Read(char* buffer, size_t size) = 0;
+};
+
+struct ControlInput::Opened {
+    std::unique_ptr<ControlInput> input;  // null on failure
+    std::string error;
+};
+
+}  // namespace vorpane

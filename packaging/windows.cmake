@@ -1,0 +1,25 @@
+# The Windows installer (CPack's NSIS generator, Debian's nsis) and a zip of
+# the two programs. Both executables are static: nothing else goes with them.
+#   cmake --build build-win --target package
+install(TARGETS vorpane vorpane-printer RUNTIME DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+
+set(CPACK_GENERATOR NSIS ZIP)
+set(CPACK_PACKAGE_NAME Vorpane)
+set(CPACK_PACKAGE_VENDOR "Vorpane maintainers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Service tool for ESC/POS network receipt printers")
+set(CPACK_PACKAGE_INSTALL_DIRECTORY Vorpane)
+set(CPACK_PACKAGE_FILE_NAME Vorpane-${PROJECT_VERSION}-win64)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+# The Start menu gets the program; vorpane-printer is a console program
+# started with options, so it has no entry of its own.
+set(CPACK_PACKAGE_EXECUTABLES vorpane Vorpane)
+set(CPACK_NSIS_DISPLAY_NAME "Vorpane ${PROJECT_VERSION}")
+set(CPACK_NSIS_PACKAGE_NAME Vorpane)
+set(CPACK_NSIS_INSTALLED_ICON_NAME vorpane.exe)
+set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/ui/win32/resources/vorpane.ico)
+set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/ui/win32/resources/vorpane.ico)
+# 64-bit programs go under "Program Files", not "Program Files (x86)".
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+include(CPack)

@@ -1,0 +1,17 @@
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "platform/thread.h"
+
+namespace vorpane {
+
+void LowerCurrentThreadPriority() {
+    // Linux gives each thread its own nice value.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
+}
+
+uint32_t CurrentProcessId() {
+    return static_cast<uint32_t>(::getpid());
+}
+
+}  // namespace vorpane

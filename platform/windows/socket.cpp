@@ -1,0 +1,369 @@
+// Winsock 2 sockets. Winsock's own codes become the errno codes the POSIX
+// side gives, so callers test one set.
+
+#include "platform/socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace vorpane {
+
+namespace {
+
+struct ErrorPair {
+    int wsa;
+    int posix;
+    const char* text;
+};
+
+constexpr ErrorPair kErrors[] = {
+    {WSAEWOULDBLOCK, EWOULDBLOCK, "Resource temporarily unavailable"},
+    {WSAEINPROGRESS, EINPROGRESS, "Operation now in progress"},
+    {WSAEALREADY, EALREADY, "Operation already in progress"},
+    {WSAEINTR, EINTR, "Interrupted system call"},
+    {WSAEACCES, EACCES, "Permission denied"},
+    {WSAEINVAL, EINVAL, "Invalid argument"},
+    {WSAEMFILE, EMFILE, "Too many open files"},
+    {WSAENOTSOCK, ENOTSOCK, "Socket operation on non-socket"},
+    {WSAEMSGSIZE, EMSGSIZE, "Message too long"},
+    {WSAEPROTONOSUPPORT, EPROTONOSUPPORT, "Protocol not supported"},
+    {WSAEAFNOSUPPORT, EAFNOSUPPORT, "Address family not supported by protocol"},
+    {WSAEADDRINUSE, EADDRINUSE, "Address already in use"},
+    {WSAEADDRNOTAVAIL, EADDRNOTAVAIL, "Cannot assign requested address"},
+    {WSAENETDOWN, ENETDOWN, "Network is down"},
+    {WSAENETUNREACH, ENETUNREACH, "Network is unreachable"},
+    {WSAENETRESET, ENETRESET, "Network dropped connection on reset"},
+    {WSAECONNABORTED, ECONNABORTED, "Software caused connection abort"},
+    {WSAECONNRESET, ECONNRESET, "Connection reset by peer"},
+    {WSAENOBUFS, ENOBUFS, "No buffer space available"},
+    {WSAEISCONN, EISCONN, "Transport endpoint is already connected"},
+    {WSAENOTCONN, ENOTCONN, "Transport endpoint is not connected"},
+    {WSAESHUTDOWN, EPIPE, "Broken pipe"},
+    {WSAETIMEDOUT, ETIMEDOUT, "Connection timed out"},
+    {WSAECONNREFUSED, ECONNREFUSED, "Connection refused"},
+    {WSAEHOSTUNREACH, EHOSTUNREACH, "No route to host"},
+    {WSANOTINITIALISED, ENETDOWN, "Network is down"},
+};
+
+int FromWsa(int wsa) {
+    for (const ErrorPair& e : kErrors) {
+        if (e.wsa == wsa) {
+            return e.posix;
+        }
+    }
+    return EIO;
+}
+
+int LastError() {
+    return FromWsa(WSAGetLastError());
+}
+
+// A send or receive whose socket time-out ran out reads as the POSIX side's
+// EAGAIN; only a connection can time out otherwise.
+int IoError() {
+    const int wsa = WSAGetLastError();
+    return wsa == WSAETIMEDOUT ? EAGAIN : FromWsa(wsa);
+}
+
+SOCKET Native(SocketHandle h) {
+    return static_cast<SOCKET>(h);
+}
+
+sockaddr_in ToSockaddr(const Ipv4Endpoint& e) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(e.port);
+    a.sin_addr.s_addr = htonl(e.address);
+    return a;
+}
+
+Ipv4Endpoint FromSockaddr(const sockaddr_in& a) {
+    return {ntohl(a.sin_addr.s_addr), ntohs(a.sin_port)};
+}
+
+int Result(int rc) {
+    return rc == 0 ? 0 : LastError();
+}
+
+template <typename T>
+int SetOption(SocketHandle h, int level, int option, const T& value) {
+    return Result(
+        setsockopt(Native(h), level, option, reinterpret_cast<const char*>(&value), sizeof value));
+}
+
+// Winsock counts at most INT_MAX bytes a call.
+int Clamp(size_t size) {
+    return size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
+}
+
+SocketIo Io(int n) {
+    if (n == SOCKET_ERROR) {
+        return {0, IoError()};
+    }
+    return {n, 0};
+}
+
+}  // namespace
+
+Socket::Opened Socket::Open(Kind kind, bool nonBlocking) {
+    int type = SOCK_STREAM;
+    int protocol = IPPROTO_TCP;
+    if (kind == Kind::kDatagram) {
+        type = SOCK_DGRAM;
+        protocol = IPPROTO_UDP;
+    } else if (kind == Kind::kRawIcmp) {
+        type = SOCK_RAW;
+        protocol = IPPROTO_ICMP;
+    }
+    const SOCKET s = WSASocketW(AF_INET, type, protocol, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s == INVALID_SOCKET) {
+        return {Socket(), LastError()};
+    }
+    Socket socket(static_cast<SocketHandle>(s));
+    if (nonBlocking) {
+        if (const int error = socket.SetNonBlocking(true); error != 0) {
+            return {Socket(), error};
+        }
+    }
+    return {std::move(socket), 0};
+}
+
+Socket::Socket(Socket&& other) noexcept : m_handle(std::exchange(other.m_handle, kNoSocket)) {}
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_handle = std::exchange(other.m_handle, kNoSocket);
+    }
+    return *this;
+}
+
+void Socket::Close() {
+    const SocketHandle old = std::exchange(m_handle, kNoSocket);
+    if (old != kNoSocket) {
+        closesocket(Native(old));
+    }
+}
+
+int Socket::SetNonBlocking(bool on) {
+    u_long mode = on ? 1 : 0;
+    return Result(ioctlsocket(Native(m_handle), FIONBIO, &mode));
+}
+
+int Socket::SetReuseAddress() {
+    // Winsock's SO_REUSEADDR would let a second program take a port that is
+    // in use; a fresh listener binds without it as POSIX's does with it.
+    return 0;
+}
+
+int Socket::SetBroadcast(bool on) {
+    return SetOption(m_handle, SOL_SOCKET, SO_BROADCAST, BOOL(on ? TRUE : FALSE));
+}
+
+int Socket::SetNoDelay() {
+    return SetOption(m_handle, IPPROTO_TCP, TCP_NODELAY, BOOL(TRUE));
+}
+
+int Socket::SetReceiveBuffer(int bytes) {
+    return SetOption(m_handle, SOL_SOCKET, SO_RCVBUF, bytes);
+}
+
+int Socket::SetReceiveTimeout(int32_t milliseconds) {
+    return SetOption(m_handle, SOL_SOCKET, SO_RCVTIMEO, DWORD(milliseconds));
+}
+
+int Socket::SetSendTimeout(int32_t milliseconds) {
+    return SetOption(m_handle, SOL_SOCKET, SO_SNDTIMEO, DWORD(milliseconds));
+}
+
+int Socket::SetIpOptions(std::span<const uint8_t> options) {
+    return Result(setsockopt(Native(m_handle), IPPROTO_IP, IP_OPTIONS,
+                             reinterpret_cast<const char*>(options.data()),
+                             static_cast<int>(options.size())));
+}
+
+int Socket::SetResetOnClose() {
+    const linger abort{1, 0};
+    return SetOption(m_handle, SOL_SOCKET, SO_LINGER, abort);
+}
+
+int Socket::Bind(const Ipv4Endpoint& local) {
+    const sockaddr_in a = ToSockaddr(local);
+    return Result(::bind(Native(m_handle), reinterpret_cast<const sockaddr*>(&a), sizeof a));
+}
+
+int Socket::Listen(int backlog) {
+    return Result(::listen(Native(m_handle), backlog));
+}
+
+int Socket::LocalEndpoint(Ipv4Endpoint& local) const {
+    sockaddr_in a{};
+    int length = sizeof a;
+    if (getsockname(Native(m_handle), reinterpret_cast<sockaddr*>(&a), &length) != 0) {
+        return LastError();
+    }
+    local = FromSockaddr(a);
+    return 0;
+}
+
+Socket::Opened Socket::Accept(Ipv4Endpoint& peer) {
+    sockaddr_in a{};
+    int length = sizeof a;
+    // The accepted socket takes the listener's blocking mode.
+    const SOCKET s = ::accept(Native(m_handle), reinterpret_cast<sockaddr*>(&a), &length);
+    if (s == INVALID_SOCKET) {
+        return {Socket(), LastError()};
+    }
+    SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    peer = FromSockaddr(a);
+    return {Socket(static_cast<SocketHandle>(s)), 0};
+}
+
+int Socket::Connect(const Ipv4Endpoint& peer) {
+    const sockaddr_in a = ToSockaddr(peer);
+    if (::connect(Native(m_handle), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) {
+        return 0;
+    }
+    // A non-blocking connect under way is "would block" to Winsock.
+    const int error = LastError();
+    return error == EWOULDBLOCK ? EINPROGRESS : error;
+}
+
+int Socket::ConnectResult() const {
+    int error = 0;
+    int length = sizeof error;
+    if (getsockopt(Native(m_handle), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                   &length) != 0) {
+        return LastError();
+    }
+    return error == 0 ? 0 : FromWsa(error);
+}
+
+int Socket::ShutdownSend() {
+    return Result(::shutdown(Native(m_handle), SD_SEND));
+}
+
+int Socket::ShutdownBoth() {
+    return Result(::shutdown(Native(m_handle), SD_BOTH));
+}
+
+SocketIo Socket::Send(std::span<const uint8_t> bytes) {
+    return Io(::send(Native(m_handle), reinterpret_cast<const char*>(bytes.data()),
+                     Clamp(bytes.size()), 0));
+}
+
+SocketIo Socket::Receive(std::span<uint8_t> buffer) {
+    return Io(
+        ::recv(Native(m_handle), reinterpret_cast<char*>(buffer.data()), Clamp(buffer.size()), 0));
+}
+
+SocketIo Socket::SendTo(std::span<const uint8_t> datagram, const Ipv4Endpoint& to) {
+    const sockaddr_in a = ToSockaddr(to);
+    return Io(::sendto(Native(m_handle), reinterpret_cast<const char*>(datagram.data()),
+                       Clamp(datagram.size()), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a));
+}
+
+SocketIo Socket::ReceiveFrom(std::span<uint8_t> buffer, Ipv4Endpoint& from) {
+    sockaddr_in a{};
+    int length = sizeof a;
+    const int n = ::recvfrom(Native(m_handle), reinterpret_cast<char*>(buffer.data()),
+                             Clamp(buffer.size()), 0, reinterpret_cast<sockaddr*>(&a), &length);
+    // A datagram larger than the buffer arrives cut short, as on POSIX.
+    if (n == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) {
+        from = FromSockaddr(a);
+        return {static_cast<int64_t>(buffer.size()), 0};
+    }
+    if (n != SOCKET_ERROR) {
+        from = FromSockaddr(a);
+    }
+    return Io(n);
+}
+
+int PollSockets(std::span<SocketPoll> items, int timeoutMs) {
+    std::vector<WSAPOLLFD> fds;
+    std::vector<size_t> index;
+    fds.reserve(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        items[i].ready = 0;
+        if (items[i].handle == kNoSocket) {
+            continue;
+        }
+        const short events =
+            static_cast<short>(((items[i].events & kSocketReadable) ? POLLRDNORM : 0) |
+                               ((items[i].events & kSocketWritable) ? POLLWRNORM : 0));
+        fds.push_back({Native(items[i].handle), events, 0});
+        index.push_back(i);
+    }
+    if (fds.empty()) {
+        // WSAPoll refuses an empty set; nothing can become ready.
+        Sleep(timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
+        return 0;
+    }
+    const int rc = WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeoutMs);
+    if (rc == SOCKET_ERROR) {
+        return -LastError();
+    }
+    for (size_t k = 0; k < fds.size(); ++k) {
+        const short r = fds[k].revents;
+        const bool trouble = (r & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+        SocketPoll& item = items[index[k]];
+        item.ready = static_cast<short>(((r & POLLRDNORM) || trouble ? kSocketReadable : 0) |
+                                        ((r & POLLWRNORM) || trouble ? kSocketWritable : 0));
+        item.ready &= item.events;
+    }
+    return rc;
+}
+
+// Winsock polls sockets only: the waker is a UDP socket on loopback that
+// sends itself a datagram.
+SocketWaker::Created SocketWaker::Create() {
+    Socket::Opened opened = Socket::Open(Socket::Kind::kDatagram, true);
+    if (!opened.socket.Valid()) {
+        return {std::nullopt, opened.error};
+    }
+    Socket& s = opened.socket;
+    Ipv4Endpoint local{kLoopbackAddress, 0};
+    if (const int error = s.Bind(local); error != 0) {
+        return {std::nullopt, error};
+    }
+    if (const int error = s.LocalEndpoint(local); error != 0) {
+        return {std::nullopt, error};
+    }
+    if (const int error = s.Connect(local); error != 0) {
+        return {std::nullopt, error};
+    }
+    return {SocketWaker(std::move(s)), 0};
+}
+
+void SocketWaker::Wake() {
+    const uint8_t one = 1;
+    m_socket.Send({&one, 1});
+}
+
+SocketLibrary::SocketLibrary() {
+    WSADATA data{};
+    m_error = WSAStartup(MAKEWORD(2, 2), &data);
+    m_started = m_error == 0;
+}
+
+SocketLibrary::~SocketLibrary() {
+    if (m_started) {
+        WSACleanup();
+    }
+}
+
+std::string SocketErrorText(int error) {
+    for (const ErrorPair& e : kErrors) {
+        if (e.posix == error) {
+            return e.text;
+        }
+    }
+    return std::strerror(error);
+}
+
+}  // namespace vorpane

@@ -1,0 +1,49 @@
+# The Windows build's tests, which ctest runs under wine (the toolchain file
+# makes scripts/wine-run.sh the emulator). Under wine every socket is the
+# host's, outside any network namespace: these tests talk to 127.0.0.0/8
+# only, and whatever would leave loopback goes through a stand-in.
+
+# GoogleTest from Debian's sources, built with the cross compiler; its own
+# list names the targets GTest::gtest and GTest::gmock, as find_package does
+# on Linux. Its warnings are not this project's.
+set(VORPANE_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources to cross-build")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${VORPANE_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+foreach(target gtest gtest_main gmock gmock_main)
+  target_compile_options(${target} PRIVATE -Wno-error)
+endforeach()
+
+# One wine session for the whole run: the first test brings up the X server,
+# the prefix and a persistent wineserver, the last one stops them.
+set(VORPANE_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run.sh)
+set(VORPANE_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
+add_test(NAME wine_start COMMAND ${VORPANE_WINE_RUN} start ${VORPANE_WINE_DIR})
+add_test(NAME wine_stop COMMAND ${VORPANE_WINE_RUN} stop ${VORPANE_WINE_DIR})
+set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
+
+add_library(vorpane_test_main STATIC tests/common/test_main.cpp)
+target_include_directories(vorpane_test_main PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(vorpane_test_main PUBLIC GTest::gtest vorpane_platform)
+
+# Test doubles more than one folder's tests use (tests/common).
+add_library(vorpane_test_support INTERFACE)
+target_include_directories(vorpane_test_support INTERFACE ${PROJECT_SOURCE_DIR}
+  ${PROJECT_SOURCE_DIR}/tests/common)
+target_link_libraries(vorpane_test_support INTERFACE vorpane_printer_link)
+
+# vorpane_add_wine_test(NAME name SOURCES ... LIBS ... [ARGS ...] [TIMEOUT s])
+function(vorpane_add_wine_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;ARGS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common
+    ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${T_NAME} PRIVATE vorpane_test_main ${T_LIBS})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME} ${T_ARGS})
+  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} FIXTURES_REQUIRED wine)
+endfunction()
+
+add_subdirectory(tests/ui/win32)
