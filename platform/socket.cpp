@@ -1,6 +1,43 @@
 #include "platform/socket.h"
 
+#include <utility>
+
 namespace vorpane {
+
+int Socket::AwaitTimeout(short events) const {
+    const int32_t timeoutMs = events == kSocketReadable ? m_receiveTimeoutMs : m_sendTimeoutMs;
+    if (timeoutMs <= 0) {
+        return 0;
+    }
+    SocketPoll item{m_handle, events, 0};
+    const int rc = PollSockets({&item, 1}, timeoutMs);
+    return rc > 0 ? 0 : rc == 0 ? EAGAIN : -rc;
+}
+
+Socket::Socket(Socket&& other) noexcept
+    : m_handle(std::exchange(other.m_handle, kNoSocket)),
+      m_receiveTimeoutMs(other.m_receiveTimeoutMs),
+      m_sendTimeoutMs(other.m_sendTimeoutMs) {}
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_handle = std::exchange(other.m_handle, kNoSocket);
+        m_receiveTimeoutMs = other.m_receiveTimeoutMs;
+        m_sendTimeoutMs = other.m_sendTimeoutMs;
+    }
+    return *this;
+}
+
+int Socket::SetReceiveTimeout(int32_t milliseconds) {
+    m_receiveTimeoutMs = milliseconds;
+    return 0;
+}
+
+int Socket::SetSendTimeout(int32_t milliseconds) {
+    m_sendTimeoutMs = milliseconds;
+    return 0;
+}
 
 int WaitForSocket(const Socket& socket, short events, int timeoutMs) {
     SocketPoll item{socket.Handle(), events, 0};

@@ -63,6 +63,8 @@ public:
     int SetBroadcast(bool on);
     int SetNoDelay();
     int SetReceiveBuffer(int bytes);
+    // Bounds each later blocking receive or send (0: no bound); the wait is
+    // a poll, exact to the millisecond, and one that runs out gives EAGAIN.
     int SetReceiveTimeout(int32_t milliseconds);
     int SetSendTimeout(int32_t milliseconds);
     // IP header options of every datagram sent (at most 40 bytes).
@@ -90,7 +92,13 @@ public:
     SocketIo ReceiveFrom(std::span<uint8_t> buffer, Ipv4Endpoint& from);
 
 private:
+    // 0 when the socket may be used now, EAGAIN when the time-out for
+    // `events` ran out first, or the poll's errno.
+    int AwaitTimeout(short events) const;
+
     SocketHandle m_handle = kNoSocket;
+    int32_t m_receiveTimeoutMs = 0;
+    int32_t m_sendTimeoutMs = 0;
 };
 
 struct Socket::Opened {

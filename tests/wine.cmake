@@ -47,3 +47,23 @@ function(vorpane_add_wine_test)
 endfunction()
 
 add_subdirectory(tests/ui/win32)
+
+# The core's tests that mean something on Windows: the Windows sides of the
+# platform and of the net layer, the probe's logic with scripted sockets, the
+# printer link against the virtual printer on 127.0.0.1, and the main window
+# on the headless window system, its scan with a scripted sweep and probes.
+set(T ${PROJECT_SOURCE_DIR}/tests)
+vorpane_add_wine_test(NAME test_platform
+  SOURCES ${T}/platform/test_socket.cpp ${T}/platform/test_platform_windows.cpp
+  LIBS vorpane_platform shell32)
+vorpane_add_wine_test(NAME test_net
+  SOURCES ${T}/net/test_echo_probe.cpp ${T}/net/test_ip_helper.cpp
+  LIBS vorpane_net)
+vorpane_add_wine_test(NAME test_printer_link
+  SOURCES ${T}/printer_link/test_printer_link.cpp
+  LIBS vorpane_printer_link vorpane_emulator)
+vorpane_add_wine_test(NAME test_app
+  SOURCES ${T}/app/test_main_dialog.cpp ${T}/app/test_main_controls.cpp ${T}/app/test_actions.cpp
+    ${T}/discovery/test_netbios_sweep.cpp ${T}/discovery/test_scan.cpp
+    ${T}/commands/test_commands_loopback.cpp ${T}/status/test_status.cpp
+  LIBS vorpane_app vorpane_headless vorpane_test_support vorpane_emulator)

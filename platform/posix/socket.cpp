@@ -7,7 +7,6 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -42,13 +41,6 @@ SocketIo Io(ssize_t n) {
     return {n, 0};
 }
 
-int SetTimeout(int fd, int option, int32_t milliseconds) {
-    timeval tv{};
-    tv.tv_sec = milliseconds / 1000;
-    tv.tv_usec = static_cast<suseconds_t>(milliseconds % 1000) * 1000;
-    return Result(setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv));
-}
-
 int SetInt(int fd, int level, int option, int value) {
     return Result(setsockopt(fd, level, option, &value, sizeof value));
 }
@@ -70,16 +62,6 @@ Socket::Opened Socket::Open(Kind kind, bool nonBlocking) {
         return {Socket(), errno};
     }
     return {Socket(fd), 0};
-}
-
-Socket::Socket(Socket&& other) noexcept : m_handle(std::exchange(other.m_handle, kNoSocket)) {}
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_handle = std::exchange(other.m_handle, kNoSocket);
-    }
-    return *this;
 }
 
 void Socket::Close() {
@@ -112,14 +94,6 @@ int Socket::SetNoDelay() {
 
 int Socket::SetReceiveBuffer(int bytes) {
     return SetInt(static_cast<int>(m_handle), SOL_SOCKET, SO_RCVBUF, bytes);
-}
-
-int Socket::SetReceiveTimeout(int32_t milliseconds) {
-    return SetTimeout(static_cast<int>(m_handle), SO_RCVTIMEO, milliseconds);
-}
-
-int Socket::SetSendTimeout(int32_t milliseconds) {
-    return SetTimeout(static_cast<int>(m_handle), SO_SNDTIMEO, milliseconds);
 }
 
 int Socket::SetIpOptions(std::span<const uint8_t> options) {
@@ -196,6 +170,9 @@ int Socket::ShutdownBoth() {
 }
 
 SocketIo Socket::Send(std::span<const uint8_t> bytes) {
+    if (const int error = AwaitTimeout(kSocketWritable); error != 0) {
+        return {0, error};
+    }
     const int fd = static_cast<int>(m_handle);
     for (;;) {
         const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -207,6 +184,9 @@ SocketIo Socket::Send(std::span<const uint8_t> bytes) {
 }
 
 SocketIo Socket::Receive(std::span<uint8_t> buffer) {
+    if (const int error = AwaitTimeout(kSocketReadable); error != 0) {
+        return {0, error};
+    }
     const int fd = static_cast<int>(m_handle);
     for (;;) {
         const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
@@ -218,6 +198,9 @@ SocketIo Socket::Receive(std::span<uint8_t> buffer) {
 }
 
 SocketIo Socket::SendTo(std::span<const uint8_t> datagram, const Ipv4Endpoint& to) {
+    if (const int error = AwaitTimeout(kSocketWritable); error != 0) {
+        return {0, error};
+    }
     const int fd = static_cast<int>(m_handle);
     const sockaddr_in a = ToSockaddr(to);
     for (;;) {
@@ -231,6 +214,9 @@ SocketIo Socket::SendTo(std::span<const uint8_t> datagram, const Ipv4Endpoint& t
 }
 
 SocketIo Socket::ReceiveFrom(std::span<uint8_t> buffer, Ipv4Endpoint& from) {
+    if (const int error = AwaitTimeout(kSocketReadable); error != 0) {
+        return {0, error};
+    }
     const int fd = static_cast<int>(m_handle);
     for (;;) {
         sockaddr_in a{};

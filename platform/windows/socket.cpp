@@ -63,13 +63,6 @@ int LastError() {
     return FromWsa(WSAGetLastError());
 }
 
-// A send or receive whose socket time-out ran out reads as the POSIX side's
-// EAGAIN; only a connection can time out otherwise.
-int IoError() {
-    const int wsa = WSAGetLastError();
-    return wsa == WSAETIMEDOUT ? EAGAIN : FromWsa(wsa);
-}
-
 SOCKET Native(SocketHandle h) {
     return static_cast<SOCKET>(h);
 }
@@ -103,7 +96,7 @@ int Clamp(size_t size) {
 
 SocketIo Io(int n) {
     if (n == SOCKET_ERROR) {
-        return {0, IoError()};
+        return {0, LastError()};
     }
     return {n, 0};
 }
@@ -131,16 +124,6 @@ Socket::Opened Socket::Open(Kind kind, bool nonBlocking) {
         }
     }
     return {std::move(socket), 0};
-}
-
-Socket::Socket(Socket&& other) noexcept : m_handle(std::exchange(other.m_handle, kNoSocket)) {}
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_handle = std::exchange(other.m_handle, kNoSocket);
-    }
-    return *this;
 }
 
 void Socket::Close() {
@@ -171,14 +154,6 @@ int Socket::SetNoDelay() {
 
 int Socket::SetReceiveBuffer(int bytes) {
     return SetOption(m_handle, SOL_SOCKET, SO_RCVBUF, bytes);
-}
-
-int Socket::SetReceiveTimeout(int32_t milliseconds) {
-    return SetOption(m_handle, SOL_SOCKET, SO_RCVTIMEO, DWORD(milliseconds));
-}
-
-int Socket::SetSendTimeout(int32_t milliseconds) {
-    return SetOption(m_handle, SOL_SOCKET, SO_SNDTIMEO, DWORD(milliseconds));
 }
 
 int Socket::SetIpOptions(std::span<const uint8_t> options) {
@@ -253,22 +228,34 @@ int Socket::ShutdownBoth() {
 }
 
 SocketIo Socket::Send(std::span<const uint8_t> bytes) {
+    if (const int error = AwaitTimeout(kSocketWritable); error != 0) {
+        return {0, error};
+    }
     return Io(::send(Native(m_handle), reinterpret_cast<const char*>(bytes.data()),
                      Clamp(bytes.size()), 0));
 }
 
 SocketIo Socket::Receive(std::span<uint8_t> buffer) {
+    if (const int error = AwaitTimeout(kSocketReadable); error != 0) {
+        return {0, error};
+    }
     return Io(
         ::recv(Native(m_handle), reinterpret_cast<char*>(buffer.data()), Clamp(buffer.size()), 0));
 }
 
 SocketIo Socket::SendTo(std::span<const uint8_t> datagram, const Ipv4Endpoint& to) {
+    if (const int error = AwaitTimeout(kSocketWritable); error != 0) {
+        return {0, error};
+    }
     const sockaddr_in a = ToSockaddr(to);
     return Io(::sendto(Native(m_handle), reinterpret_cast<const char*>(datagram.data()),
                        Clamp(datagram.size()), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a));
 }
 
 SocketIo Socket::ReceiveFrom(std::span<uint8_t> buffer, Ipv4Endpoint& from) {
+    if (const int error = AwaitTimeout(kSocketReadable); error != 0) {
+        return {0, error};
+    }
     sockaddr_in a{};
     int length = sizeof a;
     const int n = ::recvfrom(Native(m_handle), reinterpret_cast<char*>(buffer.data()),

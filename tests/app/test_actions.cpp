@@ -3,7 +3,6 @@
 // and each handler's composition of its subsystem (what reaches the library,
 // the boxes, the controls written back), the scan included.
 
-
 #include <filesystem>
 #include <fstream>
 
@@ -82,8 +81,8 @@ TEST_F(ActionsTest, BusyOrOfflineStopsEveryActionButPing) {
 TEST_F(ActionsTest, PrintFileSendsTheChosenFileAndPutsTheDirectoryBack) {
     OpenOnline();
     const auto saved = std::filesystem::current_path();
-    const auto dir =
-        std::filesystem::temp_directory_path() / ("vorpane-pf-" + std::to_string(getpid()));
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("vorpane-pf-" + std::to_string(CurrentProcessId()));
     std::filesystem::create_directories(dir / "start");
     g_startDir = (dir / "start").string();
     std::ofstream(dir / "receipt") << "AB";
@@ -103,7 +102,7 @@ TEST_F(ActionsTest, PrintFileSendsTheChosenFileAndPutsTheDirectoryBack) {
 }
 
 // The window is served (not refreshed by the user) until ping's window ends.
-TEST_F(ActionsTest, PingStartsPlainPingAndWaitsForItsWindow) {
+TEST_F(ActionsTest, PingStartsTheContinuousPingAndWaitsForItsWindow) {
     std::vector<std::vector<std::string>> launched;
     int polls = 0;
     services.startInTerminal = [&](const std::vector<std::string>& command) {
@@ -116,8 +115,7 @@ TEST_F(ActionsTest, PingStartsPlainPingAndWaitsForItsWindow) {
     window->Click(IDC_PING);
     ScanTestAccess::ActiveWorkers(dlg->Scan()) = 0;
     EXPECT_EQ(polls, 3);
-    // No "-t": here that would set a TTL.
-    EXPECT_EQ(launched, (std::vector<std::vector<std::string>>{{"ping", "10.1.2.3"}}));
+    EXPECT_EQ(launched, (std::vector<std::vector<std::string>>{ContinuousPingCommand("10.1.2.3")}));
     services.startInTerminal = [](const std::vector<std::string>&) { return nullptr; };
     Open();
     window->Click(IDC_PING);

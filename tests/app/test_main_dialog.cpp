@@ -30,6 +30,16 @@ TEST_F(MainDialogTest, StateAfterStartAndTheExactTestPage) {
               "Date Time:09-03-17 23:00:59\n\n");
 }
 
+// Without sockets the window still opens; only the network actions fail.
+TEST_F(MainDialogTest, SocketLibraryThatDoesNotStartIsReportedOnce) {
+    services.startSockets = [] { return std::make_unique<SocketLibrary>(10091); };
+    Open();
+    link.AddPrinter("192.168.1.10");
+    window->Click(IDC_TEST);
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"WSAStartup Failed", "Connect success!"}));
+    EXPECT_EQ(ws.ShownBoxes()[0].style, 0u);
+}
+
 TEST_F(MainDialogTest, SystemMenuEndsWithAboutAndMaskedCommandsOpenIt) {
     Open();
     const auto& menu = window->SystemMenu();

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 
@@ -44,8 +42,8 @@ protected:
 
     std::unique_ptr<VirtualPrinter> printer;
     std::unique_ptr<NetworkPrinterLink> network;
-    const std::filesystem::path file =
-        std::filesystem::temp_directory_path() / ("vorpane-64MiB-" + std::to_string(getpid()));
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("vorpane-64MiB-" + std::to_string(CurrentProcessId()));
     const std::string m_savedStartDir = g_startDir;
 };
 

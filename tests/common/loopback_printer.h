@@ -2,7 +2,6 @@
 // A virtual printer on 127.0.0.1 for tests that talk to it over real sockets.
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 
 #include <functional>
 #include <memory>
@@ -23,14 +22,6 @@ inline std::unique_ptr<VirtualPrinter> StartLoopbackPrinter(
     auto created = VirtualPrinter::Create(std::move(config));
     EXPECT_TRUE(created.printer) << created.error;
     return std::move(created.printer);
-}
-
-inline sockaddr_in LoopbackAddress(uint16_t port) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return addr;
 }
 
 }  // namespace vorpane

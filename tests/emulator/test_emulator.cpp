@@ -37,6 +37,14 @@ extern char** environ;
 namespace vorpane {
 namespace {
 
+sockaddr_in LoopbackAddress(uint16_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return addr;
+}
+
 using namespace std::chrono_literals;
 constexpr auto kWait = 5s;
 

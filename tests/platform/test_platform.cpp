@@ -113,6 +113,8 @@ TEST(TerminalLauncher, ArgumentsReachTheProgramUnsplitAndMissingTerminalsAreSkip
     auto p = SpawnedProcess::Spawn({"sleep", "30"});
     ASSERT_NE(p, nullptr);
     EXPECT_FALSE(p->Finished());
+    // Linux's ping goes on by itself; "-t" would set its time to live.
+    EXPECT_EQ(ContinuousPingCommand("10.1.2.3"), (std::vector<std::string>{"ping", "10.1.2.3"}));
 }
 
 }  // namespace

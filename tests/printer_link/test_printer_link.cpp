@@ -1,16 +1,16 @@
 // NetworkPrinterLink against the virtual printer and small hand-made peers,
 // all on loopback with ports the system picks.
 
-#include <poll.h>
-
+#include <algorithm>
 #include <future>
 #include <latch>
 #include <numeric>
+#include <thread>
 
 #include "loopback_printer.h"
 
 #include "emulator/virtual_printer.h"
-#include "platform/unique_fd.h"
+#include "platform/socket.h"
 #include "printer_link/network_printer_link.h"
 
 namespace vorpane {
@@ -22,29 +22,23 @@ constexpr const char* kLoopback = "127.0.0.1";
 constexpr auto kWait = 5s;
 using Bytes = std::vector<uint8_t>;
 
-UniqueFd TcpSocket(int flags = 0) {
-    return UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0));
-}
-
-int Connect(int fd, uint16_t port) {
-    const sockaddr_in addr = LoopbackAddress(port);
-    return ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+Socket TcpSocket(bool nonBlocking = false) {
+    return Socket::Open(Socket::Kind::kStream, nonBlocking).socket;
 }
 
 // A listening socket on 127.0.0.1 with a port the system picks. The small
 // receive buffer is inherited by the accepted socket.
-UniqueFd Listen(int backlog, uint16_t& port, int receiveBuffer = 0) {
-    UniqueFd fd = TcpSocket();
+Socket Listen(int backlog, uint16_t& port, int receiveBuffer = 0) {
+    Socket socket = TcpSocket();
     if (receiveBuffer > 0) {
-        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        socket.SetReceiveBuffer(receiveBuffer);
     }
-    sockaddr_in addr = LoopbackAddress(0);
-    EXPECT_EQ(::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    EXPECT_EQ(::listen(fd.get(), backlog), 0);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&addr), &len);
-    port = ntohs(addr.sin_port);
-    return fd;
+    EXPECT_EQ(socket.Bind({kLoopbackAddress, 0}), 0);
+    EXPECT_EQ(socket.Listen(backlog), 0);
+    Ipv4Endpoint bound;
+    socket.LocalEndpoint(bound);
+    port = bound.port;
+    return socket;
 }
 
 // A loopback listener whose accept queue is full: further SYNs are dropped,
@@ -52,39 +46,47 @@ UniqueFd Listen(int backlog, uint16_t& port, int receiveBuffer = 0) {
 // answers.
 struct SilentListener {
     uint16_t port = 0;
-    UniqueFd listener = Listen(0, port);
-    std::vector<UniqueFd> fillers;
+    Socket listener = Listen(0, port);
+    std::vector<Socket> fillers;
 
     SilentListener() {
         for (int i = 0; i < 2; ++i) {
-            fillers.push_back(TcpSocket(SOCK_NONBLOCK));
-            Connect(fillers.back().get(), port);
+            fillers.push_back(TcpSocket(true));
+            fillers.back().Connect({kLoopbackAddress, port});
         }
         // The first one must sit in the queue before the queue counts as full.
-        pollfd p{fillers[0].get(), POLLOUT, 0};
-        EXPECT_EQ(::poll(&p, 1, 2000), 1);
+        EXPECT_EQ(WaitForSocket(fillers[0], kSocketWritable, 2000), 1);
     }
 };
 
 // A one-connection peer run by a thread with whatever behaviour a test needs.
 struct Peer {
-    explicit Peer(std::function<void(int fd)> serve, int receiveBuffer = 0)
+    explicit Peer(std::function<void(Socket&)> serve, int receiveBuffer = 0)
         : listener(Listen(4, port, receiveBuffer)), thread([this, serve = std::move(serve)] {
-              UniqueFd fd(::accept(listener.get(), nullptr, nullptr));
-              if (fd.valid()) {
-                  serve(fd.get());
+              Ipv4Endpoint from;
+              Socket::Opened accepted = listener.Accept(from);
+              if (accepted.socket.Valid()) {
+                  serve(accepted.socket);
               }
           }) {}
-    ~Peer() { ::shutdown(listener.get(), SHUT_RDWR); }  // frees a thread still in accept
+    ~Peer() { listener.ShutdownBoth(); }  // frees a thread still in accept
 
     uint16_t port = 0;
-    UniqueFd listener;
+    Socket listener;
     std::jthread thread;
 };
 
 // Up to `size` bytes, fewer when the peer ends first.
-size_t ReadExactly(int fd, uint8_t* buf, size_t size) {
-    return static_cast<size_t>(std::max<ssize_t>(::recv(fd, buf, size, MSG_WAITALL), 0));
+size_t ReadExactly(Socket& socket, uint8_t* buf, size_t size) {
+    size_t got = 0;
+    while (got < size) {
+        const SocketIo n = socket.Receive({buf + got, size - got});
+        if (n.error != 0 || n.bytes == 0) {
+            break;
+        }
+        got += static_cast<size_t>(n.bytes);
+    }
+    return got;
 }
 
 // How long `call` took, in milliseconds.
@@ -94,8 +96,6 @@ int64_t TimedMs(const std::function<void()>& call) {
     call();
     return duration_cast<milliseconds>(steady_clock::now() - start).count();
 }
-
-// ---------------------------------------------------------------- fd owner
 
 // ---------------------------------------------------------------- connect
 
@@ -215,11 +215,10 @@ TEST(NetworkPrinterLinkSend, PeerThatResetsOrStopsReadingIsNotFullSuccess) {
     const Bytes data(kSize, 'y');
     {
         Peer reset(
-            [](int fd) {
+            [](Socket& socket) {
                 Bytes buf(64 * 1024);
-                ReadExactly(fd, buf.data(), buf.size());
-                const linger abort{1, 0};  // the close sends a reset
-                ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+                ReadExactly(socket, buf.data(), buf.size());
+                socket.SetResetOnClose();
             },
             64 * 1024);
         const int32_t sent = NetworkPrinterLink(reset.port).SendData(kLoopback, &data[0], kSize);
@@ -227,7 +226,7 @@ TEST(NetworkPrinterLinkSend, PeerThatResetsOrStopsReadingIsNotFullSuccess) {
         EXPECT_LT(sent, kSize);
     }
     std::promise<void> release;
-    Peer stalled([done = release.get_future().share()](int) { done.wait(); }, 64 * 1024);
+    Peer stalled([done = release.get_future().share()](Socket&) { done.wait(); }, 64 * 1024);
     NetworkPrinterLink link(stalled.port);
     link.SetTimeOut(0, 200);
     int32_t sent = 0;
@@ -242,9 +241,9 @@ TEST(NetworkPrinterLinkSend, PeerThatResetsOrStopsReadingIsNotFullSuccess) {
 TEST(NetworkPrinterLinkSend, PeerThatKeepsItsSideOpenStillGetsEverything) {
     std::promise<void> release;
     std::promise<Bytes> received;
-    Peer peer([&received, done = release.get_future().share()](int fd) {
+    Peer peer([&received, done = release.get_future().share()](Socket& socket) {
         Bytes buf(16);
-        buf.resize(ReadExactly(fd, buf.data(), buf.size()));  // stops at our half-close
+        buf.resize(ReadExactly(socket, buf.data(), buf.size()));  // stops at our half-close
         received.set_value(buf);
         done.wait();
     });
@@ -262,8 +261,8 @@ TEST(NetworkPrinterLinkSend, BusyOneSessionPrinterIsNotReportedAsSent) {
     NetworkPrinterLink link(printer->Port());
     const uint8_t frame[7] = {0x1D, 0x44, 192, 168, 1, 20, 0x7D};
     {
-        UniqueFd holder = TcpSocket();
-        ASSERT_EQ(Connect(holder.get(), printer->Port()), 0);
+        Socket holder = TcpSocket();
+        ASSERT_EQ(holder.Connect({kLoopbackAddress, printer->Port()}), 0);
         ASSERT_TRUE(printer->GetJournal().WaitForPrefix("session 1 open", kWait));
         EXPECT_EQ(link.SendData(kLoopback, frame, 7), 0);
     }
@@ -295,16 +294,16 @@ TEST(NetworkPrinterLinkStatus, PeersThatAnswerOddly) {
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Peer peer([&c](int fd) {
+        Peer peer([&c](Socket& socket) {
             Bytes requests(12);
-            requests.resize(ReadExactly(fd, requests.data(), 12));
+            requests.resize(ReadExactly(socket, requests.data(), 12));
             EXPECT_EQ(requests, (Bytes{0x10, 4, 1, 0x10, 4, 2, 0x10, 4, 3, 0x10, 4, 4}));
             for (uint8_t byte : c.answer) {
-                ::send(fd, &byte, 1, MSG_NOSIGNAL);
+                socket.Send({&byte, 1});
             }
             if (!c.closeAfter) {
                 uint8_t rest;
-                ::recv(fd, &rest, 1, 0);  // until the link closes
+                socket.Receive({&rest, 1});  // until the link closes
             }
         });
         NetworkPrinterLink link(peer.port);

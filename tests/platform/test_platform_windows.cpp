@@ -1,0 +1,104 @@
+// The platform's Windows side: command lines as the C runtime reads them
+// back, the ANSI code page, whole files and their error codes, and a
+// program in a console of its own.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "platform/codepage.h"
+#include "platform/terminal.h"
+#include "platform/whole_file.h"
+#include "platform/windows/command_line.h"
+#include "platform/windows/wide_text.h"
+
+namespace vorpane {
+namespace {
+
+using Args = std::vector<std::string>;
+
+Args ParsedBack(const std::wstring& line) {
+    // The program name is parsed by other rules; a plain one goes first.
+    int count = 0;
+    LPWSTR* argv = CommandLineToArgvW((L"p " + line).c_str(), &count);
+    Args out;
+    for (int i = 1; i < count; ++i) {
+        out.push_back(windows::WideToUtf8(argv[i]));
+    }
+    LocalFree(argv);
+    return out;
+}
+
+TEST(WindowsCommandLine, EveryArgumentComesBackAsItWas) {
+    EXPECT_EQ(windows::BuildCommandLine(ContinuousPingCommand("10.1.2.3")), L"ping 10.1.2.3 -t");
+    const Args cases[] = {
+        {"plain", "with space", "tab\there", ""},
+        {"quote\"inside", "\"", "trailing\\", "back\\\\slashes\\\"quoted", "C:\\dir with space\\"},
+        {"x & y | z", "%PATH%", "^caret", "\xC3\xBC\xE4\xB8\xAD"},
+    };
+    for (const Args& args : cases) {
+        EXPECT_EQ(ParsedBack(windows::BuildCommandLine(args)), args);
+    }
+}
+
+// The test page and the payload go out in the ANSI code page, whichever
+// it is; wine's is that of its locale.
+TEST(WindowsCodePage, ConversionsFollowTheAnsiCodePage) {
+    struct Case {
+        UINT page;
+        std::string utf8, system;
+        std::vector<std::pair<size_t, size_t>> prefixes;  // limit, length
+    };
+    const Case cases[] = {
+        {1252, "A\xC3\xA9\xE4\xB8\xAD", "A\xE9?", {{1, 1}, {2, 2}, {9, 3}}},
+        {936, "A\xE4\xB8\xAD\xC3\xA9", "A\xD6\xD0\xA8\xA6", {{1, 1}, {2, 1}, {3, 3}, {4, 3}}},
+    };
+    for (const Case& c : cases) {
+        if (c.page != GetACP()) {
+            continue;
+        }
+        EXPECT_EQ(Utf8ToSystem(c.utf8), c.system);
+        EXPECT_EQ(SystemToUtf8(Utf8ToSystem(c.utf8)), SystemToUtf8(c.system));
+        for (const auto& [limit, length] : c.prefixes) {
+            EXPECT_EQ(SystemPrefixLength(c.system, limit), length) << limit;
+        }
+        return;
+    }
+    GTEST_SKIP() << "no row for code page " << GetACP();
+}
+
+TEST(WindowsWholeFile, ReadsTheFileAndGivesTheSystemsErrorCodes) {
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("vorpane-wf-" + std::to_string(GetCurrentProcessId()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "receipt", std::ios::binary) << "AB\nC";
+    const WholeFile file = ReadWholeFile((dir / "receipt").string());
+    ASSERT_EQ(file.status, WholeFile::Status::kRead);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.buffer->Data()), file.got), "AB\nC");
+    EXPECT_EQ(ReadWholeFile((dir / "missing").string()).error, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(ReadWholeFile(dir.string()).error, ERROR_ACCESS_DENIED);
+    std::filesystem::remove_all(dir);
+}
+
+// Wine's ping takes -n but no -t, so the console runs two requests to
+// loopback and ends by itself.
+TEST(WindowsTerminal, PingRunsInAConsoleOfItsOwnAndEnds) {
+    EXPECT_EQ(StartInTerminal({"vorpane-no-such-program"}), nullptr);
+    const auto ping = StartInTerminal({"ping", "127.0.0.1", "-n", "2"});
+    ASSERT_NE(ping, nullptr);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!ping->Finished() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(ping->Finished());
+}
+
+}  // namespace
+}  // namespace vorpane
