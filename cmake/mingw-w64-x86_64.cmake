@@ -9,6 +9,8 @@ set(VORPANE_MINGW_TRIPLE x86_64-w64-mingw32)
 set(CMAKE_C_COMPILER ${VORPANE_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${VORPANE_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${VORPANE_MINGW_TRIPLE}-windres)
+# The host's strip does not read Windows executables; packages strip theirs.
+set(CMAKE_STRIP /usr/bin/${VORPANE_MINGW_TRIPLE}-strip CACHE FILEPATH "")
 
 set(CMAKE_FIND_ROOT_PATH /usr/${VORPANE_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -5,6 +5,7 @@ install(TARGETS vorpane vorpane-printer RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
 
 set(CPACK_GENERATOR NSIS ZIP)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_NAME Vorpane)
 set(CPACK_PACKAGE_VENDOR "Vorpane maintainers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -20,6 +21,9 @@ set(CPACK_NSIS_PACKAGE_NAME Vorpane)
 set(CPACK_NSIS_INSTALLED_ICON_NAME vorpane.exe)
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/ui/win32/resources/vorpane.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/ui/win32/resources/vorpane.ico)
-# 64-bit programs go under "Program Files", not "Program Files (x86)".
+# A 64-bit installer for 64-bit programs: it needs no 32-bit Windows layer
+# (wine64 alone runs it), sees the 64-bit registry and puts the programs
+# under "Program Files", not "Program Files (x86)".
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 include(CPack)

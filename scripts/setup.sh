@@ -9,8 +9,9 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # the Windows build: the cross compiler (GoogleTest is built from the
-  # sources of libgtest-dev), and wine to run its tests
-  g++-mingw-w64-x86-64-posix wine64 wine
+  # sources of libgtest-dev), the renderer's zlib, the installer maker, and
+  # wine to run its tests
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev nsis wine64 wine
   # run: a font with the dialogs' CJK glyphs, the ping the Ping button opens,
   # a terminal to show it in
   fonts-wqy-zenhei iputils-ping xterm

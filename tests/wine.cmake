@@ -59,11 +59,31 @@ vorpane_add_wine_test(NAME test_platform
 vorpane_add_wine_test(NAME test_net
   SOURCES ${T}/net/test_echo_probe.cpp ${T}/net/test_ip_helper.cpp
   LIBS vorpane_net)
+# Wine closes a socket with a zero linger time now with a reset, now with an
+# orderly end, so the busy one-session printer's reset is left to Linux.
 vorpane_add_wine_test(NAME test_printer_link
   SOURCES ${T}/printer_link/test_printer_link.cpp
-  LIBS vorpane_printer_link vorpane_emulator)
+  LIBS vorpane_printer_link vorpane_emulator
+  ARGS --gtest_filter=-NetworkPrinterLinkSend.BusyOneSessionPrinterIsNotReportedAsSent)
 vorpane_add_wine_test(NAME test_app
   SOURCES ${T}/app/test_main_dialog.cpp ${T}/app/test_main_controls.cpp ${T}/app/test_actions.cpp
     ${T}/discovery/test_netbios_sweep.cpp ${T}/discovery/test_scan.cpp
     ${T}/commands/test_commands_loopback.cpp ${T}/status/test_status.cpp
   LIBS vorpane_app vorpane_headless vorpane_test_support vorpane_emulator)
+
+# vorpane.exe driven from outside against vorpane-printer.exe on a loopback
+# address of its own; both programs are found beside the test.
+vorpane_add_wine_test(NAME test_e2e
+  SOURCES ${T}/app/test_e2e_windows.cpp
+  LIBS vorpane_app comctl32
+  ARGS --gtest_filter=VorpaneOnWindows.*
+  TIMEOUT 300)
+add_dependencies(test_e2e vorpane vorpane-printer)
+target_compile_definitions(test_e2e PRIVATE
+  VORPANE_EXE="app/vorpane.exe" VORPANE_PRINTER_EXE="emulator/vorpane-printer.exe")
+
+# The installer: made, installed silently, the installed program started
+# and closed, uninstalled (the e2e test's executable looks at the window).
+add_test(NAME test_installer
+  COMMAND ${PROJECT_SOURCE_DIR}/scripts/installer-test.sh ${CMAKE_BINARY_DIR} ${VORPANE_WINE_DIR})
+set_tests_properties(test_installer PROPERTIES TIMEOUT 300 FIXTURES_REQUIRED wine)
