@@ -14,17 +14,12 @@ foreach(layer ${VORPANE_LAYERS})
 endforeach()
 add_subdirectory(emulator)
 
-# The dialogs' templates alone, for the layout demo and the backend's tests.
+# The dialogs' templates alone, for the backend's tests.
 add_library(vorpane_dialog_templates STATIC
   app/main_dialog_template.cpp
   status/status_dialog_template.cpp)
 target_include_directories(vorpane_dialog_templates PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(vorpane_dialog_templates PUBLIC vorpane_ui)
-
-# Shows the main window, the status dialog and the About box side by side,
-# for a look at the layout under wine (scripts/wine-run.sh start, exec, shot).
-add_executable(vorpane_win32_demo WIN32 app/win32_layout_demo.cpp)
-target_link_libraries(vorpane_win32_demo PRIVATE vorpane_dialog_templates vorpane_win32)
 
 if(VORPANE_TESTS)
   enable_testing()
