@@ -65,7 +65,7 @@ QtWindowSystem::QtWindowSystem(std::string applicationName)
     : m_appName(std::move(applicationName)),
       m_uiThread(QCoreApplication::instance() != nullptr ? QCoreApplication::instance()->thread()
                                                          : QThread::currentThread()),
-      m_invoker(std::make_unique<QObject>()) {}
+      m_invoker(std::make_unique<InvokeTarget>([this] { DrainRequests(); })) {}
 
 QtWindowSystem::~QtWindowSystem() = default;
 
@@ -193,8 +193,7 @@ void QtWindowSystem::Invoke(const std::function<void()>& fn) {
     }
     // Wakes whatever event loop the UI thread is in, nested ones included; a
     // drain that finds nothing left does nothing.
-    QMetaObject::invokeMethod(
-        m_invoker.get(), [this] { DrainRequests(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_invoker.get(), "Serve", Qt::QueuedConnection);
     std::unique_lock<std::mutex> lock(m_mutex);
     m_served.wait(lock, [&request] { return request.done; });
 }

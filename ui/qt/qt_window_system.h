@@ -2,9 +2,11 @@
 // The Qt Widgets backend of the window-system seam. Needs a QApplication
 // created on the thread that is to be the UI thread before it is built.
 
+#include <QObject>
 #include <QString>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,11 +16,24 @@
 #include "ui/window_system.h"
 
 class QDialog;
-class QObject;
 class QThread;
 class QWidget;
 
 namespace vorpane::qt {
+
+// Lives on the UI thread; a worker reaches it by a queued call made by name,
+// so the call's only shared memory is Qt's own event and nothing a worker
+// allocated is touched by this project's code on the UI thread.
+class InvokeTarget : public QObject {
+    Q_OBJECT
+public:
+    explicit InvokeTarget(std::function<void()> serve) : m_serve(std::move(serve)) {}
+public slots:
+    void Serve() { m_serve(); }
+
+private:
+    std::function<void()> m_serve;
+};
 
 class QtWindowSystem : public ui::WindowSystem {
 public:
@@ -65,10 +80,10 @@ private:
     std::string m_appName;
     QThread* m_uiThread;
     // A worker queues its request below, then wakes whatever event loop the
-    // UI thread is in by posting a call to DrainRequests on this object (a
-    // queued invocation, Qt's thread-safe way to reach another thread's
-    // loop). The worker then waits on m_served; the UI thread never waits.
-    std::unique_ptr<QObject> m_invoker;
+    // UI thread is in by a queued call of Serve on this object (Qt's
+    // thread-safe way to reach another thread's loop), which drains the
+    // requests. The worker then waits on m_served; the UI thread never waits.
+    std::unique_ptr<InvokeTarget> m_invoker;
     // Requests from worker threads, served in arrival order on the UI thread.
     std::mutex m_mutex;
     std::condition_variable m_served;
