@@ -5,8 +5,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
-
 #include "platform/windows/wide_text.h"
 
 namespace vorpane {
@@ -20,17 +18,7 @@ std::string SystemToUtf8(const std::string& bytes) {
 }
 
 size_t SystemPrefixLength(const std::string& bytes, size_t limit) {
-    const UINT page = GetACP();
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const auto b = static_cast<BYTE>(bytes[i]);
-        const size_t len = IsDBCSLeadByteEx(page, b) && i + 1 < bytes.size() ? 2 : 1;
-        if (i + len > limit) {
-            break;
-        }
-        i += len;
-    }
-    return std::min(i, bytes.size());
+    return windows::PrefixLength(GetACP(), bytes, limit);
 }
 
 }  // namespace vorpane

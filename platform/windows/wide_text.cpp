@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace vorpane::windows {
 
 std::wstring ToWide(unsigned codePage, std::string_view bytes) {
@@ -28,6 +30,19 @@ std::string FromWide(unsigned codePage, std::wstring_view text) {
     std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
     WideCharToMultiByte(codePage, 0, text.data(), size, out.data(), n, replacement, nullptr);
     return out;
+}
+
+size_t PrefixLength(unsigned codePage, std::string_view bytes, size_t limit) {
+    size_t i = 0;
+    while (i < bytes.size()) {
+        const auto b = static_cast<BYTE>(bytes[i]);
+        const size_t len = IsDBCSLeadByteEx(codePage, b) && i + 1 < bytes.size() ? 2 : 1;
+        if (i + len > limit) {
+            break;
+        }
+        i += len;
+    }
+    return std::min(i, bytes.size());
 }
 
 }  // namespace vorpane::windows
