@@ -255,41 +255,8 @@ TEST_F(EchoArpLabTest, ScanAndSetMacWorkForNobodyThroughTheHelper) {
             scanlab::StartPrinter(lab(), lab().HostNamespace("h"), address, false, error));
         ASSERT_NE(printers.back(), nullptr) << error;
     }
-    const std::optional<std::string> seen = lab().RunAsNobody(
-        lab().ClientNamespace(),
-        [&] {
-            // Nothing that the program could do by itself.
-            std::string out = HasCapability(Capability::kNetAdmin) ? "admin " : "";
-            out += UniqueFd(socket(AF_INET, SOCK_RAW, IPPROTO_ICMP)).valid() ? "raw " : "";
-            out += UniqueFd(socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP)).valid() ? "ping " : "";
-            scanlab::ScanHooks hooks;
-            hooks.adjust = [&](DialogServices& s) {
-                const DialogServices own = MakeSystemServices(*s.ws, *s.link, helper);
-                s.makeProber = own.makeProber;
-                s.purgeArp = own.purgeArp;
-            };
-            scanlab::ScanRun run = scanlab::RunScanHere("198.18.7.20", 60s, hooks);
-            // The hosts that answered the probe, and the printers among them.
-            std::sort(run.alive.begin(), run.alive.end());
-            std::sort(run.printers.begin(), run.printers.end());
-            const std::vector<std::string> expected = {"198.18.7.20", "198.18.7.200"};
-            out += run.alive == std::vector<std::string>{"198.18.7.10", expected[0], expected[1]}
-                       ? "alive "
-                       : "";
-            out += run.printers == expected ? "found " : "";
-            // Set MAC connects first, which leaves a row for the printer.
-            ui::HeadlessWindowSystem ws;
-            NetworkPrinterLink link;
-            CPrinterToolDlg dlg(MakeSystemServices(ws, link, helper));
-            if (dlg.Create()) {
-                auto* window = static_cast<ui::HeadlessWindow*>(dlg.GetWindow());
-                window->SetText(IDC_IP, "198.18.7.20");
-                ws.QueueAnswer(ui::kIdOk);
-                window->Click(IDC_SET_MAC);
-            }
-            return out + (ws.ShownBoxes().empty() ? "" : ws.ShownBoxes().back().text);
-        },
-        120s);
+    const std::optional<std::string> seen =
+        lab().RunAsNobody(lab().ClientNamespace(), "EchoArpNobodyJob.ScanAndSetMac", helper, 120s);
     ASSERT_TRUE(seen);
     std::smatch shown;
     EXPECT_TRUE(std::regex_match(*seen, shown,
@@ -298,6 +265,44 @@ TEST_F(EchoArpLabTest, ScanAndSetMacWorkForNobodyThroughTheHelper) {
         << *seen;
     EXPECT_EQ(printers[0]->PendingMac(), shown[1].str()) << "the frame reached the printer";
     EXPECT_FALSE(HasArpRow("198.18.7.20"));
+}
+
+// The nobody half of the test above, in a process of its own.
+TEST(EchoArpNobodyJob, ScanAndSetMac) {
+    if (!lab::NobodyJob::IsThisProcess()) {
+        GTEST_SKIP() << "run by ScanAndSetMacWorkForNobodyThroughTheHelper";
+    }
+    const std::optional<std::string> helper = lab::NobodyJob::Enter();
+    ASSERT_TRUE(helper);
+    // Nothing that the program could do by itself.
+    std::string out = HasCapability(Capability::kNetAdmin) ? "admin " : "";
+    out += UniqueFd(socket(AF_INET, SOCK_RAW, IPPROTO_ICMP)).valid() ? "raw " : "";
+    out += UniqueFd(socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP)).valid() ? "ping " : "";
+    scanlab::ScanHooks hooks;
+    hooks.adjust = [&](DialogServices& s) {
+        const DialogServices own = MakeSystemServices(*s.ws, *s.link, *helper);
+        s.makeProber = own.makeProber;
+        s.purgeArp = own.purgeArp;
+    };
+    scanlab::ScanRun run = scanlab::RunScanHere("198.18.7.20", 60s, hooks);
+    // The hosts that answered the probe, and the printers among them.
+    std::sort(run.alive.begin(), run.alive.end());
+    std::sort(run.printers.begin(), run.printers.end());
+    const std::vector<std::string> expected = {"198.18.7.20", "198.18.7.200"};
+    out += run.alive == std::vector<std::string>{"198.18.7.10", expected[0], expected[1]} ? "alive "
+                                                                                          : "";
+    out += run.printers == expected ? "found " : "";
+    // Set MAC connects first, which leaves a row for the printer.
+    ui::HeadlessWindowSystem ws;
+    NetworkPrinterLink link;
+    CPrinterToolDlg dlg(MakeSystemServices(ws, link, *helper));
+    if (dlg.Create()) {
+        auto* window = static_cast<ui::HeadlessWindow*>(dlg.GetWindow());
+        window->SetText(IDC_IP, "198.18.7.20");
+        ws.QueueAnswer(ui::kIdOk);
+        window->Click(IDC_SET_MAC);
+    }
+    lab::NobodyJob::Answer(out + (ws.ShownBoxes().empty() ? "" : ws.ShownBoxes().back().text));
 }
 
 }  // namespace
