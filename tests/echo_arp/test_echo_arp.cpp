@@ -216,13 +216,14 @@ TEST_F(EchoArpLabTest, DeletesOnlyRowsTheKernelLearned) {
 TEST_F(EchoArpLabTest, HoldsNoCapabilityWhileItReadsTheKernelsAnswer) {
     ASSERT_TRUE(Neigh(
         {"replace", "198.18.7.40", "lladdr", "02:00:5e:00:00:01", "dev", "eth0", "nud", "stale"}));
+    // Its exit status is left aside: a sanitized build's leak checker fails
+    // any run under a tracer.
     std::string trace;
-    ASSERT_EQ(RunHelper({"arp-delete", "198.18.7.40"}, {},
-                        {"strace", "-qq", "-e", "signal=none", "-e",
-                         "trace=execve,capset,sendto,recvmsg", "-e", "abbrev=none"},
-                        &trace),
-              "12")
-        << trace;
+    RunHelper({"arp-delete", "198.18.7.40"}, {},
+              {"strace", "-qq", "-e", "signal=none", "-e", "trace=execve,capset,sendto,recvmsg",
+               "-e", "abbrev=none"},
+              &trace);
+    EXPECT_FALSE(HasArpRow("198.18.7.40"));
     // From the helper's start on: the effective set at the deletion and at
     // each receive after it.
     const std::regex effective(R"(^capset\(.*\{effective=([^,]*),)");
