@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +30,7 @@
 
 #include "emulator/printer_cli.h"
 #include "emulator/printer_state.h"
+#include "emulator/receipt_files.h"
 #include "emulator/virtual_printer.h"
 #include "platform/unique_fd.h"
 
@@ -578,6 +580,97 @@ TEST(PrinterProcess, DrawsReceiptsOfSessionsAndOfCaptures) {
     EXPECT_EQ(ReadLine(render.io[1], "receipt 2"),
               "receipt 2: " + dir + "/out-2.png (576 x 30 dots)");
     EXPECT_EQ(render.Wait(), 0);
+    std::filesystem::remove_all(dir);
+}
+
+// Peak memory of a capture drawn by the real executable, in MiB: the journal
+// streams to its file, and items past a receipt's share are dropped.
+TEST(PrinterProcess, HostileCapturesStayInBoundedMemory) {
+    auto repeat = [](std::string unit, int n, int step) {
+        std::string out;
+        out.reserve(unit.size() * n);
+        for (int i = 0; i < n; ++i) {
+            unit[step] = static_cast<char>(step > 0 ? i : 0);
+            out += unit;
+        }
+        return out;
+    };
+    const std::string dir = TempPath("hostile");
+    std::filesystem::create_directories(dir);
+    // Limits in MiB; the journal's over what the program takes for nothing
+    // (its font above all).
+    long baseline = 0;
+    const std::tuple<const char*, std::string, long> cases[] = {
+        {"nothing", "", 0},
+        // 2 M zero-width ESC * used to take over 300 MB (10 M, 1.5 GB).
+        {"zero-width images", repeat(std::string("\x1B*\0\0\0", 5), 2'000'000, 0), 100},
+        // 1 M distinct lines used to be held to the end: 25 MB and more.
+        {"journal", repeat(std::string("\x1B$\0\0", 4), 1'000'000, 2), 12},
+    };
+    for (const auto& [name, bytes, limitMib] : cases) {
+        const std::string capture = dir + "/capture.bin";
+        std::ofstream(capture, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+        const auto start = std::chrono::steady_clock::now();
+        PrinterProcess process(
+            {"--render-file", capture, "--out", dir + "/out.png", "--journal", dir + "/journal"});
+        int status = 0;
+        rusage usage{};
+        ASSERT_EQ(::wait4(std::exchange(process.pid, -1), &status, 0, &usage) > 0, true);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name;
+        std::printf("[ figures  ] %s: %zu bytes in %.1f s, peak %ld MiB\n", name, bytes.size(),
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                    usage.ru_maxrss / 1024);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        // The sanitizers' shadow memory and quarantine say nothing of ours.
+        (void)limitMib;
+#else
+        const bool relative = std::string_view(name) == "journal";
+        if (limitMib > 0) {
+            EXPECT_LT(usage.ru_maxrss / 1024, limitMib + (relative ? baseline : 0)) << name;
+        }
+#endif
+        baseline = baseline > 0 ? baseline : usage.ru_maxrss / 1024;
+    }
+    const std::string journal = ReadFile(dir + "/journal");
+    EXPECT_NE(journal.find("ESC $ position 255 dots\n"), std::string::npos);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(ReceiptFiles, TheFolderKeepsToItsLimitDroppingTheOldestFirst) {
+    const std::string dir = TempPath("limited");
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/notes.txt") << "not a picture";
+    Journal journal(1000);
+    {
+        ReceiptFiles files(dir, journal, nullptr, uint64_t{1} << 20);
+        for (unsigned i = 1; i <= 12; ++i) {
+            // Random dots pack badly: each picture is over 150 KiB.
+            render::Receipt receipt(576, render::kMaxReceiptDots);
+            receipt.paper.Reserve(2000);
+            const Bytes dots = RandomBytes(72 * 2000, i);
+            for (int y = 0; y < 2000; ++y) {
+                for (int x = 0; x < 576; ++x) {
+                    if ((dots[y * 72 + x / 8] >> (x % 8)) & 1) {
+                        receipt.paper.Set(x, y);
+                    }
+                }
+            }
+            files.Save(1, i, std::move(receipt));
+            ASSERT_TRUE(
+                journal.WaitForPrefix("session 1 receipt " + std::to_string(i) + ":", kWait));
+        }
+    }
+    uintmax_t total = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        total += entry.path().extension() == ".png" ? entry.file_size() : 0;
+    }
+    EXPECT_LE(total, uintmax_t{1} << 20);
+    EXPECT_GT(total, uintmax_t{1} << 19);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/000001-session-1.png"));
+    EXPECT_TRUE(std::filesystem::exists(dir + "/000012-session-1.png"));
+    EXPECT_TRUE(std::filesystem::exists(dir + "/notes.txt"));
+    EXPECT_TRUE(journal.WaitForLine(
+        "render folder over 1 MiB: removed " + dir + "/000001-session-1.png", kWait));
     std::filesystem::remove_all(dir);
 }
 
