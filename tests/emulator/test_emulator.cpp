@@ -616,7 +616,7 @@ TEST(PrinterProcess, HostileCapturesStayInBoundedMemory) {
 #else
     constexpr int kScale = 1;
 #endif
-    constexpr long kOverMib = 16;
+    [[maybe_unused]] constexpr long kOverMib = 16;
     long baseline = -1;
     const std::pair<const char*, std::function<std::string()>> cases[] = {
         {"nothing", [] { return std::string(); }},
