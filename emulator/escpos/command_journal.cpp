@@ -423,6 +423,11 @@ void CommandJournal::Finish() {
     EndRepeats();
 }
 
+std::string CommandJournal::RepeatedLine(const Recent& r) {
+    return "repeated " + std::to_string(r.held) + (r.held == 1 ? " more time: " : " more times: ") +
+           r.line;
+}
+
 void CommandJournal::Emit(const std::string& line) {
     ++m_tick;
     // The line that came last is the likeliest to come again.
@@ -444,7 +449,7 @@ void CommandJournal::Emit(const std::string& line) {
             it = std::min_element(m_recent.begin(), m_recent.end(),
                                   [](const Recent& a, const Recent& b) { return a.used < b.used; });
             if (it->held > 0) {
-                m_out("repeated " + std::to_string(it->held) + " more times: " + it->line);
+                m_out(RepeatedLine(*it));
             }
             it->seen = 0;
             it->held = 0;
@@ -465,7 +470,7 @@ void CommandJournal::EndRepeats() {
               [](const Recent& a, const Recent& b) { return a.used < b.used; });
     for (const Recent& r : m_recent) {
         if (r.held > 0) {
-            m_out("repeated " + std::to_string(r.held) + " more times: " + r.line);
+            m_out(RepeatedLine(r));
         }
     }
     m_recent.clear();

@@ -88,6 +88,8 @@ private:
         uint64_t used = 0;  // when last seen
     };
 
+    static std::string RepeatedLine(const Recent& r);
+
     const LineOut m_out;
     // The last command described, byte for byte, and its line: a flood of
     // one command is counted without describing each again.
