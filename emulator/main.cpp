@@ -72,8 +72,14 @@ int main(int argc, char** argv) {
         lines->clear();
     };
     if (!args.renderFile.empty()) {
-        const std::string error = RenderCaptureFile(args, args.config.journalWriter);
-        args.config.journalFlush();
+        // Lines go out as they come (the stream buffers them), so that a
+        // long capture's journal never has to fit in memory.
+        const std::string error =
+            RenderCaptureFile(args, [f = journal.get()](const std::string& line) {
+                std::fwrite(line.data(), 1, line.size(), f);
+                std::fputc('\n', f);
+            });
+        std::fflush(journal.get());
         if (!error.empty()) {
             std::fprintf(stderr, "vorpane-printer: %s\n", error.c_str());
             return 1;

@@ -51,7 +51,7 @@ ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& arg
                                 name == "--mode" || name == "--journal" || name == "--raw" ||
                                 name == "--idle-timeout" || name == "--render" ||
                                 name == "--paper" || name == "--font" || name == "--render-file" ||
-                                name == "--out";
+                                name == "--out" || name == "--render-limit";
         if (!takesValue && (name == "--help" || name == "--netbios")) {
             if (inlineValue) {
                 return {std::nullopt, name + " takes no value"};
@@ -117,6 +117,14 @@ ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& arg
             out.config.paperDots = value == "58" ? render::kPaper58Dots : render::kPaper80Dots;
         } else if (name == "--render") {
             out.config.renderDir = value;
+        } else if (name == "--render-limit") {
+            uint64_t mib = 0;
+            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), mib);
+            if (ec != std::errc() || end != value.data() + value.size() || mib == 0 ||
+                mib > (uint64_t{1} << 30)) {
+                return {std::nullopt, "bad render limit (MiB): " + value};
+            }
+            out.config.renderLimitBytes = mib << 20;
         } else if (name == "--font") {
             out.config.fontPath = value;
         } else if (name == "--render-file") {
@@ -151,6 +159,8 @@ and a journal of everything it receives.
                         (default 300; 0 never)
   --render DIR          draw every receipt (ended by a cut, or by the end of
                         its session) as DIR/NNNNNN-session-S.png
+  --render-limit MIB    the pictures in DIR take at most MIB MiB (default
+                        256): past it the oldest are removed
   --paper 58|80         paper width in mm: 384 or 576 dots (default 80)
   --font FILE           font for text (default the WenQuanYi Zen Hei font)
   --render-file IN      draw the ESC/POS bytes captured in IN, write the
@@ -188,6 +198,11 @@ Journal: one line per item, UTF-8.
   hex: 1B 99                  an unknown command, or other control bytes
   truncated: 1D 44 C0         a command cut off by the end of the session
   session 1 receipt 1: DIR/000001-session-1.png (576 x 812 dots)
+  render folder over 256 MiB: removed DIR/000001-session-1.png
+  receipt holds 256 drawer pulses: the rest of them are not drawn
+  repeated 1999996 more times: ESC p drawer pin 2 on 16 ms off 16 ms
+                              a line that comes more than 4 times in one
+                              receipt, counted at the receipt's end
   session 1 closed after 7 bytes
   session 1 closed after 0 bytes (idle for 300 s)
   session 2 reset: busy with session 1

@@ -28,7 +28,8 @@ struct ParsedPrinterArguments {
 // Arguments without the program name:
 //   --listen ADDR (repeatable)  --port N  --condition NAME[,NAME...]
 //   --mode normal|one-session|refuse|mute  --journal FILE  --raw FILE
-//   --netbios  --idle-timeout SECONDS  --render DIR  --paper 58|80  --font FILE
+//   --netbios  --idle-timeout SECONDS  --render DIR  --render-limit MIB
+//   --paper 58|80  --font FILE
 //   --render-file IN [--out OUT.png]  --help
 ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& args);
 

@@ -1,5 +1,6 @@
 #include "emulator/receipt_files.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -11,7 +12,9 @@ namespace vorpane {
 struct ReceiptFiles::Job {
     uint64_t session;
     uint64_t number;
+    uint64_t file;
     std::string path;
+    size_t bytes;  // of the raster
     render::Receipt receipt;
 };
 
@@ -20,8 +23,9 @@ std::string ReceiptSize(const render::Receipt& r) {
            (r.capped ? ", cut short" : "");
 }
 
-ReceiptFiles::ReceiptFiles(std::string dir, Journal& journal, std::function<void()> writerStarts)
-    : m_dir(std::move(dir)), m_journal(journal) {
+ReceiptFiles::ReceiptFiles(std::string dir, Journal& journal, std::function<void()> writerStarts,
+                           uint64_t limitBytes)
+    : m_dir(std::move(dir)), m_journal(journal), m_limit(limitBytes) {
     std::error_code ec;
     std::filesystem::create_directories(m_dir, ec);
     for (const auto& entry : std::filesystem::directory_iterator(m_dir, ec)) {
@@ -30,8 +34,17 @@ ReceiptFiles::ReceiptFiles(std::string dir, Journal& journal, std::function<void
         const auto [end, err] = std::from_chars(name.data(), name.data() + name.size(), number);
         if (err == std::errc() && std::string_view(end).starts_with("-session-")) {
             m_nextFile = std::max(m_nextFile, number + 1);
+            std::error_code sizeError;
+            const uint64_t bytes =
+                entry.is_regular_file(sizeError) ? entry.file_size(sizeError) : 0;
+            if (name.ends_with(".png") && !sizeError && bytes > 0) {
+                m_pictures.push_back({number, entry.path().string(), bytes});
+                m_pictureBytes += bytes;
+            }
         }
     }
+    std::sort(m_pictures.begin(), m_pictures.end(),
+              [](const Picture& a, const Picture& b) { return a.number < b.number; });
     m_thread = std::thread([this, starts = std::move(writerStarts)] {
         if (starts) {
             starts();
@@ -55,16 +68,20 @@ void ReceiptFiles::Save(uint64_t session, uint64_t number, render::Receipt recei
     std::snprintf(name, sizeof name, "%06llu-session-%llu.png",
                   static_cast<unsigned long long>(m_nextFile++),
                   static_cast<unsigned long long>(session));
+    const uint64_t file = m_nextFile - 1;
     const std::string path = (std::filesystem::path(m_dir) / name).string();
     const std::string label =
         "session " + std::to_string(session) + " receipt " + std::to_string(number);
-    if (m_jobs.size() >= kMaxWaiting) {
+    const size_t bytes = static_cast<size_t>(receipt.paper.BytesPerRow()) *
+                         static_cast<size_t>(receipt.paper.Height());
+    if (m_jobs.size() >= kMaxWaiting || m_waitingBytes + bytes > kMaxWaitingBytes) {
         lock.unlock();
         m_journal.Add(label + " not saved: " + path + ": too many receipts waiting");
         m_journal.Flush();
         return;
     }
-    m_jobs.push_back({session, number, path, std::move(receipt)});
+    m_waitingBytes += bytes;
+    m_jobs.push_back({session, number, file, path, bytes, std::move(receipt)});
     lock.unlock();
     m_wake.notify_one();
 }
@@ -78,17 +95,45 @@ void ReceiptFiles::Run() {
         }
         Job job = std::move(m_jobs.front());
         m_jobs.pop_front();
+        m_waitingBytes -= job.bytes;
         lock.unlock();
-        const std::string error =
-            render::WriteFileAtomically(job.path, render::EncodeReceiptPng(job.receipt));
+        const std::vector<uint8_t> png = render::EncodeReceiptPng(job.receipt);
+        const std::string error = render::WriteFileAtomically(job.path, png);
         const std::string label =
             "session " + std::to_string(job.session) + " receipt " + std::to_string(job.number);
         m_journal.Add(error.empty()
                           ? label + ": " + job.path + " (" + ReceiptSize(job.receipt) + ")"
                           : label + " not saved: " + error);
+        if (error.empty()) {
+            m_pictures.push_back({job.file, job.path, png.size()});
+            m_pictureBytes += png.size();
+            Trim();
+        }
         m_journal.Flush();
         lock.lock();
     }
+}
+
+void ReceiptFiles::Trim() {
+    size_t removed = 0;
+    std::string first;
+    std::string last;
+    while (m_pictureBytes > m_limit && m_pictures.size() > 1) {
+        Picture& oldest = m_pictures.front();
+        std::error_code ec;
+        std::filesystem::remove(oldest.path, ec);
+        (removed++ == 0 ? first : last) = oldest.path;
+        m_pictureBytes -= oldest.bytes;
+        m_pictures.pop_front();
+    }
+    if (removed == 0) {
+        return;
+    }
+    const std::string over =
+        "render folder over " + std::to_string(m_limit >> 20) + " MiB: removed ";
+    m_journal.Add(removed == 1
+                      ? over + first
+                      : over + std::to_string(removed) + " pictures, " + first + " to " + last);
 }
 
 }  // namespace vorpane

@@ -8,6 +8,12 @@
 //   session 3 receipt 2: DIR/000007-session-3.png (576 x 812 dots)
 //   session 3 receipt 2: DIR/000007-session-3.png (576 x 16384 dots, cut short)
 //   session 3 receipt 2 not saved: DIR/000007-session-3.png: Permission denied
+// The pictures in DIR (its NNNNNN-session-S.png files, earlier runs' too)
+// take at most a set number of bytes: past it the oldest go, the newest
+// always stays, and the journal says which went:
+//   render folder over 256 MiB: removed DIR/000001-session-1.png
+//   render folder over 256 MiB: removed 3 pictures, DIR/000001-session-1.png to
+//   DIR/000003-session-1.png
 
 #include <condition_variable>
 #include <cstdint>
@@ -27,9 +33,13 @@ public:
     // Receipts waiting for the writer; past this a receipt is not saved and
     // the journal says so, rather than a flood of cuts stalling the printer.
     static constexpr size_t kMaxWaiting = 64;
+    // Their rasters hold at most this many bytes, whatever their number.
+    static constexpr size_t kMaxWaitingBytes = 32u << 20;
+    static constexpr uint64_t kDefaultLimitBytes = uint64_t{256} << 20;
 
     // `writerStarts` runs first on the writer's thread (to lower its priority).
-    ReceiptFiles(std::string dir, Journal& journal, std::function<void()> writerStarts = nullptr);
+    ReceiptFiles(std::string dir, Journal& journal, std::function<void()> writerStarts = nullptr,
+                 uint64_t limitBytes = kDefaultLimitBytes);
     // Writes what is still waiting, then returns.
     ~ReceiptFiles();
     ReceiptFiles(const ReceiptFiles&) = delete;
@@ -39,10 +49,22 @@ public:
 
 private:
     struct Job;
+    struct Picture {
+        uint64_t number;
+        std::string path;
+        uint64_t bytes;
+    };
     void Run();
+    // Removes the oldest pictures while the folder is over its limit.
+    void Trim();
 
     const std::string m_dir;
     Journal& m_journal;
+    const uint64_t m_limit;
+    // Only the writer's thread touches these two once it runs.
+    std::deque<Picture> m_pictures;  // oldest first
+    uint64_t m_pictureBytes = 0;
+    size_t m_waitingBytes = 0;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Job> m_jobs;

@@ -177,8 +177,8 @@ std::string VirtualPrinter::Start() {
         m_tools->options.paperDots = m_config.paperDots;
         // Pictures are the least urgent work: compressing them must not take
         // the processor from the thread that answers status requests.
-        m_files = std::make_unique<ReceiptFiles>(m_config.renderDir, m_journal,
-                                                 LowerCurrentThreadPriority);
+        m_files = std::make_unique<ReceiptFiles>(
+            m_config.renderDir, m_journal, LowerCurrentThreadPriority, m_config.renderLimitBytes);
     }
 
     SocketWaker::Created waker = SocketWaker::Create();

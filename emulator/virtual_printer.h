@@ -66,6 +66,8 @@ struct VirtualPrinterConfig {
     std::chrono::milliseconds idleTimeout = limits::kIdleTimeout;
     // Receipts are drawn and saved here as PNG files; empty: nothing is drawn.
     std::string renderDir;
+    // The pictures in renderDir take at most this many bytes; the oldest go.
+    uint64_t renderLimitBytes = uint64_t{256} << 20;
     int paperDots = render::kPaper80Dots;
     std::string fontPath = render::kDefaultFontPath;
 };

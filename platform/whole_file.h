@@ -1,6 +1,8 @@
 #pragma once
-// A whole file read into one page-locked buffer, for one send.
+// A whole file read into one page-locked buffer, for one send, and a whole
+// file written under a name nobody else holds.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,5 +28,23 @@ struct WholeFile {
 // caller; a directory fails (EISDIR; on Windows ERROR_ACCESS_DENIED). The
 // file is closed on return.
 WholeFile ReadWholeFile(const std::string& path);
+
+enum class NewFileStatus {
+    kWritten,
+    kExists,  // something is at `path` already, a symbolic link included
+    kFailed,  // creating or writing failed with `error`; nothing is left at `path`
+};
+struct NewFile {
+    NewFileStatus status = NewFileStatus::kFailed;
+    int error = 0;  // errno; last-error code on Windows
+};
+
+// Creates `path` as a new file (mode 0644 on POSIX) and writes `bytes` to it.
+// Whatever is at `path` already, a symbolic link to another file above all,
+// is left alone and never followed.
+NewFile WriteNewFile(const std::string& path, const uint8_t* bytes, size_t size);
+
+// The system's text for an error of WriteNewFile.
+std::string FileErrorText(int error);
 
 }  // namespace vorpane

@@ -386,18 +386,94 @@ void CommandJournal::OnCommand(const Command& c) {
                 FlushHexRun();
             }
             return;
-        default:
+        default: {
             FlushText(false);
             FlushHexRun();
-            if (std::string line = DescribeCommand(c); !line.empty()) {
-                m_out(line);
+            constexpr size_t kRemembered = 64;
+            const bool small = c.head.size() + c.data.size() <= kRemembered && c.op != Op::kNamed &&
+                               c.op != Op::kSkipped && c.op != Op::kTruncated;
+            const auto same = [&] {
+                return m_lastBytes.size() == c.head.size() + c.data.size() + 1 &&
+                       m_lastBytes[0] == static_cast<uint8_t>(c.op) &&
+                       std::equal(c.head.begin(), c.head.end(), m_lastBytes.begin() + 1) &&
+                       std::equal(c.data.begin(), c.data.end(),
+                                  m_lastBytes.begin() + 1 + static_cast<ptrdiff_t>(c.head.size()));
+            };
+            if (small && same()) {
+                Emit(m_lastLine);
+            } else if (std::string line = DescribeCommand(c); !line.empty()) {
+                Emit(line);
+                if (small) {
+                    m_lastBytes.assign(1, static_cast<uint8_t>(c.op));
+                    m_lastBytes.insert(m_lastBytes.end(), c.head.begin(), c.head.end());
+                    m_lastBytes.insert(m_lastBytes.end(), c.data.begin(), c.data.end());
+                    m_lastLine = std::move(line);
+                }
             }
+            if (c.op == Op::kCut) {
+                EndRepeats();
+            }
+        }
     }
 }
 
 void CommandJournal::Finish() {
     FlushText(false);
     FlushHexRun();
+    EndRepeats();
+}
+
+std::string CommandJournal::RepeatedLine(const Recent& r) {
+    return "repeated " + std::to_string(r.held) + (r.held == 1 ? " more time: " : " more times: ") +
+           r.line;
+}
+
+void CommandJournal::Emit(const std::string& line) {
+    ++m_tick;
+    // The line that came last is the likeliest to come again.
+    if (!m_recent.empty() && m_recent.back().used + 1 == m_tick && m_recent.back().line == line) {
+        Recent& last = m_recent.back();
+        last.used = m_tick;
+        if (++last.seen > kMaxRepeats) {
+            ++last.held;
+            return;
+        }
+        return m_out(line);
+    }
+    auto it = std::find_if(m_recent.begin(), m_recent.end(),
+                           [&line](const Recent& r) { return r.line == line; });
+    if (it == m_recent.end()) {
+        if (m_recent.size() < kRepeatWindow) {
+            it = m_recent.emplace(m_recent.end());
+        } else {
+            it = std::min_element(m_recent.begin(), m_recent.end(),
+                                  [](const Recent& a, const Recent& b) { return a.used < b.used; });
+            if (it->held > 0) {
+                m_out(RepeatedLine(*it));
+            }
+            it->seen = 0;
+            it->held = 0;
+        }
+        it->line.assign(line);
+    }
+    it->used = m_tick;
+    if (++it->seen > kMaxRepeats) {
+        ++it->held;
+        return;
+    }
+    m_out(line);
+}
+
+void CommandJournal::EndRepeats() {
+    // In the order the lines last came.
+    std::sort(m_recent.begin(), m_recent.end(),
+              [](const Recent& a, const Recent& b) { return a.used < b.used; });
+    for (const Recent& r : m_recent) {
+        if (r.held > 0) {
+            m_out(RepeatedLine(r));
+        }
+    }
+    m_recent.clear();
 }
 
 void CommandJournal::AddText(const Command& c) {
@@ -443,7 +519,7 @@ void CommandJournal::FlushText(bool lineFeed) {
     if (m_lineBytes == 0 && !lineFeed) {
         return;
     }
-    m_out(m_line);
+    Emit(m_line);
     m_line.resize(std::strlen(kTextPrefix));
     m_lineBytes = 0;
 }
@@ -452,7 +528,7 @@ void CommandJournal::FlushHexRun() {
     if (m_hexRun.empty()) {
         return;
     }
-    m_out(m_hexRun);
+    Emit(m_hexRun);
     m_hexRun.clear();
     m_hexBytes = 0;
 }

@@ -41,10 +41,17 @@
 //   truncated: 1D 44 C0     a command cut off by the end of the session
 //   truncated: 1D 76 30 00 30 00 64 00 after 1200 of 4800 bytes
 // DLE EOT status requests are left to the printer, which journals its answer.
+//
+// A line that comes again and again within one receipt (up to a cut) is
+// written kMaxRepeats times; the rest are counted and summed up once, when
+// the receipt ends or the line has not come for a while:
+//   repeated 1999996 more times: ESC p drawer pin 2 on 16 ms off 16 ms
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "emulator/escpos/command.h"
 #include "emulator/escpos/text_codec.h"
@@ -55,6 +62,9 @@ class CommandJournal final : public CommandSink {
 public:
     static constexpr size_t kMaxTextLineBytes = 1024;
     static constexpr size_t kMaxHexRunBytes = 16;
+    static constexpr size_t kMaxRepeats = 4;
+    // Distinct recent lines whose repeats are counted.
+    static constexpr size_t kRepeatWindow = 8;
 
     using LineOut = std::function<void(const std::string& line)>;
     explicit CommandJournal(LineOut out);
@@ -67,8 +77,26 @@ private:
     void AddText(const Command& command);
     void FlushText(bool lineFeed);
     void FlushHexRun();
+    void Emit(const std::string& line);
+    // Sums up the lines held back, and forgets the receipt's lines.
+    void EndRepeats();
+
+    struct Recent {
+        std::string line;
+        uint64_t seen = 0;
+        uint64_t held = 0;  // not written
+        uint64_t used = 0;  // when last seen
+    };
+
+    static std::string RepeatedLine(const Recent& r);
 
     const LineOut m_out;
+    // The last command described, byte for byte, and its line: a flood of
+    // one command is counted without describing each again.
+    std::vector<uint8_t> m_lastBytes;
+    std::string m_lastLine;
+    std::vector<Recent> m_recent;
+    uint64_t m_tick = 0;
     TextDecoder m_decoder;
     std::string m_line;  // "text: ..." being gathered
     size_t m_lineBytes = 0;

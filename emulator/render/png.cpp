@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
+
+#include "platform/whole_file.h"
 
 namespace vorpane::render {
 namespace {
@@ -52,8 +55,9 @@ void Put(uint8_t* row, int x, Colour c) {
 }
 
 // One picture row into `row`, zeroed (paper) and with room for the spread
-// bytes of a paper row.
-void PictureRow(const Receipt& r, int y, int width, uint8_t* row) {
+// bytes of a paper row; `marks` are the drawer marks sorted by height.
+void PictureRow(const Receipt& r, const std::vector<DrawerMark>& marks, int y, int width,
+                uint8_t* row) {
     const int paper = r.paper.Width();
     if (y < r.paper.Height()) {
         const uint8_t* bits = r.paper.Row(y);
@@ -70,11 +74,13 @@ void PictureRow(const Receipt& r, int y, int width, uint8_t* row) {
         Put(row, x, kMargin);
     }
     // A drawer pulse: a triangle pointing at the paper where it happened.
-    for (const DrawerMark& mark : r.drawerMarks) {
+    // Only the marks near the row are looked at, so a picture costs its rows
+    // plus its marks, not their product.
+    auto near = std::lower_bound(marks.begin(), marks.end(), y - kMarkHalfHeight,
+                                 [](const DrawerMark& m, int top) { return m.y < top; });
+    for (; near != marks.end() && near->y <= y + kMarkHalfHeight; ++near) {
+        const DrawerMark& mark = *near;
         const int dy = std::abs(y - mark.y);
-        if (dy > kMarkHalfHeight) {
-            continue;
-        }
         const int length = (kMarkHalfHeight - dy) * (kMarginDots - 4) / kMarkHalfHeight;
         for (int i = 0; i <= length; ++i) {
             // Pin 5 is hollow, so the two drawers read apart.
@@ -98,9 +104,12 @@ std::vector<uint8_t> EncodeReceiptPng(const Receipt& r) {
     const size_t stride = 1 + rowBytes;
     std::vector<uint8_t> raw(stride * static_cast<size_t>(height), 0);
     std::vector<uint8_t> row(std::max(rowBytes, 2 * static_cast<size_t>(r.paper.BytesPerRow())));
+    std::vector<DrawerMark> marks = r.drawerMarks;
+    std::stable_sort(marks.begin(), marks.end(),
+                     [](const DrawerMark& a, const DrawerMark& b) { return a.y < b.y; });
     for (int y = 0; y < height; ++y) {
         std::fill(row.begin(), row.end(), 0);
-        PictureRow(r, y, width, row.data());
+        PictureRow(r, marks, y, width, row.data());
         std::copy_n(row.begin(), rowBytes, raw.begin() + static_cast<ptrdiff_t>(stride * y + 1));
     }
     // Receipts are mostly white: the fastest level packs them well enough.
@@ -122,25 +131,28 @@ std::vector<uint8_t> EncodeReceiptPng(const Receipt& r) {
 }
 
 std::string WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
-    const std::string part = path + ".part";
-    struct Closer {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    std::unique_ptr<std::FILE, Closer> file(std::fopen(part.c_str(), "wb"));
-    if (!file) {
-        return path + ": " + std::strerror(errno);
+    // The temporary name is created new, never opened where it stands: in a
+    // folder others may write to, a link planted there must not make us
+    // overwrite the file it points at. Taken names are passed over.
+    constexpr int kTries = 8;
+    for (int i = 0; i < kTries; ++i) {
+        const std::string part =
+            path + (i == 0 ? std::string() : "." + std::to_string(i)) + ".part";
+        const NewFile written = WriteNewFile(part, bytes.data(), bytes.size());
+        if (written.status == NewFileStatus::kExists) {
+            continue;
+        }
+        if (written.status == NewFileStatus::kFailed) {
+            return path + ": " + FileErrorText(written.error);
+        }
+        if (std::rename(part.c_str(), path.c_str()) != 0) {
+            const std::string error = path + ": " + std::strerror(errno);
+            std::remove(part.c_str());
+            return error;
+        }
+        return {};
     }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    if (std::fclose(file.release()) != 0 || !written) {
-        std::remove(part.c_str());
-        return path + ": write failed";
-    }
-    if (std::rename(part.c_str(), path.c_str()) != 0) {
-        const std::string error = path + ": " + std::strerror(errno);
-        std::remove(part.c_str());
-        return error;
-    }
-    return {};
+    return path + ": temporary names " + path + ".part and others are taken";
 }
 
 }  // namespace vorpane::render

@@ -17,6 +17,11 @@ constexpr int kDefaultTabStops = 32;
 // A line holds at most this many items; relative moves cannot make it grow
 // without end.
 constexpr size_t kMaxLineItems = 4096;
+// Column images waiting in a line hold at most this many bytes of dots; moves
+// back along the line cannot pile up bands without end.
+constexpr size_t kMaxLineBandBytes = 1 << 20;
+constexpr const char* kItemNames[] = {"characters", "column images", "barcodes and symbols",
+                                      "drawer pulses"};
 constexpr int kBandHeight = 24;  // ESC * prints 24 dots high in every mode
 
 // Each run of dots in a row of n cells, scaled: cell i of the row covers
@@ -112,6 +117,17 @@ struct ReceiptRenderer::Style {
     int pdfCorrection = -1;
     bool pdfTruncated = false;
     std::vector<uint8_t> pdfData;
+    // The last encoding of the stored data, with what it was encoded as.
+    struct Encoded {
+        bool valid = false;
+        Symbology symbology = Symbology::kQr;
+        int errorCorrection = 0;
+        int columns = 0;
+        int rows = 0;
+        Symbol symbol;
+    };
+    Encoded qrEncoded;
+    Encoded pdfEncoded;
 
     Style() {
         for (int i = 1; i <= kDefaultTabStops; ++i) {
@@ -146,7 +162,23 @@ ReceiptRenderer::~ReceiptRenderer() = default;
 void ReceiptRenderer::Reset() {
     m_style = std::make_unique<Style>();
     m_line.clear();
+    m_lineBandBytes = 0;
     m_x = 0;
+}
+
+bool ReceiptRenderer::Take(ItemKind kind) {
+    const auto k = static_cast<size_t>(kind);
+    if (m_taken[k] < kMaxReceiptItems[k]) {
+        ++m_taken[k];
+        return true;
+    }
+    if (m_taken[k] == kMaxReceiptItems[k]) {
+        ++m_taken[k];  // noted once a receipt
+        m_receipt->capped = true;
+        m_events.OnNote("receipt holds " + std::to_string(kMaxReceiptItems[k]) + " " +
+                        kItemNames[k] + ": the rest of them are not drawn");
+    }
+    return false;
 }
 
 void ReceiptRenderer::OnCommand(const Command& c) {
@@ -257,10 +289,17 @@ void ReceiptRenderer::OnCommand(const Command& c) {
         case Op::kCut:
             PrintLine(static_cast<int>(c.b));
             return EndReceipt(c.a != 0 ? CutKind::kPartial : CutKind::kFull);
-        case Op::kDrawer:
-            m_receipt->drawerMarks.push_back(
-                {std::min(m_y, m_options.maxReceiptDots), static_cast<int>(c.a)});
+        case Op::kDrawer: {
+            const DrawerMark mark{std::min(m_y, m_options.maxReceiptDots), static_cast<int>(c.a)};
+            auto& marks = m_receipt->drawerMarks;
+            // A pulse again where the last one was would draw the same mark.
+            const bool same =
+                !marks.empty() && marks.back().y == mark.y && marks.back().pin == mark.pin;
+            if (!same && Take(ItemKind::kDrawerPulse)) {
+                marks.push_back(mark);
+            }
             return;
+        }
         default:
             return;
     }
@@ -302,6 +341,9 @@ void ReceiptRenderer::AddText(const Command& c) {
 }
 
 void ReceiptRenderer::AddCharacter(char32_t code, bool wide) {
+    if (!Take(ItemKind::kCharacter)) {
+        return;
+    }
     const Style& s = *m_style;
     Item item;
     item.glyph = &m_glyphs.Get(code, s.font, wide);
@@ -326,6 +368,14 @@ void ReceiptRenderer::AddColumnImage(const Command& c) {
     const int scaleY = tall ? 1 : 3;       // 8-dot modes stretch each dot to three
     const int bytes = tall ? 3 : 1;
     const int columns = static_cast<int>(c.data.size()) / bytes;
+    if (!Take(ItemKind::kColumnImage)) {
+        return;
+    }
+    if (!m_line.empty() && (m_line.size() >= kMaxLineItems ||
+                            m_lineBandBytes + static_cast<size_t>(columns) * scaleX * kBandHeight >
+                                kMaxLineBandBytes)) {
+        PrintLine();
+    }
     Item item;
     item.x = m_x;
     item.width = std::min(columns * scaleX, std::max(AreaWidth() - m_x, 0));
@@ -340,6 +390,7 @@ void ReceiptRenderer::AddColumnImage(const Command& c) {
         }
     }
     m_x += item.width;
+    m_lineBandBytes += item.band.size();
     m_line.push_back(std::move(item));
 }
 
@@ -412,6 +463,7 @@ void ReceiptRenderer::PrintLine(int feed) {
         }
     }
     m_line.clear();
+    m_lineBandBytes = 0;
     m_x = 0;
     if (feed < 0) {
         feed = std::max(m_style->lineSpacing, textHeight);
@@ -447,6 +499,9 @@ void ReceiptRenderer::RasterRow(const Command& c) {
 void ReceiptRenderer::Barcode(const Command& c) {
     if (!m_line.empty()) {
         PrintLine();
+    }
+    if (!Take(ItemKind::kSymbol)) {
+        return;
     }
     const std::string raw(c.data.begin(), c.data.end());
     std::string text = raw;
@@ -552,6 +607,7 @@ void ReceiptRenderer::Symbol2D(const Command& c) {
         case 80:
             (qr ? s.qrData : s.pdfData)
                 .assign(c.data.begin() + (c.data.empty() ? 0 : 1), c.data.end());
+            (qr ? s.qrEncoded : s.pdfEncoded).valid = false;
             return;
         case 81:
             break;
@@ -560,6 +616,9 @@ void ReceiptRenderer::Symbol2D(const Command& c) {
     }
     if (!m_line.empty()) {
         PrintLine();
+    }
+    if (!Take(ItemKind::kSymbol)) {
+        return;
     }
     const std::vector<uint8_t>& data = qr ? s.qrData : s.pdfData;
     const char* name = qr ? "QR" : "PDF417";
@@ -581,13 +640,28 @@ void ReceiptRenderer::Symbol2D(const Command& c) {
         request.columns = s.pdfColumns;
         request.rows = s.pdfRows;
     }
-    const Symbol symbol = m_symbols.Encode(request);
+    const Symbol& symbol = StoredSymbol(request, qr);
     if (!symbol.error.empty()) {
         m_events.OnNote(std::string("GS ( k ") + name + " print: not drawn, " + symbol.error);
         return;
     }
     const int module = qr ? s.qrModule : s.pdfModule;
     DrawSymbol(symbol, module, qr ? module : module * s.pdfRowHeight, false);
+}
+
+const Symbol& ReceiptRenderer::StoredSymbol(const SymbolRequest& request, bool qr) {
+    Style::Encoded& e = qr ? m_style->qrEncoded : m_style->pdfEncoded;
+    if (!e.valid || e.symbology != request.symbology ||
+        e.errorCorrection != request.errorCorrection || e.columns != request.columns ||
+        e.rows != request.rows) {
+        e.symbol = m_symbols.Encode(request);
+        e.symbology = request.symbology;
+        e.errorCorrection = request.errorCorrection;
+        e.columns = request.columns;
+        e.rows = request.rows;
+        e.valid = true;
+    }
+    return e.symbol;
 }
 
 void ReceiptRenderer::DrawSymbol(const Symbol& symbol, int moduleWidth, int moduleHeight,
@@ -641,6 +715,7 @@ void ReceiptRenderer::EndReceipt(CutKind cut) {
     m_receipt = std::make_unique<Receipt>(m_options.paperDots, m_options.maxReceiptDots);
     m_y = 0;
     m_capNoted = false;
+    std::fill(std::begin(m_taken), std::end(m_taken), 0);
 }
 
 }  // namespace vorpane::render

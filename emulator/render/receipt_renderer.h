@@ -5,6 +5,7 @@
 // full), ESC a, GS L and GS W take effect at the start of a line, images and
 // symbols print at once, a cut ends the receipt.
 
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,13 @@ constexpr int kPaper58Dots = 384;
 constexpr int kMaxReceiptDots = 16384;
 // Default line spacing (ESC 2), in dots.
 constexpr int kDefaultLineSpacing = 30;
+
+// What one receipt may hold of each kind of item, well past a real one
+// (2 m of Font B text is about 60000 characters); past it further items are
+// dropped, so that a flood of commands that take no paper (zero-width
+// images, drawer pulses) costs neither memory nor time.
+enum class ItemKind : uint8_t { kCharacter, kColumnImage, kSymbol, kDrawerPulse };
+constexpr size_t kMaxReceiptItems[] = {131072, 16384, 1024, 256};
 
 struct RenderOptions {
     int paperDots = kPaper80Dots;
@@ -64,10 +72,16 @@ private:
     void PrintLine(int feed = -1);
     void Feed(int dots);
     bool Room(int bottom);
+    // Counts an item of the receipt; false, with one journal line the first
+    // time, when the receipt holds all it may of that kind.
+    bool Take(ItemKind kind);
     void BeginRaster(const escpos::Command& command);
     void RasterRow(const escpos::Command& command);
     void Barcode(const escpos::Command& command);
     void Symbol2D(const escpos::Command& command);
+    // The stored QR or PDF417 symbol, encoded once until its data or
+    // parameters change.
+    const Symbol& StoredSymbol(const SymbolRequest& request, bool qr);
     void DrawSymbol(const Symbol& symbol, int moduleWidth, int moduleHeight, bool hri);
     void DrawText(const std::string& text, int x, int y, Font font);
     void EndReceipt(CutKind cut);
@@ -84,7 +98,9 @@ private:
     std::unique_ptr<Receipt> m_receipt;
     int m_y = 0;  // top of the next line on the receipt
     bool m_capNoted = false;
+    size_t m_taken[std::size(kMaxReceiptItems)] = {};
     std::vector<Item> m_line;
+    size_t m_lineBandBytes = 0;
     int m_x = 0;  // next position in the line, from the print area's left
     // GS v 0 in progress
     int m_rasterX = 0;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <limits>
 
 #include "platform/unique_fd.h"
@@ -60,6 +61,40 @@ WholeFile ReadWholeFile(const std::string& path) {
     }
     file.status = WholeFile::Status::kRead;
     return file;
+}
+
+NewFile WriteNewFile(const std::string& path, const uint8_t* bytes, size_t size) {
+    // O_EXCL fails on any name that exists, a dangling link too, so a link
+    // planted in a shared folder can never redirect the write.
+    UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!fd.valid()) {
+        const int error = errno;
+        return {error == EEXIST || error == ELOOP ? NewFileStatus::kExists : NewFileStatus::kFailed,
+                error};
+    }
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = write(fd.get(), bytes + done, size - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            const int error = n < 0 ? errno : EIO;
+            unlink(path.c_str());
+            return {NewFileStatus::kFailed, error};
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (close(fd.release()) != 0) {
+        const int error = errno;
+        unlink(path.c_str());
+        return {NewFileStatus::kFailed, error};
+    }
+    return {NewFileStatus::kWritten, 0};
+}
+
+std::string FileErrorText(int error) {
+    return std::strerror(error);
 }
 
 }  // namespace vorpane

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <limits>
+#include <string>
 
 #include "platform/windows/wide_text.h"
 
@@ -14,10 +16,12 @@ namespace {
 class FileHandle {
 public:
     explicit FileHandle(HANDLE h) : m_handle(h) {}
-    ~FileHandle() {
-        if (Valid()) {
-            CloseHandle(m_handle);
-        }
+    ~FileHandle() { Close(); }
+    // Closes now; false when closing failed (a late write error).
+    bool Close() {
+        const bool ok = !Valid() || CloseHandle(m_handle) != 0;
+        m_handle = INVALID_HANDLE_VALUE;
+        return ok;
     }
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
@@ -73,6 +77,51 @@ WholeFile ReadWholeFile(const std::string& path) {
     }
     whole.status = WholeFile::Status::kRead;
     return whole;
+}
+
+NewFile WriteNewFile(const std::string& path, const uint8_t* bytes, size_t size) {
+    // CREATE_NEW fails on any name that exists, a symbolic link too.
+    FileHandle file(CreateFileW(windows::Utf8ToWide(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
+        const DWORD error = GetLastError();
+        return {error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
+                    ? NewFileStatus::kExists
+                    : NewFileStatus::kFailed,
+                static_cast<int>(error)};
+    }
+    size_t done = 0;
+    while (done < size) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 30));
+        DWORD n = 0;
+        if (!WriteFile(file.get(), bytes + done, chunk, &n, nullptr) || n == 0) {
+            const DWORD error = GetLastError();
+            file.Close();
+            DeleteFileW(windows::Utf8ToWide(path).c_str());
+            return {NewFileStatus::kFailed,
+                    static_cast<int>(error != 0 ? error : ERROR_WRITE_FAULT)};
+        }
+        done += n;
+    }
+    if (!file.Close()) {
+        const DWORD error = GetLastError();
+        DeleteFileW(windows::Utf8ToWide(path).c_str());
+        return {NewFileStatus::kFailed, static_cast<int>(error)};
+    }
+    return {NewFileStatus::kWritten, 0};
+}
+
+std::string FileErrorText(int error) {
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring wide = n > 0 && text != nullptr ? std::wstring(text, n) : std::wstring();
+    LocalFree(text);
+    while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L' ')) {
+        wide.pop_back();
+    }
+    return wide.empty() ? "error " + std::to_string(error) : windows::WideToUtf8(wide);
 }
 
 }  // namespace vorpane

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -29,6 +31,7 @@
 
 #include "emulator/printer_cli.h"
 #include "emulator/printer_state.h"
+#include "emulator/receipt_files.h"
 #include "emulator/virtual_printer.h"
 #include "platform/unique_fd.h"
 
@@ -578,6 +581,119 @@ TEST(PrinterProcess, DrawsReceiptsOfSessionsAndOfCaptures) {
     EXPECT_EQ(ReadLine(render.io[1], "receipt 2"),
               "receipt 2: " + dir + "/out-2.png (576 x 30 dots)");
     EXPECT_EQ(render.Wait(), 0);
+    std::filesystem::remove_all(dir);
+}
+
+// Peak memory of a capture drawn by the real executable, in MiB: the journal
+// streams to its file, and items past a receipt's share are dropped.
+TEST(PrinterProcess, HostileCapturesStayInBoundedMemory) {
+    // n times `unit`, its byte `at` counting up from `first` (mod 256).
+    auto repeat = [](std::string unit, int n, size_t at, int first) {
+        std::string out;
+        out.reserve(unit.size() * n);
+        for (int i = 0; i < n; ++i) {
+            unit[at] = static_cast<char>(first + i % (256 - first));
+            out += unit;
+        }
+        return out;
+    };
+    std::string tabStops =
+        "\x1B"
+        "D";
+    for (char stop = 1; stop <= 32; ++stop) {
+        tabStops += stop;
+    }
+    tabStops += '\0';
+    const std::string dir = TempPath("hostile");
+    std::filesystem::create_directories(dir);
+    // Peak memory over what the program takes for an empty capture (its
+    // font above all), which must stay far under 100 MiB. Each capture is
+    // made and dropped before the spawn, whose child shares our memory until
+    // it execs. Under a sanitizer, whose shadow memory says nothing of ours,
+    // the figures are only shown, for fewer commands.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    constexpr int kScale = 10;
+#else
+    constexpr int kScale = 1;
+#endif
+    [[maybe_unused]] constexpr long kOverMib = 16;
+    long baseline = -1;
+    const std::pair<const char*, std::function<std::string()>> cases[] = {
+        {"nothing", [] { return std::string(); }},
+        // Zero-width ESC * used to take about 160 bytes each (10 M, 1.5 GB).
+        {"zero-width images",
+         [&] { return repeat(std::string("\x1B*\0\0\0", 5), 2'000'000 / kScale, 2, 0); }},
+        // Lines of 150 bytes each, 45 MB, used to be held to the end.
+        {"journal", [&] { return repeat(tabStops, 300'000 / kScale, 33, 32); }},
+    };
+    for (const auto& [name, make] : cases) {
+        const std::string capture = dir + "/capture.bin";
+        size_t size = 0;
+        {
+            const std::string bytes = make();
+            size = bytes.size();
+            std::ofstream(capture, std::ios::binary)
+                .write(bytes.data(), std::streamsize(bytes.size()));
+        }
+        const auto start = std::chrono::steady_clock::now();
+        PrinterProcess process(
+            {"--render-file", capture, "--out", dir + "/out.png", "--journal", dir + "/journal"});
+        int status = 0;
+        rusage usage{};
+        ASSERT_GT(::wait4(std::exchange(process.pid, -1), &status, 0, &usage), 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name;
+        const long peak = usage.ru_maxrss / 1024;
+        std::printf("[ figures  ] %s: %zu bytes in %.1f s, peak %ld MiB\n", name, size,
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                    peak);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        if (baseline >= 0) {
+            EXPECT_LT(peak, baseline + kOverMib) << name;
+        }
+        EXPECT_LT(peak, 100) << name;
+#endif
+        baseline = baseline >= 0 ? baseline : peak;
+    }
+    const std::string journal = ReadFile(dir + "/journal");
+    EXPECT_NE(journal.find(", 31, 255\n"), std::string::npos);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(ReceiptFiles, TheFolderKeepsToItsLimitDroppingTheOldestFirst) {
+    const std::string dir = TempPath("limited");
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/notes.txt") << "not a picture";
+    Journal journal(1000);
+    {
+        ReceiptFiles files(dir, journal, nullptr, uint64_t{1} << 20);
+        for (unsigned i = 1; i <= 12; ++i) {
+            // Random dots pack badly: each picture is over 150 KiB.
+            render::Receipt receipt(576, render::kMaxReceiptDots);
+            receipt.paper.Reserve(2000);
+            const Bytes dots = RandomBytes(72 * 2000, i);
+            for (int y = 0; y < 2000; ++y) {
+                for (int x = 0; x < 576; ++x) {
+                    if ((dots[y * 72 + x / 8] >> (x % 8)) & 1) {
+                        receipt.paper.Set(x, y);
+                    }
+                }
+            }
+            files.Save(1, i, std::move(receipt));
+            ASSERT_TRUE(
+                journal.WaitForPrefix("session 1 receipt " + std::to_string(i) + ":", kWait));
+        }
+    }
+    uintmax_t total = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        total += entry.path().extension() == ".png" ? entry.file_size() : 0;
+    }
+    EXPECT_LE(total, uintmax_t{1} << 20);
+    EXPECT_GT(total, uintmax_t{1} << 19);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/000001-session-1.png"));
+    EXPECT_TRUE(std::filesystem::exists(dir + "/000012-session-1.png"));
+    EXPECT_TRUE(std::filesystem::exists(dir + "/notes.txt"));
+    EXPECT_TRUE(journal.WaitForLine(
+        "render folder over 1 MiB: removed " + dir + "/000001-session-1.png", kWait));
     std::filesystem::remove_all(dir);
 }
 

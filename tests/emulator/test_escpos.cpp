@@ -119,10 +119,27 @@ TEST(CommandDecoder, JournalOfEachInputWholeAndByteByByte) {
 }
 
 TEST(CommandDecoder, FloodsStayBoundedAndPiecesGiveTheSameJournal) {
-    const Lines flood = Print(Bytes(100000, 'y')).lines;
-    EXPECT_EQ(flood.size(), 98u);
-    for (const auto& line : flood) {
-        EXPECT_LE(line.size(), 6 + escpos::CommandJournal::kMaxTextLineBytes);
+    // A line that keeps coming is written four times a receipt, then counted.
+    const std::string full = "text: " + std::string(1024, 'y');
+    const std::string pulse = "ESC p drawer pin 2 on 32 ms off 32 ms";
+    const std::string pin5 = "ESC p drawer pin 5 on 32 ms off 32 ms";
+    Bytes pulses, alternating;
+    for (int i = 0; i < 1000; ++i) {
+        pulses = pulses + B("\x1Bp\x00\x10\x10");
+        alternating = alternating + B("\x1Bp\x00\x10\x10\x1Bp\x01\x10\x10");
+    }
+    const std::pair<Bytes, Lines> cases[] = {
+        {Bytes(100000, 'y'),
+         {full, full, full, full, "text: " + std::string(100000 - 97 * 1024, 'y'),
+          "repeated 93 more times: " + full}},
+        {pulses + B("\x1DV\x00") + B("\x1Bp\x00\x10\x10"),
+         {pulse, pulse, pulse, pulse, "GS V full cut", "repeated 996 more times: " + pulse, pulse}},
+        {alternating,
+         {pulse, pin5, pulse, pin5, pulse, pin5, pulse, pin5, "repeated 996 more times: " + pulse,
+          "repeated 996 more times: " + pin5}},
+    };
+    for (const auto& [in, out] : cases) {
+        EXPECT_EQ(Print(in).lines, out);
     }
     const Bytes bytes = Text("Hello 你好\n\x1B@" + std::string(3000, 'q')) + RandomBytes(40000, 7);
     const Lines whole = Print(bytes).lines;

@@ -4,11 +4,13 @@
 
 #include <climits>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "emulator/render/png.h"
+#include "emulator/render/receipt_renderer.h"
 #include "emulator_test_util.h"
 
 namespace vorpane {
@@ -221,6 +223,118 @@ TEST(ReceiptRenderer, AbsurdSizesAndRandomBytesStayBounded) {
         for (const auto& receipt : Print(RandomBytes(1 << 19, seed), 0, 576).receipts) {
             EXPECT_LE(receipt.paper.Height(), render::kMaxReceiptDots);
         }
+    }
+}
+
+TEST(ReceiptRenderer, EachKindOfItemIsCappedPerReceiptWithOneJournalLine) {
+    auto times = [](const Bytes& b, int n) {
+        Bytes out;
+        for (int i = 0; i < n; ++i) {
+            out = out + b;
+        }
+        return out;
+    };
+    const std::tuple<Bytes, std::string, size_t> cases[] = {
+        {times(B("\x1B*\x00\x00\x00"), 20000), "16384 column images", 0},
+        {times(B("\x1BJ\x01\x1Bp\x00\x10\x10"), 300), "256 drawer pulses", 256},
+        {Bytes(140000, 'x'), "131072 characters", 0},
+        {times(B("\x1Dk\x04"
+                 "A\x00"),
+               1100),
+         "1024 barcodes and symbols", 0},
+    };
+    for (const auto& [bytes, what, marks] : cases) {
+        const Recorder r = Print(bytes + B("\x1DV\x00") + bytes, 0, 576);
+        const std::string note = "receipt holds " + what + ": the rest of them are not drawn";
+        EXPECT_EQ(std::count(r.lines.begin(), r.lines.end(), note), 2) << what;
+        if (marks > 0) {
+            ASSERT_EQ(r.receipts.size(), 2u);
+            EXPECT_EQ(r.receipts[0].drawerMarks.size(), marks);
+        }
+    }
+    // Pulses where the last one was draw nothing new and are not kept.
+    EXPECT_EQ(Print(times(B("\x1Bp\x00\x10\x10"), 5000), 0, 576).receipts.at(0).drawerMarks.size(),
+              1u);
+}
+
+double ThreadCpuSeconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+TEST(ReceiptPng, ManyDrawerMarksCostTheirNumberNotTimesTheRows) {
+    render::Receipt receipt(576, render::kMaxReceiptDots);
+    receipt.paper.Reserve(render::kMaxReceiptDots);
+    for (int i = 0; i < 200000; ++i) {
+        receipt.drawerMarks.push_back({i * 7 % render::kMaxReceiptDots, i % 2 ? 5 : 2});
+    }
+    const double start = ThreadCpuSeconds();
+    const auto png = render::EncodeReceiptPng(receipt);
+    // Rows times marks is 3.3e9 steps, many seconds; rows plus marks is milliseconds.
+    EXPECT_LT(ThreadCpuSeconds() - start, 2.0);
+    EXPECT_EQ(ReadPng(png).at(7).at(578), 3) << "a mark is still drawn";
+}
+
+TEST(ReceiptPng, TemporaryFileNeverFollowsALinkPlantedAtItsName) {
+    const std::string dir = testing::TempDir() + "planted-" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir);
+    const std::string target = dir + "/precious";
+    std::ofstream(target) << "keep me";
+    const std::string path = dir + "/000001-session-1.png";
+    std::filesystem::create_symlink(target, path + ".part");
+    std::filesystem::create_symlink(dir + "/nowhere", path + ".1.part");  // dangling
+    EXPECT_EQ(render::WriteFileAtomically(path, Text("picture")), "");
+    std::ostringstream kept, written;
+    kept << std::ifstream(target).rdbuf();
+    written << std::ifstream(path).rdbuf();
+    EXPECT_EQ(kept.str(), "keep me");
+    EXPECT_EQ(written.str(), "picture");
+    EXPECT_FALSE(std::filesystem::exists(dir + "/nowhere"));
+    EXPECT_TRUE(std::filesystem::is_symlink(path + ".part"));
+    std::filesystem::remove_all(dir);
+}
+
+// Counts the encodings it passes on.
+struct CountingEncoder final : render::SymbolEncoder {
+    render::Symbol Encode(const render::SymbolRequest& request) override {
+        ++count;
+        return inner->Encode(request);
+    }
+    std::unique_ptr<render::SymbolEncoder> inner = render::MakeSymbolEncoder();
+    int count = 0;
+};
+
+struct NoteSink final : render::ReceiptEvents {
+    void OnReceipt(render::Receipt receipt) override { receipts.push_back(std::move(receipt)); }
+    void OnNote(std::string) override {}
+    std::vector<render::Receipt> receipts;
+};
+
+TEST(ReceiptRenderer, AStoredSymbolIsEncodedOnceUntilItChanges) {
+    const Bytes store = B("\x1D(k\x06\x00\x31\x50\x30qr-1");
+    const Bytes print = B("\x1D(k\x03\x00\x31\x51\x30");
+    const Bytes pdfStore = B("\x1D(k\x07\x00\x30\x50\x30pdf-1");
+    const Bytes pdfPrint = B("\x1D(k\x03\x00\x30\x51\x30");
+    const std::pair<Bytes, int> cases[] = {
+        {store + print + print + print, 1},
+        {store + print + B("\x1D(k\x03\x00\x31\x45\x33") + print + print, 2},  // level H
+        {store + print + store + print, 2},
+        {store + print + B("\x1D(k\x03\x00\x31\x43\x08") + print, 1},  // module size only
+        {pdfStore + pdfPrint + pdfPrint + B("\x1D(k\x03\x00\x30\x41\x04") + pdfPrint, 2},
+    };
+    static const auto glyphs = render::MakeBoxGlyphs();
+    for (const auto& [bytes, encodings] : cases) {
+        CountingEncoder symbols;
+        NoteSink sink;
+        render::ReceiptRenderer renderer(*glyphs, symbols, sink);
+        escpos::CommandDecoder decoder(renderer, true);
+        decoder.Feed(bytes.data(), bytes.size());
+        decoder.Finish();
+        renderer.Finish();
+        EXPECT_EQ(symbols.count, encodings) << HexBytes(bytes.data(), bytes.size());
+        ASSERT_EQ(sink.receipts.size(), 1u);
+        EXPECT_GT(InkOf(sink.receipts[0].paper).count, 1000);
     }
 }
 
