@@ -35,7 +35,6 @@ public:
     void EndDialog(int result) override;
     void SetTitle(const std::string& utf8) override { m_title = utf8; }
     void SetIcon(int iconId) override { m_iconId = iconId; }
-    bool IsMinimized() override { return m_minimized; }
     bool HasSystemMenu() override { return m_template.hasSystemMenu; }
     void AppendSystemMenuSeparator() override { m_systemMenu.push_back({0, ""}); }
     void AppendSystemMenuItem(uint32_t commandId, const std::string& utf8) override {
@@ -82,7 +81,6 @@ public:
     int RedrawCount(int id) const;
     int InvalidateCount(int id) const;
     void SetClientWidth(int id, int width);
-    void SetMinimized(bool minimized) { m_minimized = minimized; }
 
     // What the test does as the user. Each one dispatches like the real
     // window would; a disabled control does not react.
@@ -136,7 +134,6 @@ private:
     std::map<int, Control> m_controls;
     std::string m_title;
     int m_iconId = 0;
-    bool m_minimized = false;
     std::vector<MenuItem> m_systemMenu;
     std::map<int, Timer> m_timers;
     std::optional<int> m_endResult;

@@ -396,10 +396,6 @@ void QtWindow::SetIcon(int iconId) {
     }
 }
 
-bool QtWindow::IsMinimized() {
-    return m_dialog && m_dialog->isMinimized();
-}
-
 void QtWindow::AppendSystemMenuSeparator() {
     m_menu.push_back(MenuItem{true, 0, QString()});
 }
@@ -717,7 +713,7 @@ bool QtWindow::eventFilter(QObject* watched, QEvent* event) {
     ui::KeyMessage msg;
     msg.kind =
         type == QEvent::KeyPress ? ui::KeyMessage::Kind::KeyDown : ui::KeyMessage::Kind::KeyUp;
-    msg.virtualKey = VirtualKeyFromQt(key->key(), key->modifiers());
+    msg.virtualKey = VirtualKeyFromQt(key->key());
     msg.controlId = ControlIdOf(widget);
     if (msg.virtualKey == 0) {
         return false;
