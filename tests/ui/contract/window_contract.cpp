@@ -286,10 +286,13 @@ TEST_F(WindowContract, DropDownListSelectsOnlyWhenAskedAndReportsOnlyTheUser) {
 
     driver->Select(W(), kCombo, 1);
     EXPECT_EQ(W().ComboGetCurSel(kCombo), 1);
-    EXPECT_GE(probe->Count(kCombo, Notify::SelChange), 1);
+    EXPECT_EQ(probe->Count(kCombo, Notify::SelChange), 1);
+    // Emptying the list is the program's own doing: a notice here would
+    // reach the handler that copies the selection into the address box.
     W().ComboReset(kCombo);
     EXPECT_EQ(W().ComboCount(kCombo), 0);
     EXPECT_EQ(W().ComboGetCurSel(kCombo), -1);
+    EXPECT_EQ(probe->Count(kCombo, Notify::SelChange), 1);
 }
 
 TEST_F(WindowContract, UpDownArrowsProposeStepsTitleIconsAndSystemMenu) {
