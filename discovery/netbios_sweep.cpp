@@ -1,5 +1,6 @@
 #include "discovery/netbios_sweep.h"
 
+#include <algorithm>
 #include <array>
 
 #include "platform/address_text.h"
@@ -10,8 +11,8 @@ namespace {
 
 std::array<uint8_t, kNetbiosQuerySize> BuildNetbiosNameQuery() {
     std::array<uint8_t, kNetbiosQuerySize> q{};
-    q[0] = 0x80;  // transaction id
-    q[1] = 0x21;
+    q[0] = static_cast<uint8_t>(kNetbiosTransactionId >> 8);
+    q[1] = static_cast<uint8_t>(kNetbiosTransactionId & 0xFF);
     // Flags 0: a plain query; the broadcast bit stays clear.
     q[5] = 0x01;  // one question
     q[12] = 0x20;
@@ -25,6 +26,16 @@ std::array<uint8_t, kNetbiosQuerySize> BuildNetbiosNameQuery() {
 }
 
 }  // namespace
+
+bool IsNetbiosNameQueryAnswer(std::span<const uint8_t> datagram, uint16_t sourcePort) {
+    if (sourcePort != kNetbiosNameServicePort || datagram.size() < kNetbiosHeaderSize) {
+        return false;
+    }
+    const auto id = static_cast<uint16_t>((datagram[0] << 8) | datagram[1]);
+    const bool response = (datagram[2] & 0x80) != 0;
+    const int opcode = (datagram[2] >> 3) & 0x0F;
+    return id == kNetbiosTransactionId && response && opcode == 0;
+}
 
 NetbiosSweepResult RunNetbiosSweep(const NetbiosSweepServices& services) {
     NetbiosSweepResult result;
@@ -47,18 +58,31 @@ NetbiosSweepResult RunNetbiosSweep(const NetbiosSweepServices& services) {
         return result;
     }
 
+    const uint32_t firstQuery = services.tickCountMs();
     socket.SendTo(query, services.destination);
     services.sleepMs(kNetbiosSendGapMs);
     socket.SendTo(query, services.destination);
 
     std::array<uint8_t, kNetbiosReceiveBufferSize> buffer{};
     uint32_t lastAnswer = services.tickCountMs();
-    // Unsigned subtraction keeps the quiet period right across the clock's
+    // Unsigned subtraction keeps both periods right across the clock's
     // wrap-around.
-    while (static_cast<uint32_t>(services.tickCountMs() - lastAnswer) < kNetbiosQuietPeriodMs) {
+    auto listening = [&] {
+        const uint32_t now = services.tickCountMs();
+        return static_cast<uint32_t>(now - lastAnswer) < kNetbiosQuietPeriodMs &&
+               static_cast<uint32_t>(now - firstQuery) < kNetbiosSweepLimitMs &&
+               result.hosts.size() < kNetbiosMaxHosts;
+    };
+    while (listening()) {
         Ipv4Endpoint from;
         const UdpIoResult got = socket.ReceiveFrom(buffer, from);
-        if (got.error == 0 && got.bytes > 0) {
+        // Time-outs, errors and datagrams that do not answer our query
+        // neither list a sender nor extend the quiet period.
+        if (got.error != 0 || got.bytes <= 0) {
+            continue;
+        }
+        const size_t size = std::min(static_cast<size_t>(got.bytes), buffer.size());
+        if (IsNetbiosNameQueryAnswer(std::span(buffer).first(size), from.port)) {
             result.hosts.push_back(Ipv4Text(from.address));
             lastAnswer = services.tickCountMs();
         }

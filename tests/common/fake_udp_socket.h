@@ -4,6 +4,7 @@
 // sweep did with it. Receive time-outs and sleeps move the clock instead of
 // taking real time, so a sweep costs nothing.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <deque>
@@ -21,7 +22,8 @@ public:
     struct Answer {
         uint32_t atMs;  // clock value at which it arrives
         uint32_t from;  // host order
-        int32_t bytes;  // 0: an empty datagram
+        uint16_t port;
+        std::vector<uint8_t> bytes;  // empty: an empty datagram
     };
     struct Sent {
         std::vector<uint8_t> bytes;
@@ -46,9 +48,16 @@ public:
     std::vector<uint32_t> sleeps;
     int receives = 0;
 
-    // Queues an answer `afterMs` after the clock's current value.
+    // Queues a datagram from port 137 `afterMs` after the clock's current
+    // value: the first `bytes` bytes of a name query response to the sweep
+    // (a header, then filler), so fewer than 12 make it no answer.
     void AnswerAfter(uint32_t afterMs, uint32_t from, int32_t bytes = 50) {
-        answers.push_back({nowMs + afterMs, from, bytes});
+        std::vector<uint8_t> d = {0x80, 0x21, 0x85, 0x00, 0, 0, 0, 1, 0, 0, 0, 0};
+        d.resize(static_cast<size_t>(bytes), 0x55);
+        DatagramAfter(afterMs, from, 137, std::move(d));
+    }
+    void DatagramAfter(uint32_t afterMs, uint32_t from, uint16_t port, std::vector<uint8_t> bytes) {
+        answers.push_back({nowMs + afterMs, from, port, std::move(bytes)});
     }
 
     NetbiosSweepServices Services(Ipv4Endpoint destination = {0xFFFFFFFFu, 137}) {
@@ -103,13 +112,10 @@ private:
                     if (wait > 0) {
                         m_net.nowMs = a.atMs;
                     }
-                    const auto n = static_cast<int32_t>(
-                        std::min<size_t>(buffer.size(), static_cast<size_t>(a.bytes)));
-                    for (int32_t i = 0; i < n; ++i) {
-                        buffer[static_cast<size_t>(i)] = 0x55;
-                    }
-                    from = {a.from, 137};
-                    return {n, 0};
+                    const size_t n = std::min(buffer.size(), a.bytes.size());
+                    std::copy_n(a.bytes.begin(), n, buffer.begin());
+                    from = {a.from, a.port};
+                    return {static_cast<int32_t>(n), 0};
                 }
             }
             m_net.nowMs += timeout;

@@ -1,9 +1,8 @@
-// The NetBIOS sweep: its socket settings, query and exact timing (clock wrap
-// too) against a scripted socket. The real broadcast is the discovery lab's.
+// The NetBIOS sweep: its socket settings, query, which datagrams are answers
+// and exact timing (clock wrap, time limit and full list too) against a
+// scripted socket. The real broadcast is the discovery lab's.
 
 #include <gtest/gtest.h>
-
-
 
 #include "discovery/netbios_sweep.h"
 #include "fake_udp_socket.h"
@@ -69,9 +68,9 @@ TEST(NetbiosSweep, ListsEveryAnswerUntilFiveHundredMsOfQuiet) {
          {{450, 5, 50}, {850, 6, 50}, {1250, 7, 50}, {1950, 8, 50}},
          {5, 6, 7},
          1750},
-        {"arrival order, repeats kept, one byte enough",
+        {"arrival order, repeats kept, a bare header enough",
          100000,
-         {{60, 50, 50}, {60, 7, 50}, {70, 50, 50}, {80, 5, 1}},
+         {{60, 50, 50}, {60, 7, 50}, {70, 50, 50}, {80, 5, 12}},
          {50, 7, 50, 5},
          580},
         {"nobody, the clock wrapping 256 ms in", 0xFFFFFF00u, {}, {}, 550},
@@ -91,6 +90,88 @@ TEST(NetbiosSweep, ListsEveryAnswerUntilFiveHundredMsOfQuiet) {
         }
         EXPECT_EQ(result.hosts, hosts);
         EXPECT_EQ(net.nowMs - c.clock, c.elapsedMs);
+    }
+}
+
+// A bare name service header: transaction id, the flag byte with the
+// response bit and opcode, the byte ending in the result code, no records.
+std::vector<uint8_t> Header(uint16_t id, uint8_t flags, uint8_t rcode = 0) {
+    return {uint8_t(id >> 8), uint8_t(id), flags, rcode, 0, 0, 0, 0, 0, 0, 0, 0};
+}
+
+// Only name query responses to our transaction from port 137 are answers;
+// anything else is neither listed nor keeps the sweep listening. Each row's
+// datagram comes from 10.0.0.9 every 100 ms from 60 ms to 1960 ms, among one
+// real answer at 100 ms.
+TEST(NetbiosSweep, OnlyResponsesToOurQueryFromPort137AreAnswers) {
+    std::vector<uint8_t> shortHeader = Header(0x8021, 0x85);
+    shortHeader.pop_back();
+    const struct {
+        const char* name;
+        std::vector<uint8_t> datagram;
+        uint16_t port;
+        bool answer;
+    } cases[] = {
+        // What the virtual printer's responder sends: a negative response.
+        {"bare negative response", Header(0x8021, 0x85, 0x03), 137, true},
+        {"another transaction id", Header(0x8022, 0x85), 137, false},
+        {"a request: the query itself", ExpectedQuery(), 137, false},
+        {"a response of another opcode", Header(0x8021, 0x80 | (5 << 3)), 137, false},
+        {"from port 138", Header(0x8021, 0x85), 138, false},
+        {"one byte short of a header", shortHeader, 137, false},
+        {"one byte", {0x80}, 137, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeUdpNetwork net;
+        const uint32_t start = net.nowMs;
+        std::vector<std::string> hosts;
+        for (uint32_t at = 60; at <= 1960; at += 100) {
+            if (at == 160) {
+                net.AnswerAfter(100, Ip(192, 168, 1, 5));
+                hosts.push_back("192.168.1.5");
+            }
+            net.DatagramAfter(at, Ip(10, 0, 0, 9), c.port, c.datagram);
+            if (c.answer) {
+                hosts.push_back("10.0.0.9");
+            }
+        }
+        const auto result = RunNetbiosSweep(net.Services());
+        EXPECT_EQ(result.hosts, c.answer ? hosts : std::vector<std::string>{"192.168.1.5"});
+        // Quiet from the real answer on, or from the row's last datagram.
+        EXPECT_EQ(net.nowMs - start, c.answer ? 2460u : 660u);
+    }
+}
+
+// Answers that never stop: the sweep ends 3 s after the first query (plus
+// the receive under way then), and a flood fills its list only so far.
+TEST(NetbiosSweep, EndsAtItsTimeLimitOrFullListWhateverArrives) {
+    const struct {
+        const char* name;
+        uint32_t firstMs, gapMs, count;
+        size_t listed;
+        uint32_t elapsedMs;
+    } cases[] = {
+        {"a drip every 300 ms for 20 s", 299, 300, 67, 10, 3099},
+        {"a flood of distinct senders", 60, 0, 5000, 508, 60},
+        {"a flood 5 ms apart fills the list before the limit", 60, 5, 600, 508, 60 + 507 * 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeUdpNetwork net;
+        const uint32_t start = net.nowMs;
+        for (uint32_t i = 0; i < c.count; ++i) {
+            net.AnswerAfter(c.firstMs + i * c.gapMs, Ip(10, i >> 16, (i >> 8) & 0xFF, i & 0xFF));
+        }
+        const auto result = RunNetbiosSweep(net.Services());
+        // The first senders, in order.
+        EXPECT_EQ(result.hosts.size(), c.listed);
+        if (result.hosts.size() == c.listed) {
+            const size_t last = c.listed - 1;
+            EXPECT_EQ(result.hosts.back(),
+                      "10.0." + std::to_string(last >> 8) + "." + std::to_string(last & 0xFF));
+        }
+        EXPECT_EQ(net.nowMs - start, c.elapsedMs);
     }
 }
 
