@@ -1,6 +1,8 @@
 // The connect time-out box and its arrows, the printer list, the key filter
 // and the echo diagnostic.
 
+#include <algorithm>
+
 #include "main_dialog_fixture.h"
 
 namespace vorpane {
@@ -130,9 +132,15 @@ TEST_F(MainDialogTest, DiagnosticDuringAScanSeesAPrefixOfTheList) {
         all.push_back("10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1));
         allLines += "0:" + all.back() + "\n";
     }
+    // A quarter is there before the first run, so every run has a prefix to
+    // show; the rest arrives while the runs go on.
+    constexpr size_t kBefore = 100;
+    for (size_t i = 0; i < kBefore; ++i) {
+        ScanTestAccess::AppendAliveHost(dlg->Scan(), all[i]);
+    }
     std::thread scanner([&] {
-        for (const auto& a : all) {
-            ScanTestAccess::AppendAliveHost(dlg->Scan(), a);
+        for (size_t i = kBefore; i < all.size(); ++i) {
+            ScanTestAccess::AppendAliveHost(dlg->Scan(), all[i]);
         }
     });
     std::vector<std::string> runs;
@@ -144,6 +152,7 @@ TEST_F(MainDialogTest, DiagnosticDuringAScanSeesAPrefixOfTheList) {
     scanner.join();
     for (const auto& lines : runs) {
         EXPECT_TRUE(allLines.starts_with(lines)) << lines;
+        EXPECT_GE(std::count(lines.begin(), lines.end(), '\n'), static_cast<long>(kBefore));
     }
 }
 
