@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <span>
@@ -40,14 +41,32 @@ public:
     }
 };
 
-// The neighbour table with CAP_NET_ADMIN in force around the deletion.
-class TableDeletingWithAdmin final : public NeighbourTable {
+// The neighbour table, of which only rows the kernel learned are deleted:
+// a row an administrator pinned (a static gateway entry, say) is not any
+// local user's to undo. CAP_NET_ADMIN is in force while the request goes
+// out and given up for good before the kernel's answer is read.
+class TableDeletingLearnedRows final : public NeighbourTable {
 public:
-    explicit TableDeletingWithAdmin(ArpCache& cache) : m_cache(cache) {}
+    explicit TableDeletingLearnedRows(ArpCache& cache) : m_cache(cache) {}
     int Read(std::vector<ArpRow>& rows) override { return m_cache.Read(rows); }
     int Delete(const ArpRow& row) override {
-        const RaisedCapability raised(Capability::kNetAdmin);
-        return raised.Error() != 0 ? raised.Error() : m_cache.Delete(row);
+        if (!IsLearnedRow(row)) {
+            return EPERM;
+        }
+        uint32_t sequence = 0;
+        {
+            const RaisedCapability raised(Capability::kNetAdmin);
+            if (raised.Error() != 0) {
+                return raised.Error();
+            }
+            if (const int error = m_cache.SendDelete(row, sequence); error != 0) {
+                return error;
+            }
+        }
+        if (const int error = DropAllCapabilities(); error != 0) {
+            return error;
+        }
+        return m_cache.AwaitDeleteAnswer(sequence);
     }
 
 private:
@@ -75,7 +94,7 @@ int32_t DeleteArpRow(const HelperRequest& request) {
     if (!opened.cache) {
         return 0;
     }
-    TableDeletingWithAdmin table(*opened.cache);
+    TableDeletingLearnedRows table(*opened.cache);
     return PurgeArpAddress(table, request.addressValue);
 }
 

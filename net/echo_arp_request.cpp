@@ -50,6 +50,16 @@ std::optional<uint32_t> DottedQuad(std::string_view text) {
     return value;
 }
 
+// Addresses no single host holds: "this network" (0.0.0.0/8, which the
+// kernel takes as the machine itself), multicast (224.0.0.0/4, answered by
+// every member of a group) and the reserved block above it (240.0.0.0/4, the
+// limited broadcast 255.255.255.255 included). A probe or a row of one is
+// never about a printer.
+bool IsOneHostAddress(uint32_t value) {
+    const uint32_t first = value >> 24;
+    return first != 0 && first < 224;
+}
+
 HelperRequestOrRefusal Refuse(std::string why) {
     return {std::nullopt, std::move(why)};
 }
@@ -84,6 +94,9 @@ HelperRequestOrRefusal ParseHelperRequest(std::span<const char* const> arguments
     const std::optional<uint32_t> address = DottedQuad(arguments[1]);
     if (!address) {
         return Refuse("not an IPv4 address in dotted-quad form");
+    }
+    if (!IsOneHostAddress(*address)) {
+        return Refuse("not the address of one host (0/8, multicast or reserved)");
     }
     request.address = arguments[1];
     request.addressValue = *address;

@@ -6,10 +6,11 @@
 //   vorpane-echo-arp arp-delete ADDRESS        delete the first ARP row of ADDRESS
 //
 // ADDRESS is a dotted quad in its one text form (no leading zeros, no
-// spaces); TIMEOUT_MS is 1..10000 without leading zeros. Nothing else is
-// accepted. The answer is the exit status: kHelperStatusBase plus the
-// result plus one (the probe's -1/0/1, the deletion's 0/1), or
-// kHelperRefused for a request it turned down.
+// spaces) of one host: not in 0.0.0.0/8, 224.0.0.0/4 (multicast) or
+// 240.0.0.0/4 (reserved, 255.255.255.255 included). TIMEOUT_MS is 1..10000
+// without leading zeros. Nothing else is accepted. The answer is the exit status: kHelperStatusBase
+// plus the result plus one (the probe's -1/0/1, the deletion's 0/1), or kHelperRefused for a
+// request it turned down.
 
 #include <cstdint>
 #include <optional>

@@ -18,7 +18,7 @@ packages=(
   # the virtual printer's receipt pictures: glyphs, barcodes and 2D symbols, PNG
   libfreetype-dev libzint-dev zlib1g-dev
   # tests: a display server, network namespaces, packet capture, packaging
-  xvfb xauth x11-utils xdotool iproute2 nftables tcpdump libcap2-bin lintian file dpkg-dev
+  xvfb xauth x11-utils xdotool iproute2 nftables tcpdump libcap2-bin strace lintian file dpkg-dev
   appstream desktop-file-utils
   # tests: reading receipts' barcodes back
   libzxing-dev

@@ -260,11 +260,19 @@ int ArpCache::Read(std::vector<ArpRow>& rows) {
 }
 
 int ArpCache::Delete(const ArpRow& row) {
-    const uint32_t sequence = m_sequence++;
-    const std::vector<uint8_t> request = netlink_detail::BuildDeleteRequest(row, sequence);
-    if (const int error = Send(request); error != 0) {
+    uint32_t sequence = 0;
+    if (const int error = SendDelete(row, sequence); error != 0) {
         return error;
     }
+    return AwaitDeleteAnswer(sequence);
+}
+
+int ArpCache::SendDelete(const ArpRow& row, uint32_t& sequence) {
+    sequence = m_sequence++;
+    return Send(netlink_detail::BuildDeleteRequest(row, sequence));
+}
+
+int ArpCache::AwaitDeleteAnswer(uint32_t sequence) {
     std::vector<uint8_t> buffer(8192);
     for (;;) {
         const ssize_t got = ReceiveFromKernel(m_socket.get(), buffer);
@@ -289,6 +297,10 @@ int ArpCache::Delete(const ArpRow& row) {
                 std::min<size_t>(NLMSG_ALIGN(header.nlmsg_len), static_cast<size_t>(got) - offset);
         }
     }
+}
+
+bool IsLearnedRow(const ArpRow& row) {
+    return (row.state & (NUD_PERMANENT | NUD_NOARP)) == 0;
 }
 
 int32_t PurgeArpAddress(uint32_t controlValue) {

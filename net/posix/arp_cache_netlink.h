@@ -25,6 +25,13 @@ public:
     int Read(std::vector<ArpRow>& rows) override;
     int Delete(const ArpRow& row) override;
 
+    // Delete in its two halves, for a caller that holds the right to change
+    // the table only while the request goes out: the kernel acts on the
+    // request as it is sent, and its answer needs no privilege to read.
+    // SendDelete sets `sequence` for AwaitDeleteAnswer; both 0 or an errno.
+    int SendDelete(const ArpRow& row, uint32_t& sequence);
+    int AwaitDeleteAnswer(uint32_t sequence);
+
 private:
     explicit ArpCache(UniqueFd socket) : m_socket(std::move(socket)) {}
     int Send(std::span<const uint8_t> message);
@@ -38,6 +45,10 @@ struct ArpCacheOrError {
     std::optional<ArpCache> cache;
     int error = 0;
 };
+
+// Whether the kernel learned `row` from the network, as opposed to a row an
+// administrator pinned (permanent) or one that needs no resolving (noarp).
+bool IsLearnedRow(const ArpRow& row);
 
 // The same on the calling thread's own neighbour table.
 int32_t PurgeArpAddress(uint32_t controlValue);

@@ -4,10 +4,14 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <filesystem>
 
 #include "platform/unique_fd.h"
 
@@ -122,8 +126,21 @@ bool Lab::RunInNamespace(const std::string& ns, const std::function<void()>& fn)
     return joined;
 }
 
-std::optional<std::string> Lab::RunAsNobody(const std::string& ns,
-                                            const std::function<std::string()>& fn,
+namespace {
+
+// What RunAsNobody hands the process it starts, and the descriptor on which
+// that process answers.
+constexpr char kJobNamespace[] = "VORPANE_LAB_NOBODY_NS";
+constexpr char kJobArgument[] = "VORPANE_LAB_NOBODY_ARG";
+constexpr int kAnswerFd = 3;
+// Leads every answer, so that a process that never answered is told apart
+// from an empty answer.
+constexpr char kAnswerMark = '=';
+
+}  // namespace
+
+std::optional<std::string> Lab::RunAsNobody(const std::string& ns, const std::string& test,
+                                            const std::string& argument,
                                             std::chrono::milliseconds deadline) {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) {
@@ -131,26 +148,35 @@ std::optional<std::string> Lab::RunAsNobody(const std::string& ns,
     }
     UniqueFd readEnd(ends[0]);
     UniqueFd writeEnd(ends[1]);
-    UniqueFd nsFd(open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC));
-    const pid_t pid = nsFd.valid() ? fork() : -1;
-    if (pid < 0) {
+    std::vector<std::string> environment = {std::string(kJobNamespace) + "=" + ns,
+                                            std::string(kJobArgument) + "=" + argument};
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        environment.emplace_back(*variable);
+    }
+    const std::string filter = "--gtest_filter=" + test;
+    char* const argv[] = {const_cast<char*>("/proc/self/exe"), const_cast<char*>(filter.c_str()),
+                          nullptr};
+    std::vector<char*> envp;
+    for (std::string& variable : environment) {
+        envp.push_back(variable.data());
+    }
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) {
         return std::nullopt;
     }
-    if (pid == 0) {
-        // Leaving uid 0 for good clears every capability of the process.
-        constexpr uid_t kNobody = 65534;
-        if (setns(nsFd.get(), CLONE_NEWNET) != 0 || setgroups(0, nullptr) != 0 ||
-            setresgid(kNobody, kNobody, kNobody) != 0 ||
-            setresuid(kNobody, kNobody, kNobody) != 0) {
-            _exit(125);
-        }
-        const std::string out = fn();
-        _exit(write(writeEnd.get(), out.data(), out.size()) == static_cast<ssize_t>(out.size())
-                  ? 0
-                  : 126);
+    pid_t pid = -1;
+    const bool started =
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0 &&
+        posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), kAnswerFd) == 0 &&
+        posix_spawn_file_actions_addclosefrom_np(&actions, kAnswerFd + 1) == 0 &&
+        posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data()) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    if (!started) {
+        return std::nullopt;
     }
     writeEnd.reset();
-    // The child's answer ends when its end of the pipe closes, at its exit.
+    // The answer ends when the process's end of the pipe closes.
     std::string output;
     const auto end = std::chrono::steady_clock::now() + deadline;
     for (;;) {
@@ -171,10 +197,55 @@ std::optional<std::string> Lab::RunAsNobody(const std::string& ns,
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || output.empty() ||
+        output[0] != kAnswerMark) {
         return std::nullopt;
     }
-    return output;
+    return output.substr(1);
+}
+
+// --- NobodyJob --------------------------------------------------------------
+
+bool NobodyJob::IsThisProcess() {
+    return getenv(kJobNamespace) != nullptr;
+}
+
+std::optional<std::string> NobodyJob::Enter() {
+    const char* ns = getenv(kJobNamespace);
+    const char* argument = getenv(kJobArgument);
+    if (ns == nullptr || argument == nullptr) {
+        ADD_FAILURE() << "not started by Lab::RunAsNobody";
+        return std::nullopt;
+    }
+    // A namespace joined by one thread alone would leave the others outside.
+    size_t threads = 0;
+    for ([[maybe_unused]] const auto& task :
+         std::filesystem::directory_iterator("/proc/self/task")) {
+        ++threads;
+    }
+    if (threads != 1) {
+        ADD_FAILURE() << threads << " threads before the namespace was joined";
+        return std::nullopt;
+    }
+    UniqueFd nsFd(open(("/run/netns/" + std::string(ns)).c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat wanted {};
+    struct stat current {};
+    // Leaving uid 0 for good clears every capability of the process.
+    constexpr uid_t kNobody = 65534;
+    if (!nsFd.valid() || setns(nsFd.get(), CLONE_NEWNET) != 0 || fstat(nsFd.get(), &wanted) != 0 ||
+        stat("/proc/self/ns/net", &current) != 0 || wanted.st_ino != current.st_ino ||
+        wanted.st_dev != current.st_dev || setgroups(0, nullptr) != 0 ||
+        setresgid(kNobody, kNobody, kNobody) != 0 || setresuid(kNobody, kNobody, kNobody) != 0) {
+        ADD_FAILURE() << "could not join " << ns << " as nobody: " << strerror(errno);
+        return std::nullopt;
+    }
+    return std::string(argument);
+}
+
+void NobodyJob::Answer(const std::string& text) {
+    const std::string marked = kAnswerMark + text;
+    EXPECT_EQ(write(kAnswerFd, marked.data(), marked.size()), static_cast<ssize_t>(marked.size()));
+    close(kAnswerFd);
 }
 
 // --- LabTest ----------------------------------------------------------------

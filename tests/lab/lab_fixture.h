@@ -59,12 +59,16 @@ public:
         return RunInNamespace(ClientNamespace(), fn);
     }
 
-    // Runs fn in a child process inside namespace `ns` as the user nobody:
-    // the kernel has cleared every capability, and a program it starts gains
-    // only that program's own file capabilities. What fn returns comes back;
-    // nullopt when the child could not be set up, failed or passed `deadline`.
-    std::optional<std::string> RunAsNobody(const std::string& ns,
-                                           const std::function<std::string()>& fn,
+    // Runs the test `test` ("Suite.Name", written with NobodyJob) of this
+    // program in a fresh process of its own, which joins namespace `ns` and
+    // becomes the user nobody before it starts any thread: the kernel has
+    // cleared every capability, and a program it starts gains only that
+    // program's own file capabilities. The test gets `argument`; its answer
+    // comes back, nullopt when the process could not be started, did not
+    // answer, failed or passed `deadline`. (A fork of this process, whose
+    // other threads may hold locks, could run nothing but exec.)
+    std::optional<std::string> RunAsNobody(const std::string& ns, const std::string& test,
+                                           const std::string& argument,
                                            std::chrono::milliseconds deadline);
 
     // Runs lab.sh with the given arguments; its exit status, output in `output`.
@@ -77,6 +81,25 @@ private:
     std::string m_prefix;
     std::string m_subnet;
     int m_clientHost;
+};
+
+// The side of RunAsNobody in the process it starts:
+//
+//   TEST(MyNobodyJob, Scan) {
+//       if (!lab::NobodyJob::IsThisProcess()) GTEST_SKIP() << "run by ...";
+//       const std::optional<std::string> argument = lab::NobodyJob::Enter();
+//       ASSERT_TRUE(argument);
+//       ...
+//       lab::NobodyJob::Answer(text);
+//   }
+struct NobodyJob {
+    // Whether RunAsNobody started this process.
+    static bool IsThisProcess();
+    // Joins the namespace and becomes nobody; the argument, or nullopt (a
+    // failure recorded) when that cannot be done safely here.
+    static std::optional<std::string> Enter();
+    // Hands `text` back to RunAsNobody.
+    static void Answer(const std::string& text);
 };
 
 // Base fixture: a lab per test, skipped with one line where namespaces cannot
