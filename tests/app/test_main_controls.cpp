@@ -51,14 +51,16 @@ TEST_F(MainDialogTest, TypingHandsEachPositiveValueToTheLibrary) {
     for (const char* text : {"1", "1500", "0", "-5"}) {
         window->TypeText(IDC_TIMEOUT, text);
     }
-    EXPECT_EQ(SetTimeOutCalls(link), (Pairs{{0, 1}, {1, 500}}));  // zero and below are kept only
+    // Each key hands its value over; zero and below are kept only.
+    EXPECT_EQ(SetTimeOutCalls(link), (Pairs{{0, 1}, {0, 1}, {0, 15}, {0, 150}, {1, 500}}));
     EXPECT_EQ(dlg->TimeoutMs(), -5);
     // Bad text keeps the previous value, handed over again; a spin step then
     // replaces it, and its write-back keeps the payload typed meanwhile.
     window->TypeText(IDC_TIMEOUT, "1500");
     window->SetText(IDC_PAYLOAD, "typed before the bad value");
     window->TypeText(IDC_TIMEOUT, "15x");
-    EXPECT_EQ(SetTimeOutCalls(link), (Pairs{{1, 500}, {1, 500}}));
+    EXPECT_EQ(SetTimeOutCalls(link),
+              (Pairs{{0, 1}, {0, 15}, {0, 150}, {1, 500}, {0, 1}, {0, 15}, {0, 15}}));
     ws.ClearShownBoxes();
     window->Spin(IDC_TIMEOUT_SPIN, +1);
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Please enter an integer."});

@@ -86,6 +86,9 @@ public:
     // window would; a disabled control does not react.
     void Click(int id);
     void TypeText(int id, const std::string& utf8);  // replaces the text, notifies
+    // A click still waiting in the input queue: LetTimePass delivers it,
+    // ServeUntil leaves it there.
+    void QueueClick(int id);
     void SelectItem(int id, int index);
     int Spin(int id, int delta);
     // Key down then up through the pre-translation; returns whether the
@@ -232,6 +235,7 @@ private:
     bool m_skinResult = false;
     std::vector<std::string> m_skinRequests;
     std::vector<HeadlessWindow*> m_windows;
+    std::vector<std::pair<HeadlessWindow*, int>> m_queuedClicks;
 };
 
 }  // namespace vorpane::ui

@@ -492,9 +492,16 @@ void QtWindow::SetText(int id, const std::string& utf8) {
             }
             break;
         }
-        case ControlClass::Edit:
-            static_cast<QLineEdit*>(w)->setText(text);
+        case ControlClass::Edit: {
+            auto* edit = static_cast<QLineEdit*>(w);
+            // The platform's edit box reports every write, even of the text
+            // it holds; Qt's reports only a change.
+            if (edit->text() == text) {
+                DispatchCommand(id, ui::Notify::Changed);
+            }
+            edit->setText(text);
             break;
+        }
         case ControlClass::RichEdit:
             static_cast<QPlainTextEdit*>(w)->setPlainText(text);
             break;
