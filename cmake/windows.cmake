@@ -9,8 +9,8 @@ enable_language(RC)
 # DLL goes beside the programs.
 set(ZLIB_USE_STATIC_LIBS ON)
 
-foreach(layer ${VORPANE_LAYERS})
-  add_subdirectory(${layer})
+foreach(folder ${VORPANE_FOLDERS})
+  add_subdirectory(${folder})
 endforeach()
 add_subdirectory(emulator)
 

@@ -12,18 +12,12 @@ bool IsHexSeparator(unsigned char ch) {
 
 namespace {
 
-// 0..15 for a digit, 0 for any other byte.
+// Called only with a byte IsHexDigit accepted.
 int HexDigitValueOf(unsigned char ch) {
-    if (ch >= '0' && ch <= '9') {
-        return ch - 0x30;
+    if (ch <= '9') {
+        return ch - '0';
     }
-    if (ch >= 'a' && ch <= 'f') {
-        return ch - 0x57;
-    }
-    if (ch >= 'A' && ch <= 'F') {
-        return ch - 0x37;
-    }
-    return 0;
+    return (ch | 0x20) - 'a' + 10;  // | 0x20 folds upper case onto lower
 }
 
 int HexPairValue(char first, char second) {

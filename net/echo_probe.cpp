@@ -17,6 +17,18 @@ constexpr uint8_t kRecordRoute = 7;
 constexpr uint8_t kRecordRouteLength = 39;
 constexpr uint8_t kRecordRouteFirstSlot = 4;
 
+// Where the fields of the echo request sit (RFC 792). The identifier,
+// sequence and timestamp go in the host's own (little-endian) order: only
+// this program reads them back, and the checksum does not care.
+namespace echo_field {
+constexpr size_t kType = 0;
+constexpr size_t kCode = 1;
+constexpr size_t kChecksum = 2;
+constexpr size_t kIdentifier = 4;
+constexpr size_t kSequence = 6;
+constexpr size_t kTimestamp = 8;
+}  // namespace echo_field
+
 bool IsTimeout(int error) {
     return error == EAGAIN || error == EWOULDBLOCK;
 }
@@ -72,13 +84,29 @@ std::array<uint8_t, CEchoProbe::kIpOptionsSize> CEchoProbe::RecordRouteOptions()
 }
 
 void CEchoProbe::FillEchoRequest(uint8_t* request) {
-    request[0] = kEchoRequestType;
-    request[1] = 0;
-    PutLittleEndian16(request + 2, 0);
-    PutLittleEndian16(request + 4, static_cast<uint16_t>(CurrentProcessId() & 0xFFFF));
-    PutLittleEndian16(request + 6, 0);
-    PutLittleEndian32(request + 8, 0);
+    request[echo_field::kType] = kEchoRequestType;
+    request[echo_field::kCode] = 0;
+    PutLittleEndian16(request + echo_field::kChecksum, 0);
+    PutLittleEndian16(request + echo_field::kIdentifier,
+                      static_cast<uint16_t>(CurrentProcessId() & 0xFFFF));
+    PutLittleEndian16(request + echo_field::kSequence, 0);
+    PutLittleEndian32(request + echo_field::kTimestamp, 0);
 }
+
+namespace {
+
+// Stamps the next request: its sequence number, the send time and the
+// checksum over the whole request, stored first byte high.
+void StampRequest(uint8_t* request, uint16_t sequence, uint64_t nowMs) {
+    PutLittleEndian16(request + echo_field::kSequence, sequence);
+    PutLittleEndian32(request + echo_field::kTimestamp, static_cast<uint32_t>(nowMs));
+    PutLittleEndian16(request + echo_field::kChecksum, 0);
+    const uint16_t sum = CEchoProbe::Checksum(request, CEchoProbe::kRequestSize);
+    request[echo_field::kChecksum] = static_cast<uint8_t>(sum >> 8);
+    request[echo_field::kChecksum + 1] = static_cast<uint8_t>(sum);
+}
+
+}  // namespace
 
 uint16_t CEchoProbe::Checksum(const uint8_t* bytes, size_t count) {
     // 64 bits cannot overflow for any buffer that fits in memory.
@@ -126,43 +154,30 @@ int32_t CEchoProbe::Probe(const std::string& address, int32_t timeoutMs) {
     const uint64_t deadline =
         m_clock->NowMs() + static_cast<uint64_t>(timeoutMs) * kTimeoutsPerProbe;
     int32_t receiveTimeout = timeoutMs;
-    int counted = 0;
     uint16_t sequence = 0;
-    int received = 0;
 
+    // One request and the wait for its answer. A datagram from another host
+    // (a busy scan's neighbours) sends the request again, until the deadline;
+    // an answer, a time-out or an error ends the probe.
     for (;;) {
-        if (++counted == 2) {
-            break;
-        }
         uint64_t now = m_clock->NowMs();
         if (now >= deadline) {
-            break;
+            return 0;
         }
-
-        PutLittleEndian16(request.data() + 6, sequence++);
-        PutLittleEndian16(request.data() + 2, 0);
-        PutLittleEndian32(request.data() + 8, static_cast<uint32_t>(now));
-        const uint16_t sum = Checksum(request.data(), kRequestSize);
-        request[2] = static_cast<uint8_t>(sum >> 8);
-        request[3] = static_cast<uint8_t>(sum);
-
+        StampRequest(request.data(), sequence++, now);
         const IcmpIoResult sent =
             socket.SendTo(std::span<const uint8_t>(request.data(), kRequestSize), destination);
         if (sent.error != 0) {
-            if (IsTimeout(sent.error) || sent.error == EINTR) {
-                continue;
-            }
-            return -1;
+            return IsTimeout(sent.error) || sent.error == EINTR ? 0 : -1;
         }
 
         // Wait for one datagram, never past the deadline.
         uint32_t source = 0;
-        IcmpIoResult got{};
-        for (;;) {
+        IcmpIoResult got{0, EINTR};
+        while (got.error == EINTR) {
             now = m_clock->NowMs();
             if (now >= deadline) {
-                got = {0, EAGAIN};
-                break;
+                return 0;
             }
             const int32_t wait =
                 static_cast<int32_t>(std::min<uint64_t>(deadline - now, timeoutMs));
@@ -174,24 +189,14 @@ int32_t CEchoProbe::Probe(const std::string& address, int32_t timeoutMs) {
             }
             source = 0;
             got = socket.ReceiveFrom(reply, source);
-            if (got.error != EINTR) {
-                break;
-            }
         }
         if (got.error != 0) {
-            if (IsTimeout(got.error)) {
-                continue;
-            }
-            return -1;
+            return IsTimeout(got.error) ? 0 : -1;
         }
-
-        if (source != destination) {
-            --counted;  // someone else's traffic: this request does not count
-            continue;
+        if (source == destination) {
+            return 1;
         }
-        ++received;
     }
-    return received > 0 ? 1 : 0;
 }
 
 int32_t ProbeOnce(const ProberFactory& make, const std::string& address, int32_t timeoutMs) {

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ clang pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-base-private-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # the Windows build: the cross compiler (GoogleTest is built from the
   # sources of libgtest-dev), the renderer's zlib, the installer maker, and

@@ -106,7 +106,6 @@ public:
 
     virtual void SetTitle(const std::string& utf8) = 0;
     virtual void SetIcon(int iconId) = 0;
-    virtual bool IsMinimized() = 0;
     virtual bool HasSystemMenu() = 0;
     virtual void AppendSystemMenuSeparator() = 0;
     virtual void AppendSystemMenuItem(uint32_t commandId, const std::string& utf8) = 0;

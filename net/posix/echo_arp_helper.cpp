@@ -59,7 +59,7 @@ int32_t EchoArpHelper::DeleteArpRow(uint32_t controlValue) const {
 }
 
 int32_t SystemEchoProbe::Probe(const std::string& address, int32_t timeoutMs) {
-    IcmpSocketOrError opened = SystemIcmpSocketFactory::Instance().Open();
+    IcmpSocketOrError opened = m_sockets.Open();
     if (opened.socket) {
         OpenedIcmpSocket socket(std::move(opened.socket));
         return CEchoProbe(socket).Probe(address, timeoutMs);

@@ -45,11 +45,14 @@ private:
 // helper; -1 when none can be had.
 class SystemEchoProbe final : public EchoProber {
 public:
-    explicit SystemEchoProbe(EchoArpHelper helper) : m_helper(std::move(helper)) {}
+    explicit SystemEchoProbe(EchoArpHelper helper,
+                             IcmpSocketFactory& sockets = SystemIcmpSocketFactory::Instance())
+        : m_helper(std::move(helper)), m_sockets(sockets) {}
     int32_t Probe(const std::string& address, int32_t timeoutMs) override;
 
 private:
     EchoArpHelper m_helper;
+    IcmpSocketFactory& m_sockets;
 };
 
 // PurgeArpAddress on the calling thread's neighbour table, the row deleted

@@ -1,6 +1,8 @@
 // The connect time-out box and its arrows, the printer list, the key filter
 // and the echo diagnostic.
 
+#include <algorithm>
+
 #include "main_dialog_fixture.h"
 
 namespace vorpane {
@@ -49,14 +51,16 @@ TEST_F(MainDialogTest, TypingHandsEachPositiveValueToTheLibrary) {
     for (const char* text : {"1", "1500", "0", "-5"}) {
         window->TypeText(IDC_TIMEOUT, text);
     }
-    EXPECT_EQ(SetTimeOutCalls(link), (Pairs{{0, 1}, {1, 500}}));  // zero and below are kept only
+    // Each key hands its value over; zero and below are kept only.
+    EXPECT_EQ(SetTimeOutCalls(link), (Pairs{{0, 1}, {0, 1}, {0, 15}, {0, 150}, {1, 500}}));
     EXPECT_EQ(dlg->TimeoutMs(), -5);
     // Bad text keeps the previous value, handed over again; a spin step then
     // replaces it, and its write-back keeps the payload typed meanwhile.
     window->TypeText(IDC_TIMEOUT, "1500");
     window->SetText(IDC_PAYLOAD, "typed before the bad value");
     window->TypeText(IDC_TIMEOUT, "15x");
-    EXPECT_EQ(SetTimeOutCalls(link), (Pairs{{1, 500}, {1, 500}}));
+    EXPECT_EQ(SetTimeOutCalls(link),
+              (Pairs{{0, 1}, {0, 15}, {0, 150}, {1, 500}, {0, 1}, {0, 15}, {0, 15}}));
     ws.ClearShownBoxes();
     window->Spin(IDC_TIMEOUT_SPIN, +1);
     EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Please enter an integer."});
@@ -130,9 +134,15 @@ TEST_F(MainDialogTest, DiagnosticDuringAScanSeesAPrefixOfTheList) {
         all.push_back("10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1));
         allLines += "0:" + all.back() + "\n";
     }
+    // A quarter is there before the first run, so every run has a prefix to
+    // show; the rest arrives while the runs go on.
+    constexpr size_t kBefore = 100;
+    for (size_t i = 0; i < kBefore; ++i) {
+        ScanTestAccess::AppendAliveHost(dlg->Scan(), all[i]);
+    }
     std::thread scanner([&] {
-        for (const auto& a : all) {
-            ScanTestAccess::AppendAliveHost(dlg->Scan(), a);
+        for (size_t i = kBefore; i < all.size(); ++i) {
+            ScanTestAccess::AppendAliveHost(dlg->Scan(), all[i]);
         }
     });
     std::vector<std::string> runs;
@@ -144,6 +154,7 @@ TEST_F(MainDialogTest, DiagnosticDuringAScanSeesAPrefixOfTheList) {
     scanner.join();
     for (const auto& lines : runs) {
         EXPECT_TRUE(allLines.starts_with(lines)) << lines;
+        EXPECT_GE(std::count(lines.begin(), lines.end(), '\n'), static_cast<long>(kBefore));
     }
 }
 

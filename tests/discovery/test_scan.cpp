@@ -112,9 +112,16 @@ protected:
     std::unique_ptr<SubnetScan> scan;
 };
 
-TEST(ScanProgress, PositionIsHostsTimes100Over254Rounded) {
-    for (int n = 0; n <= kScanHostCount; ++n) {
-        EXPECT_EQ(ScanProgressPosition(n), (n * 200 + 254) / 508) << n;  // round half up
+TEST(ScanProgress, PositionIsTheShareOf254Rounded) {
+    const std::pair<int, int> points[] = {{0, 0},    {1, 0},    {2, 1},    {4, 2},
+                                          {127, 50}, {190, 75}, {252, 99}, {253, 100}};
+    for (const auto& [hosts, position] : points) {
+        EXPECT_EQ(ScanProgressPosition(hosts), position) << hosts;
+    }
+    // In between it never goes back and never skips a step.
+    for (int n = 1; n <= kScanHostCount; ++n) {
+        const int step = ScanProgressPosition(n) - ScanProgressPosition(n - 1);
+        EXPECT_TRUE(step == 0 || step == 1) << n;
     }
 }
 

@@ -39,22 +39,22 @@ Indicators WithLamps(Indicators shown, int lamp) {
 const Indicators kAtOpening = {{"Off-line", IDI_LAMP_GREY}, {"Cover open", IDI_LAMP_GREY},
                                {"Busy", IDI_LAMP_GREY},     {"OverTemp", IDI_LAMP_GREY},
                                {"Pause", IDI_LAMP_GREY},    {"Paper end", IDI_LAMP_GREY}};
-// After a reading from a printer that answers; `alarms` as status bits.
-Indicators Reading(int32_t alarms) {
-    const std::tuple<int32_t, const char*, const char*> rows[] = {
-        {kStatusCoverOpen, "Cover is Open", "Cover is Close"},
-        {kStatusBusy, "Busy", "Idle"},
-        {kStatusTempOver, "Over Temp", "Temp Normal"},
-        {kStatusPause, "Pause", "Normal"},
-        {kStatusPaperEnd, "Paper is end", "Have paper"}};
-    Indicators out = {{"On-line", IDI_LAMP_GREEN}};
-    for (const auto& [bit, alarm, normal] : rows) {
-        const bool on = (alarms & bit) != 0;
-        out.emplace_back(on ? alarm : normal, on ? IDI_LAMP_RED : IDI_LAMP_GREEN);
+// Indicators as the user reads them after a reading, in the dialog's order,
+// each "text:lamp" with the lamp G(reen), R(ed) or -(grey).
+Indicators Shown(const std::string& spelled) {
+    Indicators out;
+    size_t start = 0;
+    while (start < spelled.size()) {
+        const size_t end = std::min(spelled.find('|', start), spelled.size());
+        const std::string item = spelled.substr(start, end - start);
+        const char lamp = item.back();
+        out.emplace_back(item.substr(0, item.size() - 2), lamp == 'G'   ? IDI_LAMP_GREEN
+                                                          : lamp == 'R' ? IDI_LAMP_RED
+                                                                        : IDI_LAMP_GREY);
+        start = end + 1;
     }
     return out;
 }
-
 constexpr const char* kPrinter = "10.1.2.3";
 constexpr int32_t kIdle = 0x12121212;
 
@@ -96,12 +96,11 @@ TEST_F(StatusTest, OpensAsTheTemplateStartGreensTicksEveryTwoSecondsEndGreys) {
     EXPECT_EQ(Read(w), expected);
     link.SetStatus(kPrinter, kIdle | kStatusTempOver | kStatusCoverOpen);
     Tick();
-    EXPECT_EQ(Read(w), Reading(kStatusTempOver | kStatusCoverOpen));
+    EXPECT_EQ(Read(w), Shown("On-line:G|Cover is Open:R|Idle:G|Over Temp:R|Normal:G|Have paper:G"));
     // Off-line again: only the on-line indicator changes, the monitor goes on.
     link.SetStatus(kPrinter, -1);
     Tick();
-    expected = Reading(kStatusTempOver | kStatusCoverOpen);
-    expected[0] = {"Off-line", IDI_LAMP_GREY};
+    expected = Shown("Off-line:-|Cover is Open:R|Idle:G|Over Temp:R|Normal:G|Have paper:G");
     EXPECT_EQ(Read(w), expected);
     // End greys the lamps and keeps the texts; ticks stop.
     w.Click(IDC_MONITOR);
@@ -117,16 +116,22 @@ TEST_F(StatusTest, EachFlagLightsOnlyItsOwnIndicator) {
     link.AddPrinter(kPrinter);
     HeadlessWindow& w = Open(link);
     w.Click(IDC_MONITOR);
-    const int32_t bits[] = {kStatusCoverOpen, kStatusBusy, kStatusTempOver, kStatusPause,
-                            kStatusPaperEnd};
-    for (int mask = 0; mask < 32; ++mask) {
-        int32_t alarms = 0;
-        for (int b = 0; b < 5; ++b) {
-            alarms |= (mask & (1 << b)) != 0 ? bits[b] : 0;
-        }
+    const std::pair<int32_t, const char*> rows[] = {
+        {0, "On-line:G|Cover is Close:G|Idle:G|Temp Normal:G|Normal:G|Have paper:G"},
+        {kStatusCoverOpen, "On-line:G|Cover is Open:R|Idle:G|Temp Normal:G|Normal:G|Have paper:G"},
+        {kStatusBusy, "On-line:G|Cover is Close:G|Busy:R|Temp Normal:G|Normal:G|Have paper:G"},
+        {kStatusTempOver, "On-line:G|Cover is Close:G|Idle:G|Over Temp:R|Normal:G|Have paper:G"},
+        {kStatusPause, "On-line:G|Cover is Close:G|Idle:G|Temp Normal:G|Pause:R|Have paper:G"},
+        {kStatusPaperEnd,
+         "On-line:G|Cover is Close:G|Idle:G|Temp Normal:G|Normal:G|Paper is end:R"},
+        {kStatusCoverOpen | kStatusBusy | kStatusTempOver | kStatusPause | kStatusPaperEnd,
+         "On-line:G|Cover is Open:R|Busy:R|Over Temp:R|Pause:R|Paper is end:R"},
+        {0, "On-line:G|Cover is Close:G|Idle:G|Temp Normal:G|Normal:G|Have paper:G"},
+    };
+    for (const auto& [alarms, shown] : rows) {
         link.SetStatus(kPrinter, kIdle | alarms);
         Tick();
-        EXPECT_EQ(Read(w), Reading(alarms)) << "mask " << mask;
+        EXPECT_EQ(Read(w), Shown(shown)) << shown;
     }
 }
 
@@ -139,30 +144,32 @@ TEST_F(StatusTest, IndicatorsFollowTheNetworkPrinter) {
     HeadlessWindow& w = Open(netLink);
     dlg->m_address = "127.0.0.1";
     w.Click(IDC_MONITOR);
-    const std::pair<std::vector<Condition>, int32_t> steps[] = {
-        {{}, 0},
+    const std::pair<std::vector<Condition>, const char*> steps[] = {
+        {{}, "On-line:G|Cover is Close:G|Idle:G|Temp Normal:G|Normal:G|Have paper:G"},
         // A printer with its cover open stops and says it is off-line.
-        {{Condition::kCoverOpen}, kStatusCoverOpen | kStatusBusy},
-        {{Condition::kOffline}, kStatusBusy},
+        {{Condition::kCoverOpen},
+         "On-line:G|Cover is Open:R|Busy:R|Temp Normal:G|Normal:G|Have paper:G"},
+        {{Condition::kOffline},
+         "On-line:G|Cover is Close:G|Busy:R|Temp Normal:G|Normal:G|Have paper:G"},
         {{Condition::kOverTemp, Condition::kWaitingRecovery},
-         kStatusBusy | kStatusTempOver | kStatusPause},
-        {{Condition::kPaperEnd}, kStatusBusy | kStatusPaperEnd},
+         "On-line:G|Cover is Close:G|Busy:R|Over Temp:R|Pause:R|Have paper:G"},
+        {{Condition::kPaperEnd},
+         "On-line:G|Cover is Close:G|Busy:R|Temp Normal:G|Normal:G|Paper is end:R"},
     };
-    for (const auto& [conditions, alarms] : steps) {
+    for (const auto& [conditions, shown] : steps) {
         ConditionSet set;
         for (Condition c : conditions) {
             set.Add(c);
         }
         printer->SetConditions(set);
         Tick();
-        EXPECT_EQ(Read(w), Reading(alarms)) << alarms;
+        EXPECT_EQ(Read(w), Shown(shown)) << shown;
     }
     // Switched off with paper out: only the on-line indicator changes.
     printer->Stop();
     Tick();
-    Indicators off = Reading(kStatusBusy | kStatusPaperEnd);
-    off[0] = {"Off-line", IDI_LAMP_GREY};
-    EXPECT_EQ(Read(w), off);
+    EXPECT_EQ(Read(w),
+              Shown("Off-line:-|Cover is Close:G|Busy:R|Temp Normal:G|Normal:G|Paper is end:R"));
     dlg.reset();  // before the link it was given
 }
 

@@ -4,6 +4,7 @@
 // widgets (address fields, Tab), the lamps' pixels and the skin.
 
 #include <gtest/gtest.h>
+
 #include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,6 +16,9 @@
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
+#include <array>
+#include <cstdlib>
+#include <optional>
 
 #include "app/main_dialog_template.h"
 #include "status/status_dialog_template.h"
@@ -163,13 +167,37 @@ TEST_F(QtBackend, AccessibleNamesComeFromLabelsAndTheTemplate) {
     EXPECT_EQ(Name(Control(IDC_PROGRESS)), QStringLiteral("Scan progress"));
     EXPECT_EQ(Name(qobject_cast<IpAddressEdit*>(Control(IDC_NEW_IP))->field(3)),
               QStringLiteral("4th octet of New IP Address"));
-    EXPECT_TRUE(DisplayAvailable());  // the offscreen platform is chosen
     Show(StatusDialogTemplate());
     EXPECT_EQ(Name(Control(IDC_COVER_LAMP)), QStringLiteral("Cover lamp"));
     window->SetStaticIcon(IDC_COVER_LAMP, ui::kIconLampRed);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(Control(IDC_COVER_LAMP))
                   ->text(QAccessible::Description),
               QStringLiteral("Cover: red"));
+}
+
+// The program starts Qt only where Qt can show a window; an empty variable
+// names no display.
+TEST(QtDisplay, AvailableWhenAPlatformOrADisplayIsNamed) {
+    const char* names[] = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
+    std::vector<std::optional<std::string>> saved;
+    for (const char* name : names) {
+        const char* v = std::getenv(name);
+        saved.push_back(v != nullptr ? std::optional<std::string>(v) : std::nullopt);
+    }
+    const std::pair<std::array<const char*, 3>, bool> rows[] = {
+        {{nullptr, nullptr, nullptr}, false},    {{"", "", ""}, false},
+        {{"offscreen", nullptr, nullptr}, true}, {{nullptr, ":99", nullptr}, true},
+        {{nullptr, "", "wayland-0"}, true},
+    };
+    for (const auto& [values, available] : rows) {
+        for (size_t i = 0; i < 3; ++i) {
+            values[i] != nullptr ? setenv(names[i], values[i], 1) : unsetenv(names[i]);
+        }
+        EXPECT_EQ(DisplayAvailable(), available) << (values[1] != nullptr ? values[1] : "-");
+    }
+    for (size_t i = 0; i < 3; ++i) {
+        saved[i] ? setenv(names[i], saved[i]->c_str(), 1) : unsetenv(names[i]);
+    }
 }
 
 TEST_F(QtBackend, AddressFieldsMoveOnAsThePlatformsDo) {

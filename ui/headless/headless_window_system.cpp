@@ -29,6 +29,10 @@ HeadlessWindow::HeadlessWindow(HeadlessWindowSystem& ws, const DialogTemplate& t
 HeadlessWindow::~HeadlessWindow() {
     auto& v = m_ws.m_windows;
     v.erase(std::remove(v.begin(), v.end(), this), v.end());
+    auto& clicks = m_ws.m_queuedClicks;
+    clicks.erase(std::remove_if(clicks.begin(), clicks.end(),
+                                [this](const auto& click) { return click.first == this; }),
+                 clicks.end());
 }
 
 HeadlessWindow::Control& HeadlessWindow::Get(int id) {
@@ -301,12 +305,34 @@ void HeadlessWindow::Click(int id) {
 }
 
 void HeadlessWindow::TypeText(int id, const std::string& utf8) {
-    if (!Get(id).enabled) {
+    Control& c = Get(id);
+    if (!c.enabled) {
         return;
     }
-    // Edit and address controls report the change themselves; a rich edit
-    // reports none, as its change events are not asked for.
+    if (c.tmpl->cls == ControlClass::Edit) {
+        // Typed over the whole text, key by key: each key is one change, and
+        // emptying a box is one more only when it held something.
+        if (utf8.empty() && !c.text.empty()) {
+            c.text.clear();
+            m_events.OnCommand(id, Notify::Changed);
+        }
+        c.text.clear();
+        for (size_t at = 0; at < utf8.size();) {
+            const auto lead = static_cast<unsigned char>(utf8[at]);
+            const size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+            c.text += utf8.substr(at, length);
+            at += length;
+            m_events.OnCommand(id, Notify::Changed);
+        }
+        return;
+    }
+    // The address control reports its change itself; a rich edit reports
+    // none, as its change events are not asked for.
     SetText(id, utf8);
+}
+
+void HeadlessWindow::QueueClick(int id) {
+    m_ws.m_queuedClicks.emplace_back(this, id);
 }
 
 void HeadlessWindow::SelectItem(int id, int index) {
@@ -461,6 +487,12 @@ void HeadlessWindowSystem::PaintAll() {
 bool HeadlessWindowSystem::LetTimePass(int ms, const std::function<bool()>& until) {
     const int64_t end = m_nowMs + std::max(ms, 0);
     const auto realEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    // One at a time: a click may close a window whose clicks then go too.
+    while (!m_queuedClicks.empty()) {
+        const auto [window, id] = m_queuedClicks.front();
+        m_queuedClicks.erase(m_queuedClicks.begin());
+        window->Click(id);
+    }
     for (;;) {
         ServePending();
         PaintAll();

@@ -35,7 +35,6 @@ public:
     void EndDialog(int result) override;
     void SetTitle(const std::string& utf8) override { m_title = utf8; }
     void SetIcon(int iconId) override { m_iconId = iconId; }
-    bool IsMinimized() override { return m_minimized; }
     bool HasSystemMenu() override { return m_template.hasSystemMenu; }
     void AppendSystemMenuSeparator() override { m_systemMenu.push_back({0, ""}); }
     void AppendSystemMenuItem(uint32_t commandId, const std::string& utf8) override {
@@ -82,12 +81,14 @@ public:
     int RedrawCount(int id) const;
     int InvalidateCount(int id) const;
     void SetClientWidth(int id, int width);
-    void SetMinimized(bool minimized) { m_minimized = minimized; }
 
     // What the test does as the user. Each one dispatches like the real
     // window would; a disabled control does not react.
     void Click(int id);
     void TypeText(int id, const std::string& utf8);  // replaces the text, notifies
+    // A click still waiting in the input queue: LetTimePass delivers it,
+    // ServeUntil leaves it there.
+    void QueueClick(int id);
     void SelectItem(int id, int index);
     int Spin(int id, int delta);
     // Key down then up through the pre-translation; returns whether the
@@ -136,7 +137,6 @@ private:
     std::map<int, Control> m_controls;
     std::string m_title;
     int m_iconId = 0;
-    bool m_minimized = false;
     std::vector<MenuItem> m_systemMenu;
     std::map<int, Timer> m_timers;
     std::optional<int> m_endResult;
@@ -235,6 +235,7 @@ private:
     bool m_skinResult = false;
     std::vector<std::string> m_skinRequests;
     std::vector<HeadlessWindow*> m_windows;
+    std::vector<std::pair<HeadlessWindow*, int>> m_queuedClicks;
 };
 
 }  // namespace vorpane::ui

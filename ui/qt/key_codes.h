@@ -1,12 +1,12 @@
 #pragma once
 // Qt key codes to the platform-neutral virtual-key codes the dialogs' key
-// filters look at (letters and digits are their upper-case ASCII codes).
+// filters look at.
 
 #include <Qt>
 
 namespace vorpane::qt {
 
-// 0 when the key has no virtual-key code.
-int VirtualKeyFromQt(int qtKey, Qt::KeyboardModifiers modifiers);
+// 0 when no key filter cares about the key.
+int VirtualKeyFromQt(int qtKey);
 
 }  // namespace vorpane::qt

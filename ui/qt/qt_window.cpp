@@ -396,10 +396,6 @@ void QtWindow::SetIcon(int iconId) {
     }
 }
 
-bool QtWindow::IsMinimized() {
-    return m_dialog && m_dialog->isMinimized();
-}
-
 void QtWindow::AppendSystemMenuSeparator() {
     m_menu.push_back(MenuItem{true, 0, QString()});
 }
@@ -496,9 +492,16 @@ void QtWindow::SetText(int id, const std::string& utf8) {
             }
             break;
         }
-        case ControlClass::Edit:
-            static_cast<QLineEdit*>(w)->setText(text);
+        case ControlClass::Edit: {
+            auto* edit = static_cast<QLineEdit*>(w);
+            // The platform's edit box reports every write, even of the text
+            // it holds; Qt's reports only a change.
+            if (edit->text() == text) {
+                DispatchCommand(id, ui::Notify::Changed);
+            }
+            edit->setText(text);
             break;
+        }
         case ControlClass::RichEdit:
             static_cast<QPlainTextEdit*>(w)->setPlainText(text);
             break;
@@ -717,7 +720,7 @@ bool QtWindow::eventFilter(QObject* watched, QEvent* event) {
     ui::KeyMessage msg;
     msg.kind =
         type == QEvent::KeyPress ? ui::KeyMessage::Kind::KeyDown : ui::KeyMessage::Kind::KeyUp;
-    msg.virtualKey = VirtualKeyFromQt(key->key(), key->modifiers());
+    msg.virtualKey = VirtualKeyFromQt(key->key());
     msg.controlId = ControlIdOf(widget);
     if (msg.virtualKey == 0) {
         return false;

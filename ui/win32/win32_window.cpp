@@ -344,10 +344,6 @@ void Win32Window::SetIcon(int iconId) {
     m_smallIcon = std::move(small);
 }
 
-bool Win32Window::IsMinimized() {
-    return m_hwnd != nullptr && IsIconic(m_hwnd);
-}
-
 bool Win32Window::HasSystemMenu() {
     return m_hwnd != nullptr && (GetWindowLongPtrW(m_hwnd, GWL_STYLE) & WS_SYSMENU) != 0;
 }

@@ -43,7 +43,6 @@ public:
     void EndDialog(int result) override;
     void SetTitle(const std::string& utf8) override;
     void SetIcon(int iconId) override;
-    bool IsMinimized() override;
     bool HasSystemMenu() override;
     void AppendSystemMenuSeparator() override;
     void AppendSystemMenuItem(uint32_t commandId, const std::string& utf8) override;

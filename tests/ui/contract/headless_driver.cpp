@@ -17,6 +17,7 @@ public:
     void Show(Window&) override {}
     std::string Title(Window& w) override { return H(w).Title(); }
     void Click(Window& w, int id) override { H(w).Click(id); }
+    void QueueClick(Window& w, int id) override { H(w).QueueClick(id); }
     void Type(Window& w, int id, const std::string& utf8) override { H(w).TypeText(id, utf8); }
     void Select(Window& w, int id, int index) override { H(w).SelectItem(id, index); }
     void Spin(Window& w, int id, int delta) override { H(w).Spin(id, delta); }

@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <qpa/qwindowsysteminterface.h>
 
 #include "ui/qt/ip_address_edit.h"
 #include "ui/qt/qt_window.h"
@@ -66,6 +67,21 @@ public:
     std::string Title(Window& w) override { return Dialog(w)->windowTitle().toStdString(); }
 
     void Click(Window& w, int id) override { QTest::mouseClick(Control(w, id), Qt::LeftButton); }
+    void QueueClick(Window& w, int id) override {
+        // Through the window system's own queue, as a real click arrives:
+        // Qt holds it there while a loop excludes the user's input.
+        QWidget* c = Control(w, id);
+        QWidget* top = c->window();
+        const QPoint at = c->mapTo(top, c->rect().center());
+        const QPointF global = top->mapToGlobal(QPointF(at));
+        using Queue = QWindowSystemInterface;
+        Queue::handleMouseEvent<Queue::AsynchronousDelivery>(top->windowHandle(), QPointF(at), global,
+                                                             Qt::LeftButton, Qt::LeftButton,
+                                                             QEvent::MouseButtonPress);
+        Queue::handleMouseEvent<Queue::AsynchronousDelivery>(top->windowHandle(), QPointF(at), global,
+                                                             Qt::NoButton, Qt::LeftButton,
+                                                             QEvent::MouseButtonRelease);
+    }
 
     void Type(Window& w, int id, const std::string& utf8) override {
         QWidget* c = Control(w, id);

@@ -82,6 +82,15 @@ public:
         MouseClick(c, rc.right / 2, rc.bottom / 2);
     }
 
+    void QueueClick(Window& w, int id) override {
+        const HWND c = Control(w, id);
+        RECT rc;
+        GetClientRect(c, &rc);
+        const LPARAM at = MAKELPARAM(rc.right / 2, rc.bottom / 2);
+        PostMessageW(c, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageW(c, WM_LBUTTONUP, 0, at);
+    }
+
     void Type(Window& w, int id, const std::string& utf8) override {
         const HWND c = Control(w, id);
         wchar_t cls[32] = {};

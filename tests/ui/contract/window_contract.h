@@ -44,6 +44,9 @@ public:
     // The user, each action delivered through the backend's own input path.
     // Click: a mouse click on a button or check box.
     virtual void Click(Window& w, int id) = 0;
+    // QueueClick: a click that still waits in the input queue; the next loop
+    // that takes the user's input delivers it.
+    virtual void QueueClick(Window& w, int id) = 0;
     // Type: replaces the text of an edit, rich edit or address control as
     // typing (or, for the rich edit, pasting) does.
     virtual void Type(Window& w, int id, const std::string& utf8) = 0;
