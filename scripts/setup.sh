@@ -22,6 +22,9 @@ packages=(
   appstream desktop-file-utils
   # tests: reading receipts' barcodes back
   libzxing-dev
+  # tests: the locales whose ANSI code pages (1252, 936) wine runs the
+  # Windows tests in
+  locales
 )
 # The renderer's tests drive a real npm client; Debian's Node.js only when
 # the machine has none.
@@ -36,16 +39,33 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  echo "setup: all packages present"
-  exit 0
-fi
-
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then
   SUDO="sudo"
 fi
-echo "setup: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all packages present"
+else
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Wine takes a program's ANSI code page from its locale: en_US.UTF-8 gives
+# 1252, zh_CN.UTF-8 gives 936, once the host has generated them.
+missing_locales=()
+for name in en_US zh_CN; do
+  if ! locale -a | grep -qx "$name.utf8"; then
+    missing_locales+=("$name")
+  fi
+done
+if [ ${#missing_locales[@]} -gt 0 ]; then
+  echo "setup: generating the locales ${missing_locales[*]}"
+  for name in "${missing_locales[@]}"; do
+    if ! grep -qx "$name.UTF-8 UTF-8" /etc/locale.gen; then
+      echo "$name.UTF-8 UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
+    fi
+  done
+  $SUDO locale-gen >/dev/null
+fi

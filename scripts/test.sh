@@ -1,7 +1,18 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the plain build, the ASan+UBSan build,
-# and the threaded tests under TSan. Lab tests (network namespaces) need
-# root; without it they skip with a line saying so.
+# Sets up, builds and runs every test, in stages:
+#   setup          the Debian packages and locales (scripts/setup.sh), the
+#                  npm client the renderer's tests drive
+#   plain build    Debug on Linux, every test
+#   ASan+UBSan     Debug, every test, leak checks on
+#   TSan           the threaded tests
+#   benchmarks     tests off, benchmarks on (Release): the benchmarks'
+#                  own sources compile without the tests
+#   Windows        the Release build users get (mingw-w64), its tests under
+#                  wine in a Western ANSI code page (1252), the installer
+#                  included, then again in a Chinese one (936)
+#   package        the Debian package (scripts/package-test.sh)
+# Lab tests (network namespaces) need root; without it they skip with a line
+# saying so.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -35,11 +46,23 @@ cmake --build build-tsan -j "$jobs" --target $tsan_targets
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j 1 -R "^($(echo $tsan_targets | tr ' ' '|'))\$"
 
-echo "== Windows build (mingw-w64), its tests under wine"
-cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+echo "== tests off, benchmarks on: the benchmarks' own sources"
+# Their objects alone: the product's libraries are the plain build's, built
+# above, and would only be built again here.
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORPANE_TESTS=OFF \
+  -DVORPANE_BENCH=ON >/dev/null
+bench_objects=$(ninja -C build-bench -t targets all | awk -F: '/^bench\/.*\.o:/ {print $1}')
+ninja -C build-bench -j "$jobs" $bench_objects
+
+echo "== Windows Release build (mingw-w64), its tests under wine in code pages 1252 and 936"
+cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
 cmake --build build-win -j "$jobs"
-ctest --test-dir build-win --output-on-failure -j 1
+# Wine takes the ANSI code page from the locale (LC_ALL would override LANG).
+env -u LC_ALL LANG=en_US.UTF-8 ctest --test-dir build-win --output-on-failure -j 1
+# The installer does not read text: it runs once, above.
+env -u LC_ALL LANG=zh_CN.UTF-8 ctest --test-dir build-win --output-on-failure -j 1 \
+  -E '^test_installer$'
 
 echo "== Debian package"
 bash scripts/package-test.sh

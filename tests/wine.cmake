@@ -75,7 +75,7 @@ vorpane_add_wine_test(NAME test_app
 # address of its own; both programs are found beside the test.
 vorpane_add_wine_test(NAME test_e2e
   SOURCES ${T}/app/test_e2e_windows.cpp
-  LIBS vorpane_app comctl32
+  LIBS vorpane_app vorpane_win32
   ARGS --gtest_filter=VorpaneOnWindows.*
   TIMEOUT 300)
 add_dependencies(test_e2e vorpane vorpane-printer)

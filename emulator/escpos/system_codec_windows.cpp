@@ -12,9 +12,12 @@ struct NamedPage {
     UINT page;
 };
 
+// The first valid page of a name is taken. Wine has no GB18030 page; GBK
+// (936) reads the same two-byte characters, which is what Chinese text from
+// a Windows program in 936 is made of.
 constexpr NamedPage kPages[] = {
-    {"GB18030", 54936}, {"CP850", 850}, {"CP852", 852}, {"CP858", 858},   {"CP860", 860},
-    {"CP863", 863},     {"CP865", 865}, {"CP866", 866}, {"CP1252", 1252},
+    {"GB18030", 54936}, {"GB18030", 936}, {"CP850", 850}, {"CP852", 852}, {"CP858", 858},
+    {"CP860", 860},     {"CP863", 863},   {"CP865", 865}, {"CP866", 866}, {"CP1252", 1252},
 };
 
 class WindowsCodec final : public SystemCodec {

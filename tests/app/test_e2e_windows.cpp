@@ -3,7 +3,9 @@
 // button is pressed, then Test, Print (the test page, typed text, hex),
 // Init, Cashdrawer, Cutter, Print File and Status with its monitor. The
 // printer's raw capture must hold the bytes the shared command code gives
-// on Linux, in order. Scan is never pressed: its sweep broadcasts.
+// on Linux, in order. In the Chinese ANSI page (936) Chinese text is typed
+// too, and the printer's journal must show it as Chinese. Scan is never
+// pressed: its sweep broadcasts.
 
 #include <gtest/gtest.h>
 
@@ -26,8 +28,8 @@
 #include "app/printer_tool_dlg.h"
 #include "commands/command_frames.h"
 #include "platform/windows/command_line.h"
-#include "platform/windows/wide_text.h"
 #include "status/status_dialog_template.h"
+#include "ui/win32/win32_text.h"
 
 namespace vorpane {
 namespace {
@@ -103,21 +105,14 @@ struct Child {
     // The exit code once the process ended within `limit`, else -1.
     long Ended(std::chrono::milliseconds limit = 20s) {
         DWORD code = 0;
-        if (WaitForSingleObject(info.hProcess, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0 ||
+        if (WaitForSingleObject(info.hProcess, static_cast<DWORD>(limit.count())) !=
+                WAIT_OBJECT_0 ||
             !GetExitCodeProcess(info.hProcess, &code)) {
             return -1;
         }
         return static_cast<long>(code);
     }
 };
-
-// Asked of the window itself: GetWindowText does not ask another process's
-// controls.
-std::string TextOf(HWND h) {
-    wchar_t text[2048] = {};
-    SendMessageW(h, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text));
-    return windows::WideToUtf8(text);
-}
 
 // The process's visible top-level window that `match` accepts, or null.
 HWND FindWindowOf(DWORD process, const std::function<bool(HWND)>& match) {
@@ -150,7 +145,8 @@ protected:
         const std::string tag = std::to_string(GetCurrentProcessId());
         raw = dir / ("vorpane-e2e-raw-" + tag);
         journal = dir / ("vorpane-e2e-journal-" + tag);
-        file = dir / ("vorpane-e2e-file-" + tag);
+        // A name outside the ANSI page of a Western system.
+        file = dir / (L"vorpane-e2e-\u6587\u4EF6-" + std::to_wstring(GetCurrentProcessId()));
         printer = std::make_unique<Child>(
             Here() / VORPANE_PRINTER_EXE,
             std::vector<std::string>{"--listen", address, "--port", "9100", "--raw", raw.string(),
@@ -162,7 +158,7 @@ protected:
         // The title is set last when the window starts.
         ASSERT_TRUE(WaitFor([&] {
             main = FindWindowOf(app->info.dwProcessId,
-                                [](HWND h) { return TextOf(h) == "Vorpane V2.1"; });
+                                [](HWND h) { return win32::WindowText(h) == "Vorpane V2.1"; });
             return main != nullptr;
         }));
     }
@@ -213,7 +209,7 @@ protected:
         if (box == nullptr) {
             return "(no box)";
         }
-        const std::string text = TextOf(GetDlgItem(box, kBoxText));
+        const std::string text = win32::WindowText(GetDlgItem(box, kBoxText));
         Press(box, IDOK);
         WaitFor([&] { return !IsWindow(box); });
         return text;
@@ -237,16 +233,16 @@ TEST_F(VorpaneOnWindows, EveryPrinterActionSendsTheBytesOfLinux) {
         ASSERT_TRUE(GetGUIThreadInfo(app->info.dwThreadId, &focus));
         SendMessageW(focus.hwndFocus, WM_CHAR, static_cast<WPARAM>(key), 1);
     }
-    ASSERT_EQ(TextOf(ip), address);
+    ASSERT_EQ(win32::WindowText(ip), address);
 
     Press(main, IDC_TEST);
     EXPECT_EQ(NextBox(), "Connect success!");
 
     // The test page as the window shows it, and as Linux builds it.
     std::tm shown{};
-    ASSERT_EQ(std::sscanf(TextOf(Control(IDC_PAYLOAD)).c_str(), "Date Time:%d-%d-%d %d:%d:%d",
-                          &shown.tm_year, &shown.tm_mon, &shown.tm_mday, &shown.tm_hour,
-                          &shown.tm_min, &shown.tm_sec),
+    ASSERT_EQ(std::sscanf(win32::WindowText(Control(IDC_PAYLOAD)).c_str(),
+                          "Date Time:%d-%d-%d %d:%d:%d", &shown.tm_year, &shown.tm_mon,
+                          &shown.tm_mday, &shown.tm_hour, &shown.tm_min, &shown.tm_sec),
               6);
     shown.tm_year += 100;
     shown.tm_mon -= 1;
@@ -259,6 +255,23 @@ TEST_F(VorpaneOnWindows, EveryPrinterActionSendsTheBytesOfLinux) {
     expected += "Hello 1B 40\nfrom Windows\n";
     ASSERT_TRUE(RawReaches(expected.size()));
 
+    // Typed a character at a time, as an input method hands them over (a
+    // WM_CHAR would pass through the keyboard's page, which lacks them): in
+    // the Chinese page the payload goes out in it, two bytes a character,
+    // whatever the window reports as its length.
+    const bool chinese = GetACP() == 936;
+    if (chinese) {
+        const HWND payload = Control(IDC_PAYLOAD);
+        SetWindowTextW(payload, L"");
+        for (const wchar_t key : std::wstring(L"\u4E2D\u6587\u00E9")) {
+            SendMessageW(payload, WM_UNICHAR, key, 1);
+        }
+        ASSERT_EQ(win32::WindowText(payload), "中文é");
+        Press(main, IDC_PRINT);
+        expected += "\xD6\xD0\xCE\xC4\xA8\xA6";
+        ASSERT_TRUE(RawReaches(expected.size()));
+    }
+
     SendMessageW(Control(IDC_HEX), BM_SETCHECK, BST_CHECKED, 0);
     Press(main, IDC_HEX);
     SetWindowTextW(Control(IDC_PAYLOAD), L"1B 40\r\n41,42;0a 1b6D");
@@ -266,8 +279,7 @@ TEST_F(VorpaneOnWindows, EveryPrinterActionSendsTheBytesOfLinux) {
     expected += "\x1B\x40\x41\x42\x0A\x1B\x6D";
     ASSERT_TRUE(RawReaches(expected.size()));
 
-    for (const auto& [button, frames] :
-         std::vector<std::pair<int, std::string>>{
+    for (const auto& [button, frames] : std::vector<std::pair<int, std::string>>{
              {IDC_INIT, {kInitFrame.begin(), kInitFrame.end()}},
              {IDC_CASHDRAWER, {kCashDrawerFrame.begin(), kCashDrawerFrame.end()}},
              {IDC_CUTTER, std::string(kCutTextFrame.begin(), kCutTextFrame.end()) +
@@ -303,8 +315,8 @@ TEST_F(VorpaneOnWindows, EveryPrinterActionSendsTheBytesOfLinux) {
     Press(status, IDC_MONITOR);
     const std::string request("\x10\x04\x01\x10\x04\x02\x10\x04\x03\x10\x04\x04", 12);
     ASSERT_TRUE(RawReaches(expected.size() + 2 * request.size()));
-    EXPECT_EQ(TextOf(GetDlgItem(status, IDC_ONLINE_TEXT)), "On-line");
-    EXPECT_EQ(TextOf(GetDlgItem(status, IDC_PAPER_TEXT)), "Have paper");
+    EXPECT_EQ(win32::WindowText(GetDlgItem(status, IDC_ONLINE_TEXT)), "On-line");
+    EXPECT_EQ(win32::WindowText(GetDlgItem(status, IDC_PAPER_TEXT)), "Have paper");
     Press(status, IDC_MONITOR);
     Press(status, IDCANCEL);
     ASSERT_TRUE(WaitFor([&] { return !IsWindow(status); }));
@@ -317,6 +329,9 @@ TEST_F(VorpaneOnWindows, EveryPrinterActionSendsTheBytesOfLinux) {
     const std::string got = Raw();
     ASSERT_GE(got.size(), expected.size() + 2 * request.size());
     EXPECT_EQ(got.substr(0, expected.size()), expected);
+    if (chinese) {
+        EXPECT_NE(Journal().find("text: 中文é\n"), std::string::npos) << Journal();
+    }
     const std::string requests = got.substr(expected.size());
     EXPECT_EQ(requests.size() % request.size(), 0u);
     for (size_t at = 0; at + request.size() <= requests.size(); at += request.size()) {
@@ -333,7 +348,7 @@ TEST(InstalledProgram, ShowsItsWindowAndEndsWhenClosed) {
     HWND main = nullptr;
     ASSERT_TRUE(WaitFor([&] {
         main = FindWindowOf(app.info.dwProcessId,
-                            [](HWND h) { return TextOf(h) == "Vorpane V2.1"; });
+                            [](HWND h) { return win32::WindowText(h) == "Vorpane V2.1"; });
         return main != nullptr;
     }));
     PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);

@@ -1,6 +1,6 @@
 #include "ui/win32/win32_text.h"
 
-#include "ui/win32/windows_api.h"
+#include <algorithm>
 
 namespace vorpane::win32 {
 
@@ -29,6 +29,28 @@ std::string Narrow(const wchar_t* utf16, size_t length) {
 
 std::string Narrow(const std::wstring& utf16) {
     return Narrow(utf16.data(), utf16.size());
+}
+
+std::string WindowText(HWND h) {
+    // The length is a hint only: an ANSI window answers in UTF-16 units while
+    // it needs up to four bytes for each in the buffer's count (two in a
+    // double-byte page, more with UTF-8 as the ANSI page).
+    const auto hint =
+        static_cast<size_t>(std::max<LRESULT>(SendMessageW(h, WM_GETTEXTLENGTH, 0, 0), 0));
+    const size_t enough = 4 * hint + 1;
+    constexpr size_t kMostUnits = size_t{1} << 26;
+    std::wstring buf;
+    for (size_t size = hint + 2;; size *= 2) {
+        buf.assign(size, L'\0');
+        const auto got = static_cast<size_t>(std::max<LRESULT>(
+            SendMessageW(h, WM_GETTEXT, size, reinterpret_cast<LPARAM>(buf.data())), 0));
+        // A full buffer may have cut the text; an empty answer to a window
+        // that has text means the buffer could not take its ANSI form.
+        const bool mayBeCut = got + 1 >= size || (got == 0 && size < enough);
+        if (!mayBeCut || size >= kMostUnits) {
+            return Narrow(buf.data(), std::min(got, size - 1));
+        }
+    }
 }
 
 std::string ToWindowsLineEnds(const std::string& text) {

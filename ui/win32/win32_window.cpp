@@ -19,16 +19,6 @@ using ui::ControlClass;
 // Names the window object on its dialog window, for FromHandle.
 constexpr const wchar_t* kWindowProperty = L"Vorpane.Win32Window";
 
-std::string WindowText(HWND h) {
-    const int n = GetWindowTextLengthW(h);
-    if (n <= 0) {
-        return {};
-    }
-    std::wstring buf(static_cast<size_t>(n) + 1, L'\0');
-    const int got = GetWindowTextW(h, buf.data(), n + 1);
-    return Narrow(buf.data(), static_cast<size_t>(std::max(got, 0)));
-}
-
 // Fields of dotted text the way the address control's own fields take them:
 // up to three digits, capped at 255; a field without digits stays blank.
 std::array<std::optional<uint8_t>, 4> ParseOctets(const std::string& text) {

@@ -32,12 +32,6 @@ constexpr int kBoxIcons[] = {0x14, 0x440};
 constexpr int kFileNameCombo = 0x47C;
 constexpr int kFileNameEdit = 0x480;
 
-std::string TextOf(HWND h) {
-    wchar_t buf[1024] = {};
-    GetWindowTextW(h, buf, 1024);
-    return win32::Narrow(buf);
-}
-
 LPARAM KeyParam(int vk, bool up) {
     LPARAM l =
         1 | (static_cast<LPARAM>(MapVirtualKeyW(static_cast<UINT>(vk), MAPVK_VK_TO_VSC)) << 16);
@@ -73,7 +67,7 @@ public:
         SetActiveWindow(h);
         Pump();
     }
-    std::string Title(Window& w) override { return TextOf(Handle(w)); }
+    std::string Title(Window& w) override { return win32::WindowText(Handle(w)); }
 
     void Click(Window& w, int id) override {
         const HWND c = Control(w, id);
@@ -314,8 +308,8 @@ private:
                     }
                 }
             }
-            m_seen.push_back({TextOf(box), TextOf(GetDlgItem(box, kBoxText)), style,
-                              GetWindow(box, GW_OWNER) != nullptr});
+            m_seen.push_back({win32::WindowText(box), win32::WindowText(GetDlgItem(box, kBoxText)),
+                              style, GetWindow(box, GW_OWNER) != nullptr});
             m_reply = BoxReply{BoxAnswer::Close, nullptr};
             if (!m_boxAnswers.empty()) {
                 m_reply = std::move(m_boxAnswers.front());
@@ -327,7 +321,8 @@ private:
             if (Clock::now() < m_boxDeadline) {
                 return;  // the box stays up meanwhile
             }
-            ADD_FAILURE() << "box \"" << TextOf(GetDlgItem(box, kBoxText)) << "\" waited in vain";
+            ADD_FAILURE() << "box \"" << win32::WindowText(GetDlgItem(box, kBoxText))
+                          << "\" waited in vain";
         }
         m_answered.insert(box);
         // Posted, so that the box's own loop carries it out after this tick.

@@ -83,9 +83,7 @@ TEST_P(Win32Dialogs, ControlsFollowTheTemplate) {
             c.cls == ui::ControlClass::Label || c.cls == ui::ControlClass::PushButton ||
             c.cls == ui::ControlClass::CheckBox || c.cls == ui::ControlClass::GroupBox;
         if (captioned) {
-            wchar_t text[128] = {};
-            GetWindowTextW(w, text, 128);
-            EXPECT_EQ(Narrow(text), c.caption);
+            EXPECT_EQ(WindowText(w), c.caption);
         }
         if (c.style & ui::kStyleTabStop) {
             tabStops.push_back(w);
@@ -101,6 +99,36 @@ TEST_P(Win32Dialogs, ControlsFollowTheTemplate) {
 INSTANTIATE_TEST_SUITE_P(Templates, Win32Dialogs,
                          ::testing::Values(&AboutDialogTemplate, &MainDialogTemplate,
                                            &StatusDialogTemplate));
+
+// Text that the user's ANSI page can hold.
+bool InAnsiPage(const std::string& utf8) {
+    const std::wstring wide = Widen(utf8);
+    BOOL lost = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                        nullptr, 0, nullptr, &lost);
+    return !lost;
+}
+
+// The payload's rich edit is an ANSI window: its text needs more bytes than
+// it reports characters once a character takes two, and a read sized by its
+// report gets nothing. Both edits give back whole what went in.
+TEST(Win32Text, EditsGiveBackTheirWholeText) {
+    Win32WindowSystem ws;
+    ui::CDialog dialog(MainDialogTemplate(), ws);
+    ASSERT_TRUE(dialog.Create());
+    ui::Window& w = *dialog.GetWindow();
+    const std::string texts[] = {"中文", "é中", "A€é", "x", std::string(300, 'x') + "中文"};
+    for (const int id : {IDC_PAYLOAD, IDC_TIMEOUT}) {
+        for (const std::string& text : texts) {
+            // The rich edit keeps its text in the ANSI page.
+            if (id == IDC_PAYLOAD && !InAnsiPage(text)) {
+                continue;
+            }
+            w.SetText(id, text);
+            EXPECT_EQ(w.GetText(id), text) << "control " << id << ", ANSI page " << GetACP();
+        }
+    }
+}
 
 // The off-screen surface covers the target's clip box in the target's
 // coordinates: fills land where asked, text is cut at the clip rectangle,
