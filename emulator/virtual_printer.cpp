@@ -384,18 +384,12 @@ bool VirtualPrinter::ReadFrom(Session& s) {
 
 bool VirtualPrinter::Decode(Session& s, const uint8_t* data, size_t size,
                             Clock::time_point deadline) {
-    size_t done = 0;
-    while (done < size) {
-        const size_t n = std::min(limits::kDecodeSliceBytes, size - done);
-        s.print->Feed(data + done, n);
-        done += n;
-        if (done < size && Clock::now() >= deadline) {
-            s.pending.assign(data + done, data + size);
-            break;
-        }
+    const size_t taken = s.print->Feed(data, size, deadline);
+    if (taken < size) {
+        s.pending.assign(data + taken, data + size);
     }
     m_journal.Add(s.lines);
-    return done == size && Clock::now() < deadline;
+    return taken == size && Clock::now() < deadline;
 }
 
 bool VirtualPrinter::FlushOutput(Session& s) {

@@ -121,8 +121,8 @@ private:
     void Serve();
     void AcceptOn(Socket& listener);
     bool ReadFrom(Session& session);
-    // Feeds bytes in slices until the deadline; the rest waits in the
-    // session. False once the time is up.
+    // Feeds bytes until a command ends past the deadline; the rest waits in
+    // the session. False once the time is up.
     bool Decode(Session& session, const uint8_t* data, size_t size,
                 std::chrono::steady_clock::time_point deadline);
     bool FlushOutput(Session& session);

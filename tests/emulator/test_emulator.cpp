@@ -286,6 +286,79 @@ TEST(VirtualPrinter, FloodsDoNotDelayAnotherClientsStatusReply) {
     std::filesystem::remove_all(dir);
 }
 
+TEST(PrintSession, StoppingBetweenCommandsChangesNothingDecoded) {
+    // A deadline already past stops the feed after every command; fed
+    // again from where it stopped, the session sees what it sees at once.
+    const Bytes bytes =
+        B("\x1B@Hello\x1B!\x38 big\n\x1B"
+          "t\x00\x1D(k\x04\x00"
+          "1P0q\x1D(k\x03\x00"
+          "1Q0"
+          "\x10\x04\x01\x1Dv0\x00\x01\x00\x02\x00\xFF\x00tail\x1DV\x01\x1C&\xB0\xA1\x1B");
+    Recorder stepped;
+    PrintSession session(stepped, true, nullptr);
+    size_t at = 0;
+    int feeds = 0;
+    while (at < bytes.size()) {
+        at += session.Feed(bytes.data() + at, bytes.size() - at,
+                           std::chrono::steady_clock::time_point::min());
+        ++feeds;
+    }
+    session.Finish();
+    EXPECT_EQ(stepped.lines, Print(bytes).lines);
+    EXPECT_GE(feeds, 10);
+}
+
+// The worst delay of ten status replies to a fresh client while `flooders`
+// clients each store a large QR code and ask for it to be printed `prints`
+// times: each print costs far more than its 8 bytes.
+std::chrono::milliseconds WorstStatusDelayUnderQrPrints(int flooders, size_t digits, int prints) {
+    const std::string dir = ::testing::TempDir() + "qrflood" + std::to_string(::getpid());
+    auto printer = StartLoopbackPrinter([&](VirtualPrinterConfig& c) {
+        c.renderDir = dir;
+        c.journalLines = 100;
+    });
+    const auto size = static_cast<uint16_t>(digits + 3);
+    Bytes flood = Bytes{0x1D, '(', 'k', uint8_t(size & 0xFF), uint8_t(size >> 8), '1', 'P', '0'} +
+                  Text(std::string(digits, '7'));
+    for (int i = 0; i < prints; ++i) {
+        flood = flood + B("\x1D(k\x03\x00"
+                          "1Q0");
+    }
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < flooders; ++i) {
+        clients.push_back(std::make_unique<Client>(printer->Port()));
+        clients.back()->Send(flood);
+    }
+    // The printer holds every flooder's prints before the first request.
+    EXPECT_TRUE(printer->GetJournal().WaitFor(
+        [&](const std::string&) { return printer->Raw().Size() == flooders * flood.size(); },
+        kWait));
+    Client probe(printer->Port());
+    auto worst = std::chrono::steady_clock::duration::zero();
+    for (int i = 0; i < 10; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        probe.Send({0x10, 0x04, 0x01});
+        EXPECT_EQ(probe.Receive(), Bytes{0x12});
+        worst = std::max(worst, std::chrono::steady_clock::now() - start);
+    }
+    printer.reset();
+    std::filesystem::remove_all(dir);
+    return std::chrono::ceil<std::chrono::milliseconds>(worst);
+}
+
+TEST(VirtualPrinter, CostlyCommandsDoNotDelayAnotherClientsStatusReply) {
+    // A turn is about 2 ms and one print, so the reply waits about one turn
+    // per flooder; the bound leaves room for a loaded machine and the
+    // sanitizers.
+    for (const int flooders : {1, 4}) {
+        const auto worst = WorstStatusDelayUnderQrPrints(flooders, 2000, 128);
+        std::printf("worst status delay with %d QR flooders: %lld ms\n", flooders,
+                    static_cast<long long>(worst.count()));
+        EXPECT_LE(worst, 250ms) << flooders << " flooders";
+    }
+}
+
 // ---------------------------------------------------------------- journal
 
 TEST(Journal, WaitsForLinesFromOtherThreadsAndKeepsABoundedTail) {
