@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
 
 #include "emulator/escpos/command_journal.h"
 #include "emulator/print_session.h"
@@ -71,6 +72,7 @@ private:
 struct VirtualPrinter::Session {
     uint64_t id = 0;
     Socket socket;
+    uint32_t peer = 0;  // the client's address
     uint64_t bytes = 0;
     uint64_t receipts = 0;
     Clock::time_point lastData;
@@ -307,7 +309,7 @@ void VirtualPrinter::AcceptOn(Socket& listener) {
             }
             std::erase_if(m_sessions, [](const auto& s) { return s->closed; });
         }
-        if (m_sessions.size() >= m_config.maxSessions) {
+        if (m_sessions.size() >= m_config.maxSessions && !MakeRoomFor(peer.address)) {
             m_journal.Add("session " + std::to_string(id) + " reset: too many sessions");
             ResetAndClose(std::move(fd));
             continue;
@@ -315,6 +317,7 @@ void VirtualPrinter::AcceptOn(Socket& listener) {
         auto session = std::make_unique<Session>();
         session->id = id;
         session->socket = std::move(fd);
+        session->peer = peer.address;
         session->lastData = Clock::now();
         session->events = std::make_unique<SessionEvents>(*this, *session);
         const bool journalled = m_config.journalLines > 0 || m_config.journalWriter != nullptr;
@@ -325,6 +328,32 @@ void VirtualPrinter::AcceptOn(Socket& listener) {
         m_journal.Add("session " + std::to_string(id) + " open from " + Endpoint(peer));
         m_sessions.push_back(std::move(session));
     }
+}
+
+bool VirtualPrinter::MakeRoomFor(uint32_t address) {
+    std::map<uint32_t, size_t> held;
+    for (const auto& s : m_sessions) {
+        ++held[s->peer];
+    }
+    const auto most = std::max_element(
+        held.begin(), held.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    // Only a client that would still hold at least as many sessions as the
+    // newcomer gives one up, so that one alone keeps every slot as before,
+    // and clients sharing a full printer cannot take turns throwing each
+    // other out.
+    if (most == held.end() || most->second < held[address] + 2) {
+        return false;
+    }
+    Session* idlest = nullptr;
+    for (const auto& s : m_sessions) {
+        if (s->peer == most->first && (idlest == nullptr || s->lastData < idlest->lastData)) {
+            idlest = s.get();
+        }
+    }
+    idlest->socket.SetResetOnClose();
+    CloseSession(*idlest, "reset for a session from " + Ipv4Text(address));
+    std::erase_if(m_sessions, [](const auto& s) { return s->closed; });
+    return true;
 }
 
 bool VirtualPrinter::ReadFrom(Session& s) {

@@ -11,6 +11,8 @@
 //   session 1 closed after 7 bytes (idle for 300 s)
 //   session 2 reset: busy with session 1          (one-session mode)
 //   session 3 reset: too many sessions
+//   session 4 closed after 9 bytes (reset for a session from 127.0.0.3)
+//                                          (all slots taken, see MakeRoomFor)
 //   DLE EOT 1 status request, answered 12
 //   DLE EOT 1 status request, not answered (mute)
 //   conditions: offline,paper-end                 (after a change)
@@ -120,6 +122,9 @@ private:
     std::string Start();
     void Serve();
     void AcceptOn(Socket& listener);
+    // All slots taken: closes the longest idle session of the client address
+    // that holds the most, if it holds at least two more than `address`.
+    bool MakeRoomFor(uint32_t address);
     bool ReadFrom(Session& session);
     // Feeds bytes until a command ends past the deadline; the rest waits in
     // the session. False once the time is up.

@@ -72,17 +72,24 @@ TEST(PrinterState, RepliesOfEachCondition) {
 
 // ---------------------------------------------------------------- printer over sockets
 
-// A client that connects at once (blocking), or holds the connect's error.
+// A client that connects at once (blocking), or holds the connect's error;
+// `from` is the loopback address it sends from.
 struct Client {
     UniqueFd fd;
     int error = 0;
 
-    explicit Client(uint16_t port) : fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    explicit Client(uint16_t port, uint32_t from = INADDR_LOOPBACK)
+        : fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
         const timeval wait{std::chrono::seconds(kWait).count(), 0};
         ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        sockaddr_in source = LoopbackAddress(0);
+        source.sin_addr.s_addr = htonl(from);
         const sockaddr_in addr = LoopbackAddress(port);
-        error =
-            ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) ? errno : 0;
+        const auto to = [](const sockaddr_in& a) { return reinterpret_cast<const sockaddr*>(&a); };
+        error = ::bind(fd.get(), to(source), sizeof source) ||
+                        ::connect(fd.get(), to(addr), sizeof addr)
+                    ? errno
+                    : 0;
     }
     void Send(const Bytes& b) {
         ASSERT_EQ(::send(fd.get(), b.data(), b.size(), MSG_NOSIGNAL), ssize_t(b.size()));
@@ -100,7 +107,7 @@ TEST(VirtualPrinter, OneSessionModeResetsASecondSession) {
     Journal& journal = printer->GetJournal();
     auto first = std::make_unique<Client>(printer->Port());
     ASSERT_TRUE(journal.WaitForPrefix("session 1 open", kWait));
-    Client second(printer->Port());
+    Client second(printer->Port(), 0x7F000003);  // another client address changes nothing
     ASSERT_EQ(second.error, 0) << "the kernel completes the handshake";
     ASSERT_TRUE(journal.WaitForLine("session 2 reset: busy with session 1", kWait));
     uint8_t byte;
@@ -125,6 +132,44 @@ TEST(VirtualPrinter, SessionsAtTheSameTimeAreServedSeparately) {
     a.Send({0x0A, 0x10, 0x04, 0x01});
     EXPECT_EQ(a.Receive(), Bytes{0x12});
     EXPECT_TRUE(printer->GetJournal().WaitForLine("text: from a", kWait));
+}
+
+TEST(VirtualPrinter, OneClientAddressCannotHoldEverySession) {
+    constexpr uint32_t kHog = 0x7F000002;    // 127.0.0.2
+    constexpr uint32_t kOther = 0x7F000003;  // 127.0.0.3
+    auto printer = StartLoopbackPrinter();
+    Journal& journal = printer->GetJournal();
+    // Every slot taken from one address. The idle time-out would not free
+    // them: a byte now and then keeps a session open.
+    std::vector<std::unique_ptr<Client>> hog;
+    for (size_t i = 0; i < limits::kMaxSessions; ++i) {
+        hog.push_back(std::make_unique<Client>(printer->Port(), kHog));
+    }
+    ASSERT_TRUE(journal.WaitFor(
+        [&](const std::string&) { return printer->OpenSessions() == limits::kMaxSessions; },
+        kWait));
+    // One more from the same address is turned away as before...
+    Client extra(printer->Port(), kHog);
+    EXPECT_TRUE(journal.WaitForPrefix("session 65 reset: too many sessions", kWait));
+    // ...while clients from another address are served, each in a slot the
+    // first address gives up.
+    std::vector<std::unique_ptr<Client>> others;
+    size_t from = 0;
+    for (int i = 0; i < 3; ++i) {
+        others.push_back(std::make_unique<Client>(printer->Port(), kOther));
+        others.back()->Send({0x10, 0x04, 0x01});
+        EXPECT_EQ(others.back()->Receive(), Bytes{0x12}) << i;
+        const auto made = journal.WaitFor(
+            [](const std::string& l) {
+                return l.ends_with("(reset for a session from 127.0.0.3)");
+            },
+            kWait, from);
+        EXPECT_TRUE(made) << i;
+        if (!made) {
+            break;
+        }
+        from = *made + 1;
+    }
 }
 
 TEST(VirtualPrinter, BadInputDoesNotHurtIt) {
