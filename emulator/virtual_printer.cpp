@@ -150,20 +150,27 @@ std::string VirtualPrinter::Start() {
     }
     m_port = port;
 
-    if (m_config.netbios) {
-        // Broadcasts only reach a socket bound to the wildcard address.
+    // The responder listens where the printer does: broadcasts reach it
+    // only when that is the wildcard address.
+    uint16_t netbiosPort = m_config.netbiosPort;
+    for (size_t i = 0; m_config.netbios && i < m_config.listenAddresses.size(); ++i) {
+        const std::string& text = m_config.listenAddresses[i];
         Socket::Opened opened = Socket::Open(Socket::Kind::kDatagram, true);
         if (!opened.socket.Valid()) {
             return Failure("socket", opened.error);
         }
-        m_udp = std::move(opened.socket);
-        if (const int error = m_udp.Bind({0, m_config.netbiosPort}); error != 0) {
-            return Failure("bind udp port " + std::to_string(m_config.netbiosPort), error);
+        Socket& socket = opened.socket;
+        if (const int error = socket.Bind({*ParseIpv4Text(text), netbiosPort}); error != 0) {
+            return Failure("bind udp " + text + ":" + std::to_string(netbiosPort), error);
         }
         Ipv4Endpoint bound;
-        m_udp.LocalEndpoint(bound);
-        m_netbiosPort = bound.port;
+        if (const int error = socket.LocalEndpoint(bound); error != 0) {
+            return Failure("getsockname", error);
+        }
+        netbiosPort = bound.port;
+        m_netbios.push_back(std::move(socket));
     }
+    m_netbiosPort = m_netbios.empty() ? 0 : netbiosPort;
 
     if (!m_config.renderDir.empty()) {
         auto opened = render::OpenFontGlyphs(m_config.fontPath);
@@ -193,8 +200,9 @@ std::string VirtualPrinter::Start() {
                       PrinterModeName(m_config.mode) + ", conditions " +
                       ConditionNames(Conditions()) + ")");
     }
-    if (m_udp.Valid()) {
-        m_journal.Add("netbios responder on udp port " + std::to_string(m_netbiosPort));
+    for (size_t i = 0; i < m_netbios.size(); ++i) {
+        m_journal.Add("netbios responder on udp " + m_config.listenAddresses[i] + ":" +
+                      std::to_string(m_netbiosPort));
     }
     m_journal.Flush();
     m_thread = std::thread([this] { Serve(); });
@@ -209,7 +217,7 @@ void VirtualPrinter::Stop() {
     }
     m_sessions.clear();
     m_listeners.clear();
-    m_udp.Close();
+    m_netbios.clear();
     m_files.reset();  // writes the receipts still waiting
 }
 
@@ -228,8 +236,8 @@ void VirtualPrinter::Serve() {
             }
         }
         const size_t listenerEnd = polls.size();
-        if (m_udp.Valid()) {
-            polls.push_back({m_udp.Handle(), kSocketReadable});
+        for (const Socket& responder : m_netbios) {
+            polls.push_back({responder.Handle(), kSocketReadable});
         }
         const size_t firstSession = polls.size();
         bool waiting = false;  // bytes left from a turn: no time to sleep
@@ -271,8 +279,10 @@ void VirtualPrinter::Serve() {
                 AcceptOn(m_listeners[listener]);
             }
         }
-        if (m_udp.Valid() && (polls[listenerEnd].ready & kSocketReadable) != 0) {
-            AnswerNetbios();
+        for (size_t i = 0; i < m_netbios.size(); ++i) {
+            if ((polls[listenerEnd + i].ready & kSocketReadable) != 0) {
+                AnswerNetbios(m_netbios[i]);
+            }
         }
         m_journal.Flush();
     }
@@ -496,11 +506,11 @@ int VirtualPrinter::CloseIdleSessions() {
     return static_cast<int>(std::min<int64_t>(wait, 60000));
 }
 
-void VirtualPrinter::AnswerNetbios() {
+void VirtualPrinter::AnswerNetbios(Socket& responder) {
     for (int i = 0; i < limits::kDatagramsPerTurn; ++i) {
         uint8_t buf[limits::kMaxDatagramBytes];
         Ipv4Endpoint from;
-        const SocketIo got = m_udp.ReceiveFrom(buf, from);
+        const SocketIo got = responder.ReceiveFrom(buf, from);
         if (got.error != 0) {
             return;
         }
@@ -523,7 +533,7 @@ void VirtualPrinter::AnswerNetbios() {
                                    0,
                                    0,
                                    0};
-        if (m_udp.SendTo(reply, from).bytes == sizeof reply) {
+        if (responder.SendTo(reply, from).bytes == sizeof reply) {
             m_journal.Add("netbios: answered " + Endpoint(from));
         }
     }

@@ -5,6 +5,7 @@
 //
 // Journal lines besides those of the commands (escpos/command_journal.h):
 //   listening on 127.0.0.1:9100 (mode normal, conditions online)
+//   netbios responder on udp 127.0.0.1:137
 //   session 1 open from 127.0.0.1:40312
 //   session 1 closed after 7 bytes
 //   session 1 closed after 7 bytes (Connection reset by peer)
@@ -52,6 +53,7 @@ struct VirtualPrinterConfig {
     uint16_t port = 9100;  // 0: the system picks one, see VirtualPrinter::Port()
     PrinterMode mode = PrinterMode::kNormal;
     ConditionSet conditions;
+    // Answers NetBIOS name queries on each listening address.
     bool netbios = false;
     uint16_t netbiosPort = 137;  // 0: the system picks one
     // Lines kept in memory for Journal(); 0 keeps none.
@@ -133,7 +135,7 @@ private:
     bool FlushOutput(Session& session);
     // Finishes decoding and journals the end; error empty for an orderly one.
     void CloseSession(Session& session, const std::string& error);
-    void AnswerNetbios();
+    void AnswerNetbios(Socket& responder);
     void StatusRequest(Session& session, uint8_t n);
     // Closes sessions idle too long; returns the poll time-out until the next.
     int CloseIdleSessions();
@@ -144,7 +146,7 @@ private:
     Journal m_journal;
     RawJournal m_raw;
     std::vector<Socket> m_listeners;
-    Socket m_udp;
+    std::vector<Socket> m_netbios;      // one for each listening address
     std::optional<SocketWaker> m_wake;  // ends Serve()
     uint16_t m_port = 0;
     uint16_t m_netbiosPort = 0;

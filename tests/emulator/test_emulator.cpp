@@ -212,28 +212,44 @@ TEST(VirtualPrinter, BadInputDoesNotHurtIt) {
     EXPECT_EQ(after.Receive(), Bytes{0x12});
 }
 
-TEST(VirtualPrinter, NetbiosResponderAnswersQueriesOnly) {
-    auto printer =
-        StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.netbios = true, c.netbiosPort = 0; });
-    ASSERT_NE(printer->NetbiosPort(), 0);
-    UniqueFd udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    const sockaddr_in to = LoopbackAddress(printer->NetbiosPort());
-    ASSERT_EQ(::connect(udp.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
-    auto exchange = [&](const Bytes& datagram, int timeoutMs) {
+TEST(VirtualPrinter, NetbiosResponderAnswersQueriesOnlyWhereItListens) {
+    auto printer = StartLoopbackPrinter([](VirtualPrinterConfig& c) {
+        c.listenAddresses = {"127.0.0.2"};
+        c.netbios = true;
+        c.netbiosPort = 0;
+    });
+    const uint16_t port = printer->NetbiosPort();
+    ASSERT_NE(port, 0);
+    EXPECT_TRUE(printer->GetJournal().WaitForLine(
+        "netbios responder on udp 127.0.0.2:" + std::to_string(port), kWait));
+    // A datagram to `address`, and the reply or the error (ECONNREFUSED:
+    // nobody listens there, ETIMEDOUT: no reply).
+    auto exchange = [&](uint32_t address, const Bytes& datagram, int timeoutMs) {
+        UniqueFd udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        sockaddr_in to = LoopbackAddress(port);
+        to.sin_addr.s_addr = htonl(address);
+        EXPECT_EQ(::connect(udp.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
         EXPECT_EQ(::send(udp.get(), datagram.data(), datagram.size(), 0), ssize_t(datagram.size()));
         pollfd p{udp.get(), POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) != 1) {
+            return std::pair(Bytes{}, ETIMEDOUT);
+        }
         Bytes reply(600);
-        reply.resize(::poll(&p, 1, timeoutMs) == 1
-                         ? size_t(std::max<ssize_t>(0, ::recv(udp.get(), reply.data(), 600, 0)))
-                         : 0);
-        return reply;
+        const ssize_t n = ::recv(udp.get(), reply.data(), reply.size(), MSG_DONTWAIT);
+        reply.resize(size_t(std::max<ssize_t>(n, 0)));
+        return std::pair(reply, n < 0 ? errno : 0);
     };
-    const Bytes reply = exchange({0x80, 0x21, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0}, 5000);
-    ASSERT_GE(reply.size(), 3u);
+    const Bytes query = {0x80, 0x21, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0};
+    // Other addresses of the machine have no responder.
+    for (const uint32_t elsewhere : {0x7F000001u, 0x7F000003u}) {
+        EXPECT_EQ(exchange(elsewhere, query, 5000), std::pair(Bytes{}, ECONNREFUSED)) << elsewhere;
+    }
+    const auto [reply, error] = exchange(0x7F000002, query, 5000);
+    ASSERT_GE(reply.size(), 3u) << error;
     EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 2), (Bytes{0x80, 0x21}));
-    EXPECT_TRUE(printer->GetJournal().WaitForPrefix("netbios: answered 127.0.0.1:", kWait));
+    EXPECT_TRUE(printer->GetJournal().WaitForPrefix("netbios: answered 127.0.0.", kWait));
     // A response is not answered, so two responders cannot talk forever.
-    EXPECT_TRUE(exchange(reply, 150).empty());
+    EXPECT_EQ(exchange(0x7F000002, reply, 150), std::pair(Bytes{}, ETIMEDOUT));
 }
 
 TEST(VirtualPrinter, CreationErrorsAreValuesAndStopReleasesThePort) {
