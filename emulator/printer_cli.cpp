@@ -146,10 +146,10 @@ and a journal of everything it receives.
                         mute: takes data but never answers status requests
   --journal FILE        journal file (default standard output)
   --raw FILE            also keep every received byte, unchanged, in FILE
-  --netbios             on UDP port 137 of each --listen address, answer every
+  --netbios             on UDP port 137 of each --listen address (and by
+                        broadcast, unless it is loopback), answer every
                         datagram but a NetBIOS response with a negative name
                         query response: its transaction id, no records
-                        (broadcasts reach it only with --listen 0.0.0.0)
   --idle-timeout S      close sessions that send nothing for S seconds
                         (default 300; 0 never)
   --render DIR          draw every receipt (ended by a cut, or by the end of

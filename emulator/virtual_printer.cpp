@@ -171,6 +171,23 @@ std::string VirtualPrinter::Start() {
         m_netbios.push_back(std::move(socket));
     }
     m_netbiosPort = m_netbios.empty() ? 0 : netbiosPort;
+    // On Linux a socket bound to one address does not hear broadcasts, and
+    // a scan's sweep broadcasts: a LAN address gets a second socket on the
+    // broadcast address, answered from the address itself. Where the system
+    // refuses it (Windows hands broadcasts to the address's socket anyway),
+    // that socket serves alone.
+    for (size_t i = 0; i < m_netbios.size() && !m_netbiosBroadcast.Valid(); ++i) {
+        const uint32_t address = *ParseIpv4Text(m_config.listenAddresses[i]);
+        Socket::Opened opened = Socket::Open(Socket::Kind::kDatagram, true);
+        if (address == 0 || address >> 24 == 127 || !opened.socket.Valid()) {
+            continue;
+        }
+        opened.socket.SetReuseAddress();  // other printers on this host hear them too
+        if (opened.socket.Bind({0xFFFFFFFFu, m_netbiosPort}) == 0) {
+            m_netbiosBroadcast = std::move(opened.socket);
+            m_broadcastReplier = i;
+        }
+    }
 
     if (!m_config.renderDir.empty()) {
         auto opened = render::OpenFontGlyphs(m_config.fontPath);
@@ -218,6 +235,7 @@ void VirtualPrinter::Stop() {
     m_sessions.clear();
     m_listeners.clear();
     m_netbios.clear();
+    m_netbiosBroadcast.Close();
     m_files.reset();  // writes the receipts still waiting
 }
 
@@ -238,6 +256,9 @@ void VirtualPrinter::Serve() {
         const size_t listenerEnd = polls.size();
         for (const Socket& responder : m_netbios) {
             polls.push_back({responder.Handle(), kSocketReadable});
+        }
+        if (m_netbiosBroadcast.Valid()) {
+            polls.push_back({m_netbiosBroadcast.Handle(), kSocketReadable});
         }
         const size_t firstSession = polls.size();
         bool waiting = false;  // bytes left from a turn: no time to sleep
@@ -281,8 +302,12 @@ void VirtualPrinter::Serve() {
         }
         for (size_t i = 0; i < m_netbios.size(); ++i) {
             if ((polls[listenerEnd + i].ready & kSocketReadable) != 0) {
-                AnswerNetbios(m_netbios[i]);
+                AnswerNetbios(m_netbios[i], m_netbios[i]);
             }
+        }
+        if (m_netbiosBroadcast.Valid() &&
+            (polls[listenerEnd + m_netbios.size()].ready & kSocketReadable) != 0) {
+            AnswerNetbios(m_netbiosBroadcast, m_netbios[m_broadcastReplier]);
         }
         m_journal.Flush();
     }
@@ -506,7 +531,7 @@ int VirtualPrinter::CloseIdleSessions() {
     return static_cast<int>(std::min<int64_t>(wait, 60000));
 }
 
-void VirtualPrinter::AnswerNetbios(Socket& responder) {
+void VirtualPrinter::AnswerNetbios(Socket& responder, Socket& replier) {
     for (int i = 0; i < limits::kDatagramsPerTurn; ++i) {
         uint8_t buf[limits::kMaxDatagramBytes];
         Ipv4Endpoint from;
@@ -533,7 +558,7 @@ void VirtualPrinter::AnswerNetbios(Socket& responder) {
                                    0,
                                    0,
                                    0};
-        if (responder.SendTo(reply, from).bytes == sizeof reply) {
+        if (replier.SendTo(reply, from).bytes == sizeof reply) {
             m_journal.Add("netbios: answered " + Endpoint(from));
         }
     }

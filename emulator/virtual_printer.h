@@ -135,7 +135,8 @@ private:
     bool FlushOutput(Session& session);
     // Finishes decoding and journals the end; error empty for an orderly one.
     void CloseSession(Session& session, const std::string& error);
-    void AnswerNetbios(Socket& responder);
+    // Answers the queries waiting on `responder` through `replier`.
+    void AnswerNetbios(Socket& responder, Socket& replier);
     void StatusRequest(Session& session, uint8_t n);
     // Closes sessions idle too long; returns the poll time-out until the next.
     int CloseIdleSessions();
@@ -147,6 +148,8 @@ private:
     RawJournal m_raw;
     std::vector<Socket> m_listeners;
     std::vector<Socket> m_netbios;      // one for each listening address
+    Socket m_netbiosBroadcast;          // on 255.255.255.255 for a LAN address
+    size_t m_broadcastReplier = 0;      // m_netbios answering the broadcasts
     std::optional<SocketWaker> m_wake;  // ends Serve()
     uint16_t m_port = 0;
     uint16_t m_netbiosPort = 0;
