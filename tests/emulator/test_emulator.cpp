@@ -409,14 +409,16 @@ std::chrono::milliseconds WorstStatusDelayUnderQrPrints(int flooders, size_t dig
 }
 
 TEST(VirtualPrinter, CostlyCommandsDoNotDelayAnotherClientsStatusReply) {
-    // A turn is about 2 ms and one print, so the reply waits about one turn
-    // per flooder; the bound leaves room for a loaded machine and the
-    // sanitizers.
+    // A turn is about 2 ms and one print (some 15 ms here), so the reply
+    // waits about one turn per flooder, some 60 ms with four; the bound
+    // leaves room for a loaded machine, where the printer's thread gets a
+    // small share of a processor. Thirty-two prints a turn, as it was, take
+    // 400 ms for each flooder.
     for (const int flooders : {1, 4}) {
         const auto worst = WorstStatusDelayUnderQrPrints(flooders, 2000, 128);
         std::printf("worst status delay with %d QR flooders: %lld ms\n", flooders,
                     static_cast<long long>(worst.count()));
-        EXPECT_LE(worst, 250ms) << flooders << " flooders";
+        EXPECT_LE(worst, 150ms + flooders * 100ms) << flooders << " flooders";
     }
 }
 
