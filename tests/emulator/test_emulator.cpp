@@ -415,7 +415,7 @@ TEST(VirtualPrinter, CostlyCommandsDoNotDelayAnotherClientsStatusReply) {
     // small share of a processor. Thirty-two prints a turn, as it was, take
     // 400 ms for each flooder.
     for (const int flooders : {1, 4}) {
-        const auto worst = WorstStatusDelayUnderQrPrints(flooders, 2000, 128);
+        const auto worst = WorstStatusDelayUnderQrPrints(flooders, 2000, 64);
         std::printf("worst status delay with %d QR flooders: %lld ms\n", flooders,
                     static_cast<long long>(worst.count()));
         EXPECT_LE(worst, 150ms + flooders * 100ms) << flooders << " flooders";
