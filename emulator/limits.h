@@ -15,11 +15,11 @@ constexpr std::chrono::seconds kIdleTimeout{300};
 // One read buffer for every session.
 constexpr size_t kReadBufferBytes = 256 * 1024;
 // One session's turn: at most these bytes and about this time (checked
-// after each slice), before the others are served. What one client sends
-// delays another's status reply by about one turn.
+// after each command, so a turn overruns it by one command at most), before
+// the others are served. What one client sends delays another's status
+// reply by about one turn.
 constexpr size_t kReadBytesPerTurn = 16 * 1024;
 constexpr std::chrono::milliseconds kTurnTime{2};
-constexpr size_t kDecodeSliceBytes = 256;
 // Replies waiting for a client that does not read them; past this the
 // session is not read any further until they drain, as a real printer would
 // stop taking data.

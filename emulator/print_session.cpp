@@ -20,6 +20,14 @@ PrintSession::PrintSession(PrintSessionEvents& events, bool journal, const Drawi
 
 PrintSession::~PrintSession() = default;
 
+size_t PrintSession::Feed(const uint8_t* data, size_t size,
+                          std::chrono::steady_clock::time_point until) {
+    m_until = until;
+    const size_t taken = m_decoder.Feed(data, size);
+    m_until.reset();
+    return taken;
+}
+
 void PrintSession::Finish() {
     if (m_finished) {
         return;
@@ -58,6 +66,11 @@ void PrintSession::OnCommand(const Command& c) {
     }
     if (m_renderer) {
         m_renderer->OnCommand(c);
+    }
+    // Checked after every command, since a few bytes can cost a long time
+    // (a large QR code drawn again and again).
+    if (m_until && std::chrono::steady_clock::now() >= *m_until) {
+        m_decoder.Pause();
     }
 }
 

@@ -4,9 +4,11 @@
 // requests, configuration frames) and, when drawing, the renderer.
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "emulator/escpos/command_decoder.h"
@@ -42,6 +44,9 @@ public:
     ~PrintSession() override;
 
     void Feed(const uint8_t* data, size_t size) { m_decoder.Feed(data, size); }
+    // Feeds until the bytes end, or stops after the first command that ends
+    // at or past `until`; returns the bytes taken.
+    size_t Feed(const uint8_t* data, size_t size, std::chrono::steady_clock::time_point until);
     // End of the session: a command cut off, the last line, the last receipt.
     void Finish();
 
@@ -55,6 +60,7 @@ private:
     std::unique_ptr<render::ReceiptRenderer> m_renderer;
     escpos::CommandDecoder m_decoder;
     bool m_finished = false;
+    std::optional<std::chrono::steady_clock::time_point> m_until;  // while feeding with one
 };
 
 }  // namespace vorpane

@@ -148,13 +148,16 @@ and a journal of everything it receives.
                         condition at start: online, offline, cover-open,
                         paper-near-end, paper-end, over-temp,
                         waiting-recovery, drawer (default online)
-  --mode MODE           normal: any number of sessions
+  --mode MODE           normal: up to 64 sessions at once
                         one-session: a second session while one is open is reset
                         refuse: the port is held but connections are refused
                         mute: takes data but never answers status requests
   --journal FILE        journal file (default standard output)
   --raw FILE            also keep every received byte, unchanged, in FILE
-  --netbios             answer any UDP datagram on port 137 with a short one
+  --netbios             on UDP port 137 of each --listen address (and by
+                        broadcast, unless it is loopback), answer every
+                        datagram but a NetBIOS response with a negative name
+                        query response: its transaction id, no records
   --idle-timeout S      close sessions that send nothing for S seconds
                         (default 300; 0 never)
   --render DIR          draw every receipt (ended by a cut, or by the end of
@@ -206,6 +209,11 @@ Journal: one line per item, UTF-8.
   session 1 closed after 7 bytes
   session 1 closed after 0 bytes (idle for 300 s)
   session 2 reset: busy with session 1
+  session 3 reset: too many sessions
+  session 4 closed after 9 bytes (reset for a session from 127.0.0.3)
+                              with every session taken, the client address
+                              holding the most gives up its longest idle one
+                              to a client from another address
   conditions: paper-end
   restart: address now 192.168.1.20, MAC now AE-2B-64-14-2C-6C
   netbios: answered 127.0.0.1:40000

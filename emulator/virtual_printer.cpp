@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
 
 #include "emulator/escpos/command_journal.h"
 #include "emulator/print_session.h"
@@ -71,6 +72,7 @@ private:
 struct VirtualPrinter::Session {
     uint64_t id = 0;
     Socket socket;
+    uint32_t peer = 0;  // the client's address
     uint64_t bytes = 0;
     uint64_t receipts = 0;
     Clock::time_point lastData;
@@ -148,19 +150,43 @@ std::string VirtualPrinter::Start() {
     }
     m_port = port;
 
-    if (m_config.netbios) {
-        // Broadcasts only reach a socket bound to the wildcard address.
+    // The responder listens where the printer does: broadcasts reach it
+    // only when that is the wildcard address.
+    uint16_t netbiosPort = m_config.netbiosPort;
+    for (size_t i = 0; m_config.netbios && i < m_config.listenAddresses.size(); ++i) {
+        const std::string& text = m_config.listenAddresses[i];
         Socket::Opened opened = Socket::Open(Socket::Kind::kDatagram, true);
         if (!opened.socket.Valid()) {
             return Failure("socket", opened.error);
         }
-        m_udp = std::move(opened.socket);
-        if (const int error = m_udp.Bind({0, m_config.netbiosPort}); error != 0) {
-            return Failure("bind udp port " + std::to_string(m_config.netbiosPort), error);
+        Socket& socket = opened.socket;
+        if (const int error = socket.Bind({*ParseIpv4Text(text), netbiosPort}); error != 0) {
+            return Failure("bind udp " + text + ":" + std::to_string(netbiosPort), error);
         }
         Ipv4Endpoint bound;
-        m_udp.LocalEndpoint(bound);
-        m_netbiosPort = bound.port;
+        if (const int error = socket.LocalEndpoint(bound); error != 0) {
+            return Failure("getsockname", error);
+        }
+        netbiosPort = bound.port;
+        m_netbios.push_back(std::move(socket));
+    }
+    m_netbiosPort = m_netbios.empty() ? 0 : netbiosPort;
+    // On Linux a socket bound to one address does not hear broadcasts, and
+    // a scan's sweep broadcasts: a LAN address gets a second socket on the
+    // broadcast address, answered from the address itself. Where the system
+    // refuses it (Windows hands broadcasts to the address's socket anyway),
+    // that socket serves alone.
+    for (size_t i = 0; i < m_netbios.size() && !m_netbiosBroadcast.Valid(); ++i) {
+        const uint32_t address = *ParseIpv4Text(m_config.listenAddresses[i]);
+        Socket::Opened opened = Socket::Open(Socket::Kind::kDatagram, true);
+        if (address == 0 || address >> 24 == 127 || !opened.socket.Valid()) {
+            continue;
+        }
+        opened.socket.SetReuseAddress();  // other printers on this host hear them too
+        if (opened.socket.Bind({0xFFFFFFFFu, m_netbiosPort}) == 0) {
+            m_netbiosBroadcast = std::move(opened.socket);
+            m_broadcastReplier = i;
+        }
     }
 
     if (!m_config.renderDir.empty()) {
@@ -191,8 +217,9 @@ std::string VirtualPrinter::Start() {
                       PrinterModeName(m_config.mode) + ", conditions " +
                       ConditionNames(Conditions()) + ")");
     }
-    if (m_udp.Valid()) {
-        m_journal.Add("netbios responder on udp port " + std::to_string(m_netbiosPort));
+    for (size_t i = 0; i < m_netbios.size(); ++i) {
+        m_journal.Add("netbios responder on udp " + m_config.listenAddresses[i] + ":" +
+                      std::to_string(m_netbiosPort));
     }
     m_journal.Flush();
     m_thread = std::thread([this] { Serve(); });
@@ -207,7 +234,8 @@ void VirtualPrinter::Stop() {
     }
     m_sessions.clear();
     m_listeners.clear();
-    m_udp.Close();
+    m_netbios.clear();
+    m_netbiosBroadcast.Close();
     m_files.reset();  // writes the receipts still waiting
 }
 
@@ -226,8 +254,11 @@ void VirtualPrinter::Serve() {
             }
         }
         const size_t listenerEnd = polls.size();
-        if (m_udp.Valid()) {
-            polls.push_back({m_udp.Handle(), kSocketReadable});
+        for (const Socket& responder : m_netbios) {
+            polls.push_back({responder.Handle(), kSocketReadable});
+        }
+        if (m_netbiosBroadcast.Valid()) {
+            polls.push_back({m_netbiosBroadcast.Handle(), kSocketReadable});
         }
         const size_t firstSession = polls.size();
         bool waiting = false;  // bytes left from a turn: no time to sleep
@@ -269,8 +300,14 @@ void VirtualPrinter::Serve() {
                 AcceptOn(m_listeners[listener]);
             }
         }
-        if (m_udp.Valid() && (polls[listenerEnd].ready & kSocketReadable) != 0) {
-            AnswerNetbios();
+        for (size_t i = 0; i < m_netbios.size(); ++i) {
+            if ((polls[listenerEnd + i].ready & kSocketReadable) != 0) {
+                AnswerNetbios(m_netbios[i], m_netbios[i]);
+            }
+        }
+        if (m_netbiosBroadcast.Valid() &&
+            (polls[listenerEnd + m_netbios.size()].ready & kSocketReadable) != 0) {
+            AnswerNetbios(m_netbiosBroadcast, m_netbios[m_broadcastReplier]);
         }
         m_journal.Flush();
     }
@@ -307,7 +344,7 @@ void VirtualPrinter::AcceptOn(Socket& listener) {
             }
             std::erase_if(m_sessions, [](const auto& s) { return s->closed; });
         }
-        if (m_sessions.size() >= m_config.maxSessions) {
+        if (m_sessions.size() >= m_config.maxSessions && !MakeRoomFor(peer.address)) {
             m_journal.Add("session " + std::to_string(id) + " reset: too many sessions");
             ResetAndClose(std::move(fd));
             continue;
@@ -315,6 +352,7 @@ void VirtualPrinter::AcceptOn(Socket& listener) {
         auto session = std::make_unique<Session>();
         session->id = id;
         session->socket = std::move(fd);
+        session->peer = peer.address;
         session->lastData = Clock::now();
         session->events = std::make_unique<SessionEvents>(*this, *session);
         const bool journalled = m_config.journalLines > 0 || m_config.journalWriter != nullptr;
@@ -325,6 +363,32 @@ void VirtualPrinter::AcceptOn(Socket& listener) {
         m_journal.Add("session " + std::to_string(id) + " open from " + Endpoint(peer));
         m_sessions.push_back(std::move(session));
     }
+}
+
+bool VirtualPrinter::MakeRoomFor(uint32_t address) {
+    std::map<uint32_t, size_t> held;
+    for (const auto& s : m_sessions) {
+        ++held[s->peer];
+    }
+    const auto most = std::max_element(
+        held.begin(), held.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+    // Only a client that would still hold at least as many sessions as the
+    // newcomer gives one up, so that one alone keeps every slot as before,
+    // and clients sharing a full printer cannot take turns throwing each
+    // other out.
+    if (most == held.end() || most->second < held[address] + 2) {
+        return false;
+    }
+    Session* idlest = nullptr;
+    for (const auto& s : m_sessions) {
+        if (s->peer == most->first && (idlest == nullptr || s->lastData < idlest->lastData)) {
+            idlest = s.get();
+        }
+    }
+    idlest->socket.SetResetOnClose();
+    CloseSession(*idlest, "reset for a session from " + Ipv4Text(address));
+    std::erase_if(m_sessions, [](const auto& s) { return s->closed; });
+    return true;
 }
 
 bool VirtualPrinter::ReadFrom(Session& s) {
@@ -384,18 +448,12 @@ bool VirtualPrinter::ReadFrom(Session& s) {
 
 bool VirtualPrinter::Decode(Session& s, const uint8_t* data, size_t size,
                             Clock::time_point deadline) {
-    size_t done = 0;
-    while (done < size) {
-        const size_t n = std::min(limits::kDecodeSliceBytes, size - done);
-        s.print->Feed(data + done, n);
-        done += n;
-        if (done < size && Clock::now() >= deadline) {
-            s.pending.assign(data + done, data + size);
-            break;
-        }
+    const size_t taken = s.print->Feed(data, size, deadline);
+    if (taken < size) {
+        s.pending.assign(data + taken, data + size);
     }
     m_journal.Add(s.lines);
-    return done == size && Clock::now() < deadline;
+    return taken == size && Clock::now() < deadline;
 }
 
 bool VirtualPrinter::FlushOutput(Session& s) {
@@ -473,11 +531,11 @@ int VirtualPrinter::CloseIdleSessions() {
     return static_cast<int>(std::min<int64_t>(wait, 60000));
 }
 
-void VirtualPrinter::AnswerNetbios() {
+void VirtualPrinter::AnswerNetbios(Socket& responder, Socket& replier) {
     for (int i = 0; i < limits::kDatagramsPerTurn; ++i) {
         uint8_t buf[limits::kMaxDatagramBytes];
         Ipv4Endpoint from;
-        const SocketIo got = m_udp.ReceiveFrom(buf, from);
+        const SocketIo got = responder.ReceiveFrom(buf, from);
         if (got.error != 0) {
             return;
         }
@@ -500,7 +558,7 @@ void VirtualPrinter::AnswerNetbios() {
                                    0,
                                    0,
                                    0};
-        if (m_udp.SendTo(reply, from).bytes == sizeof reply) {
+        if (replier.SendTo(reply, from).bytes == sizeof reply) {
             m_journal.Add("netbios: answered " + Endpoint(from));
         }
     }

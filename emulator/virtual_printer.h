@@ -5,12 +5,15 @@
 //
 // Journal lines besides those of the commands (escpos/command_journal.h):
 //   listening on 127.0.0.1:9100 (mode normal, conditions online)
+//   netbios responder on udp 127.0.0.1:137
 //   session 1 open from 127.0.0.1:40312
 //   session 1 closed after 7 bytes
 //   session 1 closed after 7 bytes (Connection reset by peer)
 //   session 1 closed after 7 bytes (idle for 300 s)
 //   session 2 reset: busy with session 1          (one-session mode)
 //   session 3 reset: too many sessions
+//   session 4 closed after 9 bytes (reset for a session from 127.0.0.3)
+//                                          (all slots taken, see MakeRoomFor)
 //   DLE EOT 1 status request, answered 12
 //   DLE EOT 1 status request, not answered (mute)
 //   conditions: offline,paper-end                 (after a change)
@@ -50,6 +53,7 @@ struct VirtualPrinterConfig {
     uint16_t port = 9100;  // 0: the system picks one, see VirtualPrinter::Port()
     PrinterMode mode = PrinterMode::kNormal;
     ConditionSet conditions;
+    // Answers NetBIOS name queries on each listening address.
     bool netbios = false;
     uint16_t netbiosPort = 137;  // 0: the system picks one
     // Lines kept in memory for Journal(); 0 keeps none.
@@ -122,15 +126,19 @@ private:
     std::string Start();
     void Serve();
     void AcceptOn(Socket& listener);
+    // All slots taken: closes the longest idle session of the client address
+    // that holds the most, if it holds at least two more than `address`.
+    bool MakeRoomFor(uint32_t address);
     bool ReadFrom(Session& session);
-    // Feeds bytes in slices until the deadline; the rest waits in the
-    // session. False once the time is up.
+    // Feeds bytes until a command ends past the deadline; the rest waits in
+    // the session. False once the time is up.
     bool Decode(Session& session, const uint8_t* data, size_t size,
                 std::chrono::steady_clock::time_point deadline);
     bool FlushOutput(Session& session);
     // Finishes decoding and journals the end; error empty for an orderly one.
     void CloseSession(Session& session, const std::string& error);
-    void AnswerNetbios();
+    // Answers the queries waiting on `responder` through `replier`.
+    void AnswerNetbios(Socket& responder, Socket& replier);
     void StatusRequest(Session& session, uint8_t n);
     // Closes sessions idle too long; returns the poll time-out until the next.
     int CloseIdleSessions();
@@ -141,7 +149,9 @@ private:
     Journal m_journal;
     RawJournal m_raw;
     std::vector<Socket> m_listeners;
-    Socket m_udp;
+    std::vector<Socket> m_netbios;      // one for each listening address
+    Socket m_netbiosBroadcast;          // on 255.255.255.255 for a LAN address
+    size_t m_broadcastReplier = 0;      // m_netbios answering the broadcasts
     std::optional<SocketWaker> m_wake;  // ends Serve()
     uint16_t m_port = 0;
     uint16_t m_netbiosPort = 0;

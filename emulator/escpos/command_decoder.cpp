@@ -197,12 +197,15 @@ int64_t Word(const uint8_t* p) {
 
 CommandDecoder::CommandDecoder(CommandSink& sink, bool text) : m_sink(sink), m_text(text) {}
 
-void CommandDecoder::Feed(const uint8_t* data, size_t size) {
+size_t CommandDecoder::Feed(const uint8_t* data, size_t size) {
     const uint8_t* p = data;
     const uint8_t* const end = data + size;
-    while (p < end) {
+    m_paused = false;
+    while (p < end && !m_paused) {
         p = m_state == State::kText ? FeedText(p, end) : FeedCommand(p, end);
     }
+    m_paused = false;
+    return static_cast<size_t>(p - data);
 }
 
 void CommandDecoder::Finish() {

@@ -24,7 +24,12 @@ public:
     // needs the commands' effects goes faster).
     explicit CommandDecoder(CommandSink& sink, bool text = true);
 
-    void Feed(const uint8_t* data, size_t size);
+    // Returns the bytes taken: all of them, unless the sink called Pause().
+    size_t Feed(const uint8_t* data, size_t size);
+    // From the sink while it takes a command: Feed returns soon after it,
+    // between commands, and the rest of the piece is the caller's to feed
+    // again later.
+    void Pause() { m_paused = true; }
     // End of the session: reports a command cut off and hands on held text.
     void Finish();
 
@@ -76,6 +81,7 @@ private:
     size_t m_partHeaderSize = 0;
     std::array<uint8_t, 8> m_carry{};  // a character cut by the end of a piece
     size_t m_carrySize = 0;
+    bool m_paused = false;
 };
 
 }  // namespace vorpane::escpos

@@ -75,17 +75,24 @@ TEST(PrinterState, RepliesOfEachCondition) {
 
 // ---------------------------------------------------------------- printer over sockets
 
-// A client that connects at once (blocking), or holds the connect's error.
+// A client that connects at once (blocking), or holds the connect's error;
+// `from` is the loopback address it sends from.
 struct Client {
     UniqueFd fd;
     int error = 0;
 
-    explicit Client(uint16_t port) : fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    explicit Client(uint16_t port, uint32_t from = INADDR_LOOPBACK)
+        : fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
         const timeval wait{std::chrono::seconds(kWait).count(), 0};
         ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        sockaddr_in source = LoopbackAddress(0);
+        source.sin_addr.s_addr = htonl(from);
         const sockaddr_in addr = LoopbackAddress(port);
-        error =
-            ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) ? errno : 0;
+        const auto to = [](const sockaddr_in& a) { return reinterpret_cast<const sockaddr*>(&a); };
+        error = ::bind(fd.get(), to(source), sizeof source) ||
+                        ::connect(fd.get(), to(addr), sizeof addr)
+                    ? errno
+                    : 0;
     }
     void Send(const Bytes& b) {
         ASSERT_EQ(::send(fd.get(), b.data(), b.size(), MSG_NOSIGNAL), ssize_t(b.size()));
@@ -103,7 +110,7 @@ TEST(VirtualPrinter, OneSessionModeResetsASecondSession) {
     Journal& journal = printer->GetJournal();
     auto first = std::make_unique<Client>(printer->Port());
     ASSERT_TRUE(journal.WaitForPrefix("session 1 open", kWait));
-    Client second(printer->Port());
+    Client second(printer->Port(), 0x7F000003);  // another client address changes nothing
     ASSERT_EQ(second.error, 0) << "the kernel completes the handshake";
     ASSERT_TRUE(journal.WaitForLine("session 2 reset: busy with session 1", kWait));
     uint8_t byte;
@@ -128,6 +135,44 @@ TEST(VirtualPrinter, SessionsAtTheSameTimeAreServedSeparately) {
     a.Send({0x0A, 0x10, 0x04, 0x01});
     EXPECT_EQ(a.Receive(), Bytes{0x12});
     EXPECT_TRUE(printer->GetJournal().WaitForLine("text: from a", kWait));
+}
+
+TEST(VirtualPrinter, OneClientAddressCannotHoldEverySession) {
+    constexpr uint32_t kHog = 0x7F000002;    // 127.0.0.2
+    constexpr uint32_t kOther = 0x7F000003;  // 127.0.0.3
+    auto printer = StartLoopbackPrinter();
+    Journal& journal = printer->GetJournal();
+    // Every slot taken from one address. The idle time-out would not free
+    // them: a byte now and then keeps a session open.
+    std::vector<std::unique_ptr<Client>> hog;
+    for (size_t i = 0; i < limits::kMaxSessions; ++i) {
+        hog.push_back(std::make_unique<Client>(printer->Port(), kHog));
+    }
+    ASSERT_TRUE(journal.WaitFor(
+        [&](const std::string&) { return printer->OpenSessions() == limits::kMaxSessions; },
+        kWait));
+    // One more from the same address is turned away as before...
+    Client extra(printer->Port(), kHog);
+    EXPECT_TRUE(journal.WaitForPrefix("session 65 reset: too many sessions", kWait));
+    // ...while clients from another address are served, each in a slot the
+    // first address gives up.
+    std::vector<std::unique_ptr<Client>> others;
+    size_t from = 0;
+    for (int i = 0; i < 3; ++i) {
+        others.push_back(std::make_unique<Client>(printer->Port(), kOther));
+        others.back()->Send({0x10, 0x04, 0x01});
+        EXPECT_EQ(others.back()->Receive(), Bytes{0x12}) << i;
+        const auto made = journal.WaitFor(
+            [](const std::string& l) {
+                return l.ends_with("(reset for a session from 127.0.0.3)");
+            },
+            kWait, from);
+        EXPECT_TRUE(made) << i;
+        if (!made) {
+            break;
+        }
+        from = *made + 1;
+    }
 }
 
 TEST(VirtualPrinter, BadInputDoesNotHurtIt) {
@@ -170,28 +215,44 @@ TEST(VirtualPrinter, BadInputDoesNotHurtIt) {
     EXPECT_EQ(after.Receive(), Bytes{0x12});
 }
 
-TEST(VirtualPrinter, NetbiosResponderAnswersQueriesOnly) {
-    auto printer =
-        StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.netbios = true, c.netbiosPort = 0; });
-    ASSERT_NE(printer->NetbiosPort(), 0);
-    UniqueFd udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    const sockaddr_in to = LoopbackAddress(printer->NetbiosPort());
-    ASSERT_EQ(::connect(udp.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
-    auto exchange = [&](const Bytes& datagram, int timeoutMs) {
+TEST(VirtualPrinter, NetbiosResponderAnswersQueriesOnlyWhereItListens) {
+    auto printer = StartLoopbackPrinter([](VirtualPrinterConfig& c) {
+        c.listenAddresses = {"127.0.0.2"};
+        c.netbios = true;
+        c.netbiosPort = 0;
+    });
+    const uint16_t port = printer->NetbiosPort();
+    ASSERT_NE(port, 0);
+    EXPECT_TRUE(printer->GetJournal().WaitForLine(
+        "netbios responder on udp 127.0.0.2:" + std::to_string(port), kWait));
+    // A datagram to `address`, and the reply or the error (ECONNREFUSED:
+    // nobody listens there, ETIMEDOUT: no reply).
+    auto exchange = [&](uint32_t address, const Bytes& datagram, int timeoutMs) {
+        UniqueFd udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        sockaddr_in to = LoopbackAddress(port);
+        to.sin_addr.s_addr = htonl(address);
+        EXPECT_EQ(::connect(udp.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
         EXPECT_EQ(::send(udp.get(), datagram.data(), datagram.size(), 0), ssize_t(datagram.size()));
         pollfd p{udp.get(), POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) != 1) {
+            return std::pair(Bytes{}, ETIMEDOUT);
+        }
         Bytes reply(600);
-        reply.resize(::poll(&p, 1, timeoutMs) == 1
-                         ? size_t(std::max<ssize_t>(0, ::recv(udp.get(), reply.data(), 600, 0)))
-                         : 0);
-        return reply;
+        const ssize_t n = ::recv(udp.get(), reply.data(), reply.size(), MSG_DONTWAIT);
+        reply.resize(size_t(std::max<ssize_t>(n, 0)));
+        return std::pair(reply, n < 0 ? errno : 0);
     };
-    const Bytes reply = exchange({0x80, 0x21, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0}, 5000);
-    ASSERT_GE(reply.size(), 3u);
+    const Bytes query = {0x80, 0x21, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0};
+    // Other addresses of the machine have no responder.
+    for (const uint32_t elsewhere : {0x7F000001u, 0x7F000003u}) {
+        EXPECT_EQ(exchange(elsewhere, query, 5000), std::pair(Bytes{}, ECONNREFUSED)) << elsewhere;
+    }
+    const auto [reply, error] = exchange(0x7F000002, query, 5000);
+    ASSERT_GE(reply.size(), 3u) << error;
     EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 2), (Bytes{0x80, 0x21}));
-    EXPECT_TRUE(printer->GetJournal().WaitForPrefix("netbios: answered 127.0.0.1:", kWait));
+    EXPECT_TRUE(printer->GetJournal().WaitForPrefix("netbios: answered 127.0.0.", kWait));
     // A response is not answered, so two responders cannot talk forever.
-    EXPECT_TRUE(exchange(reply, 150).empty());
+    EXPECT_EQ(exchange(0x7F000002, reply, 150), std::pair(Bytes{}, ETIMEDOUT));
 }
 
 TEST(VirtualPrinter, CreationErrorsAreValuesAndStopReleasesThePort) {
@@ -287,6 +348,81 @@ TEST(VirtualPrinter, FloodsDoNotDelayAnotherClientsStatusReply) {
                   [&](int x, int y) { return rows[y][x] == 1; }, BarcodeFormat::QRCode),
               "q");
     std::filesystem::remove_all(dir);
+}
+
+TEST(PrintSession, StoppingBetweenCommandsChangesNothingDecoded) {
+    // A deadline already past stops the feed after every command; fed
+    // again from where it stopped, the session sees what it sees at once.
+    const Bytes bytes =
+        B("\x1B@Hello\x1B!\x38 big\n\x1B"
+          "t\x00\x1D(k\x04\x00"
+          "1P0q\x1D(k\x03\x00"
+          "1Q0"
+          "\x10\x04\x01\x1Dv0\x00\x01\x00\x02\x00\xFF\x00tail\x1DV\x01\x1C&\xB0\xA1\x1B");
+    Recorder stepped;
+    PrintSession session(stepped, true, nullptr);
+    size_t at = 0;
+    int feeds = 0;
+    while (at < bytes.size()) {
+        at += session.Feed(bytes.data() + at, bytes.size() - at,
+                           std::chrono::steady_clock::time_point::min());
+        ++feeds;
+    }
+    session.Finish();
+    EXPECT_EQ(stepped.lines, Print(bytes).lines);
+    EXPECT_GE(feeds, 10);
+}
+
+// The worst delay of ten status replies to a fresh client while `flooders`
+// clients each store a large QR code and ask for it to be printed `prints`
+// times: each print costs far more than its 8 bytes.
+std::chrono::milliseconds WorstStatusDelayUnderQrPrints(int flooders, size_t digits, int prints) {
+    const std::string dir = ::testing::TempDir() + "qrflood" + std::to_string(::getpid());
+    auto printer = StartLoopbackPrinter([&](VirtualPrinterConfig& c) {
+        c.renderDir = dir;
+        c.journalLines = 100;
+    });
+    const auto size = static_cast<uint16_t>(digits + 3);
+    Bytes flood = Bytes{0x1D, '(', 'k', uint8_t(size & 0xFF), uint8_t(size >> 8), '1', 'P', '0'} +
+                  Text(std::string(digits, '7'));
+    for (int i = 0; i < prints; ++i) {
+        flood = flood + B("\x1D(k\x03\x00"
+                          "1Q0");
+    }
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < flooders; ++i) {
+        clients.push_back(std::make_unique<Client>(printer->Port()));
+        clients.back()->Send(flood);
+    }
+    // The printer holds every flooder's prints before the first request.
+    EXPECT_TRUE(printer->GetJournal().WaitFor(
+        [&](const std::string&) { return printer->Raw().Size() == flooders * flood.size(); },
+        kWait));
+    Client probe(printer->Port());
+    auto worst = std::chrono::steady_clock::duration::zero();
+    for (int i = 0; i < 10; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        probe.Send({0x10, 0x04, 0x01});
+        EXPECT_EQ(probe.Receive(), Bytes{0x12});
+        worst = std::max(worst, std::chrono::steady_clock::now() - start);
+    }
+    printer.reset();
+    std::filesystem::remove_all(dir);
+    return std::chrono::ceil<std::chrono::milliseconds>(worst);
+}
+
+TEST(VirtualPrinter, CostlyCommandsDoNotDelayAnotherClientsStatusReply) {
+    // A turn is about 2 ms and one print (some 15 ms here), so the reply
+    // waits about one turn per flooder, some 60 ms with four; the bound
+    // leaves room for a loaded machine, where the printer's thread gets a
+    // small share of a processor. Thirty-two prints a turn, as it was, take
+    // 400 ms for each flooder.
+    for (const int flooders : {1, 4}) {
+        const auto worst = WorstStatusDelayUnderQrPrints(flooders, 2000, 64);
+        std::printf("worst status delay with %d QR flooders: %lld ms\n", flooders,
+                    static_cast<long long>(worst.count()));
+        EXPECT_LE(worst, 150ms + flooders * 100ms) << flooders << " flooders";
+    }
 }
 
 // ---------------------------------------------------------------- journal
