@@ -1,6 +1,7 @@
 #pragma once
 // The text form of a MAC address, and the older free-function spellings of
-// Ipv4Address's text forms that the virtual printer still uses.
+// Ipv4Address's text forms for the code that still uses them (the virtual
+// printer, the Win32 window's text of its address control).
 
 #include <array>
 #include <cstdint>

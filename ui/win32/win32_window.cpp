@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/ipv4_address.h"
+#include "platform/address_text.h"
 #include "ui/win32/dialog_resource.h"
 #include "ui/win32/progress_window.h"
 #include "ui/win32/win32_text.h"
@@ -347,7 +347,7 @@ std::string Win32Window::GetText(int id) {
     }
     switch (c->cls) {
         case ControlClass::IpAddress:
-            return Ipv4Address::FromOctets(GetIpOctets(id)).Text();
+            return Ipv4Text(GetIpOctets(id));
         case ControlClass::ComboBox:
             return ComboItemText(id, ComboGetCurSel(id));
         case ControlClass::Edit:
