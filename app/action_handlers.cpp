@@ -6,8 +6,8 @@
 #include "commands/command_frames.h"
 #include "commands/network_config.h"
 #include "commands/printer_commands.h"
-#include "platform/address_text.h"
 #include "platform/directory.h"
+#include "platform/ipv4_address.h"
 #include "status/printer_status_dlg.h"
 
 namespace vorpane {
@@ -84,14 +84,14 @@ void CPrinterToolDlg::OnPing() {
     UpdateData(true);
     // The command line is built from the address's own dotted text and
     // nothing else the control might hold.
-    const std::optional<uint32_t> address = ParseIpv4Text(m_ipCtrl.GetWindowText());
+    const std::optional<Ipv4Address> address = Ipv4Address::Parse(m_ipCtrl.GetWindowText());
     if (!address) {
         return;
     }
     // The ping repeats until the user stops it in its window.
     std::unique_ptr<TerminalProcess> ping =
         m_services.startInTerminal
-            ? m_services.startInTerminal(ContinuousPingCommand(Ipv4Text(*address)))
+            ? m_services.startInTerminal(ContinuousPingCommand(address->Text()))
             : nullptr;
     if (!ping) {
         MessageBox("Cannot start ping: no terminal emulator found!", ui::kMbIconError);

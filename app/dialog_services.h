@@ -12,6 +12,7 @@
 #include "discovery/netbios_sweep.h"
 #include "net/echo_probe.h"
 #include "platform/clock.h"
+#include "platform/ipv4_address.h"
 #include "platform/socket.h"
 #include "platform/terminal.h"
 #include "platform/thread.h"
@@ -27,10 +28,9 @@ struct DialogServices {
     ui::WindowSystem* ws = nullptr;
     PrinterLink* link = nullptr;
     ProberFactory makeProber;
-    // Deletes the ARP-cache row of the address given as the address
-    // control's value (first octet most significant): 1 deleted or none
-    // there, 0 the cache could not be read or the deletion was refused.
-    std::function<int32_t(uint32_t controlValue)> purgeArp;
+    // Deletes the ARP-cache row of the address: 1 deleted or none there, 0
+    // the cache could not be read or the deletion was refused.
+    std::function<int32_t(Ipv4Address)> purgeArp;
     // Local time now.
     std::function<std::tm()> localTime = SystemLocalTime;
     // Ping's terminal window; null when no terminal can be started.

@@ -226,9 +226,9 @@ std::optional<std::string> CPrinterToolDlg::GetOnlinePrinterAddress() {
 int32_t CPrinterToolDlg::PurgeArpEntry() {
     // The address control belongs to the UI thread, also when a scan worker
     // asks.
-    uint32_t value = 0;
-    RunOnUi([&] { value = m_ipCtrl.GetAddressValue(); });
-    return m_services.purgeArp ? m_services.purgeArp(value) : 0;
+    Ipv4Address address;
+    RunOnUi([&] { address = m_ipCtrl.GetAddress(); });
+    return m_services.purgeArp ? m_services.purgeArp(address) : 0;
 }
 
 void CPrinterToolDlg::AddPrinter(const std::string& address) {

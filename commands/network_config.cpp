@@ -17,8 +17,8 @@ std::array<uint8_t, 6> MakeRandomMac(const MacSource& source) {
 }
 
 void SetPrinterIp(CommandSite& site, PrinterLink& link, const ProberFactory& makeProber,
-                  const std::string& current, const std::array<uint8_t, 4>& wanted) {
-    const std::string address = Ipv4Text(wanted);
+                  const std::string& current, Ipv4Address wanted) {
+    const std::string address = wanted.Text();
     if (current == address) {
         site.ShowMessage("Please input a different IP Address!", ui::kMbIconInformation);
         return;
@@ -33,7 +33,7 @@ void SetPrinterIp(CommandSite& site, PrinterLink& link, const ProberFactory& mak
                          ui::kMbIconInformation);
         return;
     }
-    const auto frame = BuildSetIpFrame(wanted);
+    const auto frame = BuildSetIpFrame(wanted.Octets());
     const int32_t length = static_cast<int32_t>(frame.size());
     if (link.SendData(current.c_str(), frame.data(), length) == length) {
         site.ShowMessage("Success!\nPlease restart the printer!", ui::kMbIconInformation);

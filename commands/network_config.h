@@ -10,6 +10,7 @@
 #include <string>
 
 #include "net/echo_probe.h"
+#include "platform/ipv4_address.h"
 #include "printer_link/printer_link.h"
 
 namespace vorpane {
@@ -42,7 +43,7 @@ std::array<uint8_t, 6> MakeRandomMac(const MacSource& source);
 // The printer at `current` (found online) is asked to take `wanted` as its
 // address, once the user confirms and no one answers there.
 void SetPrinterIp(CommandSite& site, PrinterLink& link, const ProberFactory& makeProber,
-                  const std::string& current, const std::array<uint8_t, 4>& wanted);
+                  const std::string& current, Ipv4Address wanted);
 // The printer at `current` (found online) is given a new MAC address, once
 // the user confirms.
 void SetPrinterMac(CommandSite& site, PrinterLink& link, const MacSource& source,

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "platform/address_text.h"
+#include "platform/ipv4_address.h"
 
 namespace vorpane {
 
@@ -83,7 +83,7 @@ NetbiosSweepResult RunNetbiosSweep(const NetbiosSweepServices& services) {
         }
         const size_t size = std::min(static_cast<size_t>(got.bytes), buffer.size());
         if (IsNetbiosNameQueryAnswer(std::span(buffer).first(size), from.port)) {
-            result.hosts.push_back(Ipv4Text(from.address));
+            result.hosts.push_back(Ipv4Address::FromHostOrder(from.address).Text());
             lastAnswer = services.tickCountMs();
         }
     }

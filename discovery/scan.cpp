@@ -6,8 +6,6 @@
 
 #include <memory>
 
-#include "platform/address_text.h"
-
 namespace vorpane {
 
 int32_t ScanProgressPosition(int32_t hostsDone) {
@@ -59,10 +57,9 @@ void SubnetScan::Cancel() {
     m_cancelScan = 1;
 }
 
-void SubnetScan::Start(const std::array<uint8_t, 4>& address) {
+void SubnetScan::Start(Ipv4Address address) {
     m_scanRunning = 1;
-    const std::string text = Ipv4Text(address);
-    m_subnetPrefix = text.substr(0, text.rfind('.') + 1);
+    m_subnet = address.Network(kScanPrefixLength);
     m_hostsDone = 0;
     m_activeWorkers = 0;
     m_cancelScan = 0;
@@ -109,7 +106,8 @@ void SubnetScan::Work(ScanJob* job) {
         }
         // Acts on the address the window shows, not on this host.
         s.m_site.PurgeArpEntry();
-        const std::string address = s.m_subnetPrefix + std::to_string(host);
+        const std::string address =
+            s.m_subnet.WithHostNumber(kScanPrefixLength, static_cast<uint32_t>(host)).Text();
         // A probe that cannot be made counts like an answer, so the library
         // still gets asked.
         if (s.IsNetbiosHost(address) == 0 &&

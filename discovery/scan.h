@@ -16,11 +16,14 @@
 #include "discovery/host_list.h"
 #include "discovery/netbios_sweep.h"
 #include "net/echo_probe.h"
+#include "platform/ipv4_address.h"
 #include "platform/thread.h"
 #include "printer_link/printer_link.h"
 
 namespace vorpane {
 
+// A scan covers the /24 network of the address the window shows.
+inline constexpr int kScanPrefixLength = 24;
 // Host numbers 2..254 in blocks of 15, one worker per block: 17 workers,
 // the last one covering 242..254.
 inline constexpr int32_t kScanFirstHost = 2;
@@ -86,7 +89,7 @@ public:
     std::vector<std::string> AliveHostsCopy();
 
     // Starts the workers over hosts 2..254 of the /24 of `address`.
-    void Start(const std::array<uint8_t, 4>& address);
+    void Start(Ipv4Address address);
     // Scan pressed during a scan: workers stop after their current host.
     void Cancel();
     // Cancels a running scan and waits for its workers, serving their
@@ -106,7 +109,7 @@ private:
     ScanServices m_services;
     std::atomic<int> m_cancelScan{0};
     std::atomic<int> m_scanRunning{0};
-    std::string m_subnetPrefix;
+    Ipv4Address m_subnet;
     std::atomic<int32_t> m_hostsDone{0};
     std::atomic<int32_t> m_activeWorkers{0};
     HostList m_netbiosHosts;

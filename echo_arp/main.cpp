@@ -78,7 +78,7 @@ int32_t Echo(const HelperRequest& request) {
         return -1;
     }
     RawSocketOnce sockets;
-    return CEchoProbe(sockets).Probe(request.address, request.timeoutMs);
+    return CEchoProbe(sockets).Probe(request.address.Text(), request.timeoutMs);
 }
 
 int32_t DeleteArpRow(const HelperRequest& request) {
@@ -95,7 +95,7 @@ int32_t DeleteArpRow(const HelperRequest& request) {
         return 0;
     }
     TableDeletingLearnedRows table(*opened.cache);
-    return PurgeArpAddress(table, request.addressValue);
+    return PurgeArpAddress(table, request.address);
 }
 
 // Standard input, output and error open (on the null device if they came

@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/ipv4_address.h"
+
 namespace vorpane {
 
 struct ArpRow {
     int32_t interfaceIndex = 0;
     std::vector<uint8_t> linkAddress;  // empty for rows still being resolved
-    uint32_t address = 0;              // IPv4, network byte order (first octet first in memory)
+    uint32_t address = 0;              // Ipv4Address::NetworkOrder()
     uint16_t state = 0;                // the system's row state or type
 
     bool operator==(const ArpRow&) const = default;
@@ -28,10 +30,9 @@ public:
     virtual int Delete(const ArpRow& row) = 0;
 };
 
-// Deletes the first row of `table` whose address is `controlValue`, an IPv4
-// address as a 32-bit number with the first octet in the most significant
-// byte. 1 when no row holds the address or the deletion worked; 0 when the
-// table cannot be read or the deletion is refused.
-int32_t PurgeArpAddress(NeighbourTable& table, uint32_t controlValue);
+// Deletes the first row of `table` that holds `address`. 1 when no row holds
+// the address or the deletion worked; 0 when the table cannot be read or the
+// deletion is refused.
+int32_t PurgeArpAddress(NeighbourTable& table, Ipv4Address address);
 
 }  // namespace vorpane

@@ -33,30 +33,13 @@ std::optional<uint32_t> Decimal(std::string_view text, size_t maxDigits) {
     return value;
 }
 
-std::optional<uint32_t> DottedQuad(std::string_view text) {
-    uint32_t value = 0;
-    for (int octet = 0; octet < 4; ++octet) {
-        const size_t dot = octet < 3 ? text.find('.') : text.size();
-        if (dot == std::string_view::npos) {
-            return std::nullopt;
-        }
-        const std::optional<uint32_t> part = Decimal(text.substr(0, dot), 3);
-        if (!part || *part > 255) {
-            return std::nullopt;
-        }
-        value = value << 8 | *part;
-        text.remove_prefix(octet < 3 ? dot + 1 : dot);
-    }
-    return value;
-}
-
 // Addresses no single host holds: "this network" (0.0.0.0/8, which the
 // kernel takes as the machine itself), multicast (224.0.0.0/4, answered by
 // every member of a group) and the reserved block above it (240.0.0.0/4, the
 // limited broadcast 255.255.255.255 included). A probe or a row of one is
 // never about a printer.
-bool IsOneHostAddress(uint32_t value) {
-    const uint32_t first = value >> 24;
+bool IsOneHostAddress(Ipv4Address address) {
+    const uint8_t first = address.Octets()[0];
     return first != 0 && first < 224;
 }
 
@@ -91,15 +74,14 @@ HelperRequestOrRefusal ParseHelperRequest(std::span<const char* const> arguments
         return Refuse(std::string(operation) + " takes " + std::to_string(expected - 1) +
                       (expected == 3 ? " arguments" : " argument"));
     }
-    const std::optional<uint32_t> address = DottedQuad(arguments[1]);
+    const std::optional<Ipv4Address> address = Ipv4Address::Parse(arguments[1]);
     if (!address) {
         return Refuse("not an IPv4 address in dotted-quad form");
     }
     if (!IsOneHostAddress(*address)) {
         return Refuse("not the address of one host (0/8, multicast or reserved)");
     }
-    request.address = arguments[1];
-    request.addressValue = *address;
+    request.address = *address;
     if (request.operation == HelperRequest::Operation::kEcho) {
         const std::optional<uint32_t> timeout = Decimal(arguments[2], 5);
         if (!timeout || *timeout < 1 || *timeout > kHelperMaxTimeoutMs) {
@@ -112,9 +94,9 @@ HelperRequestOrRefusal ParseHelperRequest(std::span<const char* const> arguments
 
 std::vector<std::string> HelperArguments(const HelperRequest& request) {
     if (request.operation == HelperRequest::Operation::kEcho) {
-        return {kEcho, request.address, std::to_string(request.timeoutMs)};
+        return {kEcho, request.address.Text(), std::to_string(request.timeoutMs)};
     }
-    return {kArpDelete, request.address};
+    return {kArpDelete, request.address.Text()};
 }
 
 }  // namespace vorpane

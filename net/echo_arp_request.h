@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ipv4_address.h"
+
 namespace vorpane {
 
 inline constexpr int kHelperStatusBase = 10;  // 10: -1, 11: 0, 12: 1
@@ -27,9 +29,8 @@ inline constexpr int32_t kHelperMaxTimeoutMs = 10000;
 struct HelperRequest {
     enum class Operation { kEcho, kArpDelete };
     Operation operation = Operation::kEcho;
-    std::string address;        // as given, which is its one text form
-    uint32_t addressValue = 0;  // first octet most significant
-    int32_t timeoutMs = 0;      // echo only
+    Ipv4Address address;
+    int32_t timeoutMs = 0;  // echo only
 
     bool operator==(const HelperRequest&) const = default;
 };

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <chrono>
 
-#include "platform/address_text.h"
 #include "platform/thread.h"
 
 namespace vorpane {
@@ -127,11 +126,11 @@ uint16_t CEchoProbe::Checksum(const uint8_t* bytes, size_t count) {
 int32_t CEchoProbe::Probe(const std::string& address, int32_t timeoutMs) {
     // A zero time-out would mean "wait for ever" to the socket; text that is
     // no address must not turn into a request to some other host.
-    const std::optional<uint32_t> parsed = ParseIpv4Text(address);
+    const std::optional<Ipv4Address> parsed = Ipv4Address::Parse(address);
     if (timeoutMs <= 0 || !parsed) {
         return -1;
     }
-    const uint32_t destination = *parsed;
+    const Ipv4Address destination = *parsed;
 
     IcmpSocketOrError opened = m_sockets->Open();
     if (!opened.socket) {
@@ -172,7 +171,7 @@ int32_t CEchoProbe::Probe(const std::string& address, int32_t timeoutMs) {
         }
 
         // Wait for one datagram, never past the deadline.
-        uint32_t source = 0;
+        Ipv4Address source;
         IcmpIoResult got{0, EINTR};
         while (got.error == EINTR) {
             now = m_clock->NowMs();
@@ -187,7 +186,7 @@ int32_t CEchoProbe::Probe(const std::string& address, int32_t timeoutMs) {
                 }
                 receiveTimeout = wait;
             }
-            source = 0;
+            source = Ipv4Address();
             got = socket.ReceiveFrom(reply, source);
         }
         if (got.error != 0) {

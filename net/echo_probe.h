@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 
+#include "platform/ipv4_address.h"
 #include "platform/socket.h"
 
 namespace vorpane {
@@ -51,13 +52,12 @@ public:
     virtual int SetIpOptions(std::span<const uint8_t> options) = 0;
     virtual int SetReceiveTimeout(int32_t milliseconds) = 0;
     virtual int SetSendTimeout(int32_t milliseconds) = 0;
-    virtual IcmpIoResult SendTo(std::span<const uint8_t> datagram, uint32_t to) = 0;
-    // `from` receives the sender of the datagram (host order).
-    virtual IcmpIoResult ReceiveFrom(std::span<uint8_t> buffer, uint32_t& from) = 0;
-    // Asks the system to deliver only datagrams from `source` (host order);
-    // 0 or an errno. Only a shortcut: the probe still checks every sender
-    // itself.
-    virtual int KeepOnlyFrom(uint32_t /*source*/) { return 0; }
+    virtual IcmpIoResult SendTo(std::span<const uint8_t> datagram, Ipv4Address to) = 0;
+    // `from` receives the sender of the datagram.
+    virtual IcmpIoResult ReceiveFrom(std::span<uint8_t> buffer, Ipv4Address& from) = 0;
+    // Asks the system to deliver only datagrams from `source`; 0 or an
+    // errno. Only a shortcut: the probe still checks every sender itself.
+    virtual int KeepOnlyFrom(Ipv4Address /*source*/) { return 0; }
 };
 
 // Either an open socket or the errno that kept it from opening.

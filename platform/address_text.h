@@ -1,5 +1,7 @@
 #pragma once
-// The one text form of an IPv4 address and of a MAC address.
+// The text form of a MAC address, and the older free-function spellings of
+// Ipv4Address's text forms for the code that still uses them (the virtual
+// printer, the Win32 window's text of its address control).
 
 #include <array>
 #include <cstdint>
@@ -7,17 +9,21 @@
 #include <string>
 #include <string_view>
 
+#include "platform/ipv4_address.h"
+
 namespace vorpane {
 
-// Dotted decimal without leading zeros, "%d.%d.%d.%d": "192.168.1.10".
-std::string Ipv4Text(const std::array<uint8_t, 4>& octets);
-// The same for an address held in host order (first octet most significant).
-std::string Ipv4Text(uint32_t hostOrder);
-
-// The address that dotted decimal text spells, in host order: exactly four
-// decimal numbers up to 255 without leading zeros or anything around them
-// ("0x7f.0.0.1", "127.1" and " 127.0.0.1" are no addresses).
-std::optional<uint32_t> ParseIpv4Text(std::string_view text);
+inline std::string Ipv4Text(const std::array<uint8_t, 4>& octets) {
+    return Ipv4Address::FromOctets(octets).Text();
+}
+inline std::string Ipv4Text(uint32_t hostOrder) {
+    return Ipv4Address::FromHostOrder(hostOrder).Text();
+}
+// The address in host order.
+inline std::optional<uint32_t> ParseIpv4Text(std::string_view text) {
+    const std::optional<Ipv4Address> address = Ipv4Address::Parse(text);
+    return address ? std::optional<uint32_t>(address->HostOrder()) : std::nullopt;
+}
 
 // Upper-case hex pairs, joined by `separator` unless it is 0:
 // "AE2B64142C6C", or with '-' "AE-2B-64-14-2C-6C".

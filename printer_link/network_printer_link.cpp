@@ -5,7 +5,7 @@
 #include <chrono>
 #include <limits>
 
-#include "platform/address_text.h"
+#include "platform/ipv4_address.h"
 
 namespace vorpane {
 namespace {
@@ -37,7 +37,7 @@ bool WouldBlock(int error) {
 
 // A non-blocking socket connected within the time-out, or an invalid one.
 Socket Connect(const char* address, uint16_t port, int32_t timeoutMs) {
-    const std::optional<uint32_t> peer = address ? ParseIpv4Text(address) : std::nullopt;
+    const std::optional<Ipv4Address> peer = address ? Ipv4Address::Parse(address) : std::nullopt;
     if (!peer) {
         return Socket();
     }
@@ -47,7 +47,7 @@ Socket Connect(const char* address, uint16_t port, int32_t timeoutMs) {
     if (!socket.Valid()) {
         return Socket();
     }
-    if (const int error = socket.Connect({*peer, port}); error != 0) {
+    if (const int error = socket.Connect({peer->HostOrder(), port}); error != 0) {
         if (error != EINPROGRESS || WaitFor(socket, kSocketWritable, deadline) <= 0 ||
             socket.ConnectResult() != 0) {
             return Socket();

@@ -55,6 +55,7 @@ add_subdirectory(tests/ui/win32)
 set(T ${PROJECT_SOURCE_DIR}/tests)
 vorpane_add_wine_test(NAME test_platform
   SOURCES ${T}/platform/test_socket.cpp ${T}/platform/test_platform_windows.cpp
+    ${T}/platform/test_ipv4_address.cpp
   LIBS vorpane_platform shell32)
 vorpane_add_wine_test(NAME test_net
   SOURCES ${T}/net/test_echo_probe.cpp ${T}/net/test_ip_helper.cpp

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/ipv4_address.h"
 #include "ui/window_system.h"
 
 namespace vorpane::ui {
@@ -31,12 +32,7 @@ protected:
 
 class CIPAddressCtrl : public CWndCtrl {
 public:
-    std::array<uint8_t, 4> GetAddress() const { return m_window->GetIpOctets(m_id); }
-    // The control's value: first octet in the most significant byte.
-    uint32_t GetAddressValue() const {
-        auto o = GetAddress();
-        return (uint32_t{o[0]} << 24) | (uint32_t{o[1]} << 16) | (uint32_t{o[2]} << 8) | o[3];
-    }
+    Ipv4Address GetAddress() const { return Ipv4Address::FromOctets(m_window->GetIpOctets(m_id)); }
 };
 
 class CButtonCtrl : public CWndCtrl {

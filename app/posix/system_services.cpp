@@ -18,7 +18,7 @@ DialogServices MakeSystemServices(ui::WindowSystem& ws, PrinterLink& link,
     s.link = &link;
     const EchoArpHelper helper(helperPath);
     s.makeProber = [helper] { return std::make_unique<SystemEchoProbe>(helper); };
-    s.purgeArp = [helper](uint32_t value) { return PurgeArpAddress(value, helper); };
+    s.purgeArp = [helper](Ipv4Address address) { return PurgeArpAddress(address, helper); };
     return s;
 }
 

@@ -13,9 +13,9 @@ DialogServices MakeSystemServices(ui::WindowSystem& ws, PrinterLink& link) {
     s.ws = &ws;
     s.link = &link;
     s.makeProber = [] { return std::make_unique<windows::SystemEchoProbe>(); };
-    s.purgeArp = [](uint32_t value) {
+    s.purgeArp = [](Ipv4Address address) {
         windows::IpNetTable table;
-        return PurgeArpAddress(table, value);
+        return PurgeArpAddress(table, address);
     };
     return s;
 }

@@ -303,12 +303,12 @@ bool IsLearnedRow(const ArpRow& row) {
     return (row.state & (NUD_PERMANENT | NUD_NOARP)) == 0;
 }
 
-int32_t PurgeArpAddress(uint32_t controlValue) {
+int32_t PurgeArpAddress(Ipv4Address address) {
     ArpCacheOrError opened = ArpCache::Open();
     if (!opened.cache) {
         return 0;
     }
-    return PurgeArpAddress(*opened.cache, controlValue);
+    return PurgeArpAddress(*opened.cache, address);
 }
 
 }  // namespace vorpane

@@ -51,7 +51,7 @@ struct ArpCacheOrError {
 bool IsLearnedRow(const ArpRow& row);
 
 // The same on the calling thread's own neighbour table.
-int32_t PurgeArpAddress(uint32_t controlValue);
+int32_t PurgeArpAddress(Ipv4Address address);
 
 namespace netlink_detail {
 

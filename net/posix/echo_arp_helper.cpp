@@ -1,13 +1,10 @@
 #include "net/posix/echo_arp_helper.h"
 
-#include <arpa/inet.h>
-
 #include <cerrno>
 #include <chrono>
 
 #include "net/echo_arp_request.h"
 #include "net/posix/arp_cache_netlink.h"
-#include "platform/address_text.h"
 #include "platform/capabilities.h"
 #include "platform/process.h"
 
@@ -32,7 +29,7 @@ public:
         if (HasCapability(Capability::kNetAdmin)) {
             return m_cache.Delete(row);
         }
-        return m_helper.DeleteArpRow(ntohl(row.address)) == 1 ? 0 : EPERM;
+        return m_helper.DeleteArpRow(Ipv4Address::FromNetworkOrder(row.address)) == 1 ? 0 : EPERM;
     }
 
 private:
@@ -43,7 +40,12 @@ private:
 }  // namespace
 
 int32_t EchoArpHelper::Probe(const std::string& address, int32_t timeoutMs) const {
-    const HelperRequest request{HelperRequest::Operation::kEcho, address, 0, timeoutMs};
+    // Text that is no address would only be refused by the helper.
+    const std::optional<Ipv4Address> parsed = Ipv4Address::Parse(address);
+    if (!parsed) {
+        return -1;
+    }
+    const HelperRequest request{HelperRequest::Operation::kEcho, *parsed, timeoutMs};
     const ProgramExit exit = RunProgram(
         m_path, HelperArguments(request),
         std::chrono::milliseconds(static_cast<int64_t>(timeoutMs) * CEchoProbe::kTimeoutsPerProbe) +
@@ -51,9 +53,8 @@ int32_t EchoArpHelper::Probe(const std::string& address, int32_t timeoutMs) cons
     return HelperResult(exit.status).value_or(-1);
 }
 
-int32_t EchoArpHelper::DeleteArpRow(uint32_t controlValue) const {
-    const HelperRequest request{HelperRequest::Operation::kArpDelete, Ipv4Text(controlValue),
-                                controlValue, 0};
+int32_t EchoArpHelper::DeleteArpRow(Ipv4Address address) const {
+    const HelperRequest request{HelperRequest::Operation::kArpDelete, address, 0};
     const ProgramExit exit = RunProgram(m_path, HelperArguments(request), kArpDeadline);
     return HelperResult(exit.status) == 1 ? 1 : 0;
 }
@@ -72,13 +73,13 @@ int32_t SystemEchoProbe::Probe(const std::string& address, int32_t timeoutMs) {
     return m_helper.Probe(address, timeoutMs);
 }
 
-int32_t PurgeArpAddress(uint32_t controlValue, const EchoArpHelper& helper) {
+int32_t PurgeArpAddress(Ipv4Address address, const EchoArpHelper& helper) {
     ArpCacheOrError opened = ArpCache::Open();
     if (!opened.cache) {
         return 0;
     }
     TableWithHelper table(*opened.cache, helper);
-    return PurgeArpAddress(table, controlValue);
+    return PurgeArpAddress(table, address);
 }
 
 }  // namespace vorpane

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "net/echo_probe.h"
+#include "platform/ipv4_address.h"
 
 namespace vorpane {
 
@@ -19,10 +20,10 @@ public:
     // One probe as CEchoProbe::Probe answers it; -1 also when the helper
     // cannot be run, refuses the request or does not answer in time.
     int32_t Probe(const std::string& address, int32_t timeoutMs) const;
-    // Deletes the first ARP row of the address given as a control value
-    // (first octet most significant) as PurgeArpAddress does: 1 deleted or
-    // none there, 0 otherwise (the helper not run or not answering included).
-    int32_t DeleteArpRow(uint32_t controlValue) const;
+    // Deletes the first ARP row of `address` as PurgeArpAddress does: 1
+    // deleted or none there, 0 otherwise (the helper not run or not
+    // answering included).
+    int32_t DeleteArpRow(Ipv4Address address) const;
 
 private:
     std::string m_path;
@@ -58,6 +59,6 @@ private:
 // PurgeArpAddress on the calling thread's neighbour table, the row deleted
 // directly with CAP_NET_ADMIN, else through the helper. Only a row that is
 // there needs the privilege: the table is read directly either way.
-int32_t PurgeArpAddress(uint32_t controlValue, const EchoArpHelper& helper);
+int32_t PurgeArpAddress(Ipv4Address address, const EchoArpHelper& helper);
 
 }  // namespace vorpane

@@ -49,7 +49,7 @@ public:
                    ? 0
                    : errno;
     }
-    int KeepOnlyFrom(uint32_t source) override {
+    int KeepOnlyFrom(Ipv4Address source) override {
         // A raw socket sees every ICMP datagram reaching the host: the
         // replies meant for the other probes of a scan and the storm of
         // host-unreachables the kernel sends for dead neighbours. Each would
@@ -59,9 +59,10 @@ public:
             return 0;
         }
         sock_filter code[] = {
-            // A = source address, bytes 12..15 of the IPv4 header.
+            // A = source address, bytes 12..15 of the IPv4 header, loaded
+            // most significant byte first.
             BPF_STMT(BPF_LD | BPF_W | BPF_ABS, 12),
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, source, 0, 1),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, source.HostOrder(), 0, 1),
             BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFu),
             BPF_STMT(BPF_RET | BPF_K, 0),
         };
@@ -78,10 +79,10 @@ public:
         return SetTimeout(m_fd.get(), SO_SNDTIMEO, milliseconds);
     }
 
-    IcmpIoResult SendTo(std::span<const uint8_t> datagram, uint32_t to) override {
+    IcmpIoResult SendTo(std::span<const uint8_t> datagram, Ipv4Address to) override {
         sockaddr_in destination{};
         destination.sin_family = AF_INET;
-        destination.sin_addr.s_addr = htonl(to);
+        destination.sin_addr.s_addr = to.NetworkOrder();
         const ssize_t sent =
             sendto(m_fd.get(), datagram.data(), datagram.size(), 0,
                    reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
@@ -91,7 +92,7 @@ public:
         return {static_cast<int32_t>(sent), 0};
     }
 
-    IcmpIoResult ReceiveFrom(std::span<uint8_t> buffer, uint32_t& from) override {
+    IcmpIoResult ReceiveFrom(std::span<uint8_t> buffer, Ipv4Address& from) override {
         // The wait itself is a poll: the kernel rounds a socket time-out of
         // half a second up by as much as 32 ms (its coarse timer wheel), and
         // a scan waits out fifteen of them in a row. The socket time-out
@@ -106,7 +107,7 @@ public:
         const ssize_t got = recvfrom(m_fd.get(), buffer.data(), buffer.size(), 0,
                                      reinterpret_cast<sockaddr*>(&source), &length);
         if (got >= 0) {
-            from = ntohl(source.sin_addr.s_addr);
+            from = Ipv4Address::FromNetworkOrder(source.sin_addr.s_addr);
             return {static_cast<int32_t>(got), 0};
         }
         const int error = errno;
@@ -120,7 +121,7 @@ public:
     }
 
 private:
-    bool ReadErrorQueue(std::span<uint8_t> buffer, uint32_t& from, IcmpIoResult& result) {
+    bool ReadErrorQueue(std::span<uint8_t> buffer, Ipv4Address& from, IcmpIoResult& result) {
         std::array<uint8_t, 64> original{};
         alignas(cmsghdr) std::array<uint8_t, 256> control{};
         iovec io{original.data(), original.size()};
@@ -150,7 +151,7 @@ private:
             std::memcpy(&offender, CMSG_DATA(c) + sizeof(sock_extended_err),
                         std::min<size_t>(sizeof offender,
                                          c->cmsg_len - CMSG_LEN(sizeof(sock_extended_err))));
-            from = ntohl(offender.sin_addr.s_addr);
+            from = Ipv4Address::FromNetworkOrder(offender.sin_addr.s_addr);
             std::fill(buffer.begin(), buffer.end(), uint8_t{0});
             const size_t header = std::min<size_t>(buffer.size(), 8);
             if (header >= 2) {

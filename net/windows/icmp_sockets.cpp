@@ -29,13 +29,13 @@ public:
     int SetSendTimeout(int32_t milliseconds) override {
         return m_socket.SetSendTimeout(milliseconds);
     }
-    IcmpIoResult SendTo(std::span<const uint8_t> datagram, uint32_t to) override {
-        return FromSocketIo(m_socket.SendTo(datagram, {to, 0}));
+    IcmpIoResult SendTo(std::span<const uint8_t> datagram, Ipv4Address to) override {
+        return FromSocketIo(m_socket.SendTo(datagram, {to.HostOrder(), 0}));
     }
-    IcmpIoResult ReceiveFrom(std::span<uint8_t> buffer, uint32_t& from) override {
+    IcmpIoResult ReceiveFrom(std::span<uint8_t> buffer, Ipv4Address& from) override {
         Ipv4Endpoint source;
         const SocketIo got = m_socket.ReceiveFrom(buffer, source);
-        from = source.address;
+        from = Ipv4Address::FromHostOrder(source.address);
         return FromSocketIo(got);
     }
 

@@ -5,8 +5,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/address_text.h"
-
 namespace vorpane::windows {
 
 namespace {
@@ -53,7 +51,7 @@ int FromWin32(DWORD error) {
 }  // namespace
 
 int32_t ServiceEchoProbe::Probe(const std::string& address, int32_t timeoutMs) {
-    const std::optional<uint32_t> parsed = ParseIpv4Text(address);
+    const std::optional<Ipv4Address> parsed = Ipv4Address::Parse(address);
     if (timeoutMs <= 0 || !parsed) {
         return -1;
     }
@@ -70,7 +68,7 @@ int32_t ServiceEchoProbe::Probe(const std::string& address, int32_t timeoutMs) {
     // follows it in the raw socket's request.
     std::array<uint8_t, CEchoProbe::kRequestSize - 8> data{};
     alignas(ICMP_ECHO_REPLY) std::array<uint8_t, CEchoProbe::kBufferSize> replies{};
-    const IPAddr destination = htonl(*parsed);
+    const IPAddr destination = parsed->NetworkOrder();
     const DWORD count =
         m_calls.sendEcho2(handle.get(), nullptr, nullptr, nullptr, destination, data.data(),
                           static_cast<WORD>(data.size()), &information, replies.data(),

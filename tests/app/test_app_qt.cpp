@@ -24,7 +24,7 @@ protected:
         services.ws = &driver->System();
         services.link = &link;
         services.makeProber = [this] { return std::make_unique<ScriptedProber>(probes); };
-        services.purgeArp = [](uint32_t) { return 1; };
+        services.purgeArp = [](Ipv4Address) { return 1; };
         services.netbios = sweepNet.Services();
         link.AddPrinter(kPrinter);
         dlg = std::make_unique<CPrinterToolDlg>(services);

@@ -189,7 +189,7 @@ protected:
         return {site.boxes, sends};
     }
     void SetIp(std::array<uint8_t, 4> wanted) {
-        SetPrinterIp(site, link, makeProber, kCurrent, wanted);
+        SetPrinterIp(site, link, makeProber, kCurrent, Ipv4Address::FromOctets(wanted));
     }
     void SetMac() { SetPrinterMac(site, link, source, kCurrent); }
 

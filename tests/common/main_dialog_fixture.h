@@ -77,9 +77,9 @@ protected:
         services.ws = &ws;
         services.link = &link;
         services.makeProber = [this] { return std::make_unique<ScriptedProber>(probes); };
-        services.purgeArp = [this](uint32_t value) {
+        services.purgeArp = [this](Ipv4Address address) {
             std::lock_guard lock(probes->mutex);
-            purged.push_back(value);
+            purged.push_back(address.HostOrder());
             return purgeResult;
         };
         services.localTime = [] { return PinnedTime(2026, 12, 6, 9, 5, 3); };

@@ -73,7 +73,7 @@ protected:
             scan = std::make_unique<SubnetScan>(site, services);
         }
         const bool swept = scan->SweepNetbiosHosts();
-        scan->Start(address);
+        scan->Start(Ipv4Address::FromOctets(address));
         return swept;
     }
     bool Serve(const std::function<bool()>& done) { return ws.ServeUntilFor(done, seconds(30)); }

@@ -30,10 +30,11 @@ using Op = HelperRequest::Operation;
 using Args = std::vector<std::string>;
 
 const std::pair<Args, HelperRequest> kAccepted[] = {
-    {{"echo", "198.18.7.10", "500"}, {Op::kEcho, "198.18.7.10", 0xC612070A, 500}},
-    {{"echo", "1.0.0.0", "1"}, {Op::kEcho, "1.0.0.0", 0x01000000, 1}},
-    {{"echo", "223.255.255.255", "10000"}, {Op::kEcho, "223.255.255.255", 0xDFFFFFFF, 10000}},
-    {{"arp-delete", "198.18.7.10"}, {Op::kArpDelete, "198.18.7.10", 0xC612070A, 0}},
+    {{"echo", "198.18.7.10", "500"}, {Op::kEcho, Ipv4Address::FromOctets({198, 18, 7, 10}), 500}},
+    {{"echo", "1.0.0.0", "1"}, {Op::kEcho, Ipv4Address::FromOctets({1, 0, 0, 0}), 1}},
+    {{"echo", "223.255.255.255", "10000"},
+     {Op::kEcho, Ipv4Address::FromOctets({223, 255, 255, 255}), 10000}},
+    {{"arp-delete", "198.18.7.10"}, {Op::kArpDelete, Ipv4Address::FromOctets({198, 18, 7, 10}), 0}},
 };
 
 // Missing, extra or unknown words; no IPv4 text or not its one form; leading

@@ -62,7 +62,7 @@ TEST(ArpPurge, DeletesTheFirstRowWithTheControlsAddress) {
         table.rows = c.rows;
         table.readError = c.readError;
         table.deleteError = c.deleteError;
-        EXPECT_EQ(PurgeArpAddress(table, c.value), c.result) << c.name;
+        EXPECT_EQ(PurgeArpAddress(table, Ipv4Address::FromHostOrder(c.value)), c.result) << c.name;
         EXPECT_EQ(table.deleted, c.deleted) << c.name;
     }
 }

@@ -8,7 +8,6 @@
 #include <deque>
 
 #include "net/echo_probe.h"
-#include "platform/address_text.h"
 #include "platform/thread.h"
 
 namespace vorpane {
@@ -44,8 +43,8 @@ class FakeIcmpNetwork final : public IcmpSocketFactory, public MillisecondClock 
         }
         int SetReceiveTimeout(int32_t ms) override { return n.receiveTimeouts.push_back(ms), 0; }
         int SetSendTimeout(int32_t ms) override { return n.sendTimeouts.push_back(ms), 0; }
-        IcmpIoResult SendTo(std::span<const uint8_t> datagram, uint32_t to) override {
-            n.sent.push_back({Bytes(datagram.begin(), datagram.end()), Ipv4Text(to)});
+        IcmpIoResult SendTo(std::span<const uint8_t> datagram, Ipv4Address to) override {
+            n.sent.push_back({Bytes(datagram.begin(), datagram.end()), to.Text()});
             const size_t i = n.sent.size() - 1;
             const int error = i < n.sendErrors.size() ? n.sendErrors[i] : 0;
             if (error == EAGAIN) {
@@ -53,7 +52,7 @@ class FakeIcmpNetwork final : public IcmpSocketFactory, public MillisecondClock 
             }
             return {error != 0 ? 0 : static_cast<int32_t>(datagram.size()), error};
         }
-        IcmpIoResult ReceiveFrom(std::span<uint8_t> buffer, uint32_t& from) override {
+        IcmpIoResult ReceiveFrom(std::span<uint8_t> buffer, Ipv4Address& from) override {
             if (++n.receiveCalls > 100000) {  // a loop without a bound fails here
                 return {0, EIO};
             }
@@ -79,10 +78,9 @@ class FakeIcmpNetwork final : public IcmpSocketFactory, public MillisecondClock 
             std::fill(buffer.begin(), buffer.end(), uint8_t{0});
             buffer[0] = 0x45;
             buffer[9] = 1;  // ICMP
-            from = ParseIpv4Text(e.from).value_or(0);
-            for (int i = 0; i < 4; ++i) {
-                buffer[12 + i] = static_cast<uint8_t>(from >> (24 - 8 * i));
-            }
+            from = Ipv4Address::Parse(e.from).value_or(Ipv4Address());
+            const auto octets = from.Octets();
+            std::copy(octets.begin(), octets.end(), buffer.begin() + 12);
             buffer[20] = e.type;
             return {28, 0};
         }

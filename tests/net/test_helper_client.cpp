@@ -35,15 +35,15 @@ private:
         int SetIpOptions(std::span<const uint8_t>) override { return 0; }
         int SetReceiveTimeout(int32_t) override { return 0; }
         int SetSendTimeout(int32_t) override { return 0; }
-        IcmpIoResult SendTo(std::span<const uint8_t> datagram, uint32_t to) override {
+        IcmpIoResult SendTo(std::span<const uint8_t> datagram, Ipv4Address to) override {
             m_to = to;
             return {static_cast<int32_t>(datagram.size()), 0};
         }
-        IcmpIoResult ReceiveFrom(std::span<uint8_t>, uint32_t& from) override {
+        IcmpIoResult ReceiveFrom(std::span<uint8_t>, Ipv4Address& from) override {
             from = m_to;
             return {28, 0};
         }
-        uint32_t m_to = 0;
+        Ipv4Address m_to;
     };
     int m_error;
 };
@@ -84,7 +84,9 @@ TEST(EchoArpHelper, DeletesARowByItsAddressAndReadsTheAnswer) {
     const std::pair<int, int32_t> rows[] = {{12, 1}, {11, 0}, {10, 0}, {64, 0}, {3, 0}};
     for (const auto& [status, result] : rows) {
         StubHelper stub(status);
-        EXPECT_EQ(EchoArpHelper(stub.Path()).DeleteArpRow(0x0A010203), result) << status;
+        EXPECT_EQ(EchoArpHelper(stub.Path()).DeleteArpRow(Ipv4Address::FromOctets({10, 1, 2, 3})),
+                  result)
+            << status;
         EXPECT_TRUE(stub.Seen().starts_with("args arp-delete 10.1.2.3\n")) << stub.Seen();
     }
 }

@@ -164,7 +164,7 @@ TEST(IpNetTable, PurgeDeletesTheRowOfTheAddressAndIsRefusedWithoutAnAdministrato
         SCOPED_TRACE(c.name);
         g_table = TableSeen{{{rows, rows + c.rowCount}, c.readError, c.deleteError}};
         windows::IpNetTable table(stand_in);
-        EXPECT_EQ(PurgeArpAddress(table, 0xC6120714u), c.result);  // 198.18.7.20
+        EXPECT_EQ(PurgeArpAddress(table, Ipv4Address::FromOctets({198, 18, 7, 20})), c.result);
         std::vector<DWORD> indexes;
         for (const MIB_IPNETROW& row : g_table.deleted) {
             indexes.push_back(row.dwIndex);

@@ -13,12 +13,11 @@ namespace {
 
 constexpr int32_t kTimeoutMs = 500;
 
-// The address text as a 32-bit number, first octet most significant, the way
-// the IP address control gives it.
-uint32_t ControlValue(const std::string& address) {
+// The address the text names, read by the C library.
+Ipv4Address AddressOf(const std::string& address) {
     in_addr parsed{};
     inet_pton(AF_INET, address.c_str(), &parsed);
-    return ntohl(parsed.s_addr);
+    return Ipv4Address::FromNetworkOrder(parsed.s_addr);
 }
 
 class NetLabTest : public lab::LabTest {
@@ -43,13 +42,13 @@ protected:
 
     static bool Holds(const std::vector<ArpRow>& rows, const std::string& address) {
         return std::any_of(rows.begin(), rows.end(), [&](const ArpRow& row) {
-            return row.address == htonl(ControlValue(address));
+            return row.address == AddressOf(address).NetworkOrder();
         });
     }
 
     int32_t PurgeFromClient(const std::string& address) {
         int32_t result = -2;
-        EXPECT_TRUE(lab().RunInClient([&] { result = PurgeArpAddress(ControlValue(address)); }));
+        EXPECT_TRUE(lab().RunInClient([&] { result = PurgeArpAddress(AddressOf(address)); }));
         return result;
     }
 };
@@ -63,7 +62,7 @@ TEST_F(NetLabTest, OnlyTheRowOfTheAddressIsDeleted) {
     ASSERT_EQ(ProbeFromClient(lab().Address(21)), 1);
     const std::vector<ArpRow> before = ClientRows();
     const auto row = std::find_if(before.begin(), before.end(), [&](const ArpRow& r) {
-        return r.address == htonl(ControlValue(lab().Address(20)));
+        return r.address == AddressOf(lab().Address(20)).NetworkOrder();
     });
     ASSERT_NE(row, before.end());
     EXPECT_EQ(row->linkAddress.size(), 6u);

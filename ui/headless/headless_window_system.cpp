@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/address_text.h"
+#include "platform/ipv4_address.h"
 
 namespace vorpane::ui {
 
@@ -73,7 +73,7 @@ void HeadlessWindow::EndDialog(int result) {
 std::string HeadlessWindow::GetText(int id) {
     Control& c = Get(id);
     if (c.tmpl->cls == ControlClass::IpAddress) {
-        return Ipv4Text(GetIpOctets(id));
+        return Ipv4Address::FromOctets(GetIpOctets(id)).Text();
     }
     if (c.tmpl->cls == ControlClass::ComboBox) {
         return c.curSel >= 0 ? c.items[static_cast<size_t>(c.curSel)] : std::string();
@@ -85,21 +85,7 @@ void HeadlessWindow::SetText(int id, const std::string& utf8) {
     Control& c = Get(id);
     switch (c.tmpl->cls) {
         case ControlClass::IpAddress: {
-            c.octets = {};
-            int field = 0;
-            int value = -1;
-            for (size_t i = 0; i <= utf8.size() && field < 4; ++i) {
-                const char ch = i < utf8.size() ? utf8[i] : '.';
-                if (ch >= '0' && ch <= '9') {
-                    value = std::min(255, (value < 0 ? 0 : value) * 10 + (ch - '0'));
-                } else if (ch == '.') {
-                    if (value >= 0) {
-                        c.octets[static_cast<size_t>(field)] = static_cast<uint8_t>(value);
-                    }
-                    ++field;
-                    value = -1;
-                }
-            }
+            c.octets = AddressControlFields(utf8);
             m_events.OnCommand(id, Notify::Changed);
             return;
         }

@@ -7,11 +7,10 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QRegularExpressionValidator>
-#include <QStringList>
 #include <QStyle>
 #include <QStyleOptionFrame>
 
-#include "platform/address_text.h"
+#include "platform/ipv4_address.h"
 
 namespace vorpane::qt {
 
@@ -91,7 +90,7 @@ void IpAddressEdit::changeEvent(QEvent* event) {
 }
 
 QString IpAddressEdit::text() const {
-    return QString::fromStdString(Ipv4Text(octets()));
+    return QString::fromStdString(Ipv4Address::FromOctets(octets()).Text());
 }
 
 std::array<uint8_t, 4> IpAddressEdit::octets() const {
@@ -105,22 +104,10 @@ std::array<uint8_t, 4> IpAddressEdit::octets() const {
 }
 
 void IpAddressEdit::setText(const QString& dotted) {
-    const QStringList parts = dotted.split(QLatin1Char('.'));
-    const bool clear = dotted.trimmed().isEmpty();
+    const auto fields = AddressControlFields(dotted.toStdString());
     m_settingText = true;
-    for (int i = 0; i < 4; ++i) {
-        QString field;
-        if (!clear && i < parts.size()) {
-            const QString piece = parts[i].trimmed();
-            bool digits = !piece.isEmpty() && piece.size() <= 10;
-            for (QChar c : piece) {
-                digits = digits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
-            }
-            if (digits) {
-                field = QString::number(std::min(piece.toLongLong(), 255LL));
-            }
-        }
-        m_fields[static_cast<size_t>(i)]->setText(field);
+    for (size_t i = 0; i < fields.size(); ++i) {
+        m_fields[i]->setText(fields[i] ? QString::number(*fields[i]) : QString());
     }
     m_settingText = false;
     emit changed();

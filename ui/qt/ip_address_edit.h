@@ -20,8 +20,7 @@ public:
 
     // "%d.%d.%d.%d"; blank fields count as 0.
     QString text() const;
-    // Dotted text; missing or non-numeric fields become blank, values above
-    // 255 are clamped. Empty text clears all four fields.
+    // Dotted text, into fields as AddressControlFields reads it.
     void setText(const QString& dotted);
     std::array<uint8_t, 4> octets() const;
     QLineEdit* field(int index) const { return m_fields[static_cast<size_t>(index)]; }

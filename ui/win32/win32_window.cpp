@@ -19,27 +19,6 @@ using ui::ControlClass;
 // Names the window object on its dialog window, for FromHandle.
 constexpr const wchar_t* kWindowProperty = L"Vorpane.Win32Window";
 
-// Fields of dotted text the way the address control's own fields take them:
-// up to three digits, capped at 255; a field without digits stays blank.
-std::array<std::optional<uint8_t>, 4> ParseOctets(const std::string& text) {
-    std::array<std::optional<uint8_t>, 4> out{};
-    size_t field = 0;
-    int value = -1;
-    for (size_t i = 0; i <= text.size() && field < out.size(); ++i) {
-        const char ch = i < text.size() ? text[i] : '.';
-        if (ch >= '0' && ch <= '9') {
-            value = std::min(255, std::max(value, 0) * 10 + (ch - '0'));
-        } else if (ch == '.') {
-            if (value >= 0) {
-                out[field] = static_cast<uint8_t>(value);
-            }
-            ++field;
-            value = -1;
-        }
-    }
-    return out;
-}
-
 // The address control's four field edits, left to right.
 std::vector<HWND> AddressFields(HWND control) {
     std::vector<HWND> fields;
@@ -377,7 +356,7 @@ void Win32Window::SetText(int id, const std::string& utf8) {
     }
     switch (c->cls) {
         case ControlClass::IpAddress: {
-            const auto octets = ParseOctets(utf8);
+            const auto octets = AddressControlFields(utf8);
             if (std::all_of(octets.begin(), octets.end(), [](auto o) { return o.has_value(); })) {
                 SendMessageW(h, IPM_SETADDRESS, 0,
                              MAKEIPADDRESS(*octets[0], *octets[1], *octets[2], *octets[3]));

@@ -239,6 +239,15 @@ TEST_F(WindowContract, AddressControlReadsBlankFieldsAsZeroAndWritesNoLeadingZer
         {"", "0.0.0.0", {0, 0, 0, 0}},
         {"10.0.7", "10.0.7.0", {10, 0, 7, 0}},
         {"010.1.2.3", "10.1.2.3", {10, 1, 2, 3}},
+        // Digits count, anything else is skipped; past the fourth field
+        // nothing counts.
+        {"1.2.3.4.5", "1.2.3.4", {1, 2, 3, 4}},
+        {" 1.2.3.4", "1.2.3.4", {1, 2, 3, 4}},
+        {"1a.-2.3.4", "1.2.3.4", {1, 2, 3, 4}},
+        {"1..3.4", "1.0.3.4", {1, 0, 3, 4}},
+        {"a.b.c.d", "0.0.0.0", {0, 0, 0, 0}},
+        {"999.1.1.1", "255.1.1.1", {255, 1, 1, 1}},
+        {"12345678901.2.3.4", "255.2.3.4", {255, 2, 3, 4}},
     };
     for (const auto& [set, text, octets] : rows) {
         W().SetText(kIp, set);
