@@ -275,11 +275,11 @@ void VirtualPrinter::Serve() {
             polled.push_back(s.get());
         }
 
-        const int ready = PollSockets(polls, waiting ? 0 : timeout);
-        if (ready == -EINTR) {
+        const int error = PollSockets(polls, waiting ? 0 : timeout);
+        if (error == EINTR) {
             continue;
         }
-        if (ready < 0 || polls[0].ready != 0) {
+        if ((error != 0 && error != EAGAIN) || polls[0].ready != 0) {
             break;
         }
         for (size_t i = firstSession; i < polls.size(); ++i) {

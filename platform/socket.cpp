@@ -10,8 +10,7 @@ int Socket::AwaitTimeout(short events) const {
         return 0;
     }
     SocketPoll item{m_handle, events, 0};
-    const int rc = PollSockets({&item, 1}, timeoutMs);
-    return rc > 0 ? 0 : rc == 0 ? EAGAIN : -rc;
+    return PollSockets({&item, 1}, timeoutMs);
 }
 
 Socket::Socket(Socket&& other) noexcept
@@ -41,8 +40,7 @@ int Socket::SetSendTimeout(int32_t milliseconds) {
 
 int WaitForSocket(const Socket& socket, short events, int timeoutMs) {
     SocketPoll item{socket.Handle(), events, 0};
-    const int rc = PollSockets({&item, 1}, timeoutMs);
-    return rc < 0 ? -1 : rc;
+    return PollSockets({&item, 1}, timeoutMs);
 }
 
 }  // namespace vorpane

@@ -1,9 +1,10 @@
 #pragma once
 // IPv4 sockets over the system's socket library: BSD sockets on POSIX,
 // Winsock 2 on Windows. One owner per socket, closed with it, moved but never
-// copied. Every call answers with a value in the same errno codes on both
-// systems: EWOULDBLOCK or EAGAIN (one number on Linux, two on Windows) for a
-// call that would have to wait or whose time-out ran out, EINPROGRESS for a
+// copied. Every call answers in one way: 0 or an errno, the same codes on
+// both systems (a call that moves bytes gives them in a SocketIo beside its
+// errno). EWOULDBLOCK or EAGAIN (one number on Linux, two on Windows) is a
+// call that would have to wait or whose time-out ran out, EINPROGRESS a
 // non-blocking connect under way.
 
 #include <cstdint>
@@ -118,10 +119,10 @@ struct SocketPoll {
 };
 
 // Waits until one of `items` is ready, at most `timeoutMs` (negative: no
-// limit). The number ready, 0 at the time-out, or -errno. Entries with
-// kNoSocket are left out.
+// limit): 0 with their `ready` filled in, EAGAIN at the time-out, or the
+// errno of the wait. Entries with kNoSocket are left out.
 int PollSockets(std::span<SocketPoll> items, int timeoutMs);
-// One socket: 1 ready, 0 at the time-out, -1 when the wait failed.
+// One socket, as PollSockets answers.
 int WaitForSocket(const Socket& socket, short events, int timeoutMs);
 
 // What makes a PollSockets wait on another thread return: its handle is

@@ -26,7 +26,7 @@ int RemainingMs(Clock::time_point deadline) {
                                                           : static_cast<int>(left.count());
 }
 
-// 1 when ready, 0 when the deadline passed, -1 on a poll failure.
+// 0 when ready, EAGAIN when the deadline passed, or the wait's errno.
 int WaitFor(const Socket& socket, short events, Clock::time_point deadline) {
     return WaitForSocket(socket, events, RemainingMs(deadline));
 }
@@ -48,7 +48,7 @@ Socket Connect(const char* address, uint16_t port, int32_t timeoutMs) {
         return Socket();
     }
     if (const int error = socket.Connect({peer->HostOrder(), port}); error != 0) {
-        if (error != EINPROGRESS || WaitFor(socket, kSocketWritable, deadline) <= 0 ||
+        if (error != EINPROGRESS || WaitFor(socket, kSocketWritable, deadline) != 0 ||
             socket.ConnectResult() != 0) {
             return Socket();
         }
@@ -71,7 +71,8 @@ int64_t WriteAll(const NetworkPrinterLink::SendFunction& send, Socket& socket, c
             deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
             continue;
         }
-        if (n.error != 0 && WouldBlock(n.error) && WaitFor(socket, kSocketWritable, deadline) > 0) {
+        if (n.error != 0 && WouldBlock(n.error) &&
+            WaitFor(socket, kSocketWritable, deadline) == 0) {
             continue;
         }
         break;
@@ -87,11 +88,11 @@ enum class PeerEnd { kClosed, kTimedOut, kReset };
 PeerEnd DrainUntilPeerCloses(Socket& socket, Clock::time_point deadline) {
     std::array<uint8_t, 4096> sink;
     for (;;) {
-        const int ready = WaitFor(socket, kSocketReadable, deadline);
-        if (ready == 0) {
+        const int waited = WaitFor(socket, kSocketReadable, deadline);
+        if (waited == EAGAIN) {
             return PeerEnd::kTimedOut;
         }
-        if (ready < 0) {
+        if (waited != 0) {
             return PeerEnd::kReset;
         }
         const SocketIo n = socket.Receive(sink);
@@ -137,7 +138,7 @@ int32_t NetworkPrinterLink::GetStatus(const char* address) {
     size_t sent = 0;
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (sent < kRequests.size()) {
-        if (WaitFor(socket, kSocketWritable, deadline) <= 0) {
+        if (WaitFor(socket, kSocketWritable, deadline) != 0) {
             return -1;
         }
         const SocketIo n = socket.Send(std::span(kRequests).subspan(sent));
@@ -153,7 +154,7 @@ int32_t NetworkPrinterLink::GetStatus(const char* address) {
     deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::array<uint8_t, 64> buf;
     while (got < replies.size()) {
-        if (WaitFor(socket, kSocketReadable, deadline) <= 0) {
+        if (WaitFor(socket, kSocketReadable, deadline) != 0) {
             return -1;
         }
         const SocketIo n = socket.Receive(buf);

@@ -242,8 +242,8 @@ int PollSockets(std::span<SocketPoll> items, int timeoutMs) {
         fds[i] = {static_cast<int>(items[i].handle), events, 0};
     }
     const int rc = ::poll(fds.data(), fds.size(), timeoutMs);
-    if (rc < 0) {
-        return -errno;
+    if (rc <= 0) {
+        return rc == 0 ? EAGAIN : errno;
     }
     for (size_t i = 0; i < items.size(); ++i) {
         const short r = fds[i].revents;
@@ -252,7 +252,7 @@ int PollSockets(std::span<SocketPoll> items, int timeoutMs) {
                                             ((r & POLLOUT) || trouble ? kSocketWritable : 0));
         items[i].ready &= items[i].events;
     }
-    return rc;
+    return 0;
 }
 
 SocketWaker::Created SocketWaker::Create() {

@@ -289,11 +289,14 @@ int PollSockets(std::span<SocketPoll> items, int timeoutMs) {
     if (fds.empty()) {
         // WSAPoll refuses an empty set; nothing can become ready.
         Sleep(timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
-        return 0;
+        return EAGAIN;
     }
     const int rc = WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeoutMs);
     if (rc == SOCKET_ERROR) {
-        return -LastError();
+        return LastError();
+    }
+    if (rc == 0) {
+        return EAGAIN;
     }
     for (size_t k = 0; k < fds.size(); ++k) {
         const short r = fds[k].revents;
@@ -303,7 +306,7 @@ int PollSockets(std::span<SocketPoll> items, int timeoutMs) {
                                         ((r & POLLWRNORM) || trouble ? kSocketWritable : 0));
         item.ready &= item.events;
     }
-    return rc;
+    return 0;
 }
 
 // Winsock polls sockets only: the waker is a UDP socket on loopback that
