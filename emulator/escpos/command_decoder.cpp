@@ -1,6 +1,7 @@
 #include "emulator/escpos/command_decoder.h"
 
 #include <algorithm>
+#include <array>
 #include <string_view>
 #include <utility>
 
@@ -28,157 +29,6 @@ bool OneOf(uint8_t b, std::string_view set) {
     return set.find(static_cast<char>(b)) != std::string_view::npos;
 }
 
-// Length of the fixed part of the command whose first n >= 2 bytes are h.
-// While the bytes so far do not tell, it asks for one more; 0 means the
-// printer does not know the command.
-size_t HeaderLength(const uint8_t* h, size_t n) {
-    const uint8_t code = h[1];
-    const auto third = [&](auto decide) -> size_t { return n < 3 ? 3 : decide(h[2]); };
-    switch (h[0]) {
-        case kEsc:
-            if (OneOf(code, std::string_view("@<2imLSvD\x0C", 10))) {
-                return 2;
-            }
-            if (OneOf(code, " !%-3=?EGJMRTUVadertu{")) {
-                return 3;
-            }
-            if (OneOf(code, "$\\cB")) {
-                return 4;
-            }
-            if (OneOf(code, "p*&(")) {
-                return 5;
-            }
-            return code == 'W' ? 10 : 0;
-        case kGs:
-            if (OneOf(code, "!BHITabfhjrw/Z")) {
-                return 3;
-            }
-            if (OneOf(code, "LW$\\P*")) {
-                return 4;
-            }
-            switch (code) {
-                case ':':
-                    return 2;
-                case '^':
-                case '(':
-                    return 5;
-                case 'D':
-                    return 7;
-                case 'E':
-                    return 9;
-                case 'V':
-                    return third([](uint8_t m) { return OneOf(m, "ABabgh") ? 4 : 3; });
-                case 'v':
-                    return third([](uint8_t m) { return m == '0' ? 8 : 0; });
-                case 'k':
-                    return third([](uint8_t m) { return m <= 6 ? 3 : m >= 65 && m <= 79 ? 4 : 0; });
-                case '8':
-                    return third([](uint8_t m) { return m == 'L' ? 7 : 0; });
-                case 'g':
-                    return third([](uint8_t m) { return m == '0' || m == '2' ? 6 : 0; });
-                case 'C':
-                    return third([](uint8_t m) {
-                        return m == '0' || m == '2' ? 5 : m == '1' ? 9 : 0;
-                    });
-            }
-            return 0;
-        case kFs:
-            if (OneOf(code, "&.")) {
-                return 2;
-            }
-            if (OneOf(code, "!-CWq")) {
-                return 3;
-            }
-            if (OneOf(code, "Sp2")) {
-                return 4;
-            }
-            if (code == '(') {
-                return 5;
-            }
-            return code == 'g' ? third([](uint8_t m) { return m == '1' || m == '2' ? 10 : 0; }) : 0;
-        case kDle:
-            if (code == kEot || code == kEnq) {
-                return 3;
-            }
-            if (code == kDc4) {
-                return third([](uint8_t fn) -> size_t {
-                    switch (fn) {
-                        case 1:
-                        case 2:
-                            return 5;
-                        case 3:
-                            return 8;
-                        case 7:
-                            return 4;
-                        case 8:
-                            return 10;
-                    }
-                    return 0;
-                });
-            }
-            return 0;
-    }
-    return 0;
-}
-
-// Names of the fixed-length commands that change nothing drawn here.
-struct NamedCommand {
-    uint8_t prefix;
-    uint8_t code;
-    const char* name;
-};
-constexpr NamedCommand kNames[] = {
-    {kEsc, '<', "return home"},
-    {kEsc, 'L', "page mode"},
-    {kEsc, 'S', "standard mode"},
-    {kEsc, 'v', "paper sensor status request"},
-    {kEsc, 0x0C, "print page"},
-    {kEsc, '%', "user-defined characters"},
-    {kEsc, '=', "peripheral device"},
-    {kEsc, '?', "cancel user-defined character"},
-    {kEsc, 'T', "page direction"},
-    {kEsc, 'U', "unidirectional printing"},
-    {kEsc, 'V', "90 degree rotation"},
-    {kEsc, 'e', "reverse feed lines"},
-    {kEsc, 'r', "print colour"},
-    {kEsc, 'u', "peripheral status request"},
-    {kEsc, '{', "upside-down printing"},
-    {kEsc, 'c', "paper sensors and panel buttons"},
-    {kEsc, 'B', "beeper"},
-    {kEsc, 'W', "page mode area"},
-    {kGs, 'I', "printer ID request"},
-    {kGs, 'T', "print position to line start"},
-    {kGs, 'a', "automatic status back"},
-    {kGs, 'b', "smoothing"},
-    {kGs, 'j', "automatic ink status back"},
-    {kGs, 'r', "status request"},
-    {kGs, '/', "print downloaded image"},
-    {kGs, 'Z', "2D symbol type"},
-    {kGs, '$', "page mode vertical position"},
-    {kGs, '\\', "page mode vertical move"},
-    {kGs, 'P', "motion units"},
-    {kGs, ':', "macro definition"},
-    {kGs, '^', "run macro"},
-    {kGs, 'g', "maintenance counter"},
-    {kGs, 'C', "counter"},
-    {kFs, 'C', "Chinese code system"},
-    {kFs, 'W', "Chinese quadruple size"},
-    {kFs, 'S', "Chinese character spacing"},
-    {kFs, 'p', "print NV image"},
-    {kFs, 'g', "NV user memory"},
-    {kDle, kEnq, "real-time request"},
-    {kDle, kDc4, "real-time command"},
-};
-
-const char* NameOf(uint8_t prefix, uint8_t code) {
-    for (const NamedCommand& n : kNames) {
-        if (n.prefix == prefix && n.code == code) {
-            return n.name;
-        }
-    }
-    return nullptr;
-}
-
 // Styles take 0/1/2 or '0'/'1'/'2'.
 int Digit(uint8_t n) {
     return n >= '0' ? n - '0' : n;
@@ -193,7 +43,301 @@ int64_t Word(const uint8_t* p) {
     return p[0] | p[1] << 8;
 }
 
+using Handler = void (*)(CommandDecoder& d, const uint8_t* head, uint8_t n);
+using LengthRule = size_t (*)(uint8_t third);
+
+// One command the printer knows: its two bytes, where its fixed part ends,
+// the name the journal gives it and what the decoder does with it. The
+// length counts the prefix; a command whose third byte decides it has a
+// rule instead, which answers 0 for a third byte the printer does not know.
+struct Row {
+    uint8_t prefix = 0;
+    uint8_t code = 0;
+    uint8_t length = 0;
+    LengthRule rule = nullptr;
+    const char* name = nullptr;  // journalled by it when nothing here acts on it
+    Handler handle = nullptr;    // without one, the command is journalled by name
+};
+
+constexpr Row Named(uint8_t prefix, uint8_t code, uint8_t length, const char* name) {
+    return {prefix, code, length, nullptr, name, nullptr};
+}
+
+constexpr Row Act(uint8_t prefix, uint8_t code, uint8_t length, Handler handle) {
+    return {prefix, code, length, nullptr, nullptr, handle};
+}
+
+constexpr Row ByThird(uint8_t prefix, uint8_t code, LengthRule rule, Handler handle,
+                      const char* name = nullptr) {
+    return {prefix, code, 0, rule, name, handle};
+}
+
+// ESC, FS, GS and DLE as 0..3.
+constexpr size_t Slot(uint8_t prefix) {
+    return prefix == kDle ? 3 : prefix - kEsc;
+}
+
 }  // namespace
+
+// The commands, in one table: the decoder finds a command's row from its
+// first two bytes through an index built from the table at compile time.
+struct CommandDecoder::Commands {
+    using D = CommandDecoder&;
+    using H = const uint8_t*;
+
+    static constexpr Row kRows[] = {
+        Act(kEsc, '@', 2,
+            [](D d, H, uint8_t) {
+                d.m_mode = {};
+                d.EmitSimple(Op::kInitialise);
+            }),
+        Named(kEsc, '<', 2, "return home"),
+        Act(kEsc, '2', 2, [](D d, H, uint8_t) { d.EmitSimple(Op::kDefaultLineSpacing); }),
+        Act(kEsc, 'i', 2, [](D d, H, uint8_t) { d.EmitSimple(Op::kCut, 1, 0, -1); }),
+        Act(kEsc, 'm', 2, [](D d, H, uint8_t) { d.EmitSimple(Op::kCut, 1, 0, -1); }),
+        Named(kEsc, 'L', 2, "page mode"),
+        Named(kEsc, 'S', 2, "standard mode"),
+        Named(kEsc, 'v', 2, "paper sensor status request"),
+        Act(kEsc, 'D', 2,
+            [](D d, H, uint8_t) {
+                d.m_data.clear();
+                d.m_state = State::kTabStops;
+            }),
+        Named(kEsc, 0x0C, 2, "print page"),
+        Act(kEsc, ' ', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kRightSpacing, n); }),
+        Act(kEsc, '!', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kPrintMode, n); }),
+        Named(kEsc, '%', 3, "user-defined characters"),
+        Act(kEsc, '-', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kUnderline, Underline(n)); }),
+        Act(kEsc, '3', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kLineSpacing, n); }),
+        Named(kEsc, '=', 3, "peripheral device"),
+        Named(kEsc, '?', 3, "cancel user-defined character"),
+        Act(kEsc, 'E', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kBold, n & 1); }),
+        Act(kEsc, 'G', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kDoubleStrike, n & 1); }),
+        Act(kEsc, 'J', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kFeedDots, n); }),
+        Act(kEsc, 'M', 3,
+            [](D d, H, uint8_t n) { d.EmitSimple(Op::kFont, Digit(n) <= 2 ? Digit(n) : 0); }),
+        Act(kEsc, 'R', 3,
+            [](D d, H, uint8_t n) {
+                d.m_mode.charset = n;
+                d.EmitSimple(Op::kCharacterSet, n);
+            }),
+        Named(kEsc, 'T', 3, "page direction"),
+        Named(kEsc, 'U', 3, "unidirectional printing"),
+        Named(kEsc, 'V', 3, "90 degree rotation"),
+        Act(kEsc, 'a', 3,
+            [](D d, H, uint8_t n) { d.EmitSimple(Op::kAlign, Digit(n) <= 2 ? Digit(n) : 0); }),
+        Act(kEsc, 'd', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kFeedLines, n); }),
+        Named(kEsc, 'e', 3, "reverse feed lines"),
+        Named(kEsc, 'r', 3, "print colour"),
+        Act(kEsc, 't', 3,
+            [](D d, H, uint8_t n) {
+                d.m_mode.codePage = n;
+                d.EmitSimple(Op::kCodePage, n);
+            }),
+        Named(kEsc, 'u', 3, "peripheral status request"),
+        Named(kEsc, '{', 3, "upside-down printing"),
+        Act(kEsc, '$', 4,
+            [](D d, H h, uint8_t) { d.EmitSimple(Op::kAbsolutePosition, Word(h + 2)); }),
+        Act(kEsc, '\\', 4,
+            [](D d, H h, uint8_t) {
+                d.EmitSimple(Op::kRelativePosition, static_cast<int16_t>(Word(h + 2)));
+            }),
+        Named(kEsc, 'c', 4, "paper sensors and panel buttons"),
+        Named(kEsc, 'B', 4, "beeper"),
+        Act(kEsc, 'p', 5,
+            [](D d, H h, uint8_t n) {
+                const int pin = Digit(n) == 0 ? 2 : Digit(n) == 1 ? 5 : 0;
+                if (pin == 0) {
+                    return d.EmitUnknown();
+                }
+                d.EmitSimple(Op::kDrawer, pin, h[3] * 2, h[4] * 2);
+            }),
+        Act(kEsc, '*', 5,
+            [](D d, H h, uint8_t n) {
+                d.BeginPayload(Payload::kColumnImage, Word(h + 3) * (n & 0x20 ? 3 : 1));
+            }),
+        // y c1 c2, then for each character c1..c2: its width x and y * x bytes.
+        Act(kEsc, '&', 5,
+            [](D d, H h, uint8_t) {
+                d.BeginParts(h[3] >= 32 && h[4] <= 126 && h[3] <= h[4] ? h[4] - h[3] + 1 : 0, 1);
+            }),
+        Act(kEsc, '(', 5, [](D d, H h, uint8_t) { d.BeginSkip(Word(h + 3)); }),
+        Named(kEsc, 'W', 10, "page mode area"),
+
+        Act(kGs, '!', 3,
+            [](D d, H, uint8_t n) {
+                d.EmitSimple(Op::kCharacterSize, std::min(n >> 4, 7) + 1, std::min(n & 15, 7) + 1);
+            }),
+        Act(kGs, 'B', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kReverse, n & 1); }),
+        Act(kGs, 'H', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kHriPosition, Digit(n) & 3); }),
+        Named(kGs, 'I', 3, "printer ID request"),
+        Named(kGs, 'T', 3, "print position to line start"),
+        Named(kGs, 'a', 3, "automatic status back"),
+        Named(kGs, 'b', 3, "smoothing"),
+        Act(kGs, 'f', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kHriFont, Digit(n) & 1); }),
+        Act(kGs, 'h', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kBarcodeHeight, n); }),
+        Named(kGs, 'j', 3, "automatic ink status back"),
+        Named(kGs, 'r', 3, "status request"),
+        Act(kGs, 'w', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kBarcodeWidth, n); }),
+        Named(kGs, '/', 3, "print downloaded image"),
+        Named(kGs, 'Z', 3, "2D symbol type"),
+        Act(kGs, 'L', 4, [](D d, H h, uint8_t) { d.EmitSimple(Op::kLeftMargin, Word(h + 2)); }),
+        Act(kGs, 'W', 4, [](D d, H h, uint8_t) { d.EmitSimple(Op::kPrintWidth, Word(h + 2)); }),
+        Named(kGs, '$', 4, "page mode vertical position"),
+        Named(kGs, '\\', 4, "page mode vertical move"),
+        Named(kGs, 'P', 4, "motion units"),
+        Act(kGs, '*', 4, [](D d, H h, uint8_t) { d.BeginSkip(uint64_t{h[2]} * h[3] * 8); }),
+        Named(kGs, ':', 2, "macro definition"),
+        Named(kGs, '^', 5, "run macro"),
+        Act(kGs, '(', 5,
+            [](D d, H h, uint8_t) {
+                if (h[2] == 'k') {
+                    return d.BeginPayload(Payload::kSymbol, Word(h + 3));
+                }
+                d.BeginSkip(Word(h + 3));
+            }),
+        Act(kGs, 'D', 7, [](D d, H, uint8_t) { d.EmitSimple(Op::kAddressFrame); }),
+        Act(kGs, 'E', 9, [](D d, H, uint8_t) { d.EmitSimple(Op::kMacFrame); }),
+        // m: 0/48 full, 1/49 partial; 65/66 feed n first; 97/98 feed to the
+        // cutter plus n; 103/104 feed n (the last three take n).
+        ByThird(
+            kGs, 'V', [](uint8_t m) -> size_t { return OneOf(m, "ABabgh") ? 4 : 3; },
+            [](D d, H h, uint8_t n) {
+                const bool feed = d.m_headSize == 4;
+                if (!feed && Digit(n) > 1) {
+                    return d.EmitUnknown();
+                }
+                const bool partial = feed ? (n & 1) == 0 : Digit(n) == 1;
+                d.EmitSimple(Op::kCut, partial ? 1 : 0, feed ? h[3] : 0, n);
+            }),
+        ByThird(
+            kGs, 'v', [](uint8_t m) -> size_t { return m == '0' ? 8 : 0; },
+            [](D d, H h, uint8_t) {
+                d.m_rowsLeft = Word(h + 6);
+                d.EmitSimple(Op::kRasterImage, Word(h + 4), d.m_rowsLeft, Digit(h[3]) & 3);
+                if (Word(h + 4) > 0 && d.m_rowsLeft > 0) {
+                    d.BeginPayload(Payload::kRow, Word(h + 4));
+                }
+            }),
+        ByThird(
+            kGs, 'k', [](uint8_t m) -> size_t { return m <= 6               ? 3
+                                                       : m >= 65 && m <= 79 ? 4
+                                                                            : 0; },
+            [](D d, H h, uint8_t) {
+                if (d.m_headSize == 3) {
+                    d.m_payload = Payload::kBarcode;
+                    d.m_data.clear();
+                    d.m_state = State::kUntilNul;
+                    return;
+                }
+                d.BeginPayload(Payload::kBarcode, h[3]);
+            }),
+        ByThird(
+            kGs, '8', [](uint8_t m) -> size_t { return m == 'L' ? 7 : 0; },
+            [](D d, H h, uint8_t) {
+                d.BeginSkip(uint64_t{h[3]} | uint64_t{h[4]} << 8 | uint64_t{h[5]} << 16 |
+                            uint64_t{h[6]} << 24);
+            }),
+        ByThird(
+            kGs, 'g', [](uint8_t m) -> size_t { return m == '0' || m == '2' ? 6 : 0; }, nullptr,
+            "maintenance counter"),
+        ByThird(
+            kGs, 'C',
+            [](uint8_t m) -> size_t { return m == '0' || m == '2' ? 5
+                                             : m == '1'           ? 9
+                                                                  : 0; },
+            nullptr, "counter"),
+
+        Act(kFs, '&', 2,
+            [](D d, H, uint8_t) {
+                d.m_mode.chinese = true;
+                d.EmitSimple(Op::kChineseMode, 1);
+            }),
+        Act(kFs, '.', 2,
+            [](D d, H, uint8_t) {
+                d.m_mode.chinese = false;
+                d.EmitSimple(Op::kChineseMode, 0);
+            }),
+        Act(kFs, '!', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kChinesePrintMode, n); }),
+        Act(kFs, '-', 3,
+            [](D d, H, uint8_t n) { d.EmitSimple(Op::kChineseUnderline, Underline(n)); }),
+        Named(kFs, 'C', 3, "Chinese code system"),
+        Named(kFs, 'W', 3, "Chinese quadruple size"),
+        // n images, each xL xH yL yH and x * y * 8 bytes.
+        Act(kFs, 'q', 3, [](D d, H, uint8_t n) { d.BeginParts(n, 4); }),
+        Named(kFs, 'S', 4, "Chinese character spacing"),
+        Named(kFs, 'p', 4, "print NV image"),
+        Act(kFs, '2', 4, [](D d, H, uint8_t) { d.BeginSkip(72); }),  // one 24 x 24 character
+        Act(kFs, '(', 5, [](D d, H h, uint8_t) { d.BeginSkip(Word(h + 3)); }),
+        ByThird(
+            kFs, 'g', [](uint8_t m) -> size_t { return m == '1' || m == '2' ? 10 : 0; },
+            [](D d, H h, uint8_t n) {
+                if (n == '1') {
+                    return d.BeginSkip(Word(h + 8));
+                }
+                d.EmitNamed();
+            },
+            "NV user memory"),
+
+        Act(kDle, kEot, 3,
+            [](D d, H, uint8_t n) {
+                if (n < 1 || n > 4) {
+                    return d.EmitUnknown();
+                }
+                d.EmitSimple(Op::kStatusRequest, n);
+            }),
+        Named(kDle, kEnq, 3, "real-time request"),
+        ByThird(
+            kDle, kDc4,
+            [](uint8_t fn) -> size_t {
+                switch (fn) {
+                    case 1:
+                    case 2:
+                        return 5;
+                    case 3:
+                        return 8;
+                    case 7:
+                        return 4;
+                    case 8:
+                        return 10;
+                }
+                return 0;
+            },
+            [](D d, H h, uint8_t n) {
+                if (n == 1 && h[3] <= 1 && h[4] >= 1 && h[4] <= 8) {
+                    return d.EmitSimple(Op::kDrawer, h[3] == 0 ? 2 : 5, h[4] * 100, h[4] * 100);
+                }
+                d.EmitNamed();
+            },
+            "real-time command"),
+    };
+
+    // kRows index + 1 by prefix slot and second byte; 0 for none.
+    static constexpr auto kIndex = [] {
+        std::array<std::array<uint8_t, 256>, 4> index{};
+        for (size_t i = 0; i < std::size(kRows); ++i) {
+            index[Slot(kRows[i].prefix)][kRows[i].code] = static_cast<uint8_t>(i + 1);
+        }
+        return index;
+    }();
+
+    static_assert(std::size(kRows) < 256);
+    static_assert(
+        [] {
+            size_t indexed = 0;
+            for (const auto& slot : kIndex) {
+                indexed += static_cast<size_t>(
+                    std::count_if(slot.begin(), slot.end(), [](uint8_t i) { return i != 0; }));
+            }
+            return indexed == std::size(kRows);
+        }(),
+        "a command appears twice in the table");
+
+    static const Row* Find(uint8_t prefix, uint8_t code) {
+        const uint8_t i = kIndex[Slot(prefix)][code];
+        return i == 0 ? nullptr : &kRows[i - 1];
+    }
+};
 
 CommandDecoder::CommandDecoder(CommandSink& sink, bool text) : m_sink(sink), m_text(text) {}
 
@@ -333,7 +477,7 @@ const uint8_t* CommandDecoder::FeedCommand(const uint8_t* p, const uint8_t* end)
     switch (m_state) {
         case State::kHeader: {
             m_head[m_headSize++] = *p++;
-            const size_t need = HeaderLength(m_head.data(), m_headSize);
+            const size_t need = HeaderLength();
             if (need == 0) {
                 EmitUnknown();
                 EndCommand();
@@ -422,158 +566,29 @@ void CommandDecoder::HeaderDone() {
     }
 }
 
-void CommandDecoder::Dispatch() {
-    const uint8_t* h = m_head.data();
-    const uint8_t n = m_headSize > 2 ? h[2] : 0;
-    switch (h[0] << 8 | h[1]) {
-        case kEsc << 8 | '@':
-            m_mode = {};
-            return EmitSimple(Op::kInitialise);
-        case kEsc << 8 | '!':
-            return EmitSimple(Op::kPrintMode, n);
-        case kEsc << 8 | 'M':
-            return EmitSimple(Op::kFont, Digit(n) <= 2 ? Digit(n) : 0);
-        case kEsc << 8 | 'E':
-            return EmitSimple(Op::kBold, n & 1);
-        case kEsc << 8 | 'G':
-            return EmitSimple(Op::kDoubleStrike, n & 1);
-        case kEsc << 8 | '-':
-            return EmitSimple(Op::kUnderline, Underline(n));
-        case kEsc << 8 | 'a':
-            return EmitSimple(Op::kAlign, Digit(n) <= 2 ? Digit(n) : 0);
-        case kEsc << 8 | ' ':
-            return EmitSimple(Op::kRightSpacing, n);
-        case kEsc << 8 | '2':
-            return EmitSimple(Op::kDefaultLineSpacing);
-        case kEsc << 8 | '3':
-            return EmitSimple(Op::kLineSpacing, n);
-        case kEsc << 8 | 'd':
-            return EmitSimple(Op::kFeedLines, n);
-        case kEsc << 8 | 'J':
-            return EmitSimple(Op::kFeedDots, n);
-        case kEsc << 8 | '$':
-            return EmitSimple(Op::kAbsolutePosition, Word(h + 2));
-        case kEsc << 8 | '\\':
-            return EmitSimple(Op::kRelativePosition, static_cast<int16_t>(Word(h + 2)));
-        case kEsc << 8 | 't':
-            m_mode.codePage = n;
-            return EmitSimple(Op::kCodePage, n);
-        case kEsc << 8 | 'R':
-            m_mode.charset = n;
-            return EmitSimple(Op::kCharacterSet, n);
-        case kEsc << 8 | 'i':
-        case kEsc << 8 | 'm':
-            return EmitSimple(Op::kCut, 1, 0, -1);
-        case kEsc << 8 | 'p': {
-            const int pin = Digit(n) == 0 ? 2 : Digit(n) == 1 ? 5 : 0;
-            if (pin != 0) {
-                return EmitSimple(Op::kDrawer, pin, h[3] * 2, h[4] * 2);
-            }
-            break;
-        }
-        case kEsc << 8 | '*':
-            return BeginPayload(Payload::kColumnImage, Word(h + 3) * (n & 0x20 ? 3 : 1));
-        case kEsc << 8 | 'D':
-            m_data.clear();
-            m_state = State::kTabStops;
-            return;
-        case kEsc << 8 | '&':
-            // y c1 c2, then for each character c1..c2: its width x and y * x bytes.
-            return BeginParts(h[3] >= 32 && h[4] <= 126 && h[3] <= h[4] ? h[4] - h[3] + 1 : 0, 1);
-        case kEsc << 8 | '(':
-        case kFs << 8 | '(':
-            return BeginSkip(Word(h + 3));
-        case kGs << 8 | '(':
-            if (h[2] == 'k') {
-                return BeginPayload(Payload::kSymbol, Word(h + 3));
-            }
-            return BeginSkip(Word(h + 3));
-        case kGs << 8 | '!':
-            return EmitSimple(Op::kCharacterSize, std::min(n >> 4, 7) + 1, std::min(n & 15, 7) + 1);
-        case kGs << 8 | 'B':
-            return EmitSimple(Op::kReverse, n & 1);
-        case kGs << 8 | 'L':
-            return EmitSimple(Op::kLeftMargin, Word(h + 2));
-        case kGs << 8 | 'W':
-            return EmitSimple(Op::kPrintWidth, Word(h + 2));
-        case kGs << 8 | 'h':
-            return EmitSimple(Op::kBarcodeHeight, n);
-        case kGs << 8 | 'w':
-            return EmitSimple(Op::kBarcodeWidth, n);
-        case kGs << 8 | 'H':
-            return EmitSimple(Op::kHriPosition, Digit(n) & 3);
-        case kGs << 8 | 'f':
-            return EmitSimple(Op::kHriFont, Digit(n) & 1);
-        case kGs << 8 | 'V': {
-            // m: 0/48 full, 1/49 partial; 65/66 feed n first; 97/98 feed to the
-            // cutter plus n; 103/104 feed n (the last three take n).
-            const bool feed = m_headSize == 4;
-            if (feed || Digit(n) <= 1) {
-                const bool partial = feed ? (n & 1) == 0 : Digit(n) == 1;
-                return EmitSimple(Op::kCut, partial ? 1 : 0, feed ? h[3] : 0, n);
-            }
-            break;
-        }
-        case kGs << 8 | 'v':
-            m_rowsLeft = Word(h + 6);
-            EmitSimple(Op::kRasterImage, Word(h + 4), m_rowsLeft, Digit(h[3]) & 3);
-            if (Word(h + 4) > 0 && m_rowsLeft > 0) {
-                BeginPayload(Payload::kRow, Word(h + 4));
-            }
-            return;
-        case kGs << 8 | 'k':
-            if (m_headSize == 3) {
-                m_payload = Payload::kBarcode;
-                m_data.clear();
-                m_state = State::kUntilNul;
-                return;
-            }
-            return BeginPayload(Payload::kBarcode, h[3]);
-        case kGs << 8 | '8':
-            return BeginSkip(uint64_t{h[3]} | uint64_t{h[4]} << 8 | uint64_t{h[5]} << 16 |
-                             uint64_t{h[6]} << 24);
-        case kGs << 8 | '*':
-            return BeginSkip(uint64_t{h[2]} * h[3] * 8);
-        case kGs << 8 | 'D':
-            return EmitSimple(Op::kAddressFrame);
-        case kGs << 8 | 'E':
-            return EmitSimple(Op::kMacFrame);
-        case kFs << 8 | '&':
-        case kFs << 8 | '.':
-            m_mode.chinese = h[1] == '&';
-            return EmitSimple(Op::kChineseMode, m_mode.chinese ? 1 : 0);
-        case kFs << 8 | '!':
-            return EmitSimple(Op::kChinesePrintMode, n);
-        case kFs << 8 | '-':
-            return EmitSimple(Op::kChineseUnderline, Underline(n));
-        case kFs << 8 | '2':
-            return BeginSkip(72);  // one 24 x 24 character
-        case kFs << 8 | 'q':
-            // n images, each xL xH yL yH and x * y * 8 bytes.
-            return BeginParts(n, 4);
-        case kFs << 8 | 'g':
-            if (n == '1') {
-                return BeginSkip(Word(h + 8));
-            }
-            return EmitNamed();
-        case kDle << 8 | kEot:
-            if (n >= 1 && n <= 4) {
-                return EmitSimple(Op::kStatusRequest, n);
-            }
-            break;
-        case kDle << 8 | kDc4:
-            if (n == 1 && h[3] <= 1 && h[4] >= 1 && h[4] <= 8) {
-                return EmitSimple(Op::kDrawer, h[3] == 0 ? 2 : 5, h[4] * 100, h[4] * 100);
-            }
-            return EmitNamed();
-        default:
-            return EmitNamed();
+// Fixed part of the command begun in m_head: its length while the bytes so
+// far do not tell it, 0 when the printer does not know the command.
+size_t CommandDecoder::HeaderLength() const {
+    const Row* row = Commands::Find(m_head[0], m_head[1]);
+    if (row == nullptr) {
+        return 0;
     }
-    EmitUnknown();
+    if (row->rule == nullptr) {
+        return row->length;
+    }
+    return m_headSize < 3 ? 3 : row->rule(m_head[2]);
+}
+
+void CommandDecoder::Dispatch() {
+    const Row& row = *Commands::Find(m_head[0], m_head[1]);
+    if (row.handle == nullptr) {
+        return EmitNamed();
+    }
+    row.handle(*this, m_head.data(), m_headSize > 2 ? m_head[2] : 0);
 }
 
 void CommandDecoder::EmitNamed() {
-    const char* name = NameOf(m_head[0], m_head[1]);
+    const char* name = Commands::Find(m_head[0], m_head[1])->name;
     if (name == nullptr) {
         return EmitUnknown();
     }

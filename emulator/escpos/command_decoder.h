@@ -36,6 +36,8 @@ public:
     const TextMode& Mode() const { return m_mode; }
 
 private:
+    struct Commands;  // the table of commands, in the source
+
     enum class State : uint8_t {
         kText,
         kHeader,      // collecting a command's fixed part
@@ -52,6 +54,7 @@ private:
     const uint8_t* FeedCommand(const uint8_t* p, const uint8_t* end);
     void Text(const uint8_t* p, const uint8_t* q, bool atEnd);
     void EmitText(const uint8_t* p, size_t n);
+    size_t HeaderLength() const;
     void HeaderDone();
     void Dispatch();
     void EmitNamed();

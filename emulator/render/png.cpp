@@ -136,8 +136,14 @@ std::string WriteFileAtomically(const std::string& path, const std::vector<uint8
     // overwrite the file it points at. Taken names are passed over.
     constexpr int kTries = 8;
     for (int i = 0; i < kTries; ++i) {
-        const std::string part =
-            path + (i == 0 ? std::string() : "." + std::to_string(i)) + ".part";
+        // Appended piece by piece: GCC 12 at -O3 warns falsely about the
+        // temporaries of "." + std::to_string(i).
+        std::string part = path;
+        if (i > 0) {
+            part += '.';
+            part += std::to_string(i);
+        }
+        part += ".part";
         const NewFile written = WriteNewFile(part, bytes.data(), bytes.size());
         if (written.status == NewFileStatus::kExists) {
             continue;

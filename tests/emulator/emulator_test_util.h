@@ -131,10 +131,20 @@ inline std::vector<std::vector<int>> ReadPng(const std::vector<uint8_t>& png) {
         at += 12 + size;
     }
     const size_t stride = 1 + (width + 3) / 4;
-    std::vector<uint8_t> raw(stride * height);
+    // Room for one byte more: a picture that is longer than its header says shows.
+    std::vector<uint8_t> raw(stride * height + 1);
     uLongf rawSize = raw.size();
     EXPECT_EQ(uncompress(raw.data(), &rawSize, packed.data(), packed.size()), Z_OK);
+    EXPECT_EQ(rawSize, stride * height);
     std::vector<std::vector<int>> rows(height, std::vector<int>(width));
+    // Each row: filter none, and the bits past the last dot zero.
+    size_t badRows = 0;
+    for (uint32_t y = 0; y < height; ++y) {
+        const unsigned padding = 2 * (4 * (stride - 1) - width);
+        badRows +=
+            raw[y * stride] != 0 || (raw[y * stride + stride - 1] & ((1u << padding) - 1)) != 0;
+    }
+    EXPECT_EQ(badRows, 0u);
     for (uint32_t y = 0; y < height; ++y) {
         for (uint32_t x = 0; x < width; ++x) {
             rows[y][x] = raw[y * stride + 1 + x / 4] >> (6 - 2 * (x % 4)) & 3;

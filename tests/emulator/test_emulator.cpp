@@ -711,12 +711,22 @@ TEST(PrinterProcess, DrawsReceiptsOfSessionsAndOfCaptures) {
     const std::string capture = dir + "/capture.bin";
     std::ofstream(capture, std::ios::binary)
         .write(reinterpret_cast<const char*>(receipts.data()), std::streamsize(receipts.size()));
-    PrinterProcess render({"--render-file", capture, "--out", dir + "/out.png"});
+    // Without its font the printer says so once, and draws boxes of the same size.
+    const std::string noFont = dir + "/missing.ttf";
+    const std::string fontLine =
+        "font not found (cannot read font " + noFont + "): characters are drawn as boxes";
+    PrinterProcess render({"--render-file", capture, "--out", dir + "/out.png", "--font", noFont});
+    EXPECT_EQ(ReadLine(render.io[1]), fontLine);
     EXPECT_EQ(ReadLine(render.io[1], "receipt 1"),
               "receipt 1: " + dir + "/out.png (576 x 30 dots)");
     EXPECT_EQ(ReadLine(render.io[1], "receipt 2"),
               "receipt 2: " + dir + "/out-2.png (576 x 30 dots)");
     EXPECT_EQ(render.Wait(), 0);
+    PrinterProcess fontless(
+        {"--listen", "127.0.0.1", "--port", "0", "--render", dir, "--font", noFont});
+    EXPECT_EQ(ReadLine(fontless.io[1]), fontLine);
+    fontless.Write("quit\n");
+    EXPECT_EQ(fontless.Wait(), 0);
     std::filesystem::remove_all(dir);
 }
 

@@ -178,6 +178,24 @@ TEST(ReceiptRenderer, EveryBarcodeAndSymbolReadsBack) {
     }
 }
 
+// What follows a barcode starts under it and under its HRI text, wherever
+// that is: the ink of the barcode alone stays as it was.
+TEST(ReceiptRenderer, TextAfterABarcodeStartsBelowItsHri) {
+    for (const char position : {'0', '1', '2', '3'}) {
+        SCOPED_TRACE(position);
+        const Bytes barcode =
+            B("\x1Dh\x28\x1DH") + Bytes{uint8_t(position)} + B("\x1Dk\x04*CODE39*\x00");
+        const Recorder alone = Print(barcode, 0, 576);
+        const Recorder followed = Print(barcode + Text("HHHH\n"), 0, 576);
+        ASSERT_EQ(alone.receipts.size(), 1u);
+        ASSERT_EQ(followed.receipts.size(), 1u);
+        const Ink bars = InkOf(alone.receipts[0].paper);
+        const Raster& paper = followed.receipts[0].paper;
+        EXPECT_EQ(InkOf(paper, 0, bars.bottom + 1).count, bars.count);
+        EXPECT_GT(InkOf(paper, bars.bottom + 1).count, 0);
+    }
+}
+
 TEST(ReceiptRenderer, CutsEndReceiptsPulsesAreMarkedAndThePngShowsThem) {
     const Recorder r = Print(Text("A\n") + B("\x1DV\x01") + Text("B\n") +
                                  B("\x1Bi\x1Bp\x00\x10\x10\x10\x14\x01\x01\x01") + Text("C\n"),
@@ -274,6 +292,22 @@ TEST(ReceiptPng, ManyDrawerMarksCostTheirNumberNotTimesTheRows) {
     // Rows times marks is 3.3e9 steps, many seconds; rows plus marks is milliseconds.
     EXPECT_LT(ThreadCpuSeconds() - start, 2.0);
     EXPECT_EQ(ReadPng(png).at(7).at(578), 3) << "a mark is still drawn";
+}
+
+// The picture is exactly as wide as the paper and its margin, also when the
+// last byte of a row is only partly used.
+TEST(ReceiptPng, RowsEndAtTheMargin) {
+    for (const int paper : {30, 31, 384}) {
+        render::Receipt receipt(paper, 8);
+        receipt.paper.Reserve(3);
+        receipt.paper.Set(paper - 1, 1);
+        const auto rows = ReadPng(render::EncodeReceiptPng(receipt));
+        ASSERT_EQ(rows.size(), 3u) << paper;
+        ASSERT_EQ(rows[1].size(), size_t(paper + render::kMarginDots)) << paper;
+        EXPECT_EQ(rows[1][paper - 1], 1) << paper;
+        EXPECT_EQ(rows[1][paper], 2) << paper;
+        EXPECT_EQ(rows[1].back(), 2) << paper;
+    }
 }
 
 TEST(ReceiptPng, TemporaryFileNeverFollowsALinkPlantedAtItsName) {
