@@ -334,7 +334,9 @@ TEST(VirtualPrinter, FloodsDoNotDelayAnotherClientsStatusReply) {
     stop = true;
     noise.join();
     asker.join();
-    EXPECT_LE(worst, 100ms);
+    // Some 20 ms on an idle machine; the bound leaves room for a loaded one,
+    // as the costly-command case below does for one flooder.
+    EXPECT_LE(worst, 250ms);
     // The receipts saved meanwhile are whole pictures with their QR code.
     printer.reset();
     const std::filesystem::directory_iterator files(dir);
