@@ -735,15 +735,14 @@ TEST(PrinterProcess, DrawsReceiptsOfSessionsAndOfCaptures) {
 // Peak memory of a capture drawn by the real executable, in MiB: the journal
 // streams to its file, and items past a receipt's share are dropped.
 TEST(PrinterProcess, HostileCapturesStayInBoundedMemory) {
-    // n times `unit`, its byte `at` counting up from `first` (mod 256).
-    auto repeat = [](std::string unit, int n, size_t at, int first) {
-        std::string out;
-        out.reserve(unit.size() * n);
+    // Writes n times `unit`, its byte `at` counting up from `first` (mod
+    // 256), straight to the file: the figures are the child's high-water
+    // mark, which starts from ours, so this process never holds the capture.
+    auto repeat = [](std::ostream& out, std::string unit, int n, size_t at, int first) {
         for (int i = 0; i < n; ++i) {
             unit[at] = static_cast<char>(first + i % (256 - first));
-            out += unit;
+            out << unit;
         }
-        return out;
     };
     std::string tabStops =
         "\x1B"
@@ -755,10 +754,9 @@ TEST(PrinterProcess, HostileCapturesStayInBoundedMemory) {
     const std::string dir = TempPath("hostile");
     std::filesystem::create_directories(dir);
     // Peak memory over what the program takes for an empty capture (its
-    // font above all), which must stay far under 100 MiB. Each capture is
-    // made and dropped before the spawn, whose child shares our memory until
-    // it execs. Under a sanitizer, whose shadow memory says nothing of ours,
-    // the figures are only shown, for fewer commands.
+    // font above all), which must stay far under 100 MiB. Under a sanitizer,
+    // whose shadow memory says nothing of ours, the figures are only shown,
+    // for fewer commands.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     constexpr int kScale = 10;
 #else
@@ -766,22 +764,23 @@ TEST(PrinterProcess, HostileCapturesStayInBoundedMemory) {
 #endif
     [[maybe_unused]] constexpr long kOverMib = 16;
     long baseline = -1;
-    const std::pair<const char*, std::function<std::string()>> cases[] = {
-        {"nothing", [] { return std::string(); }},
+    const std::pair<const char*, std::function<void(std::ostream&)>> cases[] = {
+        {"nothing", [](std::ostream&) {}},
         // Zero-width ESC * used to take about 160 bytes each (10 M, 1.5 GB).
         {"zero-width images",
-         [&] { return repeat(std::string("\x1B*\0\0\0", 5), 2'000'000 / kScale, 2, 0); }},
+         [&](std::ostream& out) {
+             repeat(out, std::string("\x1B*\0\0\0", 5), 10'000'000 / kScale, 2, 0);
+         }},
         // Lines of 150 bytes each, 45 MB, used to be held to the end.
-        {"journal", [&] { return repeat(tabStops, 300'000 / kScale, 33, 32); }},
+        {"journal", [&](std::ostream& out) { repeat(out, tabStops, 300'000 / kScale, 33, 32); }},
     };
-    for (const auto& [name, make] : cases) {
+    for (const auto& [name, write] : cases) {
         const std::string capture = dir + "/capture.bin";
         size_t size = 0;
         {
-            const std::string bytes = make();
-            size = bytes.size();
-            std::ofstream(capture, std::ios::binary)
-                .write(bytes.data(), std::streamsize(bytes.size()));
+            std::ofstream out(capture, std::ios::binary);
+            write(out);
+            size = static_cast<size_t>(out.tellp());
         }
         const auto start = std::chrono::steady_clock::now();
         PrinterProcess process(
