@@ -44,6 +44,12 @@ TEST(CommandDecoder, JournalOfEachInputWholeAndByteByByte) {
          {"FS . Chinese mode off", "text: é", "ESC t code page 2 (PC850)", "text: ø",
           "ESC R character set 15 (China)", "text: ¥", "FS & Chinese mode on", "text: 你",
           "ESC R character set 3 (UK)", "text: £", "ESC t code page 99 (drawn as PC437)"}},
+        {B("\x1BR\x0F\x1BR\x10"),
+         {"ESC R character set 15 (China)", "ESC R character set 16 (unknown)"}},
+        // NV user memory: a write carries its bytes, a read has none.
+        {B("\x1Cg1\x00\x00\x00\x00\x00\x02\x00xyok\n\x1Cg2\x00\x00\x00\x00\x00\x01\x00ok\n"),
+         {"FS g skipped, 12 bytes", "text: ok", "FS g NV user memory: 32 00 00 00 00 00 01 00",
+          "text: ok"}},
         // Text without a line end still shows when a command (ESC m) or the end cuts it.
         {Text("Cut test\x1Bmtail"), {"text: Cut test", "ESC m partial cut", "text: tail"}},
         {B("\x1B!\xB9\x1BM\x01\x1D!\x12\x1B"
