@@ -79,6 +79,10 @@ struct VirtualPrinter::Session {
     std::vector<uint8_t> output;
     std::vector<uint8_t> pending;  // received, not decoded yet: the turn's time was up
     LineBatch lines;               // journal lines of the bytes being read
+    // The socket is gone but held bytes are still decoded, a turn at a time
+    // like any session's: a printer prints what it took before a reset.
+    bool draining = false;
+    std::string closeReason;  // of a draining session, for its closing line
     bool closed = false;
     std::unique_ptr<SessionEvents> events;
     std::unique_ptr<PrintSession> print;
@@ -263,6 +267,10 @@ void VirtualPrinter::Serve() {
         const size_t firstSession = polls.size();
         bool waiting = false;  // bytes left from a turn: no time to sleep
         for (const auto& s : m_sessions) {
+            if (s->draining) {
+                waiting = true;
+                continue;
+            }
             short events = 0;
             if (s->output.size() < kMaxPendingOutput) {
                 events |= kSocketReadable;
@@ -293,6 +301,11 @@ void VirtualPrinter::Serve() {
                 ReadFrom(s);
             }
         }
+        for (const auto& s : m_sessions) {
+            if (s->draining) {
+                DrainTurn(*s);
+            }
+        }
         std::erase_if(m_sessions, [](const auto& s) { return s->closed; });
         size_t listener = 0;
         for (size_t i = firstListener; i < listenerEnd; ++i, ++listener) {
@@ -311,8 +324,14 @@ void VirtualPrinter::Serve() {
         }
         m_journal.Flush();
     }
+    // Stopping does not wait for held bytes: they are dropped, and the
+    // closing line says how many.
     for (const auto& s : m_sessions) {
-        CloseSession(*s, "printer stopped");
+        if (s->draining) {
+            FinishSession(*s, s->closeReason + "; printer stopped");
+        } else {
+            CloseSession(*s, "printer stopped", true);
+        }
     }
     m_sessions.clear();
     m_journal.Flush();
@@ -338,7 +357,7 @@ void VirtualPrinter::AcceptOn(Socket& listener) {
             // A fast scan's clients close before this loop gets round to
             // reading their end: such sessions are over, not busy.
             for (const auto& s : m_sessions) {
-                if (!s->closed) {
+                if (!s->closed && !s->draining) {
                     ReadFrom(*s);
                 }
             }
@@ -379,11 +398,16 @@ bool VirtualPrinter::MakeRoomFor(uint32_t address) {
     if (most == held.end() || most->second < held[address] + 2) {
         return false;
     }
+    // A draining session has no connection left to reset: it ends by itself.
     Session* idlest = nullptr;
     for (const auto& s : m_sessions) {
-        if (s->peer == most->first && (idlest == nullptr || s->lastData < idlest->lastData)) {
+        if (s->peer == most->first && !s->draining &&
+            (idlest == nullptr || s->lastData < idlest->lastData)) {
             idlest = s.get();
         }
+    }
+    if (idlest == nullptr) {
+        return false;
     }
     idlest->socket.SetResetOnClose();
     CloseSession(*idlest, "reset for a session from " + Ipv4Text(address));
@@ -477,20 +501,44 @@ bool VirtualPrinter::FlushOutput(Session& s) {
     return true;
 }
 
-void VirtualPrinter::CloseSession(Session& s, const std::string& error) {
-    if (s.closed) {
+void VirtualPrinter::CloseSession(Session& s, const std::string& error, bool dropHeld) {
+    if (s.closed || s.draining) {
         return;
     }
-    s.print->Feed(s.pending.data(), s.pending.size());  // received, so decoded
+    s.socket.Close();
+    s.output.clear();
+    if (!s.pending.empty() && !dropHeld) {
+        s.draining = true;
+        s.closeReason = error;
+        return;
+    }
+    FinishSession(s, error);
+}
+
+void VirtualPrinter::DrainTurn(Session& s) {
+    std::vector<uint8_t> held;
+    held.swap(s.pending);
+    Decode(s, held.data(), held.size(), Clock::now() + limits::kTurnTime);
+    s.output.clear();  // replies to a client that is gone
+    if (s.pending.empty()) {
+        FinishSession(s, s.closeReason);
+    }
+}
+
+void VirtualPrinter::FinishSession(Session& s, std::string reason) {
+    if (!s.pending.empty()) {
+        reason += (reason.empty() ? "" : "; ") + std::to_string(s.pending.size()) +
+                  " held bytes not printed";
+        s.pending.clear();
+    }
     s.print->Finish();
     m_journal.Add(s.lines);
     s.closed = true;
-    s.socket.Close();
-    s.output.clear();
+    s.draining = false;
     // Counted before the journal line, so that a test woken by the line sees it.
     m_openSessions.fetch_sub(1);
     m_journal.Add("session " + std::to_string(s.id) + " closed after " + std::to_string(s.bytes) +
-                  " bytes" + (error.empty() ? "" : " (" + error + ")"));
+                  " bytes" + (reason.empty() ? "" : " (" + reason + ")"));
 }
 
 void VirtualPrinter::StatusRequest(Session& s, uint8_t n) {
@@ -513,7 +561,7 @@ int VirtualPrinter::CloseIdleSessions() {
     const auto now = Clock::now();
     auto next = Clock::time_point::max();
     for (const auto& s : m_sessions) {
-        if (s->closed) {
+        if (s->closed || s->draining) {
             continue;
         }
         const auto deadline = s->lastData + idle;

@@ -10,6 +10,10 @@
 //   session 1 closed after 7 bytes
 //   session 1 closed after 7 bytes (Connection reset by peer)
 //   session 1 closed after 7 bytes (idle for 300 s)
+//   session 1 closed after 9000 bytes (printer stopped; 8000 held bytes not printed)
+//                                          (bytes received but not decoded yet:
+//                                          after a reset they are still printed,
+//                                          a turn at a time; stopping drops them)
 //   session 2 reset: busy with session 1          (one-session mode)
 //   session 3 reset: too many sessions
 //   session 4 closed after 9 bytes (reset for a session from 127.0.0.3)
@@ -135,8 +139,13 @@ private:
     bool Decode(Session& session, const uint8_t* data, size_t size,
                 std::chrono::steady_clock::time_point deadline);
     bool FlushOutput(Session& session);
-    // Finishes decoding and journals the end; error empty for an orderly one.
-    void CloseSession(Session& session, const std::string& error);
+    // Closes the socket; bytes still held are decoded in later turns unless
+    // dropped. Error empty for an orderly end.
+    void CloseSession(Session& session, const std::string& error, bool dropHeld = false);
+    // One turn of a closed session's held bytes; finishes it once they are done.
+    void DrainTurn(Session& session);
+    // Ends the receipt and journals the end, with the held bytes dropped.
+    void FinishSession(Session& session, std::string reason);
     // Answers the queries waiting on `responder` through `replier`.
     void AnswerNetbios(Socket& responder, Socket& replier);
     void StatusRequest(Session& session, uint8_t n);
