@@ -415,7 +415,7 @@ bool VirtualPrinter::MakeRoomFor(uint32_t address) {
     return true;
 }
 
-bool VirtualPrinter::ReadFrom(Session& s) {
+void VirtualPrinter::ReadFrom(Session& s) {
     // A turn ends after a bounded amount of bytes or of time, whichever
     // comes first, so that every other session is served soon: some
     // commands (a QR code to draw) cost far more than their bytes.
@@ -424,11 +424,9 @@ bool VirtualPrinter::ReadFrom(Session& s) {
         std::vector<uint8_t> held;
         held.swap(s.pending);
         const bool more = Decode(s, held.data(), held.size(), deadline);
-        if (!s.output.empty() && !FlushOutput(s)) {
-            return false;
-        }
-        if (!more) {
-            return true;
+        // A failed send closes the session.
+        if ((!s.output.empty() && !FlushOutput(s)) || !more) {
+            return;
         }
     }
     size_t budget = limits::kReadBytesPerTurn;
@@ -442,11 +440,9 @@ bool VirtualPrinter::ReadFrom(Session& s) {
             m_raw.Add(m_readBuffer.data(), n);
             s.bytes += n;
             const bool more = Decode(s, m_readBuffer.data(), n, deadline);
-            if (!s.output.empty() && !FlushOutput(s)) {
-                return false;
-            }
-            if (!more) {
-                return true;
+            // A failed send closes the session.
+            if ((!s.output.empty() && !FlushOutput(s)) || !more) {
+                return;
             }
             continue;
         }
@@ -454,7 +450,7 @@ bool VirtualPrinter::ReadFrom(Session& s) {
             continue;
         }
         if (WouldBlock(got.error)) {
-            return true;
+            return;
         }
         if (got.error == 0) {
             // The client half-closed: send what is still owed, then close,
@@ -465,9 +461,8 @@ bool VirtualPrinter::ReadFrom(Session& s) {
         } else {
             CloseSession(s, SocketErrorText(got.error));
         }
-        return false;
+        return;
     }
-    return true;
 }
 
 bool VirtualPrinter::Decode(Session& s, const uint8_t* data, size_t size,

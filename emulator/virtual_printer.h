@@ -133,7 +133,11 @@ private:
     // All slots taken: closes the longest idle session of the client address
     // that holds the most, if it holds at least two more than `address`.
     bool MakeRoomFor(uint32_t address);
-    bool ReadFrom(Session& session);
+    // One turn of an open session: its held bytes, then what it sent; closes
+    // it at the end of its data or on an error. Callers learn of the close
+    // from the session itself, never from a return value, so that no caller
+    // can act on a stale answer.
+    void ReadFrom(Session& session);
     // Feeds bytes until a command ends past the deadline; the rest waits in
     // the session. False once the time is up.
     bool Decode(Session& session, const uint8_t* data, size_t size,
