@@ -560,6 +560,59 @@ TEST(PrinterCommandLine, DefaultsAndEveryOption) {
               "df.ttfin.bino.png");
 }
 
+TEST(PrinterCommandLine, HelpShowsWhatThePrinterAnswers) {
+    // Every example frame of the help, sent to a printer, gives the journal
+    // line above it, and every status row is what the printer replies.
+    auto printer = StartLoopbackPrinter();
+    Journal& journal = printer->GetJournal();
+    Client client(printer->Port());
+    std::istringstream help(PrinterUsage());
+    std::string above;
+    bool inStatus = false;
+    size_t accepted = 0, rejected = 0, rows = 0;
+    for (std::string line; std::getline(help, line); above = line) {
+        if (line.starts_with("    (frame ") && line.ends_with(")")) {
+            Bytes frame;
+            std::istringstream hex(line.substr(11, line.size() - 12));
+            for (unsigned byte; hex >> std::hex >> byte;) {
+                frame.push_back(uint8_t(byte));
+            }
+            const size_t from = journal.Count();
+            client.Send(frame);
+            EXPECT_TRUE(journal.WaitForLine(above.substr(2), kWait, from)) << line;
+            std::istringstream words(above);
+            std::string gs, letter, verb, what, value;
+            words >> gs >> letter >> verb >> what >> value;
+            if (verb == "new") {
+                ++accepted;
+                EXPECT_EQ(letter == "D" ? printer->PendingAddress() : printer->PendingMac(), value);
+            } else {
+                rejected += verb == "rejected:";
+            }
+        }
+        inStatus = line.starts_with("Status replies to DLE EOT") || (inStatus && !line.empty());
+        std::istringstream row(line);
+        std::string name, expected;
+        if (inStatus && line.starts_with("  ") && row >> name && std::getline(row, expected)) {
+            ++rows;
+            ConditionSet set;
+            EXPECT_TRUE(ApplyConditionName(set, name, true)) << name;
+            printer->SetConditions(set);
+            Bytes replies;
+            for (uint8_t n = 1; n <= 4; ++n) {
+                client.Send({0x10, 0x04, n});
+                replies = replies + client.Receive();
+            }
+            EXPECT_EQ(" " + HexBytes(replies.data(), replies.size()),
+                      expected.substr(expected.find_first_not_of(' ') - 1))
+                << name;
+        }
+    }
+    EXPECT_EQ(accepted, 2u);
+    EXPECT_EQ(rejected, 2u);
+    EXPECT_EQ(rows, ConditionNameList().size());
+}
+
 TEST(PrinterCommandLine, MistakesAreReported) {
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"--port", "65536"}, "bad port: 65536"},
