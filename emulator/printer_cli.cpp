@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 
 #include "emulator/print_session.h"
 #include "emulator/receipt_files.h"
@@ -33,6 +34,80 @@ std::vector<std::string_view> Words(std::string_view line) {
         }
     }
     return words;
+}
+
+// `text` broken into lines of at most `width` characters after `indent` spaces.
+std::string Wrapped(const std::string& text, size_t indent, size_t width) {
+    std::string out;
+    std::string line;
+    std::istringstream words(text);
+    for (std::string word; words >> word;) {
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            out += std::string(indent, ' ') + line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+    }
+    return out + std::string(indent, ' ') + line + "\n";
+}
+
+std::string JoinedConditionNames() {
+    std::string out;
+    for (const std::string_view name : ConditionNameList()) {
+        out += (out.empty() ? "" : ", ") + std::string(name);
+    }
+    return out;
+}
+
+// The replies the printer gives for each condition alone.
+std::string StatusTable() {
+    std::string out =
+        "Status replies to DLE EOT 1 2 3 4 for each condition alone (conditions at\n"
+        "the same time combine their bits):\n";
+    for (const std::string_view name : ConditionNameList()) {
+        ConditionSet set;
+        ApplyConditionName(set, name, true);
+        const auto replies = StatusReplies(set);
+        out += "  " + std::string(name) + std::string(20 - name.size(), ' ') +
+               escpos::HexBytes(replies.data(), replies.size()) + "\n";
+    }
+    return out;
+}
+
+// What the printer's own decoder journals for `bytes`.
+class LineCollector final : public PrintSessionEvents {
+public:
+    void OnJournalLine(const std::string& line) override { lines.push_back(line); }
+    void OnStatusRequest(uint8_t) override {}
+    void OnNewAddress(const std::array<uint8_t, 4>&) override {}
+    void OnNewMac(const std::array<uint8_t, 6>&) override {}
+    void OnReceipt(render::Receipt) override {}
+    std::vector<std::string> lines;
+};
+
+// Configuration frames with a right and a wrong checksum, each with the
+// journal line the printer writes for it.
+std::string FrameExamples() {
+    const std::vector<uint8_t> frames[] = {{0x1D, 'D', 192, 168, 1, 20},
+                                           {0x1D, 'E', 0xAE, 0x2B, 0x64, 0x14, 0x2C, 0x6C}};
+    std::string out;
+    for (const auto& head : frames) {
+        uint8_t sum = 0;
+        for (size_t i = 2; i < head.size(); ++i) {
+            sum = static_cast<uint8_t>(sum + head[i]);
+        }
+        for (const uint8_t last : {sum, uint8_t{0}}) {
+            std::vector<uint8_t> frame = head;
+            frame.push_back(last);
+            LineCollector collector;
+            PrintSession session(collector, true, nullptr);
+            session.Feed(frame.data(), frame.size());
+            session.Finish();
+            out += "  " + collector.lines.front() + "\n    (frame " +
+                   escpos::HexBytes(frame.data(), frame.size()) + ")\n";
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -137,7 +212,7 @@ ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& arg
 }
 
 std::string PrinterUsage() {
-    return R"(Usage: vorpane-printer [OPTION]...
+    return std::string(R"(Usage: vorpane-printer [OPTION]...
 A virtual ESC/POS network printer: raw print data over TCP, DLE EOT status,
 and a journal of everything it receives.
 
@@ -145,10 +220,8 @@ and a journal of everything it receives.
   --port N              TCP port (default 9100; 0 lets the system pick one,
                         shown in the "listening on" journal line)
   --condition NAME[,NAME...]
-                        condition at start: online, offline, cover-open,
-                        paper-near-end, paper-end, over-temp,
-                        waiting-recovery, drawer (default online)
-  --mode MODE           normal: up to 64 sessions at once
+)") + Wrapped("condition at start: " + JoinedConditionNames() + " (default online)", 24, 52) +
+           R"(  --mode MODE           normal: up to 64 sessions at once
                         one-session: a second session while one is open is reset
                         refuse: the port is held but connections are refused
                         mute: takes data but never answers status requests
@@ -178,10 +251,8 @@ Control lines on standard input:
   quit                  stop; so do SIGINT and SIGTERM, while the end of
                         standard input leaves it running (for background use)
 
-Status replies to DLE EOT 1..4: idle 12 12 12 12; offline sets 1:08;
-cover-open 1A 16 12 12; paper-near-end 12 12 12 1E; paper-end 1A 32 12 7E;
-over-temp 1A 52 52 12; waiting-recovery 1:28; drawer 1:04.
-
+)" + StatusTable() +
+           R"(
 Journal: one line per item, UTF-8.
   listening on 127.0.0.1:9100 (mode normal, conditions online)
   session 1 open from 127.0.0.1:40312
@@ -190,11 +261,8 @@ Journal: one line per item, UTF-8.
   ESC @ initialise
   ESC p drawer pin 2 on 16 ms off 16 ms
   ESC m partial cut
-  GS D new address 192.168.1.20 (checksum ok, pending until restart)
-  GS D rejected: bad checksum 00 (expected E1) for 192.168.1.20
-  GS E new MAC AE-2B-64-14-2C-6C (checksum ok, pending until restart)
-  GS E rejected: bad checksum 00 (expected 19) for AE-2B-64-14-2C-6C
-  DLE EOT 1 status request, answered 12
+)" + FrameExamples() +
+           R"(  DLE EOT 1 status request, answered 12
   DLE EOT 1 status request, not answered (mute)
   GS ! character size: width 2, height 2    and every other command by name
   GS ( L skipped, 1030 bytes  a command passed over by its length

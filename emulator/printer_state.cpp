@@ -3,19 +3,26 @@
 namespace vorpane {
 namespace {
 
+// Each condition's bits in the replies to DLE EOT 1..4, over the idle 0x12
+// of every reply; conditions that stop printing also report off-line (1: 0x08).
 struct NamedCondition {
     std::string_view name;
     Condition condition;
+    std::array<uint8_t, 4> bits;
 };
 
 constexpr NamedCondition kConditions[] = {
-    {"offline", Condition::kOffline},
-    {"cover-open", Condition::kCoverOpen},
-    {"paper-near-end", Condition::kPaperNearEnd},
-    {"paper-end", Condition::kPaperEnd},
-    {"over-temp", Condition::kOverTemp},
-    {"waiting-recovery", Condition::kWaitingRecovery},
-    {"drawer", Condition::kDrawer},
+    {"offline", Condition::kOffline, {0x08, 0, 0, 0}},
+    {"cover-open", Condition::kCoverOpen, {0x08, 0x04, 0, 0}},
+    {"paper-near-end", Condition::kPaperNearEnd, {0, 0, 0, 0x0C}},
+    // Near end and end.
+    {"paper-end", Condition::kPaperEnd, {0x08, 0x20, 0, 0x6C}},
+    // An automatically recoverable error.
+    {"over-temp", Condition::kOverTemp, {0x08, 0x40, 0x40, 0}},
+    // Off-line, waiting for on-line recovery.
+    {"waiting-recovery", Condition::kWaitingRecovery, {0x28, 0, 0, 0}},
+    // Drawer connector pin 3 high.
+    {"drawer", Condition::kDrawer, {0x04, 0, 0, 0}},
 };
 
 }  // namespace
@@ -72,33 +79,22 @@ std::string ConditionNames(ConditionSet set) {
     return out.empty() ? "online" : out;
 }
 
+std::vector<std::string_view> ConditionNameList() {
+    std::vector<std::string_view> names = {"online"};
+    for (const auto& entry : kConditions) {
+        names.push_back(entry.name);
+    }
+    return names;
+}
+
 std::array<uint8_t, 4> StatusReplies(ConditionSet set) {
     std::array<uint8_t, 4> r = {0x12, 0x12, 0x12, 0x12};
-    if (set.Has(Condition::kOffline)) {
-        r[0] |= 0x08;
-    }
-    if (set.Has(Condition::kCoverOpen)) {
-        r[0] |= 0x08;
-        r[1] |= 0x04;
-    }
-    if (set.Has(Condition::kPaperNearEnd)) {
-        r[3] |= 0x0C;
-    }
-    if (set.Has(Condition::kPaperEnd)) {
-        r[0] |= 0x08;
-        r[1] |= 0x20;
-        r[3] |= 0x6C;
-    }
-    if (set.Has(Condition::kOverTemp)) {
-        r[0] |= 0x08;
-        r[1] |= 0x40;
-        r[2] |= 0x40;
-    }
-    if (set.Has(Condition::kWaitingRecovery)) {
-        r[0] |= 0x28;
-    }
-    if (set.Has(Condition::kDrawer)) {
-        r[0] |= 0x04;
+    for (const auto& entry : kConditions) {
+        if (set.Has(entry.condition)) {
+            for (size_t i = 0; i < r.size(); ++i) {
+                r[i] |= entry.bits[i];
+            }
+        }
     }
     return r;
 }

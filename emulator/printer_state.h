@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vorpane {
 
@@ -42,15 +43,11 @@ std::optional<std::string> ApplyConditionList(ConditionSet& set, std::string_vie
 // "online" for the empty set, else the names joined by commas.
 std::string ConditionNames(ConditionSet set);
 
-// Replies to DLE EOT 1..4. Every reply has bits 1 and 4 set (idle 0x12);
-// conditions that stop printing also report the printer off-line:
-//   offline          1: 0x08
-//   cover-open       1: 0x08  2: 0x04
-//   paper-near-end   4: 0x0C
-//   paper-end        1: 0x08  2: 0x20  4: 0x6C (near end and end)
-//   over-temp        1: 0x08  2: 0x40  3: 0x40 (auto-recoverable error)
-//   waiting-recovery 1: 0x28 (off-line, waiting for on-line recovery)
-//   drawer           1: 0x04 (drawer connector pin 3 high)
+// Every condition name, "online" first.
+std::vector<std::string_view> ConditionNameList();
+
+// Replies to DLE EOT 1..4: the idle 0x12 with the bits of each condition in
+// the set (the table is in printer_state.cpp; --help shows the replies).
 std::array<uint8_t, 4> StatusReplies(ConditionSet set);
 
 enum class PrinterMode {

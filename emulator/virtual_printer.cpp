@@ -59,9 +59,11 @@ public:
     void OnJournalLine(const std::string& line) override;
     void OnStatusRequest(uint8_t n) override { m_printer.StatusRequest(m_session, n); }
     void OnNewAddress(const std::array<uint8_t, 4>& address) override {
-        m_printer.SetPendingAddress(address);
+        m_printer.m_identity.SetPendingAddress(address);
     }
-    void OnNewMac(const std::array<uint8_t, 6>& mac) override { m_printer.SetPendingMac(mac); }
+    void OnNewMac(const std::array<uint8_t, 6>& mac) override {
+        m_printer.m_identity.SetPendingMac(mac);
+    }
     void OnReceipt(render::Receipt receipt) override;
 
 private:
@@ -79,6 +81,10 @@ struct VirtualPrinter::Session {
     std::vector<uint8_t> output;
     std::vector<uint8_t> pending;  // received, not decoded yet: the turn's time was up
     LineBatch lines;               // journal lines of the bytes being read
+    // The socket is gone but held bytes are still decoded, a turn at a time
+    // like any session's: a printer prints what it took before a reset.
+    bool draining = false;
+    std::string closeReason;  // of a draining session, for its closing line
     bool closed = false;
     std::unique_ptr<SessionEvents> events;
     std::unique_ptr<PrintSession> print;
@@ -107,6 +113,7 @@ VirtualPrinter::VirtualPrinter(VirtualPrinterConfig config)
     : m_config(std::move(config)),
       m_journal(m_config.journalLines, m_config.journalWriter, m_config.journalFlush),
       m_raw(m_config.keepRaw, m_config.rawWriter),
+      m_identity(m_config.listenAddresses.empty() ? "" : m_config.listenAddresses.front()),
       m_readBuffer(limits::kReadBufferBytes),
       m_conditions(m_config.conditions.bits) {}
 
@@ -118,7 +125,6 @@ std::string VirtualPrinter::Start() {
     if (m_config.listenAddresses.empty()) {
         return "no address to listen on";
     }
-    m_address = m_config.listenAddresses.front();
     uint16_t port = m_config.port;
     for (const std::string& text : m_config.listenAddresses) {
         const std::optional<uint32_t> address = ParseIpv4Text(text);
@@ -150,42 +156,10 @@ std::string VirtualPrinter::Start() {
     }
     m_port = port;
 
-    // The responder listens where the printer does: broadcasts reach it
-    // only when that is the wildcard address.
-    uint16_t netbiosPort = m_config.netbiosPort;
-    for (size_t i = 0; m_config.netbios && i < m_config.listenAddresses.size(); ++i) {
-        const std::string& text = m_config.listenAddresses[i];
-        Socket::Opened opened = Socket::Open(Socket::Kind::kDatagram, true);
-        if (!opened.socket.Valid()) {
-            return Failure("socket", opened.error);
-        }
-        Socket& socket = opened.socket;
-        if (const int error = socket.Bind({*ParseIpv4Text(text), netbiosPort}); error != 0) {
-            return Failure("bind udp " + text + ":" + std::to_string(netbiosPort), error);
-        }
-        Ipv4Endpoint bound;
-        if (const int error = socket.LocalEndpoint(bound); error != 0) {
-            return Failure("getsockname", error);
-        }
-        netbiosPort = bound.port;
-        m_netbios.push_back(std::move(socket));
-    }
-    m_netbiosPort = m_netbios.empty() ? 0 : netbiosPort;
-    // On Linux a socket bound to one address does not hear broadcasts, and
-    // a scan's sweep broadcasts: a LAN address gets a second socket on the
-    // broadcast address, answered from the address itself. Where the system
-    // refuses it (Windows hands broadcasts to the address's socket anyway),
-    // that socket serves alone.
-    for (size_t i = 0; i < m_netbios.size() && !m_netbiosBroadcast.Valid(); ++i) {
-        const uint32_t address = *ParseIpv4Text(m_config.listenAddresses[i]);
-        Socket::Opened opened = Socket::Open(Socket::Kind::kDatagram, true);
-        if (address == 0 || address >> 24 == 127 || !opened.socket.Valid()) {
-            continue;
-        }
-        opened.socket.SetReuseAddress();  // other printers on this host hear them too
-        if (opened.socket.Bind({0xFFFFFFFFu, m_netbiosPort}) == 0) {
-            m_netbiosBroadcast = std::move(opened.socket);
-            m_broadcastReplier = i;
+    if (m_config.netbios) {
+        if (std::string error = m_netbios.Open(m_config.listenAddresses, m_config.netbiosPort);
+            !error.empty()) {
+            return error;
         }
     }
 
@@ -217,9 +191,9 @@ std::string VirtualPrinter::Start() {
                       PrinterModeName(m_config.mode) + ", conditions " +
                       ConditionNames(Conditions()) + ")");
     }
-    for (size_t i = 0; i < m_netbios.size(); ++i) {
+    for (size_t i = 0; i < m_netbios.Responders(); ++i) {
         m_journal.Add("netbios responder on udp " + m_config.listenAddresses[i] + ":" +
-                      std::to_string(m_netbiosPort));
+                      std::to_string(m_netbios.Port()));
     }
     m_journal.Flush();
     m_thread = std::thread([this] { Serve(); });
@@ -234,8 +208,7 @@ void VirtualPrinter::Stop() {
     }
     m_sessions.clear();
     m_listeners.clear();
-    m_netbios.clear();
-    m_netbiosBroadcast.Close();
+    m_netbios.Close();
     m_files.reset();  // writes the receipts still waiting
 }
 
@@ -254,15 +227,14 @@ void VirtualPrinter::Serve() {
             }
         }
         const size_t listenerEnd = polls.size();
-        for (const Socket& responder : m_netbios) {
-            polls.push_back({responder.Handle(), kSocketReadable});
-        }
-        if (m_netbiosBroadcast.Valid()) {
-            polls.push_back({m_netbiosBroadcast.Handle(), kSocketReadable});
-        }
+        m_netbios.AddPolls(polls);
         const size_t firstSession = polls.size();
         bool waiting = false;  // bytes left from a turn: no time to sleep
         for (const auto& s : m_sessions) {
+            if (s->draining) {
+                waiting = true;
+                continue;
+            }
             short events = 0;
             if (s->output.size() < kMaxPendingOutput) {
                 events |= kSocketReadable;
@@ -293,6 +265,11 @@ void VirtualPrinter::Serve() {
                 ReadFrom(s);
             }
         }
+        for (const auto& s : m_sessions) {
+            if (s->draining) {
+                DrainTurn(*s);
+            }
+        }
         std::erase_if(m_sessions, [](const auto& s) { return s->closed; });
         size_t listener = 0;
         for (size_t i = firstListener; i < listenerEnd; ++i, ++listener) {
@@ -300,19 +277,17 @@ void VirtualPrinter::Serve() {
                 AcceptOn(m_listeners[listener]);
             }
         }
-        for (size_t i = 0; i < m_netbios.size(); ++i) {
-            if ((polls[listenerEnd + i].ready & kSocketReadable) != 0) {
-                AnswerNetbios(m_netbios[i], m_netbios[i]);
-            }
-        }
-        if (m_netbiosBroadcast.Valid() &&
-            (polls[listenerEnd + m_netbios.size()].ready & kSocketReadable) != 0) {
-            AnswerNetbios(m_netbiosBroadcast, m_netbios[m_broadcastReplier]);
-        }
+        m_netbios.Answer(polls.data() + listenerEnd, m_journal);
         m_journal.Flush();
     }
+    // Stopping does not wait for held bytes: they are dropped, and the
+    // closing line says how many.
     for (const auto& s : m_sessions) {
-        CloseSession(*s, "printer stopped");
+        if (s->draining) {
+            FinishSession(*s, s->closeReason + "; printer stopped");
+        } else {
+            CloseSession(*s, "printer stopped", true);
+        }
     }
     m_sessions.clear();
     m_journal.Flush();
@@ -338,7 +313,7 @@ void VirtualPrinter::AcceptOn(Socket& listener) {
             // A fast scan's clients close before this loop gets round to
             // reading their end: such sessions are over, not busy.
             for (const auto& s : m_sessions) {
-                if (!s->closed) {
+                if (!s->closed && !s->draining) {
                     ReadFrom(*s);
                 }
             }
@@ -379,11 +354,16 @@ bool VirtualPrinter::MakeRoomFor(uint32_t address) {
     if (most == held.end() || most->second < held[address] + 2) {
         return false;
     }
+    // A draining session has no connection left to reset: it ends by itself.
     Session* idlest = nullptr;
     for (const auto& s : m_sessions) {
-        if (s->peer == most->first && (idlest == nullptr || s->lastData < idlest->lastData)) {
+        if (s->peer == most->first && !s->draining &&
+            (idlest == nullptr || s->lastData < idlest->lastData)) {
             idlest = s.get();
         }
+    }
+    if (idlest == nullptr) {
+        return false;
     }
     idlest->socket.SetResetOnClose();
     CloseSession(*idlest, "reset for a session from " + Ipv4Text(address));
@@ -391,7 +371,7 @@ bool VirtualPrinter::MakeRoomFor(uint32_t address) {
     return true;
 }
 
-bool VirtualPrinter::ReadFrom(Session& s) {
+void VirtualPrinter::ReadFrom(Session& s) {
     // A turn ends after a bounded amount of bytes or of time, whichever
     // comes first, so that every other session is served soon: some
     // commands (a QR code to draw) cost far more than their bytes.
@@ -400,11 +380,9 @@ bool VirtualPrinter::ReadFrom(Session& s) {
         std::vector<uint8_t> held;
         held.swap(s.pending);
         const bool more = Decode(s, held.data(), held.size(), deadline);
-        if (!s.output.empty() && !FlushOutput(s)) {
-            return false;
-        }
-        if (!more) {
-            return true;
+        // A failed send closes the session.
+        if ((!s.output.empty() && !FlushOutput(s)) || !more) {
+            return;
         }
     }
     size_t budget = limits::kReadBytesPerTurn;
@@ -418,11 +396,9 @@ bool VirtualPrinter::ReadFrom(Session& s) {
             m_raw.Add(m_readBuffer.data(), n);
             s.bytes += n;
             const bool more = Decode(s, m_readBuffer.data(), n, deadline);
-            if (!s.output.empty() && !FlushOutput(s)) {
-                return false;
-            }
-            if (!more) {
-                return true;
+            // A failed send closes the session.
+            if ((!s.output.empty() && !FlushOutput(s)) || !more) {
+                return;
             }
             continue;
         }
@@ -430,7 +406,7 @@ bool VirtualPrinter::ReadFrom(Session& s) {
             continue;
         }
         if (WouldBlock(got.error)) {
-            return true;
+            return;
         }
         if (got.error == 0) {
             // The client half-closed: send what is still owed, then close,
@@ -441,9 +417,8 @@ bool VirtualPrinter::ReadFrom(Session& s) {
         } else {
             CloseSession(s, SocketErrorText(got.error));
         }
-        return false;
+        return;
     }
-    return true;
 }
 
 bool VirtualPrinter::Decode(Session& s, const uint8_t* data, size_t size,
@@ -477,20 +452,44 @@ bool VirtualPrinter::FlushOutput(Session& s) {
     return true;
 }
 
-void VirtualPrinter::CloseSession(Session& s, const std::string& error) {
-    if (s.closed) {
+void VirtualPrinter::CloseSession(Session& s, const std::string& error, bool dropHeld) {
+    if (s.closed || s.draining) {
         return;
     }
-    s.print->Feed(s.pending.data(), s.pending.size());  // received, so decoded
+    s.socket.Close();
+    s.output.clear();
+    if (!s.pending.empty() && !dropHeld) {
+        s.draining = true;
+        s.closeReason = error;
+        return;
+    }
+    FinishSession(s, error);
+}
+
+void VirtualPrinter::DrainTurn(Session& s) {
+    std::vector<uint8_t> held;
+    held.swap(s.pending);
+    Decode(s, held.data(), held.size(), Clock::now() + limits::kTurnTime);
+    s.output.clear();  // replies to a client that is gone
+    if (s.pending.empty()) {
+        FinishSession(s, s.closeReason);
+    }
+}
+
+void VirtualPrinter::FinishSession(Session& s, std::string reason) {
+    if (!s.pending.empty()) {
+        reason += (reason.empty() ? "" : "; ") + std::to_string(s.pending.size()) +
+                  " held bytes not printed";
+        s.pending.clear();
+    }
     s.print->Finish();
     m_journal.Add(s.lines);
     s.closed = true;
-    s.socket.Close();
-    s.output.clear();
+    s.draining = false;
     // Counted before the journal line, so that a test woken by the line sees it.
     m_openSessions.fetch_sub(1);
     m_journal.Add("session " + std::to_string(s.id) + " closed after " + std::to_string(s.bytes) +
-                  " bytes" + (error.empty() ? "" : " (" + error + ")"));
+                  " bytes" + (reason.empty() ? "" : " (" + reason + ")"));
 }
 
 void VirtualPrinter::StatusRequest(Session& s, uint8_t n) {
@@ -513,7 +512,7 @@ int VirtualPrinter::CloseIdleSessions() {
     const auto now = Clock::now();
     auto next = Clock::time_point::max();
     for (const auto& s : m_sessions) {
-        if (s->closed) {
+        if (s->closed || s->draining) {
             continue;
         }
         const auto deadline = s->lastData + idle;
@@ -531,39 +530,6 @@ int VirtualPrinter::CloseIdleSessions() {
     return static_cast<int>(std::min<int64_t>(wait, 60000));
 }
 
-void VirtualPrinter::AnswerNetbios(Socket& responder, Socket& replier) {
-    for (int i = 0; i < limits::kDatagramsPerTurn; ++i) {
-        uint8_t buf[limits::kMaxDatagramBytes];
-        Ipv4Endpoint from;
-        const SocketIo got = responder.ReceiveFrom(buf, from);
-        if (got.error != 0) {
-            return;
-        }
-        const int64_t n = got.bytes;
-        // Answers are not answered, so two responders cannot ping-pong.
-        if (n >= 3 && (buf[2] & 0x80) != 0) {
-            continue;
-        }
-        // Header of a name service response with the query's transaction id
-        // and no records: enough for a sweep that counts senders.
-        const uint8_t reply[12] = {n >= 1 ? buf[0] : uint8_t{0},
-                                   n >= 2 ? buf[1] : uint8_t{0},
-                                   0x85,
-                                   0x03,
-                                   0,
-                                   0,
-                                   0,
-                                   0,
-                                   0,
-                                   0,
-                                   0,
-                                   0};
-        if (replier.SendTo(reply, from).bytes == sizeof reply) {
-            m_journal.Add("netbios: answered " + Endpoint(from));
-        }
-    }
-}
-
 ConditionSet VirtualPrinter::Conditions() const {
     return ConditionSet{m_conditions.load()};
 }
@@ -578,58 +544,9 @@ std::array<uint8_t, 4> VirtualPrinter::CurrentStatusReplies() const {
     return StatusReplies(Conditions());
 }
 
-void VirtualPrinter::SetPendingAddress(const std::array<uint8_t, 4>& address) {
-    std::lock_guard lock(m_identityMutex);
-    m_pendingAddress = address;
-}
-
-void VirtualPrinter::SetPendingMac(const std::array<uint8_t, 6>& mac) {
-    std::lock_guard lock(m_identityMutex);
-    m_pendingMac = mac;
-}
-
 void VirtualPrinter::Restart() {
-    std::string line;
-    {
-        std::lock_guard lock(m_identityMutex);
-        if (m_pendingAddress) {
-            m_address = Ipv4Text(*m_pendingAddress);
-            m_pendingAddress.reset();
-        }
-        if (m_pendingMac) {
-            m_mac = *m_pendingMac;
-            m_pendingMac.reset();
-        }
-        line = "restart: address now " + m_address + ", MAC now " + MacText(m_mac, '-');
-    }
-    m_journal.Add(std::move(line));
+    m_journal.Add(m_identity.Restart());
     m_journal.Flush();
-}
-
-std::string VirtualPrinter::Address() const {
-    std::lock_guard lock(m_identityMutex);
-    return m_address;
-}
-
-std::string VirtualPrinter::Mac() const {
-    std::lock_guard lock(m_identityMutex);
-    return MacText(m_mac, '-');
-}
-
-std::optional<std::string> VirtualPrinter::PendingAddress() const {
-    std::lock_guard lock(m_identityMutex);
-    if (!m_pendingAddress) {
-        return std::nullopt;
-    }
-    return Ipv4Text(*m_pendingAddress);
-}
-
-std::optional<std::string> VirtualPrinter::PendingMac() const {
-    std::lock_guard lock(m_identityMutex);
-    if (!m_pendingMac) {
-        return std::nullopt;
-    }
-    return MacText(*m_pendingMac, '-');
 }
 
 std::string VirtualPrinter::Show() const {

@@ -10,6 +10,10 @@
 //   session 1 closed after 7 bytes
 //   session 1 closed after 7 bytes (Connection reset by peer)
 //   session 1 closed after 7 bytes (idle for 300 s)
+//   session 1 closed after 9000 bytes (printer stopped; 8000 held bytes not printed)
+//                                          (bytes received but not decoded yet:
+//                                          after a reset they are still printed,
+//                                          a turn at a time; stopping drops them)
 //   session 2 reset: busy with session 1          (one-session mode)
 //   session 3 reset: too many sessions
 //   session 4 closed after 9 bytes (reset for a session from 127.0.0.3)
@@ -41,6 +45,8 @@
 
 #include "emulator/journal.h"
 #include "emulator/limits.h"
+#include "emulator/netbios_responder.h"
+#include "emulator/printer_identity.h"
 #include "emulator/printer_state.h"
 #include "emulator/render/glyphs.h"
 #include "emulator/render/receipt_renderer.h"
@@ -93,7 +99,7 @@ public:
     void Stop();
 
     uint16_t Port() const { return m_port; }
-    uint16_t NetbiosPort() const { return m_netbiosPort; }
+    uint16_t NetbiosPort() const { return m_netbios.Port(); }
     PrinterMode Mode() const { return m_config.mode; }
 
     ConditionSet Conditions() const;
@@ -103,10 +109,10 @@ public:
 
     // Takes a pending address and MAC; journals the outcome.
     void Restart();
-    std::string Address() const;
-    std::string Mac() const;
-    std::optional<std::string> PendingAddress() const;
-    std::optional<std::string> PendingMac() const;
+    std::string Address() const { return m_identity.Address(); }
+    std::string Mac() const { return m_identity.Mac(); }
+    std::optional<std::string> PendingAddress() const { return m_identity.PendingAddress(); }
+    std::optional<std::string> PendingMac() const { return m_identity.PendingMac(); }
     // One line describing conditions, mode, identity and pending changes.
     std::string Show() const;
 
@@ -129,44 +135,41 @@ private:
     // All slots taken: closes the longest idle session of the client address
     // that holds the most, if it holds at least two more than `address`.
     bool MakeRoomFor(uint32_t address);
-    bool ReadFrom(Session& session);
+    // One turn of an open session: its held bytes, then what it sent; closes
+    // it at the end of its data or on an error. Callers learn of the close
+    // from the session itself, never from a return value, so that no caller
+    // can act on a stale answer.
+    void ReadFrom(Session& session);
     // Feeds bytes until a command ends past the deadline; the rest waits in
     // the session. False once the time is up.
     bool Decode(Session& session, const uint8_t* data, size_t size,
                 std::chrono::steady_clock::time_point deadline);
     bool FlushOutput(Session& session);
-    // Finishes decoding and journals the end; error empty for an orderly one.
-    void CloseSession(Session& session, const std::string& error);
-    // Answers the queries waiting on `responder` through `replier`.
-    void AnswerNetbios(Socket& responder, Socket& replier);
+    // Closes the socket; bytes still held are decoded in later turns unless
+    // dropped. Error empty for an orderly end.
+    void CloseSession(Session& session, const std::string& error, bool dropHeld = false);
+    // One turn of a closed session's held bytes; finishes it once they are done.
+    void DrainTurn(Session& session);
+    // Ends the receipt and journals the end, with the held bytes dropped.
+    void FinishSession(Session& session, std::string reason);
     void StatusRequest(Session& session, uint8_t n);
     // Closes sessions idle too long; returns the poll time-out until the next.
     int CloseIdleSessions();
-    void SetPendingAddress(const std::array<uint8_t, 4>& address);
-    void SetPendingMac(const std::array<uint8_t, 6>& mac);
 
     const VirtualPrinterConfig m_config;
     Journal m_journal;
     RawJournal m_raw;
     std::vector<Socket> m_listeners;
-    std::vector<Socket> m_netbios;      // one for each listening address
-    Socket m_netbiosBroadcast;          // on 255.255.255.255 for a LAN address
-    size_t m_broadcastReplier = 0;      // m_netbios answering the broadcasts
+    NetbiosResponder m_netbios;
+    PrinterIdentity m_identity;         // starts with the first listening address
     std::optional<SocketWaker> m_wake;  // ends Serve()
     uint16_t m_port = 0;
-    uint16_t m_netbiosPort = 0;
     std::vector<std::unique_ptr<Session>> m_sessions;  // serving thread only
     std::vector<uint8_t> m_readBuffer;                 // serving thread only
     uint64_t m_nextSessionId = 1;                      // serving thread only
     std::atomic<size_t> m_sessionsOpened{0};
     std::atomic<size_t> m_openSessions{0};
     std::atomic<uint32_t> m_conditions{0};
-
-    mutable std::mutex m_identityMutex;
-    std::string m_address;
-    std::array<uint8_t, 6> m_mac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
-    std::optional<std::array<uint8_t, 4>> m_pendingAddress;
-    std::optional<std::array<uint8_t, 6>> m_pendingMac;
 
     std::unique_ptr<render::GlyphSource> m_glyphs;     // serving thread only
     std::unique_ptr<render::SymbolEncoder> m_symbols;  // serving thread only

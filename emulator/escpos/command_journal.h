@@ -32,9 +32,9 @@
 //   GS V full cut            GS V feed 24 dots, partial cut      ESC m partial cut
 //   ESC p drawer pin 2 on 16 ms off 16 ms     DLE DC4 drawer pin 2 pulse 100 ms
 //   GS D new address 192.168.1.20 (checksum ok, pending until restart)
-//   GS D rejected: bad checksum 00 (expected E1) for 192.168.1.20
+//   GS D rejected: bad checksum 00 (expected 7D) for 192.168.1.20
 //   GS E new MAC AE-2B-64-14-2C-6C (checksum ok, pending until restart)
-//   GS E rejected: bad checksum 00 (expected 19) for AE-2B-64-14-2C-6C
+//   GS E rejected: bad checksum 00 (expected E9) for AE-2B-64-14-2C-6C
 //   GS a automatic status back: 00            (other known commands, by name)
 //   GS ( L skipped, 1030 bytes                (passed over by its length)
 //   hex: 1B 99              an unknown command, or up to 16 other control bytes

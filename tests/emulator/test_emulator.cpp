@@ -375,15 +375,9 @@ TEST(PrintSession, StoppingBetweenCommandsChangesNothingDecoded) {
     EXPECT_GE(feeds, 10);
 }
 
-// The worst delay of ten status replies to a fresh client while `flooders`
-// clients each store a large QR code and ask for it to be printed `prints`
-// times: each print costs far more than its 8 bytes.
-std::chrono::milliseconds WorstStatusDelayUnderQrPrints(int flooders, size_t digits, int prints) {
-    const std::string dir = ::testing::TempDir() + "qrflood" + std::to_string(::getpid());
-    auto printer = StartLoopbackPrinter([&](VirtualPrinterConfig& c) {
-        c.renderDir = dir;
-        c.journalLines = 100;
-    });
+// A large QR code stored, then printed `prints` times: each print costs far
+// more than its 8 bytes.
+Bytes QrPrints(size_t digits, int prints) {
     const auto size = static_cast<uint16_t>(digits + 3);
     Bytes flood = Bytes{0x1D, '(', 'k', uint8_t(size & 0xFF), uint8_t(size >> 8), '1', 'P', '0'} +
                   Text(std::string(digits, '7'));
@@ -391,26 +385,46 @@ std::chrono::milliseconds WorstStatusDelayUnderQrPrints(int flooders, size_t dig
         flood = flood + B("\x1D(k\x03\x00"
                           "1Q0");
     }
+    return flood;
+}
+
+// The worst delay of `requests` status replies to a fresh client.
+std::chrono::milliseconds WorstStatusDelay(VirtualPrinter& printer, int requests) {
+    Client probe(printer.Port());
+    auto worst = std::chrono::steady_clock::duration::zero();
+    for (int i = 0; i < requests; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        probe.Send({0x10, 0x04, 0x01});
+        EXPECT_EQ(probe.Receive(), Bytes{0x12});
+        worst = std::max(worst, std::chrono::steady_clock::now() - start);
+    }
+    return std::chrono::ceil<std::chrono::milliseconds>(worst);
+}
+
+std::unique_ptr<VirtualPrinter> DrawingPrinter(const std::string& dir) {
+    return StartLoopbackPrinter([&](VirtualPrinterConfig& c) {
+        c.renderDir = dir;
+        c.journalLines = 100;
+    });
+}
+
+// The worst delay of ten status replies while `flooders` clients each have
+// `prints` QR prints waiting.
+std::chrono::milliseconds WorstStatusDelayUnderQrPrints(int flooders, size_t digits, int prints) {
+    const std::string dir = ::testing::TempDir() + "qrflood" + std::to_string(::getpid());
+    auto printer = DrawingPrinter(dir);
+    const Bytes flood = QrPrints(digits, prints);
     std::vector<std::unique_ptr<Client>> clients;
     for (int i = 0; i < flooders; ++i) {
         clients.push_back(std::make_unique<Client>(printer->Port()));
         clients.back()->Send(flood);
     }
     // The printer holds every flooder's prints before the first request.
-    EXPECT_TRUE(printer->GetJournal().WaitFor(
-        [&](const std::string&) { return printer->Raw().Size() == flooders * flood.size(); },
-        kWait));
-    Client probe(printer->Port());
-    auto worst = std::chrono::steady_clock::duration::zero();
-    for (int i = 0; i < 10; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        probe.Send({0x10, 0x04, 0x01});
-        EXPECT_EQ(probe.Receive(), Bytes{0x12});
-        worst = std::max(worst, std::chrono::steady_clock::now() - start);
-    }
+    EXPECT_TRUE(printer->Raw().WaitForSize(flooders * flood.size(), kWait));
+    const auto worst = WorstStatusDelay(*printer, 10);
     printer.reset();
     std::filesystem::remove_all(dir);
-    return std::chrono::ceil<std::chrono::milliseconds>(worst);
+    return worst;
 }
 
 TEST(VirtualPrinter, CostlyCommandsDoNotDelayAnotherClientsStatusReply) {
@@ -425,6 +439,65 @@ TEST(VirtualPrinter, CostlyCommandsDoNotDelayAnotherClientsStatusReply) {
                     static_cast<long long>(worst.count()));
         EXPECT_LE(worst, 150ms + flooders * 100ms) << flooders << " flooders";
     }
+}
+
+TEST(VirtualPrinter, ClosedSessionsPrintWhatTheyHeldInTurnsAndStopDropsIt) {
+    // Clients each send one read's worth of QR prints, a receipt each, near
+    // a second of work. Three ask for status after ten prints and reset
+    // before that reply can go out, so their sessions close holding nearly
+    // all of them; two stay.
+    const std::string dir = ::testing::TempDir() + "qrreset" + std::to_string(::getpid());
+    auto printer = DrawingPrinter(dir);
+    Bytes flood = B("\x1D(k\x03\x00"
+                    "1C\x05") +
+                  QrPrints(2000, 10) + Bytes{0x10, 0x04, 0x01};
+    while (flood.size() + 11 <= limits::kReadBytesPerTurn) {
+        flood = flood + B("\x1D(k\x03\x00"
+                          "1Q0\x1DV\x01");
+    }
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 5; ++i) {
+        clients.push_back(std::make_unique<Client>(printer->Port()));
+        clients.back()->Send(flood);
+    }
+    ASSERT_TRUE(printer->Raw().WaitForSize(5 * flood.size(), kWait));
+    const linger reset{1, 0};
+    for (int i = 0; i < 3; ++i) {
+        ::setsockopt(clients[i]->fd.get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        clients[i].reset();
+    }
+    // Closed sessions get turns like open ones, no more.
+    const auto worst = WorstStatusDelay(*printer, 20);
+    std::printf("worst status delay with three reset QR flooders: %lld ms\n",
+                static_cast<long long>(worst.count()));
+    EXPECT_LE(worst, 150ms + 5 * 100ms);
+    // Stopping does not wait for the held prints, and says what it dropped;
+    // the pictures printed before are still written, which takes its time.
+    const auto start = std::chrono::steady_clock::now();
+    std::thread stopper([&] { printer->Stop(); });
+    const auto ended = printer->GetJournal().WaitFor(
+        [&](const std::string&) { return printer->OpenSessions() == 0; }, kWait);
+    const auto closing = std::chrono::steady_clock::now() - start;
+    stopper.join();
+    const auto stopped = std::chrono::steady_clock::now() - start;
+    const auto ms = [](auto d) {
+        return static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+    };
+    std::printf("stop with held QR prints: sessions closed after %lld ms, returned after %lld ms\n",
+                ms(closing), ms(stopped));
+    EXPECT_TRUE(ended);
+    EXPECT_LT(closing, 1s);
+    Lines dropped;
+    for (const std::string& line : printer->GetJournal().Lines()) {
+        if (line.ends_with(" held bytes not printed)")) {
+            dropped.push_back(line.substr(0, line.find(" closed")));
+        }
+    }
+    std::sort(dropped.begin(), dropped.end());
+    EXPECT_EQ(dropped, (Lines{"session 1", "session 2", "session 3", "session 4", "session 5"}));
+    printer.reset();
+    std::filesystem::remove_all(dir);
 }
 
 // ---------------------------------------------------------------- journal
@@ -496,6 +569,59 @@ TEST(PrinterCommandLine, DefaultsAndEveryOption) {
     EXPECT_EQ(a.config.paperDots, 384);
     EXPECT_EQ(a.config.renderDir + a.config.fontPath + a.renderFile + a.outPath,
               "df.ttfin.bino.png");
+}
+
+TEST(PrinterCommandLine, HelpShowsWhatThePrinterAnswers) {
+    // Every example frame of the help, sent to a printer, gives the journal
+    // line above it, and every status row is what the printer replies.
+    auto printer = StartLoopbackPrinter();
+    Journal& journal = printer->GetJournal();
+    Client client(printer->Port());
+    std::istringstream help(PrinterUsage());
+    std::string above;
+    bool inStatus = false;
+    size_t accepted = 0, rejected = 0, rows = 0;
+    for (std::string line; std::getline(help, line); above = line) {
+        if (line.starts_with("    (frame ") && line.ends_with(")")) {
+            Bytes frame;
+            std::istringstream hex(line.substr(11, line.size() - 12));
+            for (unsigned byte; hex >> std::hex >> byte;) {
+                frame.push_back(uint8_t(byte));
+            }
+            const size_t from = journal.Count();
+            client.Send(frame);
+            EXPECT_TRUE(journal.WaitForLine(above.substr(2), kWait, from)) << line;
+            std::istringstream words(above);
+            std::string gs, letter, verb, what, value;
+            words >> gs >> letter >> verb >> what >> value;
+            if (verb == "new") {
+                ++accepted;
+                EXPECT_EQ(letter == "D" ? printer->PendingAddress() : printer->PendingMac(), value);
+            } else {
+                rejected += verb == "rejected:";
+            }
+        }
+        inStatus = line.starts_with("Status replies to DLE EOT") || (inStatus && !line.empty());
+        std::istringstream row(line);
+        std::string name, expected;
+        if (inStatus && line.starts_with("  ") && row >> name && std::getline(row, expected)) {
+            ++rows;
+            ConditionSet set;
+            EXPECT_TRUE(ApplyConditionName(set, name, true)) << name;
+            printer->SetConditions(set);
+            Bytes replies;
+            for (uint8_t n = 1; n <= 4; ++n) {
+                client.Send({0x10, 0x04, n});
+                replies = replies + client.Receive();
+            }
+            EXPECT_EQ(" " + HexBytes(replies.data(), replies.size()),
+                      expected.substr(expected.find_first_not_of(' ') - 1))
+                << name;
+        }
+    }
+    EXPECT_EQ(accepted, 2u);
+    EXPECT_EQ(rejected, 2u);
+    EXPECT_EQ(rows, ConditionNameList().size());
 }
 
 TEST(PrinterCommandLine, MistakesAreReported) {
