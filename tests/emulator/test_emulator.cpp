@@ -290,6 +290,19 @@ TEST(VirtualPrinter, IdleSessionsAreClosed) {
                                                   kWait));
 }
 
+// The worst delay of `requests` status replies to a fresh client.
+std::chrono::milliseconds WorstStatusDelay(VirtualPrinter& printer, int requests) {
+    Client probe(printer.Port());
+    auto worst = std::chrono::steady_clock::duration::zero();
+    for (int i = 0; i < requests; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        probe.Send({0x10, 0x04, 0x01});
+        EXPECT_EQ(probe.Receive(), Bytes{0x12});
+        worst = std::max(worst, std::chrono::steady_clock::now() - start);
+    }
+    return std::chrono::ceil<std::chrono::milliseconds>(worst);
+}
+
 TEST(VirtualPrinter, FloodsDoNotDelayAnotherClientsStatusReply) {
     const std::string dir = ::testing::TempDir() + "flood" + std::to_string(::getpid());
     auto printer = StartLoopbackPrinter([&](VirtualPrinterConfig& c) {
@@ -325,14 +338,7 @@ TEST(VirtualPrinter, FloodsDoNotDelayAnotherClientsStatusReply) {
     // load takes its time to read more.
     EXPECT_TRUE(printer->GetJournal().WaitFor(
         [&](const std::string&) { return printer->Raw().Size() > (1u << 18); }, kWait * 4));
-    Client probe(printer->Port());
-    auto worst = std::chrono::steady_clock::duration::zero();
-    for (int i = 0; i < 10; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        probe.Send({0x10, 0x04, 0x01});
-        EXPECT_EQ(probe.Receive(), Bytes{0x12});
-        worst = std::max(worst, std::chrono::steady_clock::now() - start);
-    }
+    const auto worst = WorstStatusDelay(*printer, 10);
     stop = true;
     noise.join();
     asker.join();
@@ -388,19 +394,6 @@ Bytes QrPrints(size_t digits, int prints) {
                           "1Q0");
     }
     return flood;
-}
-
-// The worst delay of `requests` status replies to a fresh client.
-std::chrono::milliseconds WorstStatusDelay(VirtualPrinter& printer, int requests) {
-    Client probe(printer.Port());
-    auto worst = std::chrono::steady_clock::duration::zero();
-    for (int i = 0; i < requests; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        probe.Send({0x10, 0x04, 0x01});
-        EXPECT_EQ(probe.Receive(), Bytes{0x12});
-        worst = std::max(worst, std::chrono::steady_clock::now() - start);
-    }
-    return std::chrono::ceil<std::chrono::milliseconds>(worst);
 }
 
 std::unique_ptr<VirtualPrinter> DrawingPrinter(const std::string& dir) {
