@@ -1,7 +1,7 @@
 #include "emulator/netbios_responder.h"
 
 #include "emulator/limits.h"
-#include "platform/address_text.h"
+#include "platform/ipv4_address.h"
 
 namespace vorpane {
 
@@ -9,7 +9,9 @@ std::string NetbiosResponder::Open(const std::vector<std::string>& addresses, ui
     // The responder listens where the printer does: broadcasts reach it
     // only when that is the wildcard address.
     for (const std::string& text : addresses) {
-        const std::optional<uint32_t> address = ParseIpv4Text(text);
+        const std::optional<Ipv4Address> parsed = Ipv4Address::Parse(text);
+        const std::optional<uint32_t> address =
+            parsed ? std::optional<uint32_t>(parsed->HostOrder()) : std::nullopt;
         if (!address) {
             return "not an IPv4 address: " + text;
         }
@@ -35,7 +37,7 @@ std::string NetbiosResponder::Open(const std::vector<std::string>& addresses, ui
     // refuses it (Windows hands broadcasts to the address's socket anyway),
     // that socket serves alone.
     for (size_t i = 0; i < m_sockets.size() && !m_broadcast.Valid(); ++i) {
-        const uint32_t address = *ParseIpv4Text(addresses[i]);
+        const uint32_t address = Ipv4Address::Parse(addresses[i])->HostOrder();
         Socket::Opened opened = Socket::Open(Socket::Kind::kDatagram, true);
         if (address == 0 || address >> 24 == 127 || !opened.socket.Valid()) {
             continue;
@@ -102,8 +104,8 @@ void NetbiosResponder::AnswerOn(Socket& responder, Socket& replier, Journal& jou
                                    0,
                                    0};
         if (replier.SendTo(reply, from).bytes == sizeof reply) {
-            journal.Add("netbios: answered " + Ipv4Text(from.address) + ":" +
-                        std::to_string(from.port));
+            journal.Add("netbios: answered " + Ipv4Address::FromHostOrder(from.address).Text() +
+                        ":" + std::to_string(from.port));
         }
     }
 }

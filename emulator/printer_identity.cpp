@@ -1,6 +1,7 @@
 #include "emulator/printer_identity.h"
 
 #include "platform/address_text.h"
+#include "platform/ipv4_address.h"
 
 namespace vorpane {
 
@@ -17,7 +18,7 @@ void PrinterIdentity::SetPendingMac(const std::array<uint8_t, 6>& mac) {
 std::string PrinterIdentity::Restart() {
     std::lock_guard lock(m_mutex);
     if (m_pendingAddress) {
-        m_address = Ipv4Text(*m_pendingAddress);
+        m_address = Ipv4Address::FromOctets(*m_pendingAddress).Text();
         m_pendingAddress.reset();
     }
     if (m_pendingMac) {
@@ -42,7 +43,7 @@ std::optional<std::string> PrinterIdentity::PendingAddress() const {
     if (!m_pendingAddress) {
         return std::nullopt;
     }
-    return Ipv4Text(*m_pendingAddress);
+    return Ipv4Address::FromOctets(*m_pendingAddress).Text();
 }
 
 std::optional<std::string> PrinterIdentity::PendingMac() const {

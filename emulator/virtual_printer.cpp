@@ -8,7 +8,7 @@
 #include "emulator/print_session.h"
 #include "emulator/receipt_files.h"
 #include "emulator/render/symbols.h"
-#include "platform/address_text.h"
+#include "platform/ipv4_address.h"
 #include "platform/thread.h"
 
 namespace vorpane {
@@ -23,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kListenBacklog = 4096;
 
 std::string Endpoint(const Ipv4Endpoint& e) {
-    return Ipv4Text(e.address) + ":" + std::to_string(e.port);
+    return Ipv4Address::FromHostOrder(e.address).Text() + ":" + std::to_string(e.port);
 }
 
 std::string Failure(const std::string& what, int error) {
@@ -127,7 +127,9 @@ std::string VirtualPrinter::Start() {
     }
     uint16_t port = m_config.port;
     for (const std::string& text : m_config.listenAddresses) {
-        const std::optional<uint32_t> address = ParseIpv4Text(text);
+        const std::optional<Ipv4Address> parsed = Ipv4Address::Parse(text);
+        const std::optional<uint32_t> address =
+            parsed ? std::optional<uint32_t>(parsed->HostOrder()) : std::nullopt;
         if (!address) {
             return "not an IPv4 address: " + text;
         }
@@ -366,7 +368,7 @@ bool VirtualPrinter::MakeRoomFor(uint32_t address) {
         return false;
     }
     idlest->socket.SetResetOnClose();
-    CloseSession(*idlest, "reset for a session from " + Ipv4Text(address));
+    CloseSession(*idlest, "reset for a session from " + Ipv4Address::FromHostOrder(address).Text());
     std::erase_if(m_sessions, [](const auto& s) { return s->closed; });
     return true;
 }

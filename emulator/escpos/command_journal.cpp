@@ -6,6 +6,9 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/address_text.h"
+#include "platform/ipv4_address.h"
+
 namespace vorpane::escpos {
 namespace {
 
@@ -63,18 +66,6 @@ const char* OnOff(int64_t n) {
 
 std::string UnderlineText(int64_t n) {
     return n == 0 ? "off" : Dots(n);
-}
-
-std::string DottedQuad(const uint8_t* b) {
-    return Num(b[0]) + "." + Num(b[1]) + "." + Num(b[2]) + "." + Num(b[3]);
-}
-
-std::string MacText(const uint8_t* b) {
-    std::string text = HexBytes(b, 6);
-    for (char& c : text) {
-        c = c == ' ' ? '-' : c;
-    }
-    return text;
 }
 
 // A configuration frame: taken, or rejected with the checksum it needed.
@@ -328,9 +319,13 @@ std::string DescribeCommand(const Command& c) {
             return name + "drawer pin " + Num(c.a) + " on " + Num(c.b) + " ms off " + Num(c.c) +
                    " ms";
         case Op::kAddressFrame:
-            return FrameText(c.head, "GS D new address ", DottedQuad(c.head.data() + 2));
+            return FrameText(
+                c.head, "GS D new address ",
+                Ipv4Address::FromOctets({c.head[2], c.head[3], c.head[4], c.head[5]}).Text());
         case Op::kMacFrame:
-            return FrameText(c.head, "GS E new MAC ", MacText(c.head.data() + 2));
+            return FrameText(
+                c.head, "GS E new MAC ",
+                MacText({c.head[2], c.head[3], c.head[4], c.head[5], c.head[6], c.head[7]}, '-'));
         case Op::kNamed: {
             std::string out = name + c.name;
             if (c.head.size() > 2) {

@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/address_text.h"
+#include "platform/ipv4_address.h"
 #include "ui/win32/dialog_resource.h"
 #include "ui/win32/progress_window.h"
 #include "ui/win32/win32_text.h"
@@ -337,7 +337,7 @@ std::string Win32Window::GetText(int id) {
     }
     switch (c->cls) {
         case ControlClass::IpAddress:
-            return Ipv4Text(GetIpOctets(id));
+            return Ipv4Address::FromOctets(GetIpOctets(id)).Text();
         case ControlClass::ComboBox:
             return ComboItemText(id, ComboGetCurSel(id));
         case ControlClass::Edit:
