@@ -9,9 +9,7 @@ std::string NetbiosResponder::Open(const std::vector<std::string>& addresses, ui
     // The responder listens where the printer does: broadcasts reach it
     // only when that is the wildcard address.
     for (const std::string& text : addresses) {
-        const std::optional<Ipv4Address> parsed = Ipv4Address::Parse(text);
-        const std::optional<uint32_t> address =
-            parsed ? std::optional<uint32_t>(parsed->HostOrder()) : std::nullopt;
+        const std::optional<Ipv4Address> address = Ipv4Address::Parse(text);
         if (!address) {
             return "not an IPv4 address: " + text;
         }
@@ -20,7 +18,7 @@ std::string NetbiosResponder::Open(const std::vector<std::string>& addresses, ui
             return "socket: " + SocketErrorText(opened.error);
         }
         Socket& socket = opened.socket;
-        if (const int error = socket.Bind({*address, port}); error != 0) {
+        if (const int error = socket.Bind({address->HostOrder(), port}); error != 0) {
             return "bind udp " + text + ":" + std::to_string(port) + ": " + SocketErrorText(error);
         }
         Ipv4Endpoint bound;

@@ -127,9 +127,7 @@ std::string VirtualPrinter::Start() {
     }
     uint16_t port = m_config.port;
     for (const std::string& text : m_config.listenAddresses) {
-        const std::optional<Ipv4Address> parsed = Ipv4Address::Parse(text);
-        const std::optional<uint32_t> address =
-            parsed ? std::optional<uint32_t>(parsed->HostOrder()) : std::nullopt;
+        const std::optional<Ipv4Address> address = Ipv4Address::Parse(text);
         if (!address) {
             return "not an IPv4 address: " + text;
         }
@@ -139,7 +137,7 @@ std::string VirtualPrinter::Start() {
         }
         Socket& socket = opened.socket;
         socket.SetReuseAddress();
-        if (const int error = socket.Bind({*address, port}); error != 0) {
+        if (const int error = socket.Bind({address->HostOrder(), port}); error != 0) {
             return Failure("bind " + text + ":" + std::to_string(port), error);
         }
         // Refuse mode holds the port without listening: the system then
