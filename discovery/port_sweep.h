@@ -1,0 +1,60 @@
+#pragma once
+// The printer sweep behind `vorpane-cli scan`: a TCP connect to one port of
+// every host of a prefix at once, then one DLE EOT 1 to each host that
+// accepted. It needs no privilege. Silent hosts cost the deadline and
+// nothing more; a refusal ends its host at once.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/ipv4_address.h"
+
+namespace vorpane {
+
+// A.B.C.D/N with N from 16 to 32, or one address (a /32).
+struct Ipv4Prefix {
+    Ipv4Address network;  // host bits zero
+    int length = 32;
+
+    // Nullopt for anything else; the host bits of A.B.C.D may be set
+    // ("192.0.2.77/24" is 192.0.2.0/24).
+    static std::optional<Ipv4Prefix> Parse(std::string_view text);
+    // "192.0.2.0/24"; a /32 as its plain address.
+    std::string Text() const;
+    // Every host: without the network and broadcast addresses below /31.
+    std::vector<Ipv4Address> Hosts() const;
+    bool operator==(const Ipv4Prefix&) const = default;
+};
+
+struct SweepOptions {
+    uint16_t port = 9100;
+    // Connect deadline: a host still pending at half of it gets a second
+    // connect; one still pending at its end is silent. Each host that
+    // accepted gets as long again for its status byte.
+    int32_t timeoutMs = 500;
+    // Open sockets at most; hosts past it wait for a free slot.
+    int32_t maxOpenSockets = 512;
+};
+
+struct SweepHit {
+    Ipv4Address address;
+    // The one byte a print server answers to DLE EOT 1; nullopt when the
+    // port accepted but nothing came back ("9100 open, no status").
+    std::optional<uint8_t> status;
+    bool operator==(const SweepHit&) const = default;
+};
+
+struct SweepResult {
+    std::vector<SweepHit> hits;  // ascending by address
+    // 0, or the errno of a failure on our side (no socket could be opened,
+    // the wait failed); hits found before it are kept.
+    int error = 0;
+};
+
+SweepResult SweepPort(std::span<const Ipv4Address> hosts, const SweepOptions& options);
+
+}  // namespace vorpane
