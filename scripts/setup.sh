@@ -22,6 +22,9 @@ packages=(
   appstream desktop-file-utils
   # tests: reading receipts' barcodes back
   libzxing-dev
+  # vorpane-cli: its arguments, JSON lines and metrics server; makers' names
+  # from the MAC's OUI; nmap, the peer its sweep benchmark runs beside
+  libcli11-dev nlohmann-json3-dev libcpp-httplib-dev ieee-data nmap
   # tests: the locales whose ANSI code pages (1252, 936) wine runs the
   # Windows tests in
   locales
@@ -68,4 +71,28 @@ if [ ${#missing_locales[@]} -gt 0 ]; then
     fi
   done
   $SUDO locale-gen >/dev/null
+fi
+
+# The Windows build serves metrics with the same cpp-httplib, but Debian's
+# package holds only the half of it that goes with its Linux library, so the
+# Windows build takes the whole header from Debian's source package of the
+# same version, with Debian's patches applied.
+httplib_version=$(dpkg-query -W -f='${Version}' libcpp-httplib-dev)
+httplib_dir=/usr/local/src/vorpane-deps/cpp-httplib
+if [ "$(cat "$httplib_dir/.version" 2>/dev/null)" != "$httplib_version" ]; then
+  echo "setup: fetching the sources of cpp-httplib $httplib_version"
+  sources=/etc/apt/sources.list.d/vorpane-src.sources
+  if ! apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -qx 'Sources'; then
+    printf '%s\n' 'Types: deb-src' 'URIs: http://deb.debian.org/debian' \
+      'Suites: bookworm bookworm-updates' 'Components: main' \
+      'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' | $SUDO tee "$sources" >/dev/null
+    $SUDO apt-get update -qq
+  fi
+  work=$(mktemp -d)
+  (cd "$work" && apt-get source -qq "cpp-httplib=$httplib_version" >/dev/null 2>&1)
+  $SUDO rm -rf "$httplib_dir"
+  $SUDO mkdir -p "$httplib_dir"
+  $SUDO cp "$work"/cpp-httplib-*/httplib.h "$work"/cpp-httplib-*/LICENSE "$httplib_dir/"
+  echo "$httplib_version" | $SUDO tee "$httplib_dir/.version" >/dev/null
+  rm -rf "$work"
 fi
