@@ -2,8 +2,12 @@
 // One reading of one printer, as every report of vorpane-cli shows it: the
 // table, the JSON lines, the watch and the metrics.
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "platform/ipv4_address.h"
 
@@ -32,5 +36,11 @@ struct PrinterConditions {
 };
 
 PrinterConditions ConditionsOf(int32_t status);
+
+// Reads every address with `readOne`, up to `parallel` at a time, so that
+// many printers take about as long as one; the readings in the order given.
+std::vector<PrinterReading> ReadPrinters(std::span<const Ipv4Address> addresses,
+                                         const std::function<PrinterReading(Ipv4Address)>& readOne,
+                                         size_t parallel = 64);
 
 }  // namespace vorpane
