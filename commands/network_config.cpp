@@ -44,11 +44,18 @@ void SetPrinterIp(CommandSite& site, PrinterLink& link, const ProberFactory& mak
 
 void SetPrinterMac(CommandSite& site, PrinterLink& link, const MacSource& source,
                    const std::string& current) {
+    SetPrinterMacTo(
+        site, link, [&source] { return MakeRandomMac(source); }, current);
+}
+
+void SetPrinterMacTo(CommandSite& site, PrinterLink& link,
+                     const std::function<std::array<uint8_t, 6>()>& chooseMac,
+                     const std::string& current) {
     if (site.ShowMessage("Are you sure to modify the Mac address?",
                          ui::kMbOkCancel | ui::kMbIconQuestion) != ui::kIdOk) {
         return;
     }
-    const std::array<uint8_t, 6> mac = MakeRandomMac(source);
+    const std::array<uint8_t, 6> mac = chooseMac();
     const auto frame = BuildSetMacFrame(mac);
     // Any nonzero count, a negative one included, counts as sent.
     if (link.SendData(current.c_str(), frame.data(), static_cast<int32_t>(frame.size())) == 0) {

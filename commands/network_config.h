@@ -48,5 +48,10 @@ void SetPrinterIp(CommandSite& site, PrinterLink& link, const ProberFactory& mak
 // the user confirms.
 void SetPrinterMac(CommandSite& site, PrinterLink& link, const MacSource& source,
                    const std::string& current);
+// The same flow with the MAC address the caller chose, asked for once the
+// user confirms.
+void SetPrinterMacTo(CommandSite& site, PrinterLink& link,
+                     const std::function<std::array<uint8_t, 6>()>& chooseMac,
+                     const std::string& current);
 
 }  // namespace vorpane

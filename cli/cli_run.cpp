@@ -1,0 +1,410 @@
+#include "cli/cli_run.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <ostream>
+
+#include "commands/command_frames.h"
+#include "commands/printer_commands.h"
+#include "platform/address_text.h"
+#include "platform/codepage.h"
+#include "ui/window_system.h"
+
+namespace vorpane {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+void PrintJson(std::ostream& out, const Json& line) {
+    // Names from the OUI file or a path may hold bytes that are no UTF-8.
+    out << line.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n' << std::flush;
+}
+
+Json OrNull(const std::string& text) {
+    return text.empty() ? Json(nullptr) : Json(text);
+}
+
+std::string OneLine(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    return text;
+}
+
+// Rows of text printed with each column as wide as its widest cell.
+void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
+    std::vector<size_t> widths;
+    for (const auto& row : rows) {
+        widths.resize(std::max(widths.size(), row.size()));
+        for (size_t i = 0; i < row.size(); ++i) {
+            widths[i] = std::max(widths[i], row[i].size());
+        }
+    }
+    for (const auto& row : rows) {
+        std::string line;
+        for (size_t i = 0; i < row.size(); ++i) {
+            line += row[i];
+            if (i + 1 < row.size()) {
+                line.append(widths[i] - row[i].size() + 2, ' ');
+            }
+        }
+        out << line << '\n';
+    }
+    out << std::flush;
+}
+
+std::string Dash(const std::string& text) {
+    return text.empty() ? "-" : text;
+}
+
+std::string ConditionWords(const PrinterConditions& c) {
+    if (!c.online) {
+        return "offline";
+    }
+    std::string words = "online";
+    const std::pair<bool, const char*> flags[] = {{c.busy, " busy"},
+                                                  {c.paperEnd, " paper-end"},
+                                                  {c.pause, " pause"},
+                                                  {c.coverOpen, " cover-open"},
+                                                  {c.overTemp, " over-temp"}};
+    for (const auto& [set, word] : flags) {
+        if (set) {
+            words += word;
+        }
+    }
+    return words;
+}
+
+Json StatusJson(const PrinterReading& r, const std::string& time) {
+    const PrinterConditions c = ConditionsOf(r.status);
+    return Json{{"type", "status"},
+                {"time", time},
+                {"address", r.address.Text()},
+                {"mac", OrNull(r.mac)},
+                {"vendor", OrNull(r.vendor)},
+                {"online", c.online},
+                {"busy", c.busy},
+                {"paperEnd", c.paperEnd},
+                {"pause", c.pause},
+                {"coverOpen", c.coverOpen},
+                {"overTemp", c.overTemp}};
+}
+
+std::vector<std::string> StatusCells(const PrinterReading& r) {
+    return {r.address.Text(), Dash(r.mac), Dash(r.vendor), ConditionWords(ConditionsOf(r.status))};
+}
+
+// The MAC and its maker, asked once the printer's row can be in the table.
+void Identify(PrinterReading& reading, CliEnvironment& env) {
+    reading.mac = env.macOf ? env.macOf(reading.address) : std::string();
+    if (!reading.mac.empty() && env.vendorOf) {
+        reading.vendor = env.vendorOf(reading.mac);
+    }
+}
+
+// The printers that the targets name: addresses as they are, prefixes by
+// what a sweep found there; false after a failure on our side.
+bool ResolveTargets(const CliOptions& options, CliEnvironment& env,
+                    std::vector<Ipv4Address>& addresses) {
+    for (const std::string& target : options.targets) {
+        if (const auto address = Ipv4Address::Parse(target)) {
+            addresses.push_back(*address);
+            continue;
+        }
+        if (!env.sweep) {
+            *env.err << "vorpane-cli: " << target << ": the sweep is not built yet\n";
+            return false;
+        }
+        const FoundPrinters found = env.sweep({target}, options.port, options.timeoutMs);
+        if (found.error != 0) {
+            *env.err << "vorpane-cli: " << target << ": the sweep failed (errno " << found.error
+                     << ")\n";
+            return false;
+        }
+        addresses.insert(addresses.end(), found.addresses.begin(), found.addresses.end());
+    }
+    return true;
+}
+
+int RunScan(const CliOptions& options, CliEnvironment& env) {
+    if (!env.sweep) {
+        *env.err << "vorpane-cli: scan: not built yet\n";
+        return kExitUsage;
+    }
+    const FoundPrinters found = env.sweep(options.targets, options.port, options.timeoutMs);
+    if (found.error != 0) {
+        *env.err << "vorpane-cli: the sweep failed (errno " << found.error << ")\n";
+        return kExitNetwork;
+    }
+    std::vector<std::vector<std::string>> rows = {{"ADDRESS", "PORT", "MAC", "VENDOR", "STATUS"}};
+    for (size_t i = 0; i < found.addresses.size(); ++i) {
+        PrinterReading reading{found.addresses[i], {}, {}, found.statusBytes[i]};
+        Identify(reading, env);
+        const int32_t status = found.statusBytes[i];
+        if (options.json) {
+            PrintJson(*env.out, Json{{"type", "printer"},
+                                     {"address", reading.address.Text()},
+                                     {"port", options.port},
+                                     {"mac", OrNull(reading.mac)},
+                                     {"vendor", OrNull(reading.vendor)},
+                                     {"status", status < 0 ? Json(nullptr) : Json(status)}});
+            continue;
+        }
+        char byte[8];
+        std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned>(status & 0xFF));
+        rows.push_back({reading.address.Text(), std::to_string(options.port), Dash(reading.mac),
+                        Dash(reading.vendor), status < 0 ? "no answer" : byte});
+    }
+    if (!options.json) {
+        PrintTable(*env.out, rows);
+    }
+    return found.addresses.empty() ? kExitPrinter : kExitDone;
+}
+
+int RunStatus(const CliOptions& options, CliEnvironment& env) {
+    std::vector<Ipv4Address> addresses;
+    if (!ResolveTargets(options, env, addresses)) {
+        return kExitNetwork;
+    }
+    const std::unique_ptr<PrinterLink> link = env.makeLink(options.port, options.timeoutMs);
+    const auto readOne = [&](Ipv4Address address) {
+        PrinterReading reading{address, {}, {}, link->GetStatus(address.Text().c_str())};
+        Identify(reading, env);
+        return reading;
+    };
+    const auto anyOffline = [](const std::vector<PrinterReading>& readings) {
+        return std::any_of(readings.begin(), readings.end(),
+                           [](const PrinterReading& r) { return r.status < 0; });
+    };
+    if (options.watchSeconds == 0) {
+        const std::vector<PrinterReading> readings = ReadPrinters(addresses, readOne, env.parallel);
+        const std::string time = IsoTimeUtc(env.now());
+        std::vector<std::vector<std::string>> rows = {{"ADDRESS", "MAC", "VENDOR", "STATE"}};
+        for (const PrinterReading& r : readings) {
+            if (options.json) {
+                PrintJson(*env.out, StatusJson(r, time));
+            } else {
+                rows.push_back(StatusCells(r));
+            }
+        }
+        if (!options.json) {
+            PrintTable(*env.out, rows);
+        }
+        return anyOffline(readings) ? kExitPrinter : kExitDone;
+    }
+
+    // One line per printer whose conditions or identity changed since the
+    // reading before, the first reading of each included.
+    std::vector<PrinterReading> last;
+    const auto changed = [](const PrinterReading& a, const PrinterReading& b) {
+        return ConditionsOf(a.status) != ConditionsOf(b.status) || a.mac != b.mac;
+    };
+    for (;;) {
+        std::vector<PrinterReading> readings = ReadPrinters(addresses, readOne, env.parallel);
+        const std::string time = IsoTimeUtc(env.now());
+        for (size_t i = 0; i < readings.size(); ++i) {
+            if (!last.empty() && !changed(last[i], readings[i])) {
+                continue;
+            }
+            if (options.json) {
+                PrintJson(*env.out, StatusJson(readings[i], time));
+                continue;
+            }
+            const std::vector<std::string> cells = StatusCells(readings[i]);
+            char line[160];
+            std::snprintf(line, sizeof line, "%s  %-15s  %-17s  ", time.c_str(), cells[0].c_str(),
+                          cells[1].c_str());
+            *env.out << line << cells[2] << "  " << cells[3] << '\n' << std::flush;
+        }
+        const bool offline = anyOffline(readings);
+        last = std::move(readings);
+        if (!env.sleep(std::chrono::seconds(options.watchSeconds))) {
+            return offline ? kExitPrinter : kExitDone;
+        }
+    }
+}
+
+// Counts the bytes that went out through a link.
+class CountingLink final : public PrinterLink {
+public:
+    explicit CountingLink(PrinterLink& link) : m_link(link) {}
+    int32_t SetTimeOut(int32_t seconds, int32_t milliseconds) override {
+        return m_link.SetTimeOut(seconds, milliseconds);
+    }
+    int32_t IsConPrinterServer(const char* address) override {
+        return m_link.IsConPrinterServer(address);
+    }
+    int32_t GetStatus(const char* address) override { return m_link.GetStatus(address); }
+    int32_t SendData(const char* address, const uint8_t* bytes, int32_t count) override {
+        const int32_t sent = m_link.SendData(address, bytes, count);
+        m_sent += std::max(sent, 0);
+        return sent;
+    }
+    int64_t Sent() const { return m_sent; }
+
+private:
+    PrinterLink& m_link;
+    int64_t m_sent = 0;
+};
+
+// The configuration flows' window: the command line was the confirmation,
+// and their messages go to standard error.
+class CliSite final : public CommandSite {
+public:
+    CliSite(CliEnvironment& env, Ipv4Address address) : m_env(env), m_address(address) {}
+    int ShowMessage(const std::string& text, uint32_t style) override {
+        // A question is answered, not shown: the command line asked it.
+        if ((style & ui::kMbOkCancel) == 0) {
+            m_last = OneLine(text);
+            *m_env.err << "vorpane-cli: " << m_address.Text() << ": " << m_last << '\n';
+        }
+        return ui::kIdOk;
+    }
+    void WriteBackControls() override {}
+    int32_t PurgeArpEntry() override { return m_env.purgeArp ? m_env.purgeArp(m_address) : 0; }
+    const std::string& Last() const { return m_last; }
+
+private:
+    CliEnvironment& m_env;
+    Ipv4Address m_address;
+    std::string m_last;
+};
+
+int FlowExit(const std::string& message) {
+    if (message.find("Success!") != std::string::npos) {
+        return kExitDone;
+    }
+    return message.find("different IP") != std::string::npos ? kExitUsage : kExitPrinter;
+}
+
+int RunAction(const CliOptions& options, CliEnvironment& env) {
+    const std::unique_ptr<PrinterLink> system = env.makeLink(options.port, options.timeoutMs);
+    CountingLink link(*system);
+    const std::string address = options.address.Text();
+    std::string message;
+    int exit = kExitDone;
+    bool reported = false;  // the flows reported on standard error already
+    const auto sendAll = [&](std::span<const uint8_t> bytes) {
+        const int32_t sent = SendBytes(link, address, bytes);
+        if (sent != static_cast<int32_t>(bytes.size())) {
+            exit = kExitPrinter;
+        }
+    };
+    if (link.IsConPrinterServer(address.c_str()) == 0) {
+        message = "The printer is offline!";
+        exit = kExitPrinter;
+    } else {
+        switch (options.command) {
+            case CliCommand::kTest:
+                message = "A printer server accepts connections.";
+                break;
+            case CliCommand::kPrint: {
+                const std::string text = options.text ? *options.text : env.readInput();
+                sendAll(PayloadBytes(Utf8ToSystem(text), options.hex));
+                break;
+            }
+            case CliCommand::kSendFile: {
+                const SendOutcome outcome = SendWholeFile(link, address, options.file);
+                message = OneLine(outcome.text);
+                if (message != "Send finished!") {
+                    exit = message.starts_with("Open File Failed") ? kExitUsage : kExitPrinter;
+                }
+                break;
+            }
+            case CliCommand::kInit:
+                sendAll(kInitFrame);
+                break;
+            case CliCommand::kDrawer:
+                sendAll(kCashDrawerFrame);
+                break;
+            case CliCommand::kCut:
+                // Like the cutter button, the cut goes out whatever became
+                // of the text.
+                sendAll(kCutTextFrame);
+                sendAll(kCutFrame);
+                break;
+            case CliCommand::kSetIp:
+            case CliCommand::kSetMac: {
+                CliSite site(env, options.address);
+                if (options.command == CliCommand::kSetIp) {
+                    SetPrinterIp(site, link, env.makeProber, address, options.newAddress);
+                } else if (options.mac) {
+                    SetPrinterMacTo(
+                        site, link, [&] { return *options.mac; }, address);
+                } else {
+                    SetPrinterMac(site, link, env.macSource, address);
+                }
+                message = site.Last();
+                exit = FlowExit(message);
+                reported = true;
+                break;
+            }
+            default:
+                break;
+        }
+        if (message.empty()) {
+            message = exit == kExitDone ? "Sent." : "The printer did not take every byte.";
+        }
+    }
+    if (options.json) {
+        PrintJson(*env.out, Json{{"type", "result"},
+                                 {"command", options.name},
+                                 {"address", address},
+                                 {"ok", exit == kExitDone},
+                                 {"bytes", link.Sent()},
+                                 {"message", message}});
+    } else if (!reported) {
+        std::ostream& stream = exit == kExitDone ? *env.out : *env.err;
+        stream << (exit == kExitDone ? "" : "vorpane-cli: ") << address << ": " << message;
+        if (link.Sent() > 0) {
+            stream << " (" << link.Sent() << " bytes)";
+        }
+        stream << '\n' << std::flush;
+    }
+    return exit;
+}
+
+}  // namespace
+
+std::string IsoTimeUtc(std::chrono::system_clock::time_point time) {
+    using namespace std::chrono;
+    const auto ms = floor<milliseconds>(time);
+    const auto day = floor<days>(ms);
+    const year_month_day date{day};
+    const hh_mm_ss<milliseconds> clock{ms - day};
+    char text[40];
+    std::snprintf(
+        text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+        static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+        static_cast<int>(clock.seconds().count()), static_cast<int>(clock.subseconds().count()));
+    return text;
+}
+
+int RunCli(const CliOptions& options, CliEnvironment& env) {
+    switch (options.command) {
+        case CliCommand::kScan:
+            return RunScan(options, env);
+        case CliCommand::kStatus:
+            return RunStatus(options, env);
+        case CliCommand::kMetrics:
+            if (!env.metrics) {
+                *env.err << "vorpane-cli: metrics: not built yet\n";
+                return kExitUsage;
+            }
+            return env.metrics(options);
+        default:
+            return RunAction(options, env);
+    }
+}
+
+int RunCommandLine(std::span<const std::string> args, CliEnvironment& env) {
+    const ParsedCommandLine parsed = ParseCommandLine(args);
+    *env.out << parsed.out << std::flush;
+    if (!parsed.err.empty()) {
+        *env.err << parsed.err << '\n';
+    }
+    return parsed.options ? RunCli(*parsed.options, env) : parsed.exitCode;
+}
+
+}  // namespace vorpane

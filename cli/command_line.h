@@ -1,0 +1,71 @@
+#pragma once
+// The command line of vorpane-cli: its subcommands and options, read into
+// one value. Bad usage is an exit status of 2 and one line naming the
+// argument, never an exception.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/ipv4_address.h"
+
+namespace vorpane {
+
+enum class CliCommand {
+    kScan,
+    kStatus,
+    kTest,
+    kPrint,
+    kSendFile,
+    kInit,
+    kDrawer,
+    kCut,
+    kSetIp,
+    kSetMac,
+    kMetrics,
+};
+
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitPrinter = 1;  // a printer did not answer or refused
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitNetwork = 3;  // a network error on our side
+
+struct CliOptions {
+    CliCommand command = CliCommand::kTest;
+    std::string name;  // the subcommand as typed: "set-ip"
+    bool json = false;
+    uint16_t port = 9100;
+    int32_t timeoutMs = 1000;  // 500 for scan
+    // scan: none or one prefix; status and metrics: addresses and prefixes.
+    std::vector<std::string> targets;
+    int32_t watchSeconds = 0;         // status: 0 reads once
+    Ipv4Address address;              // the one printer of an action
+    std::optional<std::string> text;  // print: none reads standard input
+    bool hex = false;
+    std::string file;                           // send-file
+    Ipv4Address newAddress;                     // set-ip
+    std::optional<std::array<uint8_t, 6>> mac;  // set-mac: none makes one
+    std::string listen = "127.0.0.1:9464";      // metrics
+    int32_t rescanSeconds = 300;                // metrics
+};
+
+struct ParsedCommandLine {
+    std::optional<CliOptions> options;  // none: exit with `exitCode`
+    int exitCode = kExitDone;
+    std::string out;  // help for standard output
+    std::string err;  // the one line of a bad usage
+};
+
+// `args` without the program's name.
+ParsedCommandLine ParseCommandLine(std::span<const std::string> args);
+
+// "aa:bb:cc:dd:ee:ff" or "aa-bb-cc-dd-ee-ff", either case.
+std::optional<std::array<uint8_t, 6>> ParseMac(const std::string& text);
+
+// A.B.C.D or A.B.C.D/N with N from 16 to 32.
+bool IsTarget(const std::string& text);
+
+}  // namespace vorpane
