@@ -66,10 +66,11 @@ public:
     explicit Checker(ParsedCommandLine& parsed) : m_parsed(parsed) {}
 
     bool Fail(const std::string& argument, const std::string& value, const std::string& what) {
-        m_parsed.options.reset();
-        m_parsed.exitCode = kExitUsage;
+        // The message first: `value` may live in the options.
         m_parsed.err =
             "vorpane-cli: " + argument + ": " + (value.empty() ? "''" : value) + " is not " + what;
+        m_parsed.exitCode = kExitUsage;
+        m_parsed.options.reset();
         return false;
     }
 

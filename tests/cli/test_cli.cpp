@@ -1,0 +1,403 @@
+// vorpane-cli: its command line, the readings in parallel, the OUI names,
+// and every subcommand against virtual printers on loopback.
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "cli/cli_run.h"
+#include "cli/oui.h"
+#include "commands/command_frames.h"
+#include "loopback_printer.h"
+#include "platform/codepage.h"
+#include "platform/process.h"
+#include "platform/thread.h"
+#include "printer_link/network_printer_link.h"
+
+namespace vorpane {
+namespace {
+
+using namespace std::chrono_literals;
+using Json = nlohmann::ordered_json;
+using Args = std::vector<std::string>;
+
+TEST(CliCommandLine, GoodLinesGiveTheirValues) {
+    const auto parse = [](const Args& args) { return ParseCommandLine(args).options.value(); };
+    CliOptions o = parse({"scan"});
+    EXPECT_EQ(o.command, CliCommand::kScan);
+    EXPECT_EQ(o.timeoutMs, 500);
+    EXPECT_TRUE(o.targets.empty());
+    o = parse({"--json", "status", "127.0.0.1", "10.1.2.3/24", "--timeout", "250", "--watch", "5"});
+    EXPECT_TRUE(o.json);
+    EXPECT_EQ(o.targets, (Args{"127.0.0.1", "10.1.2.3/24"}));
+    EXPECT_EQ(o.timeoutMs, 250);
+    EXPECT_EQ(o.watchSeconds, 5);
+    EXPECT_TRUE(parse({"status", "127.0.0.1", "--json"}).json);
+    o = parse({"print", "127.0.0.1", "hi", "--hex", "--port", "9101"});
+    EXPECT_EQ(o.text, "hi");
+    EXPECT_TRUE(o.hex);
+    EXPECT_EQ(o.port, 9101);
+    EXPECT_EQ(o.timeoutMs, 1000);
+    EXPECT_FALSE(parse({"print", "127.0.0.1"}).text);
+    o = parse({"set-mac", "127.0.0.1", "AA-bb-cc-dd-ee-0f"});
+    EXPECT_EQ(o.mac, (std::array<uint8_t, 6>{0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0x0F}));
+    EXPECT_FALSE(parse({"set-mac", "127.0.0.1"}).mac);
+    EXPECT_EQ(parse({"set-ip", "127.0.0.1", "192.0.2.5"}).newAddress.Text(), "192.0.2.5");
+    o = parse({"metrics", "--listen", "0.0.0.0:9000", "--rescan", "60", "10.0.0.0/16"});
+    EXPECT_EQ(o.listen, "0.0.0.0:9000");
+    EXPECT_EQ(o.rescanSeconds, 60);
+    const ParsedCommandLine help = ParseCommandLine(Args{"status", "--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("--watch"), std::string::npos);
+}
+
+TEST(CliCommandLine, BadLinesExitTwoNamingTheArgument) {
+    const std::pair<Args, std::string> cases[] = {
+        {{"status", "127.0.0.1", "--timeout", "0"},
+         "vorpane-cli: --timeout: 0 is not a time-out (1 to 60000 ms)"},
+        {{"status", "127.0.0.1", "--timeout", "1x"}, "--timeout: 1x"},
+        {{"test", "127.0.0.1", "--port", "65536"}, "--port: 65536"},
+        {{"status", "127.0.0.1", "--watch", "0"}, "--watch: 0"},
+        {{"status", "10.0.0.0/8"}, "TARGET: 10.0.0.0/8"},
+        {{"scan", "1.2.3.4/33"}, "PREFIX: 1.2.3.4/33"},
+        {{"test", "127.0.0.01"}, "ADDRESS: 127.0.0.01"},
+        {{"set-ip", "127.0.0.1", "300.1.1.1"}, "NEW: 300.1.1.1"},
+        {{"set-mac", "127.0.0.1", "aa:bb:cc:dd:ee"}, "MAC: aa:bb:cc:dd:ee"},
+        {{"set-mac", "127.0.0.1", "aa:bb-cc:dd:ee:ff"}, "MAC: aa:bb-cc"},
+        {{"metrics", "--listen", "localhost:1"}, "--listen: localhost:1"},
+        {{"metrics", "--rescan", "-1"}, "--rescan: -1"},
+        {{"status"}, "TARGET"},
+        {{"send-file", "127.0.0.1"}, "FILE"},
+        {{"frob"}, "frob: not a subcommand"},
+        {{"test", "127.0.0.1", "--bogus"}, "--bogus"},
+        {{"init", "127.0.0.1", "--hex"}, "--hex"},
+        {{}, "subcommand"},
+    };
+    for (const auto& [args, message] : cases) {
+        const ParsedCommandLine parsed = ParseCommandLine(args);
+        EXPECT_FALSE(parsed.options) << message;
+        EXPECT_EQ(parsed.exitCode, kExitUsage) << message;
+        EXPECT_EQ(parsed.err.find('\n'), std::string::npos) << parsed.err;
+        EXPECT_NE(parsed.err.find(message), std::string::npos) << parsed.err;
+    }
+}
+
+TEST(CliOui, RegistryTextAndMacs) {
+    const auto names = ParseOuiText(
+        "OUI/MA-L  Organization\r\n00-11-62   (hex)\t\tStar Micronics Co.,LTD.\r\n"
+        "001162     (base 16)\t\tStar Micronics Co.,LTD.\r\n\t\t\t\tShizuoka\r\n"
+        "AC-DE-48   (hex)\t\tPrivate\n00-XX-62   (hex)\t\tBroken\n00-26-AB   (hex)\t\t\r\n");
+    EXPECT_EQ(names, (std::unordered_map<uint32_t, std::string>{
+                         {0x001162, "Star Micronics Co.,LTD."}, {0xACDE48, "Private"}}));
+    const std::pair<const char*, int64_t> macs[] = {{"00:11:62:0a:0b:0c", 0x001162},
+                                                    {"AC-DE-48-00-00-01", 0xACDE48},
+                                                    {"acde48000001", 0xACDE48},
+                                                    {"00:11-62:00:00:00", -1},
+                                                    {"0g:11:62", -1},
+                                                    {"00:11", -1}};
+    for (const auto& [mac, oui] : macs) {
+        EXPECT_EQ(OuiOf(mac), oui) << mac;
+    }
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("vorpane-oui-" + std::to_string(CurrentProcessId()));
+    std::ofstream(path) << "00-11-62   (hex)\t\tStar Micronics Co.,LTD.\n";
+    OuiNames oui(path.string());
+    EXPECT_EQ(oui.VendorOf("zz"), "");
+    // Read once: the file gone, the names stay.
+    EXPECT_EQ(oui.VendorOf("00:11:62:01:02:03"), "Star Micronics Co.,LTD.");
+    std::filesystem::remove(path);
+    EXPECT_EQ(oui.VendorOf("00-11-62-01-02-04"), "Star Micronics Co.,LTD.");
+    EXPECT_EQ(oui.VendorOf("00:11:63:01:02:03"), "");
+}
+
+// Readings keep the given order; `parallel` readers run at once, no more.
+TEST(CliReadPrinters, InOrderAndAtMostParallelAtOnce) {
+    std::vector<Ipv4Address> addresses;
+    for (uint32_t i = 0; i < 12; ++i) {
+        addresses.push_back(Ipv4Address::FromHostOrder(0x7F000001 + i));
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    int active = 0;
+    int most = 0;
+    int started = 0;
+    const auto readings = ReadPrinters(
+        addresses,
+        [&](Ipv4Address address) {
+            std::unique_lock lock(mutex);
+            most = std::max(most, ++active);
+            changed.notify_all();
+            // The first three wait for each other: only readers that run at
+            // the same time get past this before the deadline.
+            if (started++ < 3) {
+                changed.wait_for(lock, 10s, [&] { return most >= 3; });
+            }
+            --active;
+            return PrinterReading{
+                address, {}, {}, static_cast<int32_t>(address.HostOrder() & 0xFF)};
+        },
+        3);
+    EXPECT_EQ(most, 3);
+    ASSERT_EQ(readings.size(), addresses.size());
+    for (size_t i = 0; i < readings.size(); ++i) {
+        EXPECT_EQ(readings[i].address, addresses[i]);
+        EXPECT_EQ(readings[i].status, static_cast<int32_t>(i + 1));
+    }
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    CliTest() {
+        env.out = &out;
+        env.err = &err;
+        env.makeLink = [](uint16_t port, int32_t timeoutMs) {
+            auto link = std::make_unique<NetworkPrinterLink>(port);
+            link->SetTimeOut(0, timeoutMs);
+            return link;
+        };
+        env.macOf = [](Ipv4Address a) { return a.Octets()[3] == 1 ? "00:11:62:0a:0b:0c" : ""; };
+        env.vendorOf = [](const std::string& mac) {
+            return mac.starts_with("00:11:62") ? "Star Micronics Co.,LTD." : "";
+        };
+        env.now = [this] { return std::chrono::system_clock::time_point(clock); };
+        env.readInput = [] { return std::string("from standard input\n"); };
+    }
+    std::unique_ptr<VirtualPrinter> Printer() {
+        return StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.keepRaw = true; });
+    }
+    int Run(const Args& args) {
+        out.str("");
+        err.str("");
+        return RunCommandLine(args, env);
+    }
+    std::vector<Json> Lines() {
+        std::vector<Json> lines;
+        std::istringstream text(out.str());
+        for (std::string line; std::getline(text, line);) {
+            lines.push_back(Json::parse(line));
+        }
+        return lines;
+    }
+
+    std::ostringstream out;
+    std::ostringstream err;
+    std::chrono::milliseconds clock{1'780'000'000'250};  // 2026-05-28T20:26:40.250Z
+    CliEnvironment env;
+};
+
+// Every key of a line, in order, with its type (null allowed where given).
+void ExpectSchema(const Json& line, const std::vector<std::pair<std::string, std::string>>& keys) {
+    ASSERT_EQ(line.size(), keys.size()) << line;
+    auto it = line.begin();
+    for (const auto& [key, types] : keys) {
+        EXPECT_EQ(it.key(), key);
+        EXPECT_NE(types.find(it->type_name()), std::string::npos) << key << ": " << *it;
+        ++it;
+    }
+}
+
+const std::vector<std::pair<std::string, std::string>> kStatusKeys = {
+    {"type", "string"},       {"time", "string"},        {"address", "string"},
+    {"mac", "string null"},   {"vendor", "string null"}, {"online", "boolean"},
+    {"busy", "boolean"},      {"paperEnd", "boolean"},   {"pause", "boolean"},
+    {"coverOpen", "boolean"}, {"overTemp", "boolean"}};
+
+TEST_F(CliTest, StatusAndScanLinesFollowTheSchema) {
+    auto idle = Printer();
+    auto stuck = Printer();
+    ConditionSet conditions;
+    conditions.Add(Condition::kPaperEnd);
+    conditions.Add(Condition::kCoverOpen);
+    stuck->SetConditions(conditions);
+    // Both listen on 127.0.0.1, each on its own port: two runs.
+    EXPECT_EQ(Run({"status", "--json", "127.0.0.1", "--port", std::to_string(idle->Port())}), 0);
+    EXPECT_EQ(Run({"status", "--json", "127.0.0.1", "--port", std::to_string(stuck->Port())}), 0);
+    const std::vector<Json> lines = Lines();
+    ASSERT_EQ(lines.size(), 1u);
+    ExpectSchema(lines[0], kStatusKeys);
+    EXPECT_EQ(lines[0]["time"], "2026-05-28T20:26:40.250Z");
+    EXPECT_EQ(lines[0]["mac"], "00:11:62:0a:0b:0c");
+    EXPECT_EQ(lines[0]["vendor"], "Star Micronics Co.,LTD.");
+    EXPECT_EQ(lines[0]["online"], true);
+    EXPECT_EQ(lines[0]["paperEnd"], true);
+    EXPECT_EQ(lines[0]["coverOpen"], true);
+    EXPECT_EQ(lines[0]["overTemp"], false);
+
+    const uint16_t closed = idle->Port();
+    idle.reset();
+    EXPECT_EQ(Run({"status", "127.0.0.2", "--port", std::to_string(closed), "--timeout", "300"}),
+              kExitPrinter);
+    EXPECT_NE(out.str().find("127.0.0.2  -    -       offline"), std::string::npos) << out.str();
+
+    env.sweep = [&](const std::vector<std::string>& prefixes, uint16_t port, int32_t timeoutMs) {
+        EXPECT_EQ(prefixes, Args{"127.0.0.0/30"});
+        EXPECT_EQ(port, stuck->Port());
+        EXPECT_EQ(timeoutMs, 500);
+        return FoundPrinters{
+            {Ipv4Address::FromHostOrder(0x7F000001), Ipv4Address::FromHostOrder(0x7F000002)},
+            {0x12, -1},
+            0};
+    };
+    EXPECT_EQ(Run({"scan", "127.0.0.0/30", "--json", "--port", std::to_string(stuck->Port())}), 0);
+    const std::vector<Json> found = Lines();
+    ASSERT_EQ(found.size(), 2u);
+    for (const Json& line : found) {
+        ExpectSchema(line, {{"type", "string"},
+                            {"address", "string"},
+                            {"port", "number"},
+                            {"mac", "string null"},
+                            {"vendor", "string null"},
+                            {"status", "number null"}});
+    }
+    EXPECT_EQ(found[0]["status"], 0x12);
+    EXPECT_EQ(found[1]["mac"], nullptr);
+    EXPECT_EQ(found[1]["status"], nullptr);
+}
+
+// Each action's bytes reach the printer as the dialog's button sends them.
+TEST_F(CliTest, ActionsSendTheDialogsFrames) {
+    auto printer = Printer();
+    const std::string port = std::to_string(printer->Port());
+    const auto file = std::filesystem::temp_directory_path() /
+                      ("vorpane-cli-file-" + std::to_string(CurrentProcessId()));
+    std::ofstream(file, std::ios::binary) << std::string("\x1B@file\0\xFF", 8);
+    std::vector<std::string> probed;
+    env.makeProber = [&probed] {
+        struct Silent final : EchoProber {
+            std::vector<std::string>& probed;
+            explicit Silent(std::vector<std::string>& p) : probed(p) {}
+            int32_t Probe(const std::string& address, int32_t) override {
+                probed.push_back(address);
+                return 0;
+            }
+        };
+        return std::make_unique<Silent>(probed);
+    };
+    std::vector<Ipv4Address> purged;
+    env.purgeArp = [&purged](Ipv4Address a) {
+        purged.push_back(a);
+        return 1;
+    };
+    std::tm when{};
+    when.tm_year = 126;
+    when.tm_mday = 7;
+    when.tm_hour = 19;
+    env.macSource = {[when] { return when; }, [](unsigned) {}, [] { return 0x2C; },
+                     [] { return std::time_t{0}; }};
+    const auto bytes = [](auto frame) { return std::string(frame.begin(), frame.end()); };
+    const std::pair<Args, std::string> cases[] = {
+        {{"test"}, ""},
+        {{"init"}, bytes(kInitFrame)},
+        {{"drawer"}, bytes(kCashDrawerFrame)},
+        {{"cut"}, bytes(kCutTextFrame) + bytes(kCutFrame)},
+        {{"print", "Prix: 5 €\n"}, Utf8ToSystem("Prix: 5 €\n")},
+        {{"print", "1b 40,0A;1", "--hex"}, "\x1B\x40\x0A\x01"},
+        {{"print"}, "from standard input\n"},
+        {{"send-file", file.string()}, std::string("\x1B@file\0\xFF", 8)},
+        {{"set-ip", "192.0.2.77"}, bytes(BuildSetIpFrame({192, 0, 2, 77}))},
+        {{"set-mac", "00-11-62-aa-bb-cc"},
+         bytes(BuildSetMacFrame({0, 0x11, 0x62, 0xAA, 0xBB, 0xCC}))},
+        {{"set-mac"}, bytes(BuildSetMacFrame(MacFromClock(when, {0x2C, 0x2C, 0x2C, 0x2C, 0x2C})))},
+    };
+    size_t received = 0;
+    for (const auto& [words, expected] : cases) {
+        Args args{words[0], "127.0.0.1"};
+        args.insert(args.end(), words.begin() + 1, words.end());
+        args.insert(args.end(), {"--port", port, "--json"});
+        EXPECT_EQ(Run(args), 0) << words[0] << err.str();
+        const std::vector<Json> lines = Lines();
+        ASSERT_EQ(lines.size(), 1u) << words[0];
+        ExpectSchema(lines[0], {{"type", "string"},
+                                {"command", "string"},
+                                {"address", "string"},
+                                {"ok", "boolean"},
+                                {"bytes", "number"},
+                                {"message", "string"}});
+        EXPECT_EQ(lines[0]["command"], words[0]);
+        EXPECT_EQ(lines[0]["bytes"], expected.size()) << words[0];
+        received += expected.size();
+        ASSERT_TRUE(printer->Raw().WaitForSize(received, 10s)) << words[0];
+        const std::vector<uint8_t> raw = printer->Raw().Bytes();
+        EXPECT_EQ(std::string(raw.end() - static_cast<ptrdiff_t>(expected.size()), raw.end()),
+                  expected)
+            << words[0];
+    }
+    std::filesystem::remove(file);
+    EXPECT_EQ(probed, Args{"192.0.2.77"});
+    EXPECT_EQ(purged, std::vector<Ipv4Address>(2, Ipv4Address::FromHostOrder(0x7F000001)));
+    EXPECT_NE(err.str().find("Mac:AE-"), std::string::npos) << err.str();
+
+    // Nothing listens: every action stops at the on-line check.
+    const uint16_t closed = printer->Port();
+    printer.reset();
+    for (const char* command : {"test", "init", "set-mac"}) {
+        EXPECT_EQ(Run({command, "127.0.0.1", "--port", std::to_string(closed), "--timeout", "300"}),
+                  kExitPrinter);
+        EXPECT_NE(err.str().find("127.0.0.1: The printer is offline!"), std::string::npos);
+    }
+    EXPECT_EQ(Run({"send-file", "127.0.0.1", "/nonexistent/x", "--port", std::to_string(closed)}),
+              kExitPrinter);
+}
+
+// Each period reads every printer again; a change shows within one period,
+// and a printer that stays as it was prints nothing.
+TEST_F(CliTest, WatchPrintsEachChangeOnce) {
+    auto first = Printer();
+    int periods = 0;
+    env.sleep = [&](std::chrono::milliseconds period) {
+        EXPECT_EQ(period, 2s);
+        clock += period;
+        ConditionSet conditions;
+        if (++periods == 1) {
+            conditions.Add(Condition::kPaperEnd);
+            first->SetConditions(conditions);
+        } else if (periods == 3) {
+            conditions.Add(Condition::kOverTemp);
+            first->SetConditions(conditions);
+        }
+        return periods < 4;
+    };
+    EXPECT_EQ(Run({"status", "127.0.0.1", "127.0.0.3", "--watch", "2", "--json", "--port",
+                   std::to_string(first->Port())}),
+              kExitPrinter);
+    const std::vector<Json> lines = Lines();
+    ASSERT_EQ(lines.size(), 4u) << out.str();
+    const std::pair<const char*, const char*> expected[] = {
+        {"2026-05-28T20:26:40.250Z", "127.0.0.1"},
+        {"2026-05-28T20:26:40.250Z", "127.0.0.3"},
+        {"2026-05-28T20:26:42.250Z", "127.0.0.1"},
+        {"2026-05-28T20:26:46.250Z", "127.0.0.1"}};
+    for (size_t i = 0; i < lines.size(); ++i) {
+        ExpectSchema(lines[i], kStatusKeys);
+        EXPECT_EQ(lines[i]["time"], expected[i].first);
+        EXPECT_EQ(lines[i]["address"], expected[i].second);
+    }
+    EXPECT_EQ(lines[1]["mac"], nullptr);
+    EXPECT_EQ(lines[2]["paperEnd"], true);
+    EXPECT_EQ(lines[3]["paperEnd"], false);
+    EXPECT_EQ(lines[3]["overTemp"], true);
+}
+
+// The program itself: exit status and standard output.
+TEST(CliProgram, RunsAsAProcess) {
+    auto printer = StartLoopbackPrinter();
+    const auto file = std::filesystem::temp_directory_path() /
+                      ("vorpane-cli-out-" + std::to_string(CurrentProcessId()));
+    const std::string command = std::string("exec ") + VORPANE_CLI_PATH +
+                                " status --json 127.0.0.1 --port " +
+                                std::to_string(printer->Port()) + " > " + file.string();
+    EXPECT_EQ(RunProgram("/bin/sh", {"-c", command}, 30s).status, 0);
+    std::ifstream in(file);
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(Json::parse(line)["online"], true) << line;
+    std::filesystem::remove(file);
+    EXPECT_EQ(RunProgram(VORPANE_CLI_PATH, {"test", "localhost"}, 30s).status, kExitUsage);
+}
+
+}  // namespace
+}  // namespace vorpane
