@@ -2,8 +2,9 @@
 # Builds the Debian package, checks it with lintian, installs it, checks that
 # only the helper carries file capabilities and that they work for an
 # ordinary user, starts the installed program as an ordinary user under Xvfb
-# until its window is up, checks that it holds no capability, closes it, and
-# runs the installed virtual printer's --help. Needs root (it installs the
+# until its window is up, checks that it holds no capability, closes it, runs
+# the installed virtual printer's --help, and reads that printer on loopback
+# with the installed vorpane-cli. Needs root (it installs the
 # package).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +16,7 @@ fi
 
 cmake -S . -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DVORPANE_TESTS=OFF -DVORPANE_BENCH=OFF >/dev/null
-cmake --build build-pkg --target vorpane vorpane-printer vorpane-echo-arp man_pages
+cmake --build build-pkg --target vorpane vorpane-printer vorpane-cli vorpane-echo-arp man_pages
 (cd build-pkg && cpack -G DEB >/dev/null)
 deb=$(ls build-pkg/vorpane_*.deb)
 echo "package: $deb"
@@ -53,6 +54,33 @@ appstreamcli validate --no-net --pedantic /usr/share/metainfo/invalid.vorpane.vo
 
 /usr/bin/vorpane-printer --help >/dev/null
 echo "vorpane-printer --help: ok"
+test -f /usr/share/man/man1/vorpane-cli.1.gz
+test -f /usr/share/bash-completion/completions/vorpane-cli
+/usr/bin/vorpane-cli --help >/dev/null
+# The installed printer on a port the system picks, named in its journal
+# once it listens (with a deadline); the installed vorpane-cli reads it as an
+# ordinary user.
+journal=$(mktemp)
+chmod 644 "$journal"
+/usr/bin/vorpane-printer --listen 127.0.0.1 --port 0 --journal "$journal" &
+vprinter=$!
+port=""
+for _ in $(seq 100); do
+  port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\) .*/\1/p' "$journal")
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+status=0
+line=$("${as_nobody[@]}" /usr/bin/vorpane-cli --json status 127.0.0.1 --port "${port:-9}") || status=$?
+kill "$vprinter"
+wait "$vprinter" || true
+rm -f "$journal"
+case $line in
+  *'"online":true'*) ;;
+  *) echo "FAIL: vorpane-cli status answered $status: $line" >&2; exit 1 ;;
+esac
+[ "$status" -eq 0 ] || { echo "FAIL: vorpane-cli status exited $status" >&2; exit 1; }
+echo "vorpane-cli status on loopback: ok"
 
 # The installed program on a display of its own: wait for its main window
 # (with a deadline), then close it with Esc, which ends the program.
