@@ -143,6 +143,7 @@ MetricsTargets::MetricsTargets(std::vector<Ipv4Address> fixed, std::vector<Ipv4P
       m_prefixes(std::move(prefixes)),
       m_sweep(std::move(sweep)),
       m_rescan(rescan),
+      m_sweptOnce(m_prefixes.empty()),
       m_current(m_fixed) {}
 
 std::unique_ptr<MetricsTargets> MetricsTargets::Start(std::vector<Ipv4Address> fixed,
@@ -177,6 +178,11 @@ std::vector<Ipv4Address> MetricsTargets::Current() const {
     return m_current;
 }
 
+bool MetricsTargets::WaitForFirstSweep(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    return m_swept.wait_for(lock, timeout, [this] { return m_sweptOnce; });
+}
+
 void MetricsTargets::Run() {
     std::unique_lock lock(m_mutex);
     while (!m_stopping) {
@@ -189,6 +195,8 @@ void MetricsTargets::Run() {
         found = SortedUnique(std::move(found));
         lock.lock();
         m_current = std::move(found);
+        m_sweptOnce = true;
+        m_swept.notify_all();
         m_wake.wait_for(lock, m_rescan, [this] { return m_stopping; });
     }
 }

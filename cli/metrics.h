@@ -6,6 +6,7 @@
 //
 // Composed by the subcommand:
 //   auto targets = MetricsTargets::Start(fixed, prefixes, sweep, std::chrono::seconds(300));
+//   targets->WaitForFirstSweep(std::chrono::seconds(30));
 //   auto started = MetricsServer::Start(listen, [&] { return targets->Current(); }, read);
 //   if (!started.server) { print started.message; return 3; }
 //   ServeUntil(*started.server, stopFlag);
@@ -71,6 +72,9 @@ public:
 
     // The fixed addresses and those of the last sweep, ascending, each once.
     std::vector<Ipv4Address> Current() const;
+    // True once the first sweep has ended (at once without prefixes); waits
+    // at most `timeout` for it, so that a server may start with all targets.
+    bool WaitForFirstSweep(std::chrono::milliseconds timeout);
 
 private:
     MetricsTargets(std::vector<Ipv4Address> fixed, std::vector<Ipv4Prefix> prefixes,
@@ -83,7 +87,9 @@ private:
     const std::chrono::milliseconds m_rescan;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::condition_variable m_swept;
     bool m_stopping = false;
+    bool m_sweptOnce = false;
     std::vector<Ipv4Address> m_current;
     std::thread m_thread;
 };

@@ -172,7 +172,7 @@ httplib::Result Get(const MetricsServer& server, const char* path = "/metrics") 
 TEST(MetricsTargets, AScrapeReadsTheLastSweepWithoutSweepingAndTheEndIsPrompt) {
     FakeSweep sweep;
     auto targets = MetricsTargets::Start({}, {Prefix("192.0.2.0", 24)}, sweep.Function(), 1h);
-    ASSERT_EQ(sweep.WaitFor(1), 1u);
+    ASSERT_TRUE(targets->WaitForFirstSweep(10s));
     auto started = MetricsServer::Start(
         {kLoopbackAddress, 0}, [&] { return targets->Current(); },
         [](const std::vector<Ipv4Address>& addresses) {
@@ -188,7 +188,7 @@ TEST(MetricsTargets, AScrapeReadsTheLastSweepWithoutSweepingAndTheEndIsPrompt) {
     auto parsed = Parse(response->body);
     EXPECT_EQ(parsed.samples.count(Key("vorpane_printer_up", "192.0.2.5")), 1u);
     EXPECT_EQ(parsed.samples.count(Key("vorpane_printer_up", "192.0.2.7")), 1u);
-    EXPECT_EQ(sweep.calls.size(), 1u);
+    EXPECT_EQ(sweep.WaitFor(1), 1u);
 
     const auto start = Clock::now();
     targets.reset();
