@@ -15,11 +15,11 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// The samples of an exposition ("name{labels}" to value), each metric's
-// TYPE lines counted.
+// The samples of an exposition ("name{labels}" to value), and how often
+// each "# HELP name" and "# TYPE name" came.
 struct Exposition {
     std::map<std::string, std::string> samples;
-    std::map<std::string, int> gauges;
+    std::map<std::string, int> headers;
     std::vector<std::string> upOrder;  // labels of vorpane_printer_up, as they came
 };
 
@@ -27,10 +27,10 @@ Exposition Parse(const std::string& text) {
     Exposition parsed;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
-        if (line.starts_with("# TYPE ")) {
-            EXPECT_TRUE(line.ends_with(" gauge")) << line;
-            ++parsed.gauges[line.substr(7, line.find(' ', 7) - 7)];
-        } else if (!line.starts_with("# HELP ")) {
+        if (line.starts_with("#")) {
+            EXPECT_TRUE(line.starts_with("# HELP ") || line.ends_with(" gauge")) << line;
+            ++parsed.headers[line.substr(0, line.find(' ', 7))];
+        } else {
             const size_t space = line.rfind(' ');
             const std::string key = line.substr(0, space);
             EXPECT_TRUE(parsed.samples.emplace(key, line.substr(space + 1)).second) << line;
@@ -81,10 +81,13 @@ TEST(FormatMetrics, EachPrinterHasItsKnownConditionsInAddressOrder) {
     }
     EXPECT_EQ(parsed.samples.at("vorpane_scrape_duration_seconds"), "0.25");
     EXPECT_EQ(parsed.samples.size(), 4 + 4 + 3 * 5 + 1u);
-    for (const char* name : kPrinterGauges) {
-        EXPECT_EQ(parsed.gauges[name], 1) << name;
+    std::vector<std::string> names(std::begin(kPrinterGauges), std::end(kPrinterGauges));
+    names.push_back("vorpane_scrape_duration_seconds");
+    for (const auto& name : names) {
+        EXPECT_EQ(parsed.headers["# HELP " + name], 1) << name;
+        EXPECT_EQ(parsed.headers["# TYPE " + name], 1) << name;
     }
-    EXPECT_EQ(parsed.gauges["vorpane_scrape_duration_seconds"], 1);
+    EXPECT_EQ(parsed.headers.size(), 16u);
     const std::vector<std::string> order = {
         R"({address="10.0.0.1",mac="m"})", R"({address="192.0.2.3",mac="m"})",
         R"({address="192.0.2.9",mac="m"})", R"({address="192.0.2.10",mac="m"})"};
