@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 
 namespace vorpane {
 
@@ -57,6 +58,8 @@ public:
     bool Valid() const { return m_handle != kNoSocket; }
     SocketHandle Handle() const { return m_handle; }
     void Close();
+    // Gives the handle up without closing it, for a socket another library owns.
+    SocketHandle Release() { return std::exchange(m_handle, kNoSocket); }
 
     // Option setters: 0 or an errno.
     int SetNonBlocking(bool on);
