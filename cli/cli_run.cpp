@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
+#include "cli/metrics.h"
 #include "commands/command_frames.h"
 #include "commands/printer_commands.h"
 #include "platform/address_text.h"
@@ -102,6 +103,12 @@ void Identify(PrinterReading& reading, CliEnvironment& env) {
     }
 }
 
+PrinterReading ReadOne(PrinterLink& link, Ipv4Address address, CliEnvironment& env) {
+    PrinterReading reading{address, {}, {}, link.GetStatus(address.Text().c_str())};
+    Identify(reading, env);
+    return reading;
+}
+
 // The printers that the targets name: addresses as they are, prefixes by
 // what a sweep found there; false after a failure on our side.
 bool ResolveTargets(const CliOptions& options, CliEnvironment& env,
@@ -167,11 +174,7 @@ int RunStatus(const CliOptions& options, CliEnvironment& env) {
         return kExitNetwork;
     }
     const std::unique_ptr<PrinterLink> link = env.makeLink(options.port, options.timeoutMs);
-    const auto readOne = [&](Ipv4Address address) {
-        PrinterReading reading{address, {}, {}, link->GetStatus(address.Text().c_str())};
-        Identify(reading, env);
-        return reading;
-    };
+    const auto readOne = [&](Ipv4Address address) { return ReadOne(*link, address, env); };
     const auto anyOffline = [](const std::vector<PrinterReading>& readings) {
         return std::any_of(readings.begin(), readings.end(),
                            [](const PrinterReading& r) { return r.status < 0; });
@@ -364,6 +367,63 @@ int RunAction(const CliOptions& options, CliEnvironment& env) {
     return exit;
 }
 
+// The fixed addresses and the prefixes swept in the background, read on
+// every scrape until a stop is asked for.
+int RunMetrics(const CliOptions& options, CliEnvironment& env) {
+    std::vector<Ipv4Address> fixed;
+    std::vector<Ipv4Prefix> prefixes;
+    for (const std::string& target : options.targets) {
+        const Ipv4Prefix prefix = TargetPrefix(target).value_or(Ipv4Prefix{});
+        if (prefix.length == 32) {
+            fixed.push_back(prefix.network);
+        } else {
+            prefixes.push_back(prefix);
+        }
+    }
+    if (options.targets.empty() && env.localPrefixes) {
+        prefixes = env.localPrefixes();
+    }
+    if ((options.targets.empty() && !env.localPrefixes) || (!prefixes.empty() && !env.sweep)) {
+        *env.err << "vorpane-cli: metrics: this build cannot sweep; name the printers' addresses\n";
+        return kExitUsage;
+    }
+    const uint16_t port = options.port;
+    const int32_t timeoutMs = options.timeoutMs;
+    PrefixSweep sweep = [&env, port, timeoutMs](const Ipv4Prefix& prefix) {
+        const std::string text = prefix.network.Text() + "/" + std::to_string(prefix.length);
+        return env.sweep({text}, port, timeoutMs).addresses;
+    };
+    const std::unique_ptr<MetricsTargets> targets =
+        MetricsTargets::Start(std::move(fixed), std::move(prefixes), std::move(sweep),
+                              std::chrono::seconds(options.rescanSeconds));
+    if (!targets) {
+        *env.err << "vorpane-cli: metrics: no thread could be started\n";
+        return kExitNetwork;
+    }
+    // The first scrape should see the printers of every prefix.
+    targets->WaitForFirstSweep(std::chrono::seconds(30));
+    const std::unique_ptr<PrinterLink> link = env.makeLink(port, timeoutMs);
+    PrinterReader read = [&](const std::vector<Ipv4Address>& addresses) {
+        return ReadPrinters(
+            addresses, [&](Ipv4Address address) { return ReadOne(*link, address, env); },
+            env.parallel);
+    };
+    MetricsServer::Started started = MetricsServer::Start(
+        ParseListenEndpoint(options.listen).value_or(kDefaultMetricsEndpoint),
+        [&targets] { return targets->Current(); }, std::move(read));
+    if (!started.server) {
+        *env.err << "vorpane-cli: metrics: " << started.message << '\n';
+        return kExitNetwork;
+    }
+    *env.err << "vorpane-cli: serving http://" << options.listen << "/metrics\n" << std::flush;
+    if (env.catchStopRequests) {
+        env.catchStopRequests();
+    }
+    static const std::atomic<bool> kNever{false};
+    const bool asked = ServeUntil(*started.server, env.stopRequested ? *env.stopRequested : kNever);
+    return asked ? kExitDone : kExitNetwork;
+}
+
 }  // namespace
 
 std::string IsoTimeUtc(std::chrono::system_clock::time_point time) {
@@ -388,11 +448,7 @@ int RunCli(const CliOptions& options, CliEnvironment& env) {
         case CliCommand::kStatus:
             return RunStatus(options, env);
         case CliCommand::kMetrics:
-            if (!env.metrics) {
-                *env.err << "vorpane-cli: metrics: not built yet\n";
-                return kExitUsage;
-            }
-            return env.metrics(options);
+            return RunMetrics(options, env);
         default:
             return RunAction(options, env);
     }

@@ -5,6 +5,7 @@
 // of their own.
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -52,8 +53,14 @@ struct CliEnvironment {
     std::function<std::chrono::system_clock::time_point()> now;
     // Waits between two readings of --watch; false ends the watch.
     std::function<bool(std::chrono::milliseconds)> sleep;
-    // Serves metrics; null where it is not built.
-    std::function<int(const CliOptions&)> metrics;
+    // The networks of the local interfaces, what scan and metrics read
+    // without targets; null where they are not known.
+    std::function<std::vector<Ipv4Prefix>()> localPrefixes;
+    // Ends a metrics server once true; a signal handler may set it.
+    const std::atomic<bool>* stopRequested = nullptr;
+    // Lets the system's request to stop (Ctrl+C) set `stopRequested`; only
+    // the server asks for it, everything else simply ends.
+    std::function<void()> catchStopRequests;
     size_t parallel = 64;
 };
 

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <sstream>
 
+#include "cli/metrics.h"
+
 namespace vorpane {
 
 namespace {
@@ -124,12 +126,16 @@ std::optional<std::array<uint8_t, 6>> ParseMac(const std::string& text) {
     return mac;
 }
 
-bool IsTarget(const std::string& text) {
+std::optional<Ipv4Prefix> TargetPrefix(const std::string& text) {
     const size_t slash = text.find('/');
-    if (!Ipv4Address::Parse(text.substr(0, slash))) {
-        return false;
+    const auto address = Ipv4Address::Parse(text.substr(0, slash));
+    const auto length = slash == std::string::npos ? std::optional<int64_t>(32)
+                                                   : Number(text.substr(slash + 1), 16, 32);
+    if (!address || !length) {
+        return std::nullopt;
     }
-    return slash == std::string::npos || Number(text.substr(slash + 1), 16, 32).has_value();
+    const int bits = static_cast<int>(*length);
+    return Ipv4Prefix{address->Network(bits), bits};
 }
 
 ParsedCommandLine ParseCommandLine(std::span<const std::string> args) {
@@ -249,18 +255,14 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string> args) {
     }
     const char* targetName = o.command == CliCommand::kScan ? "PREFIX" : "TARGET";
     for (const std::string& target : o.targets) {
-        if (!IsTarget(target)) {
+        if (!TargetPrefix(target)) {
             check.Fail(targetName, target, "an address or prefix (A.B.C.D/N, N from 16 to 32)");
             return parsed;
         }
     }
-    if (o.command == CliCommand::kMetrics) {
-        const size_t colon = o.listen.rfind(':');
-        if (colon == std::string::npos || !Ipv4Address::Parse(o.listen.substr(0, colon)) ||
-            !Number(o.listen.substr(colon + 1), 1, 65535)) {
-            check.Fail("--listen", o.listen, "ADDR:PORT (127.0.0.1:9464)");
-            return parsed;
-        }
+    if (o.command == CliCommand::kMetrics && !ParseListenEndpoint(o.listen)) {
+        check.Fail("--listen", o.listen, "ADDR:PORT (127.0.0.1:9464)");
+        return parsed;
     }
     const bool oneAddress = o.command != CliCommand::kScan && o.command != CliCommand::kStatus &&
                             o.command != CliCommand::kMetrics;

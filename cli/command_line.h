@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "discovery/port_sweep.h"
 #include "platform/ipv4_address.h"
 
 namespace vorpane {
@@ -65,7 +66,7 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string> args);
 // "aa:bb:cc:dd:ee:ff" or "aa-bb-cc-dd-ee-ff", either case.
 std::optional<std::array<uint8_t, 6>> ParseMac(const std::string& text);
 
-// A.B.C.D or A.B.C.D/N with N from 16 to 32.
-bool IsTarget(const std::string& text);
+// A.B.C.D (a /32) or A.B.C.D/N with N from 16 to 32, host bits dropped.
+std::optional<Ipv4Prefix> TargetPrefix(const std::string& text);
 
 }  // namespace vorpane

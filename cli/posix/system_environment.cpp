@@ -1,5 +1,7 @@
 #include "cli/system_environment.h"
 
+#include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
@@ -14,6 +16,12 @@
 namespace vorpane {
 
 namespace {
+
+std::atomic<bool> g_stopRequested{false};
+
+extern "C" void RequestStop(int /*signal*/) {
+    g_stopRequested.store(true);
+}
 
 std::string MacOf(Ipv4Address address) {
     ArpCacheOrError opened = ArpCache::Open();
@@ -59,6 +67,11 @@ CliEnvironment MakeSystemEnvironment(std::ostream& out, std::ostream& err) {
     env.purgeArp = [helper](Ipv4Address address) { return PurgeArpAddress(address, helper); };
     env.macSource = {SystemLocalTime, [](unsigned seed) { std::srand(seed); },
                      [] { return std::rand(); }, [] { return std::time(nullptr); }};
+    env.stopRequested = &g_stopRequested;
+    env.catchStopRequests = [] {
+        std::signal(SIGINT, RequestStop);
+        std::signal(SIGTERM, RequestStop);
+    };
     env.now = [] { return std::chrono::system_clock::now(); };
     env.sleep = [](std::chrono::milliseconds period) {
         SystemSleepMs(static_cast<uint32_t>(period.count()));

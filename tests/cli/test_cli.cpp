@@ -2,6 +2,7 @@
 // and every subcommand against virtual printers on loopback.
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <condition_variable>
 #include <filesystem>
@@ -380,6 +381,36 @@ TEST_F(CliTest, WatchPrintsEachChangeOnce) {
     EXPECT_EQ(lines[2]["paperEnd"], true);
     EXPECT_EQ(lines[3]["paperEnd"], false);
     EXPECT_EQ(lines[3]["overTemp"], true);
+}
+
+// metrics reads the named printers on each scrape and ends when asked to.
+TEST_F(CliTest, MetricsServesTheNamedPrinters) {
+    auto printer = Printer();
+    const uint16_t listen = Printer()->Port();  // free again once that printer is gone
+    std::atomic<bool> stop{false};
+    env.stopRequested = &stop;
+    int exit = -1;
+    std::thread serving([&] {
+        exit = Run({"metrics", "127.0.0.1", "--port", std::to_string(printer->Port()), "--listen",
+                    "127.0.0.1:" + std::to_string(listen)});
+    });
+    httplib::Client client("127.0.0.1", listen);
+    std::string body;
+    // Refused until the server listens.
+    for (auto deadline = std::chrono::steady_clock::now() + 10s;
+         body.empty() && std::chrono::steady_clock::now() < deadline;) {
+        if (const auto answer = client.Get("/metrics")) {
+            body = answer->body;
+        } else {
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    stop = true;
+    serving.join();
+    EXPECT_EQ(exit, 0) << err.str();
+    EXPECT_NE(body.find("vorpane_printer_up{address=\"127.0.0.1\",mac=\"00:11:62:0a:0b:0c\"} 1"),
+              std::string::npos)
+        << body;
 }
 
 // The program itself: exit status and standard output.
