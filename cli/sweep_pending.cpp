@@ -2,8 +2,12 @@
 
 namespace vorpane {
 
-// The port sweep is not part of this build yet.
+// The port sweep and the local interfaces are not part of this build yet.
 SweepFunction SystemSweep() {
+    return nullptr;
+}
+
+decltype(CliEnvironment::localPrefixes) SystemLocalPrefixes() {
     return nullptr;
 }
 

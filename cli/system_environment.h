@@ -14,5 +14,7 @@ CliEnvironment MakeSystemEnvironment(std::ostream& out, std::ostream& err);
 // sweep is not built.
 using SweepFunction = decltype(CliEnvironment::sweep);
 SweepFunction SystemSweep();
+// The networks of the local interfaces worth a sweep; null where unknown.
+decltype(CliEnvironment::localPrefixes) SystemLocalPrefixes();
 
 }  // namespace vorpane

@@ -63,6 +63,7 @@ CliEnvironment MakeSystemEnvironment(std::ostream& out, std::ostream& err) {
     env.macOf = MacOf;
     env.vendorOf = [](const std::string& mac) { return oui.VendorOf(mac); };
     env.sweep = SystemSweep();
+    env.localPrefixes = SystemLocalPrefixes();
     env.makeProber = [helper] { return std::make_unique<SystemEchoProbe>(helper); };
     env.purgeArp = [helper](Ipv4Address address) { return PurgeArpAddress(address, helper); };
     env.macSource = {SystemLocalTime, [](unsigned seed) { std::srand(seed); },
