@@ -257,6 +257,17 @@ TEST_F(CliTest, StatusAndScanLinesFollowTheSchema) {
     EXPECT_EQ(found[0]["status"], 0x12);
     EXPECT_EQ(found[1]["mac"], nullptr);
     EXPECT_EQ(found[1]["status"], nullptr);
+
+    // A prefix among status's targets reads what its sweep found.
+    EXPECT_EQ(Run({"status", "127.0.0.0/30", "--json", "--timeout", "500", "--port",
+                   std::to_string(stuck->Port())}),
+              kExitPrinter);
+    EXPECT_EQ(Lines().size(), 2u);
+    env.sweep = [](const std::vector<std::string>&, uint16_t, int32_t) {
+        return FoundPrinters{{}, {}, EMFILE};
+    };
+    EXPECT_EQ(Run({"scan", "127.0.0.0/30"}), kExitNetwork);
+    EXPECT_EQ(Run({"status", "127.0.0.0/30"}), kExitNetwork);
 }
 
 // Each action's bytes reach the printer as the dialog's button sends them.
