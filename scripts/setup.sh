@@ -22,6 +22,8 @@ packages=(
   appstream desktop-file-utils
   # tests: reading receipts' barcodes back
   libzxing-dev
+  # benchmarks: the printer sweep is timed against nmap's scan
+  nmap
   # tests: the locales whose ANSI code pages (1252, 936) wine runs the
   # Windows tests in
   locales
