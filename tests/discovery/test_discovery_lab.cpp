@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <tuple>
 
 #include "discovery/port_sweep.h"
@@ -98,20 +99,27 @@ protected:
     std::string LabSubnet() const override { return "198.18.31"; }
 };
 
-// The printer sweep from the client over the whole /24: printers (one in a
-// host that drops echo), live hosts that refuse 9100, and silent addresses
-// that nothing answers, ARP included. The client's own interfaces give the
-// lab's /24 as the default.
+// The printer sweep from the client over the whole /24: printers, one of
+// them losing the first SYN that comes to it, live hosts that refuse 9100,
+// and silent addresses that nothing answers, ARP included. The client's own
+// interfaces give the lab's /24 as the default.
 TEST_F(SweepLabTest, FindsEveryPrinterAndNoOtherHostOnTheSubnet) {
     const std::vector<int> printerHosts = {23, 77, 150, 254};
     ASSERT_TRUE(lab().AddHost("plain", {2, 9, 60, 100, 101, 200, 253}));
     ASSERT_TRUE(lab().AddHost("printers", {23, 77, 254}));
-    ASSERT_TRUE(lab().AddHost("mute", {150}, EchoMode::kDrop));
+    ASSERT_TRUE(lab().AddHost("lossy", {150}));
+    // The kernel sends its own second SYN after a second, past the deadline:
+    // only the sweep's second connect reaches .150.
+    const std::string drop = "ip netns exec '" + lab().HostNamespace("lossy") +
+                             "' nft 'add table ip sweeplab; add chain ip sweeplab input { type "
+                             "filter hook input priority 0; }; add rule ip sweeplab input tcp "
+                             "dport 9100 tcp flags syn quota until 100 bytes drop'";
+    ASSERT_EQ(std::system(drop.c_str()), 0);
     std::vector<std::unique_ptr<VirtualPrinter>> printers;
     for (int h : printerHosts) {
         std::string error;
         printers.push_back(
-            scanlab::StartPrinter(lab(), lab().HostNamespace(h == 150 ? "mute" : "printers"),
+            scanlab::StartPrinter(lab(), lab().HostNamespace(h == 150 ? "lossy" : "printers"),
                                   lab().Address(h), false, error));
         ASSERT_NE(printers.back(), nullptr) << error;
     }
