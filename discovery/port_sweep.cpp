@@ -24,7 +24,6 @@ bool EndsHost(int error) {
         case ECONNABORTED:
         case EHOSTUNREACH:
         case ENETUNREACH:
-        case EHOSTDOWN:
         case ETIMEDOUT:
         case EACCES:
         case EPERM:
