@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/ipv4_address.h"
+#include "platform/network_interfaces.h"
 
 namespace vorpane {
 
@@ -55,6 +56,16 @@ struct SweepResult {
     int error = 0;
 };
 
+// Every host's connect starts as soon as the window has room; one wait
+// serves all connects and status reads at once, so the whole sweep takes
+// about one connect deadline plus, when a host accepted late, one status
+// wait. maxOpenSockets is bounded by what one wait can hold
+// (kMaxPollSockets).
 SweepResult SweepPort(std::span<const Ipv4Address> hosts, const SweepOptions& options);
+
+// The prefixes a scan covers when none is given: the /24 of each address of
+// an interface that is up and not loopback, each once, in the interfaces'
+// order.
+std::vector<Ipv4Prefix> DefaultScanPrefixes(const std::vector<LocalInterface>& interfaces);
 
 }  // namespace vorpane

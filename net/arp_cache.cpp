@@ -16,4 +16,15 @@ int32_t PurgeArpAddress(NeighbourTable& table, Ipv4Address address) {
     return 1;
 }
 
+std::optional<std::vector<uint8_t>> FindLinkAddress(const std::vector<ArpRow>& rows,
+                                                    Ipv4Address address) {
+    const uint32_t wanted = address.NetworkOrder();
+    for (const ArpRow& row : rows) {
+        if (row.address == wanted && !row.linkAddress.empty()) {
+            return row.linkAddress;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace vorpane

@@ -4,6 +4,8 @@
 // Nothing here shows messages; results are values.
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/ipv4_address.h"
@@ -29,6 +31,19 @@ public:
     // when already gone).
     virtual int Delete(const ArpRow& row) = 0;
 };
+
+// The system's own table (rtnetlink on Linux, IP Helper on Windows), or the
+// errno that kept it from opening.
+struct NeighbourTableOrError {
+    std::unique_ptr<NeighbourTable> table;
+    int error = 0;
+};
+NeighbourTableOrError OpenSystemNeighbourTable();
+
+// The link address of the first row for `address` that has one; nullopt
+// while no row is resolved.
+std::optional<std::vector<uint8_t>> FindLinkAddress(const std::vector<ArpRow>& rows,
+                                                    Ipv4Address address);
 
 // Deletes the first row of `table` that holds `address`. 1 when no row holds
 // the address or the deletion worked; 0 when the table cannot be read or the

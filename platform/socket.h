@@ -123,8 +123,13 @@ struct SocketPoll {
 
 // Waits until one of `items` is ready, at most `timeoutMs` (negative: no
 // limit): 0 with their `ready` filled in, EAGAIN at the time-out, or the
-// errno of the wait. Entries with kNoSocket are left out.
+// errno of the wait (EINVAL for more sockets than the system's wait takes).
+// Entries with kNoSocket are left out.
 int PollSockets(std::span<SocketPoll> items, int timeoutMs);
+// The most sockets one PollSockets call should be given: Windows waits with
+// select, whose sets have a fixed size; POSIX's poll has no limit of its own,
+// so there the value only keeps one wait's cost in bounds.
+extern const int32_t kMaxPollSockets;
 // One socket, as PollSockets answers.
 int WaitForSocket(const Socket& socket, short events, int timeoutMs);
 

@@ -60,6 +60,11 @@ vorpane_add_wine_test(NAME test_platform
 vorpane_add_wine_test(NAME test_net
   SOURCES ${T}/net/test_echo_probe.cpp ${T}/net/test_ip_helper.cpp
   LIBS vorpane_net)
+# The printer sweep over loopback addresses: the Windows wait sees refused
+# connects and the printers' answers.
+vorpane_add_wine_test(NAME test_port_sweep
+  SOURCES ${T}/discovery/test_port_sweep.cpp
+  LIBS vorpane_discovery vorpane_emulator)
 # Wine closes a socket with a zero linger time now with a reset, now with an
 # orderly end, so the busy one-session printer's reset is left to Linux.
 vorpane_add_wine_test(NAME test_printer_link

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 namespace vorpane {
 
@@ -309,6 +310,14 @@ int32_t PurgeArpAddress(Ipv4Address address) {
         return 0;
     }
     return PurgeArpAddress(*opened.cache, address);
+}
+
+NeighbourTableOrError OpenSystemNeighbourTable() {
+    ArpCacheOrError opened = ArpCache::Open();
+    if (!opened.cache) {
+        return {nullptr, opened.error};
+    }
+    return {std::make_unique<ArpCache>(std::move(*opened.cache)), 0};
 }
 
 }  // namespace vorpane

@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 namespace vorpane::windows {
 
@@ -144,3 +145,12 @@ int IpNetTable::Delete(const ArpRow& row) {
 }
 
 }  // namespace vorpane::windows
+
+namespace vorpane {
+
+// IP Helper needs nothing opened: the table is read afresh on each call.
+NeighbourTableOrError OpenSystemNeighbourTable() {
+    return {std::make_unique<windows::IpNetTable>(), 0};
+}
+
+}  // namespace vorpane

@@ -233,6 +233,8 @@ SocketIo Socket::ReceiveFrom(std::span<uint8_t> buffer, Ipv4Endpoint& from) {
     }
 }
 
+extern const int32_t kMaxPollSockets = 4096;
+
 int PollSockets(std::span<SocketPoll> items, int timeoutMs) {
     std::vector<pollfd> fds(items.size());
     for (size_t i = 0; i < items.size(); ++i) {

@@ -1,13 +1,19 @@
 // Winsock 2 sockets. Winsock's own codes become the errno codes the POSIX
 // side gives, so callers test one set.
 
+// Before any Winsock header: the size of select's sets, kMaxPollSockets.
+#define FD_SETSIZE 1024
+
 #include "platform/socket.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <array>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -271,41 +277,63 @@ SocketIo Socket::ReceiveFrom(std::span<uint8_t> buffer, Ipv4Endpoint& from) {
     return Io(n);
 }
 
+extern const int32_t kMaxPollSockets = FD_SETSIZE;
+
+// select, not WSAPoll: WSAPoll on Windows before 10 2004 never reports a
+// connect that failed, so a refused connect would look like a silent host.
+// A failed connect shows in the exception set; it is reported as writable
+// (and readable, like any socket in trouble), and ConnectResult tells why.
 int PollSockets(std::span<SocketPoll> items, int timeoutMs) {
-    std::vector<WSAPOLLFD> fds;
-    std::vector<size_t> index;
-    fds.reserve(items.size());
+    // The sets are large (FD_SETSIZE handles each), so they live on the heap.
+    // They are filled and read straight through fd_array: FD_SET and
+    // FD_ISSET search the whole set on every call.
+    auto sets = std::make_unique<std::array<fd_set, 3>>();
+    fd_set& readers = (*sets)[0];
+    fd_set& writers = (*sets)[1];
+    fd_set& failed = (*sets)[2];
+    readers.fd_count = writers.fd_count = failed.fd_count = 0;
+    std::unordered_map<SOCKET, size_t> index;
     for (size_t i = 0; i < items.size(); ++i) {
-        items[i].ready = 0;
-        if (items[i].handle == kNoSocket) {
+        SocketPoll& item = items[i];
+        item.ready = 0;
+        if (item.handle == kNoSocket) {
             continue;
         }
-        const short events =
-            static_cast<short>(((items[i].events & kSocketReadable) ? POLLRDNORM : 0) |
-                               ((items[i].events & kSocketWritable) ? POLLWRNORM : 0));
-        fds.push_back({Native(items[i].handle), events, 0});
-        index.push_back(i);
+        if (failed.fd_count == FD_SETSIZE) {
+            return EINVAL;
+        }
+        const SOCKET s = Native(item.handle);
+        index[s] = i;
+        if (item.events & kSocketReadable) {
+            readers.fd_array[readers.fd_count++] = s;
+        }
+        if (item.events & kSocketWritable) {
+            writers.fd_array[writers.fd_count++] = s;
+        }
+        failed.fd_array[failed.fd_count++] = s;
     }
-    if (fds.empty()) {
-        // WSAPoll refuses an empty set; nothing can become ready.
+    if (failed.fd_count == 0) {
+        // select refuses three empty sets; nothing can become ready.
         Sleep(timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
         return EAGAIN;
     }
-    const int rc = WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), timeoutMs);
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    const int rc = ::select(0, &readers, &writers, &failed, timeoutMs < 0 ? nullptr : &limit);
     if (rc == SOCKET_ERROR) {
         return LastError();
     }
     if (rc == 0) {
         return EAGAIN;
     }
-    for (size_t k = 0; k < fds.size(); ++k) {
-        const short r = fds[k].revents;
-        const bool trouble = (r & (POLLERR | POLLHUP | POLLNVAL)) != 0;
-        SocketPoll& item = items[index[k]];
-        item.ready = static_cast<short>(((r & POLLRDNORM) || trouble ? kSocketReadable : 0) |
-                                        ((r & POLLWRNORM) || trouble ? kSocketWritable : 0));
-        item.ready &= item.events;
-    }
+    const auto mark = [&](const fd_set& set, short ready) {
+        for (u_int k = 0; k < set.fd_count; ++k) {
+            SocketPoll& item = items[index[set.fd_array[k]]];
+            item.ready = static_cast<short>((item.ready | ready) & item.events);
+        }
+    };
+    mark(readers, kSocketReadable);
+    mark(writers, kSocketWritable);
+    mark(failed, kSocketReadable | kSocketWritable);
     return 0;
 }
 

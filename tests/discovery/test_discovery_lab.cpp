@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <tuple>
 
+#include "discovery/port_sweep.h"
 #include "lab_fixture.h"
 #include "scan_lab.h"
 
@@ -90,6 +92,63 @@ TEST_F(ScanLabTest, ThirtyLiveHostsSixPrintersThreePcsGiveExactlyFourPrinters) {
     std::sort(alive.begin(), alive.end());
     EXPECT_EQ(alive, Addresses(live));
     RecordProperty("scan_ms", static_cast<int>(run.totalMs));
+}
+
+class SweepLabTest : public lab::LabTest {
+protected:
+    std::string LabSubnet() const override { return "198.18.31"; }
+};
+
+// The printer sweep from the client over the whole /24: printers, one of
+// them losing the first SYN that comes to it, live hosts that refuse 9100,
+// and silent addresses that nothing answers, ARP included. The client's own
+// interfaces give the lab's /24 as the default.
+TEST_F(SweepLabTest, FindsEveryPrinterAndNoOtherHostOnTheSubnet) {
+    const std::vector<int> printerHosts = {23, 77, 150, 254};
+    ASSERT_TRUE(lab().AddHost("plain", {2, 9, 60, 100, 101, 200, 253}));
+    ASSERT_TRUE(lab().AddHost("printers", {23, 77, 254}));
+    ASSERT_TRUE(lab().AddHost("lossy", {150}));
+    // The kernel sends its own second SYN after a second, past the deadline:
+    // only the sweep's second connect reaches .150.
+    const std::string drop = "ip netns exec '" + lab().HostNamespace("lossy") +
+                             "' nft 'add table ip sweeplab; add chain ip sweeplab input { type "
+                             "filter hook input priority 0; }; add rule ip sweeplab input tcp "
+                             "dport 9100 tcp flags syn quota until 100 bytes drop'";
+    ASSERT_EQ(std::system(drop.c_str()), 0);
+    std::vector<std::unique_ptr<VirtualPrinter>> printers;
+    for (int h : printerHosts) {
+        std::string error;
+        printers.push_back(
+            scanlab::StartPrinter(lab(), lab().HostNamespace(h == 150 ? "lossy" : "printers"),
+                                  lab().Address(h), false, error));
+        ASSERT_NE(printers.back(), nullptr) << error;
+    }
+    std::vector<SweepHit> expected;
+    for (int h : printerHosts) {
+        expected.push_back({*Ipv4Address::Parse(lab().Address(h)), StatusReplies({})[0]});
+    }
+
+    SweepResult result;
+    std::vector<Ipv4Prefix> prefixes;
+    double ms = 0;
+    ASSERT_TRUE(lab().RunInClient([&] {
+        const LocalInterfaces local = ReadLocalInterfaces();
+        EXPECT_EQ(local.error, 0);
+        prefixes = DefaultScanPrefixes(local.interfaces);
+        if (prefixes.size() != 1) {
+            return;
+        }
+        const auto start = std::chrono::steady_clock::now();
+        result = SweepPort(prefixes[0].Hosts(), {9100, 500, 512});
+        ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                 .count();
+    }));
+    ASSERT_EQ(prefixes, (std::vector<Ipv4Prefix>{*Ipv4Prefix::Parse("198.18.31.0/24")}));
+    EXPECT_EQ(result.error, 0);
+    EXPECT_EQ(result.hits, expected);
+    // The silent addresses wait side by side: one deadline, not one each.
+    EXPECT_LT(ms, 1500);
+    RecordProperty("sweep_ms", static_cast<int>(ms));
 }
 
 }  // namespace

@@ -1,0 +1,347 @@
+#include "discovery/port_sweep.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+
+#include "platform/socket.h"
+
+namespace vorpane {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::milliseconds;
+
+constexpr std::array<uint8_t, 3> kStatusRequest = {0x10, 0x04, 0x01};  // DLE EOT 1
+
+// The peer or a router on the way said no: the host is done.
+bool EndsHost(int error) {
+    switch (error) {
+        case ECONNREFUSED:
+        case ECONNRESET:
+        case ECONNABORTED:
+        case EHOSTUNREACH:
+        case ENETUNREACH:
+        case ETIMEDOUT:
+        case EACCES:
+        case EPERM:
+            return true;
+        default:
+            return false;
+    }
+}
+
+enum class Phase { kWaiting, kConnecting, kStatus, kDone };
+
+struct Host {
+    Ipv4Address address;
+    Phase phase = Phase::kWaiting;
+    // Connecting: the first connect and, from half the deadline on, the
+    // second. Status: the accepted connection in the first.
+    std::array<Socket, 2> sockets;
+    bool retried = false;
+    Clock::time_point started;
+    Clock::time_point deadline;  // of the phase it is in
+};
+
+class Sweep {
+public:
+    Sweep(std::span<const Ipv4Address> hosts, const SweepOptions& options)
+        : m_options(options),
+          m_window(std::clamp<int32_t>(options.maxOpenSockets, 1, kMaxPollSockets)),
+          m_timeout(std::max<int32_t>(options.timeoutMs, 1)),
+          m_retryAfter((m_timeout + 1) / 2) {
+        m_hosts.reserve(hosts.size());
+        for (const Ipv4Address& a : hosts) {
+            m_hosts.emplace_back().address = a;
+        }
+    }
+
+    SweepResult Run() {
+        while (m_result.error == 0 && m_done < m_hosts.size()) {
+            const Clock::time_point now = Clock::now();
+            Expire(now);
+            Retry(now);
+            StartMore(now);
+            if (m_result.error != 0 || m_done == m_hosts.size()) {
+                break;
+            }
+            Wait();
+        }
+        std::sort(m_result.hits.begin(), m_result.hits.end(),
+                  [](const SweepHit& a, const SweepHit& b) { return a.address < b.address; });
+        return std::move(m_result);
+    }
+
+private:
+    // Opens a socket and starts its connect; false when our side ran out
+    // (then the host waits for a free slot, or the sweep ends when none of
+    // ours is open to free one).
+    bool Connect(Host& host, Socket& socket, Clock::time_point now) {
+        Socket::Opened opened = Socket::Open(Socket::Kind::kStream, true);
+        if (!opened.socket.Valid()) {
+            return OutOfSockets(opened.error);
+        }
+        const int error = opened.socket.Connect({host.address.HostOrder(), m_options.port});
+        if (error == 0) {
+            socket = std::move(opened.socket);
+            ++m_open;
+            Accepted(host, socket, now);
+        } else if (error == EINPROGRESS) {
+            socket = std::move(opened.socket);
+            ++m_open;
+        } else if (EndsHost(error)) {
+            Finish(host);
+        } else {
+            return OutOfSockets(error);
+        }
+        return true;
+    }
+
+    // The system refused us a socket or a local port: the window shrinks to
+    // what is open now and grows no more; with nothing open, the sweep ends.
+    bool OutOfSockets(int error) {
+        if (m_open == 0) {
+            m_result.error = error;
+        } else {
+            m_window = m_open;
+        }
+        return false;
+    }
+
+    void StartMore(Clock::time_point now) {
+        while (m_next < m_hosts.size() && m_open < m_window && m_result.error == 0) {
+            Host& host = m_hosts[m_next];
+            host.phase = Phase::kConnecting;
+            host.started = now;
+            host.deadline = now + Ms(m_timeout);
+            if (!Connect(host, host.sockets[0], now)) {
+                host.phase = Phase::kWaiting;
+                return;
+            }
+            ++m_next;
+        }
+    }
+
+    // A second connect on a fresh socket for each host still pending at half
+    // its deadline: a lost SYN or ARP answer costs one retry, not the host.
+    void Retry(Clock::time_point now) {
+        for (size_t i = m_firstBusy; i < m_next && m_open < m_window; ++i) {
+            Host& host = m_hosts[i];
+            if (host.phase == Phase::kConnecting && !host.retried &&
+                now >= host.started + Ms(m_retryAfter)) {
+                if (!Connect(host, host.sockets[1], now)) {
+                    return;
+                }
+                host.retried = true;
+            }
+        }
+    }
+
+    void Expire(Clock::time_point now) {
+        for (size_t i = m_firstBusy; i < m_next; ++i) {
+            Host& host = m_hosts[i];
+            if (host.phase == Phase::kConnecting && now >= host.deadline) {
+                Finish(host);  // silent
+            } else if (host.phase == Phase::kStatus && now >= host.deadline) {
+                Listed(host, std::nullopt);
+            }
+        }
+    }
+
+    void Accepted(Host& host, Socket& socket, Clock::time_point now) {
+        if (&socket != &host.sockets[0]) {
+            std::swap(host.sockets[0], host.sockets[1]);
+        }
+        Close(host.sockets[1]);
+        host.phase = Phase::kStatus;
+        host.deadline = now + Ms(m_timeout);
+        const SocketIo sent = host.sockets[0].Send(kStatusRequest);
+        if (sent.error != 0 || sent.bytes != static_cast<int64_t>(kStatusRequest.size())) {
+            // A fresh connection takes three bytes at once; one that does not
+            // went away, and still accepted.
+            Listed(host, std::nullopt);
+        }
+    }
+
+    void Listed(Host& host, std::optional<uint8_t> status) {
+        m_result.hits.push_back({host.address, status});
+        Finish(host);
+    }
+
+    void Finish(Host& host) {
+        Close(host.sockets[0]);
+        Close(host.sockets[1]);
+        host.phase = Phase::kDone;
+        ++m_done;
+        while (m_firstBusy < m_next && m_hosts[m_firstBusy].phase == Phase::kDone) {
+            ++m_firstBusy;
+        }
+    }
+
+    void Close(Socket& socket) {
+        if (socket.Valid()) {
+            socket.Close();
+            --m_open;
+        }
+    }
+
+    // One wait over every open socket, until the first of them is ready or
+    // the next retry or deadline comes.
+    void Wait() {
+        m_poll.clear();
+        m_owners.clear();
+        Clock::time_point wake = Clock::time_point::max();
+        for (size_t i = m_firstBusy; i < m_next; ++i) {
+            Host& host = m_hosts[i];
+            if (host.phase == Phase::kDone) {
+                continue;
+            }
+            wake = std::min(wake, host.deadline);
+            if (host.phase == Phase::kConnecting && !host.retried) {
+                wake = std::min(wake, host.started + Ms(m_retryAfter));
+            }
+            const short events = host.phase == Phase::kStatus ? kSocketReadable : kSocketWritable;
+            for (Socket& socket : host.sockets) {
+                if (socket.Valid()) {
+                    m_poll.push_back({socket.Handle(), events, 0});
+                    m_owners.push_back(&host);
+                }
+            }
+        }
+        const auto left = std::chrono::ceil<Ms>(wake - Clock::now()).count();
+        const int timeoutMs = static_cast<int>(std::clamp<int64_t>(left, 0, m_timeout));
+        const int rc = PollSockets(m_poll, timeoutMs);
+        if (rc == EAGAIN || rc == EINTR) {
+            return;
+        }
+        if (rc != 0) {
+            m_result.error = rc;
+            return;
+        }
+        const Clock::time_point now = Clock::now();
+        for (size_t k = 0; k < m_poll.size(); ++k) {
+            Host& host = *m_owners[k];
+            if (m_poll[k].ready == 0) {
+                continue;
+            }
+            // An entry may be stale: its host finished, or the other try
+            // was accepted and this one closed, earlier in this loop.
+            for (Socket& socket : host.sockets) {
+                if (!socket.Valid() || socket.Handle() != m_poll[k].handle) {
+                    continue;
+                }
+                if (host.phase == Phase::kConnecting) {
+                    Connected(host, socket, now);
+                } else if (host.phase == Phase::kStatus && m_poll[k].events == kSocketReadable) {
+                    ReadStatus(host);
+                }
+                break;
+            }
+        }
+    }
+
+    void Connected(Host& host, Socket& socket, Clock::time_point now) {
+        const int error = socket.ConnectResult();
+        if (error == 0) {
+            Accepted(host, socket, now);
+        } else if (EndsHost(error)) {
+            Finish(host);
+        } else {
+            // Anything else ends that try alone; the other may still answer.
+            Close(socket);
+            if (!host.sockets[0].Valid() && !host.sockets[1].Valid()) {
+                Finish(host);
+            }
+        }
+    }
+
+    void ReadStatus(Host& host) {
+        uint8_t byte = 0;
+        const SocketIo got = host.sockets[0].Receive({&byte, 1});
+        if (got.error == EAGAIN || got.error == EWOULDBLOCK || got.error == EINTR) {
+            return;
+        }
+        Listed(host,
+               got.error == 0 && got.bytes == 1 ? std::optional<uint8_t>(byte) : std::nullopt);
+    }
+
+    const SweepOptions m_options;
+    int32_t m_window;
+    const int32_t m_timeout;
+    const int32_t m_retryAfter;
+    std::vector<Host> m_hosts;
+    size_t m_next = 0;       // the first host not started
+    size_t m_firstBusy = 0;  // every host before it is done
+    size_t m_done = 0;
+    int32_t m_open = 0;
+    SweepResult m_result;
+    std::vector<SocketPoll> m_poll;
+    std::vector<Host*> m_owners;
+};
+
+constexpr int kMinPrefix = 16;
+
+}  // namespace
+
+std::optional<Ipv4Prefix> Ipv4Prefix::Parse(std::string_view text) {
+    const size_t slash = text.find('/');
+    const std::optional<Ipv4Address> address = Ipv4Address::Parse(text.substr(0, slash));
+    if (!address) {
+        return std::nullopt;
+    }
+    int length = 32;
+    if (slash != std::string_view::npos) {
+        const std::string_view digits = text.substr(slash + 1);
+        if (digits.empty() || digits.size() > 2 || (digits.size() > 1 && digits[0] == '0') ||
+            !std::all_of(digits.begin(), digits.end(),
+                         [](char c) { return c >= '0' && c <= '9'; })) {
+            return std::nullopt;
+        }
+        length = digits.size() == 1 ? digits[0] - '0' : (digits[0] - '0') * 10 + digits[1] - '0';
+    }
+    if (length < kMinPrefix || length > 32) {
+        return std::nullopt;
+    }
+    return Ipv4Prefix{address->Network(length), length};
+}
+
+std::string Ipv4Prefix::Text() const {
+    return length == 32 ? network.Text() : network.Text() + "/" + std::to_string(length);
+}
+
+std::vector<Ipv4Address> Ipv4Prefix::Hosts() const {
+    const uint32_t size = uint32_t{1} << (32 - length);
+    // Below /31 the first and last addresses name the network and its
+    // broadcast; /31 (two hosts on a link) and /32 have neither.
+    const uint32_t first = length < 31 ? 1 : 0;
+    const uint32_t end = length < 31 ? size - 1 : size;
+    std::vector<Ipv4Address> hosts;
+    hosts.reserve(end - first);
+    for (uint32_t h = first; h < end; ++h) {
+        hosts.push_back(network.WithHostNumber(length, h));
+    }
+    return hosts;
+}
+
+std::vector<Ipv4Prefix> DefaultScanPrefixes(const std::vector<LocalInterface>& interfaces) {
+    std::vector<Ipv4Prefix> prefixes;
+    for (const LocalInterface& i : interfaces) {
+        if (!i.up || i.loopback) {
+            continue;
+        }
+        const Ipv4Prefix p{i.address.Network(24), 24};
+        if (std::find(prefixes.begin(), prefixes.end(), p) == prefixes.end()) {
+            prefixes.push_back(p);
+        }
+    }
+    return prefixes;
+}
+
+SweepResult SweepPort(std::span<const Ipv4Address> hosts, const SweepOptions& options) {
+    return Sweep(hosts, options).Run();
+}
+
+}  // namespace vorpane
