@@ -118,10 +118,6 @@ bool ResolveTargets(const CliOptions& options, CliEnvironment& env,
             addresses.push_back(*address);
             continue;
         }
-        if (!env.sweep) {
-            *env.err << "vorpane-cli: " << target << ": the sweep is not built yet\n";
-            return false;
-        }
         const FoundPrinters found = env.sweep({target}, options.port, options.timeoutMs);
         if (found.error != 0) {
             *env.err << "vorpane-cli: " << target << ": the sweep failed (errno " << found.error
@@ -134,10 +130,6 @@ bool ResolveTargets(const CliOptions& options, CliEnvironment& env,
 }
 
 int RunScan(const CliOptions& options, CliEnvironment& env) {
-    if (!env.sweep) {
-        *env.err << "vorpane-cli: scan: not built yet\n";
-        return kExitUsage;
-    }
     const FoundPrinters found = env.sweep(options.targets, options.port, options.timeoutMs);
     if (found.error != 0) {
         *env.err << "vorpane-cli: the sweep failed (errno " << found.error << ")\n";
@@ -165,7 +157,11 @@ int RunScan(const CliOptions& options, CliEnvironment& env) {
     if (!options.json) {
         PrintTable(*env.out, rows);
     }
-    return found.addresses.empty() ? kExitPrinter : kExitDone;
+    if (found.addresses.empty()) {
+        *env.err << "vorpane-cli: no printer answered\n";
+        return kExitPrinter;
+    }
+    return kExitDone;
 }
 
 int RunStatus(const CliOptions& options, CliEnvironment& env) {
@@ -373,7 +369,7 @@ int RunMetrics(const CliOptions& options, CliEnvironment& env) {
     std::vector<Ipv4Address> fixed;
     std::vector<Ipv4Prefix> prefixes;
     for (const std::string& target : options.targets) {
-        const Ipv4Prefix prefix = TargetPrefix(target).value_or(Ipv4Prefix{});
+        const Ipv4Prefix prefix = Ipv4Prefix::Parse(target).value_or(Ipv4Prefix{});
         if (prefix.length == 32) {
             fixed.push_back(prefix.network);
         } else {
@@ -383,15 +379,10 @@ int RunMetrics(const CliOptions& options, CliEnvironment& env) {
     if (options.targets.empty() && env.localPrefixes) {
         prefixes = env.localPrefixes();
     }
-    if ((options.targets.empty() && !env.localPrefixes) || (!prefixes.empty() && !env.sweep)) {
-        *env.err << "vorpane-cli: metrics: this build cannot sweep; name the printers' addresses\n";
-        return kExitUsage;
-    }
     const uint16_t port = options.port;
     const int32_t timeoutMs = options.timeoutMs;
     PrefixSweep sweep = [&env, port, timeoutMs](const Ipv4Prefix& prefix) {
-        const std::string text = prefix.network.Text() + "/" + std::to_string(prefix.length);
-        return env.sweep({text}, port, timeoutMs).addresses;
+        return env.sweep({prefix.Text()}, port, timeoutMs).addresses;
     };
     const std::unique_ptr<MetricsTargets> targets =
         MetricsTargets::Start(std::move(fixed), std::move(prefixes), std::move(sweep),

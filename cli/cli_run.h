@@ -53,8 +53,8 @@ struct CliEnvironment {
     std::function<std::chrono::system_clock::time_point()> now;
     // Waits between two readings of --watch; false ends the watch.
     std::function<bool(std::chrono::milliseconds)> sleep;
-    // The networks of the local interfaces, what scan and metrics read
-    // without targets; null where they are not known.
+    // The networks of the local interfaces, what metrics reads without
+    // targets.
     std::function<std::vector<Ipv4Prefix>()> localPrefixes;
     // Ends a metrics server once true; a signal handler may set it.
     const std::atomic<bool>* stopRequested = nullptr;

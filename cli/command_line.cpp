@@ -126,18 +126,6 @@ std::optional<std::array<uint8_t, 6>> ParseMac(const std::string& text) {
     return mac;
 }
 
-std::optional<Ipv4Prefix> TargetPrefix(const std::string& text) {
-    const size_t slash = text.find('/');
-    const auto address = Ipv4Address::Parse(text.substr(0, slash));
-    const auto length = slash == std::string::npos ? std::optional<int64_t>(32)
-                                                   : Number(text.substr(slash + 1), 16, 32);
-    if (!address || !length) {
-        return std::nullopt;
-    }
-    const int bits = static_cast<int>(*length);
-    return Ipv4Prefix{address->Network(bits), bits};
-}
-
 ParsedCommandLine ParseCommandLine(std::span<const std::string> args) {
     ParsedCommandLine parsed;
     CliOptions options;
@@ -255,7 +243,7 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string> args) {
     }
     const char* targetName = o.command == CliCommand::kScan ? "PREFIX" : "TARGET";
     for (const std::string& target : o.targets) {
-        if (!TargetPrefix(target)) {
+        if (!Ipv4Prefix::Parse(target)) {
             check.Fail(targetName, target, "an address or prefix (A.B.C.D/N, N from 16 to 32)");
             return parsed;
         }

@@ -66,7 +66,4 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string> args);
 // "aa:bb:cc:dd:ee:ff" or "aa-bb-cc-dd-ee-ff", either case.
 std::optional<std::array<uint8_t, 6>> ParseMac(const std::string& text);
 
-// A.B.C.D (a /32) or A.B.C.D/N with N from 16 to 32, host bits dropped.
-std::optional<Ipv4Prefix> TargetPrefix(const std::string& text);
-
 }  // namespace vorpane

@@ -10,11 +10,10 @@ namespace vorpane {
 
 CliEnvironment MakeSystemEnvironment(std::ostream& out, std::ostream& err);
 
-// The port sweep over prefixes (none: the local networks); null where the
-// sweep is not built.
+// The port sweep over prefixes (none: the local networks).
 using SweepFunction = decltype(CliEnvironment::sweep);
 SweepFunction SystemSweep();
-// The networks of the local interfaces worth a sweep; null where unknown.
+// The networks of the local interfaces worth a sweep.
 decltype(CliEnvironment::localPrefixes) SystemLocalPrefixes();
 
 }  // namespace vorpane

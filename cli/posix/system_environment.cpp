@@ -8,7 +8,7 @@
 #include <iterator>
 
 #include "cli/oui.h"
-#include "net/posix/arp_cache_netlink.h"
+#include "net/arp_cache.h"
 #include "net/posix/echo_arp_helper.h"
 #include "platform/clock.h"
 #include "printer_link/network_printer_link.h"
@@ -24,23 +24,18 @@ extern "C" void RequestStop(int /*signal*/) {
 }
 
 std::string MacOf(Ipv4Address address) {
-    ArpCacheOrError opened = ArpCache::Open();
+    NeighbourTableOrError opened = OpenSystemNeighbourTable();
     std::vector<ArpRow> rows;
-    if (!opened.cache || opened.cache->Read(rows) != 0) {
+    if (!opened.table || opened.table->Read(rows) != 0) {
         return {};
     }
-    for (const ArpRow& row : rows) {
-        if (row.address == address.NetworkOrder() && row.linkAddress.size() == 6) {
-            std::string text;
-            char pair[4];
-            for (uint8_t byte : row.linkAddress) {
-                std::snprintf(pair, sizeof pair, text.empty() ? "%02x" : ":%02x", byte);
-                text += pair;
-            }
-            return text;
-        }
+    std::string text;
+    for (uint8_t byte : FindLinkAddress(rows, address).value_or(std::vector<uint8_t>{})) {
+        char pair[4];
+        std::snprintf(pair, sizeof pair, text.empty() ? "%02x" : ":%02x", byte);
+        text += pair;
     }
-    return {};
+    return text;
 }
 
 }  // namespace

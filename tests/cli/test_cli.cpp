@@ -12,6 +12,7 @@
 
 #include "cli/cli_run.h"
 #include "cli/oui.h"
+#include "cli/system_environment.h"
 #include "commands/command_frames.h"
 #include "loopback_printer.h"
 #include "platform/codepage.h"
@@ -263,6 +264,18 @@ TEST_F(CliTest, StatusAndScanLinesFollowTheSchema) {
                    std::to_string(stuck->Port())}),
               kExitPrinter);
     EXPECT_EQ(Lines().size(), 2u);
+    // The system's sweep: only 127.0.0.1 of the prefix listens on the port.
+    env.sweep = SystemSweep();
+    const std::string port = std::to_string(stuck->Port());
+    EXPECT_EQ(Run({"scan", "127.0.0.0/29", "--json", "--port", port}), 0);
+    const std::vector<Json> swept = Lines();
+    ASSERT_EQ(swept.size(), 1u) << out.str();
+    EXPECT_EQ(swept[0]["address"], "127.0.0.1");
+    EXPECT_TRUE(swept[0]["status"].is_number());
+    EXPECT_EQ(Run({"status", "127.0.0.0/29", "--port", port}), 0);
+    EXPECT_NE(out.str().find("127.0.0.1  00:11:62:0a:0b:0c  Star Micronics Co.,LTD.  online"),
+              std::string::npos)
+        << out.str();
     env.sweep = [](const std::vector<std::string>&, uint16_t, int32_t) {
         return FoundPrinters{{}, {}, EMFILE};
     };
