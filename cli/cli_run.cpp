@@ -152,7 +152,8 @@ int RunScan(const CliOptions& options, CliEnvironment& env) {
         char byte[8];
         std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned>(status & 0xFF));
         rows.push_back({reading.address.Text(), std::to_string(options.port), Dash(reading.mac),
-                        Dash(reading.vendor), status < 0 ? "no answer" : byte});
+                        Dash(reading.vendor),
+                        status < 0 ? std::to_string(options.port) + " open, no status" : byte});
     }
     if (!options.json) {
         PrintTable(*env.out, rows);
