@@ -91,8 +91,8 @@ start_printer paper-end 127.0.0.3 "$port" --condition paper-end
 echo "printers on 127.0.0.2 and 127.0.0.3, port $port"
 
 cli 0 scan 127.0.0.0/24 --port "$port" --json
-found=$(json_lines 'select(.type == "printer" and .status != null) | .address' | tr -d '"' | tr '\n' ' ')
-[ "$found" = "127.0.0.2 127.0.0.3 " ] || fail "scan found '$found': $out"
+found=$(json_lines 'select(.type == "printer") | [.address, .status != null]' | tr '\n' ' ')
+[ "$found" = '["127.0.0.2",true] ["127.0.0.3",true] ' ] || fail "scan found $found: $out"
 
 cli 0 status 127.0.0.2 --port "$port" --json
 [ "$(json_lines '[.online, .paperEnd]')" = "[true,false]" ] || fail "status of .2: $out"
