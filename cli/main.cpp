@@ -9,7 +9,8 @@
 
 int main(int argc, char** argv) {
     const vorpane::SocketLibrary sockets;
+    const vorpane::Utf8Terminal terminal;
     vorpane::CliEnvironment env = vorpane::MakeSystemEnvironment(std::cout, std::cerr);
-    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const std::vector<std::string> args = vorpane::ProgramArguments(argc, argv);
     return vorpane::RunCommandLine(args, env);
 }

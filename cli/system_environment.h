@@ -1,8 +1,13 @@
 #pragma once
 // The environment of the program itself: the system's streams, sockets,
-// neighbour table, privileged helper and clock.
+// neighbour table, probes and clock. What differs between systems comes
+// from posix/ or windows/.
 
+#include <atomic>
+#include <functional>
 #include <iosfwd>
+#include <string>
+#include <vector>
 
 #include "cli/cli_run.h"
 
@@ -15,5 +20,34 @@ using SweepFunction = decltype(CliEnvironment::sweep);
 SweepFunction SystemSweep();
 // The networks of the local interfaces worth a sweep.
 decltype(CliEnvironment::localPrefixes) SystemLocalPrefixes();
+
+// The parts of the environment each system makes its own way.
+struct SystemSide {
+    ProberFactory makeProber;
+    std::function<int32_t(Ipv4Address)> purgeArp;
+    // Lets the system's request to stop set `*stopRequested`.
+    std::function<void()> catchStopRequests;
+    const std::atomic<bool>* stopRequested = nullptr;
+    // The OUI registry; empty where the system has none, and makers stay
+    // unnamed.
+    std::string ouiPath;
+};
+SystemSide MakeSystemSide();
+
+// The program's arguments as UTF-8, without its name.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// While it lives, a terminal shows the program's UTF-8 output as text; a
+// pipe or a file gets the bytes unchanged.
+class Utf8Terminal {
+public:
+    Utf8Terminal();
+    ~Utf8Terminal();
+    Utf8Terminal(const Utf8Terminal&) = delete;
+    Utf8Terminal& operator=(const Utf8Terminal&) = delete;
+
+private:
+    unsigned m_saved = 0;
+};
 
 }  // namespace vorpane

@@ -1,7 +1,7 @@
 # The Windows installer (CPack's NSIS generator, Debian's nsis) and a zip of
-# the two programs. Both executables are static: nothing else goes with them.
+# the programs. Every executable is static: nothing else goes with them.
 #   cmake --build build-win --target package
-install(TARGETS vorpane vorpane-printer RUNTIME DESTINATION .)
+install(TARGETS vorpane vorpane-printer vorpane-cli RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
 
 set(CPACK_GENERATOR NSIS ZIP)
@@ -13,8 +13,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Service tool for ESC/POS network receipt 
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Vorpane)
 set(CPACK_PACKAGE_FILE_NAME Vorpane-${PROJECT_VERSION}-win64)
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-# The Start menu gets the program; vorpane-printer is a console program
-# started with options, so it has no entry of its own.
+# The Start menu gets the program; vorpane-printer and vorpane-cli are
+# console programs started with options, so they have no entry of their own.
 set(CPACK_PACKAGE_EXECUTABLES vorpane Vorpane)
 set(CPACK_NSIS_DISPLAY_NAME "Vorpane ${PROJECT_VERSION}")
 set(CPACK_NSIS_PACKAGE_NAME Vorpane)

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows installer under wine: makes it (cpack's NSIS generator) in the
-# Windows build folder, installs it silently, checks the two programs, the
-# uninstaller and the Start-menu entry, starts the installed program until
-# its window titled "Vorpane V2.1" is up and closes it, then uninstalls
-# silently and checks that everything is gone.
+# Windows build folder, installs it silently, checks the programs, the
+# uninstaller and the Start-menu entry, runs the installed vorpane-cli's
+# --help, starts the installed program until its window titled "Vorpane
+# V2.1" is up and closes it, then uninstalls silently and checks that
+# everything is gone.
 #   installer-test.sh BUILD_DIR WINE_DIR   (ctest passes both)
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -24,12 +25,14 @@ fail() {
   echo "FAIL: $*" >&2
   exit 1
 }
-for file in vorpane.exe vorpane-printer.exe Uninstall.exe; do
+for file in vorpane.exe vorpane-printer.exe vorpane-cli.exe Uninstall.exe; do
   [ -f "$target/$file" ] || fail "$file is not installed"
 done
 menu_entry=$(find "$prefix/drive_c" -path '*Start Menu*' -name 'Vorpane.lnk' | head -n 1)
 [ -n "$menu_entry" ] || fail "no Start-menu entry"
 echo "start menu: ${menu_entry#"$prefix/"}"
+
+"${run[@]}" "$target/vorpane-cli.exe" --help >/dev/null || fail "vorpane-cli.exe --help failed"
 
 VORPANE_INSTALLED="$target_windows\\vorpane.exe" \
   "${run[@]}" "$build/test_e2e.exe" --gtest_filter='InstalledProgram.*' --gtest_brief=1

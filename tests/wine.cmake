@@ -88,6 +88,12 @@ add_dependencies(test_e2e vorpane vorpane-printer)
 target_compile_definitions(test_e2e PRIVATE
   VORPANE_EXE="app/vorpane.exe" VORPANE_PRINTER_EXE="emulator/vorpane-printer.exe")
 
+# vorpane-cli.exe from outside against two vorpane-printer.exe on loopback
+# addresses of their own, in whichever ANSI code page the locale gives wine.
+add_test(NAME test_cli_wine
+  COMMAND ${PROJECT_SOURCE_DIR}/tests/cli/cli-wine-test.sh ${CMAKE_BINARY_DIR} ${VORPANE_WINE_DIR})
+set_tests_properties(test_cli_wine PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED wine)
+
 # The installer: made, installed silently, the installed program started
 # and closed, uninstalled (the e2e test's executable looks at the window).
 add_test(NAME test_installer

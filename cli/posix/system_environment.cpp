@@ -1,17 +1,13 @@
-#include "cli/system_environment.h"
+// The program's system side on Linux: probes and ARP deletions through the
+// privileged helper, SIGINT and SIGTERM as the request to stop, Debian's
+// OUI registry, and arguments and terminals that already speak UTF-8.
 
 #include <atomic>
 #include <csignal>
-#include <cstdlib>
-#include <ctime>
-#include <iostream>
-#include <iterator>
 
 #include "cli/oui.h"
-#include "net/arp_cache.h"
+#include "cli/system_environment.h"
 #include "net/posix/echo_arp_helper.h"
-#include "platform/clock.h"
-#include "printer_link/network_printer_link.h"
 
 namespace vorpane {
 
@@ -23,57 +19,27 @@ extern "C" void RequestStop(int /*signal*/) {
     g_stopRequested.store(true);
 }
 
-std::string MacOf(Ipv4Address address) {
-    NeighbourTableOrError opened = OpenSystemNeighbourTable();
-    std::vector<ArpRow> rows;
-    if (!opened.table || opened.table->Read(rows) != 0) {
-        return {};
-    }
-    std::string text;
-    for (uint8_t byte : FindLinkAddress(rows, address).value_or(std::vector<uint8_t>{})) {
-        char pair[4];
-        std::snprintf(pair, sizeof pair, text.empty() ? "%02x" : ":%02x", byte);
-        text += pair;
-    }
-    return text;
-}
-
 }  // namespace
 
-CliEnvironment MakeSystemEnvironment(std::ostream& out, std::ostream& err) {
-    static OuiNames oui;
+SystemSide MakeSystemSide() {
     const EchoArpHelper helper(VORPANE_HELPER_PATH);
-    CliEnvironment env;
-    env.out = &out;
-    env.err = &err;
-    env.readInput = [] {
-        return std::string(std::istreambuf_iterator<char>(std::cin),
-                           std::istreambuf_iterator<char>());
-    };
-    env.makeLink = [](uint16_t port, int32_t timeoutMs) {
-        auto link = std::make_unique<NetworkPrinterLink>(port);
-        link->SetTimeOut(0, timeoutMs);
-        return link;
-    };
-    env.macOf = MacOf;
-    env.vendorOf = [](const std::string& mac) { return oui.VendorOf(mac); };
-    env.sweep = SystemSweep();
-    env.localPrefixes = SystemLocalPrefixes();
-    env.makeProber = [helper] { return std::make_unique<SystemEchoProbe>(helper); };
-    env.purgeArp = [helper](Ipv4Address address) { return PurgeArpAddress(address, helper); };
-    env.macSource = {SystemLocalTime, [](unsigned seed) { std::srand(seed); },
-                     [] { return std::rand(); }, [] { return std::time(nullptr); }};
-    env.stopRequested = &g_stopRequested;
-    env.catchStopRequests = [] {
+    SystemSide side;
+    side.makeProber = [helper] { return std::make_unique<SystemEchoProbe>(helper); };
+    side.purgeArp = [helper](Ipv4Address address) { return PurgeArpAddress(address, helper); };
+    side.stopRequested = &g_stopRequested;
+    side.catchStopRequests = [] {
         std::signal(SIGINT, RequestStop);
         std::signal(SIGTERM, RequestStop);
     };
-    env.now = [] { return std::chrono::system_clock::now(); };
-    env.sleep = [](std::chrono::milliseconds period) {
-        SystemSleepMs(static_cast<uint32_t>(period.count()));
-        return true;
-    };
-    return env;
+    side.ouiPath = kSystemOuiPath;
+    return side;
 }
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
+Utf8Terminal::Utf8Terminal() = default;
+Utf8Terminal::~Utf8Terminal() = default;
 
 }  // namespace vorpane
