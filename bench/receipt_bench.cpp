@@ -85,7 +85,7 @@ class JournalEvents final : public PrintSessionEvents {
 public:
     explicit JournalEvents(Journal& journal) : m_journal(journal) {}
     void OnJournalLine(const std::string& line) override { batch.Push(line); }
-    void OnStatusRequest(uint8_t) override { m_journal.Add("DLE EOT status request"); }
+    void OnStatusRequest(StatusRequest r) override { m_journal.Add(StatusRequestName(r)); }
     void OnNewAddress(const std::array<uint8_t, 4>&) override {}
     void OnNewMac(const std::array<uint8_t, 6>&) override {}
     void OnReceipt(render::Receipt receipt) override { last.emplace_back(std::move(receipt)); }

@@ -48,7 +48,8 @@ void PrintSession::OnCommand(const Command& c) {
     }
     switch (c.op) {
         case Op::kStatusRequest:
-            m_events.OnStatusRequest(static_cast<uint8_t>(c.a));
+            m_events.OnStatusRequest(
+                {static_cast<StatusRequest::Kind>(c.b), static_cast<uint8_t>(c.a)});
             break;
         case Op::kAddressFrame:
             if (escpos::FrameChecksumOk(c.head)) {

@@ -13,6 +13,7 @@
 
 #include "emulator/escpos/command_decoder.h"
 #include "emulator/escpos/command_journal.h"
+#include "emulator/printer_state.h"
 #include "emulator/render/receipt_renderer.h"
 
 namespace vorpane {
@@ -21,8 +22,9 @@ class PrintSessionEvents {
 public:
     virtual ~PrintSessionEvents() = default;
     virtual void OnJournalLine(const std::string& line) = 0;
-    // DLE EOT n with n in 1..4; the printer answers and journals it.
-    virtual void OnStatusRequest(uint8_t n) = 0;
+    // DLE EOT n with n in 1..4, GS r, GS I and GS a; the printer answers
+    // and journals it.
+    virtual void OnStatusRequest(StatusRequest request) = 0;
     // Configuration frames whose checksum was right.
     virtual void OnNewAddress(const std::array<uint8_t, 4>& address) = 0;
     virtual void OnNewMac(const std::array<uint8_t, 6>& mac) = 0;

@@ -78,7 +78,7 @@ std::string StatusTable() {
 class LineCollector final : public PrintSessionEvents {
 public:
     void OnJournalLine(const std::string& line) override { lines.push_back(line); }
-    void OnStatusRequest(uint8_t) override {}
+    void OnStatusRequest(StatusRequest) override {}
     void OnNewAddress(const std::array<uint8_t, 4>&) override {}
     void OnNewMac(const std::array<uint8_t, 6>&) override {}
     void OnReceipt(render::Receipt) override {}
@@ -295,8 +295,8 @@ public:
     CaptureEvents(const Journal::Writer& journal, std::string out)
         : m_journal(journal), m_out(std::move(out)) {}
     void OnJournalLine(const std::string& line) override { m_journal(line); }
-    void OnStatusRequest(uint8_t n) override {
-        m_journal("DLE EOT " + std::to_string(n) + " status request, not answered (capture)");
+    void OnStatusRequest(StatusRequest request) override {
+        m_journal(StatusRequestName(request) + ", not answered (capture)");
     }
     void OnNewAddress(const std::array<uint8_t, 4>&) override {}
     void OnNewMac(const std::array<uint8_t, 6>&) override {}

@@ -38,6 +38,48 @@ std::string PrinterIdentity::Mac() const {
     return MacText(m_mac, '-');
 }
 
+std::optional<std::string> PrinterIdentity::IdReply(uint8_t n) const {
+    // Model, type (two-byte characters and an autocutter) and ROM version IDs.
+    constexpr uint8_t kIds[] = {0x20, 0x03, 0x10};
+    if ((n >= 1 && n <= 3) || (n >= 49 && n <= 51)) {
+        return std::string(1, static_cast<char>(kIds[(n - 1) % 48]));
+    }
+    std::string text;
+    switch (n) {
+        case 65:
+            text = "1.00";
+            break;
+        case 66:
+            text = "Vorpane";
+            break;
+        case 67:
+            text = "VP-80 virtual";
+            break;
+        case 68: {
+            // The serial number follows the MAC, so that each board has its own.
+            const std::string mac = Mac();
+            for (char c : mac) {
+                if (c != '-') {
+                    text += c;
+                }
+            }
+            break;
+        }
+        case 69:
+            text = "SIMPLIFIED CHINESE";
+            break;
+        case 111:
+            text = "Ethernet";
+            break;
+        case 112:
+            text = Address();
+            break;
+        default:
+            return std::nullopt;
+    }
+    return "_" + text + std::string(1, '\0');
+}
+
 std::optional<std::string> PrinterIdentity::PendingAddress() const {
     std::lock_guard lock(m_mutex);
     if (!m_pendingAddress) {

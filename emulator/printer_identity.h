@@ -24,6 +24,9 @@ public:
     std::string Mac() const;  // AE-2B-64-14-2C-6C
     std::optional<std::string> PendingAddress() const;
     std::optional<std::string> PendingMac() const;
+    // The reply to GS I n: one byte for the IDs (1..3, 49..51), else "_",
+    // the text and NUL (65..69, 111, 112); nothing for another n.
+    std::optional<std::string> IdReply(uint8_t n) const;
 
 private:
     mutable std::mutex m_mutex;

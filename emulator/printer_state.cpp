@@ -99,6 +99,65 @@ std::array<uint8_t, 4> StatusReplies(ConditionSet set) {
     return r;
 }
 
+std::array<uint8_t, 4> AutomaticStatus(ConditionSet set) {
+    const auto r = StatusReplies(set);
+    // The DLE EOT 3 error bits sit where automatic status back has them.
+    return {static_cast<uint8_t>(0x10 | (r[0] & 0x0C) | ((r[1] & 0x04) != 0 ? 0x20 : 0)),
+            static_cast<uint8_t>(((r[0] & 0x20) != 0 ? 0x01 : 0) | (r[2] & 0x6C)),
+            static_cast<uint8_t>(((r[3] & 0x0C) != 0 ? 0x03 : 0) | ((r[3] & 0x60) != 0 ? 0x0C : 0)),
+            0};
+}
+
+bool AutomaticStatusChanged(const std::array<uint8_t, 4>& sent, const std::array<uint8_t, 4>& now,
+                            uint8_t enabled) {
+    // The bits of each group GS a n names, by its bit in n.
+    constexpr std::array<uint8_t, 4> kGroups[] = {
+        {0x04, 0, 0, 0}, {0x28, 0x01, 0, 0}, {0, 0x6C, 0, 0}, {0, 0, 0x0F, 0}};
+    for (size_t g = 0; g < std::size(kGroups); ++g) {
+        for (size_t i = 0; i < sent.size() && (enabled >> g & 1) != 0; ++i) {
+            if (((sent[i] ^ now[i]) & kGroups[g][i]) != 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+std::optional<uint8_t> TransmitStatusReply(ConditionSet set, uint8_t n) {
+    if (n == 1 || n == 49) {
+        return AutomaticStatus(set)[2];
+    }
+    if (n == 2 || n == 50) {
+        return (StatusReplies(set)[0] & 0x04) != 0 ? 1 : 0;
+    }
+    return std::nullopt;
+}
+
+std::string StatusRequestName(StatusRequest request) {
+    const std::string n = " " + std::to_string(request.n);
+    switch (request.kind) {
+        case StatusRequest::Kind::kRealTime:
+            return "DLE EOT" + n + " status request";
+        case StatusRequest::Kind::kTransmit:
+            return "GS r" + n + (request.n % 48 == 2 ? " drawer status" : " paper sensor status");
+        case StatusRequest::Kind::kPrinterId: {
+            constexpr const char* kNames[] = {"firmware version", "maker name", "model name",
+                                              "serial number", "font of language"};
+            const int i = request.n - 65;
+            const int id = request.n > 48 ? request.n - 48 : request.n;
+            return "GS I" + n +
+                   (i >= 0 && i < 5    ? std::string(" ") + kNames[i]
+                    : request.n >= 111 ? std::string(" printer information")
+                    : id == 1          ? std::string(" model ID")
+                    : id == 2          ? std::string(" type ID")
+                                       : std::string(" version ID"));
+        }
+        case StatusRequest::Kind::kAutomatic:
+            return "GS a" + n + " automatic status back";
+    }
+    return {};
+}
+
 std::optional<PrinterMode> ParsePrinterMode(std::string_view name) {
     if (name == "normal") {
         return PrinterMode::kNormal;

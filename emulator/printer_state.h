@@ -50,6 +50,26 @@ std::vector<std::string_view> ConditionNameList();
 // the set (the table is in printer_state.cpp; --help shows the replies).
 std::array<uint8_t, 4> StatusReplies(ConditionSet set);
 
+// The four bytes of automatic status back (GS a), with the same conditions
+// as the DLE EOT replies: 1 drawer, off-line, cover open; 2 waiting for
+// recovery and errors; 3 the roll paper sensor; 4 nothing here.
+std::array<uint8_t, 4> AutomaticStatus(ConditionSet set);
+// Whether `now` differs from `sent` in a group that GS a n enabled (n: 1
+// drawer, 2 on-line, 4 error, 8 paper).
+bool AutomaticStatusChanged(const std::array<uint8_t, 4>& sent, const std::array<uint8_t, 4>& now,
+                            uint8_t enabled);
+// GS r n: 1/49 paper sensor, 2/50 drawer connector; nothing for another n.
+std::optional<uint8_t> TransmitStatusReply(ConditionSet set, uint8_t n);
+
+// The requests a session answers from the printer's state.
+struct StatusRequest {
+    enum class Kind : uint8_t { kRealTime, kTransmit, kPrinterId, kAutomatic };
+    Kind kind = Kind::kRealTime;
+    uint8_t n = 0;
+};
+// "DLE EOT 1 status request", "GS r 1 paper sensor status", "GS I 67 model name"
+std::string StatusRequestName(StatusRequest request);
+
 enum class PrinterMode {
     kNormal,      // any number of sessions, answers status requests
     kOneSession,  // a second session while one is open is reset at once

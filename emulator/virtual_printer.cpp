@@ -57,7 +57,7 @@ public:
     SessionEvents(VirtualPrinter& printer, Session& session)
         : m_printer(printer), m_session(session) {}
     void OnJournalLine(const std::string& line) override;
-    void OnStatusRequest(uint8_t n) override { m_printer.StatusRequest(m_session, n); }
+    void OnStatusRequest(StatusRequest r) override { m_printer.Answer(m_session, r); }
     void OnNewAddress(const std::array<uint8_t, 4>& address) override {
         m_printer.m_identity.SetPendingAddress(address);
     }
@@ -86,12 +86,14 @@ struct VirtualPrinter::Session {
     bool draining = false;
     std::string closeReason;  // of a draining session, for its closing line
     bool closed = false;
+    uint8_t automaticStatus = 0;  // the groups GS a enabled
+    std::array<uint8_t, 4> automaticSent{};
     std::unique_ptr<SessionEvents> events;
     std::unique_ptr<PrintSession> print;
 };
 
 void VirtualPrinter::SessionEvents::OnJournalLine(const std::string& line) {
-    m_session.lines.Push(line);
+    m_printer.SessionLine(m_session, line);
 }
 
 void VirtualPrinter::SessionEvents::OnReceipt(render::Receipt receipt) {
@@ -186,6 +188,11 @@ std::string VirtualPrinter::Start() {
         return Failure("waker", waker.error);
     }
     m_wake = std::move(waker.waker);
+    SocketWaker::Created changes = SocketWaker::Create();
+    if (!changes.waker) {
+        return Failure("waker", changes.error);
+    }
+    m_conditionsChanged = std::move(changes.waker);
     for (const std::string& text : m_config.listenAddresses) {
         m_journal.Add("listening on " + text + ":" + std::to_string(m_port) + " (mode " +
                       PrinterModeName(m_config.mode) + ", conditions " +
@@ -220,6 +227,7 @@ void VirtualPrinter::Serve() {
         polls.clear();
         polled.clear();
         polls.push_back({m_wake->Handle(), kSocketReadable});
+        polls.push_back({m_conditionsChanged->Handle(), kSocketReadable});
         const size_t firstListener = polls.size();
         if (m_config.mode != PrinterMode::kRefuse) {
             for (const Socket& listener : m_listeners) {
@@ -253,6 +261,10 @@ void VirtualPrinter::Serve() {
         }
         if ((error != 0 && error != EAGAIN) || polls[0].ready != 0) {
             break;
+        }
+        if (polls[1].ready != 0) {
+            m_conditionsChanged->Drain();
+            SendAutomaticStatus();
         }
         for (size_t i = firstSession; i < polls.size(); ++i) {
             Session& s = *polled[i - firstSession];
@@ -492,16 +504,66 @@ void VirtualPrinter::FinishSession(Session& s, std::string reason) {
                   " bytes" + (reason.empty() ? "" : " (" + reason + ")"));
 }
 
-void VirtualPrinter::StatusRequest(Session& s, uint8_t n) {
-    // Through the session's lines, so that it keeps its place among them.
-    const std::string request = "DLE EOT " + std::to_string(n) + " status request, ";
-    if (m_config.mode == PrinterMode::kMute) {
-        s.lines.Push(request + "not answered (mute)");
-        return;
+void VirtualPrinter::SessionLine(Session& s, const std::string& line) {
+    if (m_sessions.size() > 1) {
+        s.lines.Push("session " + std::to_string(s.id) + ": " + line);
+    } else {
+        s.lines.Push(line);
     }
-    const uint8_t reply = CurrentStatusReplies()[n - 1];
-    s.output.push_back(reply);
-    s.lines.Push(request + "answered " + HexBytes(&reply, 1));
+}
+
+void VirtualPrinter::Answer(Session& s, StatusRequest request) {
+    using Kind = StatusRequest::Kind;
+    // Through the session's lines, so that it keeps its place among them.
+    const std::string name = StatusRequestName(request) + ", ";
+    if (m_config.mode == PrinterMode::kMute) {
+        return SessionLine(s, name + "not answered (mute)");
+    }
+    std::string reply;
+    switch (request.kind) {
+        case Kind::kRealTime:
+            reply.assign(1, static_cast<char>(CurrentStatusReplies()[request.n - 1]));
+            break;
+        case Kind::kTransmit:
+            if (const auto byte = TransmitStatusReply(Conditions(), request.n)) {
+                reply.assign(1, static_cast<char>(*byte));
+            }
+            break;
+        case Kind::kPrinterId:
+            reply = m_identity.IdReply(request.n).value_or("");
+            break;
+        case Kind::kAutomatic:
+            s.automaticStatus = request.n & 0x0F;
+            if (s.automaticStatus == 0) {
+                return SessionLine(s, name + "off");
+            }
+            s.automaticSent = AutomaticStatus(Conditions());
+            reply.assign(s.automaticSent.begin(), s.automaticSent.end());
+            break;
+    }
+    if (reply.empty()) {
+        return SessionLine(s, name + "not answered (unknown n)");
+    }
+    s.output.insert(s.output.end(), reply.begin(), reply.end());
+    std::string shown = HexBytes(reinterpret_cast<const uint8_t*>(reply.data()), reply.size());
+    if (reply.size() > 2 && reply.front() == '_') {
+        shown = reply.substr(0, reply.size() - 1) + " (" + shown + ")";
+    }
+    SessionLine(s, name + (request.kind == Kind::kAutomatic ? "sent " : "answered ") + shown);
+}
+
+void VirtualPrinter::SendAutomaticStatus() {
+    const auto now = AutomaticStatus(Conditions());
+    for (const auto& s : m_sessions) {
+        if (s->closed || s->draining || s->automaticStatus == 0 ||
+            !AutomaticStatusChanged(s->automaticSent, now, s->automaticStatus)) {
+            continue;
+        }
+        s->automaticSent = now;
+        s->output.insert(s->output.end(), now.begin(), now.end());
+        SessionLine(*s, "automatic status back, sent " + HexBytes(now.data(), now.size()));
+        m_journal.Add(s->lines);
+    }
 }
 
 int VirtualPrinter::CloseIdleSessions() {
@@ -538,6 +600,10 @@ void VirtualPrinter::SetConditions(ConditionSet conditions) {
     m_conditions.store(conditions.bits);
     m_journal.Add("conditions: " + ConditionNames(conditions));
     m_journal.Flush();
+    // Sessions with automatic status back hear of it from the serving thread.
+    if (m_conditionsChanged) {
+        m_conditionsChanged->Wake();
+    }
 }
 
 std::array<uint8_t, 4> VirtualPrinter::CurrentStatusReplies() const {

@@ -20,6 +20,12 @@
 //                                          (all slots taken, see MakeRoomFor)
 //   DLE EOT 1 status request, answered 12
 //   DLE EOT 1 status request, not answered (mute)
+//   GS r 1 paper sensor status, answered 0F
+//   GS I 67 model name, answered _VP-80 virtual (5F 56 ... 00)
+//   GS I 9 version ID, not answered (unknown n)
+//   GS a 15 automatic status back, sent 18 00 0F 00   (and at each change:)
+//   automatic status back, sent 14 00 00 00
+//   GS a 0 automatic status back, off
 //   conditions: offline,paper-end                 (after a change)
 //   restart: address now 192.168.1.20, MAC now AE-2B-64-14-2C-6C
 //   netbios: answered 127.0.0.1:40000
@@ -27,7 +33,11 @@
 //   receipt longer than 16384 dots: the rest of it is not drawn
 //   GS k EAN13 12345: not drawn, data does not fit the symbology
 //   font not found (cannot read font /x.ttc): characters are drawn as boxes
-// Lines of sessions that run at the same time may interleave.
+// While more than one session is open, each line of a session's bytes
+// (commands, text, answers, renderer notes) starts with its session, so
+// that interleaved lines can be told apart:
+//   session 2: text: Hello
+// A lone session's lines are left bare, as readers of one client expect.
 //
 // All sockets are served by one thread; the calls below are thread-safe.
 
@@ -152,7 +162,13 @@ private:
     void DrainTurn(Session& session);
     // Ends the receipt and journals the end, with the held bytes dropped.
     void FinishSession(Session& session, std::string reason);
-    void StatusRequest(Session& session, uint8_t n);
+    // Answers DLE EOT, GS r, GS I and GS a from the conditions and identity.
+    void Answer(Session& session, StatusRequest request);
+    // Queues automatic status back for the sessions whose enabled groups
+    // changed; the bytes go out with the next turn's writes.
+    void SendAutomaticStatus();
+    // A line of the session's, tagged with it while others are open.
+    void SessionLine(Session& session, const std::string& line);
     // Closes sessions idle too long; returns the poll time-out until the next.
     int CloseIdleSessions();
 
@@ -163,6 +179,7 @@ private:
     NetbiosResponder m_netbios;
     PrinterIdentity m_identity;         // starts with the first listening address
     std::optional<SocketWaker> m_wake;  // ends Serve()
+    std::optional<SocketWaker> m_conditionsChanged;
     uint16_t m_port = 0;
     std::vector<std::unique_ptr<Session>> m_sessions;  // serving thread only
     std::vector<uint8_t> m_readBuffer;                 // serving thread only

@@ -43,11 +43,11 @@ public:
 class Recorder final : public PrintSessionEvents {
 public:
     void OnJournalLine(const std::string& line) override { lines.push_back(line); }
-    void OnStatusRequest(uint8_t n) override {
-        if (n < 1 || n > 4) {
+    void OnStatusRequest(StatusRequest r) override {
+        if (r.kind == StatusRequest::Kind::kRealTime && (r.n < 1 || r.n > 4)) {
             __builtin_trap();
         }
-        effects.push_back("status " + std::to_string(n));
+        effects.push_back(StatusRequestName(r));
     }
     void OnNewAddress(const std::array<uint8_t, 4>&) override { effects.push_back("address"); }
     void OnNewMac(const std::array<uint8_t, 6>&) override { effects.push_back("mac"); }

@@ -143,6 +143,8 @@ public:
     SocketWaker& operator=(SocketWaker&&) noexcept = default;
     SocketHandle Handle() const { return m_socket.Handle(); }
     void Wake();
+    // Takes back the wakes so far: the handle is no longer readable.
+    void Drain();
 
 private:
     explicit SocketWaker(Socket socket) : m_socket(std::move(socket)) {}

@@ -35,12 +35,13 @@
 //   GS D rejected: bad checksum 00 (expected 7D) for 192.168.1.20
 //   GS E new MAC AE-2B-64-14-2C-6C (checksum ok, pending until restart)
 //   GS E rejected: bad checksum 00 (expected E9) for AE-2B-64-14-2C-6C
-//   GS a automatic status back: 00            (other known commands, by name)
+//   ESC = peripheral device: 01               (other known commands, by name)
 //   GS ( L skipped, 1030 bytes                (passed over by its length)
 //   hex: 1B 99              an unknown command, or up to 16 other control bytes
 //   truncated: 1D 44 C0     a command cut off by the end of the session
 //   truncated: 1D 76 30 00 30 00 64 00 after 1200 of 4800 bytes
-// DLE EOT status requests are left to the printer, which journals its answer.
+// Status requests (DLE EOT, GS r, GS I, GS a) are left to the printer, which
+// journals its answer.
 //
 // A line that comes again and again within one receipt (up to a cut) is
 // written kMaxRepeats times; the rest are counted and summed up once, when

@@ -271,6 +271,13 @@ void SocketWaker::Wake() {
     }
 }
 
+void SocketWaker::Drain() {
+    uint64_t count = 0;
+    while (::read(static_cast<int>(m_socket.Handle()), &count, sizeof count) < 0 &&
+           errno == EINTR) {
+    }
+}
+
 SocketLibrary::SocketLibrary() = default;
 SocketLibrary::~SocketLibrary() = default;
 

@@ -363,6 +363,12 @@ void SocketWaker::Wake() {
     m_socket.Send({&one, 1});
 }
 
+void SocketWaker::Drain() {
+    uint8_t byte = 0;
+    while (m_socket.Receive({&byte, 1}).bytes > 0) {
+    }
+}
+
 SocketLibrary::SocketLibrary() {
     WSADATA data{};
     m_error = WSAStartup(MAKEWORD(2, 2), &data);

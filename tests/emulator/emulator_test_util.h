@@ -49,8 +49,8 @@ inline Bytes RandomBytes(size_t size, unsigned seed) {
 // Journal lines, with the session's effects as <...> lines, and receipts.
 struct Recorder final : PrintSessionEvents {
     void OnJournalLine(const std::string& line) override { lines.push_back(line); }
-    void OnStatusRequest(uint8_t n) override {
-        lines.push_back("<status " + std::to_string(n) + ">");
+    void OnStatusRequest(StatusRequest r) override {
+        lines.push_back("<" + StatusRequestName(r) + ">");
     }
     void OnNewAddress(const std::array<uint8_t, 4>& a) override {
         lines.push_back("<address " + HexBytes(a.data(), a.size()) + ">");

@@ -54,22 +54,31 @@ constexpr auto kWait = 5s;
 // ---------------------------------------------------------------- conditions
 
 TEST(PrinterState, RepliesOfEachCondition) {
-    const std::pair<const char*, std::array<uint8_t, 4>> cases[] = {
-        {"online", {0x12, 0x12, 0x12, 0x12}},
-        {"offline", {0x1A, 0x12, 0x12, 0x12}},
-        {"cover-open", {0x1A, 0x16, 0x12, 0x12}},
-        {"paper-near-end", {0x12, 0x12, 0x12, 0x1E}},
-        {"paper-end", {0x1A, 0x32, 0x12, 0x7E}},
-        {"over-temp", {0x1A, 0x52, 0x52, 0x12}},
-        {"waiting-recovery", {0x3A, 0x12, 0x12, 0x12}},
-        {"drawer", {0x16, 0x12, 0x12, 0x12}},
-        {"paper-near-end,drawer", {0x16, 0x12, 0x12, 0x1E}}};
-    for (const auto& [names, replies] : cases) {
+    using Four = std::array<uint8_t, 4>;
+    // DLE EOT 1..4, automatic status back, GS r 2.
+    const std::tuple<const char*, Four, Four, uint8_t> cases[] = {
+        {"online", {0x12, 0x12, 0x12, 0x12}, {0x10, 0, 0, 0}, 0},
+        {"offline", {0x1A, 0x12, 0x12, 0x12}, {0x18, 0, 0, 0}, 0},
+        {"cover-open", {0x1A, 0x16, 0x12, 0x12}, {0x38, 0, 0, 0}, 0},
+        {"paper-near-end", {0x12, 0x12, 0x12, 0x1E}, {0x10, 0, 0x03, 0}, 0},
+        {"paper-end", {0x1A, 0x32, 0x12, 0x7E}, {0x18, 0, 0x0F, 0}, 0},
+        {"over-temp", {0x1A, 0x52, 0x52, 0x12}, {0x18, 0x40, 0, 0}, 0},
+        {"waiting-recovery", {0x3A, 0x12, 0x12, 0x12}, {0x18, 0x01, 0, 0}, 0},
+        {"drawer", {0x16, 0x12, 0x12, 0x12}, {0x14, 0, 0, 0}, 1},
+        {"paper-near-end,drawer", {0x16, 0x12, 0x12, 0x1E}, {0x14, 0, 0x03, 0}, 1}};
+    for (const auto& [names, replies, automatic, drawer] : cases) {
         SCOPED_TRACE(names);
         ConditionSet set;
         EXPECT_FALSE(ApplyConditionList(set, names, true));
         EXPECT_EQ(StatusReplies(set), replies);
+        EXPECT_EQ(AutomaticStatus(set), automatic);
+        EXPECT_EQ(TransmitStatusReply(set, 49), automatic[2]);
+        EXPECT_EQ(TransmitStatusReply(set, 2), drawer);
         EXPECT_EQ(ConditionNames(set), names);
+        // Only the groups GS a enabled count as a change.
+        EXPECT_EQ(AutomaticStatusChanged(AutomaticStatus({}), automatic, 0x0F),
+                  std::string(names) != "online");
+        EXPECT_FALSE(AutomaticStatusChanged(AutomaticStatus({}), automatic, 0));
     }
 }
 
@@ -131,10 +140,48 @@ TEST(VirtualPrinter, SessionsAtTheSameTimeAreServedSeparately) {
     Client b(printer->Port());
     a.Send(Text("from a"));
     b.Send(Text("from b\n"));
-    ASSERT_TRUE(printer->GetJournal().WaitForLine("text: from b", kWait));
+    // Lines of sessions open at once carry their session.
+    ASSERT_TRUE(printer->GetJournal().WaitForLine("session 2: text: from b", kWait));
     a.Send({0x0A, 0x10, 0x04, 0x01});
     EXPECT_EQ(a.Receive(), Bytes{0x12});
-    EXPECT_TRUE(printer->GetJournal().WaitForLine("text: from a", kWait));
+    EXPECT_TRUE(printer->GetJournal().WaitForLine("session 1: text: from a", kWait));
+}
+
+TEST(VirtualPrinter, AnswersStatusIdAndAutomaticStatusBack) {
+    ConditionSet paperEnd;
+    paperEnd.Add(Condition::kPaperEnd);
+    auto printer = StartLoopbackPrinter([&](VirtualPrinterConfig& c) { c.conditions = paperEnd; });
+    if (std::system("command -v node >/dev/null 2>&1") == 0) {
+        // node-thermal-printer's status call is GS r 1.
+        const std::string out = testing::TempDir() + "npm-status.txt";
+        ASSERT_EQ(std::system(("node '" NPM_CLIENT_DIR "/status.js' " +
+                               std::to_string(printer->Port()) + " > '" + out + "'")
+                                  .c_str()),
+                  0);
+        std::string hex;
+        std::ifstream(out) >> hex;
+        EXPECT_EQ(hex, "0f");
+    }
+    Client client(printer->Port());
+    const auto receive = [&](size_t n) {
+        Bytes got;
+        for (Bytes b; got.size() < n && !(b = client.Receive()).empty();) {
+            got.push_back(b[0]);
+        }
+        return got;
+    };
+    client.Send({0x1D, 'r', '2', 0x1D, 'I', 'C', 0x1D, 'I', 2, 0x1D, 'a', 0x0F});
+    EXPECT_EQ(receive(1), Bytes{0});
+    EXPECT_EQ(receive(15), B("_VP-80 virtual") + Bytes{0});
+    EXPECT_EQ(receive(1), Bytes{0x03});
+    EXPECT_EQ(receive(4), (Bytes{0x18, 0, 0x0F, 0}));
+    // Sent again, unasked, when a condition changes.
+    ConditionSet drawer;
+    drawer.Add(Condition::kDrawer);
+    printer->SetConditions(drawer);
+    EXPECT_EQ(receive(4), (Bytes{0x14, 0, 0, 0}));
+    EXPECT_TRUE(
+        printer->GetJournal().WaitForLine("automatic status back, sent 14 00 00 00", kWait));
 }
 
 TEST(VirtualPrinter, OneClientAddressCannotHoldEverySession) {
@@ -183,7 +230,7 @@ TEST(VirtualPrinter, BadInputDoesNotHurtIt) {
         Client truncated(printer->Port());
         truncated.Send({0x1D, 0x44, 0xC0, 0xA8});
         ::shutdown(truncated.fd.get(), SHUT_WR);
-        EXPECT_TRUE(journal.WaitForLine("truncated: 1D 44 C0 A8", kWait));
+        EXPECT_TRUE(journal.WaitForLine("session 2: truncated: 1D 44 C0 A8", kWait));
     }
     { Client(printer->Port()).Send(RandomBytes(1 << 20, 99)); }
     {

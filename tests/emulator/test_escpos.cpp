@@ -13,8 +13,9 @@ TEST(CommandDecoder, JournalOfEachInputWholeAndByteByByte) {
         {{0x1B, 0x70, '1', 0x32, 0xFF}, {"ESC p drawer pin 5 on 100 ms off 510 ms"}},
         {{0x1B, 0x70, 0x07, 0x08, 0x08}, {"hex: 1B 70 07 08 08"}},
         {B("\x10\x14\x01\x01\x03"), {"DLE DC4 drawer pin 5 pulse 300 ms"}},
-        {{0x10, 0x04, 0x01, 0x10, 0x04, 0x04, 0x10, 0x04, 0x05},
-         {"<status 1>", "<status 4>", "hex: 10 04 05"}},
+        {{0x10, 0x04, 0x01, 0x10, 0x04, 0x04, 0x10, 0x04, 0x05, 0x1D, 'r', 1, 0x1D, 'I', 'C'},
+         {"<DLE EOT 1 status request>", "<DLE EOT 4 status request>", "hex: 10 04 05",
+          "<GS r 1 paper sensor status>", "<GS I 67 model name>"}},
         // 192 + 168 + 1 + 20 = 0x17D
         {{0x1D, 0x44, 192, 168, 1, 20, 0x7D},
          {"GS D new address 192.168.1.20 (checksum ok, pending until restart)",
@@ -99,7 +100,7 @@ TEST(CommandDecoder, JournalOfEachInputWholeAndByteByByte) {
            "\x1B\x1B\x1B\x1B\x1D"
            "a\x00\x1B=\x01"),
          {"GS ( L skipped, 8 bytes", "GS 8 L skipped, 9 bytes", "ESC & skipped, 16 bytes",
-          "FS q skipped, 15 bytes", "GS a automatic status back: 00",
+          "FS q skipped, 15 bytes", "<GS a 0 automatic status back>",
           "ESC = peripheral device: 01"}},
         {B("\x1B\x99"
            "A\n\x07\x08"
