@@ -508,10 +508,16 @@ void CommandJournal::AddText(const Command& c) {
     }
 }
 
-// LF ends a line even when it is empty; anything else only one with text.
-// The buffers keep their room: each line costs one string of its own size.
+// LF ends a line even when it is empty, unless a command (a style change)
+// already ended the line's text: that LF only finishes it. Anything else
+// ends only a line with text. The buffers keep their room: each line costs
+// one string of its own size.
 void CommandJournal::FlushText(bool lineFeed) {
-    if (m_lineBytes == 0 && !lineFeed) {
+    if (!lineFeed && m_lineBytes == 0) {
+        return;
+    }
+    const bool cut = std::exchange(m_textCut, !lineFeed);
+    if (m_lineBytes == 0 && cut) {
         return;
     }
     Emit(m_line);

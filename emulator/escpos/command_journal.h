@@ -6,7 +6,8 @@
 //                           Chinese mode, else the code page); a byte it cannot
 //                           read, and a control character (HT, DEL), shows as
 //                           \xNN; CR is dropped. A command also ends the line,
-//                           and so does the 1024th byte.
+//                           and so does the 1024th byte; the LF after such
+//                           an end adds no empty line.
 //   ESC @ initialise
 //   ESC ! print mode: font B, bold, double height, double width, underline
 //   ESC M font B             GS ! character size: width 2, height 3
@@ -101,7 +102,8 @@ private:
     TextDecoder m_decoder;
     std::string m_line;  // "text: ..." being gathered
     size_t m_lineBytes = 0;
-    std::string m_hexRun;  // "hex: 07 08"
+    bool m_textCut = false;  // the last text line ended before its LF
+    std::string m_hexRun;    // "hex: 07 08"
     size_t m_hexBytes = 0;
 };
 

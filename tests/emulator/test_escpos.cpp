@@ -53,6 +53,11 @@ TEST(CommandDecoder, JournalOfEachInputWholeAndByteByByte) {
           "text: ok"}},
         // Text without a line end still shows when a command (ESC m) or the end cuts it.
         {Text("Cut test\x1Bmtail"), {"text: Cut test", "ESC m partial cut", "text: tail"}},
+        {Text("A\x1B"
+              "E\x01\nB\x1B-\x01\x1B"
+              "E0\n\n"),
+         {"text: A", "ESC E bold on", "text: B", "ESC - underline 1 dot", "ESC E bold off",
+          "text: "}},
         {B("\x1B!\xB9\x1BM\x01\x1D!\x12\x1B"
            "E\x01\x1BG\x00\x1B-\x02\x1D"
            "B\x01\x1B"
