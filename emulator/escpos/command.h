@@ -56,6 +56,7 @@ enum class Op : uint8_t {
     kHriFont,             // GS f a
     kBarcode,             // GS k: a symbology (65..79, form A numbers moved up); data
     kSymbol,              // GS ( k: a cn, b fn; data: the bytes after fn
+    kGraphics,            // GS ( L, GS 8 L: a m, b fn; data: the bytes after fn (graphics.h)
     kCut,                 // GS V, ESC i, ESC m: a 1 partial / 0 full, b feed dots, c GS V's m
     kDrawer,              // ESC p / DLE DC4 1: a pin (2 or 5), b on ms, c off ms
     kStatusRequest,       // a n; b 0 DLE EOT (n 1..4), 1 GS r, 2 GS I, 3 GS a

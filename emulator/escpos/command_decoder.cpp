@@ -194,6 +194,9 @@ struct CommandDecoder::Commands {
                 if (h[2] == 'k') {
                     return d.BeginPayload(Payload::kSymbol, Word(h + 3));
                 }
+                if (h[2] == 'L') {
+                    return d.BeginPayload(Payload::kGraphics, Word(h + 3));
+                }
                 d.BeginSkip(Word(h + 3));
             }),
         Act(kGs, 'D', 7, [](D d, H, uint8_t) { d.EmitSimple(Op::kAddressFrame); }),
@@ -235,8 +238,12 @@ struct CommandDecoder::Commands {
         ByThird(
             kGs, '8', [](uint8_t m) -> size_t { return m == 'L' ? 7 : 0; },
             [](D d, H h, uint8_t) {
-                d.BeginSkip(uint64_t{h[3]} | uint64_t{h[4]} << 8 | uint64_t{h[5]} << 16 |
-                            uint64_t{h[6]} << 24);
+                const uint64_t size = uint64_t{h[3]} | uint64_t{h[4]} << 8 | uint64_t{h[5]} << 16 |
+                                      uint64_t{h[6]} << 24;
+                if (size <= kMaxGraphicsData) {
+                    return d.BeginPayload(Payload::kGraphics, size);
+                }
+                d.BeginSkip(size);
             }),
         ByThird(
             kGs, 'g', [](uint8_t m) -> size_t { return m == '0' || m == '2' ? 6 : 0; }, nullptr,
@@ -637,12 +644,13 @@ void CommandDecoder::PayloadDone(const uint8_t* data, size_t size) {
             c.a = m_head[2] < 65 ? m_head[2] + 65 : m_head[2];
             break;
         case Payload::kSymbol:
+        case Payload::kGraphics:
             if (size < 2) {
                 c.op = Op::kSkipped;
                 c.a = static_cast<int64_t>(m_headSize + size);
                 break;
             }
-            c.op = Op::kSymbol;
+            c.op = m_payload == Payload::kSymbol ? Op::kSymbol : Op::kGraphics;
             c.a = data[0];
             c.b = data[1];
             c.data = {data + 2, size - 2};

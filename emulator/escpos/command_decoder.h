@@ -2,7 +2,8 @@
 // Incremental ESC/POS decoder: the bytes of one session go in, in pieces of
 // any size, and whole commands come out to a sink, the same ones whatever
 // the pieces. It never fails, buffers at most one bounded payload (a
-// symbol's data, a column image, one raster row) and passes over long
+// symbol's data, a column image, one raster row, graphics up to
+// kMaxGraphicsData) and passes over long
 // commands of known length without keeping them.
 
 #include <array>
@@ -19,6 +20,8 @@ public:
     // GS k form A data ends at NUL or after this many bytes.
     static constexpr size_t kMaxBarcodeData = 255;
     static constexpr size_t kMaxTabStops = 32;
+    // GS 8 L graphics larger than this are passed over undrawn.
+    static constexpr uint64_t kMaxGraphicsData = uint64_t{1} << 20;
 
     // Without `text`, printable text is passed over unseen (a sink that only
     // needs the commands' effects goes faster).
@@ -48,7 +51,7 @@ private:
         kUntilNul,    // GS k form A data
         kPartHeader,  // the header of the next part of ESC & or FS q
     };
-    enum class Payload : uint8_t { kColumnImage, kSymbol, kBarcode, kRow };
+    enum class Payload : uint8_t { kColumnImage, kSymbol, kGraphics, kBarcode, kRow };
 
     const uint8_t* FeedText(const uint8_t* p, const uint8_t* end);
     const uint8_t* FeedCommand(const uint8_t* p, const uint8_t* end);

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "emulator/escpos/graphics.h"
 #include "platform/address_text.h"
 #include "platform/ipv4_address.h"
 
@@ -194,6 +195,40 @@ std::string SymbolText(const Command& c) {
            Num(static_cast<int64_t>(c.data.size()) + 2) + " bytes (not drawn)";
 }
 
+std::string GraphicsText(const Command& c) {
+    const std::string name = Mnemonic(c.head, 3) + " ";
+    if (c.b == kPrintGraphics) {
+        return name + "print graphics";
+    }
+    const auto g = ParseGraphics(c);
+    if (!g) {
+        return name + "graphics function " + Num(c.b) + ", " +
+               Num(static_cast<int64_t>(c.data.size()) + 2) + " bytes (not drawn)";
+    }
+    std::string key;
+    if (c.b != kStoreGraphics) {
+        key = "key " +
+              Printable(std::array<uint8_t, 2>{static_cast<uint8_t>(g->key >> 8),
+                                               static_cast<uint8_t>(g->key)}) +
+              (c.b == kDefineNvGraphics ? ", " : "");
+    }
+    constexpr const char* kScales[] = {"", ", double width", ", double height", ", quadruple"};
+    const char* scale = kScales[(g->scaleX - 1) | (g->scaleY - 1) << 1];
+    if (c.b == kPrintNvGraphics) {
+        return name + "print NV graphics " + key + scale;
+    }
+    std::string out = name + (c.b == kStoreGraphics ? "store graphics " : "define NV graphics ") +
+                      key + Num(g->width) + " x " + Num(g->height) + " dots" + scale;
+    if (g->colour != 1) {
+        out += ", colour " + Num(g->colour);
+    }
+    if (g->rows.size() < g->Expected()) {
+        out += " (" + Num(static_cast<int64_t>(g->rows.size())) + " of " +
+               Num(static_cast<int64_t>(g->Expected())) + " bytes)";
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string HexBytes(const uint8_t* data, size_t size) {
@@ -308,6 +343,8 @@ std::string DescribeCommand(const Command& c) {
             return name + SymbologyName(c.a) + " " + Printable(c.data);
         case Op::kSymbol:
             return SymbolText(c);
+        case Op::kGraphics:
+            return GraphicsText(c);
         case Op::kCut: {
             const std::string cut = c.a != 0 ? "partial cut" : "full cut";
             return name + (c.b > 0 ? "feed " + Dots(c.b) + ", " + cut : cut);

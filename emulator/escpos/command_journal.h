@@ -28,6 +28,9 @@
 //   GS k CODE128 {BNo.123    (data bytes that are not printable as \xNN)
 //   GS ( k QR model 2        GS ( k QR module size 6 dots
 //   GS ( k QR error correction M              GS ( k QR store 23 bytes
+//   GS ( L store graphics 96 x 48 dots        GS ( L print graphics
+//   GS 8 L define NV graphics key AB, 96 x 48 dots
+//   GS ( L print NV graphics key AB, double width  (cut short: "(100 of 576 bytes)")
 //   GS ( k QR print          (PDF417 likewise: columns, rows, module width,
 //                            row height, error correction, options, store, print)
 //   GS V full cut            GS V feed 24 dots, partial cut      ESC m partial cut
@@ -37,7 +40,7 @@
 //   GS E new MAC AE-2B-64-14-2C-6C (checksum ok, pending until restart)
 //   GS E rejected: bad checksum 00 (expected E9) for AE-2B-64-14-2C-6C
 //   ESC = peripheral device: 01               (other known commands, by name)
-//   GS ( L skipped, 1030 bytes                (passed over by its length)
+//   FS ( skipped, 1030 bytes                  (passed over by its length)
 //   hex: 1B 99              an unknown command, or up to 16 other control bytes
 //   truncated: 1D 44 C0     a command cut off by the end of the session
 //   truncated: 1D 76 30 00 30 00 64 00 after 1200 of 4800 bytes

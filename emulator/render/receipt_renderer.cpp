@@ -286,6 +286,8 @@ void ReceiptRenderer::OnCommand(const Command& c) {
             return Barcode(c);
         case Op::kSymbol:
             return Symbol2D(c);
+        case Op::kGraphics:
+            return Graphics(c);
         case Op::kCut:
             PrintLine(static_cast<int>(c.b));
             return EndReceipt(c.a != 0 ? CutKind::kPartial : CutKind::kFull);

@@ -7,6 +7,7 @@
 
 #include <iterator>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,7 @@ public:
 private:
     struct Style;
     struct Item;
+    struct StoredImages;  // graphics_print.cpp
 
     void Reset();
     void AddText(const escpos::Command& command);
@@ -84,6 +86,10 @@ private:
     const Symbol& StoredSymbol(const SymbolRequest& request, bool qr);
     void DrawSymbol(const Symbol& symbol, int moduleWidth, int moduleHeight, bool hri);
     void DrawText(const std::string& text, int x, int y, Font font);
+    // GS ( L and GS 8 L: graphics stored for a later print, and printed.
+    void Graphics(const escpos::Command& command);
+    // Prints an image of rows (width + 7) / 8 bytes each, at once like GS v 0.
+    void PrintImage(int width, int height, std::span<const uint8_t> rows, int scaleX, int scaleY);
     void EndReceipt(CutKind cut);
     int AreaLeft() const;
     int AreaWidth() const;
@@ -106,6 +112,8 @@ private:
     int m_rasterX = 0;
     int m_rasterScaleX = 1;
     int m_rasterScaleY = 1;
+    // Made at the first graphics; shared only so that it can stay incomplete here.
+    std::shared_ptr<StoredImages> m_images;
 };
 
 }  // namespace vorpane::render

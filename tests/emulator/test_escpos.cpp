@@ -104,7 +104,8 @@ TEST(CommandDecoder, JournalOfEachInputWholeAndByteByByte) {
            "q\x01\x01\x00\x01\x00\x1B\x1B\x1B\x1B"
            "\x1B\x1B\x1B\x1B\x1D"
            "a\x00\x1B=\x01"),
-         {"GS ( L skipped, 8 bytes", "GS 8 L skipped, 9 bytes", "ESC & skipped, 16 bytes",
+         {"GS ( L graphics function 27, 3 bytes (not drawn)",
+          "GS 8 L graphics function 10, 2 bytes (not drawn)", "ESC & skipped, 16 bytes",
           "FS q skipped, 15 bytes", "<GS a 0 automatic status back>",
           "ESC = peripheral device: 01"}},
         {B("\x1B\x99"

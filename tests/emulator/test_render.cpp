@@ -92,13 +92,23 @@ TEST(ReceiptRenderer, ImagesLandBitForBitAtTheirPlace) {
     struct Case {
         uint8_t mode, align;
         int scaleX, scaleY, left;
+        int command;  // GS v 0, GS ( L print buffer, GS 8 L NV graphics
     };
-    for (const Case& c : {Case{0, '0', 1, 1, 0}, Case{1, '1', 2, 1, (576 - 48) / 2},
-                          Case{3, '2', 2, 2, 576 - 48}}) {
-        const Bytes bytes = B("\x1B"
-                              "a") +
-                            Bytes{c.align, 0x1D, 'v', '0', c.mode, 3, 0, 10, 0} + pattern;
-        const Recorder printed = Print(bytes, 0, 576);
+    const Bytes kPrintBuffer = B("\x1D(L\x02\x00\x30\x32");
+    const Bytes kPrintNv = B("\x1D(L\x06\x00\x30\x45\x41\x42\x02\x02");
+    for (const Case& c : {Case{0, '0', 1, 1, 0, 0}, Case{1, '1', 2, 1, (576 - 48) / 2, 0},
+                          Case{3, '2', 2, 2, 576 - 48, 0}, Case{2, '1', 2, 1, (576 - 48) / 2, 1},
+                          Case{0, '2', 2, 2, 576 - 48, 2}}) {
+        const Bytes store =
+            c.command == 0 ? Bytes{0x1D, 'v', '0', c.mode, 3, 0, 10, 0}
+            : c.command == 1
+                ? Bytes{0x1D, '(', 'L', 40, 0, 48, 112, 48, c.mode, 1, 49, 24, 0, 10, 0}
+                : Bytes{0x1D, '8', 'L', 41, 0, 0, 0, 48, 67, 48, 'A', 'B', 1, 24, 0, 10, 0, 49};
+        const Bytes print = c.command == 0 ? Bytes{} : c.command == 1 ? kPrintBuffer : kPrintNv;
+        const Recorder printed = Print(B("\x1B"
+                                         "a") +
+                                           Bytes{c.align} + store + pattern + print,
+                                       0, 576);
         const Raster& r = printed.receipts.at(0).paper;
         int wrong = 0;
         for (int y = 0; y < 10 * c.scaleY; ++y) {
@@ -111,6 +121,12 @@ TEST(ReceiptRenderer, ImagesLandBitForBitAtTheirPlace) {
         EXPECT_EQ(wrong, 0) << int(c.mode);
         EXPECT_EQ(InkOf(r).count, patternInk * c.scaleX * c.scaleY) << int(c.mode);
     }
+    // Printing empties the print buffer; NV graphics need their key.
+    EXPECT_EQ(
+        Print(kPrintBuffer + kPrintNv, 0, 576).lines,
+        (Lines{"GS ( L print graphics", "GS ( L print graphics: not drawn, no graphics stored",
+               "GS ( L print NV graphics key AB, quadruple",
+               "GS ( L print NV graphics key AB, quadruple: not drawn, no such NV graphics"}));
     // ESC * bands: 24-dot ones follow each other with ESC 3 24; an 8-dot single
     // density dot is two dots wide and three high.
     const Bytes band = B("\x1B*\x21\x01\x00\xFF\x00\x01\n");
