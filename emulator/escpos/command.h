@@ -57,6 +57,9 @@ enum class Op : uint8_t {
     kBarcode,             // GS k: a symbology (65..79, form A numbers moved up); data
     kSymbol,              // GS ( k: a cn, b fn; data: the bytes after fn
     kGraphics,            // GS ( L, GS 8 L: a m, b fn; data: the bytes after fn (graphics.h)
+    kNvBitImage,          // one image of FS q: a its number, b width, c height in dots;
+                          // data: its columns, height / 8 bytes each, top first
+    kPrintNvBitImage,     // FS p: a number, b scale mode 0..3
     kCut,                 // GS V, ESC i, ESC m: a 1 partial / 0 full, b feed dots, c GS V's m
     kDrawer,              // ESC p / DLE DC4 1: a pin (2 or 5), b on ms, c off ms
     kStatusRequest,       // a n; b 0 DLE EOT (n 1..4), 1 GS r, 2 GS I, 3 GS a

@@ -273,7 +273,8 @@ struct CommandDecoder::Commands {
         // n images, each xL xH yL yH and x * y * 8 bytes.
         Act(kFs, 'q', 3, [](D d, H, uint8_t n) { d.BeginParts(n, 4); }),
         Named(kFs, 'S', 4, "Chinese character spacing"),
-        Named(kFs, 'p', 4, "print NV image"),
+        Act(kFs, 'p', 4,
+            [](D d, H h, uint8_t n) { d.EmitSimple(Op::kPrintNvBitImage, n, Digit(h[3]) & 3); }),
         Act(kFs, '2', 4, [](D d, H, uint8_t) { d.BeginSkip(72); }),  // one 24 x 24 character
         Act(kFs, '(', 5, [](D d, H h, uint8_t) { d.BeginSkip(Word(h + 3)); }),
         ByThird(
@@ -639,6 +640,18 @@ void CommandDecoder::PayloadDone(const uint8_t* data, size_t size) {
             c.a = m_head[2];
             c.b = Word(m_head.data() + 3);
             break;
+        case Payload::kNvImage:
+            c.op = Op::kNvBitImage;
+            c.a = m_head[2] - m_partsLeft;
+            c.b = m_imageWidth;
+            c.c = m_imageHeight;
+            Emit(c);
+            if (m_partsLeft > 0) {
+                m_state = State::kPartHeader;
+                m_data.clear();
+                return;
+            }
+            return EndCommand();
         case Payload::kBarcode:
             c.op = Op::kBarcode;
             c.a = m_head[2] < 65 ? m_head[2] + 65 : m_head[2];
@@ -677,6 +690,13 @@ void CommandDecoder::BeginParts(int count, size_t headerSize) {
 void CommandDecoder::PartHeaderDone() {
     --m_partsLeft;
     const uint8_t* d = m_data.data();
+    const uint64_t image = uint64_t(Word(d)) * uint64_t(Word(d + 2)) * 8;
+    if (m_head[1] == 'q' && image <= kMaxGraphicsData) {
+        m_imageWidth = Word(d) * 8;
+        m_imageHeight = Word(d + 2) * 8;
+        m_commandBytes += image;
+        return BeginPayload(Payload::kNvImage, image);
+    }
     BeginSkip(m_head[1] == '&' ? uint64_t{m_head[2]} * d[0]
                                : uint64_t(Word(d)) * uint64_t(Word(d + 2)) * 8);
 }

@@ -51,7 +51,7 @@ private:
         kUntilNul,    // GS k form A data
         kPartHeader,  // the header of the next part of ESC & or FS q
     };
-    enum class Payload : uint8_t { kColumnImage, kSymbol, kGraphics, kBarcode, kRow };
+    enum class Payload : uint8_t { kColumnImage, kSymbol, kGraphics, kNvImage, kBarcode, kRow };
 
     const uint8_t* FeedText(const uint8_t* p, const uint8_t* end);
     const uint8_t* FeedCommand(const uint8_t* p, const uint8_t* end);
@@ -85,6 +85,8 @@ private:
     int64_t m_rowsLeft = 0;
     int m_partsLeft = 0;
     size_t m_partHeaderSize = 0;
+    int64_t m_imageWidth = 0;  // of the FS q image being read
+    int64_t m_imageHeight = 0;
     std::array<uint8_t, 8> m_carry{};  // a character cut by the end of a piece
     size_t m_carrySize = 0;
     bool m_paused = false;

@@ -345,6 +345,14 @@ std::string DescribeCommand(const Command& c) {
             return SymbolText(c);
         case Op::kGraphics:
             return GraphicsText(c);
+        case Op::kNvBitImage:
+            return name + "NV bit image " + Num(c.a) + " of " + Num(c.head[2]) + ", " + Num(c.b) +
+                   " x " + Num(c.c) + " dots";
+        case Op::kPrintNvBitImage: {
+            constexpr const char* kScales[] = {"", ", double width", ", double height",
+                                               ", quadruple"};
+            return name + "print NV bit image " + Num(c.a) + kScales[c.b & 3];
+        }
         case Op::kCut: {
             const std::string cut = c.a != 0 ? "partial cut" : "full cut";
             return name + (c.b > 0 ? "feed " + Dots(c.b) + ", " + cut : cut);

@@ -31,6 +31,7 @@
 //   GS ( L store graphics 96 x 48 dots        GS ( L print graphics
 //   GS 8 L define NV graphics key AB, 96 x 48 dots
 //   GS ( L print NV graphics key AB, double width  (cut short: "(100 of 576 bytes)")
+//   FS q NV bit image 1 of 2, 16 x 8 dots     FS p print NV bit image 1, double width
 //   GS ( k QR print          (PDF417 likewise: columns, rows, module width,
 //                            row height, error correction, options, store, print)
 //   GS V full cut            GS V feed 24 dots, partial cut      ESC m partial cut

@@ -1,5 +1,6 @@
-// GS ( L / GS 8 L graphics: the image in the print buffer (function 112,
-// printed by 50) and NV images under a key (67, printed by 69).
+// Stored images: GS ( L / GS 8 L graphics, the image in the print buffer
+// (function 112, printed by 50) and NV images under a key (67, printed by
+// 69); and the numbered NV bit images of FS q, printed by FS p.
 
 #include <algorithm>
 #include <map>
@@ -17,8 +18,9 @@ using escpos::RasterGraphics;
 
 namespace {
 
-// NV images of one session take at most this many bytes: past it further
-// definitions are not kept, so that a session cannot take unbounded memory.
+// NV images of one session (both kinds) take at most this many bytes: past
+// it further definitions are not kept, so that a session cannot take
+// unbounded memory.
 constexpr size_t kMaxNvGraphicsBytes = size_t{4} << 20;
 
 }  // namespace
@@ -36,8 +38,25 @@ struct ReceiptRenderer::StoredImages {
         return {g.width, g.height, g.scaleX, g.scaleY, {g.rows.begin(), g.rows.end()}};
     }
 
+    // FS q columns, height / 8 bytes each, as rows.
+    static Image FromColumns(const Command& c) {
+        Image image{static_cast<int>(c.b), static_cast<int>(c.c), 1, 1, {}};
+        const size_t stride = (static_cast<size_t>(image.width) + 7) / 8;
+        const size_t column = static_cast<size_t>(image.height) / 8;
+        image.rows.assign(stride * static_cast<size_t>(image.height), 0);
+        for (size_t x = 0; x < static_cast<size_t>(image.width); ++x) {
+            for (size_t y = 0; y < static_cast<size_t>(image.height); ++y) {
+                if ((c.data[x * column + y / 8] >> (7 - y % 8)) & 1) {
+                    image.rows[y * stride + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+                }
+            }
+        }
+        return image;
+    }
+
     std::optional<Image> buffered;
     std::map<uint16_t, Image> nv;
+    std::vector<Image> bitImages;  // FS q, numbered from 1
     size_t nvBytes = 0;
 };
 
@@ -47,6 +66,29 @@ void ReceiptRenderer::Graphics(const Command& c) {
     }
     StoredImages& images = *m_images;
     const std::string name = escpos::DescribeCommand(c);
+    if (c.op == escpos::Op::kNvBitImage) {
+        // FS q replaces every NV bit image defined before.
+        if (c.a == 1) {
+            for (const auto& old : images.bitImages) {
+                images.nvBytes -= old.rows.size();
+            }
+            images.bitImages.clear();
+        }
+        if (images.nvBytes + c.data.size() > kMaxNvGraphicsBytes) {
+            return m_events.OnNote(name + ": not stored, NV graphics memory full");
+        }
+        images.bitImages.push_back(StoredImages::FromColumns(c));
+        images.nvBytes += images.bitImages.back().rows.size();
+        return;
+    }
+    if (c.op == escpos::Op::kPrintNvBitImage) {
+        if (c.a < 1 || c.a > static_cast<int64_t>(images.bitImages.size())) {
+            return m_events.OnNote(name + ": not drawn, no such NV bit image (FS q defines them)");
+        }
+        const StoredImages::Image& image = images.bitImages[static_cast<size_t>(c.a - 1)];
+        return PrintImage(image.width, image.height, image.rows, (c.b & 1) + 1,
+                          ((c.b >> 1) & 1) + 1);
+    }
     if (c.b == escpos::kPrintGraphics) {
         if (!images.buffered) {
             return m_events.OnNote(name + ": not drawn, no graphics stored");

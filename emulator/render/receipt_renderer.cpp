@@ -287,6 +287,8 @@ void ReceiptRenderer::OnCommand(const Command& c) {
         case Op::kSymbol:
             return Symbol2D(c);
         case Op::kGraphics:
+        case Op::kNvBitImage:
+        case Op::kPrintNvBitImage:
             return Graphics(c);
         case Op::kCut:
             PrintLine(static_cast<int>(c.b));

@@ -86,7 +86,7 @@ private:
     const Symbol& StoredSymbol(const SymbolRequest& request, bool qr);
     void DrawSymbol(const Symbol& symbol, int moduleWidth, int moduleHeight, bool hri);
     void DrawText(const std::string& text, int x, int y, Font font);
-    // GS ( L and GS 8 L: graphics stored for a later print, and printed.
+    // GS ( L, GS 8 L, FS q and FS p: images stored for a later print, and printed.
     void Graphics(const escpos::Command& command);
     // Prints an image of rows (width + 7) / 8 bytes each, at once like GS v 0.
     void PrintImage(int width, int height, std::span<const uint8_t> rows, int scaleX, int scaleY);

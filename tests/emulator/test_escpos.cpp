@@ -106,7 +106,7 @@ TEST(CommandDecoder, JournalOfEachInputWholeAndByteByByte) {
            "a\x00\x1B=\x01"),
          {"GS ( L graphics function 27, 3 bytes (not drawn)",
           "GS 8 L graphics function 10, 2 bytes (not drawn)", "ESC & skipped, 16 bytes",
-          "FS q skipped, 15 bytes", "<GS a 0 automatic status back>",
+          "FS q NV bit image 1 of 1, 8 x 8 dots", "<GS a 0 automatic status back>",
           "ESC = peripheral device: 01"}},
         {B("\x1B\x99"
            "A\n\x07\x08"

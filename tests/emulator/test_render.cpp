@@ -127,6 +127,17 @@ TEST(ReceiptRenderer, ImagesLandBitForBitAtTheirPlace) {
         (Lines{"GS ( L print graphics", "GS ( L print graphics: not drawn, no graphics stored",
                "GS ( L print NV graphics key AB, quadruple",
                "GS ( L print NV graphics key AB, quadruple: not drawn, no such NV graphics"}));
+    // FS q columns: image 2, a diagonal, printed by FS p at quadruple size.
+    const Bytes diagonal = {0x80, 0x40, 0x20, 0x10, 0x08, 0x04, 0x02, 0x01};
+    const Recorder nv = Print(B("\x1Cq\x02\x01\x00\x01\x00") + Bytes(8, 0xFF) + Bytes{1, 0, 1, 0} +
+                                  diagonal + B("\x1Cp\x02\x33\x1Cp\x03\x00"),
+                              0, 576);
+    const Ink d = InkOf(nv.receipts.at(0).paper);
+    EXPECT_EQ(
+        std::tuple(d.left, d.top, d.Width(), d.bottom, d.count, nv.receipts[0].paper.Get(15, 0)),
+        std::tuple(0, 0, 16, 15, 32L, false));
+    EXPECT_EQ(nv.lines.back(),
+              "FS p print NV bit image 3: not drawn, no such NV bit image (FS q defines them)");
     // ESC * bands: 24-dot ones follow each other with ESC 3 24; an 8-dot single
     // density dot is two dots wide and three high.
     const Bytes band = B("\x1B*\x21\x01\x00\xFF\x00\x01\n");
