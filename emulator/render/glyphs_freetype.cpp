@@ -19,8 +19,8 @@ constexpr int kInkLevel = 100;
 
 class FreeTypeGlyphs final : public GlyphSource {
 public:
-    FreeTypeGlyphs(FT_Library library, FT_Face face)
-        : m_library(library), m_face(face), m_boxes(MakeBoxGlyphs()) {}
+    FreeTypeGlyphs(FT_Library library, FT_Face face, FontCells cells)
+        : GlyphSource(cells), m_library(library), m_face(face), m_boxes(MakeBoxGlyphs(cells)) {}
     ~FreeTypeGlyphs() override {
         FT_Done_Face(m_face);
         FT_Done_FreeType(m_library);
@@ -84,7 +84,7 @@ private:
 
 }  // namespace
 
-OpenedGlyphs OpenFontGlyphs(const std::string& path) {
+OpenedGlyphs OpenFontGlyphs(const std::string& path, FontCells cells) {
     FT_Library library = nullptr;
     if (FT_Init_FreeType(&library) != 0) {
         return {nullptr, "FreeType did not start"};
@@ -107,7 +107,7 @@ OpenedGlyphs OpenFontGlyphs(const std::string& path) {
         }
         FT_Done_Face(other);
     }
-    return {std::make_unique<FreeTypeGlyphs>(library, face), {}};
+    return {std::make_unique<FreeTypeGlyphs>(library, face, cells), {}};
 }
 
 }  // namespace vorpane::render

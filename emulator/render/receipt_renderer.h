@@ -18,7 +18,7 @@
 
 namespace vorpane::render {
 
-// 80 mm and 58 mm paper at 203 dpi.
+// 80 mm and 58 mm paper at 203 dpi, the most common printers.
 constexpr int kPaper80Dots = 576;
 constexpr int kPaper58Dots = 384;
 // About 2 m of paper: a receipt longer than this is cut short, so that one
@@ -37,6 +37,8 @@ constexpr size_t kMaxReceiptItems[] = {131072, 16384, 1024, 256};
 struct RenderOptions {
     int paperDots = kPaper80Dots;
     int maxReceiptDots = kMaxReceiptDots;
+    // Paper between the print head and the cutter.
+    int cutterOffsetDots = 0;
 };
 
 class ReceiptEvents {
