@@ -251,6 +251,14 @@ TEST(ReceiptRenderer, EachProfileHasItsWidthColumnsAndStartMode) {
             EXPECT_LE(ink.right, columns * p.cells.a.width) << p.name << " " << n;
         }
     }
+    // Code-page characters the font lacks are still drawn, not boxed.
+    const auto font = render::OpenFontGlyphs(render::kDefaultFontPath).glyphs;
+    const auto boxes = render::MakeBoxGlyphs();
+    for (const char32_t code : {U'ｱ', U'ﾟ', U'▀', U'▐', U'∙', U'─'}) {
+        const render::Glyph& g = font->Get(code, render::Font::kA, false);
+        EXPECT_EQ(g.width, 12);
+        EXPECT_NE(g.dots, boxes->Get(code, render::Font::kA, false).dots) << uint32_t(code);
+    }
     // Out of Chinese mode from power-on, and back there after ESC @.
     EXPECT_EQ(Print(B("\x82\x1B@\x82\n"), 0, 0, nullptr, false).lines,
               (Lines{"text: é", "ESC @ initialise", "text: é"}));
