@@ -62,7 +62,7 @@ std::string ProfileTable() {
                CellText(p.cells.b, p.paperDots) + ", cutter " + std::to_string(p.cutterOffsetDots) +
                " dots past the head,\n" + std::string(16, ' ') + "code page " +
                std::to_string(p.codePage) + " (" + (page ? page : "?") + ")" +
-               (&p == &DefaultPrinterProfile() ? " (default)" : "") + "\n";
+               (&p == &DefaultPrinterProfile() ? ", the default" : "") + "\n";
     }
     return out;
 }
