@@ -23,6 +23,10 @@ public:
     virtual int64_t Read(char* buffer, size_t size) = 0;
 };
 
+// Standard input carries bytes as they are (Windows would otherwise end
+// them at 0x1A and drop CR before LF).
+void MakeStandardInputBinary();
+
 struct ControlInput::Opened {
     std::unique_ptr<ControlInput> input;  // null on failure
     std::string error;

@@ -72,6 +72,9 @@ int main(int argc, char** argv) {
         lines->clear();
     };
     if (!args.renderFile.empty()) {
+        if (args.renderFile == "-") {
+            MakeStandardInputBinary();
+        }
         // Lines go out as they come (the stream buffers them), so that a
         // long capture's journal never has to fit in memory.
         const std::string error =

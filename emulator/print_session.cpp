@@ -5,7 +5,8 @@ namespace vorpane {
 using escpos::Command;
 using escpos::Op;
 
-PrintSession::PrintSession(PrintSessionEvents& events, bool journal, const DrawingTools* tools)
+PrintSession::PrintSession(PrintSessionEvents& events, bool journal, const DrawingTools* tools,
+                           escpos::TextMode start)
     : m_events(events),
       m_journal(journal ? std::make_unique<escpos::CommandJournal>(
                               [this](const std::string& line) { m_events.OnJournalLine(line); })
@@ -16,7 +17,7 @@ PrintSession::PrintSession(PrintSessionEvents& events, bool journal, const Drawi
                            static_cast<render::ReceiptEvents&>(*this), tools->options)
                      : nullptr),
       m_decoder(static_cast<escpos::CommandSink&>(*this),
-                m_journal != nullptr || m_renderer != nullptr) {}
+                m_journal != nullptr || m_renderer != nullptr, start) {}
 
 PrintSession::~PrintSession() = default;
 

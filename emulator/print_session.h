@@ -41,8 +41,9 @@ struct DrawingTools {
 class PrintSession final : private escpos::CommandSink, private render::ReceiptEvents {
 public:
     // Without a journal, text is passed over unread; without tools, nothing
-    // is drawn.
-    PrintSession(PrintSessionEvents& events, bool journal, const DrawingTools* tools);
+    // is drawn. `start` is the text mode at power-on.
+    PrintSession(PrintSessionEvents& events, bool journal, const DrawingTools* tools,
+                 escpos::TextMode start = {});
     ~PrintSession() override;
 
     void Feed(const uint8_t* data, size_t size) { m_decoder.Feed(data, size); }

@@ -126,7 +126,8 @@ ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& arg
                                 name == "--mode" || name == "--journal" || name == "--raw" ||
                                 name == "--idle-timeout" || name == "--render" ||
                                 name == "--paper" || name == "--font" || name == "--render-file" ||
-                                name == "--out" || name == "--render-limit";
+                                name == "--out" || name == "--render-limit" ||
+                                name == "--profile" || name == "--chinese" || name == "--scale";
         if (!takesValue && (name == "--help" || name == "--netbios")) {
             if (inlineValue) {
                 return {std::nullopt, name + " takes no value"};
@@ -189,7 +190,27 @@ ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& arg
             if (value != "58" && value != "80") {
                 return {std::nullopt, "paper is 58 or 80 (mm): " + value};
             }
-            out.config.paperDots = value == "58" ? render::kPaper58Dots : render::kPaper80Dots;
+            out.config.profile = *FindPrinterProfile(value == "58" ? "58mm-203dpi" : "80mm-203dpi");
+        } else if (name == "--profile") {
+            const PrinterProfile* profile = FindPrinterProfile(value);
+            if (profile == nullptr) {
+                return {std::nullopt, "unknown profile: " + value};
+            }
+            out.config.profile = *profile;
+        } else if (name == "--chinese") {
+            if (value != "on" && value != "off") {
+                return {std::nullopt, "Chinese mode is on or off: " + value};
+            }
+            out.config.chinese = value == "on";
+        } else if (name == "--scale") {
+            int scale = 0;
+            const auto [end, ec] =
+                std::from_chars(value.data(), value.data() + value.size(), scale);
+            if (ec != std::errc() || end != value.data() + value.size() || scale < 1 ||
+                scale > render::kMaxPngScale) {
+                return {std::nullopt, "scale is 1 to 8: " + value};
+            }
+            out.config.pngScale = scale;
         } else if (name == "--render") {
             out.config.renderDir = value;
         } else if (name == "--render-limit") {
@@ -237,11 +258,18 @@ and a journal of everything it receives.
                         its session) as DIR/NNNNNN-session-S.png
   --render-limit MIB    the pictures in DIR take at most MIB MiB (default
                         256): past it the oldest are removed
-  --paper 58|80         paper width in mm: 384 or 576 dots (default 80)
+  --profile NAME        the printer drawn, one of:
+)" + ProfileTable() +
+           R"(  --paper 58|80         short for --profile 58mm-203dpi or 80mm-203dpi
+  --chinese on|off      Chinese mode at power-on and after ESC @ (default on:
+                        bytes from 0x80 read as GB18030; off: as the code page)
   --font FILE           font for text (default the WenQuanYi Zen Hei font)
-  --render-file IN      draw the ESC/POS bytes captured in IN, write the
-                        journal, and stop; with --out OUT.png (default IN's
-                        name with .png; further receipts OUT-2.png, ...)
+  --scale N             each dot takes N x N pixels in the pictures (1..8,
+                        default 1)
+  --render-file IN      draw the ESC/POS bytes captured in IN (- for standard
+                        input), write the journal, and stop; with --out
+                        OUT.png (default IN's name with .png, receipt.png for
+                        standard input; further receipts OUT-2.png, ...)
   --help                show this text
 
 Control lines on standard input:
@@ -292,8 +320,8 @@ namespace {
 
 class CaptureEvents final : public PrintSessionEvents {
 public:
-    CaptureEvents(const Journal::Writer& journal, std::string out)
-        : m_journal(journal), m_out(std::move(out)) {}
+    CaptureEvents(const Journal::Writer& journal, std::string out, int scale)
+        : m_journal(journal), m_out(std::move(out)), m_scale(scale) {}
     void OnJournalLine(const std::string& line) override { m_journal(line); }
     void OnStatusRequest(StatusRequest request) override {
         m_journal(StatusRequestName(request) + ", not answered (capture)");
@@ -308,7 +336,7 @@ public:
                                   path.extension().string());
         }
         const std::string error =
-            render::WriteFileAtomically(path.string(), render::EncodeReceiptPng(receipt));
+            render::WriteFileAtomically(path.string(), render::EncodeReceiptPng(receipt, m_scale));
         const std::string label = "receipt " + std::to_string(m_count);
         m_journal(error.empty() ? label + ": " + path.string() + " (" + ReceiptSize(receipt) + ")"
                                 : label + " not saved: " + error);
@@ -317,6 +345,7 @@ public:
 private:
     const Journal::Writer& m_journal;
     const std::string m_out;
+    const int m_scale;
     int m_count = 0;
 };
 
@@ -326,31 +355,34 @@ std::string RenderCaptureFile(const PrinterArguments& args, const Journal::Write
     struct Closer {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
-    std::unique_ptr<std::FILE, Closer> in(std::fopen(args.renderFile.c_str(), "rb"));
-    if (!in) {
+    const bool standardInput = args.renderFile == "-";
+    std::unique_ptr<std::FILE, Closer> opened(
+        standardInput ? nullptr : std::fopen(args.renderFile.c_str(), "rb"));
+    if (!standardInput && !opened) {
         return args.renderFile + ": cannot open";
     }
-    auto opened = render::OpenFontGlyphs(args.config.fontPath);
-    if (!opened.glyphs) {
-        journal("font not found (" + opened.error + "): characters are drawn as boxes");
-        opened.glyphs = render::MakeBoxGlyphs();
+    std::FILE* in = standardInput ? stdin : opened.get();
+    const PrinterProfile& profile = args.config.profile;
+    auto glyphs = render::OpenFontGlyphs(args.config.fontPath, profile.cells);
+    if (!glyphs.glyphs) {
+        journal("font not found (" + glyphs.error + "): characters are drawn as boxes");
+        glyphs.glyphs = render::MakeBoxGlyphs(profile.cells);
     }
     const auto symbols = render::MakeSymbolEncoder();
-    DrawingTools tools{opened.glyphs.get(), symbols.get(), {}};
-    tools.options.paperDots = args.config.paperDots;
+    const DrawingTools tools{glyphs.glyphs.get(), symbols.get(), RenderOptionsOf(profile)};
     const std::string out =
-        args.outPath.empty()
-            ? std::filesystem::path(args.renderFile).replace_extension(".png").string()
-            : args.outPath;
-    CaptureEvents events(journal, out);
-    PrintSession session(events, true, &tools);
+        !args.outPath.empty() ? args.outPath
+        : standardInput       ? "receipt.png"
+                        : std::filesystem::path(args.renderFile).replace_extension(".png").string();
+    CaptureEvents events(journal, out, args.config.pngScale);
+    PrintSession session(events, true, &tools, StartModeOf(profile, args.config.chinese));
     std::vector<uint8_t> buffer(64 * 1024);
     size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0) {
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0) {
         session.Feed(buffer.data(), n);
     }
     session.Finish();
-    return std::ferror(in.get()) ? args.renderFile + ": read error" : "";
+    return std::ferror(in) ? args.renderFile + ": read error" : "";
 }
 
 ControlOutcome ApplyControlLine(VirtualPrinter& printer, std::string_view line) {

@@ -29,14 +29,15 @@ struct ParsedPrinterArguments {
 //   --listen ADDR (repeatable)  --port N  --condition NAME[,NAME...]
 //   --mode normal|one-session|refuse|mute  --journal FILE  --raw FILE
 //   --netbios  --idle-timeout SECONDS  --render DIR  --render-limit MIB
-//   --paper 58|80  --font FILE
-//   --render-file IN [--out OUT.png]  --help
+//   --profile NAME  --paper 58|80  --chinese on|off  --font FILE  --scale N
+//   --render-file IN|- [--out OUT.png]  --help
 ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& args);
 
 // The --help text, which also describes the journal.
 std::string PrinterUsage();
 
-// --render-file: decodes and draws a capture without the network, journals
+// --render-file: decodes and draws a capture (standard input for "-", which
+// the caller has put in binary mode) without the network, journals
 // it through `journal` (with "receipt 1: OUT.png (576 x 812 dots)" for each
 // picture) and returns an error text, empty on success.
 std::string RenderCaptureFile(const PrinterArguments& args, const Journal::Writer& journal);

@@ -24,8 +24,8 @@ std::string ReceiptSize(const render::Receipt& r) {
 }
 
 ReceiptFiles::ReceiptFiles(std::string dir, Journal& journal, std::function<void()> writerStarts,
-                           uint64_t limitBytes)
-    : m_dir(std::move(dir)), m_journal(journal), m_limit(limitBytes) {
+                           uint64_t limitBytes, int scale)
+    : m_dir(std::move(dir)), m_journal(journal), m_limit(limitBytes), m_scale(scale) {
     std::error_code ec;
     std::filesystem::create_directories(m_dir, ec);
     for (const auto& entry : std::filesystem::directory_iterator(m_dir, ec)) {
@@ -97,7 +97,7 @@ void ReceiptFiles::Run() {
         m_jobs.pop_front();
         m_waitingBytes -= job.bytes;
         lock.unlock();
-        const std::vector<uint8_t> png = render::EncodeReceiptPng(job.receipt);
+        const std::vector<uint8_t> png = render::EncodeReceiptPng(job.receipt, m_scale);
         const std::string error = render::WriteFileAtomically(job.path, png);
         const std::string label =
             "session " + std::to_string(job.session) + " receipt " + std::to_string(job.number);

@@ -39,7 +39,7 @@ public:
 
     // `writerStarts` runs first on the writer's thread (to lower its priority).
     ReceiptFiles(std::string dir, Journal& journal, std::function<void()> writerStarts = nullptr,
-                 uint64_t limitBytes = kDefaultLimitBytes);
+                 uint64_t limitBytes = kDefaultLimitBytes, int scale = 1);
     // Writes what is still waiting, then returns.
     ~ReceiptFiles();
     ReceiptFiles(const ReceiptFiles&) = delete;
@@ -61,6 +61,7 @@ private:
     const std::string m_dir;
     Journal& m_journal;
     const uint64_t m_limit;
+    const int m_scale;
     // Only the writer's thread touches these two once it runs.
     std::deque<Picture> m_pictures;  // oldest first
     uint64_t m_pictureBytes = 0;

@@ -166,21 +166,22 @@ std::string VirtualPrinter::Start() {
     }
 
     if (!m_config.renderDir.empty()) {
-        auto opened = render::OpenFontGlyphs(m_config.fontPath);
+        auto opened = render::OpenFontGlyphs(m_config.fontPath, m_config.profile.cells);
         m_glyphs = std::move(opened.glyphs);
         if (!m_glyphs) {
             m_journal.Add("font not found (" + opened.error + "): characters are drawn as boxes");
-            m_glyphs = render::MakeBoxGlyphs();
+            m_glyphs = render::MakeBoxGlyphs(m_config.profile.cells);
         }
         m_symbols = render::MakeSymbolEncoder();
         m_tools = std::make_unique<DrawingTools>();
         m_tools->glyphs = m_glyphs.get();
         m_tools->symbols = m_symbols.get();
-        m_tools->options.paperDots = m_config.paperDots;
+        m_tools->options = RenderOptionsOf(m_config.profile);
         // Pictures are the least urgent work: compressing them must not take
         // the processor from the thread that answers status requests.
-        m_files = std::make_unique<ReceiptFiles>(
-            m_config.renderDir, m_journal, LowerCurrentThreadPriority, m_config.renderLimitBytes);
+        m_files = std::make_unique<ReceiptFiles>(m_config.renderDir, m_journal,
+                                                 LowerCurrentThreadPriority,
+                                                 m_config.renderLimitBytes, m_config.pngScale);
     }
 
     SocketWaker::Created waker = SocketWaker::Create();
@@ -344,7 +345,8 @@ void VirtualPrinter::AcceptOn(Socket& listener) {
         session->events = std::make_unique<SessionEvents>(*this, *session);
         const bool journalled = m_config.journalLines > 0 || m_config.journalWriter != nullptr;
         session->print =
-            std::make_unique<PrintSession>(*session->events, journalled, m_tools.get());
+            std::make_unique<PrintSession>(*session->events, journalled, m_tools.get(),
+                                           StartModeOf(m_config.profile, m_config.chinese));
         m_sessionsOpened.fetch_add(1);
         m_openSessions.fetch_add(1);
         m_journal.Add("session " + std::to_string(id) + " open from " + Endpoint(peer));

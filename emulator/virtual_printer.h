@@ -57,6 +57,7 @@
 #include "emulator/limits.h"
 #include "emulator/netbios_responder.h"
 #include "emulator/printer_identity.h"
+#include "emulator/printer_profile.h"
 #include "emulator/printer_state.h"
 #include "emulator/render/glyphs.h"
 #include "emulator/render/receipt_renderer.h"
@@ -88,7 +89,11 @@ struct VirtualPrinterConfig {
     std::string renderDir;
     // The pictures in renderDir take at most this many bytes; the oldest go.
     uint64_t renderLimitBytes = uint64_t{256} << 20;
-    int paperDots = render::kPaper80Dots;
+    PrinterProfile profile = DefaultPrinterProfile();
+    // Chinese (GB18030) mode at power-on, as FS & sets it.
+    bool chinese = true;
+    // Pixels a dot takes each way in the pictures.
+    int pngScale = 1;
     std::string fontPath = render::kDefaultFontPath;
 };
 

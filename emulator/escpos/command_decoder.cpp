@@ -88,7 +88,7 @@ struct CommandDecoder::Commands {
     static constexpr Row kRows[] = {
         Act(kEsc, '@', 2,
             [](D d, H, uint8_t) {
-                d.m_mode = {};
+                d.m_mode = d.m_start;
                 d.EmitSimple(Op::kInitialise);
             }),
         Named(kEsc, '<', 2, "return home"),
@@ -347,7 +347,8 @@ struct CommandDecoder::Commands {
     }
 };
 
-CommandDecoder::CommandDecoder(CommandSink& sink, bool text) : m_sink(sink), m_text(text) {}
+CommandDecoder::CommandDecoder(CommandSink& sink, bool text, TextMode start)
+    : m_sink(sink), m_text(text), m_start(start), m_mode(start) {}
 
 size_t CommandDecoder::Feed(const uint8_t* data, size_t size) {
     const uint8_t* p = data;

@@ -24,8 +24,9 @@ public:
     static constexpr uint64_t kMaxGraphicsData = uint64_t{1} << 20;
 
     // Without `text`, printable text is passed over unseen (a sink that only
-    // needs the commands' effects goes faster).
-    explicit CommandDecoder(CommandSink& sink, bool text = true);
+    // needs the commands' effects goes faster). `start` is the text mode at
+    // power-on, to which ESC @ returns.
+    explicit CommandDecoder(CommandSink& sink, bool text = true, TextMode start = {});
 
     // Returns the bytes taken: all of them, unless the sink called Pause().
     size_t Feed(const uint8_t* data, size_t size);
@@ -73,6 +74,7 @@ private:
 
     CommandSink& m_sink;
     const bool m_text;
+    const TextMode m_start;
     TextMode m_mode;
     State m_state = State::kText;
     std::array<uint8_t, 16> m_head{};

@@ -302,7 +302,9 @@ std::string DescribeCommand(const Command& c) {
             return name + "move " + Dots(c.a);
         case Op::kCodePage: {
             const char* page = CodePageName(static_cast<int>(c.a));
-            return name + "code page " + Num(c.a) + " (" + (page ? page : "drawn as PC437") + ")";
+            const std::string drawn = CodePageDrawn(static_cast<int>(c.a)) ? "" : "drawn as PC437";
+            return name + "code page " + Num(c.a) + " (" + (page ? page : "") +
+                   (page && !drawn.empty() ? ", not on this system: " : "") + drawn + ")";
         }
         case Op::kCharacterSet: {
             const char* set = CharacterSetName(static_cast<int>(c.a));

@@ -4,6 +4,7 @@
 #include <array>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -51,17 +52,101 @@ constexpr bool AllTwelve() {
 }
 static_assert(AllTwelve());
 
-// ESC t pages beyond PC437 that the system converts for us.
+// Katakana (page 1): block and box-drawing pieces at 0x80..0x9F, half-width
+// katakana at 0xA1..0xDF, then more rules, card suits and a few kanji.
+constexpr std::u32string_view kKatakanaUpper =
+    U"▁▂▃▄▅▆▇█▏▎▍▌▋▊▉┼┴┬┤├▔─│▕┌┐└┘╭╮╰╯"
+    U"\u00A0｡｢｣､･ｦｧｨｩｪｫｬｭｮｯｰｱｲｳｴｵｶｷｸｹｺｻｼｽｾｿﾀﾁﾂﾃﾄﾅﾆﾇﾈﾉﾊﾋﾌﾍﾎﾏﾐﾑﾒﾓﾔﾕﾖﾗﾘﾙﾚﾛﾜﾝﾞﾟ"
+    U"═╞╪╡◢◣◥◤♠♥♦♣●○╱╲╳円年月日時分秒〒市区町村人▓\u00A0";
+static_assert(kKatakanaUpper.size() == 128);
+
+// ESC t pages: the two drawn from our own tables, and those the system
+// converts for us (charset as iconv names it).
 struct CodePage {
     int page;
     const char* name;
     const char* charset;
+    std::u32string_view table = {};
 };
 constexpr CodePage kCodePages[] = {
-    {0, "PC437", nullptr},  {2, "PC850", "CP850"},  {3, "PC860", "CP860"},
-    {4, "PC863", "CP863"},  {5, "PC865", "CP865"},  {16, "WPC1252", "CP1252"},
-    {17, "PC866", "CP866"}, {18, "PC852", "CP852"}, {19, "PC858", "CP858"},
+    {0, "PC437", nullptr, kPc437Upper},
+    {1, "Katakana", nullptr, kKatakanaUpper},
+    {2, "PC850", "CP850"},
+    {3, "PC860", "CP860"},
+    {4, "PC863", "CP863"},
+    {5, "PC865", "CP865"},
+    {11, "PC851", "CP851"},
+    {13, "PC857", "CP857"},
+    {14, "PC737", "CP737"},
+    {15, "ISO8859-7", "ISO-8859-7"},
+    {16, "WPC1252", "CP1252"},
+    {17, "PC866", "CP866"},
+    {18, "PC852", "CP852"},
+    {19, "PC858", "CP858"},
+    {33, "WPC775", "CP775"},
+    {34, "PC855", "CP855"},
+    {35, "PC861", "CP861"},
+    {36, "PC862", "CP862"},
+    {37, "PC864", "CP864"},
+    {38, "PC869", "CP869"},
+    {39, "ISO8859-2", "ISO-8859-2"},
+    {40, "ISO8859-15", "ISO-8859-15"},
+    {44, "PC1125", "CP1125"},
+    {45, "WPC1250", "CP1250"},
+    {46, "WPC1251", "CP1251"},
+    {47, "WPC1253", "CP1253"},
+    {48, "WPC1254", "CP1254"},
+    {49, "WPC1255", "CP1255"},
+    {50, "WPC1256", "CP1256"},
+    {51, "WPC1257", "CP1257"},
+    {52, "WPC1258", "CP1258"},
+    {53, "KZ-1048", "RK1048"},
 };
+
+const CodePage* FindCodePage(int page) {
+    for (const CodePage& p : kCodePages) {
+        if (p.page == page) {
+            return &p;
+        }
+    }
+    return nullptr;
+}
+
+// The upper half of a page, or empty when neither we nor the system have it.
+std::optional<std::array<char32_t, 128>> LoadUpperHalf(int page) {
+    const CodePage* known = FindCodePage(page);
+    if (known == nullptr) {
+        return std::nullopt;
+    }
+    std::array<char32_t, 128> table;
+    if (!known->table.empty()) {
+        std::copy(known->table.begin(), known->table.end(), table.begin());
+        return table;
+    }
+    const auto codec = SystemCodec::Open(known->charset);
+    if (!codec) {
+        return std::nullopt;
+    }
+    for (int i = 0; i < 128; ++i) {
+        const uint8_t byte = static_cast<uint8_t>(0x80 + i);
+        char32_t code = 0;
+        table[i] = codec->Decode(&byte, 1, code) ? code : U'?';
+    }
+    return table;
+}
+
+// Each page's upper half, loaded once per process; pages we cannot read
+// are drawn as PC437.
+const std::array<char32_t, 128>* UpperHalfOf(int page) {
+    static std::mutex mutex;
+    static std::map<int, std::optional<std::array<char32_t, 128>>> tables;
+    std::lock_guard lock(mutex);
+    auto it = tables.find(page);
+    if (it == tables.end()) {
+        it = tables.emplace(page, LoadUpperHalf(page)).first;
+    }
+    return it->second ? &*it->second : nullptr;
+}
 
 // Two-byte GB18030: lead 0x81..0xFE, trail 0x40..0x7E or 0x80..0xFE.
 constexpr int kGbLeads = 126;
@@ -173,32 +258,11 @@ Character TextDecoder::Next(const uint8_t* p, size_t n, const TextMode& mode) {
 }
 
 const char32_t* TextDecoder::UpperHalf(int codePage) {
-    if (codePage == m_tablePage) {
-        return m_table;
+    if (codePage != m_tablePage) {
+        const auto* table = UpperHalfOf(codePage);
+        m_table = table ? table->data() : kPc437Upper.data();
+        m_tablePage = codePage;
     }
-    static std::mutex mutex;
-    static std::map<int, std::array<char32_t, 128>> tables;
-    std::lock_guard lock(mutex);
-    auto it = tables.find(codePage);
-    if (it == tables.end()) {
-        std::array<char32_t, 128> table;
-        std::copy(kPc437Upper.begin(), kPc437Upper.end(), table.begin());
-        for (const CodePage& page : kCodePages) {
-            if (page.page != codePage || page.charset == nullptr) {
-                continue;
-            }
-            if (const auto codec = SystemCodec::Open(page.charset)) {
-                for (int i = 0; i < 128; ++i) {
-                    const uint8_t byte = static_cast<uint8_t>(0x80 + i);
-                    char32_t code = 0;
-                    table[i] = codec->Decode(&byte, 1, code) ? code : U'?';
-                }
-            }
-        }
-        it = tables.emplace(codePage, table).first;
-    }
-    m_tablePage = codePage;
-    m_table = it->second.data();
     return m_table;
 }
 
@@ -221,12 +285,12 @@ void AppendUtf8(std::string& out, char32_t c) {
 }
 
 const char* CodePageName(int page) {
-    for (const CodePage& p : kCodePages) {
-        if (p.page == page) {
-            return p.name;
-        }
-    }
-    return nullptr;
+    const CodePage* known = FindCodePage(page);
+    return known ? known->name : nullptr;
+}
+
+bool CodePageDrawn(int page) {
+    return UpperHalfOf(page) != nullptr;
 }
 
 const char* CharacterSetName(int set) {

@@ -46,8 +46,11 @@ private:
 };
 
 void AppendUtf8(std::string& out, char32_t code);
-// "PC437", or null for a code page drawn as PC437.
+// "PC437", "WPC1251", ..., or null for a code page we do not know.
 const char* CodePageName(int page);
+// False when neither we nor the system can read the page: it is drawn as
+// PC437.
+bool CodePageDrawn(int page);
 // "USA", "China", ..., or null for an unknown set.
 const char* CharacterSetName(int set);
 

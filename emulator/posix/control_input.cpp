@@ -70,4 +70,6 @@ ControlInput::Opened ControlInput::Open() {
     return {std::make_unique<SignalsAndStdin>(std::move(signals)), {}};
 }
 
+void MakeStandardInputBinary() {}
+
 }  // namespace vorpane

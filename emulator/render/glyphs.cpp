@@ -8,6 +8,7 @@ namespace {
 
 class BoxGlyphs final : public GlyphSource {
 public:
+    explicit BoxGlyphs(FontCells cells) : GlyphSource(cells) {}
     const Glyph& Get(char32_t code, Font font, bool wide) override {
         const bool blank = code == U' ' || code == U'\u3000' || code == 0xA0;
         auto [it, added] = m_boxes.try_emplace(std::make_tuple(font, wide, blank));
@@ -33,8 +34,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<GlyphSource> MakeBoxGlyphs() {
-    return std::make_unique<BoxGlyphs>();
+std::unique_ptr<GlyphSource> MakeBoxGlyphs(FontCells cells) {
+    return std::make_unique<BoxGlyphs>(cells);
 }
 
 }  // namespace vorpane::render

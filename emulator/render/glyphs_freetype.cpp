@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <unordered_map>
 
 #include "emulator/render/glyphs.h"
@@ -17,10 +18,17 @@ namespace {
 // strokes whole at 203 dpi.
 constexpr int kInkLevel = 100;
 
+// Half-width katakana (U+FF61..U+FF9F), which CJK fonts often lack, are
+// drawn as their full-width forms squeezed into one cell.
+constexpr std::u32string_view kFullWidthKana =
+    U"。「」、・ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌネノ"
+    U"ハヒフヘホマミムメモヤユヨラリルレロワン゛゜";
+static_assert(kFullWidthKana.size() == 0xFF9F - 0xFF61 + 1);
+
 class FreeTypeGlyphs final : public GlyphSource {
 public:
-    FreeTypeGlyphs(FT_Library library, FT_Face face)
-        : m_library(library), m_face(face), m_boxes(MakeBoxGlyphs()) {}
+    FreeTypeGlyphs(FT_Library library, FT_Face face, FontCells cells)
+        : GlyphSource(cells), m_library(library), m_face(face), m_boxes(MakeBoxGlyphs(cells)) {}
     ~FreeTypeGlyphs() override {
         FT_Done_Face(m_face);
         FT_Done_FreeType(m_library);
@@ -35,13 +43,52 @@ public:
             return it->second;
         }
         Glyph glyph;
-        if (!Draw(code, font, wide, glyph)) {
+        if (!Draw(code, font, wide, glyph) && !StandIn(code, font, wide, glyph)) {
             return m_boxes->Get(code, font, wide);
         }
         return m_glyphs.emplace(key, std::move(glyph)).first->second;
     }
 
 private:
+    // Characters of the code pages that the font lacks but can be made:
+    // half-width katakana, and PC437's bullet operator and half blocks.
+    bool StandIn(char32_t code, Font font, bool wide, Glyph& g) {
+        if (code == U'∙') {
+            return Draw(U'·', font, wide, g);
+        }
+        if (code >= 0xFF61 && code <= 0xFF9F && !wide) {
+            Glyph full;
+            if (!Draw(kFullWidthKana[code - 0xFF61], font, true, full)) {
+                return false;
+            }
+            g.width = full.width / 2;
+            g.height = full.height;
+            g.dots.assign(static_cast<size_t>(g.width) * g.height, 0);
+            for (int y = 0; y < g.height; ++y) {
+                for (int x = 0; x < g.width; ++x) {
+                    const size_t at = static_cast<size_t>(y) * full.width + 2 * x;
+                    g.dots[static_cast<size_t>(y) * g.width + x] =
+                        full.dots[at] | full.dots[at + 1];
+                }
+            }
+            return true;
+        }
+        if (code != U'▀' && code != U'▐') {
+            return false;
+        }
+        const Cell cell = CellOf(font);
+        g.width = cell.width * (wide ? 2 : 1);
+        g.height = cell.height;
+        g.dots.assign(static_cast<size_t>(g.width) * g.height, 0);
+        for (int y = 0; y < g.height; ++y) {
+            for (int x = 0; x < g.width; ++x) {
+                const bool ink = code == U'▀' ? y < g.height / 2 : x >= g.width / 2;
+                g.dots[static_cast<size_t>(y) * g.width + x] = ink ? 1 : 0;
+            }
+        }
+        return true;
+    }
+
     bool Draw(char32_t code, Font font, bool wide, Glyph& g) {
         const Cell cell = CellOf(font);
         g.width = cell.width * (wide ? 2 : 1);
@@ -84,7 +131,7 @@ private:
 
 }  // namespace
 
-OpenedGlyphs OpenFontGlyphs(const std::string& path) {
+OpenedGlyphs OpenFontGlyphs(const std::string& path, FontCells cells) {
     FT_Library library = nullptr;
     if (FT_Init_FreeType(&library) != 0) {
         return {nullptr, "FreeType did not start"};
@@ -107,7 +154,7 @@ OpenedGlyphs OpenFontGlyphs(const std::string& path) {
         }
         FT_Done_Face(other);
     }
-    return {std::make_unique<FreeTypeGlyphs>(library, face), {}};
+    return {std::make_unique<FreeTypeGlyphs>(library, face, cells), {}};
 }
 
 }  // namespace vorpane::render

@@ -4,7 +4,7 @@
 
 namespace vorpane::render {
 
-OpenedGlyphs OpenFontGlyphs(const std::string& path) {
+OpenedGlyphs OpenFontGlyphs(const std::string& path, FontCells) {
     return {nullptr, "built without FreeType, cannot read " + path};
 }
 

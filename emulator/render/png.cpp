@@ -92,17 +92,18 @@ void PictureRow(const Receipt& r, const std::vector<DrawerMark>& marks, int y, i
 
 }  // namespace
 
-std::vector<uint8_t> EncodeReceiptPng(const Receipt& r) {
+std::vector<uint8_t> EncodeReceiptPng(const Receipt& r, int scale) {
+    scale = std::clamp(scale, 1, kMaxPngScale);
     const int width = r.paper.Width() + kMarginDots;
     int height = r.paper.Height() + (r.cut == CutKind::kPartial ? kTearLineRows : 0);
     for (const DrawerMark& mark : r.drawerMarks) {
         height = std::max(height, mark.y + kMarkHalfHeight + 1);
     }
     height = std::max(height, 1);
-    // A filter byte (none), then the row at two bits a dot.
+    // A filter byte (none), then the row at two bits a pixel.
     const size_t rowBytes = (static_cast<size_t>(width) + 3) / 4;
-    const size_t stride = 1 + rowBytes;
-    std::vector<uint8_t> raw(stride * static_cast<size_t>(height), 0);
+    const size_t stride = 1 + (static_cast<size_t>(width) * scale + 3) / 4;
+    std::vector<uint8_t> raw(stride * static_cast<size_t>(height) * scale, 0);
     std::vector<uint8_t> row(std::max(rowBytes, 2 * static_cast<size_t>(r.paper.BytesPerRow())));
     std::vector<DrawerMark> marks = r.drawerMarks;
     std::stable_sort(marks.begin(), marks.end(),
@@ -110,7 +111,20 @@ std::vector<uint8_t> EncodeReceiptPng(const Receipt& r) {
     for (int y = 0; y < height; ++y) {
         std::fill(row.begin(), row.end(), 0);
         PictureRow(r, marks, y, width, row.data());
-        std::copy_n(row.begin(), rowBytes, raw.begin() + static_cast<ptrdiff_t>(stride * y + 1));
+        uint8_t* first = raw.data() + stride * y * scale + 1;
+        if (scale == 1) {
+            std::copy_n(row.begin(), rowBytes, first);
+            continue;
+        }
+        for (int x = 0; x < width; ++x) {
+            const auto colour = static_cast<Colour>(row[x >> 2] >> (6 - 2 * (x & 3)) & 3);
+            for (int i = 0; i < scale; ++i) {
+                Put(first, x * scale + i, colour);
+            }
+        }
+        for (int i = 1; i < scale; ++i) {
+            std::copy_n(first, stride - 1, first + stride * i);
+        }
     }
     // Receipts are mostly white: the fastest level packs them well enough.
     uLongf packedSize = ::compressBound(static_cast<uLong>(raw.size()));
@@ -120,8 +134,8 @@ std::vector<uint8_t> EncodeReceiptPng(const Receipt& r) {
 
     std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     std::vector<uint8_t> header;
-    Put32(header, static_cast<uint32_t>(width));
-    Put32(header, static_cast<uint32_t>(height));
+    Put32(header, static_cast<uint32_t>(width * scale));
+    Put32(header, static_cast<uint32_t>(height * scale));
     header.insert(header.end(), {2, 3, 0, 0, 0});  // 2 bits, palette
     Chunk(png, "IHDR", header.data(), header.size());
     Chunk(png, "PLTE", kPalette, sizeof kPalette);

@@ -14,7 +14,10 @@ namespace vorpane::render {
 constexpr int kMarginDots = 32;
 constexpr int kTearLineRows = 9;
 
-std::vector<uint8_t> EncodeReceiptPng(const Receipt& receipt);
+constexpr int kMaxPngScale = 8;
+
+// Each dot becomes `scale` x `scale` pixels (1..kMaxPngScale).
+std::vector<uint8_t> EncodeReceiptPng(const Receipt& receipt, int scale = 1);
 
 // Writes through a temporary name and renames, so that nobody sees half a
 // file; returns an error text, empty on success.

@@ -317,13 +317,14 @@ void ReceiptRenderer::Finish() {
 }
 
 int ReceiptRenderer::AreaLeft() const {
-    return std::clamp(m_style->leftMargin, 0, m_options.paperDots - CellOf(Font::kA).width);
+    return std::clamp(m_style->leftMargin, 0,
+                      m_options.paperDots - m_glyphs.CellOf(Font::kA).width);
 }
 
 int ReceiptRenderer::AreaWidth() const {
     const int room = m_options.paperDots - AreaLeft();
     const int width = m_style->printWidth > 0 ? std::min(m_style->printWidth, room) : room;
-    return std::max(width, CellOf(Font::kA).width);
+    return std::max(width, m_glyphs.CellOf(Font::kA).width);
 }
 
 int ReceiptRenderer::AlignedX(int width) const {
@@ -400,7 +401,7 @@ void ReceiptRenderer::AddColumnImage(const Command& c) {
 
 void ReceiptRenderer::Tab() {
     const Style& s = *m_style;
-    const int step = (CellOf(s.font).width + s.rightSpacing) * s.widthScale;
+    const int step = (m_glyphs.CellOf(s.font).width + s.rightSpacing) * s.widthScale;
     for (int stop : s.tabStops) {
         if (stop * step > m_x) {
             if (stop * step < AreaWidth()) {
@@ -674,8 +675,8 @@ void ReceiptRenderer::DrawSymbol(const Symbol& symbol, int moduleWidth, int modu
     const int width = symbol.width * moduleWidth;
     const int x0 = AlignedX(width);
     const Font font = m_style->hriFont;
-    const int hriHeight = CellOf(font).height;
-    const int hriWidth = static_cast<int>(symbol.text.size()) * CellOf(font).width;
+    const int hriHeight = m_glyphs.CellOf(font).height;
+    const int hriWidth = static_cast<int>(symbol.text.size()) * m_glyphs.CellOf(font).width;
     const int hriX = x0 + (width - hriWidth) / 2;
     const bool above = hri && (m_style->hriPosition & 1) && !symbol.text.empty();
     const bool below = hri && (m_style->hriPosition & 2) && !symbol.text.empty();

@@ -1,6 +1,6 @@
 #pragma once
 // The printing mechanism of the virtual printer: decoded commands go in,
-// pieces of paper (receipts) come out as rasters at 203 dpi. It follows a
+// pieces of paper (receipts) come out as rasters of printer dots. It follows a
 // printer in standard mode: text gathers in a line until LF (or the line is
 // full), ESC a, GS L and GS W take effect at the start of a line, images and
 // symbols print at once, a cut ends the receipt.
@@ -19,7 +19,7 @@
 
 namespace vorpane::render {
 
-// 80 mm and 58 mm paper at 203 dpi.
+// 80 mm and 58 mm paper at 203 dpi, the most common printers.
 constexpr int kPaper80Dots = 576;
 constexpr int kPaper58Dots = 384;
 // About 2 m of paper: a receipt longer than this is cut short, so that one
@@ -38,6 +38,8 @@ constexpr size_t kMaxReceiptItems[] = {131072, 16384, 1024, 256};
 struct RenderOptions {
     int paperDots = kPaper80Dots;
     int maxReceiptDots = kMaxReceiptDots;
+    // Paper between the print head and the cutter.
+    int cutterOffsetDots = 0;
 };
 
 class ReceiptEvents {

@@ -3,6 +3,8 @@
 
 #include "emulator/control_input.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <condition_variable>
@@ -100,6 +102,10 @@ ControlInput::Opened ControlInput::Open() {
         std::thread(ReadStandardInput, input).detach();
     }
     return {std::make_unique<ThreadedStdin>(), {}};
+}
+
+void MakeStandardInputBinary() {
+    _setmode(_fileno(stdin), _O_BINARY);
 }
 
 }  // namespace vorpane

@@ -16,6 +16,7 @@
 
 #include "emulator/escpos/command_journal.h"
 #include "emulator/print_session.h"
+#include "emulator/printer_profile.h"
 #include "emulator/render/symbols.h"
 
 namespace vorpane {
@@ -65,15 +66,21 @@ struct Recorder final : PrintSessionEvents {
 };
 
 // Feeds `bytes` in pieces of `piece` bytes (0: at once); draws when `paper`
-// is non-zero, with the app's font and libzint.
-inline Recorder Print(const Bytes& bytes, size_t piece = 0, int paper = 0) {
+// is non-zero, with the app's font and libzint, or with a profile's boxes.
+inline Recorder Print(const Bytes& bytes, size_t piece = 0, int paper = 0,
+                      const PrinterProfile* profile = nullptr, bool chinese = true) {
     static const auto glyphs = render::OpenFontGlyphs(render::kDefaultFontPath).glyphs;
     static const auto symbols = render::MakeSymbolEncoder();
     EXPECT_TRUE(glyphs) << "the font of scripts/setup.sh is missing";
-    DrawingTools tools{glyphs.get(), symbols.get(), {}};
-    tools.options.paperDots = paper;
+    const auto boxes = render::MakeBoxGlyphs(profile ? profile->cells : render::FontCells{});
+    DrawingTools tools{profile ? boxes.get() : glyphs.get(), symbols.get(), {}};
+    tools.options = profile ? RenderOptionsOf(*profile) : tools.options;
+    tools.options.paperDots = profile ? profile->paperDots : paper;
     Recorder recorder;
-    PrintSession session(recorder, true, paper > 0 && glyphs ? &tools : nullptr);
+    const escpos::TextMode start =
+        StartModeOf(profile ? *profile : DefaultPrinterProfile(), chinese);
+    PrintSession session(recorder, true, tools.options.paperDots > 0 && glyphs ? &tools : nullptr,
+                         start);
     const size_t step = piece > 0 ? piece : std::max<size_t>(bytes.size(), 1);
     for (size_t i = 0; i < bytes.size(); i += step) {
         session.Feed(bytes.data() + i, std::min(step, bytes.size() - i));

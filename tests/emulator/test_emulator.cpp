@@ -570,7 +570,7 @@ TEST(PrinterCommandLine, DefaultsAndEveryOption) {
     EXPECT_EQ(defaults->config.listenAddresses, (Lines{"0.0.0.0"}));
     EXPECT_EQ(defaults->config.port, 9100);
     EXPECT_EQ(defaults->config.idleTimeout, 300s);
-    EXPECT_EQ(defaults->config.paperDots, 576);
+    EXPECT_EQ(defaults->config.profile.paperDots, 576);
 
     const auto all = ParsePrinterArguments({"--listen",
                                             "127.0.0.1",
@@ -592,6 +592,11 @@ TEST(PrinterCommandLine, DefaultsAndEveryOption) {
                                             "2.5",
                                             "--render",
                                             "d",
+                                            "--profile",
+                                            "80mm-180dpi",
+                                            "--chinese=off",
+                                            "--scale",
+                                            "3",
                                             "--paper=58",
                                             "--font",
                                             "f.ttf",
@@ -608,7 +613,9 @@ TEST(PrinterCommandLine, DefaultsAndEveryOption) {
     EXPECT_EQ(a.journalPath + " " + a.rawPath, "j.txt r.bin");
     EXPECT_TRUE(a.config.netbios && a.help);
     EXPECT_EQ(a.config.idleTimeout, 2500ms);
-    EXPECT_EQ(a.config.paperDots, 384);
+    EXPECT_EQ(a.config.profile.name + std::to_string(a.config.chinese) +
+                  std::to_string(a.config.pngScale),
+              std::string("58mm-203dpi03"));
     EXPECT_EQ(a.config.renderDir + a.config.fontPath + a.renderFile + a.outPath,
               "df.ttfin.bino.png");
 }
@@ -677,7 +684,11 @@ TEST(PrinterCommandLine, MistakesAreReported) {
         {{"--verbose"}, "unknown option: --verbose"},
         {{"--netbios=1"}, "--netbios takes no value"},
         {{"--idle-timeout", "-1"}, "bad idle time-out: -1"},
-        {{"--paper", "60"}, "paper is 58 or 80 (mm): 60"}};
+        {{"--paper", "60"}, "paper is 58 or 80 (mm): 60"},
+        {{"--profile", "80mm"}, "unknown profile: 80mm"},
+        {{"--chinese", "yes"}, "Chinese mode is on or off: yes"},
+        {{"--scale", "9"}, "scale is 1 to 8: 9"},
+        {{"--scale", "0"}, "scale is 1 to 8: 0"}};
     for (const auto& [args, error] : cases) {
         const auto parsed = ParsePrinterArguments(args);
         EXPECT_FALSE(parsed.arguments) << error;
@@ -892,6 +903,18 @@ TEST(PrinterProcess, DrawsReceiptsOfSessionsAndOfCaptures) {
     EXPECT_EQ(ReadLine(render.io[1], "receipt 2"),
               "receipt 2: " + dir + "/out-2.png (576 x 30 dots)");
     EXPECT_EQ(render.Wait(), 0);
+    // The same bytes from standard input, on a 180 dpi printer, each dot 2 x 2 pixels.
+    PrinterProcess piped({"--render-file", "-", "--out", dir + "/in.png", "--profile",
+                          "80mm-180dpi", "--scale", "2"});
+    piped.Write(std::string(receipts.begin(), receipts.end()));
+    piped.io[0].reset();
+    EXPECT_EQ(ReadLine(piped.io[1], "receipt 2"),
+              "receipt 2: " + dir + "/in-2.png (512 x 30 dots)");
+    EXPECT_EQ(piped.Wait(), 0);
+    const std::string png = ReadFile(dir + "/in-2.png");
+    ASSERT_GT(png.size(), 24u);
+    EXPECT_EQ(Be32(reinterpret_cast<const uint8_t*>(png.data()) + 16), (512u + 32) * 2);
+    EXPECT_EQ(Be32(reinterpret_cast<const uint8_t*>(png.data()) + 20), 30u * 2);
     PrinterProcess fontless(
         {"--listen", "127.0.0.1", "--port", "0", "--render", dir, "--font", noFont});
     EXPECT_EQ(ReadLine(fontless.io[1]), fontLine);

@@ -45,6 +45,10 @@ TEST(CommandDecoder, JournalOfEachInputWholeAndByteByByte) {
          {"FS . Chinese mode off", "text: é", "ESC t code page 2 (PC850)", "text: ø",
           "ESC R character set 15 (China)", "text: ¥", "FS & Chinese mode on", "text: 你",
           "ESC R character set 3 (UK)", "text: £", "ESC t code page 99 (drawn as PC437)"}},
+        // Pages the system converts, and Katakana's rules, which are not PC437's letters.
+        {B("\x1C.\x1Bt\x2E\xC0\xFF\n\x1Bt\x01\x95\x95\x98\xB1\xF1\n"),
+         {"FS . Chinese mode off", "ESC t code page 46 (WPC1251)", "text: Ая",
+          "ESC t code page 1 (Katakana)", "text: ──┌ｱ円"}},
         {B("\x1BR\x0F\x1BR\x10"),
          {"ESC R character set 15 (China)", "ESC R character set 16 (unknown)"}},
         // NV user memory: a write carries its bytes, a read has none.

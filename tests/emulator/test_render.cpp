@@ -253,6 +253,42 @@ TEST(ReceiptRenderer, CutsEndReceiptsPulsesAreMarkedAndThePngShowsThem) {
     EXPECT_EQ(rows[first.paper.Height() + render::kTearLineRows / 2][0], 3) << "red tear line";
     const auto marked = ReadPng(render::EncodeReceiptPng(r.receipts[2]));
     EXPECT_EQ(marked[r.receipts[2].drawerMarks[0].y][386], 3) << "red drawer mark";
+    // Scaled, each pixel is the dot (or margin) it came from.
+    const auto scaled = ReadPng(render::EncodeReceiptPng(r.receipts[2], 3));
+    ASSERT_EQ(scaled.size(), marked.size() * 3);
+    ASSERT_EQ(scaled[0].size(), marked[0].size() * 3);
+    for (size_t y = 0; y < scaled.size(); ++y) {
+        for (size_t x = 0; x < scaled[y].size(); ++x) {
+            wrong += scaled[y][x] != marked[y / 3][x / 3];
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST(ReceiptRenderer, EachProfileHasItsWidthColumnsAndStartMode) {
+    for (const PrinterProfile& p : PrinterProfiles()) {
+        // A line of as many cells as the profile has columns; one more wraps.
+        const int columns = p.paperDots / p.cells.a.width;
+        for (const int n : {columns, columns + 1}) {
+            const Recorder r = Print(Text(std::string(size_t(n), 'H') + "\n"), 0, 0, &p);
+            ASSERT_EQ(r.receipts.size(), 1u) << p.name;
+            EXPECT_EQ(r.receipts[0].paper.Width(), p.paperDots) << p.name;
+            const Ink ink = InkOf(r.receipts[0].paper);
+            EXPECT_EQ(ink.bottom < p.cells.a.height, n == columns) << p.name << " " << n;
+            EXPECT_LE(ink.right, columns * p.cells.a.width) << p.name << " " << n;
+        }
+    }
+    // Code-page characters the font lacks are still drawn, not boxed.
+    const auto font = render::OpenFontGlyphs(render::kDefaultFontPath).glyphs;
+    const auto boxes = render::MakeBoxGlyphs();
+    for (const char32_t code : {U'ｱ', U'ﾟ', U'▀', U'▐', U'∙', U'─'}) {
+        const render::Glyph& g = font->Get(code, render::Font::kA, false);
+        EXPECT_EQ(g.width, 12);
+        EXPECT_NE(g.dots, boxes->Get(code, render::Font::kA, false).dots) << uint32_t(code);
+    }
+    // Out of Chinese mode from power-on, and back there after ESC @.
+    EXPECT_EQ(Print(B("\x82\x1B@\x82\n"), 0, 0, nullptr, false).lines,
+              (Lines{"text: é", "ESC @ initialise", "text: é"}));
 }
 
 TEST(ReceiptRenderer, AbsurdSizesAndRandomBytesStayBounded) {
