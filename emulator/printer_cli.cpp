@@ -292,8 +292,13 @@ Journal: one line per item, UTF-8.
 )" + FrameExamples() +
            R"(  DLE EOT 1 status request, answered 12
   DLE EOT 1 status request, not answered (mute)
+  GS r 1 paper sensor status, answered 0F   GS I 67 model name, answered ...
+  GS a 15 automatic status back, sent 18 00 0F 00   (again at each change)
   GS ! character size: width 2, height 2    and every other command by name
-  GS ( L skipped, 1030 bytes  a command passed over by its length
+  GS ( L store graphics 96 x 48 dots        GS ( L print graphics
+  FS ( skipped, 1030 bytes    a command passed over by its length
+  session 2:                  the lines below are session 2's again, after
+                              lines of another session open at the same time
   hex: 1B 99                  an unknown command, or other control bytes
   truncated: 1D 44 C0         a command cut off by the end of the session
   session 1 receipt 1: DIR/000001-session-1.png (576 x 812 dots)

@@ -350,6 +350,7 @@ void VirtualPrinter::AcceptOn(Socket& listener) {
         m_sessionsOpened.fetch_add(1);
         m_openSessions.fetch_add(1);
         m_journal.Add("session " + std::to_string(id) + " open from " + Endpoint(peer));
+        m_journalSession = id;
         m_sessions.push_back(std::move(session));
     }
 }
@@ -441,7 +442,7 @@ bool VirtualPrinter::Decode(Session& s, const uint8_t* data, size_t size,
     if (taken < size) {
         s.pending.assign(data + taken, data + size);
     }
-    m_journal.Add(s.lines);
+    AddSessionLines(s);
     return taken == size && Clock::now() < deadline;
 }
 
@@ -497,7 +498,7 @@ void VirtualPrinter::FinishSession(Session& s, std::string reason) {
         s.pending.clear();
     }
     s.print->Finish();
-    m_journal.Add(s.lines);
+    AddSessionLines(s);
     s.closed = true;
     s.draining = false;
     // Counted before the journal line, so that a test woken by the line sees it.
@@ -507,11 +508,18 @@ void VirtualPrinter::FinishSession(Session& s, std::string reason) {
 }
 
 void VirtualPrinter::SessionLine(Session& s, const std::string& line) {
-    if (m_sessions.size() > 1) {
-        s.lines.Push("session " + std::to_string(s.id) + ": " + line);
-    } else {
-        s.lines.Push(line);
+    s.lines.Push(line);
+}
+
+void VirtualPrinter::AddSessionLines(Session& s) {
+    if (s.lines.Size() == 0) {
+        return;
     }
+    if (s.id != m_journalSession) {
+        m_journalSession = s.id;
+        m_journal.Add("session " + std::to_string(s.id) + ":");
+    }
+    m_journal.Add(s.lines);
 }
 
 void VirtualPrinter::Answer(Session& s, StatusRequest request) {
@@ -564,7 +572,7 @@ void VirtualPrinter::SendAutomaticStatus() {
         s->automaticSent = now;
         s->output.insert(s->output.end(), now.begin(), now.end());
         SessionLine(*s, "automatic status back, sent " + HexBytes(now.data(), now.size()));
-        m_journal.Add(s->lines);
+        AddSessionLines(*s);
     }
 }
 

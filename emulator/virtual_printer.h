@@ -33,11 +33,12 @@
 //   receipt longer than 16384 dots: the rest of it is not drawn
 //   GS k EAN13 12345: not drawn, data does not fit the symbology
 //   font not found (cannot read font /x.ttc): characters are drawn as boxes
-// While more than one session is open, each line of a session's bytes
-// (commands, text, answers, renderer notes) starts with its session, so
-// that interleaved lines can be told apart:
-//   session 2: text: Hello
-// A lone session's lines are left bare, as readers of one client expect.
+// The lines of a session's bytes (commands, text, answers, renderer notes)
+// follow the last line about that session; when another session's lines
+// came in between (sessions open at once), a line names the session again:
+//   session 2:
+// The lines themselves stay as they are, so readers that wait for one
+// line find it whoever sent it, and one client's journal has no such line.
 //
 // All sockets are served by one thread; the calls below are thread-safe.
 
@@ -172,8 +173,10 @@ private:
     // Queues automatic status back for the sessions whose enabled groups
     // changed; the bytes go out with the next turn's writes.
     void SendAutomaticStatus();
-    // A line of the session's, tagged with it while others are open.
     void SessionLine(Session& session, const std::string& line);
+    // Adds the session's lines to the journal, after a line naming the
+    // session when the lines before were another session's.
+    void AddSessionLines(Session& session);
     // Closes sessions idle too long; returns the poll time-out until the next.
     int CloseIdleSessions();
 
@@ -189,6 +192,7 @@ private:
     std::vector<std::unique_ptr<Session>> m_sessions;  // serving thread only
     std::vector<uint8_t> m_readBuffer;                 // serving thread only
     uint64_t m_nextSessionId = 1;                      // serving thread only
+    uint64_t m_journalSession = 0;  // whose lines the journal took last; serving thread only
     std::atomic<size_t> m_sessionsOpened{0};
     std::atomic<size_t> m_openSessions{0};
     std::atomic<uint32_t> m_conditions{0};
