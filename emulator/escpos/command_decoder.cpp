@@ -691,15 +691,17 @@ void CommandDecoder::BeginParts(int count, size_t headerSize) {
 void CommandDecoder::PartHeaderDone() {
     --m_partsLeft;
     const uint8_t* d = m_data.data();
-    const uint64_t image = uint64_t(Word(d)) * uint64_t(Word(d + 2)) * 8;
-    if (m_head[1] == 'q' && image <= kMaxGraphicsData) {
-        m_imageWidth = Word(d) * 8;
-        m_imageHeight = Word(d + 2) * 8;
-        m_commandBytes += image;
-        return BeginPayload(Payload::kNvImage, image);
+    if (m_head[1] == '&') {
+        return BeginSkip(uint64_t{m_head[2]} * d[0]);
     }
-    BeginSkip(m_head[1] == '&' ? uint64_t{m_head[2]} * d[0]
-                               : uint64_t(Word(d)) * uint64_t(Word(d + 2)) * 8);
+    const uint64_t image = uint64_t(Word(d)) * uint64_t(Word(d + 2)) * 8;
+    if (image > kMaxGraphicsData) {
+        return BeginSkip(image);
+    }
+    m_imageWidth = Word(d) * 8;
+    m_imageHeight = Word(d + 2) * 8;
+    m_commandBytes += image;
+    BeginPayload(Payload::kNvImage, image);
 }
 
 void CommandDecoder::EndCommand() {
