@@ -134,28 +134,40 @@ std::optional<uint8_t> TransmitStatusReply(ConditionSet set, uint8_t n) {
 }
 
 std::string StatusRequestName(StatusRequest request) {
-    const std::string n = " " + std::to_string(request.n);
+    constexpr const char* kIdNames[] = {"firmware version", "maker name", "model name",
+                                        "serial number", "font of language"};
+    const int n = request.n;
+    const char* prefix = "DLE EOT ";
+    const char* what = " status request";
     switch (request.kind) {
         case StatusRequest::Kind::kRealTime:
-            return "DLE EOT" + n + " status request";
+            break;
         case StatusRequest::Kind::kTransmit:
-            return "GS r" + n + (request.n % 48 == 2 ? " drawer status" : " paper sensor status");
+            prefix = "GS r ";
+            what = n % 48 == 2 ? " drawer status" : " paper sensor status";
+            break;
         case StatusRequest::Kind::kPrinterId: {
-            constexpr const char* kNames[] = {"firmware version", "maker name", "model name",
-                                              "serial number", "font of language"};
-            const int i = request.n - 65;
-            const int id = request.n > 48 ? request.n - 48 : request.n;
-            return "GS I" + n +
-                   (i >= 0 && i < 5    ? std::string(" ") + kNames[i]
-                    : request.n >= 111 ? std::string(" printer information")
-                    : id == 1          ? std::string(" model ID")
-                    : id == 2          ? std::string(" type ID")
-                                       : std::string(" version ID"));
+            prefix = "GS I ";
+            const int id = n > 48 ? n - 48 : n;
+            what = n >= 65 && n < 70 ? kIdNames[n - 65]
+                   : n >= 111        ? " printer information"
+                   : id == 1         ? " model ID"
+                   : id == 2         ? " type ID"
+                                     : " version ID";
+            break;
         }
         case StatusRequest::Kind::kAutomatic:
-            return "GS a" + n + " automatic status back";
+            prefix = "GS a ";
+            what = " automatic status back";
+            break;
     }
-    return {};
+    std::string out(prefix);
+    out += std::to_string(n);
+    if (request.kind == StatusRequest::Kind::kPrinterId && n >= 65 && n < 70) {
+        out += ' ';
+    }
+    out += what;
+    return out;
 }
 
 std::optional<PrinterMode> ParsePrinterMode(std::string_view name) {
