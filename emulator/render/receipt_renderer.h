@@ -37,8 +37,9 @@ constexpr size_t kMaxReceiptItems[] = {131072, 16384, 1024, 256};
 struct RenderOptions {
     int paperDots = kPaper80Dots;
     int maxReceiptDots = kMaxReceiptDots;
-    // Paper between the print head and the cutter.
-    int cutterOffsetDots = 0;
+    // From the print head down to the cutter, about 12 mm: what is printed
+    // within this distance of a cut ends up on the next receipt.
+    int cutterOffsetDots = 96;
 };
 
 class ReceiptEvents {
@@ -86,6 +87,7 @@ private:
     const Symbol& StoredSymbol(const SymbolRequest& request, bool qr);
     void DrawSymbol(const Symbol& symbol, int moduleWidth, int moduleHeight, bool hri);
     void DrawText(const std::string& text, int x, int y, Font font);
+    void Cut(const escpos::Command& command);
     void EndReceipt(CutKind cut);
     int AreaLeft() const;
     int AreaWidth() const;
