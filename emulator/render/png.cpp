@@ -66,8 +66,9 @@ void PictureRow(const Receipt& r, const std::vector<DrawerMark>& marks, int y, i
             row[2 * i + 1] = static_cast<uint8_t>(kSpread[bits[i]]);
         }
     } else if (y == r.paper.Height() + kTearLineRows / 2) {
+        // A full cut is a solid line, a partial one dashed.
         for (int x = 0; x < paper; ++x) {
-            Put(row, x, (x % 10) < 6 ? kMark : kPaper);
+            Put(row, x, r.cut == CutKind::kFull || (x % 10) < 6 ? kMark : kPaper);
         }
     }
     for (int x = paper; x < width; ++x) {
@@ -95,7 +96,7 @@ void PictureRow(const Receipt& r, const std::vector<DrawerMark>& marks, int y, i
 std::vector<uint8_t> EncodeReceiptPng(const Receipt& r, int scale) {
     scale = std::clamp(scale, 1, kMaxPngScale);
     const int width = r.paper.Width() + kMarginDots;
-    int height = r.paper.Height() + (r.cut == CutKind::kPartial ? kTearLineRows : 0);
+    int height = r.paper.Height() + (r.cut != CutKind::kNone ? kTearLineRows : 0);
     for (const DrawerMark& mark : r.drawerMarks) {
         height = std::max(height, mark.y + kMarkHalfHeight + 1);
     }

@@ -1,7 +1,7 @@
 #pragma once
 // PNG pictures of receipts, written with zlib alone: the paper in black and
 // white, a grey margin on its right where drawer pulses show as red marks,
-// and a red tear line under a partial cut.
+// and a red line under a cut: solid for a full cut, dashed for a partial one.
 
 #include <cstdint>
 #include <string>

@@ -18,6 +18,19 @@ bool Raster::Reserve(int height) {
     return height <= m_maxHeight;
 }
 
+void Raster::Shrink(int height) {
+    m_height = std::clamp(height, 0, m_height);
+    m_bits.resize(static_cast<size_t>(m_height) * m_stride);
+}
+
+void Raster::CopyRows(const Raster& from, int y, int rows) {
+    rows = std::min({rows, from.m_height - y, m_height});
+    if (from.m_stride != m_stride || y < 0 || rows <= 0) {
+        return;
+    }
+    std::copy_n(from.Row(y), static_cast<size_t>(rows) * m_stride, m_bits.begin());
+}
+
 bool Raster::Get(int x, int y) const {
     if (x < 0 || y < 0 || x >= m_width || y >= m_height) {
         return false;

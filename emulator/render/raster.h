@@ -20,6 +20,11 @@ public:
     // Makes rows [0, height) exist; false when that passes the cap, in which
     // case the rows up to the cap exist.
     bool Reserve(int height);
+    // Drops the rows from `height` down.
+    void Shrink(int height);
+    // Rows [y, y + rows) of `from`, as wide as this, become this one's first
+    // rows, as far as both have them.
+    void CopyRows(const Raster& from, int y, int rows);
     bool Get(int x, int y) const;
     // Dots outside the raster's rows are dropped.
     void Set(int x, int y);

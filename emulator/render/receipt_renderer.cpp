@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "emulator/escpos/command_journal.h"
+#include "emulator/render/code128.h"
 
 namespace vorpane::render {
 
@@ -56,33 +57,6 @@ bool AllDigits(const std::string& s) {
            std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
-// CODE128 data as the printer takes it: "{A", "{B", "{C" pick a code set
-// ("{{" is a brace, "{1".."{4" and "{S" are function and shift codes), and in
-// set C each byte is a pair of digits.
-std::string Code128Text(std::span<const uint8_t> data) {
-    std::string out;
-    bool setC = false;
-    for (size_t i = 0; i < data.size(); ++i) {
-        const uint8_t b = data[i];
-        if (b == '{' && i + 1 < data.size()) {
-            const uint8_t next = data[++i];
-            if (next == 'C' || next == 'A' || next == 'B') {
-                setC = next == 'C';
-            } else if (next == '{') {
-                out += '{';
-            }
-            continue;
-        }
-        if (setC) {
-            out += static_cast<char>('0' + b / 10 % 10);
-            out += static_cast<char>('0' + b % 10);
-        } else {
-            out += static_cast<char>(b);
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
 struct ReceiptRenderer::Style {
@@ -100,7 +74,7 @@ struct ReceiptRenderer::Style {
     int lineSpacing = kDefaultLineSpacing;
     int align = 0;
     int leftMargin = 0;
-    int printWidth = 0;         // 0: to the paper's edge
+    int printWidth = -1;        // -1: to the paper's edge
     std::vector<int> tabStops;  // in characters
     int barcodeHeight = 162;
     int barcodeModule = 3;
@@ -291,8 +265,7 @@ void ReceiptRenderer::OnCommand(const Command& c) {
         case Op::kPrintNvBitImage:
             return Graphics(c);
         case Op::kCut:
-            PrintLine(static_cast<int>(c.b));
-            return EndReceipt(c.a != 0 ? CutKind::kPartial : CutKind::kFull);
+            return Cut(c);
         case Op::kDrawer: {
             const DrawerMark mark{std::min(m_y, m_options.maxReceiptDots), static_cast<int>(c.a)};
             auto& marks = m_receipt->drawerMarks;
@@ -323,7 +296,7 @@ int ReceiptRenderer::AreaLeft() const {
 
 int ReceiptRenderer::AreaWidth() const {
     const int room = m_options.paperDots - AreaLeft();
-    const int width = m_style->printWidth > 0 ? std::min(m_style->printWidth, room) : room;
+    const int width = m_style->printWidth >= 0 ? std::min(m_style->printWidth, room) : room;
     return std::max(width, m_glyphs.CellOf(Font::kA).width);
 }
 
@@ -406,6 +379,8 @@ void ReceiptRenderer::Tab() {
         if (stop * step > m_x) {
             if (stop * step < AreaWidth()) {
                 m_x = stop * step;
+            } else {
+                PrintLine();  // the next character starts a new line
             }
             return;
         }
@@ -431,12 +406,10 @@ void ReceiptRenderer::Feed(int dots) {
 }
 
 void ReceiptRenderer::PrintLine(int feed) {
-    int textHeight = 0;
     int height = 0;
     int width = 0;
     for (const Item& item : m_line) {
         height = std::max(height, item.height);
-        textHeight = std::max(textHeight, item.glyph ? item.height : 0);
         width = std::max(width, item.x + item.width);
     }
     Raster& r = m_receipt->paper;
@@ -463,18 +436,16 @@ void ReceiptRenderer::PrintLine(int feed) {
             r.Fill(x0, y0, item.width, item.height);
         }
         DrawGlyph(r, *item.glyph, x0, y0, item.scaleX, item.scaleY, item.bold, !item.reverse);
-        if (item.underline > 0) {
-            r.Fill(x0, bottom - item.underline, item.width, item.underline, !item.reverse);
+        // Reverse prints no underline: the block stays whole.
+        if (item.underline > 0 && !item.reverse) {
+            r.Fill(x0, bottom - item.underline, item.width, item.underline);
         }
     }
     m_line.clear();
     m_lineBandBytes = 0;
     m_x = 0;
-    if (feed < 0) {
-        feed = std::max(m_style->lineSpacing, textHeight);
-    } else if (textHeight > 0) {
-        feed = std::max(feed, textHeight);
-    }
+    // A line never feeds less than its height, be it text or image bands.
+    feed = std::max(feed < 0 ? m_style->lineSpacing : feed, height);
     Feed(feed);
 }
 
@@ -490,9 +461,10 @@ void ReceiptRenderer::BeginRaster(const Command& c) {
 void ReceiptRenderer::RasterRow(const Command& c) {
     Raster& r = m_receipt->paper;
     if (m_y < m_options.maxReceiptDots && Room(m_y + m_rasterScaleY)) {
+        const int right = std::min(AreaLeft() + AreaWidth(), r.Width());
         const int visible =
-            std::min<int>(static_cast<int>(c.data.size()) * 8,
-                          (r.Width() - m_rasterX + m_rasterScaleX - 1) / m_rasterScaleX);
+            std::clamp<int>(static_cast<int>(c.data.size()) * 8, 0,
+                            std::max(right - m_rasterX + m_rasterScaleX - 1, 0) / m_rasterScaleX);
         const uint8_t* bits = c.data.data();
         DrawRuns(
             r, visible, [bits](int x) { return (bits[x >> 3] >> (7 - (x & 7))) & 1; }, m_rasterX,
@@ -553,7 +525,6 @@ void ReceiptRenderer::Barcode(const Command& c) {
             break;
         case 73:
             request.symbology = Symbology::kCode128;
-            text = Code128Text(c.data);
             break;
         default:
             m_events.OnNote(escpos::DescribeCommand(c) + ": symbology not drawn");
@@ -562,7 +533,9 @@ void ReceiptRenderer::Barcode(const Command& c) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     request.data = {bytes, text.size()};
     Symbol symbol;
-    if (ok && !text.empty()) {
+    if (request.symbology == Symbology::kCode128) {
+        symbol = EncodeCode128(c.data);
+    } else if (ok && !text.empty()) {
         symbol = m_symbols.Encode(request);
     } else {
         symbol.error = "data does not fit the symbology";
@@ -651,6 +624,11 @@ void ReceiptRenderer::Symbol2D(const Command& c) {
         return;
     }
     const int module = qr ? s.qrModule : s.pdfModule;
+    // A printer leaves out a symbol it cannot print whole.
+    if (symbol.width * module > AreaWidth()) {
+        m_events.OnNote(std::string("GS ( k ") + name + " print: not drawn, wider than the paper");
+        return;
+    }
     DrawSymbol(symbol, module, qr ? module : module * s.pdfRowHeight, false);
 }
 
@@ -710,15 +688,45 @@ void ReceiptRenderer::DrawText(const std::string& text, int x, int y, Font font)
     }
 }
 
+void ReceiptRenderer::Cut(const Command& c) {
+    PrintLine(static_cast<int>(c.b));
+    // GS V 65, 66, 97 and 98 first bring what was printed to the cutter.
+    if (c.c == 'A' || c.c == 'B' || c.c == 'a' || c.c == 'b') {
+        Feed(m_options.cutterOffsetDots);
+    }
+    EndReceipt(c.a != 0 ? CutKind::kPartial : CutKind::kFull);
+}
+
 void ReceiptRenderer::EndReceipt(CutKind cut) {
     Receipt& receipt = *m_receipt;
     receipt.cut = cut;
     receipt.paper.Reserve(m_y);
+    // The cutter sits below the head: what lies between them goes on with
+    // the paper, to the top of the next receipt. A session's first receipt
+    // starts at the head, so the cut never falls above its top.
+    const int cutY =
+        cut == CutKind::kNone ? m_y : std::clamp(m_y - m_options.cutterOffsetDots, 0, m_y);
+    auto next = std::make_unique<Receipt>(m_options.paperDots, m_options.maxReceiptDots);
+    if (cut != CutKind::kNone) {
+        const int carried = std::min(m_y, receipt.paper.Height()) - cutY;
+        if (carried > 0) {
+            next->paper.Reserve(carried);
+            next->paper.CopyRows(receipt.paper, cutY, carried);
+            receipt.paper.Shrink(cutY);
+        }
+        auto& marks = receipt.drawerMarks;
+        const auto past = std::stable_partition(marks.begin(), marks.end(),
+                                                [cutY](const DrawerMark& m) { return m.y < cutY; });
+        for (auto m = past; m != marks.end(); ++m) {
+            next->drawerMarks.push_back({m->y - cutY, m->pin});
+        }
+        marks.erase(past, marks.end());
+    }
     if (receipt.paper.AnyInk() || !receipt.drawerMarks.empty()) {
         m_events.OnReceipt(std::move(receipt));
     }
-    m_receipt = std::make_unique<Receipt>(m_options.paperDots, m_options.maxReceiptDots);
-    m_y = 0;
+    m_receipt = std::move(next);
+    m_y -= cutY;
     m_capNoted = false;
     std::fill(std::begin(m_taken), std::end(m_taken), 0);
 }

@@ -38,8 +38,9 @@ constexpr size_t kMaxReceiptItems[] = {131072, 16384, 1024, 256};
 struct RenderOptions {
     int paperDots = kPaper80Dots;
     int maxReceiptDots = kMaxReceiptDots;
-    // Paper between the print head and the cutter.
-    int cutterOffsetDots = 0;
+    // From the print head down to the cutter, about 12 mm: what is printed
+    // within this distance of a cut ends up on the next receipt.
+    int cutterOffsetDots = 96;
 };
 
 class ReceiptEvents {
@@ -92,6 +93,7 @@ private:
     void Graphics(const escpos::Command& command);
     // Prints an image of rows (width + 7) / 8 bytes each, at once like GS v 0.
     void PrintImage(int width, int height, std::span<const uint8_t> rows, int scaleX, int scaleY);
+    void Cut(const escpos::Command& command);
     void EndReceipt(CutKind cut);
     int AreaLeft() const;
     int AreaWidth() const;

@@ -880,13 +880,14 @@ TEST(PrinterProcess, DrawsReceiptsOfSessionsAndOfCaptures) {
     const auto listening = ReadLine(process.io[1], "listening on 127.0.0.1:");
     ASSERT_TRUE(listening);
     Client client(static_cast<uint16_t>(std::stoi(listening->substr(23))));
-    const Bytes receipts = Text("one\n\x1DV") + Bytes{0} + Text("two\n");
+    // The first cut feeds to the cutter: the second receipt starts that far above its line.
+    const Bytes receipts = Text("one\n\x1DVA") + Bytes{0} + Text("two\n");
     client.Send(receipts);
     ::shutdown(client.fd.get(), SHUT_WR);
     EXPECT_EQ(ReadLine(process.io[1], "session 1 receipt 1"),
               "session 1 receipt 1: " + dir + "/000042-session-1.png (384 x 30 dots)");
     EXPECT_EQ(ReadLine(process.io[1], "session 1 receipt 2"),
-              "session 1 receipt 2: " + dir + "/000043-session-1.png (384 x 30 dots)");
+              "session 1 receipt 2: " + dir + "/000043-session-1.png (384 x 126 dots)");
     process.Write("quit\n");
     EXPECT_EQ(process.Wait(), 0);
     EXPECT_TRUE(ReadFile(dir + "/000043-session-1.png").starts_with("\x89PNG\r\n"));
@@ -903,7 +904,7 @@ TEST(PrinterProcess, DrawsReceiptsOfSessionsAndOfCaptures) {
     EXPECT_EQ(ReadLine(render.io[1], "receipt 1"),
               "receipt 1: " + dir + "/out.png (576 x 30 dots)");
     EXPECT_EQ(ReadLine(render.io[1], "receipt 2"),
-              "receipt 2: " + dir + "/out-2.png (576 x 30 dots)");
+              "receipt 2: " + dir + "/out-2.png (576 x 142 dots)");
     EXPECT_EQ(render.Wait(), 0);
     // The same bytes from standard input, on a 180 dpi printer, each dot 2 x 2 pixels.
     PrinterProcess piped({"--render-file", "-", "--out", dir + "/in.png", "--profile",
@@ -911,12 +912,12 @@ TEST(PrinterProcess, DrawsReceiptsOfSessionsAndOfCaptures) {
     piped.Write(std::string(receipts.begin(), receipts.end()));
     piped.io[0].reset();
     EXPECT_EQ(ReadLine(piped.io[1], "receipt 2"),
-              "receipt 2: " + dir + "/in-2.png (512 x 30 dots)");
+              "receipt 2: " + dir + "/in-2.png (512 x 129 dots)");
     EXPECT_EQ(piped.Wait(), 0);
     const std::string png = ReadFile(dir + "/in-2.png");
     ASSERT_GT(png.size(), 24u);
     EXPECT_EQ(Be32(reinterpret_cast<const uint8_t*>(png.data()) + 16), (512u + 32) * 2);
-    EXPECT_EQ(Be32(reinterpret_cast<const uint8_t*>(png.data()) + 20), 30u * 2);
+    EXPECT_EQ(Be32(reinterpret_cast<const uint8_t*>(png.data()) + 20), 129u * 2);
     PrinterProcess fontless(
         {"--listen", "127.0.0.1", "--port", "0", "--render", dir, "--font", noFont});
     EXPECT_EQ(ReadLine(fontless.io[1]), fontLine);

@@ -73,14 +73,26 @@ TEST(ReceiptRenderer, TextMeasuredOnTheRaster) {
     EXPECT_LT(chinese.right, 24);
     EXPECT_GE(InkOf(Print(Text("\xD6\xD0H\n"), 0, 576).receipts.at(0).paper).right, 24);
     EXPECT_LT(InkOf(Print(Text("\xD6\xD0H\n"), 0, 576).receipts.at(0).paper).right, 36);
-    // Underline runs under the whole cell; reverse inks the cell around white letters.
+    // Underline runs under the whole cell; reverse inks the cell around white
+    // letters, and no underline cuts into it.
     const Ink under = Draw(B("\x1B-\x02") + Text("H\n"));
     EXPECT_EQ(under.Width(), 12);
-    EXPECT_GT(Draw(B("\x1D"
-                     "B\x01") +
+    const Ink reverse = Draw(B("\x1D"
+                               "B\x01") +
+                             Text("H\n"));
+    EXPECT_GT(reverse.count, 12 * 24 / 2);
+    EXPECT_EQ(Draw(B("\x1D"
+                     "B\x01\x1B-\x02") +
                    Text("H\n"))
                   .count,
-              12 * 24 / 2);
+              reverse.count);
+    // GS W 0 still holds one character a line; a tab stop past the print area
+    // (the sixth, at 576 dots) starts a new line.
+    const Ink narrow = Draw(B("\x1DW\x00\x00") + Text("HH\n"));
+    EXPECT_LT(narrow.right, 12);
+    EXPECT_GT(narrow.bottom, 30);
+    const Ink tabbed = Draw(Text("H\t\t\t\t\tH\tH\n"));
+    EXPECT_EQ(std::pair(tabbed.right / 12, tabbed.bottom / 30), std::pair(40, 1));
 }
 
 TEST(ReceiptRenderer, ImagesLandBitForBitAtTheirPlace) {
@@ -138,11 +150,11 @@ TEST(ReceiptRenderer, ImagesLandBitForBitAtTheirPlace) {
         std::tuple(0, 0, 16, 15, 32L, false));
     EXPECT_EQ(nv.lines.back(),
               "FS p print NV bit image 3: not drawn, no such NV bit image (FS q defines them)");
-    // ESC * bands: 24-dot ones follow each other with ESC 3 24; an 8-dot single
-    // density dot is two dots wide and three high.
+    // ESC * bands: 24-dot ones follow each other even with ESC 3 0; an 8-dot
+    // single density dot is two dots wide and three high.
     const Bytes band = B("\x1B*\x21\x01\x00\xFF\x00\x01\n");
     const Recorder printed = Print(B("\x1B"
-                                     "3\x18") +
+                                     "3\x00") +
                                        band + band,
                                    0, 576);
     const Raster& bands = printed.receipts.at(0).paper;
@@ -152,6 +164,13 @@ TEST(ReceiptRenderer, ImagesLandBitForBitAtTheirPlace) {
     const Ink dot = Draw(B("\x1B*\x00\x01\x00\x80\n"));
     EXPECT_EQ(std::tuple(dot.left, dot.top, dot.Width(), dot.bottom, dot.count),
               std::tuple(0, 0, 2, 2, 6L));
+    // GS v 0 is cut off at the GS W edge, 100 dots in.
+    EXPECT_EQ(Draw(B("\x1DW\x64\x00\x1Dv0\x00\x18\x00\x01\x00") + Bytes(24, 0xFF)).right, 99);
+    // So are GS ( L graphics.
+    EXPECT_EQ(Draw(B("\x1DW\x64\x00\x1D(L\x22\x00\x30\x70\x30\x01\x01\x31\xC0\x00\x01\x00") +
+                   Bytes(24, 0xFF) + kPrintBuffer)
+                  .right,
+              99);
 }
 
 TEST(ReceiptRenderer, EveryBarcodeAndSymbolReadsBack) {
@@ -206,6 +225,29 @@ TEST(ReceiptRenderer, EveryBarcodeAndSymbolReadsBack) {
     }
 }
 
+// CODE128 takes its code sets from the data, so `{B12345` is 90 modules as on
+// paper; symbols a printer would not print are left out, and the journal says why.
+TEST(ReceiptRenderer, Code128KeepsItsCodeSetsAndRefusedSymbolsAreNoted) {
+    EXPECT_EQ(Draw(B("\x1Dw\x02\x1Dk\x49\x07{B12345")).Width(), 180);
+    const std::pair<Bytes, std::string> refused[] = {
+        {B("\x1D(k\x03\x00\x31\x43\x10\x1D(k\x7B\x00\x31\x50\x30") + Bytes(120, 'a') +
+             B("\x1D(k\x03\x00\x31\x51\x30"),
+         "QR print: not drawn, wider than the paper"},
+        {B("\x1Dk\x49\x05"
+           "12345"),
+         "not drawn, CODE128 data begins with no code set"},
+        {B("\x1Dk\x49\x04{C\x64\x01"), "not drawn, CODE128 set C takes bytes 0 to 99"},
+        {B("\x1Dk\x49\x04{A{{"), "not drawn, CODE128 data holds a character its"},
+    };
+    for (const auto& [bytes, note] : refused) {
+        const Recorder r = Print(bytes, 0, 576);
+        EXPECT_TRUE(r.receipts.empty()) << note;
+        EXPECT_TRUE(std::any_of(r.lines.begin(), r.lines.end(), [&](const std::string& line) {
+            return line.find(note) != std::string::npos;
+        })) << testing::PrintToString(r.lines);
+    }
+}
+
 // What follows a barcode starts under it and under its HRI text, wherever
 // that is: the ink of the barcode alone stays as it was.
 TEST(ReceiptRenderer, TextAfterABarcodeStartsBelowItsHri) {
@@ -224,20 +266,27 @@ TEST(ReceiptRenderer, TextAfterABarcodeStartsBelowItsHri) {
     }
 }
 
+// The cutter is 96 dots below the head: GS V A/B feed there first, ESC i
+// cuts where the paper stands, so the line just printed goes on to the next
+// receipt, which starts with what lay between the cutter and the head.
 TEST(ReceiptRenderer, CutsEndReceiptsPulsesAreMarkedAndThePngShowsThem) {
-    const Recorder r = Print(Text("A\n") + B("\x1DV\x01") + Text("B\n") +
-                                 B("\x1Bi\x1Bp\x00\x10\x10\x10\x14\x01\x01\x01") + Text("C\n"),
-                             0, render::kPaper58Dots);
-    ASSERT_EQ(r.receipts.size(), 3u);
+    const Recorder r =
+        Print(Text("A\n") + B("\x1DVB\x00") + Text("B\n") +
+                  B("\x1Bi\x1Bp\x00\x10\x10\x10\x14\x01\x01\x01") + Text("C\n") + B("\x1DVA\x00"),
+              0, render::kPaper58Dots);
+    ASSERT_EQ(r.receipts.size(), 2u);
     std::vector<CutKind> cuts;
     for (const auto& receipt : r.receipts) {
         EXPECT_EQ(receipt.paper.Width(), 384);
         cuts.push_back(receipt.cut);
     }
-    EXPECT_EQ(cuts, (std::vector{CutKind::kPartial, CutKind::kPartial, CutKind::kNone}));
-    ASSERT_EQ(r.receipts[2].drawerMarks.size(), 2u);
-    EXPECT_EQ(r.receipts[2].drawerMarks[1].pin, 5);
-
+    EXPECT_EQ(cuts, (std::vector{CutKind::kPartial, CutKind::kFull}));
+    EXPECT_EQ(r.receipts[0].paper.Height(), 30);
+    const Ink carried = InkOf(r.receipts[1].paper);
+    EXPECT_EQ(std::pair(carried.top / 30, carried.bottom / 30), std::pair(2, 3)) << "B, then C";
+    ASSERT_EQ(r.receipts[1].drawerMarks.size(), 2u);
+    EXPECT_EQ(r.receipts[1].drawerMarks[0].y, 96);
+    EXPECT_EQ(r.receipts[1].drawerMarks[1].pin, 5);
     const render::Receipt& first = r.receipts[0];
     const auto rows = ReadPng(render::EncodeReceiptPng(first));
     ASSERT_EQ(rows.size(), size_t(first.paper.Height() + render::kTearLineRows));
@@ -250,11 +299,15 @@ TEST(ReceiptRenderer, CutsEndReceiptsPulsesAreMarkedAndThePngShowsThem) {
         wrong += rows[y][384] != 2;  // the grey margin
     }
     EXPECT_EQ(wrong, 0);
-    EXPECT_EQ(rows[first.paper.Height() + render::kTearLineRows / 2][0], 3) << "red tear line";
-    const auto marked = ReadPng(render::EncodeReceiptPng(r.receipts[2]));
-    EXPECT_EQ(marked[r.receipts[2].drawerMarks[0].y][386], 3) << "red drawer mark";
+    // A partial cut is a dashed red line, a full one solid.
+    const auto& tear = rows[first.paper.Height() + render::kTearLineRows / 2];
+    EXPECT_EQ(std::pair(tear[0], tear[7]), std::pair(3, 0)) << "dashed";
+    const render::Receipt& second = r.receipts[1];
+    const auto marked = ReadPng(render::EncodeReceiptPng(second));
+    EXPECT_EQ(marked.at(second.paper.Height() + render::kTearLineRows / 2)[7], 3) << "solid";
+    EXPECT_EQ(marked[second.drawerMarks[0].y][386], 3) << "red drawer mark";
     // Scaled, each pixel is the dot (or margin) it came from.
-    const auto scaled = ReadPng(render::EncodeReceiptPng(r.receipts[2], 3));
+    const auto scaled = ReadPng(render::EncodeReceiptPng(second, 3));
     ASSERT_EQ(scaled.size(), marked.size() * 3);
     ASSERT_EQ(scaled[0].size(), marked[0].size() * 3);
     for (size_t y = 0; y < scaled.size(); ++y) {
@@ -326,7 +379,7 @@ TEST(ReceiptRenderer, EachKindOfItemIsCappedPerReceiptWithOneJournalLine) {
          "1024 barcodes and symbols", 0},
     };
     for (const auto& [bytes, what, marks] : cases) {
-        const Recorder r = Print(bytes + B("\x1DV\x00") + bytes, 0, 576);
+        const Recorder r = Print(bytes + B("\x1DVA\x00") + bytes, 0, 576);
         const std::string note = "receipt holds " + what + ": the rest of them are not drawn";
         EXPECT_EQ(std::count(r.lines.begin(), r.lines.end(), note), 2) << what;
         if (marks > 0) {

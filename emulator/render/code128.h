@@ -1,0 +1,19 @@
+#pragma once
+// CODE128 as ESC/POS printers take it (GS k 73): the data names its code
+// sets itself, so the symbol has exactly the width it has on paper. A
+// general encoder would pick its own sets and draw a narrower symbol.
+
+#include <cstdint>
+#include <span>
+
+#include "emulator/render/symbols.h"
+
+namespace vorpane::render {
+
+// "{A", "{B", "{C" select a code set and the data must begin with one; "{S"
+// shifts the next character between sets A and B, "{1".."{4" are the
+// function codes and "{{" is a brace. In set C each byte is one pair of
+// digits (0..99). The symbol's text is what the printer prints as HRI.
+Symbol EncodeCode128(std::span<const uint8_t> data);
+
+}  // namespace vorpane::render
