@@ -32,6 +32,8 @@ enum class Op : uint8_t {
     kUnderline,           // ESC - a (0..2 dots)
     kReverse,             // GS B a
     kAlign,               // ESC a a (0 left, 1 centre, 2 right)
+    kUpsideDown,          // ESC { a (0 off, 1 on)
+    kRotate90,            // ESC V a (0 off, 1 clockwise)
     kRightSpacing,        // ESC SP a dots
     kDefaultLineSpacing,  // ESC 2
     kLineSpacing,         // ESC 3 a dots

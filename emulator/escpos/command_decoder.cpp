@@ -123,7 +123,9 @@ struct CommandDecoder::Commands {
             }),
         Named(kEsc, 'T', 3, "page direction"),
         Named(kEsc, 'U', 3, "unidirectional printing"),
-        Named(kEsc, 'V', 3, "90 degree rotation"),
+        // 2 turns the characters as 1 does, on a head with 1-dot spacing.
+        Act(kEsc, 'V', 3,
+            [](D d, H, uint8_t n) { d.EmitSimple(Op::kRotate90, OneOf(n, "\x01\x02\x31\x32")); }),
         Act(kEsc, 'a', 3,
             [](D d, H, uint8_t n) { d.EmitSimple(Op::kAlign, Digit(n) <= 2 ? Digit(n) : 0); }),
         Act(kEsc, 'd', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kFeedLines, n); }),
@@ -135,7 +137,7 @@ struct CommandDecoder::Commands {
                 d.EmitSimple(Op::kCodePage, n);
             }),
         Named(kEsc, 'u', 3, "peripheral status request"),
-        Named(kEsc, '{', 3, "upside-down printing"),
+        Act(kEsc, '{', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kUpsideDown, n & 1); }),
         Act(kEsc, '$', 4,
             [](D d, H h, uint8_t) { d.EmitSimple(Op::kAbsolutePosition, Word(h + 2)); }),
         Act(kEsc, '\\', 4,

@@ -272,6 +272,10 @@ std::string DescribeCommand(const Command& c) {
             return name + "reverse " + OnOff(c.a);
         case Op::kAlign:
             return name + "align " + (c.a == 1 ? "centre" : c.a == 2 ? "right" : "left");
+        case Op::kUpsideDown:
+            return name + "upside-down " + OnOff(c.a);
+        case Op::kRotate90:
+            return name + "90 degree rotation " + OnOff(c.a);
         case Op::kRightSpacing:
             return name + "right spacing " + Dots(c.a);
         case Op::kDefaultLineSpacing:

@@ -80,6 +80,23 @@ void Raster::Fill(int x, int y, int w, int h, bool ink) {
     }
 }
 
+void Raster::Rotate180(int x, int y, int w, int h) {
+    std::vector<uint8_t> dots(static_cast<size_t>(std::max(w, 0)) * std::max(h, 0));
+    for (int dy = 0; dy < h; ++dy) {
+        for (int dx = 0; dx < w; ++dx) {
+            dots[static_cast<size_t>(dy) * w + dx] = Get(x + dx, y + dy);
+        }
+    }
+    Fill(x, y, w, h, false);
+    for (int dy = 0; dy < h; ++dy) {
+        for (int dx = 0; dx < w; ++dx) {
+            if (dots[static_cast<size_t>(dy) * w + dx]) {
+                Set(x + w - 1 - dx, y + h - 1 - dy);
+            }
+        }
+    }
+}
+
 bool Raster::AnyInk() const {
     return std::any_of(m_bits.begin(), m_bits.end(), [](uint8_t b) { return b != 0; });
 }

@@ -31,6 +31,8 @@ public:
     void Clear(int x, int y);
     // Inks (or clears) a rectangle, clipped to the rows that exist.
     void Fill(int x, int y, int w, int h, bool ink = true);
+    // Turns the rectangle half a turn about its centre, clipped to the rows that exist.
+    void Rotate180(int x, int y, int w, int h);
     const uint8_t* Row(int y) const { return m_bits.data() + static_cast<size_t>(y) * m_stride; }
     bool AnyInk() const;
 

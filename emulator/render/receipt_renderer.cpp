@@ -73,6 +73,8 @@ struct ReceiptRenderer::Style {
     int rightSpacing = 0;
     int lineSpacing = kDefaultLineSpacing;
     int align = 0;
+    bool upsideDown = false;
+    bool rotate90 = false;
     int leftMargin = 0;
     int printWidth = -1;        // -1: to the paper's edge
     std::vector<int> tabStops;  // in characters
@@ -138,6 +140,7 @@ void ReceiptRenderer::Reset() {
     m_line.clear();
     m_lineBandBytes = 0;
     m_x = 0;
+    m_lineUpsideDown = false;
 }
 
 bool ReceiptRenderer::Take(ItemKind kind) {
@@ -205,6 +208,14 @@ void ReceiptRenderer::OnCommand(const Command& c) {
             return;
         case Op::kAlign:
             s.align = lineStart ? static_cast<int>(c.a) : s.align;
+            return;
+        case Op::kUpsideDown:
+            // A line already begun keeps the way it was started.
+            s.upsideDown = c.a != 0;
+            m_lineUpsideDown = lineStart ? s.upsideDown : m_lineUpsideDown;
+            return;
+        case Op::kRotate90:
+            s.rotate90 = c.a != 0;
             return;
         case Op::kRightSpacing:
             s.rightSpacing = static_cast<int>(c.a);
@@ -327,10 +338,17 @@ void ReceiptRenderer::AddCharacter(char32_t code, bool wide) {
     item.glyph = &m_glyphs.Get(code, s.font, wide);
     item.scaleX = wide ? std::max(s.widthScale, s.chineseDoubleWidth ? 2 : 1) : s.widthScale;
     item.scaleY = wide ? std::max(s.heightScale, s.chineseDoubleHeight ? 2 : 1) : s.heightScale;
+    item.underline = wide ? std::max(s.underline, s.chineseUnderline) : s.underline;
+    if (s.rotate90) {
+        // A turned character grows the other way when enlarged, and printers
+        // leave it without underline.
+        item.glyph = &Turned(*item.glyph);
+        std::swap(item.scaleX, item.scaleY);
+        item.underline = 0;
+    }
     item.width = item.glyph->width * item.scaleX + (wide ? 0 : s.rightSpacing * item.scaleX);
     item.height = item.glyph->height * item.scaleY;
     item.bold = s.bold || s.doubleStrike;
-    item.underline = wide ? std::max(s.underline, s.chineseUnderline) : s.underline;
     item.reverse = s.reverse;
     if (!m_line.empty() && (m_x + item.width > AreaWidth() || m_line.size() >= kMaxLineItems)) {
         PrintLine();
@@ -338,6 +356,24 @@ void ReceiptRenderer::AddCharacter(char32_t code, bool wide) {
     item.x = m_x;
     m_x += item.width;
     m_line.push_back(std::move(item));
+}
+
+const Glyph& ReceiptRenderer::Turned(const Glyph& glyph) {
+    const auto [at, made] = m_turned.try_emplace(&glyph);
+    Glyph& turned = at->second;
+    if (made) {
+        // The top row becomes the right column: dot (x, y) moves to (h - 1 - y, x).
+        turned.width = glyph.height;
+        turned.height = glyph.width;
+        turned.dots.assign(glyph.dots.size(), 0);
+        for (int y = 0; y < glyph.height; ++y) {
+            for (int x = 0; x < glyph.width; ++x) {
+                turned.dots[static_cast<size_t>(x) * turned.width + (glyph.height - 1 - y)] =
+                    glyph.dots[static_cast<size_t>(y) * glyph.width + x];
+            }
+        }
+    }
+    return turned;
 }
 
 void ReceiptRenderer::AddColumnImage(const Command& c) {
@@ -441,9 +477,14 @@ void ReceiptRenderer::PrintLine(int feed) {
             r.Fill(x0, bottom - item.underline, item.width, item.underline);
         }
     }
+    // Upside down, the whole line turns about the middle of the print area.
+    if (m_lineUpsideDown && !m_line.empty()) {
+        r.Rotate180(AreaLeft(), m_y, AreaWidth(), height);
+    }
     m_line.clear();
     m_lineBandBytes = 0;
     m_x = 0;
+    m_lineUpsideDown = m_style->upsideDown;
     // A line never feeds less than its height, be it text or image bands.
     feed = std::max(feed < 0 ? m_style->lineSpacing : feed, height);
     Feed(feed);

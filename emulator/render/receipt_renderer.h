@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "emulator/escpos/command.h"
@@ -70,6 +71,8 @@ private:
     void Reset();
     void AddText(const escpos::Command& command);
     void AddCharacter(char32_t code, bool wide);
+    // The glyph turned a quarter clockwise, made once per glyph.
+    const Glyph& Turned(const Glyph& glyph);
     void AddColumnImage(const escpos::Command& command);
     void Tab();
     // Prints the line held; the paper then moves by `feed` dots, or by the
@@ -111,7 +114,9 @@ private:
     size_t m_taken[std::size(kMaxReceiptItems)] = {};
     std::vector<Item> m_line;
     size_t m_lineBandBytes = 0;
-    int m_x = 0;  // next position in the line, from the print area's left
+    int m_x = 0;                    // next position in the line, from the print area's left
+    bool m_lineUpsideDown = false;  // ESC { as it stood when the line began
+    std::unordered_map<const Glyph*, Glyph> m_turned;
     // GS v 0 in progress
     int m_rasterX = 0;
     int m_rasterScaleX = 1;

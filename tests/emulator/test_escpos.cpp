@@ -49,6 +49,8 @@ TEST(CommandDecoder, JournalOfEachInputWholeAndByteByByte) {
         {B("\x1C.\x1Bt\x2E\xC0\xFF\n\x1Bt\x01\x95\x95\x98\xB1\xF1\n"),
          {"FS . Chinese mode off", "ESC t code page 46 (WPC1251)", "text: Ая",
           "ESC t code page 1 (Katakana)", "text: ──┌ｱ円"}},
+        {B("\x1B{\x01\x1BV2\x1BV\x00"),
+         {"ESC { upside-down on", "ESC V 90 degree rotation on", "ESC V 90 degree rotation off"}},
         {B("\x1BR\x0F\x1BR\x10"),
          {"ESC R character set 15 (China)", "ESC R character set 16 (unknown)"}},
         // NV user memory: a write carries its bytes, a read has none.

@@ -95,6 +95,34 @@ TEST(ReceiptRenderer, TextMeasuredOnTheRaster) {
     EXPECT_EQ(std::pair(tabbed.right / 12, tabbed.bottom / 30), std::pair(40, 1));
 }
 
+// ESC { turns a whole line, character and image band, half a turn in the
+// print area from the next line on; ESC V 1, 2 or '1' turns each character a
+// quarter clockwise. Every dot of the plain line must land where the turn puts it.
+TEST(ReceiptRenderer, TurnedLinesMoveEveryDotOfThePlainOne) {
+    using Map = std::pair<int, int> (*)(int, int);
+    const Bytes line = Text("L") + B("\x1B*\x21\x02\x00\xF0\x00\x00\x00\x00\x0F\n");
+    const std::tuple<Bytes, Bytes, Map> cases[] = {
+        {line, B("\x1B{\x01") + line, [](int x, int y) { return std::pair(575 - x, 23 - y); }},
+        {Text("L\n"), B("\x1BV\x01L\n"), [](int x, int y) { return std::pair(23 - y, x); }},
+        {Text("L\n"), B("\x1BV2L\n"), [](int x, int y) { return std::pair(23 - y, x); }},
+        {Text("L\n"), B("\x1BV\x01\x1BV0L\n"), [](int x, int y) { return std::pair(x, y); }},
+        {Text("L\nL\n"), B("L\x1B{1\nL\n"),
+         [](int x, int y) { return y < 30 ? std::pair(x, y) : std::pair(575 - x, 83 - y); }}};
+    for (const auto& [plainBytes, turnedBytes, map] : cases) {
+        const Raster plain = Print(plainBytes, 0, 576).receipts.at(0).paper;
+        const Raster turned = Print(turnedBytes, 0, 576).receipts.at(0).paper;
+        int missing = 0;
+        for (int y = 0; y < plain.Height(); ++y) {
+            for (int x = 0; x < plain.Width(); ++x) {
+                const auto [tx, ty] = map(x, y);
+                missing += plain.Get(x, y) && !turned.Get(tx, ty);
+            }
+        }
+        EXPECT_EQ(missing, 0) << turnedBytes.size();
+        EXPECT_EQ(InkOf(turned).count, InkOf(plain).count) << turnedBytes.size();
+    }
+}
+
 TEST(ReceiptRenderer, ImagesLandBitForBitAtTheirPlace) {
     const Bytes pattern = RandomBytes(3 * 10, 5);  // 24 x 10 dots
     long patternInk = 0;
