@@ -2,7 +2,8 @@
 // The printing mechanism of the virtual printer: decoded commands go in,
 // pieces of paper (receipts) come out as rasters of printer dots. It follows a
 // printer in standard mode: text gathers in a line until LF (or the line is
-// full), ESC a, GS L and GS W take effect at the start of a line, images and
+// full), ESC a, GS L and GS W take effect at the start of a line, ESC { from
+// the next line begun (the whole line printed upside down), images and
 // symbols print at once, a cut ends the receipt.
 
 #include <iterator>
