@@ -124,4 +124,93 @@ Symbol EncodeCode128(std::span<const uint8_t> data) {
     return out;
 }
 
+Symbol EncodeCode128Auto(std::span<const uint8_t> data, bool gs1) {
+    Symbol out;
+    constexpr int kFnc = -1;
+    std::vector<int> units;
+    std::string hri;
+    for (size_t i = 0; i < data.size(); ++i) {
+        const uint8_t b = data[i];
+        if (gs1 && b == '{') {
+            const uint8_t code = i + 1 < data.size() ? data[++i] : 0;
+            if (code != '1' && code != '{') {
+                out.error = "GS1-128 data holds an escape the printer does not know";
+                return out;
+            }
+            if (code == '{') {
+                units.push_back('{');
+                hri += '{';
+            } else {
+                units.push_back(kFnc);
+            }
+            continue;
+        }
+        if (b >= 0x80) {
+            out.error = "CODE128 data holds a byte no code set has";
+            return out;
+        }
+        hri += static_cast<char>(b);
+        if (!gs1 || (b != ' ' && b != '(' && b != ')')) {
+            units.push_back(b);
+        }
+    }
+    if (gs1 && (units.empty() || units[0] != kFnc)) {
+        units.insert(units.begin(), kFnc);
+    }
+    auto digitRun = [&units](size_t i) {
+        size_t n = 0;
+        while (i + n < units.size() && units[i + n] >= '0' && units[i + n] <= '9') {
+            ++n;
+        }
+        return n;
+    };
+    // Set C pays for its switch from four digits on, or from two when they
+    // are all the data there is.
+    auto wantsC = [&](size_t i, char set) {
+        const size_t run = digitRun(i);
+        return set == 'C' ? run >= 2
+                          : (run >= 4 && (run % 2 == 0 || set == 0)) ||
+                                (set == 0 && run == 2 && i + 2 == units.size());
+    };
+    std::vector<uint8_t> coded;
+    char set = 0;
+    auto use = [&](char next) {
+        if (set != next) {
+            coded.insert(coded.end(), {'{', static_cast<uint8_t>(next)});
+            set = next;
+        }
+    };
+    for (size_t i = 0; i < units.size();) {
+        const int u = units[i];
+        if (u == kFnc) {
+            size_t next = i + 1;
+            if (set == 0) {
+                use(wantsC(next, 0)                                                 ? 'C'
+                    : next < units.size() && units[next] < 0x20 && units[next] >= 0 ? 'A'
+                                                                                    : 'B');
+            }
+            coded.insert(coded.end(), {'{', '1'});
+            i = next;
+            continue;
+        }
+        if (wantsC(i, set)) {
+            use('C');
+            coded.push_back(static_cast<uint8_t>((u - '0') * 10 + units[i + 1] - '0'));
+            i += 2;
+            continue;
+        }
+        use(u < 0x20 ? 'A' : u >= 0x60 || set != 'A' ? 'B' : 'A');
+        if (u == '{') {
+            coded.push_back('{');
+        }
+        coded.push_back(static_cast<uint8_t>(u));
+        ++i;
+    }
+    out = EncodeCode128(coded);
+    if (out.error.empty()) {
+        out.text = hri;
+    }
+    return out;
+}
+
 }  // namespace vorpane::render

@@ -16,4 +16,9 @@ namespace vorpane::render {
 // digits (0..99). The symbol's text is what the printer prints as HRI.
 Symbol EncodeCode128(std::span<const uint8_t> data);
 
+// CODE128 with the code sets chosen as printers choose them (GS k 79), or
+// GS1-128 (GS k 74) when gs1 is set: then an FNC1 follows the start, "{1"
+// is an FNC1, "{{" a brace, and spaces and parentheses are only HRI text.
+Symbol EncodeCode128Auto(std::span<const uint8_t> data, bool gs1);
+
 }  // namespace vorpane::render

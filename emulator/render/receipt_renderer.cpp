@@ -565,8 +565,34 @@ void ReceiptRenderer::Barcode(const Command& c) {
             request.symbology = Symbology::kCode93;
             break;
         case 73:
+        case 74:
+        case 79:
             request.symbology = Symbology::kCode128;
             break;
+        case 75:
+        case 76:
+            request.symbology = Symbology::kDataBar;
+            ok = digits(13, {13});
+            break;
+        case 77:
+            // Limited holds GTINs whose first digit is 0 or 1 only.
+            request.symbology = Symbology::kDataBarLimited;
+            ok = digits(13, {13}) && raw[0] <= '1';
+            break;
+        case 78: {
+            // The parentheses name the AIs, so an FNC1 between them is implied.
+            request.symbology = Symbology::kDataBarExpanded;
+            text.clear();
+            for (size_t i = 0; i < raw.size(); ++i) {
+                if (raw[i] == '{' && i + 1 < raw.size() && raw[i + 1] == '1') {
+                    ++i;
+                } else if (raw[i] != ' ') {
+                    text += raw[i];
+                }
+            }
+            ok = !text.empty() && text[0] == '(';
+            break;
+        }
         default:
             m_events.OnNote(escpos::DescribeCommand(c) + ": symbology not drawn");
             return;
@@ -574,8 +600,10 @@ void ReceiptRenderer::Barcode(const Command& c) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     request.data = {bytes, text.size()};
     Symbol symbol;
-    if (request.symbology == Symbology::kCode128) {
+    if (c.a == 73) {
         symbol = EncodeCode128(c.data);
+    } else if (request.symbology == Symbology::kCode128) {
+        symbol = EncodeCode128Auto(c.data, c.a == 74);
     } else if (ok && !text.empty()) {
         symbol = m_symbols.Encode(request);
     } else {

@@ -25,6 +25,9 @@ enum class Symbology : uint8_t {
     kMicroQr,
     kPdf417,
     kPdf417Truncated,
+    kDataBar,  // Omnidirectional; Truncated has the same modules, only lower
+    kDataBarLimited,
+    kDataBarExpanded,
 };
 
 struct SymbolRequest {

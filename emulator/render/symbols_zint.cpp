@@ -38,6 +38,12 @@ int ZintSymbology(Symbology s) {
             return BARCODE_PDF417;
         case Symbology::kPdf417Truncated:
             return BARCODE_PDF417COMP;
+        case Symbology::kDataBar:
+            return BARCODE_DBAR_OMN;
+        case Symbology::kDataBarLimited:
+            return BARCODE_DBAR_LTD;
+        case Symbology::kDataBarExpanded:
+            return BARCODE_DBAR_EXP;
     }
     return BARCODE_CODE128;
 }
@@ -65,6 +71,9 @@ public:
             z->option_1 = request.errorCorrection;
             z->option_2 = request.columns;
             z->option_3 = request.rows;
+        } else if (request.symbology == Symbology::kDataBarExpanded) {
+            // Printers check the characters, not what each AI means.
+            z->input_mode = GS1_MODE | GS1PARENS_MODE | GS1NOCHECK_MODE;
         }
         const int rc =
             ZBarcode_Encode(z.get(), request.data.data(), static_cast<int>(request.data.size()));

@@ -227,6 +227,22 @@ TEST(ReceiptRenderer, EveryBarcodeAndSymbolReadsBack) {
          BarcodeFormat::Code93, "CODE93"},
         {B("\x1Dh\x28\x1DH\x02\x1Dk\x49\x0C{BVP-{C\x0C\x22{AX"), BarcodeFormat::Code128,
          "VP-1234X"},
+        {B("\x1Dw\x02\x1Dk\x4A\x25(01)09521234543213(10)AB1{1") + B("(17)260101"),
+         BarcodeFormat::Code128,
+         "0109521234543213"
+         "10AB1\x1D"
+         "17260101"},
+        {B("\x1Dk\x4F\x0A"
+           "c{a1234567"),
+         BarcodeFormat::Code128, "c{a1234567"},
+        {B("\x1Dk\x4B\x0D"
+           "0952123454321"),
+         BarcodeFormat::DataBar, "09521234543213"},
+        {B("\x1Dk\x4C\x0D"
+           "2001234567890"),
+         BarcodeFormat::DataBar, "20012345678909"},
+        {B("\x1Dw\x02\x1Dk\x4E\x1F(01)09521234543213 (3103)001750"), BarcodeFormat::DataBarExpanded,
+         "(01)09521234543213(3103)001750"},
         {B("\x1D(k\x03\x00\x31\x43\x04\x1D(k\x03\x00\x31\x45\x33\x1D(k\x1E\x00\x31\x50"
            "\x30https://vorpane.example/q/1\x1D(k\x03\x00\x31\x51\x30"),
          BarcodeFormat::QRCode, "https://vorpane.example/q/1"},
@@ -266,6 +282,10 @@ TEST(ReceiptRenderer, Code128KeepsItsCodeSetsAndRefusedSymbolsAreNoted) {
          "not drawn, CODE128 data begins with no code set"},
         {B("\x1Dk\x49\x04{C\x64\x01"), "not drawn, CODE128 set C takes bytes 0 to 99"},
         {B("\x1Dk\x49\x04{A{{"), "not drawn, CODE128 data holds a character its"},
+        {B("\x1Dk\x4D\x0D"
+           "2001234567890"),
+         "GS1 DataBar Limited 2001234567890: not drawn"},
+        {B("\x1Dk\x4A\x04{201"), "not drawn, GS1-128 data holds an escape"},
     };
     for (const auto& [bytes, note] : refused) {
         const Recorder r = Print(bytes, 0, 576);
