@@ -62,6 +62,13 @@ enum class Op : uint8_t {
     kNvBitImage,          // one image of FS q: a its number, b width, c height in dots;
                           // data: its columns, height / 8 bytes each, top first
     kPrintNvBitImage,     // FS p: a number, b scale mode 0..3
+    kPageMode,            // ESC L
+    kStandardMode,        // ESC S
+    kPageArea,            // ESC W: a x, b y, c width, d height, in dots
+    kPageDirection,       // ESC T a (0..3 the directions, others ignored)
+    kPageVertical,        // GS $ (b 0) a dots from the start; GS \ (b 1) a dots, signed
+    kPrintPage,           // FF (a 0: back to standard mode), ESC FF (a 1: page kept)
+    kCancelPage,          // CAN
     kCut,                 // GS V, ESC i, ESC m: a 1 partial / 0 full, b feed dots, c GS V's m
     kDrawer,              // ESC p / DLE DC4 1: a pin (2 or 5), b on ms, c off ms
     kStatusRequest,       // a n; b 0 DLE EOT (n 1..4), 1 GS r, 2 GS I, 3 GS a
@@ -80,6 +87,7 @@ struct Command {
     int64_t a = 0;
     int64_t b = 0;
     int64_t c = 0;
+    int64_t d = 0;
     std::span<const uint8_t> head;  // the command's own bytes, without a long payload
     std::span<const uint8_t> data;  // its payload, see Op
     TextMode mode;                  // for kText

@@ -20,6 +20,8 @@ constexpr uint8_t kGs = 0x1D;
 constexpr uint8_t kLf = 0x0A;
 constexpr uint8_t kCr = 0x0D;
 constexpr uint8_t kHt = 0x09;
+constexpr uint8_t kFf = 0x0C;
+constexpr uint8_t kCan = 0x18;
 
 bool IsPrefix(uint8_t b) {
     return b == kEsc || b == kGs || b == kFs || b == kDle;
@@ -95,15 +97,15 @@ struct CommandDecoder::Commands {
         Act(kEsc, '2', 2, [](D d, H, uint8_t) { d.EmitSimple(Op::kDefaultLineSpacing); }),
         Act(kEsc, 'i', 2, [](D d, H, uint8_t) { d.EmitSimple(Op::kCut, 1, 0, -1); }),
         Act(kEsc, 'm', 2, [](D d, H, uint8_t) { d.EmitSimple(Op::kCut, 1, 0, -1); }),
-        Named(kEsc, 'L', 2, "page mode"),
-        Named(kEsc, 'S', 2, "standard mode"),
+        Act(kEsc, 'L', 2, [](D d, H, uint8_t) { d.EmitSimple(Op::kPageMode); }),
+        Act(kEsc, 'S', 2, [](D d, H, uint8_t) { d.EmitSimple(Op::kStandardMode); }),
         Named(kEsc, 'v', 2, "paper sensor status request"),
         Act(kEsc, 'D', 2,
             [](D d, H, uint8_t) {
                 d.m_data.clear();
                 d.m_state = State::kTabStops;
             }),
-        Named(kEsc, 0x0C, 2, "print page"),
+        Act(kEsc, kFf, 2, [](D d, H, uint8_t) { d.EmitSimple(Op::kPrintPage, 1); }),
         Act(kEsc, ' ', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kRightSpacing, n); }),
         Act(kEsc, '!', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kPrintMode, n); }),
         Named(kEsc, '%', 3, "user-defined characters"),
@@ -121,7 +123,7 @@ struct CommandDecoder::Commands {
                 d.m_mode.charset = n;
                 d.EmitSimple(Op::kCharacterSet, n);
             }),
-        Named(kEsc, 'T', 3, "page direction"),
+        Act(kEsc, 'T', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kPageDirection, Digit(n)); }),
         Named(kEsc, 'U', 3, "unidirectional printing"),
         // 2 turns the characters as 1 does, on a head with 1-dot spacing.
         Act(kEsc, 'V', 3,
@@ -164,7 +166,10 @@ struct CommandDecoder::Commands {
                 d.BeginParts(h[3] >= 32 && h[4] <= 126 && h[3] <= h[4] ? h[4] - h[3] + 1 : 0, 1);
             }),
         Act(kEsc, '(', 5, [](D d, H h, uint8_t) { d.BeginSkip(Word(h + 3)); }),
-        Named(kEsc, 'W', 10, "page mode area"),
+        Act(kEsc, 'W', 10,
+            [](D d, H h, uint8_t) {
+                d.EmitSimple(Op::kPageArea, Word(h + 2), Word(h + 4), Word(h + 6), Word(h + 8));
+            }),
 
         Act(kGs, '!', 3,
             [](D d, H, uint8_t n) {
@@ -185,8 +190,12 @@ struct CommandDecoder::Commands {
         Named(kGs, 'Z', 3, "2D symbol type"),
         Act(kGs, 'L', 4, [](D d, H h, uint8_t) { d.EmitSimple(Op::kLeftMargin, Word(h + 2)); }),
         Act(kGs, 'W', 4, [](D d, H h, uint8_t) { d.EmitSimple(Op::kPrintWidth, Word(h + 2)); }),
-        Named(kGs, '$', 4, "page mode vertical position"),
-        Named(kGs, '\\', 4, "page mode vertical move"),
+        Act(kGs, '$', 4,
+            [](D d, H h, uint8_t) { d.EmitSimple(Op::kPageVertical, Word(h + 2), 0); }),
+        Act(kGs, '\\', 4,
+            [](D d, H h, uint8_t) {
+                d.EmitSimple(Op::kPageVertical, static_cast<int16_t>(Word(h + 2)), 1);
+            }),
         Named(kGs, 'P', 4, "motion units"),
         Act(kGs, '*', 4, [](D d, H h, uint8_t) { d.BeginSkip(uint64_t{h[2]} * h[3] * 8); }),
         Named(kGs, ':', 2, "macro definition"),
@@ -427,6 +436,10 @@ const uint8_t* CommandDecoder::FeedText(const uint8_t* p, const uint8_t* end) {
         EmitSimple(Op::kCarriageReturn);
     } else if (b == kHt) {
         EmitSimple(Op::kTab);
+    } else if (b == kFf || b == kCan) {
+        m_head[0] = b;
+        m_headSize = 1;
+        EmitSimple(b == kFf ? Op::kPrintPage : Op::kCancelPage);
     } else {
         Command c{Op::kControl};
         c.data = {q - 1, 1};
@@ -718,12 +731,13 @@ void CommandDecoder::Emit(Command command) {
     m_sink.OnCommand(command);
 }
 
-void CommandDecoder::EmitSimple(Op op, int64_t a, int64_t b, int64_t c) {
+void CommandDecoder::EmitSimple(Op op, int64_t a, int64_t b, int64_t c, int64_t d) {
     Command command{op};
     command.head = {m_head.data(), m_headSize};
     command.a = a;
     command.b = b;
     command.c = c;
+    command.d = d;
     Emit(command);
 }
 

@@ -70,7 +70,7 @@ private:
     void BeginParts(int count, size_t headerSize);
     void EndCommand();
     void Emit(Command command);
-    void EmitSimple(Op op, int64_t a = 0, int64_t b = 0, int64_t c = 0);
+    void EmitSimple(Op op, int64_t a = 0, int64_t b = 0, int64_t c = 0, int64_t d = 0);
 
     CommandSink& m_sink;
     const bool m_text;

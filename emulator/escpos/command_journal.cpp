@@ -359,6 +359,25 @@ std::string DescribeCommand(const Command& c) {
                                                ", quadruple"};
             return name + "print NV bit image " + Num(c.a) + kScales[c.b & 3];
         }
+        case Op::kPageMode:
+            return name + "page mode";
+        case Op::kStandardMode:
+            return name + "standard mode";
+        case Op::kPageArea:
+            return name + "page area at " + Num(c.a) + ", " + Num(c.b) + ", " + Num(c.c) + " x " +
+                   Dots(c.d);
+        case Op::kPageDirection: {
+            constexpr const char* kDirections[] = {"left to right", "bottom to top",
+                                                   "right to left", "top to bottom"};
+            return name + "page direction " +
+                   (c.a >= 0 && c.a < 4 ? kDirections[c.a] : Num(c.a) + " (ignored)");
+        }
+        case Op::kPageVertical:
+            return name + (c.b == 0 ? "page position " : "page move ") + Dots(c.a);
+        case Op::kPrintPage:
+            return c.a != 0 ? "ESC FF print page" : "FF print page and return to standard mode";
+        case Op::kCancelPage:
+            return "CAN cancel page data";
         case Op::kCut: {
             const std::string cut = c.a != 0 ? "partial cut" : "full cut";
             return name + (c.b > 0 ? "feed " + Dots(c.b) + ", " + cut : cut);

@@ -34,6 +34,10 @@
 //   FS q NV bit image 1 of 2, 16 x 8 dots     FS p print NV bit image 1, double width
 //   GS ( k QR print          (PDF417 likewise: columns, rows, module width,
 //                            row height, error correction, options, store, print)
+//   ESC L page mode          ESC S standard mode       ESC FF print page
+//   ESC W page area at 0, 0, 576 x 400 dots   ESC T page direction bottom to top
+//   GS $ page position 40 dots                GS \ page move -10 dots
+//   FF print page and return to standard mode CAN cancel page data
 //   GS V full cut            GS V feed 24 dots, partial cut      ESC m partial cut
 //   ESC p drawer pin 2 on 16 ms off 16 ms     DLE DC4 drawer pin 2 pulse 100 ms
 //   GS D new address 192.168.1.20 (checksum ok, pending until restart)

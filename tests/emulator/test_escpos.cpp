@@ -98,6 +98,13 @@ TEST(CommandDecoder, JournalOfEachInputWholeAndByteByByte) {
           "GS ( k QR store 2 bytes", "GS ( k QR print", "GS ( k PDF417 columns auto",
           "GS ( k PDF417 row height 3 x module width", "GS ( k PDF417 error correction level 2",
           "GS ( k PDF417 truncated", "GS ( k symbol 53 function 80, 4 bytes (not drawn)"}},
+        {B("\x1BL\x1BW\x0A\x00\x14\x00\xC8\x00\x64\x00\x1BT1\x1BT\x07\x1D$\x28\x00\x1D\\\xF6\xFF"
+           "\x1B\x0C\x18\x0C\x1BS"),
+         {"ESC L page mode", "ESC W page area at 10, 20, 200 x 100 dots",
+          "ESC T page direction bottom to top", "ESC T page direction 7 (ignored)",
+          "GS $ page position 40 dots", "GS \\ page move -10 dots", "ESC FF print page",
+          "CAN cancel page data", "FF print page and return to standard mode",
+          "ESC S standard mode"}},
         {B("\x1DV\x00\x1DV\x31\x1DV\x42\x18"),
          {"GS V full cut", "GS V partial cut", "GS V feed 24 dots, partial cut"}},
         {B("\x1Dv0\x02\x01\x00\x02\x00\xAA\x55\x1B*\x21\x02\x00\xFF\x00\x00\x01\x02\x03"),
