@@ -133,13 +133,13 @@ void ReceiptRenderer::PrintImage(int width, int height, std::span<const uint8_t>
     if (!m_line.empty()) {
         PrintLine();
     }
-    Raster& r = m_receipt->paper;
+    Raster& r = Paper();
     const size_t stride = (static_cast<size_t>(width) + 7) / 8;
     const int x0 = AlignedX(width * scaleX);
     // Dots past the print area's right edge are not printed, as with GS v 0.
     const int right = std::min(AreaLeft() + AreaWidth(), r.Width());
     const int visible = std::clamp(width, 0, std::max(right - x0 + scaleX - 1, 0) / scaleX);
-    for (int y = 0; y < height && m_y < m_options.maxReceiptDots; ++y) {
+    for (int y = 0; y < height && m_y < MaxY(); ++y) {
         const size_t at = static_cast<size_t>(y) * stride;
         if (Room(m_y + scaleY) && at + stride <= rows.size()) {
             const uint8_t* row = rows.data() + at;

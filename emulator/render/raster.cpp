@@ -31,6 +31,18 @@ void Raster::CopyRows(const Raster& from, int y, int rows) {
     std::copy_n(from.Row(y), static_cast<size_t>(rows) * m_stride, m_bits.begin());
 }
 
+void Raster::OrRows(const Raster& from, int y, int rows) {
+    rows = std::min({rows, from.m_height, m_height - y});
+    if (from.m_stride != m_stride || y < 0 || rows <= 0) {
+        return;
+    }
+    const size_t n = static_cast<size_t>(rows) * m_stride;
+    uint8_t* to = m_bits.data() + static_cast<size_t>(y) * m_stride;
+    for (size_t i = 0; i < n; ++i) {
+        to[i] |= from.m_bits[i];
+    }
+}
+
 bool Raster::Get(int x, int y) const {
     if (x < 0 || y < 0 || x >= m_width || y >= m_height) {
         return false;

@@ -25,6 +25,9 @@ public:
     // Rows [y, y + rows) of `from`, as wide as this, become this one's first
     // rows, as far as both have them.
     void CopyRows(const Raster& from, int y, int rows);
+    // Inks where `from`, as wide as this, has ink in its rows [0, rows),
+    // onto this one's rows from y, as far as both have them.
+    void OrRows(const Raster& from, int y, int rows);
     bool Get(int x, int y) const;
     // Dots outside the raster's rows are dropped.
     void Set(int x, int y);

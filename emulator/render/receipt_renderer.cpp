@@ -78,6 +78,12 @@ struct ReceiptRenderer::Style {
     int leftMargin = 0;
     int printWidth = -1;        // -1: to the paper's edge
     std::vector<int> tabStops;  // in characters
+    // ESC W and ESC T: the page area, on the page, and the direction in it.
+    int pageX = 0;
+    int pageY = 0;
+    int pageWidth = -1;  // -1: to the paper's edge
+    int pageHeight = kPageMaxDots;
+    int pageDirection = 0;
     int barcodeHeight = 162;
     int barcodeModule = 3;
     int hriPosition = 0;
@@ -126,6 +132,23 @@ struct ReceiptRenderer::Item {
     std::vector<uint8_t> band;  // a column image: width x kBandHeight dots, column by column
 };
 
+// The page of page mode: areas are drawn upright on a canvas, lines along its
+// rows, and turned onto the sheet when done, so that text, images and
+// symbols turn alike.
+struct ReceiptRenderer::Page {
+    explicit Page(int paperDots) : sheet(paperDots, kPageMaxDots), canvas(0, 0) {}
+
+    Raster sheet;
+    Raster canvas;
+    int x = 0;  // the canvas's area on the sheet
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    int direction = 0;
+    int bottom = 0;  // the lowest edge of the areas used and the last: the page prints that far
+    int paperY = 0;  // where the page goes on the receipt
+};
+
 ReceiptRenderer::ReceiptRenderer(GlyphSource& glyphs, SymbolEncoder& symbols, ReceiptEvents& events,
                                  RenderOptions options)
     : m_glyphs(glyphs), m_symbols(symbols), m_events(events), m_options(options) {
@@ -136,6 +159,10 @@ ReceiptRenderer::ReceiptRenderer(GlyphSource& glyphs, SymbolEncoder& symbols, Re
 ReceiptRenderer::~ReceiptRenderer() = default;
 
 void ReceiptRenderer::Reset() {
+    if (m_page) {
+        m_y = m_page->paperY;
+        m_page.reset();
+    }
     m_style = std::make_unique<Style>();
     m_line.clear();
     m_lineBandBytes = 0;
@@ -277,8 +304,17 @@ void ReceiptRenderer::OnCommand(const Command& c) {
             return Graphics(c);
         case Op::kCut:
             return Cut(c);
+        case Op::kPageMode:
+        case Op::kStandardMode:
+        case Op::kPageArea:
+        case Op::kPageDirection:
+        case Op::kPageVertical:
+        case Op::kPrintPage:
+        case Op::kCancelPage:
+            return PageCommand(c);
         case Op::kDrawer: {
-            const DrawerMark mark{std::min(m_y, m_options.maxReceiptDots), static_cast<int>(c.a)};
+            const DrawerMark mark{std::min(PaperY(), m_options.maxReceiptDots),
+                                  static_cast<int>(c.a)};
             auto& marks = m_receipt->drawerMarks;
             // A pulse again where the last one was would draw the same mark.
             const bool same =
@@ -294,18 +330,201 @@ void ReceiptRenderer::OnCommand(const Command& c) {
 }
 
 void ReceiptRenderer::Finish() {
+    if (m_page) {
+        m_events.OnNote("page mode: the page was not printed (no FF), it is dropped");
+        EndPage();
+    }
     if (!m_line.empty()) {
         PrintLine();
     }
     EndReceipt(CutKind::kNone);
 }
 
+Raster& ReceiptRenderer::Paper() {
+    return m_page ? m_page->canvas : m_receipt->paper;
+}
+
+int ReceiptRenderer::MaxY() const {
+    return m_page ? m_page->canvas.MaxHeight() : m_options.maxReceiptDots;
+}
+
+int ReceiptRenderer::PaperY() const {
+    return m_page ? m_page->paperY : m_y;
+}
+
+void ReceiptRenderer::PageCommand(const Command& c) {
+    Style& s = *m_style;
+    switch (c.op) {
+        case Op::kPageMode:
+            if (m_page) {
+                return;
+            }
+            if (!m_line.empty()) {
+                return m_events.OnNote("ESC L page mode: ignored within a line");
+            }
+            m_page = std::make_unique<Page>(m_options.paperDots);
+            m_page->paperY = m_y;
+            return OpenArea();
+        case Op::kStandardMode:
+            return EndPage();
+        case Op::kPageArea:
+        case Op::kPageDirection:
+            if (c.op == Op::kPageDirection && c.a >= 0 && c.a < 4) {
+                s.pageDirection = static_cast<int>(c.a);
+            } else if (c.op == Op::kPageArea && c.a < m_options.paperDots && c.b < kPageMaxDots &&
+                       c.c > 0 && c.d > 0) {
+                s.pageX = static_cast<int>(c.a);
+                s.pageY = static_cast<int>(c.b);
+                s.pageWidth = static_cast<int>(std::min<int64_t>(c.c, m_options.paperDots - c.a));
+                s.pageHeight = static_cast<int>(std::min<int64_t>(c.d, kPageMaxDots - c.b));
+            } else {
+                return;
+            }
+            if (m_page) {
+                PlaceLine();
+                ComposeArea();
+                OpenArea();
+            }
+            return;
+        case Op::kPageVertical: {
+            const int64_t y = c.b == 0 ? c.a : m_y + c.a;
+            if (m_page && y >= 0 && y < MaxY()) {
+                PlaceLine();
+                m_y = static_cast<int>(y);
+            }
+            return;
+        }
+        case Op::kPrintPage:
+            if (m_page) {
+                PrintPage(c.a != 0);
+            }
+            return;
+        case Op::kCancelPage:
+            if (m_page) {
+                m_line.clear();
+                m_lineBandBytes = 0;
+                m_x = 0;
+                Page& p = *m_page;
+                p.canvas = Raster(p.canvas.Width(), p.canvas.MaxHeight());
+                p.sheet.Fill(p.x, p.y, p.width, p.height, false);
+            }
+            return;
+        default:
+            return;
+    }
+}
+
+void ReceiptRenderer::OpenArea() {
+    Page& p = *m_page;
+    const Style& s = *m_style;
+    p.x = s.pageX;
+    p.y = s.pageY;
+    p.width =
+        std::min(s.pageWidth < 0 ? m_options.paperDots : s.pageWidth, m_options.paperDots - p.x);
+    p.height = s.pageHeight;
+    p.direction = s.pageDirection;
+    const bool across = p.direction == 1 || p.direction == 3;
+    p.canvas = Raster(across ? p.height : p.width, across ? p.width : p.height);
+    p.sheet.Reserve(std::max(p.sheet.Height(), p.y + p.height));
+    m_x = 0;
+    m_y = 0;
+}
+
+void ReceiptRenderer::ComposeArea() {
+    Page& p = *m_page;
+    const Raster& canvas = p.canvas;
+    const int right = p.x + p.width - 1;
+    const int low = p.y + p.height - 1;
+    if (canvas.Height() > 0) {
+        p.bottom = std::max(p.bottom, low + 1);
+    }
+    for (int v = 0; v < canvas.Height(); ++v) {
+        const uint8_t* row = canvas.Row(v);
+        for (int i = 0; i < canvas.BytesPerRow(); ++i) {
+            for (int bit = 0; row[i] != 0 && bit < 8; ++bit) {
+                if (((row[i] >> (7 - bit)) & 1) == 0) {
+                    continue;
+                }
+                // Lines run along the direction from its starting corner.
+                const int u = i * 8 + bit;
+                switch (p.direction) {
+                    case 1:
+                        p.sheet.Set(p.x + v, low - u);
+                        break;
+                    case 2:
+                        p.sheet.Set(right - u, low - v);
+                        break;
+                    case 3:
+                        p.sheet.Set(right - v, p.y + u);
+                        break;
+                    default:
+                        p.sheet.Set(p.x + u, p.y + v);
+                        break;
+                }
+            }
+        }
+    }
+    p.canvas = Raster(canvas.Width(), canvas.MaxHeight());
+}
+
+void ReceiptRenderer::PlaceLine() {
+    if (!m_line.empty()) {
+        const int x = m_x;
+        const int y = m_y;
+        PrintLine(0);
+        m_x = x;
+        m_y = y;
+    }
+}
+
+void ReceiptRenderer::PrintPage(bool keep) {
+    PlaceLine();
+    m_page->bottom = std::max(m_page->bottom, m_page->y + m_page->height);
+    ComposeArea();
+    // The page prints whole, blank rows and all, as far as its areas reach.
+    std::unique_ptr<Page> page = std::move(m_page);
+    const int x = m_x;
+    const int y = m_y;
+    m_y = page->paperY;
+    Room(m_y + page->bottom);
+    m_receipt->paper.OrRows(page->sheet, m_y, page->bottom);
+    Feed(page->bottom);
+    if (keep) {
+        page->paperY = m_y;
+        m_page = std::move(page);
+        m_x = x;
+        m_y = y;
+    } else {
+        // FF leaves the direction as it was and the area as it starts.
+        m_style->pageX = m_style->pageY = 0;
+        m_style->pageWidth = -1;
+        m_style->pageHeight = kPageMaxDots;
+        m_x = 0;
+    }
+}
+
+void ReceiptRenderer::EndPage() {
+    if (m_page) {
+        m_line.clear();
+        m_lineBandBytes = 0;
+        m_x = 0;
+        m_y = m_page->paperY;
+        m_page.reset();
+    }
+}
+
 int ReceiptRenderer::AreaLeft() const {
+    if (m_page) {
+        return 0;
+    }
     return std::clamp(m_style->leftMargin, 0,
                       m_options.paperDots - m_glyphs.CellOf(Font::kA).width);
 }
 
 int ReceiptRenderer::AreaWidth() const {
+    if (m_page) {
+        return m_page->canvas.Width();
+    }
     const int room = m_options.paperDots - AreaLeft();
     const int width = m_style->printWidth >= 0 ? std::min(m_style->printWidth, room) : room;
     return std::max(width, m_glyphs.CellOf(Font::kA).width);
@@ -424,8 +643,10 @@ void ReceiptRenderer::Tab() {
 }
 
 bool ReceiptRenderer::Room(int bottom) {
-    if (m_receipt->paper.Reserve(bottom)) {
-        return true;
+    // A page area ends where it ends: what passes it is not printed.
+    const bool room = Paper().Reserve(bottom);
+    if (room || m_page) {
+        return room;
     }
     m_receipt->capped = true;
     if (!m_capNoted) {
@@ -437,7 +658,7 @@ bool ReceiptRenderer::Room(int bottom) {
 }
 
 void ReceiptRenderer::Feed(int dots) {
-    m_y = std::min(m_y + std::max(dots, 0), m_options.maxReceiptDots + 1);
+    m_y = std::min(m_y + std::max(dots, 0), MaxY() + 1);
     Room(m_y);
 }
 
@@ -448,7 +669,7 @@ void ReceiptRenderer::PrintLine(int feed) {
         height = std::max(height, item.height);
         width = std::max(width, item.x + item.width);
     }
-    Raster& r = m_receipt->paper;
+    Raster& r = Paper();
     if (!m_line.empty()) {
         Room(m_y + height);
     }
@@ -491,6 +712,11 @@ void ReceiptRenderer::PrintLine(int feed) {
 }
 
 void ReceiptRenderer::BeginRaster(const Command& c) {
+    // Printers leave GS v 0 out in page mode.
+    m_rasterSkipped = m_page != nullptr;
+    if (m_rasterSkipped) {
+        return m_events.OnNote(escpos::DescribeCommand(c) + ": not drawn in page mode");
+    }
     if (!m_line.empty()) {
         PrintLine();
     }
@@ -500,6 +726,9 @@ void ReceiptRenderer::BeginRaster(const Command& c) {
 }
 
 void ReceiptRenderer::RasterRow(const Command& c) {
+    if (m_rasterSkipped) {
+        return;
+    }
     Raster& r = m_receipt->paper;
     if (m_y < m_options.maxReceiptDots && Room(m_y + m_rasterScaleY)) {
         const int right = std::min(AreaLeft() + AreaWidth(), r.Width());
@@ -718,7 +947,7 @@ const Symbol& ReceiptRenderer::StoredSymbol(const SymbolRequest& request, bool q
 
 void ReceiptRenderer::DrawSymbol(const Symbol& symbol, int moduleWidth, int moduleHeight,
                                  bool hri) {
-    Raster& r = m_receipt->paper;
+    Raster& r = Paper();
     const int width = symbol.width * moduleWidth;
     const int x0 = AlignedX(width);
     const Font font = m_style->hriFont;
@@ -749,7 +978,7 @@ void ReceiptRenderer::DrawSymbol(const Symbol& symbol, int moduleWidth, int modu
 }
 
 void ReceiptRenderer::DrawText(const std::string& text, int x, int y, Font font) {
-    Raster& r = m_receipt->paper;
+    Raster& r = Paper();
     for (char ch : text) {
         const Glyph& g = m_glyphs.Get(static_cast<unsigned char>(ch), font, false);
         DrawGlyph(r, g, x, y, 1, 1, false, true);
@@ -758,6 +987,9 @@ void ReceiptRenderer::DrawText(const std::string& text, int x, int y, Font font)
 }
 
 void ReceiptRenderer::Cut(const Command& c) {
+    if (m_page) {
+        return m_events.OnNote(escpos::DescribeCommand(c) + ": ignored in page mode");
+    }
     PrintLine(static_cast<int>(c.b));
     // GS V 65, 66, 97 and 98 first bring what was printed to the cutter.
     if (c.c == 'A' || c.c == 'B' || c.c == 'a' || c.c == 'b') {

@@ -4,7 +4,9 @@
 // printer in standard mode: text gathers in a line until LF (or the line is
 // full), ESC a, GS L and GS W take effect at the start of a line, ESC { from
 // the next line begun (the whole line printed upside down), images and
-// symbols print at once, a cut ends the receipt.
+// symbols print at once, a cut ends the receipt. In page mode (ESC L) all of
+// that goes into a page instead, in the area of ESC W turned to the direction
+// of ESC T, and the page prints whole on FF or ESC FF.
 
 #include <iterator>
 #include <memory>
@@ -27,6 +29,8 @@ constexpr int kPaper58Dots = 384;
 // About 2 m of paper: a receipt longer than this is cut short, so that one
 // session cannot take unbounded memory.
 constexpr int kMaxReceiptDots = 16384;
+// The tallest page area, and the one ESC W starts with: about 21 cm.
+constexpr int kPageMaxDots = 1662;
 // Default line spacing (ESC 2), in dots.
 constexpr int kDefaultLineSpacing = 30;
 
@@ -68,6 +72,21 @@ private:
     struct Style;
     struct Item;
     struct StoredImages;  // graphics_print.cpp
+    struct Page;
+
+    // Where drawing goes: the receipt, or in page mode the page's area.
+    Raster& Paper();
+    int MaxY() const;
+    int PaperY() const;
+    void PageCommand(const escpos::Command& command);
+    // Opens a blank area for the ESC W area and ESC T direction in force.
+    void OpenArea();
+    // Puts the area's ink on the page, in its direction, and blanks the area.
+    void ComposeArea();
+    // Draws the line held where it stands; the position stays.
+    void PlaceLine();
+    void PrintPage(bool keep);
+    void EndPage();
 
     void Reset();
     void AddText(const escpos::Command& command);
@@ -124,6 +143,8 @@ private:
     int m_rasterScaleY = 1;
     // Made at the first graphics; shared only so that it can stay incomplete here.
     std::shared_ptr<StoredImages> m_images;
+    std::unique_ptr<Page> m_page;  // in page mode only
+    bool m_rasterSkipped = false;  // GS v 0 rows passed over in page mode
 };
 
 }  // namespace vorpane::render

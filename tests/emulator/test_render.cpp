@@ -123,6 +123,71 @@ TEST(ReceiptRenderer, TurnedLinesMoveEveryDotOfThePlainOne) {
     }
 }
 
+// ESC T turns page mode's lines about the corners of the ESC W area, here
+// 200 x 120 dots at 100, 50; the page prints as tall as its area.
+TEST(ReceiptRenderer, PageModeTurnsEveryDotAboutItsArea) {
+    using Map = std::pair<int, int> (*)(int, int);
+    const std::pair<char, Map> directions[] = {
+        {'0', [](int x, int y) { return std::pair(100 + x, 50 + y); }},
+        {'1', [](int x, int y) { return std::pair(100 + y, 169 - x); }},
+        {'2', [](int x, int y) { return std::pair(299 - x, 169 - y); }},
+        {'3', [](int x, int y) { return std::pair(299 - y, 50 + x); }}};
+    const Raster plain = Print(Text("L\n"), 0, 576).receipts.at(0).paper;
+    for (const auto& [direction, map] : directions) {
+        const Recorder r = Print(B("\x1BL\x1BW\x64\x00\x32\x00\xC8\x00\x78\x00\x1BT") +
+                                     Bytes{uint8_t(direction)} + Text("L\f"),
+                                 0, 576);
+        ASSERT_EQ(r.receipts.size(), 1u) << direction;
+        const Raster& page = r.receipts[0].paper;
+        int missing = 0;
+        for (int y = 0; y < plain.Height(); ++y) {
+            for (int x = 0; x < plain.Width(); ++x) {
+                const auto [px, py] = map(x, y);
+                missing += plain.Get(x, y) && !page.Get(px, py);
+            }
+        }
+        EXPECT_EQ(std::tuple(missing, InkOf(page).count, page.Height()),
+                  std::tuple(0, InkOf(plain).count, 170))
+            << direction;
+    }
+}
+
+// Page mode on a 576 x 100 area: the cell and line each H lands in, the
+// paper's height and how many H were printed.
+TEST(ReceiptRenderer, PageModeMovesCancelsAndPrintsItsPage) {
+    const Bytes page = B("\x1BL\x1BW\x00\x00\x00\x00\x40\x02\x64\x00");
+    const Ink h = Draw(Text("H\n"));
+    const std::tuple<Bytes, int, int, int, int> cases[] = {
+        {page + B("\x1B$\x3C\x00\x1D$\x28\x00H\f"), 60, 40, 100, 1},  // ESC $, GS $
+        {page + B("\x1D$\x28\x00\x1D\\\xF6\xFFH\f"), 0, 30, 100, 1},  // GS \ back up
+        {page + B("HHHH\x18\x1B$\xC8\x00H\f"), 200, 0, 100, 1},       // CAN
+        {page + B("HHHH\x1BSH\n"), 0, 0, 30, 1},                      // ESC S drops it
+        {page + B("H\nH\f"), 0, 0, 100, 2},                           // LF moves only
+        {page + B("H\fH\n"), 0, 0, 130, 2},                           // FF, then a line
+        {page + B("H\x1B\f\x1B\f\x1BS"), 0, 0, 200, 2},               // ESC FF keeps it
+    };
+    for (const auto& [bytes, x, y, height, copies] : cases) {
+        SCOPED_TRACE(HexBytes(bytes.data(), bytes.size()));
+        const Recorder r = Print(bytes, 0, 576);
+        ASSERT_EQ(r.receipts.size(), 1u);
+        const Ink ink = InkOf(r.receipts[0].paper);
+        EXPECT_EQ(std::tuple(ink.left, ink.top, r.receipts[0].paper.Height(), ink.count),
+                  std::tuple(x + h.left, y + h.top, height, copies * h.count));
+    }
+    // A QR code goes to the area's place and reads back; GS v 0 is left out.
+    const Recorder qr =
+        Print(B("\x1BL\x1BW\x64\x00\x00\x00\x2C\x01\x2C\x01\x1D(k\x07\x00\x31\x50\x30page"
+                "\x1D(k\x03\x00\x31\x51\x30\x1Dv0\x00\x01\x00\x01\x00\xFF\f\x1BL"),
+              0, 576);
+    ASSERT_EQ(qr.receipts.size(), 1u);
+    EXPECT_EQ(ReadBack(qr.receipts[0].paper, BarcodeFormat::QRCode), "page");
+    EXPECT_GE(InkOf(qr.receipts[0].paper).left, 100);
+    EXPECT_EQ(Lines(qr.lines.end() - 4, qr.lines.end()),
+              (Lines{"GS v 0 raster image 8 x 1 dots, normal: not drawn in page mode",
+                     "FF print page and return to standard mode", "ESC L page mode",
+                     "page mode: the page was not printed (no FF), it is dropped"}));
+}
+
 TEST(ReceiptRenderer, ImagesLandBitForBitAtTheirPlace) {
     const Bytes pattern = RandomBytes(3 * 10, 5);  // 24 x 10 dots
     long patternInk = 0;
