@@ -59,7 +59,8 @@ class PaperRoll {
 public:
     // Past either bound the oldest receipts leave the roll.
     static constexpr size_t kMaxEntries = 500;
-    static constexpr size_t kMaxPixels = size_t{64} << 20;
+    // 64 MiB of pictures, room for one receipt of the longest there is.
+    static constexpr size_t kMaxPixels = size_t{16} << 20;
     static constexpr int kGap = 12;    // pixels between a receipt and the next label
     static constexpr int kMargin = 8;  // pixels around the roll
     static constexpr int kMinFitWidth = 64;

@@ -14,11 +14,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -184,6 +187,49 @@ TEST(VirtualPrinter, AnswersStatusIdAndAutomaticStatusBack) {
     EXPECT_EQ(receive(4), (Bytes{0x14, 0, 0, 0}));
     EXPECT_TRUE(
         printer->GetJournal().WaitForLine("automatic status back, sent 14 00 00 00", kWait));
+}
+
+TEST(VirtualPrinter, ShowsAReceiptWhileItPrintsAndOnceMoreAtItsEnd) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<PaperUpdate> seen;
+    auto printer = StartLoopbackPrinter([&](VirtualPrinterConfig& c) {
+        c.paperWatcher = [&](PaperUpdate u) {
+            std::lock_guard lock(mutex);
+            seen.push_back(std::move(u));
+            changed.notify_all();
+        };
+    });
+    const auto waitFor = [&](uint64_t receipt, bool finished) -> std::optional<PaperUpdate> {
+        std::unique_lock lock(mutex);
+        std::optional<PaperUpdate> found;
+        changed.wait_for(lock, kWait, [&] {
+            for (const PaperUpdate& u : seen) {
+                if (u.receipt == receipt && u.finished == finished) {
+                    found = u;
+                }
+            }
+            return found.has_value();
+        });
+        return found;
+    };
+    Client a(printer->Port());
+    a.Send(Text("first line\n"));
+    const auto printing = waitFor(1, false);
+    ASSERT_TRUE(printing) << "nothing shown before the cut";
+    EXPECT_EQ(printing->session, 1u);
+    EXPECT_TRUE(printing->client.starts_with("127.0.0.1:"));
+    EXPECT_TRUE(printing->paper->paper.AnyInk());
+    a.Send(Text("second line\n") + B("\x1dVA\x00"));
+    const auto cut = waitFor(1, true);
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->paper->cut, render::CutKind::kFull);
+    EXPECT_GT(cut->paper->paper.Height(), printing->paper->paper.Height());
+    a.Send(Text("next receipt\n"));
+    a.fd.reset();
+    const auto last = waitFor(2, true);
+    ASSERT_TRUE(last) << "the session's end ends its receipt";
+    EXPECT_EQ(last->session, 1u);
 }
 
 TEST(VirtualPrinter, OneClientAddressCannotHoldEverySession) {
