@@ -116,7 +116,7 @@ TEST_F(PrinterWindowTest, FollowsTheEndUntilScrolledUpAndClearEmpties) {
 }
 
 TEST_F(PrinterWindowTest, ZoomDoublesAndFitFollowsTheWidth) {
-    Client(printer->Port()).Send(Receipt("zoom", 5));
+    Client(printer->Port()).Send(Receipt("zoom", 60));
     ASSERT_TRUE(Until([&] { return Finished() == 1; }));
     const auto paper = [&] {
         return window.View().Roll().Layout(window.View().viewport()->width()).at(0);
