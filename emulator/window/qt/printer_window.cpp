@@ -185,7 +185,7 @@ PrinterWindow::PrinterWindow(VirtualPrinter& printer, PaperFeed& feed, const std
     // Paper that came before the window was there is taken now.
     m_feed.OnArrival([this] { TakePaper(); });
     TakePaper();
-    resize(840, 760);
+    resize(900, 800);
 }
 
 PrinterWindow::~PrinterWindow() {
