@@ -37,11 +37,17 @@ setsid bash -c '"$@"; echo "exit $?" >"'"$work"'/status"' _ \
 pid=$!
 wait_for "listening on 127.0.0.1:"
 port=$(sed -n 's/.*listening on 127\.0\.0\.1:\([0-9]*\) .*/\1/p' "$work/journal")
-# The window program is the one that answers: its window is up.
-echo show >&"$control"
-wait_for "conditions online"
-windows=$(DISPLAY=":$(cat "$wine_dir/display")" xwininfo -root -tree)
-grep -q "vorpane-printer — 127.0.0.1:$port" <<<"$windows" || fail "no window titled with port $port"
+# The window program's window comes up, titled with the printer's port.
+title="vorpane-printer — 127.0.0.1:$port"
+shown=""
+for _ in $(seq 300); do
+  if DISPLAY=":$(cat "$wine_dir/display")" xwininfo -root -tree | grep -q -F "$title"; then
+    shown=yes
+    break
+  fi
+  sleep 0.1
+done
+[ -n "$shown" ] || fail "no window titled '$title' within 30 s"
 echo quit >&"$control"
 for _ in $(seq 300); do
   [ -s "$work/status" ] && break
