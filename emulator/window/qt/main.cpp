@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     hooks.run = [&](VirtualPrinter& printer) {
         preview::PrinterWindow window(printer, feed, address);
         window.show();
-        QApplication::exec();
+        return QApplication::exec();
     };
     // A quit posted after the loop ended is never run: harmless.
     hooks.close = [&app] {

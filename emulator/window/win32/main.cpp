@@ -18,9 +18,10 @@ int main(int argc, char** argv) {
         auto created = PaperWindow::Create(printer, mailbox, true);
         if (!created.window) {
             std::fprintf(stderr, "vorpane-printer-window: %s\n", created.error.c_str());
-            return;
+            return 1;
         }
         created.window->Run();
+        return 0;
     };
     hooks.close = [&mailbox] { mailbox.Close(); };
     return vorpane::PrinterMain(argc, argv, &hooks);
