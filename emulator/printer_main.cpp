@@ -157,6 +157,7 @@ int PrinterMain(int argc, char** argv, PrinterWindowHooks* window) {
         return 1;
     }
     VirtualPrinter& printer = *created.printer;
+    int status = 0;
     if (window == nullptr) {
         ServeControlLines(*control.input, printer);
     } else {
@@ -166,12 +167,12 @@ int PrinterMain(int argc, char** argv, PrinterWindowHooks* window) {
             ServeControlLines(*control.input, printer);
             window->close();
         });
-        window->run(printer);
+        status = window->run(printer);
         control.input->RequestStop();
         lines.join();
     }
     printer.Stop();
-    return 0;
+    return status;
 }
 
 }  // namespace vorpane

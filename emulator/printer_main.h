@@ -14,8 +14,9 @@ struct PrinterWindowHooks {
     // Set before the printer starts: where the paper goes.
     PaperWatcher paperWatcher;
     // Runs the window on the calling (main) thread once the printer serves,
-    // until the user closes it.
-    std::function<void(VirtualPrinter&)> run;
+    // until the user closes it; returns the program's exit status (not 0
+    // when the window could not be made).
+    std::function<int(VirtualPrinter&)> run;
     // Any thread: closes the window, after a quit line or a stop request.
     // It may come just after the window closed by itself, and must be
     // harmless then.

@@ -217,10 +217,9 @@ std::string WriteFileAtomically(const std::string& path, const std::vector<uint8
         if (written.status == NewFileStatus::kFailed) {
             return path + ": " + FileErrorText(written.error);
         }
-        if (std::rename(part.c_str(), path.c_str()) != 0) {
-            const std::string error = path + ": " + std::strerror(errno);
-            std::remove(part.c_str());
-            return error;
+        if (const int error = RenameFile(part, path); error != 0) {
+            RemoveFile(part);
+            return path + ": " + FileErrorText(error);
         }
         return {};
     }

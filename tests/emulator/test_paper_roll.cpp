@@ -78,6 +78,8 @@ TEST(PaperRoll, ReceiptsGrowInPlaceOneUnderTheOtherUnderTheirLabels) {
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].entry, 1u);
     EXPECT_TRUE(roll.Visible(view, roll.ContentHeight(view), 100).empty());
+    // The gap between two receipts shows neither.
+    EXPECT_TRUE(roll.Visible(view, at[1].labelTop - PaperRoll::kGap + 2, PaperRoll::kGap - 2).empty());
 
     roll.Clear();
     EXPECT_TRUE(roll.Entries().empty());
@@ -113,7 +115,7 @@ TEST(PaperRoll, FollowsTheEndUntilScrolledAwayAndAgainOnceBack) {
     EXPECT_FALSE(roll.Following());
     EXPECT_EQ(roll.TopAfterChange(700, 500, 2600), 700);
     EXPECT_EQ(roll.TopAfterChange(700, 500, 900), 400);  // the roll got shorter
-    roll.UserScrolled(2100, 500, 2600);
+    roll.UserScrolled(2096, 500, 2600);  // within the slack of the end
     EXPECT_TRUE(roll.Following());
     roll.UserScrolled(0, 500, 2000);
     roll.Clear();
