@@ -243,6 +243,9 @@ TEST(ReceiptRenderer, EveryBarcodeAndSymbolReadsBack) {
          BarcodeFormat::DataBar, "20012345678909"},
         {B("\x1Dw\x02\x1Dk\x4E\x1F(01)09521234543213 (3103)001750"), BarcodeFormat::DataBarExpanded,
          "(01)09521234543213(3103)001750"},
+        {B("\x1Dw\x02\x1Dk\x4E\x20"
+           "010950110153000310AB12{117260101"),
+         BarcodeFormat::DataBarExpanded, "(01)09501101530003(10)AB12(17)260101"},
         {B("\x1D(k\x03\x00\x31\x43\x04\x1D(k\x03\x00\x31\x45\x33\x1D(k\x1E\x00\x31\x50"
            "\x30https://vorpane.example/q/1\x1D(k\x03\x00\x31\x51\x30"),
          BarcodeFormat::QRCode, "https://vorpane.example/q/1"},
