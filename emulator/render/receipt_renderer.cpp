@@ -83,7 +83,8 @@ std::string ParenthesizedAis(const std::string& data) {
         if (end > data.size() || end - i <= aiLength || !AllDigits(data.substr(i, aiLength))) {
             return {};
         }
-        out += "(" + data.substr(i, aiLength) + ")" + data.substr(i + aiLength, end - i - aiLength);
+        out.append(1, '(').append(data, i, aiLength).append(1, ')');
+        out.append(data, i + aiLength, end - i - aiLength);
         i = data.compare(end, 2, "{1") == 0 ? end + 2 : end;
     }
     return out;
