@@ -52,6 +52,11 @@ public:
     size_t Feed(const uint8_t* data, size_t size, std::chrono::steady_clock::time_point until);
     // End of the session: a command cut off, the last line, the last receipt.
     void Finish();
+    // The receipt being printed, as far as it has come; null when nothing
+    // is drawn or nothing is on it yet.
+    const render::Receipt* CurrentReceipt() const {
+        return m_renderer ? m_renderer->Current() : nullptr;
+    }
 
 private:
     void OnCommand(const escpos::Command& command) override;

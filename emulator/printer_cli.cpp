@@ -128,12 +128,14 @@ ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& arg
                                 name == "--paper" || name == "--font" || name == "--render-file" ||
                                 name == "--out" || name == "--render-limit" ||
                                 name == "--profile" || name == "--chinese" || name == "--scale";
-        if (!takesValue && (name == "--help" || name == "--netbios")) {
+        if (!takesValue && (name == "--help" || name == "--netbios" || name == "--window")) {
             if (inlineValue) {
                 return {std::nullopt, name + " takes no value"};
             }
             if (name == "--help") {
                 out.help = true;
+            } else if (name == "--window") {
+                out.window = true;
             } else {
                 out.config.netbios = true;
             }
@@ -270,6 +272,8 @@ and a journal of everything it receives.
                         input), write the journal, and stop; with --out
                         OUT.png (default IN's name with .png, receipt.png for
                         standard input; further receipts OUT-2.png, ...)
+  --window              show the paper in a window as it prints, with the
+                        conditions as check boxes (vorpane-printer-window)
   --help                show this text
 
 Control lines on standard input:

@@ -18,6 +18,7 @@ struct PrinterArguments {
     std::string renderFile;   // --render-file: draw this capture and stop
     std::string outPath;      // its picture; empty: the capture's name with .png
     bool help = false;
+    bool window = false;  // --window: the program with the live window runs instead
 };
 
 struct ParsedPrinterArguments {
@@ -30,7 +31,7 @@ struct ParsedPrinterArguments {
 //   --mode normal|one-session|refuse|mute  --journal FILE  --raw FILE
 //   --netbios  --idle-timeout SECONDS  --render DIR  --render-limit MIB
 //   --profile NAME  --paper 58|80  --chinese on|off  --font FILE  --scale N
-//   --render-file IN|- [--out OUT.png]  --help
+//   --render-file IN|- [--out OUT.png]  --window  --help
 ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& args);
 
 // The --help text, which also describes the journal.

@@ -77,6 +77,10 @@ struct VirtualPrinter::Session {
     uint32_t peer = 0;  // the client's address
     uint64_t bytes = 0;
     uint64_t receipts = 0;
+    std::string client;  // "address:port"
+    std::chrono::system_clock::time_point opened;
+    int paperShown = 0;  // rows of the receipt in progress the watcher saw
+    Clock::time_point paperShownAt;
     Clock::time_point lastData;
     std::vector<uint8_t> output;
     std::vector<uint8_t> pending;  // received, not decoded yet: the turn's time was up
@@ -97,9 +101,51 @@ void VirtualPrinter::SessionEvents::OnJournalLine(const std::string& line) {
 }
 
 void VirtualPrinter::SessionEvents::OnReceipt(render::Receipt receipt) {
-    if (m_printer.m_files) {
-        m_printer.m_files->Save(m_session.id, ++m_session.receipts, std::move(receipt));
+    ++m_session.receipts;
+    if (m_printer.m_config.paperWatcher) {
+        m_printer.ShowPaper(m_session, receipt, true);
     }
+    if (m_printer.m_files) {
+        m_printer.m_files->Save(m_session.id, m_session.receipts, std::move(receipt));
+    }
+}
+
+void VirtualPrinter::ShowPaper(Session& s, const render::Receipt& receipt, bool finished) {
+    PaperUpdate update;
+    update.session = s.id;
+    update.receipt = s.receipts + (finished ? 0 : 1);
+    update.client = s.client;
+    update.opened = s.opened;
+    update.paper = std::make_shared<const render::Receipt>(receipt);
+    update.finished = finished;
+    s.paperShown = finished ? 0 : receipt.paper.Height();
+    s.paperShownAt = Clock::now();
+    m_config.paperWatcher(std::move(update));
+}
+
+int VirtualPrinter::WatchPaper() {
+    if (!m_config.paperWatcher) {
+        return -1;
+    }
+    const auto now = Clock::now();
+    auto next = Clock::time_point::max();
+    for (const auto& s : m_sessions) {
+        const render::Receipt* receipt = s->closed ? nullptr : s->print->CurrentReceipt();
+        if (receipt == nullptr || receipt->paper.Height() == s->paperShown) {
+            continue;
+        }
+        // Copies are cheap (a bit a dot) but a flood must not make one a read.
+        const auto due = s->paperShownAt + kPaperUpdateInterval;
+        if (due > now) {
+            next = std::min(next, due);
+        } else if (receipt->paper.AnyInk()) {
+            ShowPaper(*s, *receipt, false);
+        }
+    }
+    if (next == Clock::time_point::max()) {
+        return -1;
+    }
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(next - now).count());
 }
 
 VirtualPrinter::Created VirtualPrinter::Create(VirtualPrinterConfig config) {
@@ -165,7 +211,7 @@ std::string VirtualPrinter::Start() {
         }
     }
 
-    if (!m_config.renderDir.empty()) {
+    if (!m_config.renderDir.empty() || m_config.paperWatcher) {
         auto opened = render::OpenFontGlyphs(m_config.fontPath, m_config.profile.cells);
         m_glyphs = std::move(opened.glyphs);
         if (!m_glyphs) {
@@ -179,9 +225,11 @@ std::string VirtualPrinter::Start() {
         m_tools->options = RenderOptionsOf(m_config.profile);
         // Pictures are the least urgent work: compressing them must not take
         // the processor from the thread that answers status requests.
-        m_files = std::make_unique<ReceiptFiles>(m_config.renderDir, m_journal,
-                                                 LowerCurrentThreadPriority,
-                                                 m_config.renderLimitBytes, m_config.pngScale);
+        if (!m_config.renderDir.empty()) {
+            m_files = std::make_unique<ReceiptFiles>(m_config.renderDir, m_journal,
+                                                     LowerCurrentThreadPriority,
+                                                     m_config.renderLimitBytes, m_config.pngScale);
+        }
     }
 
     SocketWaker::Created waker = SocketWaker::Create();
@@ -223,8 +271,11 @@ void VirtualPrinter::Stop() {
 void VirtualPrinter::Serve() {
     std::vector<SocketPoll> polls;
     std::vector<Session*> polled;
+    int paperWait = -1;
     for (;;) {
-        const int timeout = CloseIdleSessions();
+        const int idleWait = CloseIdleSessions();
+        const int timeout =
+            paperWait < 0 ? idleWait : (idleWait < 0 ? paperWait : std::min(idleWait, paperWait));
         polls.clear();
         polled.clear();
         polls.push_back({m_wake->Handle(), kSocketReadable});
@@ -284,6 +335,7 @@ void VirtualPrinter::Serve() {
             }
         }
         std::erase_if(m_sessions, [](const auto& s) { return s->closed; });
+        paperWait = WatchPaper();
         size_t listener = 0;
         for (size_t i = firstListener; i < listenerEnd; ++i, ++listener) {
             if (polls[i].ready != 0) {
@@ -341,6 +393,8 @@ void VirtualPrinter::AcceptOn(Socket& listener) {
         session->id = id;
         session->socket = std::move(fd);
         session->peer = peer.address;
+        session->client = Endpoint(peer);
+        session->opened = std::chrono::system_clock::now();
         session->lastData = Clock::now();
         session->events = std::make_unique<SessionEvents>(*this, *session);
         const bool journalled = m_config.journalLines > 0 || m_config.journalWriter != nullptr;

@@ -66,6 +66,20 @@
 
 namespace vorpane {
 
+// A receipt as far as it has come out of the printer, for a live view of the
+// paper. Updates of one receipt come in order; the last has `finished` set.
+struct PaperUpdate {
+    uint64_t session = 0;
+    uint64_t receipt = 0;                          // the session's receipts, from 1
+    std::string client;                            // "127.0.0.1:40312"
+    std::chrono::system_clock::time_point opened;  // the session's start
+    // A copy of the paper: the watcher may keep it as long as it likes.
+    std::shared_ptr<const render::Receipt> paper;
+    bool finished = false;  // cut, or the session ended: no more rows come
+};
+// Called on the serving thread, so it must hand the update on and return.
+using PaperWatcher = std::function<void(PaperUpdate)>;
+
 struct VirtualPrinterConfig {
     std::vector<std::string> listenAddresses = {"0.0.0.0"};
     uint16_t port = 9100;  // 0: the system picks one, see VirtualPrinter::Port()
@@ -86,8 +100,11 @@ struct VirtualPrinterConfig {
     size_t maxSessions = limits::kMaxSessions;
     // Sessions that send nothing for this long are closed; zero: never.
     std::chrono::milliseconds idleTimeout = limits::kIdleTimeout;
-    // Receipts are drawn and saved here as PNG files; empty: nothing is drawn.
+    // Receipts are drawn and saved here as PNG files; empty: none are saved.
     std::string renderDir;
+    // Given, receipts are drawn and shown to it while they print, at most
+    // once per kPaperUpdateInterval each, and once more when they end.
+    PaperWatcher paperWatcher;
     // The pictures in renderDir take at most this many bytes; the oldest go.
     uint64_t renderLimitBytes = uint64_t{256} << 20;
     PrinterProfile profile = DefaultPrinterProfile();
@@ -103,6 +120,8 @@ struct DrawingTools;
 
 class VirtualPrinter {
 public:
+    static constexpr std::chrono::milliseconds kPaperUpdateInterval{40};
+
     struct Created;
     // Binds and starts serving, or says why it could not.
     static Created Create(VirtualPrinterConfig config);
@@ -179,6 +198,10 @@ private:
     void AddSessionLines(Session& session);
     // Closes sessions idle too long; returns the poll time-out until the next.
     int CloseIdleSessions();
+    // Shows the watcher the receipts that grew since it last saw them;
+    // returns the poll time-out until one that grew since is due, or -1.
+    int WatchPaper();
+    void ShowPaper(Session& session, const render::Receipt& receipt, bool finished);
 
     const VirtualPrinterConfig m_config;
     Journal m_journal;

@@ -1,7 +1,7 @@
 # The Windows installer (CPack's NSIS generator, Debian's nsis) and a zip of
 # the programs. Every executable is static: nothing else goes with them.
 #   cmake --build build-win --target package
-install(TARGETS vorpane vorpane-printer vorpane-cli RUNTIME DESTINATION .)
+install(TARGETS vorpane vorpane-printer vorpane-printer-window vorpane-cli RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
 
 set(CPACK_GENERATOR NSIS ZIP)

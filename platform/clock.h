@@ -15,5 +15,7 @@ void SystemSleepMs(uint32_t milliseconds);
 
 // The local time now.
 std::tm SystemLocalTime();
+// The local time at `t`.
+std::tm LocalTimeAt(std::time_t t);
 
 }  // namespace vorpane

@@ -44,7 +44,13 @@ struct NewFile {
 // is left alone and never followed.
 NewFile WriteNewFile(const std::string& path, const uint8_t* bytes, size_t size);
 
-// The system's text for an error of WriteNewFile.
+// Puts the file at `from` (UTF-8, as all paths here) in the place of `to`,
+// replacing what is there; 0 or the error (as for WriteNewFile).
+int RenameFile(const std::string& from, const std::string& to);
+// Removes a file; false when it could not.
+bool RemoveFile(const std::string& path);
+
+// The system's text for an error of WriteNewFile or RenameFile.
 std::string FileErrorText(int error);
 
 }  // namespace vorpane

@@ -25,7 +25,7 @@ fail() {
   echo "FAIL: $*" >&2
   exit 1
 }
-for file in vorpane.exe vorpane-printer.exe vorpane-cli.exe Uninstall.exe; do
+for file in vorpane.exe vorpane-printer.exe vorpane-printer-window.exe vorpane-cli.exe Uninstall.exe; do
   [ -f "$target/$file" ] || fail "$file is not installed"
 done
 menu_entry=$(find "$prefix/drive_c" -path '*Start Menu*' -name 'Vorpane.lnk' | head -n 1)

@@ -16,7 +16,7 @@ fi
 
 cmake -S . -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DVORPANE_TESTS=OFF -DVORPANE_BENCH=OFF >/dev/null
-cmake --build build-pkg --target vorpane vorpane-printer vorpane-cli vorpane-echo-arp man_pages
+cmake --build build-pkg --target vorpane vorpane-printer vorpane-printer-window vorpane-cli vorpane-echo-arp man_pages
 (cd build-pkg && cpack -G DEB >/dev/null)
 deb=$(ls build-pkg/vorpane_*.deb)
 echo "package: $deb"
@@ -54,6 +54,12 @@ appstreamcli validate --no-net --pedantic /usr/share/metainfo/invalid.vorpane.vo
 
 /usr/bin/vorpane-printer --help >/dev/null
 echo "vorpane-printer --help: ok"
+# --window starts the program beside it; the printer itself never loads Qt.
+test -x /usr/bin/vorpane-printer-window
+if ldd /usr/bin/vorpane-printer | grep -q libQt; then
+  echo "FAIL: vorpane-printer links Qt" >&2
+  exit 1
+fi
 test -f /usr/share/man/man1/vorpane-cli.1.gz
 test -f /usr/share/bash-completion/completions/vorpane-cli
 /usr/bin/vorpane-cli --help >/dev/null

@@ -77,6 +77,16 @@ vorpane_add_wine_test(NAME test_app
     ${T}/commands/test_commands_loopback.cpp ${T}/status/test_status.cpp
   LIBS vorpane_app vorpane_headless vorpane_test_support vorpane_emulator)
 
+# The printer's live window, driven in-process against a printer on
+# 127.0.0.1; vorpane-printer.exe --window with it, from outside.
+vorpane_add_wine_test(NAME test_paper_window
+  SOURCES ${T}/emulator/test_paper_window_win32.cpp
+  LIBS vorpane_paper_window_win32 vorpane_emulator)
+add_test(NAME test_printer_window_wine
+  COMMAND ${PROJECT_SOURCE_DIR}/tests/emulator/printer-window-wine-test.sh ${CMAKE_BINARY_DIR}
+    ${VORPANE_WINE_DIR})
+set_tests_properties(test_printer_window_wine PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED wine)
+
 # vorpane.exe driven from outside against vorpane-printer.exe on a loopback
 # address of its own; both programs are found beside the test.
 vorpane_add_wine_test(NAME test_e2e

@@ -91,24 +91,90 @@ void PictureRow(const Receipt& r, const std::vector<DrawerMark>& marks, int y, i
     }
 }
 
-}  // namespace
-
-std::vector<uint8_t> EncodeReceiptPng(const Receipt& r, int scale) {
-    scale = std::clamp(scale, 1, kMaxPngScale);
-    const int width = r.paper.Width() + kMarginDots;
+int PictureHeight(const Receipt& r) {
     int height = r.paper.Height() + (r.cut != CutKind::kNone ? kTearLineRows : 0);
     for (const DrawerMark& mark : r.drawerMarks) {
         height = std::max(height, mark.y + kMarkHalfHeight + 1);
     }
-    height = std::max(height, 1);
+    return std::max(height, 1);
+}
+
+std::vector<DrawerMark> SortedMarks(const Receipt& r) {
+    std::vector<DrawerMark> marks = r.drawerMarks;
+    std::stable_sort(marks.begin(), marks.end(),
+                     [](const DrawerMark& a, const DrawerMark& b) { return a.y < b.y; });
+    return marks;
+}
+
+std::vector<uint8_t> Png(int width, int height, const std::vector<uint8_t>& header,
+                         const std::vector<uint8_t>& raw, bool palette) {
+    // Receipts are mostly white: the fastest level packs them well enough.
+    uLongf packedSize = ::compressBound(static_cast<uLong>(raw.size()));
+    std::vector<uint8_t> packed(packedSize);
+    ::compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()),
+                Z_BEST_SPEED);
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> ihdr;
+    Put32(ihdr, static_cast<uint32_t>(width));
+    Put32(ihdr, static_cast<uint32_t>(height));
+    ihdr.insert(ihdr.end(), header.begin(), header.end());
+    Chunk(png, "IHDR", ihdr.data(), ihdr.size());
+    if (palette) {
+        Chunk(png, "PLTE", kPalette, sizeof kPalette);
+    }
+    Chunk(png, "IDAT", packed.data(), packedSize);
+    Chunk(png, "IEND", nullptr, 0);
+    return png;
+}
+
+}  // namespace
+
+Picture DrawReceiptPicture(const Receipt& r) {
+    Picture picture;
+    picture.width = r.paper.Width() + kMarginDots;
+    picture.height = PictureHeight(r);
+    picture.pixels.resize(static_cast<size_t>(picture.width) * picture.height);
+    std::vector<uint8_t> row(std::max<size_t>((static_cast<size_t>(picture.width) + 3) / 4,
+                                              2 * static_cast<size_t>(r.paper.BytesPerRow())));
+    const std::vector<DrawerMark> marks = SortedMarks(r);
+    uint32_t* out = picture.pixels.data();
+    for (int y = 0; y < picture.height; ++y) {
+        std::fill(row.begin(), row.end(), 0);
+        PictureRow(r, marks, y, picture.width, row.data());
+        for (int x = 0; x < picture.width; ++x, ++out) {
+            const int c = row[x >> 2] >> (6 - 2 * (x & 3)) & 3;
+            *out = 0xFF000000u | uint32_t{kPalette[3 * c]} << 16 |
+                   uint32_t{kPalette[3 * c + 1]} << 8 | kPalette[3 * c + 2];
+        }
+    }
+    return picture;
+}
+
+std::vector<uint8_t> EncodePicturePng(const Picture& picture) {
+    const size_t stride = 1 + 3 * static_cast<size_t>(picture.width);
+    std::vector<uint8_t> raw(stride * static_cast<size_t>(picture.height), 0);
+    for (int y = 0; y < picture.height; ++y) {
+        uint8_t* out = raw.data() + stride * y + 1;
+        const uint32_t* in = picture.pixels.data() + static_cast<size_t>(y) * picture.width;
+        for (int x = 0; x < picture.width; ++x) {
+            *out++ = static_cast<uint8_t>(in[x] >> 16);
+            *out++ = static_cast<uint8_t>(in[x] >> 8);
+            *out++ = static_cast<uint8_t>(in[x]);
+        }
+    }
+    return Png(picture.width, picture.height, {8, 2, 0, 0, 0}, raw, false);
+}
+
+std::vector<uint8_t> EncodeReceiptPng(const Receipt& r, int scale) {
+    scale = std::clamp(scale, 1, kMaxPngScale);
+    const int width = r.paper.Width() + kMarginDots;
+    const int height = PictureHeight(r);
     // A filter byte (none), then the row at two bits a pixel.
     const size_t rowBytes = (static_cast<size_t>(width) + 3) / 4;
     const size_t stride = 1 + (static_cast<size_t>(width) * scale + 3) / 4;
     std::vector<uint8_t> raw(stride * static_cast<size_t>(height) * scale, 0);
     std::vector<uint8_t> row(std::max(rowBytes, 2 * static_cast<size_t>(r.paper.BytesPerRow())));
-    std::vector<DrawerMark> marks = r.drawerMarks;
-    std::stable_sort(marks.begin(), marks.end(),
-                     [](const DrawerMark& a, const DrawerMark& b) { return a.y < b.y; });
+    const std::vector<DrawerMark> marks = SortedMarks(r);
     for (int y = 0; y < height; ++y) {
         std::fill(row.begin(), row.end(), 0);
         PictureRow(r, marks, y, width, row.data());
@@ -127,22 +193,7 @@ std::vector<uint8_t> EncodeReceiptPng(const Receipt& r, int scale) {
             std::copy_n(first, stride - 1, first + stride * i);
         }
     }
-    // Receipts are mostly white: the fastest level packs them well enough.
-    uLongf packedSize = ::compressBound(static_cast<uLong>(raw.size()));
-    std::vector<uint8_t> packed(packedSize);
-    ::compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()),
-                Z_BEST_SPEED);
-
-    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<uint8_t> header;
-    Put32(header, static_cast<uint32_t>(width * scale));
-    Put32(header, static_cast<uint32_t>(height * scale));
-    header.insert(header.end(), {2, 3, 0, 0, 0});  // 2 bits, palette
-    Chunk(png, "IHDR", header.data(), header.size());
-    Chunk(png, "PLTE", kPalette, sizeof kPalette);
-    Chunk(png, "IDAT", packed.data(), packedSize);
-    Chunk(png, "IEND", nullptr, 0);
-    return png;
+    return Png(width * scale, height * scale, {2, 3, 0, 0, 0}, raw, true);  // 2 bits, palette
 }
 
 std::string WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -166,10 +217,9 @@ std::string WriteFileAtomically(const std::string& path, const std::vector<uint8
         if (written.status == NewFileStatus::kFailed) {
             return path + ": " + FileErrorText(written.error);
         }
-        if (std::rename(part.c_str(), path.c_str()) != 0) {
-            const std::string error = path + ": " + std::strerror(errno);
-            std::remove(part.c_str());
-            return error;
+        if (const int error = RenameFile(part, path); error != 0) {
+            RemoveFile(part);
+            return path + ": " + FileErrorText(error);
         }
         return {};
     }

@@ -19,6 +19,18 @@ constexpr int kMaxPngScale = 8;
 // Each dot becomes `scale` x `scale` pixels (1..kMaxPngScale).
 std::vector<uint8_t> EncodeReceiptPng(const Receipt& receipt, int scale = 1);
 
+// The same picture as pixels, 0xFFRRGGBB each, row after row: what a window
+// shows of a receipt.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;
+};
+Picture DrawReceiptPicture(const Receipt& receipt);
+
+// A picture as a PNG file (8-bit RGB).
+std::vector<uint8_t> EncodePicturePng(const Picture& picture);
+
 // Writes through a temporary name and renames, so that nobody sees half a
 // file; returns an error text, empty on success.
 std::string WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes);

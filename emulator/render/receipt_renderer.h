@@ -63,6 +63,9 @@ public:
     // End of the session: prints the line held and hands on the receipt when
     // anything is on it.
     void Finish();
+    // The receipt being printed, as far as the paper has come out; null
+    // before anything was printed on it.
+    const Receipt* Current() const { return m_receipt.get(); }
 
 private:
     struct Style;

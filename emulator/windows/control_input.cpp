@@ -8,12 +8,20 @@
 #include <windows.h>
 
 #include <condition_variable>
+#include <cstdio>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace vorpane {
 
 namespace {
+
+struct HandleCloser {
+    void operator()(HANDLE h) const { CloseHandle(h); }
+};
+using Handle = std::unique_ptr<void, HandleCloser>;
 
 // Shared with the console's control handler and the reader thread, which
 // may still sit in ReadFile when main returns: the process ends it then.
@@ -65,6 +73,13 @@ void ReadStandardInput(HANDLE input) {
 
 class ThreadedStdin final : public ControlInput {
 public:
+    void RequestStop() override {
+        State& state = Shared();
+        std::lock_guard lock(state.mutex);
+        state.stop = true;
+        state.changed.notify_all();
+    }
+
     int64_t Read(char* buffer, size_t size) override {
         State& state = Shared();
         std::unique_lock lock(state.mutex);
@@ -102,6 +117,33 @@ ControlInput::Opened ControlInput::Open() {
         std::thread(ReadStandardInput, input).detach();
     }
     return {std::make_unique<ThreadedStdin>(), {}};
+}
+
+int RunWindowProgram(int /*argc*/, char** /*argv*/) {
+    // The window program gets this program's own command line, so that
+    // arguments reach it as typed, in any code page.
+    std::wstring path(MAX_PATH, L'\0');
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    path.resize(n);
+    path = path.substr(0, path.rfind(L'\\') + 1) + L"vorpane-printer-window.exe";
+    std::wstring commandLine = GetCommandLineW();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        nullptr, &startup, &process)) {
+        std::fprintf(
+            stderr,
+            "vorpane-printer: --window: cannot start vorpane-printer-window.exe (error %lu)\n",
+            GetLastError());
+        return 1;
+    }
+    const Handle thread(process.hThread);
+    const Handle child(process.hProcess);
+    WaitForSingleObject(child.get(), INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(child.get(), &code);
+    return static_cast<int>(code);
 }
 
 void MakeStandardInputBinary() {

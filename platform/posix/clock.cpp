@@ -19,11 +19,14 @@ void SystemSleepMs(uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-std::tm SystemLocalTime() {
-    const std::time_t now = std::time(nullptr);
+std::tm LocalTimeAt(std::time_t t) {
     std::tm local{};
-    localtime_r(&now, &local);
+    localtime_r(&t, &local);
     return local;
+}
+
+std::tm SystemLocalTime() {
+    return LocalTimeAt(std::time(nullptr));
 }
 
 }  // namespace vorpane

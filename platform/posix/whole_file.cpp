@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -91,6 +92,14 @@ NewFile WriteNewFile(const std::string& path, const uint8_t* bytes, size_t size)
         return {NewFileStatus::kFailed, error};
     }
     return {NewFileStatus::kWritten, 0};
+}
+
+int RenameFile(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+bool RemoveFile(const std::string& path) {
+    return std::remove(path.c_str()) == 0;
 }
 
 std::string FileErrorText(int error) {

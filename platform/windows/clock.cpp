@@ -12,11 +12,14 @@ void SystemSleepMs(uint32_t milliseconds) {
     Sleep(milliseconds);
 }
 
-std::tm SystemLocalTime() {
-    const std::time_t now = std::time(nullptr);
+std::tm LocalTimeAt(std::time_t t) {
     std::tm local{};
-    localtime_s(&local, &now);
+    localtime_s(&local, &t);
     return local;
+}
+
+std::tm SystemLocalTime() {
+    return LocalTimeAt(std::time(nullptr));
 }
 
 }  // namespace vorpane

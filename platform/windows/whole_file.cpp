@@ -111,6 +111,19 @@ NewFile WriteNewFile(const std::string& path, const uint8_t* bytes, size_t size)
     return {NewFileStatus::kWritten, 0};
 }
 
+int RenameFile(const std::string& from, const std::string& to) {
+    // The C library's rename would read the names in the ANSI code page.
+    if (MoveFileExW(windows::Utf8ToWide(from).c_str(), windows::Utf8ToWide(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING)) {
+        return 0;
+    }
+    return static_cast<int>(GetLastError());
+}
+
+bool RemoveFile(const std::string& path) {
+    return DeleteFileW(windows::Utf8ToWide(path).c_str()) != 0;
+}
+
 std::string FileErrorText(int error) {
     wchar_t* text = nullptr;
     const DWORD n = FormatMessageW(

@@ -14,11 +14,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -28,6 +31,7 @@
 
 #include "emulator_test_util.h"
 #include "loopback_printer.h"
+#include "printer_client.h"
 
 #include "emulator/printer_cli.h"
 #include "emulator/printer_state.h"
@@ -35,21 +39,8 @@
 #include "emulator/virtual_printer.h"
 #include "platform/unique_fd.h"
 
-extern char** environ;
-
 namespace vorpane {
 namespace {
-
-sockaddr_in LoopbackAddress(uint16_t port) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return addr;
-}
-
-using namespace std::chrono_literals;
-constexpr auto kWait = 5s;
 
 // ---------------------------------------------------------------- conditions
 
@@ -83,35 +74,6 @@ TEST(PrinterState, RepliesOfEachCondition) {
 }
 
 // ---------------------------------------------------------------- printer over sockets
-
-// A client that connects at once (blocking), or holds the connect's error;
-// `from` is the loopback address it sends from.
-struct Client {
-    UniqueFd fd;
-    int error = 0;
-
-    explicit Client(uint16_t port, uint32_t from = INADDR_LOOPBACK)
-        : fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        const timeval wait{std::chrono::seconds(kWait).count(), 0};
-        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-        sockaddr_in source = LoopbackAddress(0);
-        source.sin_addr.s_addr = htonl(from);
-        const sockaddr_in addr = LoopbackAddress(port);
-        const auto to = [](const sockaddr_in& a) { return reinterpret_cast<const sockaddr*>(&a); };
-        error = ::bind(fd.get(), to(source), sizeof source) ||
-                        ::connect(fd.get(), to(addr), sizeof addr)
-                    ? errno
-                    : 0;
-    }
-    void Send(const Bytes& b) {
-        ASSERT_EQ(::send(fd.get(), b.data(), b.size(), MSG_NOSIGNAL), ssize_t(b.size()));
-    }
-    // The next byte; none once the printer closed or kWait passed.
-    Bytes Receive() {
-        uint8_t byte = 0;
-        return ::recv(fd.get(), &byte, 1, 0) == 1 ? Bytes{byte} : Bytes{};
-    }
-};
 
 TEST(VirtualPrinter, OneSessionModeResetsASecondSession) {
     auto printer =
@@ -184,6 +146,49 @@ TEST(VirtualPrinter, AnswersStatusIdAndAutomaticStatusBack) {
     EXPECT_EQ(receive(4), (Bytes{0x14, 0, 0, 0}));
     EXPECT_TRUE(
         printer->GetJournal().WaitForLine("automatic status back, sent 14 00 00 00", kWait));
+}
+
+TEST(VirtualPrinter, ShowsAReceiptWhileItPrintsAndOnceMoreAtItsEnd) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<PaperUpdate> seen;
+    auto printer = StartLoopbackPrinter([&](VirtualPrinterConfig& c) {
+        c.paperWatcher = [&](PaperUpdate u) {
+            std::lock_guard lock(mutex);
+            seen.push_back(std::move(u));
+            changed.notify_all();
+        };
+    });
+    const auto waitFor = [&](uint64_t receipt, bool finished) -> std::optional<PaperUpdate> {
+        std::unique_lock lock(mutex);
+        std::optional<PaperUpdate> found;
+        changed.wait_for(lock, kWait, [&] {
+            for (const PaperUpdate& u : seen) {
+                if (u.receipt == receipt && u.finished == finished) {
+                    found = u;
+                }
+            }
+            return found.has_value();
+        });
+        return found;
+    };
+    Client a(printer->Port());
+    a.Send(Text("first line\n"));
+    const auto printing = waitFor(1, false);
+    ASSERT_TRUE(printing) << "nothing shown before the cut";
+    EXPECT_EQ(printing->session, 1u);
+    EXPECT_TRUE(printing->client.starts_with("127.0.0.1:"));
+    EXPECT_TRUE(printing->paper->paper.AnyInk());
+    a.Send(Text("second line\n") + B("\x1dVA\x00"));
+    const auto cut = waitFor(1, true);
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->paper->cut, render::CutKind::kFull);
+    EXPECT_GT(cut->paper->paper.Height(), printing->paper->paper.Height());
+    a.Send(Text("next receipt\n"));
+    a.fd.reset();
+    const auto last = waitFor(2, true);
+    ASSERT_TRUE(last) << "the session's end ends its receipt";
+    EXPECT_EQ(last->session, 1u);
 }
 
 TEST(VirtualPrinter, OneClientAddressCannotHoldEverySession) {
@@ -724,69 +729,6 @@ TEST(PrinterControlLines, ChangeTheRunningPrinter) {
 }
 
 // ---------------------------------------------------------------- the process
-
-// The next line from a pipe that starts with `prefix`, or nothing at the end
-// or when the pipe stays silent for kWait.
-std::optional<std::string> ReadLine(const UniqueFd& fd, std::string_view prefix = "") {
-    std::string line;
-    for (char c;;) {
-        pollfd p{fd.get(), POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kWait).count())) != 1 ||
-            ::read(fd.get(), &c, 1) != 1) {
-            return std::nullopt;
-        }
-        if (c == '\n' && line.starts_with(prefix)) {
-            return line;
-        }
-        line = c == '\n' ? std::string() : line + c;
-    }
-}
-
-// vorpane-printer with pipes on its standard streams: io[0] its input,
-// io[1] its output, io[2] its errors.
-struct PrinterProcess {
-    explicit PrinterProcess(std::vector<std::string> args) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        int pipes[3][2];
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_EQ(::pipe2(pipes[i], O_CLOEXEC), 0);
-            posix_spawn_file_actions_adddup2(&actions, pipes[i][i == 0 ? 0 : 1], i);
-        }
-        args.insert(args.begin(), VORPANE_PRINTER_EXE);
-        std::vector<char*> argv;
-        for (auto& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        EXPECT_EQ(posix_spawn(&pid, VORPANE_PRINTER_EXE, &actions, nullptr, argv.data(), environ),
-                  0);
-        posix_spawn_file_actions_destroy(&actions);
-        for (int i = 0; i < 3; ++i) {
-            ::close(pipes[i][i == 0 ? 0 : 1]);
-            io[i].reset(pipes[i][i == 0 ? 1 : 0]);
-        }
-    }
-    ~PrinterProcess() {
-        if (pid > 0) {
-            ::kill(pid, SIGKILL);
-            Wait();
-        }
-    }
-    void Write(const std::string& text) {
-        EXPECT_EQ(::write(io[0].get(), text.data(), text.size()),
-                  static_cast<ssize_t>(text.size()));
-    }
-    // The exit code once the process is gone; -1 when it did not exit.
-    int Wait() {
-        int status = 0;
-        ::waitpid(std::exchange(pid, -1), &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    pid_t pid = -1;
-    UniqueFd io[3];
-};
 
 std::string TempPath(const char* name) {
     return ::testing::TempDir() + name + std::to_string(::getpid());
