@@ -57,6 +57,39 @@ bool AllDigits(const std::string& s) {
            std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
+// GS1 element strings written without parentheses ("0109501101530003", with
+// "{1" closing a field of variable length), each AI put in parentheses for
+// the encoder. The first two digits of an AI give its length and, for some,
+// the element string's whole length; empty when the data reads as no AIs.
+std::string ParenthesizedAis(const std::string& data) {
+    static constexpr std::pair<int, size_t> kFixed[] = {
+        {0, 20},  {1, 16},  {2, 16},  {3, 16},  {4, 18},  {11, 8}, {12, 8}, {13, 8},
+        {14, 8},  {15, 8},  {16, 8},  {17, 8},  {18, 8},  {19, 8}, {20, 4}, {31, 10},
+        {32, 10}, {33, 10}, {34, 10}, {35, 10}, {36, 10}, {41, 16}};
+    std::string out;
+    for (size_t i = 0; i < data.size();) {
+        if (data.size() - i < 2 || !AllDigits(data.substr(i, 2))) {
+            return {};
+        }
+        const int head = (data[i] - '0') * 10 + (data[i + 1] - '0');
+        const size_t aiLength =
+            (head >= 23 && head <= 29) || (head >= 40 && head <= 49)                 ? 3
+            : (head >= 31 && head <= 36) || head == 39 || (head >= 70 && head <= 89) ? 4
+                                                                                     : 2;
+        const auto* fixed = std::find_if(std::begin(kFixed), std::end(kFixed),
+                                         [head](const auto& f) { return f.first == head; });
+        const size_t end = fixed != std::end(kFixed) ? i + fixed->second
+                                                     : std::min(data.find("{1", i), data.size());
+        if (end > data.size() || end - i <= aiLength || !AllDigits(data.substr(i, aiLength))) {
+            return {};
+        }
+        out.append(1, '(').append(data, i, aiLength).append(1, ')');
+        out.append(data, i + aiLength, end - i - aiLength);
+        i = data.compare(end, 2, "{1") == 0 ? end + 2 : end;
+    }
+    return out;
+}
+
 }  // namespace
 
 struct ReceiptRenderer::Style {
@@ -809,17 +842,24 @@ void ReceiptRenderer::Barcode(const Command& c) {
             ok = digits(13, {13}) && raw[0] <= '1';
             break;
         case 78: {
-            // The parentheses name the AIs, so an FNC1 between them is implied.
             request.symbology = Symbology::kDataBarExpanded;
-            text.clear();
-            for (size_t i = 0; i < raw.size(); ++i) {
-                if (raw[i] == '{' && i + 1 < raw.size() && raw[i + 1] == '1') {
-                    ++i;
-                } else if (raw[i] != ' ') {
-                    text += raw[i];
+            std::string plain;
+            std::copy_if(raw.begin(), raw.end(), std::back_inserter(plain),
+                         [](char ch) { return ch != ' '; });
+            if (plain.starts_with('(')) {
+                // The parentheses name the AIs, so an FNC1 between them is implied.
+                text.clear();
+                for (size_t i = 0; i < plain.size(); ++i) {
+                    if (plain.compare(i, 2, "{1") == 0) {
+                        ++i;
+                    } else {
+                        text += plain[i];
+                    }
                 }
+            } else {
+                text = ParenthesizedAis(plain);
             }
-            ok = !text.empty() && text[0] == '(';
+            ok = text.starts_with('(');
             break;
         }
         default:

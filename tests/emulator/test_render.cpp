@@ -308,6 +308,9 @@ TEST(ReceiptRenderer, EveryBarcodeAndSymbolReadsBack) {
          BarcodeFormat::DataBar, "20012345678909"},
         {B("\x1Dw\x02\x1Dk\x4E\x1F(01)09521234543213 (3103)001750"), BarcodeFormat::DataBarExpanded,
          "(01)09521234543213(3103)001750"},
+        {B("\x1Dw\x02\x1Dk\x4E\x20"
+           "010950110153000310AB12{117260101"),
+         BarcodeFormat::DataBarExpanded, "(01)09501101530003(10)AB12(17)260101"},
         {B("\x1D(k\x03\x00\x31\x43\x04\x1D(k\x03\x00\x31\x45\x33\x1D(k\x1E\x00\x31\x50"
            "\x30https://vorpane.example/q/1\x1D(k\x03\x00\x31\x51\x30"),
          BarcodeFormat::QRCode, "https://vorpane.example/q/1"},
@@ -612,18 +615,34 @@ TEST(ReceiptRenderer, AStoredSymbolIsEncodedOnceUntilItChanges) {
     }
 }
 
+// The bytes an npm client script writes, printed on 80 mm paper.
+Recorder PrintFromNpmClient(const std::string& script) {
+    const std::string dir = NPM_CLIENT_DIR;
+    EXPECT_TRUE(std::filesystem::exists(dir + "/node_modules/receiptline"))
+        << "run 'npm ci' in " << dir << " (scripts/test.sh does)";
+    const std::string out = testing::TempDir() + script + ".bin";
+    EXPECT_EQ(std::system(("node '" + dir + "/" + script + "' '" + out + "'").c_str()), 0);
+    std::ostringstream bytes;
+    bytes << std::ifstream(out, std::ios::binary).rdbuf();
+    return Print(Text(bytes.str()), 0, 576);
+}
+
+// Whether a row of the paper holds one run of ink from `left` to `right`.
+bool HasInkRun(const Raster& paper, int left, int right) {
+    for (int y = 0; y < paper.Height(); ++y) {
+        const Ink row = InkOf(paper, y, y + 1);
+        if (row.left == left && row.right == right && row.count == right - left + 1) {
+            return true;
+        }
+    }
+    return false;
+}
+
 TEST(ReceiptRenderer, ReceiptOfAThirdPartyClientReadsBack) {
     if (std::system("command -v node >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "node is not installed: the npm client test is skipped";
     }
-    const std::string dir = NPM_CLIENT_DIR;
-    ASSERT_TRUE(std::filesystem::exists(dir + "/node_modules/node-thermal-printer"))
-        << "run 'npm ci' in " << dir << " (scripts/test.sh does)";
-    const std::string out = testing::TempDir() + "npm-receipt.bin";
-    ASSERT_EQ(std::system(("node '" + dir + "/receipt.js' '" + out + "'").c_str()), 0);
-    std::ostringstream bytes;
-    bytes << std::ifstream(out, std::ios::binary).rdbuf();
-    const Recorder r = Print(Text(bytes.str()), 0, 576);
+    const Recorder r = PrintFromNpmClient("receipt.js");
     for (const char* line :
          {"ESC R character set 15 (China)", "text: VORPANE CAFE", "text: 欢迎光临 谢谢惠顾",
           "GS B reverse on", "GS v 0 raster image 96 x 48 dots, normal", "GS k CODE128 {BVP-1042",
@@ -641,12 +660,30 @@ TEST(ReceiptRenderer, ReceiptOfAThirdPartyClientReadsBack) {
     const Ink chinese = InkOf(receipt.paper, 30, 60);
     EXPECT_GT(chinese.Width(), 8 * 24 - 6);
     EXPECT_NEAR(chinese.left + chinese.right, 576, 24);
-    bool frame = false;
-    for (int y = 0; y < receipt.paper.Height() && !frame; ++y) {
-        const Ink row = InkOf(receipt.paper, y, y + 1);
-        frame = row.left == 240 && row.right == 335 && row.count == 96;
+    EXPECT_TRUE(HasInkRun(receipt.paper, 240, 335));
+}
+
+// receiptline draws its rule with code page 1's box character 0x95 and sends
+// its QR code and image as GS 8 L graphics printed with GS ( L.
+TEST(ReceiptRenderer, ReceiptlineDocumentReadsBack) {
+    if (std::system("command -v node >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "node is not installed: the npm client test is skipped";
     }
-    EXPECT_TRUE(frame);
+    const Recorder r = PrintFromNpmClient("receiptline.js");
+    ASSERT_FALSE(r.receipts.empty()) << testing::PrintToString(r.lines);
+    const render::Receipt& receipt = r.receipts[0];
+    EXPECT_EQ(receipt.cut, CutKind::kPartial);
+    EXPECT_EQ(ReadBack(receipt.paper, BarcodeFormat::QRCode), "https://vorpane.example/rl/7");
+    EXPECT_TRUE(HasInkRun(receipt.paper, 0, 575)) << "the rule is one line across the paper";
+    EXPECT_TRUE(HasInkRun(receipt.paper, 240, 335)) << "the image's top edge";
+    // The title, double height, stands above the rule in the middle.
+    const Ink title = InkOf(receipt.paper, 0, 44);
+    EXPECT_GT(title.Width(), 19 * 12 - 12);
+    EXPECT_NEAR(title.left + title.right, 576, 24);
+    for (const char* line :
+         {"text: VORPANE RECEIPTLINE", "text: Coffee", "GS ( L print graphics"}) {
+        EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), line), r.lines.end()) << line;
+    }
 }
 
 }  // namespace

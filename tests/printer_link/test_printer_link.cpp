@@ -2,6 +2,7 @@
 // all on loopback with ports the system picks.
 
 #include <algorithm>
+#include <array>
 #include <future>
 #include <latch>
 #include <numeric>
@@ -321,6 +322,30 @@ TEST(NetworkPrinterLinkStatus, TestsAnswerNoForTheOfflineResult) {
                       &PrinterLink::IsPause, &PrinterLink::IsPaperEnd}) {
         EXPECT_EQ((link.*test)(-1), 0);
         EXPECT_EQ((link.*test)(0x7FFFFFFF), 1);
+    }
+}
+
+// GS a answers at once and again, unasked, at each change of the conditions:
+// the serving thread hears of a change through its waker, which must be
+// drained to hear of the next one.
+TEST(NetworkPrinterLinkStatus, AutomaticStatusBackFollowsTheConditions) {
+    auto printer = StartLoopbackPrinter();
+    Socket client = TcpSocket();
+    ASSERT_EQ(client.Connect({kLoopbackAddress, printer->Port()}), 0);
+    client.SetReceiveTimeout(static_cast<int32_t>(kWait / 1ms));
+    const auto next = [&client] {
+        std::array<uint8_t, 4> status{};
+        EXPECT_EQ(ReadExactly(client, status.data(), status.size()), status.size());
+        return status;
+    };
+    const Bytes request{0x1D, 'a', 0x0F};
+    ASSERT_EQ(client.Send(request).bytes, 3);
+    EXPECT_EQ(next(), AutomaticStatus({}));
+    ConditionSet set;
+    for (const Condition c : {Condition::kDrawer, Condition::kCoverOpen, Condition::kPaperEnd}) {
+        set.Add(c);
+        printer->SetConditions(set);
+        EXPECT_EQ(next(), AutomaticStatus(set)) << set.bits;
     }
 }
 
