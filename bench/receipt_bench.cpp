@@ -181,9 +181,10 @@ int main(int argc, char** argv) {
     DecodeFigures("random, 4 KiB sessions", random, 4096);
     DecodeFigures("random, one session", random);
 
-    auto glyphs = render::OpenFontGlyphs(render::kDefaultFontPath).glyphs;
+    const std::string fontPath = render::DefaultFontPath();
+    auto glyphs = render::OpenFontGlyphs(fontPath).glyphs;
     if (!glyphs) {
-        std::printf("font %s missing: text drawn as boxes\n", render::kDefaultFontPath);
+        std::printf("font %s missing: text drawn as boxes\n", fontPath.c_str());
         glyphs = render::MakeBoxGlyphs();
     }
     const auto symbols = render::MakeSymbolEncoder();

@@ -12,7 +12,9 @@ set(CMAKE_RC_COMPILER ${VORPANE_MINGW_TRIPLE}-windres)
 # The host's strip does not read Windows executables; packages strip theirs.
 set(CMAKE_STRIP /usr/bin/${VORPANE_MINGW_TRIPLE}-strip CACHE FILEPATH "")
 
-set(CMAKE_FIND_ROOT_PATH /usr/${VORPANE_MINGW_TRIPLE})
+# Besides the cross compiler's own, the prefix where scripts/setup.sh builds
+# FreeType and zint for the receipt renderer.
+set(CMAKE_FIND_ROOT_PATH /usr/${VORPANE_MINGW_TRIPLE} /usr/local/lib/vorpane-mingw)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -112,7 +112,7 @@ struct VirtualPrinterConfig {
     bool chinese = true;
     // Pixels a dot takes each way in the pictures.
     int pngScale = 1;
-    std::string fontPath = render::kDefaultFontPath;
+    std::string fontPath = render::DefaultFontPath();
 };
 
 class ReceiptFiles;

@@ -1,8 +1,13 @@
 # The Windows installer (CPack's NSIS generator, Debian's nsis) and a zip of
-# the programs. Every executable is static: nothing else goes with them.
+# the programs. Every executable is static: beside them goes only the
+# virtual printer's font, with its copyright and the licence it names.
 #   cmake --build build-win --target package
 install(TARGETS vorpane vorpane-printer vorpane-printer-window vorpane-cli RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+install(FILES ${VORPANE_FONT} DESTINATION fonts RENAME wqy-zenhei.ttc)
+install(FILES /usr/share/doc/fonts-wqy-zenhei/copyright DESTINATION fonts
+  RENAME wqy-zenhei-copyright.txt)
+install(FILES /usr/share/common-licenses/GPL-2 DESTINATION fonts RENAME GPL-2.txt)
 
 set(CPACK_GENERATOR NSIS ZIP)
 set(CPACK_STRIP_FILES ON)

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The Windows installer under wine: makes it (cpack's NSIS generator) in the
-# Windows build folder, installs it silently, checks the programs, the
-# uninstaller and the Start-menu entry, runs the installed vorpane-cli's
-# --help, starts the installed program until its window titled "Vorpane
-# V2.1" is up and closes it, then uninstalls silently and checks that
-# everything is gone.
+# Windows build folder, installs it silently, checks the programs, the font
+# beside them (the installed printer draws with it), the uninstaller and the
+# Start-menu entry, runs the installed vorpane-cli's --help, starts the
+# installed program until its window titled "Vorpane V2.1" is up and closes
+# it, then uninstalls silently and checks that everything is gone.
 #   installer-test.sh BUILD_DIR WINE_DIR   (ctest passes both)
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -28,6 +28,19 @@ fail() {
 for file in vorpane.exe vorpane-printer.exe vorpane-printer-window.exe vorpane-cli.exe Uninstall.exe; do
   [ -f "$target/$file" ] || fail "$file is not installed"
 done
+for file in wqy-zenhei.ttc wqy-zenhei-copyright.txt GPL-2.txt; do
+  [ -f "$target/fonts/$file" ] || fail "fonts\\$file is not installed"
+done
+# The installed printer draws text with the font beside it.
+journal=$(printf 'Vorpane\n\x1dVB\x00' |
+  "${run[@]}" "$target/vorpane-printer.exe" --render-file - --out "$build/installer-test.png")
+rm -f "$build/installer-test.png"
+case $journal in
+  *"font not found"*) fail "the installed printer has no font: $journal" ;;
+  *"receipt 1:"*) ;;
+  *) fail "the installed printer drew nothing: $journal" ;;
+esac
+
 menu_entry=$(find "$prefix/drive_c" -path '*Start Menu*' -name 'Vorpane.lnk' | head -n 1)
 [ -n "$menu_entry" ] || fail "no Start-menu entry"
 echo "start menu: ${menu_entry#"$prefix/"}"

@@ -96,3 +96,47 @@ if [ "$(cat "$httplib_dir/.version" 2>/dev/null)" != "$httplib_version" ]; then
   echo "$httplib_version" | $SUDO tee "$httplib_dir/.version" >/dev/null
   rm -rf "$work"
 fi
+
+# The Windows build's receipt pictures: FreeType and zint cross-built as
+# static libraries from Debian's source packages of the versions the Linux
+# build links (Debian's patches applied), into a prefix of their own that
+# cmake/mingw-w64-x86_64.cmake searches. FreeType with the static zlib of
+# libz-mingw-w64-dev (its own copy would clash with it in the programs) and
+# none of its other optional libraries; zint's library without its PNG
+# output and front ends.
+mingw_prefix=/usr/local/lib/vorpane-mingw
+mingw_versions="freetype $(dpkg-query -W -f='${source:Version}' libfreetype-dev)
+zint $(dpkg-query -W -f='${source:Version}' libzint-dev)"
+if [ "$(cat "$mingw_prefix/.versions" 2>/dev/null)" != "$mingw_versions" ]; then
+  echo "setup: cross-building $(echo $mingw_versions) for Windows"
+  if ! apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -qx 'Sources'; then
+    printf '%s\n' 'Types: deb-src' 'URIs: http://deb.debian.org/debian' \
+      'Suites: bookworm bookworm-updates' 'Components: main' \
+      'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' |
+      $SUDO tee /etc/apt/sources.list.d/vorpane-src.sources >/dev/null
+    $SUDO apt-get update -qq
+  fi
+  work=$(mktemp -d)
+  jobs=$(nproc)
+  toolchain=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_SYSTEM_NAME=Windows
+    -DCMAKE_SYSTEM_PROCESSOR=x86_64 -DCMAKE_C_COMPILER=x86_64-w64-mingw32-gcc-posix
+    -DCMAKE_CXX_COMPILER=x86_64-w64-mingw32-g++-posix
+    -DCMAKE_RC_COMPILER=x86_64-w64-mingw32-windres -DCMAKE_INSTALL_PREFIX="$work/prefix"
+    --no-warn-unused-cli)
+  (cd "$work" && apt-get source -qq $(echo "$mingw_versions" | tr ' ' '=') >/dev/null 2>&1)
+  cmake -S "$work"/freetype-*/ -B "$work/freetype-build" "${toolchain[@]}" \
+    -DBUILD_SHARED_LIBS=OFF -DFT_REQUIRE_ZLIB=ON -DZLIB_USE_STATIC_LIBS=ON \
+    -DCMAKE_FIND_ROOT_PATH=/usr/x86_64-w64-mingw32 -DFT_DISABLE_BZIP2=ON -DFT_DISABLE_PNG=ON \
+    -DFT_DISABLE_HARFBUZZ=ON -DFT_DISABLE_BROTLI=ON >/dev/null
+  cmake --build "$work/freetype-build" -j "$jobs" --target install >/dev/null
+  cmake -S "$work"/zint-*/ -B "$work/zint-build" "${toolchain[@]}" \
+    -DZINT_STATIC=ON -DZINT_USE_PNG=OFF -DZINT_USE_QT=OFF >/dev/null
+  cmake --build "$work/zint-build" -j "$jobs" --target zint-static >/dev/null
+  install -D -m 644 "$work"/zint-build/backend/libzint-static.a "$work/prefix/lib/libzint.a"
+  install -D -m 644 "$work"/zint-*/backend/zint.h "$work/prefix/include/zint.h"
+  $SUDO rm -rf "$mingw_prefix"
+  $SUDO mkdir -p "$(dirname "$mingw_prefix")"
+  $SUDO cp -r "$work/prefix" "$mingw_prefix"
+  echo "$mingw_versions" | $SUDO tee "$mingw_prefix/.versions" >/dev/null
+  rm -rf "$work"
+fi

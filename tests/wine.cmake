@@ -87,6 +87,16 @@ add_test(NAME test_printer_window_wine
     ${VORPANE_WINE_DIR})
 set_tests_properties(test_printer_window_wine PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED wine)
 
+# vorpane-printer.exe --render-file draws the same pictures as the Linux
+# build's vorpane-printer, found in a Linux build tree (scripts/test.sh's).
+set(VORPANE_LINUX_BUILD ${PROJECT_SOURCE_DIR}/build CACHE PATH
+  "A Linux build tree whose vorpane-printer the Windows pictures are compared with")
+add_test(NAME test_render_wine
+  COMMAND ${PROJECT_SOURCE_DIR}/tests/emulator/render-wine-test.sh ${CMAKE_BINARY_DIR}
+    ${VORPANE_WINE_DIR} ${VORPANE_LINUX_BUILD}/emulator/vorpane-printer)
+set_tests_properties(test_render_wine PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED wine
+  SKIP_RETURN_CODE 77)
+
 # vorpane.exe driven from outside against vorpane-printer.exe on a loopback
 # address of its own; both programs are found beside the test.
 vorpane_add_wine_test(NAME test_e2e

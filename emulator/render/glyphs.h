@@ -54,7 +54,9 @@ struct OpenedGlyphs {
 // it lacks are boxes.
 OpenedGlyphs OpenFontGlyphs(const std::string& path, FontCells cells = {});
 
-// The CJK font the app installs.
-inline constexpr const char* kDefaultFontPath = "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc";
+// The CJK font the app installs (WenQuanYi Zen Hei): the system's copy on
+// Linux; on Windows the one in the fonts folder beside the program, else the
+// system's SimSun. A path that may not exist: opening it says so.
+std::string DefaultFontPath();
 
 }  // namespace vorpane::render

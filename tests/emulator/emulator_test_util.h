@@ -69,7 +69,7 @@ struct Recorder final : PrintSessionEvents {
 // is non-zero, with the app's font and libzint, or with a profile's boxes.
 inline Recorder Print(const Bytes& bytes, size_t piece = 0, int paper = 0,
                       const PrinterProfile* profile = nullptr, bool chinese = true) {
-    static const auto glyphs = render::OpenFontGlyphs(render::kDefaultFontPath).glyphs;
+    static const auto glyphs = render::OpenFontGlyphs(render::DefaultFontPath()).glyphs;
     static const auto symbols = render::MakeSymbolEncoder();
     EXPECT_TRUE(glyphs) << "the font of scripts/setup.sh is missing";
     const auto boxes = render::MakeBoxGlyphs(profile ? profile->cells : render::FontCells{});

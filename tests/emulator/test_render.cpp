@@ -448,7 +448,7 @@ TEST(ReceiptRenderer, EachProfileHasItsWidthColumnsAndStartMode) {
         }
     }
     // Code-page characters the font lacks are still drawn, not boxed.
-    const auto font = render::OpenFontGlyphs(render::kDefaultFontPath).glyphs;
+    const auto font = render::OpenFontGlyphs(render::DefaultFontPath()).glyphs;
     const auto boxes = render::MakeBoxGlyphs();
     for (const char32_t code : {U'ｱ', U'ﾟ', U'▀', U'▐', U'∙', U'─'}) {
         const render::Glyph& g = font->Get(code, render::Font::kA, false);

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# vorpane-printer.exe under wine draws a receipt exactly as the Linux build's
+# vorpane-printer does: Chinese text in GB18030, a CODE128, a QR code and a
+# cut, from a file and from standard input, at one and at two pixels a dot.
+# The Windows program finds its font beside itself; the Linux one is given
+# the same file. The pictures must be the same bytes. No sockets at all.
+#   render-wine-test.sh BUILD_DIR WINE_DIR LINUX_PRINTER   (ctest passes all three)
+set -euo pipefail
+build=$(cd "$1" && pwd)
+wine_dir=$2
+linux=$3
+here=$(cd "$(dirname "$0")" && pwd)
+run=("$here/../../scripts/wine-run.sh" exec "$wine_dir")
+printer=$build/emulator/vorpane-printer.exe
+font=$build/emulator/fonts/wqy-zenhei.ttc
+if [ ! -x "$linux" ]; then
+  echo "no Linux vorpane-printer at $linux (configure with -DVORPANE_LINUX_BUILD=DIR): skipped"
+  exit 77
+fi
+
+work=$(mktemp -d "$build/render-wine-test.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+url='https://vorpane.invalid/r/42'
+{
+  printf '\x1b@Vorpane receipt 42\n'
+  printf '收银 测试：合计 ￥12.50\n' | iconv -f UTF-8 -t GB18030
+  # CODE128, 80 dots high, module 2, code set B.
+  printf '\x1dh\x50\x1dw\x02\x1dkI\x0e{BVorpane-0042\n'
+  # QR code: model 2, module 6, level M, stored, printed.
+  printf '\x1d(k\x04\x001A2\x00\x1d(k\x03\x001C\x06\x1d(k\x03\x001E1'
+  printf '\x1d(k%b\x001P0%s' "\\x$(printf %02x $((${#url} + 3)))" "$url"
+  printf '\x1d(k\x03\x001Q0\n\x1dVB\x00'
+} >"$work/receipt.bin"
+
+# name | arguments after --render-file (the capture is standard input for -)
+cases=(
+  "file|$work/receipt.bin"
+  "scale|$work/receipt.bin --scale 2"
+  "stdin|- --profile 58mm-203dpi"
+)
+for entry in "${cases[@]}"; do
+  name=${entry%%|*}
+  read -r -a args <<<"${entry#*|}"
+  "$linux" --render-file "${args[@]}" --font "$font" --out "$work/linux-$name.png" \
+    <"$work/receipt.bin" >"$work/linux-$name.journal" 2>&1 ||
+    fail "$name: the Linux printer failed: $(cat "$work/linux-$name.journal")"
+  "${run[@]}" "$printer" --render-file "${args[@]}" --out "$work/windows-$name.png" \
+    <"$work/receipt.bin" >"$work/windows-$name.journal" 2>&1 ||
+    fail "$name: vorpane-printer.exe failed: $(cat "$work/windows-$name.journal")"
+  if grep -q 'font not found' "$work/windows-$name.journal"; then
+    fail "$name: vorpane-printer.exe has no font: $(cat "$work/windows-$name.journal")"
+  fi
+  cmp -s "$work/linux-$name.png" "$work/windows-$name.png" ||
+    fail "$name: the pictures differ ($(stat -c %s "$work/linux-$name.png") bytes on Linux," \
+      "$(stat -c %s "$work/windows-$name.png") under wine)"
+  echo "$name: the same $(stat -c %s "$work/linux-$name.png") bytes"
+done
