@@ -31,6 +31,15 @@ Bytes Receipt(const std::string& name, int lines) {
     return bytes + B("\x1dVA\x00");
 }
 
+// Counts the paint events a widget gets.
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        paints += e->type() == QEvent::Paint;
+        return false;
+    }
+};
+
 struct PrinterWindowTest : ::testing::Test {
     PrinterWindowTest() {
         window.show();
@@ -74,10 +83,16 @@ TEST_F(PrinterWindowTest, AReceiptShowsWhileItPrintsUnderItsLabel) {
     EXPECT_EQ(window.windowTitle().toStdString(),
               "vorpane-printer \u2014 127.0.0.1:" + std::to_string(printer->Port()));
     EXPECT_FALSE(InkInSight());
+    PaintCounter counter;
+    window.View().viewport()->installEventFilter(&counter);
+    QCoreApplication::processEvents();
+    counter.paints = 0;
     Client client(printer->Port());
     client.Send(Text("first line\n"));
-    ASSERT_TRUE(Until([&] { return InkInSight(); }, 2s)) << "nothing drawn before the cut";
     const auto& entries = window.View().Roll().Entries();
+    ASSERT_TRUE(Until([&] { return !entries.empty() && counter.paints > 0; }))
+        << "the view was not painted again when paper came";
+    ASSERT_TRUE(InkInSight()) << "nothing drawn before the cut";
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_FALSE(entries[0].finished);
     EXPECT_TRUE(entries[0].label.starts_with("session 1 \u00B7 127.0.0.1:")) << entries[0].label;
