@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "emulator/window/win32/paper_window.h"
 #include "loopback_printer.h"
@@ -80,8 +81,22 @@ protected:
                std::all_of(entries.begin(), entries.end(), [](auto& e) { return e.finished; });
     }
 
-    // Rows of the roll view, as painted, that show paper (pure white).
-    int PaperRows() const {
+    // The roll view as it paints, and which of its rows and columns show
+    // paper (pure white).
+    struct Painted {
+        std::vector<bool> rows, columns;
+        int Count() const { return static_cast<int>(std::count(rows.begin(), rows.end(), true)); }
+        int FirstColumn() const {
+            return static_cast<int>(std::find(columns.begin(), columns.end(), true) -
+                                    columns.begin());
+        }
+        int LastColumn() const {
+            return static_cast<int>(columns.rend() -
+                                    std::find(columns.rbegin(), columns.rend(), true)) -
+                   1;
+        }
+    };
+    Painted Paint() const {
         RECT r{};
         GetClientRect(m_window->RollView(), &r);
         BITMAPINFO info{};
@@ -96,13 +111,17 @@ protected:
         GdiFlush();
         SelectObject(dc.get(), old);
         const auto* pixels = static_cast<const uint32_t*>(bits);
-        int rows = 0;
+        Painted painted{std::vector<bool>(r.bottom), std::vector<bool>(r.right)};
         for (int y = 0; y < r.bottom; ++y) {
-            rows += std::any_of(pixels + y * r.right, pixels + (y + 1) * r.right,
-                                [](uint32_t p) { return (p & 0xFFFFFF) == 0xFFFFFF; });
+            for (int x = 0; x < r.right; ++x) {
+                if ((pixels[y * r.right + x] & 0xFFFFFF) == 0xFFFFFF) {
+                    painted.rows[y] = painted.columns[x] = true;
+                }
+            }
         }
-        return rows;
+        return painted;
     }
+    int PaperRows() const { return Paint().Count(); }
 
     int ContentHeight() const {
         SCROLLINFO info{};
@@ -110,6 +129,21 @@ protected:
         info.fMask = SIF_ALL;
         GetScrollInfo(m_window->RollView(), SB_VERT, &info);
         return info.nMax + 1;
+    }
+    // How far the view can go sideways: 0 without a sideways bar.
+    int SidewaysRange() const {
+        SCROLLINFO info{};
+        info.cbSize = sizeof info;
+        info.fMask = SIF_ALL;
+        if (!GetScrollInfo(m_window->RollView(), SB_HORZ, &info)) {
+            return -1;
+        }
+        return std::max(0, info.nMax + 1 - static_cast<int>(info.nPage));
+    }
+    int ViewWidth() const {
+        RECT r{};
+        GetClientRect(m_window->RollView(), &r);
+        return r.right;
     }
     int ViewHeight() const {
         RECT r{};
@@ -166,14 +200,33 @@ TEST_F(PaperWindowTest, ViewFollowsTheEndUntilTheUserScrollsAway) {
     EXPECT_EQ(m_window->ScrollTop(), ContentHeight() - ViewHeight());
 }
 
-TEST_F(PaperWindowTest, ZoomTwoDoublesThePaperAndFitFollowsTheWidth) {
+TEST_F(PaperWindowTest, ZoomTwoDoublesThePaperAndScrollsSidewaysAndFitFollowsTheWidth) {
     Send(Lines(4) + kCut);
     ASSERT_TRUE(PumpUntil([&] { return AllFinished(1); }));
     const int one = PaperRows();
     ASSERT_GT(one, 20);
+    EXPECT_EQ(SidewaysRange(), 0);
     ChooseZoom(1);
     EXPECT_NEAR(PaperRows(), 2 * one, 2);
+
+    // Twice the paper's dots and a margin each side, in a narrower view.
+    const int paper = 2 * m_window->Roll().Entries()[0].picture.width;
+    ASSERT_GT(paper, ViewWidth());
+    EXPECT_EQ(SidewaysRange(), paper + 2 * PaperRoll::kMargin - ViewWidth());
+    EXPECT_EQ(Paint().FirstColumn(), PaperRoll::kMargin);
+    SendMessageW(m_window->RollView(), WM_HSCROLL, SB_RIGHT, 0);
+    // The paper's right edge, its grey margin beside it, then the roll's.
+    EXPECT_EQ(Paint().LastColumn(), ViewWidth() - 1 - PaperRoll::kMargin - 2 * render::kMarginDots);
+    const int right = m_window->ScrollLeft();
+    SendMessageW(m_window->RollView(), WM_MOUSEWHEEL, MAKEWPARAM(MK_SHIFT, WHEEL_DELTA), 0);
+    EXPECT_LT(m_window->ScrollLeft(), right);
+    SendMessageW(m_window->RollView(), WM_MOUSEHWHEEL, MAKEWPARAM(0, WHEEL_DELTA), 0);
+    EXPECT_EQ(m_window->ScrollLeft(), right);
+
+    // Fit: the paper within the view again, from its left margin.
     ChooseZoom(2);
+    EXPECT_EQ(SidewaysRange(), 0);
+    EXPECT_EQ(Paint().FirstColumn(), PaperRoll::kMargin);
     const int wide = PaperRows();
     SetWindowPos(m_window->Frame(), nullptr, 0, 0, 600, 1000, SWP_NOZORDER | SWP_NOMOVE);
     const int narrow = PaperRows();

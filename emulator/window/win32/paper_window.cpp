@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "platform/windows/wide_text.h"
 
@@ -92,6 +93,34 @@ int LineHeight(HFONT font) {
     TEXTMETRICW metrics{};
     GetTextMetricsW(screen.get(), &metrics);
     return metrics.tmHeight + metrics.tmExternalLeading;
+}
+
+// Where a scroll bar's action moves `position`; nothing for the actions
+// that do not move it. Up and left share their codes, as do down and right.
+std::optional<int> ScrollBarTarget(HWND window, int bar, WPARAM w, int position) {
+    SCROLLINFO info{};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_ALL;
+    GetScrollInfo(window, bar, &info);
+    switch (LOWORD(w)) {
+        case SB_LINEUP:
+            return position - kWheelStep / 2;
+        case SB_LINEDOWN:
+            return position + kWheelStep / 2;
+        case SB_PAGEUP:
+            return position - static_cast<int>(info.nPage);
+        case SB_PAGEDOWN:
+            return position + static_cast<int>(info.nPage);
+        case SB_THUMBTRACK:
+        case SB_THUMBPOSITION:
+            return info.nTrackPos;
+        case SB_TOP:
+            return 0;
+        case SB_BOTTOM:
+            return info.nMax;
+        default:
+            return std::nullopt;
+    }
 }
 
 bool RegisterClasses() {
@@ -200,8 +229,9 @@ void PaperWindow::MakeControls() {
         SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(m_font.get()), FALSE);
         return h;
     };
-    m_roll = CreateWindowExW(WS_EX_CLIENTEDGE, kRollClass, L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL,
-                             0, 0, 10, 10, m_frame, nullptr, instance, nullptr);
+    m_roll = CreateWindowExW(WS_EX_CLIENTEDGE, kRollClass, L"",
+                             WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_HSCROLL, 0, 0, 10, 10, m_frame,
+                             nullptr, instance, nullptr);
     SetWindowLongPtrW(m_roll, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(m_roll, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RollProc));
     m_zoom = child(L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_TABSTOP | WS_VSCROLL, kZoomId);
@@ -223,6 +253,9 @@ void PaperWindow::MakeControls() {
     info.cbSize = sizeof info;
     info.fMask = SIF_ALL | SIF_DISABLENOSCROLL;
     SetScrollInfo(m_roll, SB_VERT, &info, FALSE);
+    // The sideways bar comes only while the paper is wider than the view.
+    info.fMask = SIF_ALL;
+    SetScrollInfo(m_roll, SB_HORZ, &info, FALSE);
     UpdateStatus();
 }
 
@@ -301,8 +334,9 @@ LRESULT PaperWindow::OnFrame(UINT message, WPARAM w, LPARAM l) {
             reinterpret_cast<MINMAXINFO*>(l)->ptMinTrackSize = {kPanelWidth + 160, 420};
             return 0;
         case WM_MOUSEWHEEL:
+        case WM_MOUSEHWHEEL:
             // The wheel goes to the focused control; the roll is what it scrolls.
-            return SendMessageW(m_roll, WM_MOUSEWHEEL, w, l);
+            return SendMessageW(m_roll, message, w, l);
         case WM_DESTROY:
             m_mailbox.Detach();
             KillTimer(m_frame, kConditionsTimer);
@@ -334,45 +368,29 @@ LRESULT PaperWindow::OnRoll(UINT message, WPARAM w, LPARAM l) {
         case WM_SIZE:
             Relayout();
             return 0;
-        case WM_MOUSEWHEEL:
-            ScrollTo(m_top - GET_WHEEL_DELTA_WPARAM(w) * kWheelStep / WHEEL_DELTA, true);
-            return 0;
-        case WM_VSCROLL: {
-            SCROLLINFO info{};
-            info.cbSize = sizeof info;
-            info.fMask = SIF_ALL;
-            GetScrollInfo(m_roll, SB_VERT, &info);
-            const int page = static_cast<int>(info.nPage);
-            int top = m_top;
-            switch (LOWORD(w)) {
-                case SB_LINEUP:
-                    top -= kWheelStep / 2;
-                    break;
-                case SB_LINEDOWN:
-                    top += kWheelStep / 2;
-                    break;
-                case SB_PAGEUP:
-                    top -= page;
-                    break;
-                case SB_PAGEDOWN:
-                    top += page;
-                    break;
-                case SB_THUMBTRACK:
-                case SB_THUMBPOSITION:
-                    top = info.nTrackPos;
-                    break;
-                case SB_TOP:
-                    top = 0;
-                    break;
-                case SB_BOTTOM:
-                    top = info.nMax;
-                    break;
-                default:
-                    return 0;
+        case WM_MOUSEWHEEL: {
+            const int notches = GET_WHEEL_DELTA_WPARAM(w) * kWheelStep / WHEEL_DELTA;
+            if ((GET_KEYSTATE_WPARAM(w) & MK_SHIFT) != 0) {
+                ScrollSideways(m_left - notches);
+            } else {
+                ScrollTo(m_top - notches, true);
             }
-            ScrollTo(top, true);
             return 0;
         }
+        case WM_MOUSEHWHEEL:
+            // A tilt to the right is a positive delta, unlike the upright wheel.
+            ScrollSideways(m_left + GET_WHEEL_DELTA_WPARAM(w) * kWheelStep / WHEEL_DELTA);
+            return 0;
+        case WM_VSCROLL:
+            if (const std::optional<int> top = ScrollBarTarget(m_roll, SB_VERT, w, m_top)) {
+                ScrollTo(*top, true);
+            }
+            return 0;
+        case WM_HSCROLL:
+            if (const std::optional<int> left = ScrollBarTarget(m_roll, SB_HORZ, w, m_left)) {
+                ScrollSideways(*left);
+            }
+            return 0;
         case WM_LBUTTONDOWN:
             SetFocus(m_roll);  // so the wheel comes here
             return 0;
@@ -455,6 +473,17 @@ void PaperWindow::Relayout() {
         return;
     }
     const int width = ViewWidth();
+    const int across = m_paper.ContentWidth(width);
+    m_left = std::clamp(m_left, 0, std::max(0, across - width));
+    SCROLLINFO sideways{};
+    sideways.cbSize = sizeof sideways;
+    sideways.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+    sideways.nMax = std::max(0, across - 1);
+    sideways.nPage = static_cast<UINT>(width);
+    sideways.nPos = m_left;
+    SetScrollInfo(m_roll, SB_HORZ, &sideways, TRUE);
+    // Read after the sideways bar came or went, which changes the height
+    // (and lays out again from within, through WM_SIZE).
     const int height = ViewHeight();
     const int content = m_paper.ContentHeight(width);
     m_top = m_paper.TopAfterChange(m_top, height, content);
@@ -479,6 +508,13 @@ void PaperWindow::ScrollTo(int top, bool byUser) {
         m_paper.UserScrolled(m_top, height, content);
     }
     SetScrollPos(m_roll, SB_VERT, m_top, TRUE);
+    InvalidateRect(m_roll, nullptr, FALSE);
+}
+
+void PaperWindow::ScrollSideways(int left) {
+    const int width = ViewWidth();
+    m_left = std::clamp(left, 0, std::max(0, m_paper.ContentWidth(width) - width));
+    SetScrollPos(m_roll, SB_HORZ, m_left, TRUE);
     InvalidateRect(m_roll, nullptr, FALSE);
 }
 
@@ -509,7 +545,8 @@ void PaperWindow::PaintRoll(HDC target) {
     for (const Placement& at : m_paper.Visible(width, m_top, height)) {
         const RollEntry& entry = m_paper.Entries()[at.entry];
         const std::wstring label = Wide(entry.label);
-        TextOutW(dc.get(), at.paperLeft, at.labelTop - m_top + 2, label.c_str(),
+        const int paperLeft = at.paperLeft - m_left;
+        TextOutW(dc.get(), paperLeft, at.labelTop - m_top + 2, label.c_str(),
                  static_cast<int>(label.size()));
         const render::Picture& picture = entry.picture;
         if (picture.width <= 0 || picture.height <= 0) {
@@ -539,7 +576,7 @@ void PaperWindow::PaintRoll(HDC target) {
         // 0xFFRRGGBB in memory is B, G, R, A: a 32-bit DIB's own order.
         const uint32_t* rows =
             picture.pixels.data() + static_cast<size_t>(firstRow) * picture.width;
-        StretchDIBits(dc.get(), at.paperLeft, at.paperTop - m_top + destTop, at.width,
+        StretchDIBits(dc.get(), paperLeft, at.paperTop - m_top + destTop, at.width,
                       destEnd - destTop, 0, 0, picture.width, endRow - firstRow, rows, &info,
                       DIB_RGB_COLORS, SRCCOPY);
     }

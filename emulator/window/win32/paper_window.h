@@ -105,6 +105,8 @@ public:
     const PaperRoll& Roll() const { return m_paper; }
     // The roll's row at the top of the view.
     int ScrollTop() const { return m_top; }
+    // The roll's column at the left of the view.
+    int ScrollLeft() const { return m_left; }
     // What Save PNG... does once the user picked `path` (UTF-8).
     PaperRoll::Saved SaveTo(const std::string& path) const { return m_paper.SavePng(path); }
 
@@ -123,6 +125,7 @@ private:
     // After the roll or the view changed: the scroll bar, the top, a repaint.
     void Relayout();
     void ScrollTo(int top, bool byUser);
+    void ScrollSideways(int left);
     void PaintRoll(HDC target);
     void SaveWithDialog();
     int ViewWidth() const;
@@ -133,6 +136,7 @@ private:
     OwnedFont m_font;
     PaperRoll m_paper;
     int m_top = 0;
+    int m_left = 0;
     std::optional<ConditionSet> m_shownConditions;  // what the boxes show
     HWND m_frame = nullptr;  // destroyed with this unless closed before; children go with it
     HWND m_roll = nullptr;
