@@ -70,7 +70,7 @@ void ServeControlLines(ControlInput& control, VirtualPrinter& printer) {
 }  // namespace
 
 int PrinterMain(int argc, char** argv, PrinterWindowHooks* window) {
-    const auto parsed = ParsePrinterArguments(std::vector<std::string>(argv + 1, argv + argc));
+    const auto parsed = ParsePrinterArguments(ProgramArguments(argc, argv));
     if (!parsed.arguments) {
         std::fprintf(stderr, "vorpane-printer: %s\nTry 'vorpane-printer --help'.\n",
                      parsed.error.c_str());
