@@ -38,8 +38,9 @@ url='https://vorpane.invalid/r/42'
   printf '\x1d(k\x03\x001Q0\n\x1dVB\x00'
 } >"$work/receipt.bin"
 
-# 收据 is outside the Western ANSI code page, € outside the Chinese one.
-odd=$work/收据-€
+# 收据 is outside the Western ANSI code page, 영수증 outside both it and the
+# Chinese one (which has €, at 0x80).
+odd=$work/收据-€-영수증
 mkdir "$odd"
 cp "$font" "$odd/"
 

@@ -101,10 +101,11 @@ TEST(WindowsWholeFile, ReadsTheFileAndGivesTheSystemsErrorCodes) {
     std::filesystem::remove_all(dir);
 }
 
-// 收据 is outside code page 1252 and € outside 936: the name opens in both.
+// 收据 is outside code page 1252 and 영수증 outside 1252 and 936: the name
+// opens in both.
 TEST(WindowsFileReader, ReadsAtAnyOffsetUnderAnyNameAndGivesTheSystemsErrorCodes) {
     const auto dir = std::filesystem::temp_directory_path() /
-                     (L"vorpane-收据-€-" + std::to_wstring(GetCurrentProcessId()));
+                     (L"vorpane-收据-영수증-" + std::to_wstring(GetCurrentProcessId()));
     std::filesystem::create_directories(dir);
     std::ofstream(dir / "font", std::ios::binary) << "0123456789";
     auto opened = FileReader::Open(windows::WideToUtf8((dir / "font").wstring()));
