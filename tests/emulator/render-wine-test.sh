@@ -2,9 +2,9 @@
 # vorpane-printer.exe under wine draws a receipt exactly as the Linux build's
 # vorpane-printer does: Chinese text in GB18030, a CODE128, a QR code and a
 # cut, from a file and from standard input, at one and at two pixels a dot.
-# The Windows program finds its font beside itself, or is given a copy in a
-# folder whose name neither code page 1252 nor 936 can spell; the Linux one
-# is given the same file. The pictures must be the same bytes. No sockets.
+# The Windows program finds its font beside itself, or is given a copy, and
+# the capture, in a folder whose name neither code page 1252 nor 936 can
+# spell; the Linux one is given the same files. The pictures must be the same bytes. No sockets.
 #   render-wine-test.sh BUILD_DIR WINE_DIR LINUX_PRINTER   (ctest passes all three)
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -42,7 +42,7 @@ url='https://vorpane.invalid/r/42'
 # Chinese one (which has €, at 0x80).
 odd=$work/收据-€-영수증
 mkdir "$odd"
-cp "$font" "$odd/"
+cp "$font" "$work/receipt.bin" "$odd/"
 
 # name | the Windows program's font (empty: its own) | arguments after
 # --render-file (the capture is standard input for -)
@@ -50,7 +50,7 @@ cases=(
   "file||$work/receipt.bin"
   "scale||$work/receipt.bin --scale 2"
   "stdin||- --profile 58mm-203dpi"
-  "odd-path|$odd/wqy-zenhei.ttc|$work/receipt.bin"
+  "odd-path|$odd/wqy-zenhei.ttc|$odd/receipt.bin"
 )
 for entry in "${cases[@]}"; do
   IFS='|' read -r name windows_font rest <<<"$entry"
