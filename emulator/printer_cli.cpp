@@ -9,6 +9,7 @@
 #include "emulator/receipt_files.h"
 #include "emulator/render/png.h"
 #include "emulator/render/symbols.h"
+#include "platform/whole_file.h"
 
 #include <charconv>
 #include <cmath>
@@ -365,8 +366,8 @@ std::string RenderCaptureFile(const PrinterArguments& args, const Journal::Write
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
     const bool standardInput = args.renderFile == "-";
-    std::unique_ptr<std::FILE, Closer> opened(
-        standardInput ? nullptr : std::fopen(args.renderFile.c_str(), "rb"));
+    std::unique_ptr<std::FILE, Closer> opened(standardInput ? nullptr
+                                                            : OpenFile(args.renderFile, "rb"));
     if (!standardInput && !opened) {
         return args.renderFile + ": cannot open";
     }

@@ -9,6 +9,7 @@
 #include "emulator/control_input.h"
 #include "emulator/printer_cli.h"
 #include "platform/socket.h"
+#include "platform/whole_file.h"
 
 namespace vorpane {
 namespace {
@@ -70,7 +71,7 @@ void ServeControlLines(ControlInput& control, VirtualPrinter& printer) {
 }  // namespace
 
 int PrinterMain(int argc, char** argv, PrinterWindowHooks* window) {
-    const auto parsed = ParsePrinterArguments(std::vector<std::string>(argv + 1, argv + argc));
+    const auto parsed = ParsePrinterArguments(ProgramArguments(argc, argv));
     if (!parsed.arguments) {
         std::fprintf(stderr, "vorpane-printer: %s\nTry 'vorpane-printer --help'.\n",
                      parsed.error.c_str());
@@ -85,14 +86,14 @@ int PrinterMain(int argc, char** argv, PrinterWindowHooks* window) {
         return RunWindowProgram(argc, argv);
     }
 
-    File journal(args.journalPath.empty() ? stdout : std::fopen(args.journalPath.c_str(), "w"));
+    File journal(args.journalPath.empty() ? stdout : OpenFile(args.journalPath, "w"));
     if (!journal) {
         std::perror(("vorpane-printer: " + args.journalPath).c_str());
         return 1;
     }
     File raw;
     if (!args.rawPath.empty()) {
-        raw.reset(std::fopen(args.rawPath.c_str(), "wb"));
+        raw.reset(OpenFile(args.rawPath, "wb"));
         if (!raw) {
             std::perror(("vorpane-printer: " + args.rawPath).c_str());
             return 1;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -49,6 +50,10 @@ NewFile WriteNewFile(const std::string& path, const uint8_t* bytes, size_t size)
 int RenameFile(const std::string& from, const std::string& to);
 // Removes a file; false when it could not.
 bool RemoveFile(const std::string& path);
+
+// The C library's fopen for a name in UTF-8 (on Windows its own fopen would
+// read the name in the ANSI code page); null with errno set when it fails.
+std::FILE* OpenFile(const std::string& path, const char* mode);
 
 // The system's text for an error of WriteNewFile or RenameFile.
 std::string FileErrorText(int error);

@@ -6,10 +6,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "emulator/render/glyphs.h"
+#include "platform/file_reader.h"
 
 namespace vorpane::render {
 namespace {
@@ -25,10 +28,46 @@ constexpr std::u32string_view kFullWidthKana =
     U"ハヒフヘホマミムメモヤユヨラリルレロワン゛゜";
 static_assert(kFullWidthKana.size() == 0xFF9F - 0xFF61 + 1);
 
+// FreeType reads the font through our file layer, part by part as glyphs are
+// drawn: its own file code would open the path in Windows' ANSI code page,
+// and reading the whole font first would slow every start.
+unsigned long ReadFont(FT_Stream stream, unsigned long offset, unsigned char* buffer,
+                       unsigned long count) {
+    const auto* file = static_cast<const FileReader*>(stream->descriptor.pointer);
+    if (count == 0) {
+        return offset > stream->size ? 1 : 0;  // a seek: non-zero refuses it
+    }
+    return static_cast<unsigned long>(file->ReadAt(offset, buffer, count));
+}
+
+// Each face has a stream of its own, as FreeType keeps a position in it; all
+// of them read the one file.
+std::unique_ptr<FT_StreamRec> StreamOver(FileReader& file) {
+    auto stream = std::make_unique<FT_StreamRec>();
+    stream->size = static_cast<unsigned long>(file.Size());
+    stream->descriptor.pointer = &file;
+    stream->read = ReadFont;
+    return stream;
+}
+
+FT_Face OpenFace(FT_Library library, FT_StreamRec& stream, FT_Long index) {
+    FT_Open_Args args{};
+    args.flags = FT_OPEN_STREAM;
+    args.stream = &stream;
+    FT_Face face = nullptr;
+    return FT_Open_Face(library, &args, index, &face) == 0 ? face : nullptr;
+}
+
 class FreeTypeGlyphs final : public GlyphSource {
 public:
-    FreeTypeGlyphs(FT_Library library, FT_Face face, FontCells cells)
-        : GlyphSource(cells), m_library(library), m_face(face), m_boxes(MakeBoxGlyphs(cells)) {}
+    FreeTypeGlyphs(FT_Library library, std::unique_ptr<FileReader> file,
+                   std::unique_ptr<FT_StreamRec> stream, FT_Face face, FontCells cells)
+        : GlyphSource(cells),
+          m_library(library),
+          m_file(std::move(file)),
+          m_stream(std::move(stream)),
+          m_face(face),
+          m_boxes(MakeBoxGlyphs(cells)) {}
     ~FreeTypeGlyphs() override {
         FT_Done_Face(m_face);
         FT_Done_FreeType(m_library);
@@ -124,6 +163,8 @@ private:
     }
 
     FT_Library m_library;
+    std::unique_ptr<FileReader> m_file;
+    std::unique_ptr<FT_StreamRec> m_stream;  // the face's, over m_file
     FT_Face m_face;
     std::unique_ptr<GlyphSource> m_boxes;
     std::unordered_map<uint32_t, Glyph> m_glyphs;
@@ -132,29 +173,39 @@ private:
 }  // namespace
 
 OpenedGlyphs OpenFontGlyphs(const std::string& path, FontCells cells) {
+    FileReader::Opened opened = FileReader::Open(path);
+    if (!opened.file) {
+        return {nullptr, "cannot read font " + path};
+    }
+    auto file = std::make_unique<FileReader>(std::move(*opened.file));
     FT_Library library = nullptr;
     if (FT_Init_FreeType(&library) != 0) {
         return {nullptr, "FreeType did not start"};
     }
-    FT_Face face = nullptr;
-    if (FT_New_Face(library, path.c_str(), 0, &face) != 0) {
+    auto stream = StreamOver(*file);
+    FT_Face face = OpenFace(library, *stream, 0);
+    if (face == nullptr) {
         FT_Done_FreeType(library);
         return {nullptr, "cannot read font " + path};
     }
     // A collection may hold a monospaced face: its Latin letters fill a cell.
     for (FT_Long i = 1; i < face->num_faces; ++i) {
-        FT_Face other = nullptr;
-        if (FT_New_Face(library, path.c_str(), i, &other) != 0) {
+        auto otherStream = StreamOver(*file);
+        FT_Face other = OpenFace(library, *otherStream, i);
+        if (other == nullptr) {
             continue;
         }
         if (other->family_name != nullptr && std::strstr(other->family_name, "Mono") != nullptr) {
             FT_Done_Face(face);
             face = other;
+            stream = std::move(otherStream);
             break;
         }
         FT_Done_Face(other);
     }
-    return {std::make_unique<FreeTypeGlyphs>(library, face, cells), {}};
+    return {
+        std::make_unique<FreeTypeGlyphs>(library, std::move(file), std::move(stream), face, cells),
+        {}};
 }
 
 }  // namespace vorpane::render

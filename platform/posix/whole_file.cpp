@@ -102,6 +102,10 @@ bool RemoveFile(const std::string& path) {
     return std::remove(path.c_str()) == 0;
 }
 
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+    return std::fopen(path.c_str(), mode);
+}
+
 std::string FileErrorText(int error) {
     return std::strerror(error);
 }

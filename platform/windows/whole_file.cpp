@@ -124,6 +124,10 @@ bool RemoveFile(const std::string& path) {
     return DeleteFileW(windows::Utf8ToWide(path).c_str()) != 0;
 }
 
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+    return _wfopen(windows::Utf8ToWide(path).c_str(), windows::Utf8ToWide(mode).c_str());
+}
+
 std::string FileErrorText(int error) {
     wchar_t* text = nullptr;
     const DWORD n = FormatMessageW(

@@ -2,8 +2,9 @@
 # vorpane-printer.exe under wine draws a receipt exactly as the Linux build's
 # vorpane-printer does: Chinese text in GB18030, a CODE128, a QR code and a
 # cut, from a file and from standard input, at one and at two pixels a dot.
-# The Windows program finds its font beside itself; the Linux one is given
-# the same file. The pictures must be the same bytes. No sockets at all.
+# The Windows program finds its font beside itself, or is given a copy, and
+# the capture, in a folder whose name neither code page 1252 nor 936 can
+# spell; the Linux one is given the same files. The pictures must be the same bytes. No sockets.
 #   render-wine-test.sh BUILD_DIR WINE_DIR LINUX_PRINTER   (ctest passes all three)
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -37,20 +38,28 @@ url='https://vorpane.invalid/r/42'
   printf '\x1d(k\x03\x001Q0\n\x1dVB\x00'
 } >"$work/receipt.bin"
 
-# name | arguments after --render-file (the capture is standard input for -)
+# 收据 is outside the Western ANSI code page, 영수증 outside both it and the
+# Chinese one (which has €, at 0x80).
+odd=$work/收据-€-영수증
+mkdir "$odd"
+cp "$font" "$work/receipt.bin" "$odd/"
+
+# name | the Windows program's font (empty: its own) | arguments after
+# --render-file (the capture is standard input for -)
 cases=(
-  "file|$work/receipt.bin"
-  "scale|$work/receipt.bin --scale 2"
-  "stdin|- --profile 58mm-203dpi"
+  "file||$work/receipt.bin"
+  "scale||$work/receipt.bin --scale 2"
+  "stdin||- --profile 58mm-203dpi"
+  "odd-path|$odd/wqy-zenhei.ttc|$odd/receipt.bin"
 )
 for entry in "${cases[@]}"; do
-  name=${entry%%|*}
-  read -r -a args <<<"${entry#*|}"
+  IFS='|' read -r name windows_font rest <<<"$entry"
+  read -r -a args <<<"$rest"
   "$linux" --render-file "${args[@]}" --font "$font" --out "$work/linux-$name.png" \
     <"$work/receipt.bin" >"$work/linux-$name.journal" 2>&1 ||
     fail "$name: the Linux printer failed: $(cat "$work/linux-$name.journal")"
-  "${run[@]}" "$printer" --render-file "${args[@]}" --out "$work/windows-$name.png" \
-    <"$work/receipt.bin" >"$work/windows-$name.journal" 2>&1 ||
+  "${run[@]}" "$printer" --render-file "${args[@]}" ${windows_font:+--font "$windows_font"} \
+    --out "$work/windows-$name.png" <"$work/receipt.bin" >"$work/windows-$name.journal" 2>&1 ||
     fail "$name: vorpane-printer.exe failed: $(cat "$work/windows-$name.journal")"
   if grep -q 'font not found' "$work/windows-$name.journal"; then
     fail "$name: vorpane-printer.exe has no font: $(cat "$work/windows-$name.journal")"

@@ -1,5 +1,5 @@
-// The platform services: the 8-bit code page, the current directory, the
-// descriptor owner, the locked buffer and the terminal launcher (on the real
+// The platform services: the 8-bit code page, the current directory, reads
+// at an offset, the descriptor owner, the locked buffer and the terminal launcher (on the real
 // system: the "terminal" is env).
 
 #include <fcntl.h>
@@ -7,11 +7,14 @@
 #include <sys/mman.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/codepage.h"
 #include "platform/directory.h"
+#include "platform/file_reader.h"
 #include "platform/locked_buffer.h"
 #include "platform/posix/spawned_process.h"
 #include "platform/unique_fd.h"
@@ -46,6 +49,29 @@ TEST(Directory, TooLongForTheBufferIsEmpty) {
     EXPECT_TRUE(ChangeCurrentDirectory(saved.string()));
     EXPECT_EQ(ReadCurrentDirectory(), saved.string());
     std::filesystem::remove_all(root);
+}
+
+TEST(FileReader, ReadsWhatIsThereAtAnyOffsetAndRefusesDirectories) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("vorpane-reader-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "font", std::ios::binary) << "0123456789";
+    const auto opened = FileReader::Open((dir / "font").string());
+    ASSERT_TRUE(opened.file) << opened.error;
+    EXPECT_EQ(opened.file->Size(), 10u);
+    const struct {
+        uint64_t offset;
+        size_t count;
+        std::string read;
+    } reads[] = {{0, 4, "0123"}, {7, 3, "789"}, {8, 5, "89"}, {10, 1, ""}, {1u << 31, 2, ""}};
+    for (const auto& r : reads) {
+        uint8_t buffer[8] = {};
+        const size_t n = opened.file->ReadAt(r.offset, buffer, r.count);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer), n), r.read) << r.offset;
+    }
+    EXPECT_EQ(FileReader::Open((dir / "missing").string()).error, ENOENT);
+    EXPECT_EQ(FileReader::Open(dir.string()).error, EISDIR);
+    std::filesystem::remove_all(dir);
 }
 
 TEST(UniqueFd, ClosesExactlyOnceWhateverMovesHappen) {

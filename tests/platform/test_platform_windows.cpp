@@ -1,6 +1,6 @@
 // The platform's Windows side: command lines as the C runtime reads them
-// back, the ANSI code page, whole files and their error codes, and a
-// program in a console of its own.
+// back, the ANSI code page, whole files and reads at an offset under any
+// name, with their error codes, and a program in a console of its own.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/codepage.h"
+#include "platform/file_reader.h"
 #include "platform/terminal.h"
 #include "platform/whole_file.h"
 #include "platform/windows/command_line.h"
@@ -97,6 +98,33 @@ TEST(WindowsWholeFile, ReadsTheFileAndGivesTheSystemsErrorCodes) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(file.buffer->Data()), file.got), "AB\nC");
     EXPECT_EQ(ReadWholeFile((dir / "missing").string()).error, ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(ReadWholeFile(dir.string()).error, ERROR_ACCESS_DENIED);
+    std::filesystem::remove_all(dir);
+}
+
+// 收据 is outside code page 1252 and 영수증 outside 1252 and 936: the name
+// opens in both.
+TEST(WindowsFileReader, ReadsAtAnyOffsetUnderAnyNameAndGivesTheSystemsErrorCodes) {
+    const auto dir = std::filesystem::temp_directory_path() /
+                     (L"vorpane-收据-영수증-" + std::to_wstring(GetCurrentProcessId()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "font", std::ios::binary) << "0123456789";
+    auto opened = FileReader::Open(windows::WideToUtf8((dir / "font").wstring()));
+    ASSERT_TRUE(opened.file) << opened.error;
+    EXPECT_EQ(opened.file->Size(), 10u);
+    const struct {
+        uint64_t offset;
+        size_t count;
+        std::string read;
+    } reads[] = {{0, 4, "0123"}, {7, 3, "789"}, {8, 5, "89"}, {10, 1, ""}, {1ull << 32, 2, ""}};
+    for (const auto& r : reads) {
+        uint8_t buffer[8] = {};
+        const size_t n = opened.file->ReadAt(r.offset, buffer, r.count);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer), n), r.read) << r.offset;
+    }
+    opened.file.reset();  // Windows removes no file that is open
+    EXPECT_EQ(FileReader::Open(windows::WideToUtf8((dir / "missing").wstring())).error,
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(FileReader::Open(windows::WideToUtf8(dir.wstring())).error, ERROR_ACCESS_DENIED);
     std::filesystem::remove_all(dir);
 }
 
