@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/system_environment.h"
+#include "platform/program_arguments.h"
 #include "platform/socket.h"
 
 int main(int argc, char** argv) {

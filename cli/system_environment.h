@@ -34,9 +34,6 @@ struct SystemSide {
 };
 SystemSide MakeSystemSide();
 
-// The program's arguments as UTF-8, without its name.
-std::vector<std::string> ProgramArguments(int argc, char** argv);
-
 // While it lives, a terminal shows the program's UTF-8 output as text; a
 // pipe or a file gets the bytes unchanged.
 class Utf8Terminal {

@@ -31,12 +31,6 @@ public:
 // them at 0x1A and drop CR before LF).
 void MakeStandardInputBinary();
 
-// The arguments after the program's name, in UTF-8 as all text here. On
-// Windows they come from the wide command line: the C runtime's argv holds
-// them in the ANSI code page, which loses the characters it lacks (a folder
-// named in Chinese under code page 1252).
-std::vector<std::string> ProgramArguments(int argc, char** argv);
-
 // Starts vorpane-printer-window, found beside this program, with the same
 // arguments, and returns what it returns; or writes why it could not and
 // returns 1. On POSIX the window program takes over this process.

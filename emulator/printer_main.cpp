@@ -8,6 +8,7 @@
 
 #include "emulator/control_input.h"
 #include "emulator/printer_cli.h"
+#include "platform/program_arguments.h"
 #include "platform/socket.h"
 #include "platform/whole_file.h"
 

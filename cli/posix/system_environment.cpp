@@ -35,10 +35,6 @@ SystemSide MakeSystemSide() {
     return side;
 }
 
-std::vector<std::string> ProgramArguments(int argc, char** argv) {
-    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
-}
-
 Utf8Terminal::Utf8Terminal() = default;
 Utf8Terminal::~Utf8Terminal() = default;
 

@@ -85,10 +85,6 @@ ControlInput::Opened ControlInput::Open() {
     return {std::make_unique<SignalsAndStdin>(std::move(signals), std::move(stop)), {}};
 }
 
-std::vector<std::string> ProgramArguments(int argc, char** argv) {
-    return std::vector<std::string>(argv + 1, argv + argc);
-}
-
 int RunWindowProgram(int /*argc*/, char** argv) {
     // Beside the program itself, in the build tree as in the package.
     char self[4096];

@@ -7,7 +7,6 @@
 #include <io.h>
 #include <windows.h>
 // After windows.h, which it needs.
-#include <shellapi.h>
 
 #include <condition_variable>
 #include <cstdio>
@@ -17,7 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/windows/wide_text.h"
 
 namespace vorpane {
 
@@ -122,20 +120,6 @@ ControlInput::Opened ControlInput::Open() {
         std::thread(ReadStandardInput, input).detach();
     }
     return {std::make_unique<ThreadedStdin>(), {}};
-}
-
-std::vector<std::string> ProgramArguments(int /*argc*/, char** /*argv*/) {
-    struct LocalFreeDeleter {
-        void operator()(LPWSTR* argv) const { LocalFree(argv); }
-    };
-    int count = 0;
-    const std::unique_ptr<LPWSTR, LocalFreeDeleter> wide(
-        CommandLineToArgvW(GetCommandLineW(), &count));
-    std::vector<std::string> args;
-    for (int i = 1; wide && i < count; ++i) {
-        args.push_back(windows::WideToUtf8(wide.get()[i]));
-    }
-    return args;
 }
 
 int RunWindowProgram(int /*argc*/, char** /*argv*/) {
