@@ -4,39 +4,12 @@
 
 #include "ui/win32/windows_api.h"
 
-#include <utility>
+#include "platform/windows/unique_handle.h"
 
 namespace vorpane::win32 {
 
 template <class Handle, auto Release>
-class Unique {
-public:
-    Unique() = default;
-    explicit Unique(Handle h) : m_handle(h) {}
-    Unique(const Unique&) = delete;
-    Unique& operator=(const Unique&) = delete;
-    Unique(Unique&& other) noexcept : m_handle(std::exchange(other.m_handle, Handle{})) {}
-    Unique& operator=(Unique&& other) noexcept {
-        if (this != &other) {
-            reset(std::exchange(other.m_handle, Handle{}));
-        }
-        return *this;
-    }
-    ~Unique() { reset(); }
-
-    Handle get() const { return m_handle; }
-    explicit operator bool() const { return m_handle != Handle{}; }
-    void reset(Handle h = Handle{}) {
-        if (m_handle != Handle{}) {
-            Release(m_handle);
-        }
-        m_handle = h;
-    }
-    Handle release() { return std::exchange(m_handle, Handle{}); }
-
-private:
-    Handle m_handle{};
-};
+using Unique = windows::UniqueHandle<Handle, Release>;
 
 inline void ReleaseIcon(HICON h) {
     DestroyIcon(h);

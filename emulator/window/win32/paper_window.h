@@ -16,37 +16,13 @@
 
 #include "emulator/virtual_printer.h"
 #include "emulator/window/paper_roll.h"
+#include "platform/windows/unique_handle.h"
 
 namespace vorpane::preview::win32 {
 
-// Owns a handle and hands it back to the system once.
 template <class Handle, auto Release>
-class Owned {
-public:
-    Owned() = default;
-    explicit Owned(Handle h) : m_handle(h) {}
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
-    Owned(Owned&& other) noexcept : m_handle(std::exchange(other.m_handle, Handle{})) {}
-    Owned& operator=(Owned&& other) noexcept {
-        if (this != &other) {
-            reset(std::exchange(other.m_handle, Handle{}));
-        }
-        return *this;
-    }
-    ~Owned() { reset(); }
-    Handle get() const { return m_handle; }
-    explicit operator bool() const { return m_handle != Handle{}; }
-    void reset(Handle h = Handle{}) {
-        if (m_handle != Handle{}) {
-            Release(m_handle);
-        }
-        m_handle = h;
-    }
+using Owned = windows::UniqueHandle<Handle, Release>;
 
-private:
-    Handle m_handle{};
-};
 inline void DeleteGdiObject(HGDIOBJ h) {
     DeleteObject(h);
 }
