@@ -13,6 +13,7 @@
 #include <fstream>
 #include <thread>
 
+#include "file_reader_reads.h"
 #include "platform/codepage.h"
 #include "platform/file_reader.h"
 #include "platform/terminal.h"
@@ -110,17 +111,7 @@ TEST(WindowsFileReader, ReadsAtAnyOffsetUnderAnyNameAndGivesTheSystemsErrorCodes
     std::ofstream(dir / "font", std::ios::binary) << "0123456789";
     auto opened = FileReader::Open(windows::WideToUtf8((dir / "font").wstring()));
     ASSERT_TRUE(opened.file) << opened.error;
-    EXPECT_EQ(opened.file->Size(), 10u);
-    const struct {
-        uint64_t offset;
-        size_t count;
-        std::string read;
-    } reads[] = {{0, 4, "0123"}, {7, 3, "789"}, {8, 5, "89"}, {10, 1, ""}, {1ull << 32, 2, ""}};
-    for (const auto& r : reads) {
-        uint8_t buffer[8] = {};
-        const size_t n = opened.file->ReadAt(r.offset, buffer, r.count);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(buffer), n), r.read) << r.offset;
-    }
+    ExpectDigitsReadAtAnyOffset(*opened.file, 1ull << 32);
     opened.file.reset();  // Windows removes no file that is open
     EXPECT_EQ(FileReader::Open(windows::WideToUtf8((dir / "missing").wstring())).error,
               ERROR_FILE_NOT_FOUND);
