@@ -28,6 +28,13 @@ packages=(
   # tests: the locales whose ANSI code pages (1252, 936) wine runs the
   # Windows tests in
   locales
+  # the exporter's alert rules and its end-to-end test: Debian's Prometheus
+  # server and promtool
+  prometheus
+  # the virtual printer's page, loaded headless in a real browser
+  chromium
+  # the fuzz targets: libFuzzer's runtime for clang
+  libclang-rt-14-dev
 )
 # The renderer's tests drive a real npm client; Debian's Node.js only when
 # the machine has none.
@@ -73,6 +80,50 @@ if [ ${#missing_locales[@]} -gt 0 ]; then
   $SUDO locale-gen >/dev/null
 fi
 
+# apt-get source needs deb-src entries. They are made from the Debian deb
+# entries this machine already has, the same URIs, suites, components and
+# keyring, so the sources come from wherever its packages come from.
+enable_debian_sources() {
+  if apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -qx 'Sources'; then
+    return
+  fi
+  local entries twin_sources twin_list entry file n
+  entries=$(apt-get indextargets --format '$(SOURCESENTRY) $(ORIGIN) $(TARGET_OF)' |
+    awk '$2 == "Debian" && $3 == "deb" { print $1 }' | sort -u)
+  if [ -z "$entries" ]; then
+    echo "setup: this machine has no Debian deb entry to take the sources from" >&2
+    exit 1
+  fi
+  twin_sources=$(mktemp)
+  twin_list=$(mktemp)
+  for entry in $entries; do
+    file=${entry%:*}
+    n=${entry##*:}
+    case "$file" in
+      # deb822: the Nth stanza, comments left out, its type turned
+      *.sources)
+        awk -v n="$n" 'BEGIN { RS = ""; FS = "\n" } NR == n {
+            for (i = 1; i <= NF; i++) {
+              if ($i ~ /^#/) continue
+              if ($i ~ /^Types:/) $i = "Types: deb-src"
+              print $i
+            }
+            print ""
+          }' "$file" >>"$twin_sources" ;;
+      # one-line format: line N
+      *) sed -n "${n}s/^[[:space:]]*deb[[:space:]]/deb-src /p" "$file" >>"$twin_list" ;;
+    esac
+  done
+  if [ -s "$twin_sources" ]; then
+    $SUDO install -m 644 "$twin_sources" /etc/apt/sources.list.d/vorpane-src.sources
+  fi
+  if [ -s "$twin_list" ]; then
+    $SUDO install -m 644 "$twin_list" /etc/apt/sources.list.d/vorpane-src.list
+  fi
+  rm -f "$twin_sources" "$twin_list"
+  $SUDO apt-get update -qq
+}
+
 # The Windows build serves metrics with the same cpp-httplib, but Debian's
 # package holds only the half of it that goes with its Linux library, so the
 # Windows build takes the whole header from Debian's source package of the
@@ -81,13 +132,7 @@ httplib_version=$(dpkg-query -W -f='${Version}' libcpp-httplib-dev)
 httplib_dir=/usr/local/src/vorpane-deps/cpp-httplib
 if [ "$(cat "$httplib_dir/.version" 2>/dev/null)" != "$httplib_version" ]; then
   echo "setup: fetching the sources of cpp-httplib $httplib_version"
-  sources=/etc/apt/sources.list.d/vorpane-src.sources
-  if ! apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -qx 'Sources'; then
-    printf '%s\n' 'Types: deb-src' 'URIs: http://deb.debian.org/debian' \
-      'Suites: bookworm bookworm-updates' 'Components: main' \
-      'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' | $SUDO tee "$sources" >/dev/null
-    $SUDO apt-get update -qq
-  fi
+  enable_debian_sources
   work=$(mktemp -d)
   (cd "$work" && apt-get source -qq "cpp-httplib=$httplib_version" >/dev/null 2>&1)
   $SUDO rm -rf "$httplib_dir"
@@ -109,13 +154,7 @@ mingw_versions="freetype $(dpkg-query -W -f='${source:Version}' libfreetype-dev)
 zint $(dpkg-query -W -f='${source:Version}' libzint-dev)"
 if [ "$(cat "$mingw_prefix/.versions" 2>/dev/null)" != "$mingw_versions" ]; then
   echo "setup: cross-building $(echo $mingw_versions) for Windows"
-  if ! apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -qx 'Sources'; then
-    printf '%s\n' 'Types: deb-src' 'URIs: http://deb.debian.org/debian' \
-      'Suites: bookworm bookworm-updates' 'Components: main' \
-      'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' |
-      $SUDO tee /etc/apt/sources.list.d/vorpane-src.sources >/dev/null
-    $SUDO apt-get update -qq
-  fi
+  enable_debian_sources
   work=$(mktemp -d)
   jobs=$(nproc)
   toolchain=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_SYSTEM_NAME=Windows
