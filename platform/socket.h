@@ -174,7 +174,7 @@ public:
 
 private:
     int m_error = 0;
-    bool m_started = false;
+    [[maybe_unused]] bool m_started = false;  // only the Windows side starts anything
 };
 
 // A line of text for a socket errno ("Connection reset by peer").

@@ -5,6 +5,8 @@
 #   plain build    Debug on Linux, every test
 #   ASan+UBSan     Debug, every test, leak checks on
 #   TSan           the threaded tests
+#   fuzz targets   built with clang and libFuzzer, each run over its seeds
+#                  for a bounded number of runs (scripts/fuzz.sh)
 #   benchmarks     tests off, benchmarks on (Release): the benchmarks'
 #                  own sources compile without the tests
 #   Windows        the Release build users get (mingw-w64), its tests under
@@ -45,6 +47,9 @@ tsan_targets=$(grep -h -o 'NAME test_[a-z_]*' tests/*/CMakeLists.txt | awk '{pri
 cmake --build build-tsan -j "$jobs" --target $tsan_targets
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j 1 -R "^($(echo $tsan_targets | tr ' ' '|'))\$"
+
+echo "== fuzz targets over their seeds"
+bash scripts/fuzz.sh
 
 echo "== tests off, benchmarks on: the benchmarks' own sources"
 # Their objects alone: the product's libraries are the plain build's, built
