@@ -2,7 +2,8 @@
 # Runs the Windows build's programs under wine, in a session of their own:
 #
 #   wine-run.sh start DIR            private X server, wine prefix DIR/prefix,
-#                                    a persistent wineserver and one warm-up start
+#                                    a persistent wineserver and a desktop that
+#                                    lives until stop
 #   wine-run.sh exec DIR PROG [ARG]  runs PROG in that session (ctest's emulator)
 #   wine-run.sh shot DIR FILE.png    screenshot of the session's screen (needs
 #                                    ImageMagick's import)
@@ -38,6 +39,7 @@ wineserver=/usr/lib/wine/wineserver64
 
 display_file="$dir/display"
 xvfb_pid_file="$dir/xvfb.pid"
+holder_pid_file="$dir/desktop.pid"
 
 use_display() {
   if [ ! -s "$display_file" ]; then
@@ -75,20 +77,58 @@ start() {
   # display; this prefix is ours alone.
   "$wineserver" -k >/dev/null 2>&1 || true
   "$wineserver" -p </dev/null >"$dir/start.log" 2>&1
-  # The first start makes or updates the prefix. Windows that wine does not
-  # hand to a window manager (there is none) hide and show at once instead
-  # of waiting for one.
+  hold_desktop
+  # Windows that wine does not hand to a window manager (there is none) hide
+  # and show at once instead of waiting for one.
   if ! "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >>"$dir/start.log" 2>&1; then
     cat "$dir/start.log" >&2
     exit 1
   fi
-  # The warm-up start: services and the desktop are up before the first test.
-  "$wine" cmd /c exit </dev/null >>"$dir/start.log" 2>&1
   echo "wine-run: session on $DISPLAY, prefix $WINEPREFIX"
+}
+
+# Wine's desktop (explorer.exe /desktop) ends a moment after the last program
+# using it exits, and comes back with the next one. A window made while it
+# goes away or before it is ready fails (CreateWindowEx: error 1400), so
+# between two tests every window raced it, and the first start of a new
+# prefix or locale, slow to bring it up, lost. A console that lives from
+# start to stop holds the desktop for the whole session. Its input is a pipe
+# it holds open itself (read-write), so it never sees the end of it.
+hold_desktop() {
+  local in="$dir/desktop.in" log="$dir/desktop.log"
+  rm -f "$in" "$log"
+  mkfifo "$in"
+  # The first start in a new prefix makes the prefix before cmd runs. It
+  # starts in the session's folder, so it holds no test's folder open.
+  (cd "$dir" && exec "$wine" cmd <>"$in" >"$log" 2>&1) &
+  echo $! >"$holder_pid_file"
+  echo "echo vorpane-desktop-ready" >"$in"
+  local _
+  for _ in $(seq 1200); do
+    grep -q 'vorpane-desktop-ready' "$log" 2>/dev/null && desktop_pid >/dev/null && return 0
+    kill -0 "$(cat "$holder_pid_file")" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "wine-run: the desktop did not come up within 120 s; see $log and $dir/start.log" >&2
+  cat "$dir/start.log" >&2
+  exit 1
+}
+
+# The pid of this session's desktop, when it runs.
+desktop_pid() {
+  local pid
+  for pid in $(pgrep -f 'explorer.exe /desktop'); do
+    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -q -x -F "WINEPREFIX=$WINEPREFIX"; then
+      echo "$pid"
+      return 0
+    fi
+  done
+  return 1
 }
 
 stop() {
   "$wineserver" -k 2>/dev/null || true
+  rm -f "$holder_pid_file" "$dir/desktop.in"
   if [ -s "$xvfb_pid_file" ]; then
     kill "$(cat "$xvfb_pid_file")" 2>/dev/null || true
   fi

@@ -21,6 +21,9 @@ add_test(NAME wine_start COMMAND ${VORPANE_WINE_RUN} start ${VORPANE_WINE_DIR})
 add_test(NAME wine_stop COMMAND ${VORPANE_WINE_RUN} stop ${VORPANE_WINE_DIR})
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
+add_test(NAME test_wine_desktop
+  COMMAND ${PROJECT_SOURCE_DIR}/tests/scripts/wine-desktop-test.sh ${VORPANE_WINE_DIR})
+set_tests_properties(test_wine_desktop PROPERTIES TIMEOUT 60 FIXTURES_REQUIRED wine)
 
 add_library(vorpane_test_main STATIC tests/common/test_main.cpp)
 target_include_directories(vorpane_test_main PRIVATE ${PROJECT_SOURCE_DIR})
