@@ -109,10 +109,17 @@ PrinterReading ReadOne(PrinterLink& link, Ipv4Address address, CliEnvironment& e
     return reading;
 }
 
+void SweepFailed(CliEnvironment& env, const std::string& what, const FoundPrinters& found) {
+    *env.err << "vorpane-cli: " << what << "the sweep stopped early (errno " << found.error << "); "
+             << found.addresses.size() << " found before it\n";
+}
+
 // The printers that the targets name: addresses as they are, prefixes by
-// what a sweep found there; false after a failure on our side.
+// what a sweep found there, also what a sweep found before it failed on our
+// side; false after such a failure.
 bool ResolveTargets(const CliOptions& options, CliEnvironment& env,
                     std::vector<Ipv4Address>& addresses) {
+    bool complete = true;
     for (const std::string& target : options.targets) {
         if (const auto address = Ipv4Address::Parse(target)) {
             addresses.push_back(*address);
@@ -120,21 +127,16 @@ bool ResolveTargets(const CliOptions& options, CliEnvironment& env,
         }
         const FoundPrinters found = env.sweep({target}, options.port, options.timeoutMs);
         if (found.error != 0) {
-            *env.err << "vorpane-cli: " << target << ": the sweep failed (errno " << found.error
-                     << ")\n";
-            return false;
+            SweepFailed(env, target + ": ", found);
+            complete = false;
         }
         addresses.insert(addresses.end(), found.addresses.begin(), found.addresses.end());
     }
-    return true;
+    return complete;
 }
 
 int RunScan(const CliOptions& options, CliEnvironment& env) {
     const FoundPrinters found = env.sweep(options.targets, options.port, options.timeoutMs);
-    if (found.error != 0) {
-        *env.err << "vorpane-cli: the sweep failed (errno " << found.error << ")\n";
-        return kExitNetwork;
-    }
     std::vector<std::vector<std::string>> rows = {{"ADDRESS", "PORT", "MAC", "VENDOR", "STATUS"}};
     for (size_t i = 0; i < found.addresses.size(); ++i) {
         PrinterReading reading{found.addresses[i], {}, {}, found.statusBytes[i]};
@@ -158,6 +160,12 @@ int RunScan(const CliOptions& options, CliEnvironment& env) {
     if (!options.json) {
         PrintTable(*env.out, rows);
     }
+    // The printers found before a failure on our side are listed above; the
+    // failure still decides the exit status.
+    if (found.error != 0) {
+        SweepFailed(env, "", found);
+        return kExitNetwork;
+    }
     if (found.addresses.empty()) {
         *env.err << "vorpane-cli: no printer answered\n";
         return kExitPrinter;
@@ -167,7 +175,9 @@ int RunScan(const CliOptions& options, CliEnvironment& env) {
 
 int RunStatus(const CliOptions& options, CliEnvironment& env) {
     std::vector<Ipv4Address> addresses;
-    if (!ResolveTargets(options, env, addresses)) {
+    const bool complete = ResolveTargets(options, env, addresses);
+    // A watch would go on with part of the printers for good: it stops.
+    if (!complete && (addresses.empty() || options.watchSeconds != 0)) {
         return kExitNetwork;
     }
     const std::unique_ptr<PrinterLink> link = env.makeLink(options.port, options.timeoutMs);
@@ -189,6 +199,9 @@ int RunStatus(const CliOptions& options, CliEnvironment& env) {
         }
         if (!options.json) {
             PrintTable(*env.out, rows);
+        }
+        if (!complete) {
+            return kExitNetwork;
         }
         return anyOffline(readings) ? kExitPrinter : kExitDone;
     }

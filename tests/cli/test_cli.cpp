@@ -276,11 +276,23 @@ TEST_F(CliTest, StatusAndScanLinesFollowTheSchema) {
     EXPECT_NE(out.str().find("127.0.0.1  00:11:62:0a:0b:0c  Star Micronics Co.,LTD.  online"),
               std::string::npos)
         << out.str();
-    env.sweep = [](const std::vector<std::string>&, uint16_t, int32_t) {
-        return FoundPrinters{{}, {}, EMFILE};
-    };
-    EXPECT_EQ(Run({"scan", "127.0.0.0/30"}), kExitNetwork);
-    EXPECT_EQ(Run({"status", "127.0.0.0/30"}), kExitNetwork);
+    // A failure on our side: what the sweep found before it is listed and
+    // read, and the exit status tells of the failure.
+    for (const size_t found : {0, 1}) {
+        SCOPED_TRACE(found);
+        env.sweep = [found](const std::vector<std::string>&, uint16_t, int32_t) {
+            return FoundPrinters{std::vector(found, Ipv4Address::FromHostOrder(0x7F000001)),
+                                 std::vector<int32_t>(found, 0x12), EMFILE};
+        };
+        EXPECT_EQ(Run({"scan", "127.0.0.0/30", "--json"}), kExitNetwork);
+        EXPECT_EQ(Lines().size(), found);
+        EXPECT_NE(err.str().find("(errno " + std::to_string(EMFILE) + "); " +
+                                 std::to_string(found) + " found"),
+                  std::string::npos)
+            << err.str();
+        EXPECT_EQ(Run({"status", "127.0.0.0/30", "--json", "--port", port}), kExitNetwork);
+        EXPECT_EQ(Lines().size(), found);
+    }
 }
 
 // Each action's bytes reach the printer as the dialog's button sends them.
