@@ -7,6 +7,7 @@
 
 #include "cli/metrics.h"
 #include "commands/command_frames.h"
+#include "commands/hex_payload.h"
 #include "commands/printer_commands.h"
 #include "platform/address_text.h"
 #include "platform/codepage.h"
@@ -290,6 +291,25 @@ int FlowExit(const std::string& message) {
     return message.find("different IP") != std::string::npos ? kExitUsage : kExitPrinter;
 }
 
+// Why `text` cannot go out as print's payload, or nothing when it can. The
+// dialog sends what its parse makes of any text, an empty send included; a
+// script is told instead, before anything is sent.
+std::string PayloadProblem(const std::string& text, bool hex, size_t bytes) {
+    if (hex) {
+        if (const size_t at = FirstStrayHexByte(text); at != std::string::npos) {
+            const auto c = static_cast<unsigned char>(text[at]);
+            char what[16];
+            std::snprintf(what, sizeof what, c > 0x20 && c < 0x7F ? "'%c'" : "byte 0x%02X", c);
+            return std::string("The hex text holds ") + what + " at position " +
+                   std::to_string(at) + ", which is no hex digit: nothing was sent.";
+        }
+        if (bytes == 0) {
+            return "The hex text spells no bytes: nothing was sent.";
+        }
+    }
+    return bytes == 0 ? "The text is empty: nothing was sent." : "";
+}
+
 int RunAction(const CliOptions& options, CliEnvironment& env) {
     const std::unique_ptr<PrinterLink> system = env.makeLink(options.port, options.timeoutMs);
     CountingLink link(*system);
@@ -297,13 +317,22 @@ int RunAction(const CliOptions& options, CliEnvironment& env) {
     std::string message;
     int exit = kExitDone;
     bool reported = false;  // the flows reported on standard error already
+    std::vector<uint8_t> payload;
+    if (options.command == CliCommand::kPrint) {
+        const std::string text = options.text ? *options.text : env.readInput();
+        payload = PayloadBytes(Utf8ToSystem(text), options.hex);
+        message = PayloadProblem(text, options.hex, payload.size());
+        exit = message.empty() ? kExitDone : kExitUsage;
+    }
     const auto sendAll = [&](std::span<const uint8_t> bytes) {
         const int32_t sent = SendBytes(link, address, bytes);
         if (sent != static_cast<int32_t>(bytes.size())) {
             exit = kExitPrinter;
         }
     };
-    if (link.IsConPrinterServer(address.c_str()) == 0) {
+    if (exit != kExitDone) {
+        // Refused before the printer was asked.
+    } else if (link.IsConPrinterServer(address.c_str()) == 0) {
         message = "The printer is offline!";
         exit = kExitPrinter;
     } else {
@@ -311,16 +340,21 @@ int RunAction(const CliOptions& options, CliEnvironment& env) {
             case CliCommand::kTest:
                 message = "A printer server accepts connections.";
                 break;
-            case CliCommand::kPrint: {
-                const std::string text = options.text ? *options.text : env.readInput();
-                sendAll(PayloadBytes(Utf8ToSystem(text), options.hex));
+            case CliCommand::kPrint:
+                sendAll(payload);
                 break;
-            }
             case CliCommand::kSendFile: {
                 const SendOutcome outcome = SendWholeFile(link, address, options.file);
                 message = OneLine(outcome.text);
-                if (message != "Send finished!") {
-                    exit = message.starts_with("Open File Failed") ? kExitUsage : kExitPrinter;
+                if (outcome.empty) {
+                    message = "The file is empty: nothing was sent.";
+                    exit = kExitUsage;
+                } else if (message != "Send finished!") {
+                    // A file that cannot be opened or read whole is the
+                    // argument's fault, not the printer's.
+                    const bool file = message.starts_with("Open File Failed") ||
+                                      message.starts_with("Read File Failed");
+                    exit = file ? kExitUsage : kExitPrinter;
                 }
                 break;
             }
