@@ -157,6 +157,19 @@ TEST(NetworkPrinterLinkConnect, RefusedSilentOrMalformedGivesNothing) {
     }
 }
 
+// The check waits for the printer's close after ours, but no longer than
+// the time-out: a peer that keeps its side open is still a printer server.
+TEST(NetworkPrinterLinkConnect, CheckOfAPeerThatKeepsItsSideOpenEndsAtTheTimeOut) {
+    std::promise<void> release;
+    Peer open([done = release.get_future().share()](Socket&) { done.wait(); });
+    NetworkPrinterLink link(open.port);
+    link.SetTimeOut(0, 200);
+    const int64_t elapsed = TimedMs([&] { EXPECT_EQ(link.IsConPrinterServer(kLoopback), 1); });
+    release.set_value();
+    EXPECT_GE(elapsed, 180);
+    EXPECT_LT(elapsed, 2000);
+}
+
 TEST(NetworkPrinterLinkConnect, SetTimeOutWhileSeventeenThreadsConnect) {
     auto printer = StartLoopbackPrinter();
     NetworkPrinterLink link(printer->Port());
