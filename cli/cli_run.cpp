@@ -7,6 +7,7 @@
 
 #include "cli/metrics.h"
 #include "commands/command_frames.h"
+#include "commands/hex_payload.h"
 #include "commands/printer_commands.h"
 #include "platform/address_text.h"
 #include "platform/codepage.h"
@@ -109,10 +110,17 @@ PrinterReading ReadOne(PrinterLink& link, Ipv4Address address, CliEnvironment& e
     return reading;
 }
 
+void SweepFailed(CliEnvironment& env, const std::string& what, const FoundPrinters& found) {
+    *env.err << "vorpane-cli: " << what << "the sweep stopped early (errno " << found.error << "); "
+             << found.addresses.size() << " found before it\n";
+}
+
 // The printers that the targets name: addresses as they are, prefixes by
-// what a sweep found there; false after a failure on our side.
+// what a sweep found there, also what a sweep found before it failed on our
+// side; false after such a failure.
 bool ResolveTargets(const CliOptions& options, CliEnvironment& env,
                     std::vector<Ipv4Address>& addresses) {
+    bool complete = true;
     for (const std::string& target : options.targets) {
         if (const auto address = Ipv4Address::Parse(target)) {
             addresses.push_back(*address);
@@ -120,21 +128,16 @@ bool ResolveTargets(const CliOptions& options, CliEnvironment& env,
         }
         const FoundPrinters found = env.sweep({target}, options.port, options.timeoutMs);
         if (found.error != 0) {
-            *env.err << "vorpane-cli: " << target << ": the sweep failed (errno " << found.error
-                     << ")\n";
-            return false;
+            SweepFailed(env, target + ": ", found);
+            complete = false;
         }
         addresses.insert(addresses.end(), found.addresses.begin(), found.addresses.end());
     }
-    return true;
+    return complete;
 }
 
 int RunScan(const CliOptions& options, CliEnvironment& env) {
     const FoundPrinters found = env.sweep(options.targets, options.port, options.timeoutMs);
-    if (found.error != 0) {
-        *env.err << "vorpane-cli: the sweep failed (errno " << found.error << ")\n";
-        return kExitNetwork;
-    }
     std::vector<std::vector<std::string>> rows = {{"ADDRESS", "PORT", "MAC", "VENDOR", "STATUS"}};
     for (size_t i = 0; i < found.addresses.size(); ++i) {
         PrinterReading reading{found.addresses[i], {}, {}, found.statusBytes[i]};
@@ -158,6 +161,12 @@ int RunScan(const CliOptions& options, CliEnvironment& env) {
     if (!options.json) {
         PrintTable(*env.out, rows);
     }
+    // The printers found before a failure on our side are listed above; the
+    // failure still decides the exit status.
+    if (found.error != 0) {
+        SweepFailed(env, "", found);
+        return kExitNetwork;
+    }
     if (found.addresses.empty()) {
         *env.err << "vorpane-cli: no printer answered\n";
         return kExitPrinter;
@@ -167,7 +176,9 @@ int RunScan(const CliOptions& options, CliEnvironment& env) {
 
 int RunStatus(const CliOptions& options, CliEnvironment& env) {
     std::vector<Ipv4Address> addresses;
-    if (!ResolveTargets(options, env, addresses)) {
+    const bool complete = ResolveTargets(options, env, addresses);
+    // A watch would go on with part of the printers for good: it stops.
+    if (!complete && (addresses.empty() || options.watchSeconds != 0)) {
         return kExitNetwork;
     }
     const std::unique_ptr<PrinterLink> link = env.makeLink(options.port, options.timeoutMs);
@@ -189,6 +200,9 @@ int RunStatus(const CliOptions& options, CliEnvironment& env) {
         }
         if (!options.json) {
             PrintTable(*env.out, rows);
+        }
+        if (!complete) {
+            return kExitNetwork;
         }
         return anyOffline(readings) ? kExitPrinter : kExitDone;
     }
@@ -277,6 +291,25 @@ int FlowExit(const std::string& message) {
     return message.find("different IP") != std::string::npos ? kExitUsage : kExitPrinter;
 }
 
+// Why `text` cannot go out as print's payload, or nothing when it can. The
+// dialog sends what its parse makes of any text, an empty send included; a
+// script is told instead, before anything is sent.
+std::string PayloadProblem(const std::string& text, bool hex, size_t bytes) {
+    if (hex) {
+        if (const size_t at = FirstStrayHexByte(text); at != std::string::npos) {
+            const auto c = static_cast<unsigned char>(text[at]);
+            char what[16];
+            std::snprintf(what, sizeof what, c > 0x20 && c < 0x7F ? "'%c'" : "byte 0x%02X", c);
+            return std::string("The hex text holds ") + what + " at position " +
+                   std::to_string(at) + ", which is no hex digit: nothing was sent.";
+        }
+        if (bytes == 0) {
+            return "The hex text spells no bytes: nothing was sent.";
+        }
+    }
+    return bytes == 0 ? "The text is empty: nothing was sent." : "";
+}
+
 int RunAction(const CliOptions& options, CliEnvironment& env) {
     const std::unique_ptr<PrinterLink> system = env.makeLink(options.port, options.timeoutMs);
     CountingLink link(*system);
@@ -284,13 +317,22 @@ int RunAction(const CliOptions& options, CliEnvironment& env) {
     std::string message;
     int exit = kExitDone;
     bool reported = false;  // the flows reported on standard error already
+    std::vector<uint8_t> payload;
+    if (options.command == CliCommand::kPrint) {
+        const std::string text = options.text ? *options.text : env.readInput();
+        payload = PayloadBytes(Utf8ToSystem(text), options.hex);
+        message = PayloadProblem(text, options.hex, payload.size());
+        exit = message.empty() ? kExitDone : kExitUsage;
+    }
     const auto sendAll = [&](std::span<const uint8_t> bytes) {
         const int32_t sent = SendBytes(link, address, bytes);
         if (sent != static_cast<int32_t>(bytes.size())) {
             exit = kExitPrinter;
         }
     };
-    if (link.IsConPrinterServer(address.c_str()) == 0) {
+    if (exit != kExitDone) {
+        // Refused before the printer was asked.
+    } else if (link.IsConPrinterServer(address.c_str()) == 0) {
         message = "The printer is offline!";
         exit = kExitPrinter;
     } else {
@@ -298,16 +340,21 @@ int RunAction(const CliOptions& options, CliEnvironment& env) {
             case CliCommand::kTest:
                 message = "A printer server accepts connections.";
                 break;
-            case CliCommand::kPrint: {
-                const std::string text = options.text ? *options.text : env.readInput();
-                sendAll(PayloadBytes(Utf8ToSystem(text), options.hex));
+            case CliCommand::kPrint:
+                sendAll(payload);
                 break;
-            }
             case CliCommand::kSendFile: {
                 const SendOutcome outcome = SendWholeFile(link, address, options.file);
                 message = OneLine(outcome.text);
-                if (message != "Send finished!") {
-                    exit = message.starts_with("Open File Failed") ? kExitUsage : kExitPrinter;
+                if (outcome.empty) {
+                    message = "The file is empty: nothing was sent.";
+                    exit = kExitUsage;
+                } else if (message != "Send finished!") {
+                    // A file that cannot be opened or read whole is the
+                    // argument's fault, not the printer's.
+                    const bool file = message.starts_with("Open File Failed") ||
+                                      message.starts_with("Read File Failed");
+                    exit = file ? kExitUsage : kExitPrinter;
                 }
                 break;
             }

@@ -53,4 +53,14 @@ std::vector<uint8_t> ParseHexPayload(std::string_view text) {
     return out;
 }
 
+size_t FirstStrayHexByte(std::string_view text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (!IsHexDigit(c) && !IsHexSeparator(c) && c != '\t' && c != '\r' && c != '\n') {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+}
+
 }  // namespace vorpane

@@ -17,5 +17,9 @@ bool IsHexSeparator(unsigned char ch);
 // whatever stands between them; a lone digit becomes a byte of its own when
 // a separator follows it or the text ends.
 std::vector<uint8_t> ParseHexPayload(std::string_view text);
+// Where `text` holds a byte that is neither a hex digit, a separator nor a
+// blank (tab, line break), which the parse above would skip without a word;
+// npos when it holds none.
+size_t FirstStrayHexByte(std::string_view text);
 
 }  // namespace vorpane

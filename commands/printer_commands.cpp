@@ -40,6 +40,14 @@ SendOutcome SendWholeFile(PrinterLink& link, const std::string& address, const s
         case WholeFile::Status::kRead:
             break;
     }
+    // A /proc file measures 0 bytes and holds some: a send of its measured
+    // length would send nothing and look like success.
+    if (file.length == 0 && file.longer) {
+        return {Format("Read File Failed!The file measures 0 bytes but holds more, nothing was "
+                       "sent\n%s",
+                       path.c_str()),
+                ui::kMbIconError};
+    }
     const int32_t result =
         link.SendData(address.c_str(), file.buffer->Data(), static_cast<int32_t>(file.got));
     file.buffer.reset();
@@ -54,7 +62,7 @@ SendOutcome SendWholeFile(PrinterLink& link, const std::string& address, const s
         return {Format("Send Failed!Sent %d of %u bytes\n%s", sent, file.length, path.c_str()),
                 ui::kMbIconError};
     }
-    return {"Send finished!", ui::kMbOk};
+    return {"Send finished!", ui::kMbOk, file.length == 0};
 }
 
 }  // namespace vorpane

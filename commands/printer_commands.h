@@ -22,6 +22,9 @@ std::vector<uint8_t> PayloadBytes(const std::string& text, bool hex);
 struct SendOutcome {
     std::string text;
     uint32_t style;
+    // The file was empty, so the send had no bytes; the box still says
+    // "Send finished!", a front end without one may say more.
+    bool empty = false;
 };
 
 // Reads the whole file into one locked buffer and hands it to the link in a

@@ -16,17 +16,17 @@ using Ms = std::chrono::milliseconds;
 
 constexpr std::array<uint8_t, 3> kStatusRequest = {0x10, 0x04, 0x01};  // DLE EOT 1
 
-// The peer or a router on the way said no: the host is done.
-bool EndsHost(int error) {
+// Our side ran out: of descriptors, buffers or local ports. Any other
+// answer to a connect is about its host (refused, no route, a blackhole
+// route's EINVAL, a firewall's EACCES or EPERM) and ends that host only.
+bool OurSide(int error) {
     switch (error) {
-        case ECONNREFUSED:
-        case ECONNRESET:
-        case ECONNABORTED:
-        case EHOSTUNREACH:
-        case ENETUNREACH:
-        case ETIMEDOUT:
-        case EACCES:
-        case EPERM:
+        case EMFILE:
+        case ENFILE:
+        case ENOBUFS:
+        case ENOMEM:
+        case EADDRNOTAVAIL:
+        case EAGAIN:
             return true;
         default:
             return false;
@@ -92,21 +92,22 @@ private:
         } else if (error == EINPROGRESS) {
             socket = std::move(opened.socket);
             ++m_open;
-        } else if (EndsHost(error)) {
-            Finish(host);
-        } else {
+        } else if (OurSide(error)) {
             return OutOfSockets(error);
+        } else {
+            Finish(host);
         }
         return true;
     }
 
     // The system refused us a socket or a local port: the window shrinks to
-    // what is open now and grows no more; with nothing open, the sweep ends.
+    // what is open now (never below one) and grows no more; with nothing
+    // open, the sweep ends, keeping what it found.
     bool OutOfSockets(int error) {
         if (m_open == 0) {
             m_result.error = error;
         } else {
-            m_window = m_open;
+            m_window = std::max<int32_t>(m_open, 1);
         }
         return false;
     }
@@ -247,10 +248,10 @@ private:
         const int error = socket.ConnectResult();
         if (error == 0) {
             Accepted(host, socket, now);
-        } else if (EndsHost(error)) {
+        } else if (!OurSide(error)) {
             Finish(host);
         } else {
-            // Anything else ends that try alone; the other may still answer.
+            // Our side's trouble ends that try alone; the other may still answer.
             Close(socket);
             if (!host.sockets[0].Valid() && !host.sockets[1].Valid()) {
                 Finish(host);

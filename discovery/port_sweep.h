@@ -2,7 +2,8 @@
 // The printer sweep behind `vorpane-cli scan`: a TCP connect to one port of
 // every host of a prefix at once, then one DLE EOT 1 to each host that
 // accepted. It needs no privilege. Silent hosts cost the deadline and
-// nothing more; a refusal ends its host at once.
+// nothing more; a refusal, or a route that drops or forbids a host, ends
+// that host at once and no other.
 
 #include <cstdint>
 #include <optional>

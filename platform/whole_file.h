@@ -22,6 +22,9 @@ struct WholeFile {
     int error = 0;
     uint32_t length = 0;  // the size measured before reading
     uint32_t got = 0;
+    // Bytes came after `length` of them: the file grew, or measures less
+    // than it holds (a /proc file measures 0). They are not in `buffer`.
+    bool longer = false;
     std::optional<LockedBuffer> buffer;
 };
 

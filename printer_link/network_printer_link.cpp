@@ -1,10 +1,12 @@
 #include "printer_link/network_printer_link.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
 #include <limits>
 
+#include "platform/clock.h"
 #include "platform/ipv4_address.h"
 
 namespace vorpane {
@@ -35,39 +37,58 @@ bool WouldBlock(int error) {
     return error == EWOULDBLOCK || error == EAGAIN || error == EINTR;
 }
 
-// A non-blocking socket connected within the time-out, or an invalid one.
-Socket Connect(const char* address, uint16_t port, int32_t timeoutMs) {
+struct Connection {
+    Socket socket;  // connected, or invalid
+    int error = 0;  // why not, when it is invalid (EAGAIN: no answer in time)
+};
+
+// A non-blocking socket connected by the deadline.
+Connection Connect(const char* address, uint16_t port, Clock::time_point deadline) {
     const std::optional<Ipv4Address> peer = address ? Ipv4Address::Parse(address) : std::nullopt;
     if (!peer) {
-        return Socket();
+        return {Socket(), EINVAL};
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     Socket::Opened opened = Socket::Open(Socket::Kind::kStream, true);
     Socket& socket = opened.socket;
     if (!socket.Valid()) {
-        return Socket();
+        return {Socket(), opened.error};
     }
-    if (const int error = socket.Connect({peer->HostOrder(), port}); error != 0) {
-        if (error != EINPROGRESS || WaitFor(socket, kSocketWritable, deadline) != 0 ||
-            socket.ConnectResult() != 0) {
-            return Socket();
+    if (int error = socket.Connect({peer->HostOrder(), port}); error != 0) {
+        if (error == EINPROGRESS) {
+            error = WaitFor(socket, kSocketWritable, deadline);
+            if (error == 0) {
+                error = socket.ConnectResult();
+            }
+        }
+        if (error != 0) {
+            return {Socket(), error};
         }
     }
     socket.SetNoDelay();
-    return std::move(socket);
+    return {std::move(socket), 0};
 }
+
+Connection Connect(const char* address, uint16_t port, int32_t timeoutMs) {
+    return Connect(address, port, Clock::now() + std::chrono::milliseconds(timeoutMs));
+}
+
+struct Written {
+    int64_t bytes = 0;
+    int error = 0;  // of the send that ended it early; 0 after a stall
+};
 
 // Bytes handed to the connection before it failed or made no progress for
 // a whole time-out.
-int64_t WriteAll(const NetworkPrinterLink::SendFunction& send, Socket& socket, const uint8_t* bytes,
+Written WriteAll(const NetworkPrinterLink::SendFunction& send, Socket& socket, const uint8_t* bytes,
                  int64_t count, int32_t timeoutMs) {
-    int64_t written = 0;
+    Written written;
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (written < count) {
-        const SocketIo n = send(socket, {bytes + written, static_cast<size_t>(count - written)});
+    while (written.bytes < count) {
+        const SocketIo n =
+            send(socket, {bytes + written.bytes, static_cast<size_t>(count - written.bytes)});
         if (n.error == 0 && n.bytes > 0) {
             // A replacement send must not claim more than it was given.
-            written += n.bytes > count - written ? count - written : n.bytes;
+            written.bytes += std::min(n.bytes, count - written.bytes);
             deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
             continue;
         }
@@ -75,9 +96,16 @@ int64_t WriteAll(const NetworkPrinterLink::SendFunction& send, Socket& socket, c
             WaitFor(socket, kSocketWritable, deadline) == 0) {
             continue;
         }
+        written.error = n.error;
         break;
     }
     return written;
+}
+
+// The printer turned the connection away before it could have read a byte:
+// refused, or reset before the first byte was handed over.
+bool TurnedAway(int error) {
+    return error == ECONNREFUSED || error == ECONNRESET || error == ECONNABORTED || error == EPIPE;
 }
 
 enum class PeerEnd { kClosed, kTimedOut, kReset };
@@ -123,13 +151,25 @@ int32_t NetworkPrinterLink::SetTimeOut(int32_t seconds, int32_t milliseconds) {
 }
 
 int32_t NetworkPrinterLink::IsConPrinterServer(const char* address) {
-    const Socket socket = Connect(address, m_port, TimeoutMs());
-    return socket.Valid() ? 1 : 0;
+    const int32_t timeoutMs = TimeoutMs();
+    Connection connection = Connect(address, m_port, timeoutMs);
+    if (!connection.socket.Valid()) {
+        return 0;
+    }
+    // A one-session board counts this connection as its session until it
+    // has seen our close; the send that follows a check would find it busy.
+    // So the check ends only when the printer has closed its side too, or
+    // the time-out passed.
+    if (connection.socket.ShutdownSend() == 0) {
+        DrainUntilPeerCloses(connection.socket,
+                             Clock::now() + std::chrono::milliseconds(timeoutMs));
+    }
+    return 1;
 }
 
 int32_t NetworkPrinterLink::GetStatus(const char* address) {
     const int32_t timeoutMs = TimeoutMs();
-    Socket socket = Connect(address, m_port, timeoutMs);
+    Socket socket = Connect(address, m_port, timeoutMs).socket;
     if (!socket.Valid()) {
         return -1;
     }
@@ -178,30 +218,49 @@ int32_t NetworkPrinterLink::GetStatus(const char* address) {
         static_cast<uint32_t>(replies[2]) << 16 | static_cast<uint32_t>(replies[3]) << 24);
 }
 
-int32_t NetworkPrinterLink::SendData(const char* address, const uint8_t* bytes, int32_t count) {
-    if (count < 0 || (count > 0 && bytes == nullptr)) {
-        return 0;
-    }
+NetworkPrinterLink::Attempt NetworkPrinterLink::SendOnce(const char* address, const uint8_t* bytes,
+                                                         int32_t count,
+                                                         Clock::time_point connectBy) const {
     const int32_t timeoutMs = TimeoutMs();
-    Socket socket = Connect(address, m_port, timeoutMs);
-    if (!socket.Valid()) {
-        return 0;
+    Connection connection = Connect(address, m_port, connectBy);
+    if (!connection.socket.Valid()) {
+        return {0, TurnedAway(connection.error)};
     }
-    const int64_t written = WriteAll(m_send, socket, bytes, count, timeoutMs);
-    if (written < count) {
-        return static_cast<int32_t>(written);
+    Socket& socket = connection.socket;
+    const Written written = WriteAll(m_send, socket, bytes, count, timeoutMs);
+    if (written.bytes < count) {
+        return {static_cast<int32_t>(written.bytes),
+                written.bytes == 0 && TurnedAway(written.error)};
     }
     if (socket.ShutdownSend() != 0) {
-        return 0;
+        return {0, false};
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     if (DrainUntilPeerCloses(socket, deadline) == PeerEnd::kReset) {
         // A reset instead of an orderly close: the printer dropped data it
         // had not read (a busy one-session board does this to a second
-        // client), and how much is unknowable here.
+        // client), and how much is unknowable here, so it is not sent again.
+        return {0, false};
+    }
+    return {static_cast<int32_t>(written.bytes), false};
+}
+
+int32_t NetworkPrinterLink::SendData(const char* address, const uint8_t* bytes, int32_t count) {
+    if (count < 0 || (count > 0 && bytes == nullptr)) {
         return 0;
     }
-    return static_cast<int32_t>(written);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs());
+    // A printer that turned a connection away has none of its bytes: another
+    // one, while the time-out lasts, sends them once. The pause doubles so a
+    // board that stays busy is not hammered.
+    for (uint32_t pauseMs = kFirstRetryPauseMs;;
+         pauseMs = std::min(2 * pauseMs, kMaxRetryPauseMs)) {
+        const Attempt attempt = SendOnce(address, bytes, count, deadline);
+        if (!attempt.turnedAway || Clock::now() + std::chrono::milliseconds(pauseMs) >= deadline) {
+            return attempt.sent;
+        }
+        SystemSleepMs(pauseMs);
+    }
 }
 
 }  // namespace vorpane

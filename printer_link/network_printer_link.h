@@ -13,6 +13,7 @@
 // read the condition bits of printer_link.h.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -37,13 +38,18 @@ public:
     // Takes seconds * 1000 + milliseconds when that is above 0 (returns 1);
     // otherwise keeps the current time-out (returns 0).
     int32_t SetTimeOut(int32_t seconds, int32_t milliseconds) override;
-    // 1 when a TCP connection opens within the time-out; sends nothing.
+    // 1 when a TCP connection opens within the time-out; sends nothing, and
+    // returns once the printer closed its side after ours (or the time-out
+    // passed), so a one-session printer is free for the next call.
     // 0 for anything that is not a dotted IPv4 address.
     int32_t IsConPrinterServer(const char* address) override;
     // The status word described above, or -1.
     int32_t GetStatus(const char* address) override;
     // Connects, writes all bytes, half-closes and waits (within the time-out)
     // for the printer to close its side, so nothing is lost to a reset.
+    // A connection the printer refused, or reset before it was handed a
+    // byte, is made again while the time-out lasts; once a byte went out,
+    // nothing is sent twice.
     // Returns the bytes written: 0 when no connection could be made, fewer
     // than count when the transfer broke off or stalled for a time-out, and 0
     // when the printer reset the connection instead of closing it after the
@@ -57,6 +63,18 @@ public:
     void SetSendFunctionForTest(SendFunction send) { m_send = std::move(send); }
 
 private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr uint32_t kFirstRetryPauseMs = 5;
+    static constexpr uint32_t kMaxRetryPauseMs = 100;
+
+    struct Attempt {
+        int32_t sent = 0;
+        bool turnedAway = false;  // refused, or reset before a byte went out
+    };
+    // One connection; its connect gives up at `connectBy`.
+    Attempt SendOnce(const char* address, const uint8_t* bytes, int32_t count,
+                     Clock::time_point connectBy) const;
+
     const uint16_t m_port;
     std::atomic<int32_t> m_timeoutMs{kDefaultTimeoutMs};
     SendFunction m_send;

@@ -60,6 +60,10 @@ WholeFile ReadWholeFile(const std::string& path) {
         }
         file.got += static_cast<uint32_t>(n);
     }
+    if (file.got == file.length) {
+        uint8_t more = 0;
+        file.longer = read(fd.get(), &more, 1) > 0;
+    }
     file.status = WholeFile::Status::kRead;
     return file;
 }

@@ -75,6 +75,11 @@ WholeFile ReadWholeFile(const std::string& path) {
         }
         whole.got += n;
     }
+    if (whole.got == whole.length) {
+        uint8_t more = 0;
+        DWORD n = 0;
+        whole.longer = ReadFile(file.get(), &more, 1, &n, nullptr) && n > 0;
+    }
     whole.status = WholeFile::Status::kRead;
     return whole;
 }

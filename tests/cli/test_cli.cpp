@@ -276,11 +276,23 @@ TEST_F(CliTest, StatusAndScanLinesFollowTheSchema) {
     EXPECT_NE(out.str().find("127.0.0.1  00:11:62:0a:0b:0c  Star Micronics Co.,LTD.  online"),
               std::string::npos)
         << out.str();
-    env.sweep = [](const std::vector<std::string>&, uint16_t, int32_t) {
-        return FoundPrinters{{}, {}, EMFILE};
-    };
-    EXPECT_EQ(Run({"scan", "127.0.0.0/30"}), kExitNetwork);
-    EXPECT_EQ(Run({"status", "127.0.0.0/30"}), kExitNetwork);
+    // A failure on our side: what the sweep found before it is listed and
+    // read, and the exit status tells of the failure.
+    for (const size_t found : {0, 1}) {
+        SCOPED_TRACE(found);
+        env.sweep = [found](const std::vector<std::string>&, uint16_t, int32_t) {
+            return FoundPrinters{std::vector(found, Ipv4Address::FromHostOrder(0x7F000001)),
+                                 std::vector<int32_t>(found, 0x12), EMFILE};
+        };
+        EXPECT_EQ(Run({"scan", "127.0.0.0/30", "--json"}), kExitNetwork);
+        EXPECT_EQ(Lines().size(), found);
+        EXPECT_NE(err.str().find("(errno " + std::to_string(EMFILE) + "); " +
+                                 std::to_string(found) + " found"),
+                  std::string::npos)
+            << err.str();
+        EXPECT_EQ(Run({"status", "127.0.0.0/30", "--json", "--port", port}), kExitNetwork);
+        EXPECT_EQ(Lines().size(), found);
+    }
 }
 
 // Each action's bytes reach the printer as the dialog's button sends them.
@@ -366,6 +378,52 @@ TEST_F(CliTest, ActionsSendTheDialogsFrames) {
     }
     EXPECT_EQ(Run({"send-file", "127.0.0.1", "/nonexistent/x", "--port", std::to_string(closed)}),
               kExitPrinter);
+}
+
+// Input that would send nothing, or less than it says, is refused and said,
+// with exit status 2; a print is refused before the printer is asked.
+TEST_F(CliTest, InputThatWouldSendNothingIsRefusedAndSaid) {
+    auto printer = Printer();
+    const auto empty = std::filesystem::temp_directory_path() /
+                       ("vorpane-cli-empty-" + std::to_string(CurrentProcessId()));
+    std::ofstream(empty.string(), std::ios::binary).close();
+    const std::string proc = "/proc/self/status";
+    const std::pair<Args, std::string> cases[] = {
+        {{"print", "zz", "--hex"},
+         "The hex text holds 'z' at position 0, which is no hex digit: nothing was sent."},
+        {{"print", "1b 40 0x0a", "--hex"},
+         "The hex text holds 'x' at position 7, which is no hex digit: nothing was sent."},
+        {{"print", "1b\xC2\xA0", "--hex"},
+         "The hex text holds byte 0xC2 at position 2, which is no hex digit: nothing was sent."},
+        {{"print", " , ;", "--hex"}, "The hex text spells no bytes: nothing was sent."},
+        {{"print", ""}, "The text is empty: nothing was sent."},
+        {{"send-file", empty.string()}, "The file is empty: nothing was sent."},
+        {{"send-file", proc},
+         "Read File Failed!The file measures 0 bytes but holds more, nothing was sent " + proc},
+    };
+    for (const auto& [words, message] : cases) {
+        SCOPED_TRACE(words[1]);
+        const uint64_t sessions = printer->SessionsOpened();
+        Args args{words[0], "127.0.0.1"};
+        args.insert(args.end(), words.begin() + 1, words.end());
+        args.insert(args.end(), {"--port", std::to_string(printer->Port()), "--json"});
+        EXPECT_EQ(Run(args), kExitUsage) << err.str();
+        const std::vector<Json> lines = Lines();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0]["ok"], false);
+        EXPECT_EQ(lines[0]["bytes"], 0);
+        EXPECT_EQ(lines[0]["message"], message);
+        if (words[0] == "print") {
+            EXPECT_EQ(printer->SessionsOpened(), sessions) << "the printer was asked";
+        }
+    }
+    // Without --json the words go to standard error.
+    EXPECT_EQ(Run({"print", "127.0.0.1", "zz", "--hex", "--port", std::to_string(printer->Port())}),
+              kExitUsage);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_NE(err.str().find("127.0.0.1: The hex text holds 'z'"), std::string::npos) << err.str();
+    EXPECT_TRUE(printer->Raw().Bytes().empty());
+    std::filesystem::remove(empty);
 }
 
 // Each period reads every printer again; a change shows within one period,

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "commands/command_frames.h"
 #include "commands/hex_payload.h"
@@ -20,25 +21,30 @@ constexpr uint32_t kQuestion = ui::kMbOkCancel | ui::kMbIconQuestion;
 constexpr uint32_t kInfo = ui::kMbIconInformation;
 
 TEST(HexPayload, ParseTable) {
-    const std::pair<std::string, B> cases[] = {
-        {"1B 40", {0x1B, 0x40}},
-        {"1b4", {0x1B, 0x04}},
-        {"1 2", {0x01, 0x02}},  // a separator ends a lone digit
-        {"1x2", {0x12}},        // a skipped byte joins
-        {"1x 2", {0x01, 0x02}},
-        {"zz", {}},
-        {"0x1B", {0x01, 0x0B}},  // 0x has no meaning
-        {"123", {0x12, 0x03}},
-        {"aBcDeF9", {0xAB, 0xCD, 0xEF, 0x09}},
-        {"1B 4 40", {0x1B, 0x04, 0x40}},
-        {"1\xD6\xD0\x32", {0x12}},  // GB18030 bytes are never digits
+    constexpr size_t kNone = std::string_view::npos;
+    // The text, its bytes, and the first byte the parse skips without a word
+    // (vorpane-cli refuses such text).
+    const std::tuple<std::string, B, size_t> cases[] = {
+        {"1B 40", {0x1B, 0x40}, kNone},
+        {"1b4", {0x1B, 0x04}, kNone},
+        {"1 2", {0x01, 0x02}, kNone},  // a separator ends a lone digit
+        {"1x2", {0x12}, 1},            // a skipped byte joins
+        {"1x 2", {0x01, 0x02}, 1},
+        {"zz", {}, 0},
+        {"0x1B", {0x01, 0x0B}, 1},  // 0x has no meaning
+        {"123", {0x12, 0x03}, kNone},
+        {"aBcDeF9", {0xAB, 0xCD, 0xEF, 0x09}, kNone},
+        {"1B 4 40", {0x1B, 0x04, 0x40}, kNone},
+        {"1\xD6\xD0\x32", {0x12}, 1},  // GB18030 bytes are never digits
         // Space, comma and semicolon end a lone digit; other bytes are skipped.
-        {"1 2,3;4", {0x01, 0x02, 0x03, 0x04}},
-        {"1:2\t3.4-5", {0x12, 0x34, 0x05}},
+        {"1 2,3;4", {0x01, 0x02, 0x03, 0x04}, kNone},
+        {"1:2\t3.4-5", {0x12, 0x34, 0x05}, 1},
+        {"1b\t40\r\n0a\n", {0x1B, 0x40, 0x0A}, kNone},  // blanks are no stray bytes
     };
-    for (const auto& [text, bytes] : cases) {
+    for (const auto& [text, bytes, stray] : cases) {
         EXPECT_EQ(ParseHexPayload(text), bytes) << "'" << text << "'";
         EXPECT_EQ(PayloadBytes(text, true), bytes);
+        EXPECT_EQ(FirstStrayHexByte(text), stray) << "'" << text << "'";
     }
     for (int b = 0; b < 256; ++b) {
         const auto ch = static_cast<unsigned char>(b);
@@ -105,6 +111,7 @@ TEST_F(WholeFileTest, EveryByteGoesOutInOneSendOrTheFailureIsSaid) {
         const auto [outcome, sends] = Send(Write("RAW_DATA", content));
         EXPECT_EQ(std::pair(outcome.text, outcome.style),
                   std::pair(std::string("Send finished!"), 0u));
+        EXPECT_EQ(outcome.empty, content.empty());
         EXPECT_EQ(sends, std::vector<B>{B(content.begin(), content.end())});
     }
     // Root reads every ordinary file; sysfs still refuses a write-only one.
@@ -138,6 +145,16 @@ TEST_F(WholeFileTest, EveryByteGoesOutInOneSendOrTheFailureIsSaid) {
                   std::pair("The file is too large to send!\n" + huge, uint32_t{ui::kMbIconError}));
         EXPECT_TRUE(sends.empty());
     }
+    // A /proc file measures 0 bytes and holds more: nothing would go out.
+    link.ClearCalls();
+    const std::string proc = "/proc/self/status";
+    const auto [procOutcome, procSends] = Send(proc);
+    EXPECT_EQ(std::pair(procOutcome.text, procOutcome.style),
+              std::pair("Read File Failed!The file measures 0 bytes but holds more, nothing was "
+                        "sent\n" +
+                            proc,
+                        uint32_t{ui::kMbIconError}));
+    EXPECT_TRUE(procSends.empty());
     // sysfs gives an attribute the length of a page but far fewer bytes;
     // what was read goes out, unpadded.
     link.SetSendResult(kPrinter, -2);

@@ -127,14 +127,18 @@ void ExpectNothingAnswers(NetworkPrinterLink& link, const char* address = kLoopb
     EXPECT_EQ(link.GetStatus(address), -1);
 }
 
-// A refused port gives nothing at once, a silent address at the time-out,
-// and anything but a dotted IPv4 address nothing without a connection.
+// A refused port gives a check and a status reading nothing at once and a
+// send nothing at the time-out (it tries again, for a board that was busy),
+// a silent address nothing at the time-out, and anything but a dotted IPv4
+// address nothing without a connection.
 TEST(NetworkPrinterLinkConnect, RefusedSilentOrMalformedGivesNothing) {
     auto printer =
         StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kRefuse; });
     NetworkPrinterLink refused(printer->Port());
-    refused.SetTimeOut(5, 0);
-    EXPECT_LT(TimedMs([&] { ExpectNothingAnswers(refused); }), 2500);
+    refused.SetTimeOut(0, 600);
+    const int64_t refusedMs = TimedMs([&] { ExpectNothingAnswers(refused); });
+    EXPECT_GE(refusedMs, 500);
+    EXPECT_LT(refusedMs, 600 + 400);
     SilentListener silent;
     NetworkPrinterLink link(silent.port);
     for (const int32_t timeoutMs : {150, 450}) {
@@ -151,6 +155,19 @@ TEST(NetworkPrinterLinkConnect, RefusedSilentOrMalformedGivesNothing) {
                             " 127.0.0.1", "::1", "0x7f.0.0.1", static_cast<const char*>(nullptr)}) {
         ExpectNothingAnswers(good, bad);
     }
+}
+
+// The check waits for the printer's close after ours, but no longer than
+// the time-out: a peer that keeps its side open is still a printer server.
+TEST(NetworkPrinterLinkConnect, CheckOfAPeerThatKeepsItsSideOpenEndsAtTheTimeOut) {
+    std::promise<void> release;
+    Peer open([done = release.get_future().share()](Socket&) { done.wait(); });
+    NetworkPrinterLink link(open.port);
+    link.SetTimeOut(0, 200);
+    const int64_t elapsed = TimedMs([&] { EXPECT_EQ(link.IsConPrinterServer(kLoopback), 1); });
+    release.set_value();
+    EXPECT_GE(elapsed, 180);
+    EXPECT_LT(elapsed, 2000);
 }
 
 TEST(NetworkPrinterLinkConnect, SetTimeOutWhileSeventeenThreadsConnect) {
@@ -269,6 +286,77 @@ TEST(NetworkPrinterLinkSend, BusyOneSessionPrinterIsNotReportedAsSent) {
     }
     ASSERT_TRUE(printer->GetJournal().WaitForPrefix("session 1 closed", kWait));
     EXPECT_EQ(link.SendData(kLoopback, frame, 7), 7);
+}
+
+// A connection reset before it was handed a byte is made again, and the
+// bytes arrive once; once a byte went out, nothing is sent a second time.
+TEST(NetworkPrinterLinkSend, OnlyAConnectionResetBeforeItsFirstByteIsMadeAgain) {
+    struct Case {
+        const char* name;
+        int resets;         // connections reset by the fake, one after another
+        size_t firstBytes;  // handed over on each such connection before its reset
+        int32_t sent;
+        uint64_t sessions;
+    };
+    const Case cases[] = {
+        {"one reset before a byte", 1, 0, 64, 2},
+        {"three resets before a byte", 3, 0, 64, 4},
+        {"a reset after ten bytes", 1, 10, 10, 1},
+    };
+    Bytes receipt(64);
+    std::iota(receipt.begin(), receipt.end(), uint8_t{0x20});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto printer = StartLoopbackPrinter([](VirtualPrinterConfig& v) { v.keepRaw = true; });
+        NetworkPrinterLink link(printer->Port());
+        int resets = 0;
+        size_t passed = 0;  // on the connection now in use
+        const Socket* current = nullptr;
+        link.SetSendFunctionForTest([&](Socket& socket, std::span<const uint8_t> bytes) {
+            if (&socket != current) {
+                current = &socket;
+                passed = 0;
+            }
+            if (resets < c.resets && passed >= c.firstBytes) {
+                ++resets;
+                return SocketIo{0, ECONNRESET};
+            }
+            const size_t allowed = resets < c.resets ? c.firstBytes - passed : bytes.size();
+            const SocketIo n = socket.Send(bytes.first(std::min(bytes.size(), allowed)));
+            passed += static_cast<size_t>(std::max<int64_t>(n.bytes, 0));
+            return n;
+        });
+        EXPECT_EQ(link.SendData(kLoopback, receipt.data(), 64), c.sent);
+        EXPECT_EQ(resets, c.resets);
+        const auto sent = static_cast<size_t>(c.sent);
+        ASSERT_TRUE(printer->Raw().WaitForSize(sent, kWait));
+        EXPECT_EQ(printer->Raw().Bytes(), Bytes(receipt.begin(), receipt.begin() + c.sent));
+        EXPECT_EQ(printer->SessionsOpened(), c.sessions);
+    }
+}
+
+// Check, then send, a hundred times in a row to a printer that takes one
+// session at a time, as the dialog's Print and vorpane-cli do: every
+// receipt arrives, each once.
+TEST(NetworkPrinterLinkSend, OneSessionPrinterTakesAHundredPrintsInARow) {
+    auto printer = StartLoopbackPrinter([](VirtualPrinterConfig& c) {
+        c.mode = PrinterMode::kOneSession;
+        c.keepRaw = true;
+    });
+    NetworkPrinterLink link(printer->Port());
+    std::string expected;
+    int printed = 0;
+    for (int i = 0; i < 100; ++i) {
+        const std::string receipt = "receipt " + std::to_string(i) + "\n";
+        const auto* bytes = reinterpret_cast<const uint8_t*>(receipt.data());
+        const auto size = static_cast<int32_t>(receipt.size());
+        printed += link.IsConPrinterServer(kLoopback) == 1 &&
+                   link.SendData(kLoopback, bytes, size) == size;
+        expected += receipt;
+    }
+    EXPECT_EQ(printed, 100);
+    const std::vector<uint8_t> raw = printer->Raw().Bytes();
+    EXPECT_EQ(std::string(raw.begin(), raw.end()), expected);
 }
 
 // ---------------------------------------------------------------- GetStatus
