@@ -57,6 +57,7 @@ public:
     const render::Receipt* CurrentReceipt() const {
         return m_renderer ? m_renderer->Current() : nullptr;
     }
+    uint64_t DrawingWork() const { return m_renderer ? m_renderer->Work() : 0; }
 
 private:
     void OnCommand(const escpos::Command& command) override;

@@ -85,6 +85,9 @@ void ReceiptRenderer::Graphics(const Command& c) {
         if (c.a < 1 || c.a > static_cast<int64_t>(images.bitImages.size())) {
             return m_events.OnNote(name + ": not drawn, no such NV bit image (FS q defines them)");
         }
+        if (!Take(ItemKind::kStoredPrint)) {
+            return;
+        }
         const StoredImages::Image& image = images.bitImages[static_cast<size_t>(c.a - 1)];
         return PrintImage(image.width, image.height, image.rows, (c.b & 1) + 1,
                           ((c.b >> 1) & 1) + 1);
@@ -122,6 +125,9 @@ void ReceiptRenderer::Graphics(const Command& c) {
             if (it == images.nv.end()) {
                 return m_events.OnNote(name + ": not drawn, no such NV graphics");
             }
+            if (!Take(ItemKind::kStoredPrint)) {
+                return;
+            }
             const StoredImages::Image& image = it->second;
             return PrintImage(image.width, image.height, image.rows, g->scaleX, g->scaleY);
         }
@@ -139,6 +145,11 @@ void ReceiptRenderer::PrintImage(int width, int height, std::span<const uint8_t>
     // Dots past the print area's right edge are not printed, as with GS v 0.
     const int right = std::min(AreaLeft() + AreaWidth(), r.Width());
     const int visible = std::clamp(width, 0, std::max(right - x0 + scaleX - 1, 0) / scaleX);
+    const int64_t tall = std::clamp<int64_t>(int64_t{height} * scaleY, 0, MaxY() - m_y);
+    if (!Spend(static_cast<uint64_t>(tall) * static_cast<uint64_t>(visible * scaleX))) {
+        // The paper moves on as if it had been drawn.
+        return Feed(std::max(height, 0) * scaleY);
+    }
     for (int y = 0; y < height && m_y < MaxY(); ++y) {
         const size_t at = static_cast<size_t>(y) * stride;
         if (Room(m_y + scaleY) && at + stride <= rows.size()) {

@@ -38,8 +38,22 @@ constexpr int kDefaultLineSpacing = 30;
 // (2 m of Font B text is about 60000 characters); past it further items are
 // dropped, so that a flood of commands that take no paper (zero-width
 // images, drawer pulses) costs neither memory nor time.
-enum class ItemKind : uint8_t { kCharacter, kColumnImage, kSymbol, kDrawerPulse };
-constexpr size_t kMaxReceiptItems[] = {131072, 16384, 1024, 256};
+// Prints of stored and NV images count as items too: each is a whole image
+// for a few bytes.
+enum class ItemKind : uint8_t { kCharacter, kColumnImage, kSymbol, kDrawerPulse, kStoredPrint };
+constexpr size_t kMaxReceiptItems[] = {131072, 16384, 1024, 256, 1024};
+
+// Drawing work, in dots written where images, symbols, page areas and
+// upside-down lines are drawn (an encoding counts as the dots it costs about
+// as much as): what one receipt and one session may take. A few bytes can
+// redraw a large image or area again and again; past either budget they are
+// not drawn, so that any input renders in bounded time. A receipt as long as
+// allowed and inked all over is about 9.4 million dots.
+constexpr uint64_t kMaxReceiptWork = uint64_t{1} << 26;
+constexpr uint64_t kMaxSessionWork = uint64_t{1} << 30;
+// What encoding a symbol counts as, per byte of its data and once.
+constexpr uint64_t kEncodeWorkPerByte = 4096;
+constexpr uint64_t kEncodeWork = 65536;
 
 struct RenderOptions {
     int paperDots = kPaper80Dots;
@@ -70,6 +84,8 @@ public:
     // The receipt being printed, as far as the paper has come out; null
     // before anything was printed on it.
     const Receipt* Current() const { return m_receipt.get(); }
+    // The drawing work the session has taken of its budget.
+    uint64_t Work() const { return m_sessionWork; }
 
 private:
     struct Style;
@@ -106,13 +122,18 @@ private:
     // Counts an item of the receipt; false, with one journal line the first
     // time, when the receipt holds all it may of that kind.
     bool Take(ItemKind kind);
+    // Counts drawing work on the receipt and the session; false, with one
+    // journal line the first time, when either has taken its budget (unless
+    // `force`).
+    bool Spend(uint64_t dots, bool force = false);
+    bool SpendEncoding(size_t bytes) { return Spend(kEncodeWork + kEncodeWorkPerByte * bytes); }
     void BeginRaster(const escpos::Command& command);
     void RasterRow(const escpos::Command& command);
     void Barcode(const escpos::Command& command);
     void Symbol2D(const escpos::Command& command);
-    // The stored QR or PDF417 symbol, encoded once until its data or
-    // parameters change.
-    const Symbol& StoredSymbol(const SymbolRequest& request, bool qr);
+    // The stored QR or PDF417 symbol, encoded once for its data and
+    // parameters; null when the work budget is spent.
+    const Symbol* StoredSymbol(const SymbolRequest& request, bool qr);
     void DrawSymbol(const Symbol& symbol, int moduleWidth, int moduleHeight, bool hri);
     void DrawText(const std::string& text, int x, int y, Font font);
     // GS ( L, GS 8 L, FS q and FS p: images stored for a later print, and printed.
@@ -135,6 +156,10 @@ private:
     int m_y = 0;  // top of the next line on the receipt
     bool m_capNoted = false;
     size_t m_taken[std::size(kMaxReceiptItems)] = {};
+    uint64_t m_receiptWork = 0;
+    uint64_t m_sessionWork = 0;
+    bool m_receiptWorkNoted = false;
+    bool m_sessionWorkNoted = false;
     std::vector<Item> m_line;
     size_t m_lineBandBytes = 0;
     int m_x = 0;                    // next position in the line, from the print area's left
