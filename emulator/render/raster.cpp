@@ -1,6 +1,7 @@
 #include "emulator/render/raster.h"
 
 #include <algorithm>
+#include <array>
 
 namespace vorpane::render {
 
@@ -94,11 +95,15 @@ void Raster::Fill(int x, int y, int w, int h, bool ink) {
 
 namespace {
 
-uint8_t Reversed(uint8_t b) {
-    b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
-    b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
-    return static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
-}
+constexpr std::array<uint8_t, 256> kReversed = [] {
+    std::array<uint8_t, 256> table{};
+    for (int b = 0; b < 256; ++b) {
+        for (int bit = 0; bit < 8; ++bit) {
+            table[b] |= static_cast<uint8_t>(((b >> bit) & 1) << (7 - bit));
+        }
+    }
+    return table;
+}();
 
 // Bits [x, x + w) of a row of `stride` bytes, from the first bit of `out` on.
 void TakeBits(const uint8_t* row, int stride, int x, int w, uint8_t* out) {
@@ -119,7 +124,7 @@ void TakeBits(const uint8_t* row, int stride, int x, int w, uint8_t* out) {
 void ReverseBits(uint8_t* bits, int w) {
     const int n = (w + 7) / 8;
     std::reverse(bits, bits + n);
-    std::transform(bits, bits + n, bits, Reversed);
+    std::transform(bits, bits + n, bits, [](uint8_t b) { return kReversed[b]; });
     const int shift = n * 8 - w;
     if (shift == 0) {
         return;
@@ -169,6 +174,9 @@ void Raster::Rotate180(int x, int y, int w, int h) {
         const int b = y + h - 1 - dy;
         const bool hasA = a >= 0 && a < m_height;
         const bool hasB = b >= 0 && b < m_height;
+        if (!hasA && !hasB) {
+            continue;
+        }
         std::fill(top.begin(), top.end(), 0);
         std::fill(bottom.begin(), bottom.end(), 0);
         if (hasA) {

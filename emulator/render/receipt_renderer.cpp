@@ -757,7 +757,7 @@ void ReceiptRenderer::PrintLine(int feed) {
     // An upside-down line not turned is not drawn either; rows past the
     // receipt's end cost nothing.
     const int rows = std::clamp(r.Height() - m_y, 0, height);
-    const bool turned = m_lineUpsideDown && !m_line.empty() &&
+    const bool turned = m_lineUpsideDown && rows > 0 &&
                         Spend(static_cast<uint64_t>(AreaWidth()) * static_cast<uint64_t>(rows));
     for (const Item& item : m_line) {
         if (m_lineUpsideDown && !turned) {
