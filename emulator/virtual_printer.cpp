@@ -226,9 +226,9 @@ std::string VirtualPrinter::Start() {
         // Pictures are the least urgent work: compressing them must not take
         // the processor from the thread that answers status requests.
         if (!m_config.renderDir.empty()) {
-            m_files = std::make_unique<ReceiptFiles>(m_config.renderDir, m_journal,
-                                                     LowerCurrentThreadPriority,
-                                                     m_config.renderLimitBytes, m_config.pngScale);
+            m_files = std::make_unique<ReceiptFiles>(
+                m_config.renderDir, m_journal, LowerCurrentThreadPriority,
+                m_config.renderLimitBytes, m_config.pngScale, m_config.renderLimitFiles);
         }
     }
 

@@ -105,8 +105,11 @@ struct VirtualPrinterConfig {
     // Given, receipts are drawn and shown to it while they print, at most
     // once per kPaperUpdateInterval each, and once more when they end.
     PaperWatcher paperWatcher;
-    // The pictures in renderDir take at most this many bytes; the oldest go.
+    // The pictures in renderDir take at most this many bytes of disk blocks
+    // and this many files; past either the oldest go. --render-file stops
+    // writing pictures past them.
     uint64_t renderLimitBytes = uint64_t{256} << 20;
+    size_t renderLimitFiles = 4096;
     PrinterProfile profile = DefaultPrinterProfile();
     // Chinese (GB18030) mode at power-on, as FS & sets it.
     bool chinese = true;
