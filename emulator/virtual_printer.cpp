@@ -318,6 +318,15 @@ void VirtualPrinter::Serve() {
             m_conditionsChanged->Drain();
             SendAutomaticStatus();
         }
+        size_t busy = 0;
+        for (size_t i = firstSession; i < polls.size(); ++i) {
+            busy += polls[i].ready != 0 || !polled[i - firstSession]->pending.empty();
+        }
+        for (const auto& s : m_sessions) {
+            busy += s->draining;
+        }
+        m_turnTime = std::clamp<Clock::duration>(limits::kRoundTime / std::max<size_t>(busy, 1),
+                                                 limits::kMinTurnTime, limits::kTurnTime);
         for (size_t i = firstSession; i < polls.size(); ++i) {
             Session& s = *polled[i - firstSession];
             const short rev = polls[i].ready;
@@ -444,7 +453,7 @@ void VirtualPrinter::ReadFrom(Session& s) {
     // A turn ends after a bounded amount of bytes or of time, whichever
     // comes first, so that every other session is served soon: some
     // commands (a QR code to draw) cost far more than their bytes.
-    const auto deadline = Clock::now() + limits::kTurnTime;
+    const auto deadline = Clock::now() + m_turnTime;
     if (!s.pending.empty()) {
         std::vector<uint8_t> held;
         held.swap(s.pending);
@@ -538,7 +547,7 @@ void VirtualPrinter::CloseSession(Session& s, const std::string& error, bool dro
 void VirtualPrinter::DrainTurn(Session& s) {
     std::vector<uint8_t> held;
     held.swap(s.pending);
-    Decode(s, held.data(), held.size(), Clock::now() + limits::kTurnTime);
+    Decode(s, held.data(), held.size(), Clock::now() + m_turnTime);
     s.output.clear();  // replies to a client that is gone
     if (s.pending.empty()) {
         FinishSession(s, s.closeReason);

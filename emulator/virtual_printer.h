@@ -217,7 +217,9 @@ private:
     uint16_t m_port = 0;
     std::vector<std::unique_ptr<Session>> m_sessions;  // serving thread only
     std::vector<uint8_t> m_readBuffer;                 // serving thread only
-    uint64_t m_nextSessionId = 1;                      // serving thread only
+    // A session's turn this round, shorter the more sessions are busy.
+    std::chrono::steady_clock::duration m_turnTime = limits::kTurnTime;  // serving thread only
+    uint64_t m_nextSessionId = 1;                                        // serving thread only
     uint64_t m_journalSession = 0;  // whose lines the journal took last; serving thread only
     std::atomic<size_t> m_sessionsOpened{0};
     std::atomic<size_t> m_openSessions{0};
