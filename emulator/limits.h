@@ -35,6 +35,10 @@ constexpr int kAcceptsPerTurn = 64;
 // NetBIOS datagrams answered in one turn, and the largest one read.
 constexpr int kDatagramsPerTurn = 64;
 constexpr size_t kMaxDatagramBytes = 576;
+// What all sessions together hold between commands (receipts and pages,
+// stored images, commands still arriving): past it the session over drops
+// its largest stored images, and receipts stop growing.
+constexpr size_t kSharedMemoryBytes = size_t{64} << 20;
 // Standard-input control lines longer than this are dropped.
 constexpr size_t kMaxControlLine = 4096;
 

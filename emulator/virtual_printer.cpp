@@ -223,6 +223,8 @@ std::string VirtualPrinter::Start() {
         m_tools->glyphs = m_glyphs.get();
         m_tools->symbols = m_symbols.get();
         m_tools->options = RenderOptionsOf(m_config.profile);
+        m_memory = std::make_unique<SharedMemory>(m_config.sharedMemoryBytes);
+        m_tools->memory = m_memory.get();
         // Pictures are the least urgent work: compressing them must not take
         // the processor from the thread that answers status requests.
         if (!m_config.renderDir.empty()) {

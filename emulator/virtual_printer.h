@@ -98,6 +98,8 @@ struct VirtualPrinterConfig {
     RawJournal::Writer rawWriter;
     // Sessions open at once before further ones are reset.
     size_t maxSessions = limits::kMaxSessions;
+    // What the sessions hold together between commands, when drawing.
+    size_t sharedMemoryBytes = limits::kSharedMemoryBytes;
     // Sessions that send nothing for this long are closed; zero: never.
     std::chrono::milliseconds idleTimeout = limits::kIdleTimeout;
     // Receipts are drawn and saved here as PNG files; empty: none are saved.
@@ -120,6 +122,7 @@ struct VirtualPrinterConfig {
 
 class ReceiptFiles;
 struct DrawingTools;
+class SharedMemory;
 
 class VirtualPrinter {
 public:
@@ -227,6 +230,7 @@ private:
 
     std::unique_ptr<render::GlyphSource> m_glyphs;     // serving thread only
     std::unique_ptr<render::SymbolEncoder> m_symbols;  // serving thread only
+    std::unique_ptr<SharedMemory> m_memory;
     std::unique_ptr<DrawingTools> m_tools;
     std::unique_ptr<ReceiptFiles> m_files;
 

@@ -60,6 +60,55 @@ struct ReceiptRenderer::StoredImages {
     size_t nvBytes = 0;
 };
 
+size_t ReceiptRenderer::ImageBytes() const {
+    if (!m_images) {
+        return 0;
+    }
+    return m_images->nvBytes + (m_images->buffered ? m_images->buffered->rows.size() : 0);
+}
+
+size_t ReceiptRenderer::DropLargestImage(std::string& name, bool drop) {
+    if (!m_images) {
+        return 0;
+    }
+    StoredImages& images = *m_images;
+    size_t largest = images.buffered ? images.buffered->rows.size() : 0;
+    name = "the stored graphics";
+    auto nv = images.nv.end();
+    for (auto it = images.nv.begin(); it != images.nv.end(); ++it) {
+        if (it->second.rows.size() > largest) {
+            largest = it->second.rows.size();
+            nv = it;
+        }
+    }
+    auto bit = images.bitImages.end();
+    for (auto it = images.bitImages.begin(); it != images.bitImages.end(); ++it) {
+        if (it->rows.size() > largest) {
+            largest = it->rows.size();
+            bit = it;
+            nv = images.nv.end();
+        }
+    }
+    if (largest == 0 || !drop) {
+        return largest;
+    }
+    if (bit != images.bitImages.end()) {
+        // Numbers stay: the image is emptied, not taken out.
+        name = "NV bit image " + std::to_string(bit - images.bitImages.begin() + 1);
+        *bit = {};
+        images.nvBytes -= largest;
+    } else if (nv != images.nv.end()) {
+        const uint8_t key[] = {static_cast<uint8_t>(nv->first >> 8),
+                               static_cast<uint8_t>(nv->first & 0xFF)};
+        name = "NV graphics key " + escpos::HexBytes(key, 2);
+        images.nv.erase(nv);
+        images.nvBytes -= largest;
+    } else {
+        images.buffered.reset();
+    }
+    return largest;
+}
+
 void ReceiptRenderer::Graphics(const Command& c) {
     if (!m_images) {
         m_images = std::make_shared<StoredImages>();

@@ -499,7 +499,13 @@ void ReceiptRenderer::OpenArea() {
     const bool across = p.direction == 1 || p.direction == 3;
     p.canvas = Raster(across ? p.height : p.width, across ? p.width : p.height);
     p.paid = false;
-    p.sheet.Reserve(std::max(p.sheet.Height(), p.y + p.height));
+    const int grow = p.y + p.height - p.sheet.Height();
+    if (grow <= 0 || m_events.MayGrow(static_cast<size_t>(grow) * p.sheet.BytesPerRow())) {
+        p.sheet.Reserve(std::max(p.sheet.Height(), p.y + p.height));
+    } else if (!m_memoryNoted) {
+        m_memoryNoted = true;
+        m_events.OnNote("printer memory full: the rest of this receipt is not drawn");
+    }
     m_x = 0;
     m_y = 0;
 }
@@ -683,6 +689,13 @@ void ReceiptRenderer::AddColumnImage(const Command& c) {
     if (!Take(ItemKind::kColumnImage)) {
         return;
     }
+    if (!m_events.MayGrow(static_cast<size_t>(columns) * scaleX * kBandHeight)) {
+        if (!m_memoryNoted) {
+            m_memoryNoted = true;
+            m_events.OnNote("printer memory full: the rest of this receipt is not drawn");
+        }
+        return;
+    }
     if (!m_line.empty() && (m_line.size() >= kMaxLineItems ||
                             m_lineBandBytes + static_cast<size_t>(columns) * scaleX * kBandHeight >
                                 kMaxLineBandBytes)) {
@@ -721,9 +734,32 @@ void ReceiptRenderer::Tab() {
     }
 }
 
+size_t ReceiptRenderer::HeldBytes() const {
+    auto bytes = [](const Raster& r) {
+        return static_cast<size_t>(r.Height()) * static_cast<size_t>(r.BytesPerRow());
+    };
+    size_t held = bytes(m_receipt->paper) + m_lineBandBytes + ImageBytes();
+    if (m_page) {
+        held += bytes(m_page->sheet) + bytes(m_page->canvas);
+    }
+    return held;
+}
+
 bool ReceiptRenderer::Room(int bottom) {
+    Raster& paper = Paper();
+    const int grow = std::min(bottom, paper.MaxHeight()) - paper.Height();
+    if (grow > 0 && !m_events.MayGrow(static_cast<size_t>(grow) * paper.BytesPerRow())) {
+        if (!m_page) {
+            m_receipt->capped = true;
+        }
+        if (!m_memoryNoted) {
+            m_memoryNoted = true;
+            m_events.OnNote("printer memory full: the rest of this receipt is not drawn");
+        }
+        return false;
+    }
     // A page area ends where it ends: what passes it is not printed.
-    const bool room = Paper().Reserve(bottom);
+    const bool room = paper.Reserve(bottom);
     if (room || m_page) {
         return room;
     }
@@ -1152,6 +1188,7 @@ void ReceiptRenderer::EndReceipt(CutKind cut) {
     m_receipt = std::move(next);
     m_y -= cutY;
     m_capNoted = false;
+    m_memoryNoted = false;
     std::fill(std::begin(m_taken), std::end(m_taken), 0);
     m_receiptWork = 0;
     m_receiptWorkNoted = false;

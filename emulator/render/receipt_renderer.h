@@ -69,6 +69,12 @@ public:
     virtual void OnReceipt(Receipt receipt) = 0;
     // A line for the journal: what was not drawn, and why.
     virtual void OnNote(std::string line) = 0;
+    // Whether the receipt or page may take `bytes` more; past a printer's
+    // memory it stops growing, as when it is as long as allowed.
+    virtual bool MayGrow(size_t bytes) {
+        (void)bytes;
+        return true;
+    }
 };
 
 class ReceiptRenderer final : public escpos::CommandSink {
@@ -86,6 +92,13 @@ public:
     const Receipt* Current() const { return m_receipt.get(); }
     // The drawing work the session has taken of its budget.
     uint64_t Work() const { return m_sessionWork; }
+    // Bytes held between commands: the receipt and page, the line's image
+    // bands and the stored images.
+    size_t HeldBytes() const;
+    // The largest stored image (the print buffer's, an NV graphic or an NV
+    // bit image), dropped when `drop`: its bytes and a name for the journal,
+    // 0 when none is left.
+    size_t DropLargestImage(std::string& name, bool drop);
 
 private:
     struct Style;
@@ -138,6 +151,7 @@ private:
     void DrawText(const std::string& text, int x, int y, Font font);
     // GS ( L, GS 8 L, FS q and FS p: images stored for a later print, and printed.
     void Graphics(const escpos::Command& command);
+    size_t ImageBytes() const;
     // Prints an image of rows (width + 7) / 8 bytes each, at once like GS v 0.
     void PrintImage(int width, int height, std::span<const uint8_t> rows, int scaleX, int scaleY);
     void Cut(const escpos::Command& command);
@@ -155,6 +169,7 @@ private:
     std::unique_ptr<Receipt> m_receipt;
     int m_y = 0;  // top of the next line on the receipt
     bool m_capNoted = false;
+    bool m_memoryNoted = false;
     size_t m_taken[std::size(kMaxReceiptItems)] = {};
     uint64_t m_receiptWork = 0;
     uint64_t m_sessionWork = 0;

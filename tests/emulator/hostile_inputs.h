@@ -96,6 +96,38 @@ inline Bytes UpsideDown(size_t size) {
     return Repeat(std::move(head), unit, size);
 }
 
+// What one session can hold at once: four NV graphics and a stored graphic
+// of `image` bytes each, a receipt as long as allowed, a page, and, in
+// `arriving`, half of a GS 8 L of `image` bytes; `held` ends with DLE EOT 1,
+// whose answer tells that the printer has read that far.
+struct Holdings {
+    Bytes held;
+    Bytes arriving;
+};
+inline Holdings Hold(size_t image) {
+    const int height = static_cast<int>(image / 256);
+    Holdings h;
+    for (int key = '1'; key <= '4'; ++key) {
+        const Bytes nv = DefineNv(2048, height, key);
+        h.held.insert(h.held.end(), nv.begin(), nv.end());
+    }
+    const size_t body = 10 + image;
+    Put(h.held, {0x1D, '8', 'L'});
+    for (int i = 0; i < 4; ++i) {
+        h.held.push_back(static_cast<uint8_t>(body >> (8 * i)));
+    }
+    Put(h.held, {0x30, 0x70, 0x30, 1, 1, 0x31, 0x00, 0x08, height & 0xFF, height >> 8});
+    h.held.resize(h.held.size() + image, 0xFF);
+    Put(h.held, {'x', '\n'});
+    for (int i = 0; i < 70; ++i) {
+        Put(h.held, {0x1B, 'J', 255});
+    }
+    Put(h.held, {0x1B, 'L', 'p', 'a', 'g', 'e', '\n', 0x10, 0x04, 0x01});
+    h.arriving = DefineNv(2048, height, '5');
+    h.arriving.resize(h.arriving.size() / 2);
+    return h;
+}
+
 struct Input {
     const char* name;
     Bytes (*make)(size_t size);

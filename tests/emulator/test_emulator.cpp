@@ -30,6 +30,7 @@
 #include <gtest/gtest.h>
 
 #include "emulator_test_util.h"
+#include "hostile_inputs.h"
 #include "loopback_printer.h"
 #include "printer_client.h"
 
@@ -413,6 +414,42 @@ TEST(VirtualPrinter, FloodsDoNotDelayAnotherClientsStatusReply) {
                   [&](int x, int y) { return rows[y][x] == 1; }, BarcodeFormat::QRCode),
               "q");
     std::filesystem::remove_all(dir);
+}
+
+// Sessions that each hold stored graphics, a long receipt, a page and a
+// command still arriving share one memory: past it the session over drops
+// its largest holdings and says so, receipts stop growing, and the count
+// never passes the limit by more than one image.
+TEST(PrintSession, SessionsShareOneMemoryAndTheOneOverDropsItsLargest) {
+    constexpr size_t kImage = 256 << 10;
+    SharedMemory memory(size_t{8} << 20);
+    const auto glyphs = render::MakeBoxGlyphs();
+    const auto symbols = render::MakeSymbolEncoder();
+    const DrawingTools tools{glyphs.get(), symbols.get(), {}, &memory};
+    const hostile::Holdings holdings = hostile::Hold(kImage);
+    std::vector<std::unique_ptr<Recorder>> recorders;
+    std::vector<std::unique_ptr<PrintSession>> sessions;
+    size_t worst = 0;
+    for (int i = 0; i < 16; ++i) {
+        recorders.push_back(std::make_unique<Recorder>());
+        sessions.push_back(std::make_unique<PrintSession>(*recorders.back(), true, &tools));
+        for (const Bytes* bytes : {&holdings.held, &holdings.arriving}) {
+            sessions.back()->Feed(bytes->data(), bytes->size());
+            worst = std::max(worst, memory.Used());
+        }
+    }
+    EXPECT_LE(worst, memory.Limit() + 2 * kImage);
+    EXPECT_GT(worst, memory.Limit() / 2);
+    auto said = [&](const std::string& prefix) {
+        return std::count_if(recorders.begin(), recorders.end(), [&](const auto& r) {
+            return std::any_of(r->lines.begin(), r->lines.end(),
+                               [&](const std::string& l) { return l.starts_with(prefix); });
+        });
+    };
+    EXPECT_GT(said("printer memory over 8 MiB, shared by its sessions: dropped "), 4);
+    EXPECT_GT(said("printer memory full: the rest of this receipt is not drawn"), 4);
+    sessions.clear();
+    EXPECT_EQ(memory.Used(), 0u);
 }
 
 TEST(PrintSession, StoppingBetweenCommandsChangesNothingDecoded) {
