@@ -740,6 +740,10 @@ void CommandDecoder::EndCommand() {
     m_headSize = 0;
     m_partsLeft = 0;
     m_partHeaderSize = 0;
+    // A large command's buffer is not kept for the next one.
+    if (m_data.capacity() > 65536) {
+        std::vector<uint8_t>().swap(m_data);
+    }
     m_data.clear();
 }
 
