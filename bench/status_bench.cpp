@@ -44,6 +44,7 @@ UniqueFd Connect(uint16_t port) {
 }
 
 struct Delays {
+    size_t answers = 0;
     double median = 0;
     double p90 = 0;
     double worst = 0;
@@ -101,7 +102,8 @@ Delays Measure(VirtualPrinter& printer, const hostile::Bytes& bytes, double seco
         return {};
     }
     std::sort(delays.begin(), delays.end());
-    return {delays[delays.size() / 2], delays[delays.size() * 9 / 10], delays.back()};
+    return {delays.size(), delays[delays.size() / 2], delays[delays.size() * 9 / 10],
+            delays.back()};
 }
 
 }  // namespace
@@ -134,6 +136,11 @@ int main(int argc, char** argv) {
         kSessions, base.median * 1e3, base.p90 * 1e3, base.worst * 1e3);
     for (const auto& input : hostile::kInputs) {
         const Delays d = Measure(*created.printer, input.make(size_t{4} << 20), seconds);
+        if (d.answers == 0) {
+            std::printf("status with %d sessions of %s: no answer (refused or over 5 s)\n",
+                        kSessions, input.name);
+            continue;
+        }
         std::printf(
             "status with %d sessions of %-18s median %.1f ms, 90th %.1f ms, worst %.1f ms "
             "(ratio %.2f)\n",
