@@ -1,13 +1,16 @@
 // The virtual printer's speed: decoding and journalling receipt-like text
 // and random bytes, each against a plain pass over the same bytes in the
 // same run, drawing a typical receipt with a QR code to PNG, and printing a
-// stored QR code again and again against encoding it each time.
+// stored QR code again and again against encoding it each time; inputs
+// that redraw something large for a few bytes, 10 MiB each, against drawing
+// as many bytes of receipts.
 //
 //   build-release/bench/receipt_bench [MiB]
 //
 // Times are the thread's CPU time: on a machine shared with other work the
 // wall clock would mostly measure the others.
 
+#include <sys/resource.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +23,7 @@
 #include "emulator/print_session.h"
 #include "emulator/render/png.h"
 #include "emulator/render/symbols.h"
+#include "tests/emulator/hostile_inputs.h"
 
 namespace {
 
@@ -96,6 +100,35 @@ public:
 private:
     Journal& m_journal;
 };
+
+// Receipts counted and dropped, as when nothing is saved.
+class CountingEvents final : public PrintSessionEvents {
+public:
+    void OnJournalLine(const std::string&) override { ++lines; }
+    void OnStatusRequest(StatusRequest) override {}
+    void OnNewAddress(const std::array<uint8_t, 4>&) override {}
+    void OnNewMac(const std::array<uint8_t, 6>&) override {}
+    void OnReceipt(render::Receipt) override { ++receipts; }
+
+    size_t lines = 0;
+    size_t receipts = 0;
+};
+
+// CPU seconds to draw `bytes` as one session reads them.
+double DrawSeconds(const DrawingTools& tools, const Bytes& bytes, size_t* receipts = nullptr) {
+    CountingEvents events;
+    const double start = CpuSeconds();
+    PrintSession session(events, true, &tools);
+    constexpr size_t kRead = 16 * 1024;
+    for (size_t i = 0; i < bytes.size(); i += kRead) {
+        session.Feed(bytes.data() + i, std::min(kRead, bytes.size() - i));
+    }
+    session.Finish();
+    if (receipts != nullptr) {
+        *receipts = events.receipts;
+    }
+    return CpuSeconds() - start;
+}
 
 // Best of three: the machine is shared, and the least disturbed run is the
 // one that tells the code's speed.
@@ -259,5 +292,19 @@ int main(int argc, char** argv) {
         "print a stored QR code %d times: %.2f ms (encoding it each time alone %.2f ms, ratio "
         "%.2f)\n",
         kPrints, reused * 1e3, encoded * 1e3, reused / encoded);
+
+    constexpr size_t kHostileBytes = size_t{10} << 20;
+    const Bytes receipts(text.begin(), text.begin() + std::min(text.size(), kHostileBytes));
+    const double typical = DrawSeconds(tools, receipts) * kHostileBytes / receipts.size();
+    std::printf("draw 10 MiB of receipts: %.2f s\n", typical);
+    for (const auto& input : hostile::kInputs) {
+        size_t made = 0;
+        const double seconds = DrawSeconds(tools, input.make(kHostileBytes), &made);
+        std::printf("draw 10 MiB of %-18s %6.2f s, %zu receipts (ratio to receipts %.2f)\n",
+                    (std::string(input.name) + ":").c_str(), seconds, made, seconds / typical);
+    }
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::printf("peak memory %.1f MiB\n", usage.ru_maxrss / 1024.0);
     return 0;
 }

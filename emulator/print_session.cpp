@@ -17,15 +17,66 @@ PrintSession::PrintSession(PrintSessionEvents& events, bool journal, const Drawi
                            static_cast<render::ReceiptEvents&>(*this), tools->options)
                      : nullptr),
       m_decoder(static_cast<escpos::CommandSink&>(*this),
-                m_journal != nullptr || m_renderer != nullptr, start) {}
+                m_journal != nullptr || m_renderer != nullptr, start),
+      m_memory(tools != nullptr ? tools->memory : nullptr) {}
 
-PrintSession::~PrintSession() = default;
+PrintSession::~PrintSession() {
+    if (m_memory) {
+        m_memory->Change(m_counted, 0);
+    }
+}
+
+size_t PrintSession::Held() const {
+    return m_decoder.HeldBytes() + (m_renderer ? m_renderer->HeldBytes() : 0);
+}
+
+void PrintSession::Account() {
+    if (!m_memory) {
+        return;
+    }
+    size_t held = Held();
+    m_memory->Change(m_counted, held);
+    m_counted = held;
+    std::string dropped;
+    while (m_memory->Used() > m_memory->Limit()) {
+        std::string name;
+        const size_t image = m_renderer ? m_renderer->DropLargestImage(name, false) : 0;
+        const size_t arriving = m_decoder.HeldBytes();
+        size_t freed = 0;
+        if (arriving > image && m_decoder.DropHeld()) {
+            name = "the command being read";
+            freed = arriving;
+        } else if (image > 0) {
+            freed = m_renderer->DropLargestImage(name, true);
+        }
+        if (freed == 0) {
+            break;
+        }
+        dropped += (dropped.empty() ? "" : ", ") + name;
+        held = Held();
+        m_memory->Change(m_counted, held);
+        m_counted = held;
+    }
+    if (!dropped.empty()) {
+        OnNote("printer memory over " + std::to_string(m_memory->Limit() >> 20) +
+               " MiB, shared by its sessions: dropped " + dropped);
+    }
+}
+
+bool PrintSession::MayGrow(size_t bytes) {
+    if (!m_memory) {
+        return true;
+    }
+    // Nothing is dropped here: the renderer may be drawing a stored image.
+    return m_memory->Used() - m_counted + Held() + bytes <= m_memory->Limit();
+}
 
 size_t PrintSession::Feed(const uint8_t* data, size_t size,
                           std::chrono::steady_clock::time_point until) {
     m_until = until;
     const size_t taken = m_decoder.Feed(data, size);
     m_until.reset();
+    Account();
     return taken;
 }
 
@@ -68,6 +119,7 @@ void PrintSession::OnCommand(const Command& c) {
     }
     if (m_renderer) {
         m_renderer->OnCommand(c);
+        Account();
     }
     // Checked after every command, since a few bytes can cost a long time
     // (a large QR code drawn again and again).

@@ -4,6 +4,7 @@
 // requests, configuration frames) and, when drawing, the renderer.
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -31,11 +32,30 @@ public:
     virtual void OnReceipt(render::Receipt receipt) = 0;
 };
 
-// The glyphs and symbols a session draws with; they outlive the session.
+// What the sessions of one printer hold between commands, together: their
+// receipts and pages, stored images and commands still arriving. Sessions
+// run on one thread; the count is read by others.
+class SharedMemory {
+public:
+    explicit SharedMemory(size_t limit) : m_limit(limit) {}
+    size_t Limit() const { return m_limit; }
+    size_t Used() const { return m_used.load(); }
+    void Change(size_t from, size_t to) {
+        m_used.fetch_add(to - from);  // wraps as intended when `to` is smaller
+    }
+
+private:
+    const size_t m_limit;
+    std::atomic<size_t> m_used{0};
+};
+
+// The glyphs and symbols a session draws with, and the memory it shares;
+// they outlive the session.
 struct DrawingTools {
     render::GlyphSource* glyphs = nullptr;
     render::SymbolEncoder* symbols = nullptr;
     render::RenderOptions options;
+    SharedMemory* memory = nullptr;  // null: not bounded across sessions
 };
 
 class PrintSession final : private escpos::CommandSink, private render::ReceiptEvents {
@@ -46,7 +66,10 @@ public:
                  escpos::TextMode start = {});
     ~PrintSession() override;
 
-    void Feed(const uint8_t* data, size_t size) { m_decoder.Feed(data, size); }
+    void Feed(const uint8_t* data, size_t size) {
+        m_decoder.Feed(data, size);
+        Account();
+    }
     // Feeds until the bytes end, or stops after the first command that ends
     // at or past `until`; returns the bytes taken.
     size_t Feed(const uint8_t* data, size_t size, std::chrono::steady_clock::time_point until);
@@ -57,16 +80,24 @@ public:
     const render::Receipt* CurrentReceipt() const {
         return m_renderer ? m_renderer->Current() : nullptr;
     }
+    uint64_t DrawingWork() const { return m_renderer ? m_renderer->Work() : 0; }
 
 private:
     void OnCommand(const escpos::Command& command) override;
     void OnReceipt(render::Receipt receipt) override;
     void OnNote(std::string line) override;
+    bool MayGrow(size_t bytes) override;
+    // Brings the shared count up to what this session holds; while the
+    // printer is over its memory, drops the session's largest holdings.
+    void Account();
+    size_t Held() const;
 
     PrintSessionEvents& m_events;
     std::unique_ptr<escpos::CommandJournal> m_journal;
     std::unique_ptr<render::ReceiptRenderer> m_renderer;
     escpos::CommandDecoder m_decoder;
+    SharedMemory* const m_memory;
+    size_t m_counted = 0;  // of the shared memory
     bool m_finished = false;
     std::optional<std::chrono::steady_clock::time_point> m_until;  // while feeding with one
 };

@@ -128,7 +128,8 @@ ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& arg
                                 name == "--idle-timeout" || name == "--render" ||
                                 name == "--paper" || name == "--font" || name == "--render-file" ||
                                 name == "--out" || name == "--render-limit" ||
-                                name == "--profile" || name == "--chinese" || name == "--scale";
+                                name == "--render-files" || name == "--profile" ||
+                                name == "--chinese" || name == "--scale";
         if (!takesValue && (name == "--help" || name == "--netbios" || name == "--window")) {
             if (inlineValue) {
                 return {std::nullopt, name + " takes no value"};
@@ -224,6 +225,15 @@ ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& arg
                 return {std::nullopt, "bad render limit (MiB): " + value};
             }
             out.config.renderLimitBytes = mib << 20;
+        } else if (name == "--render-files") {
+            size_t files = 0;
+            const auto [end, ec] =
+                std::from_chars(value.data(), value.data() + value.size(), files);
+            if (ec != std::errc() || end != value.data() + value.size() || files == 0 ||
+                files > 100000000) {
+                return {std::nullopt, "bad render file limit: " + value};
+            }
+            out.config.renderLimitFiles = files;
         } else if (name == "--font") {
             out.config.fontPath = value;
         } else if (name == "--render-file") {
@@ -259,8 +269,13 @@ and a journal of everything it receives.
                         (default 300; 0 never)
   --render DIR          draw every receipt (ended by a cut, or by the end of
                         its session) as DIR/NNNNNN-session-S.png
-  --render-limit MIB    the pictures in DIR take at most MIB MiB (default
-                        256): past it the oldest are removed
+  --render-limit MIB    the pictures take at most MIB MiB of disk (default
+                        256, counted in the disk's blocks): in DIR past it the
+                        oldest are removed, with --render-file no more are
+                        written
+  --render-files N      the pictures are at most N files (default 4096): in
+                        DIR past it the oldest are removed, with --render-file
+                        no more are written
   --profile NAME        the printer drawn, one of:
 )" + ProfileTable() +
            R"(  --paper 58|80         short for --profile 58mm-203dpi or 80mm-203dpi
@@ -308,6 +323,8 @@ Journal: one line per item, UTF-8.
   truncated: 1D 44 C0         a command cut off by the end of the session
   session 1 receipt 1: DIR/000001-session-1.png (576 x 812 dots)
   render folder over 256 MiB: removed DIR/000001-session-1.png
+  render folder over 4096 pictures: removed DIR/000001-session-1.png
+  receipt 4097 and after not saved: the pictures take 4096 files
   receipt holds 256 drawer pulses: the rest of them are not drawn
   repeated 1999996 more times: ESC p drawer pin 2 on 16 ms off 16 ms
                               a line that comes more than 4 times in one
@@ -330,8 +347,12 @@ namespace {
 
 class CaptureEvents final : public PrintSessionEvents {
 public:
-    CaptureEvents(const Journal::Writer& journal, std::string out, int scale)
-        : m_journal(journal), m_out(std::move(out)), m_scale(scale) {}
+    CaptureEvents(const Journal::Writer& journal, std::string out, const VirtualPrinterConfig& c)
+        : m_journal(journal),
+          m_out(std::move(out)),
+          m_scale(c.pngScale),
+          m_limitBytes(c.renderLimitBytes),
+          m_limitFiles(c.renderLimitFiles) {}
     void OnJournalLine(const std::string& line) override { m_journal(line); }
     void OnStatusRequest(StatusRequest request) override {
         m_journal(StatusRequestName(request) + ", not answered (capture)");
@@ -340,14 +361,27 @@ public:
     void OnNewMac(const std::array<uint8_t, 6>&) override {}
     void OnReceipt(render::Receipt receipt) override {
         ++m_count;
+        const std::string label = "receipt " + std::to_string(m_count);
+        if (m_files >= m_limitFiles || m_diskBytes >= m_limitBytes) {
+            if (!m_full) {
+                m_full = true;
+                m_journal(label + " and after not saved: the pictures take " +
+                          (m_files >= m_limitFiles ? std::to_string(m_files) + " files"
+                                                   : std::to_string(m_limitBytes >> 20) + " MiB"));
+            }
+            return;
+        }
         std::filesystem::path path(m_out);
         if (m_count > 1) {
             path.replace_filename(path.stem().string() + "-" + std::to_string(m_count) +
                                   path.extension().string());
         }
-        const std::string error =
-            render::WriteFileAtomically(path.string(), render::EncodeReceiptPng(receipt, m_scale));
-        const std::string label = "receipt " + std::to_string(m_count);
+        const std::vector<uint8_t> png = render::EncodeReceiptPng(receipt, m_scale);
+        const std::string error = render::WriteFileAtomically(path.string(), png);
+        if (error.empty()) {
+            ++m_files;
+            m_diskBytes += std::max<uint64_t>(FileDiskBytes(path.string()), png.size());
+        }
         m_journal(error.empty() ? label + ": " + path.string() + " (" + ReceiptSize(receipt) + ")"
                                 : label + " not saved: " + error);
     }
@@ -356,7 +390,12 @@ private:
     const Journal::Writer& m_journal;
     const std::string m_out;
     const int m_scale;
+    const uint64_t m_limitBytes;
+    const size_t m_limitFiles;
     int m_count = 0;
+    size_t m_files = 0;
+    uint64_t m_diskBytes = 0;
+    bool m_full = false;
 };
 
 }  // namespace
@@ -384,7 +423,7 @@ std::string RenderCaptureFile(const PrinterArguments& args, const Journal::Write
         !args.outPath.empty() ? args.outPath
         : standardInput       ? "receipt.png"
                         : std::filesystem::path(args.renderFile).replace_extension(".png").string();
-    CaptureEvents events(journal, out, args.config.pngScale);
+    CaptureEvents events(journal, out, args.config);
     PrintSession session(events, true, &tools, StartModeOf(profile, args.config.chinese));
     std::vector<uint8_t> buffer(64 * 1024);
     size_t n;

@@ -29,7 +29,7 @@ struct ParsedPrinterArguments {
 // Arguments without the program name:
 //   --listen ADDR (repeatable)  --port N  --condition NAME[,NAME...]
 //   --mode normal|one-session|refuse|mute  --journal FILE  --raw FILE
-//   --netbios  --idle-timeout SECONDS  --render DIR  --render-limit MIB
+//   --netbios  --idle-timeout SECONDS  --render DIR  --render-limit MIB  --render-files N
 //   --profile NAME  --paper 58|80  --chinese on|off  --font FILE  --scale N
 //   --render-file IN|- [--out OUT.png]  --window  --help
 ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& args);

@@ -8,6 +8,7 @@
 
 #include "emulator/control_input.h"
 #include "emulator/printer_cli.h"
+#include "emulator/receipt_files.h"
 #include "platform/program_arguments.h"
 #include "platform/socket.h"
 #include "platform/whole_file.h"
@@ -85,6 +86,14 @@ int PrinterMain(int argc, char** argv, PrinterWindowHooks* window) {
     }
     if (args.window && window == nullptr && args.renderFile.empty()) {
         return RunWindowProgram(argc, argv);
+    }
+    // A folder the pictures cannot go to is found now, not at the first receipt.
+    if (args.renderFile.empty() && !args.config.renderDir.empty()) {
+        if (const std::string error = ReceiptFiles::CheckFolder(args.config.renderDir);
+            !error.empty()) {
+            std::fprintf(stderr, "vorpane-printer: --render %s\n", error.c_str());
+            return 2;
+        }
     }
 
     File journal(args.journalPath.empty() ? stdout : OpenFile(args.journalPath, "w"));

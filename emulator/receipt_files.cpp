@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "emulator/render/png.h"
+#include "platform/whole_file.h"
 
 namespace vorpane {
 
@@ -24,8 +25,12 @@ std::string ReceiptSize(const render::Receipt& r) {
 }
 
 ReceiptFiles::ReceiptFiles(std::string dir, Journal& journal, std::function<void()> writerStarts,
-                           uint64_t limitBytes, int scale)
-    : m_dir(std::move(dir)), m_journal(journal), m_limit(limitBytes), m_scale(scale) {
+                           uint64_t limitBytes, int scale, size_t limitFiles)
+    : m_dir(std::move(dir)),
+      m_journal(journal),
+      m_limit(limitBytes),
+      m_limitFiles(std::max<size_t>(limitFiles, 1)),
+      m_scale(scale) {
     std::error_code ec;
     std::filesystem::create_directories(m_dir, ec);
     for (const auto& entry : std::filesystem::directory_iterator(m_dir, ec)) {
@@ -34,10 +39,10 @@ ReceiptFiles::ReceiptFiles(std::string dir, Journal& journal, std::function<void
         const auto [end, err] = std::from_chars(name.data(), name.data() + name.size(), number);
         if (err == std::errc() && std::string_view(end).starts_with("-session-")) {
             m_nextFile = std::max(m_nextFile, number + 1);
-            std::error_code sizeError;
+            std::error_code kindError;
             const uint64_t bytes =
-                entry.is_regular_file(sizeError) ? entry.file_size(sizeError) : 0;
-            if (name.ends_with(".png") && !sizeError && bytes > 0) {
+                entry.is_regular_file(kindError) ? FileDiskBytes(entry.path().string()) : 0;
+            if (name.ends_with(".png") && !kindError && bytes > 0) {
                 m_pictures.push_back({number, entry.path().string(), bytes});
                 m_pictureBytes += bytes;
             }
@@ -105,8 +110,11 @@ void ReceiptFiles::Run() {
                           ? label + ": " + job.path + " (" + ReceiptSize(job.receipt) + ")"
                           : label + " not saved: " + error);
         if (error.empty()) {
-            m_pictures.push_back({job.file, job.path, png.size()});
-            m_pictureBytes += png.size();
+            // The disk's blocks, not the picture's bytes: a small picture
+            // takes a whole block or more.
+            const uint64_t disk = std::max<uint64_t>(FileDiskBytes(job.path), png.size());
+            m_pictures.push_back({job.file, job.path, disk});
+            m_pictureBytes += disk;
             Trim();
         }
         m_journal.Flush();
@@ -118,10 +126,11 @@ void ReceiptFiles::Trim() {
     size_t removed = 0;
     std::string first;
     std::string last;
-    while (m_pictureBytes > m_limit && m_pictures.size() > 1) {
+    const bool files = m_pictures.size() > m_limitFiles;
+    while ((m_pictureBytes > m_limit || m_pictures.size() > m_limitFiles) &&
+           m_pictures.size() > 1) {
         Picture& oldest = m_pictures.front();
-        std::error_code ec;
-        std::filesystem::remove(oldest.path, ec);
+        RemoveFile(oldest.path);
         (removed++ == 0 ? first : last) = oldest.path;
         m_pictureBytes -= oldest.bytes;
         m_pictures.pop_front();
@@ -129,11 +138,35 @@ void ReceiptFiles::Trim() {
     if (removed == 0) {
         return;
     }
-    const std::string over =
-        "render folder over " + std::to_string(m_limit >> 20) + " MiB: removed ";
+    const std::string over = "render folder over " +
+                             (files ? std::to_string(m_limitFiles) + " pictures"
+                                    : std::to_string(m_limit >> 20) + " MiB") +
+                             ": removed ";
     m_journal.Add(removed == 1
                       ? over + first
                       : over + std::to_string(removed) + " pictures, " + first + " to " + last);
+}
+
+std::string ReceiptFiles::CheckFolder(const std::string& dir) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        return dir + ": cannot make the folder: " + ec.message();
+    }
+    if (!std::filesystem::is_directory(dir, ec)) {
+        return dir + ": not a folder";
+    }
+    const std::string probe = (std::filesystem::path(dir) / ".vorpane-write-check").string();
+    RemoveFile(probe);  // one left by a run that was killed
+    const uint8_t byte = 0;
+    const NewFile made = WriteNewFile(probe, &byte, 1);
+    if (made.status != NewFileStatus::kWritten) {
+        return dir + ": cannot write in the folder: " +
+               (made.status == NewFileStatus::kExists ? std::string("a file is in the way")
+                                                      : FileErrorText(made.error));
+    }
+    RemoveFile(probe);
+    return {};
 }
 
 }  // namespace vorpane

@@ -9,11 +9,13 @@
 //   session 3 receipt 2: DIR/000007-session-3.png (576 x 16384 dots, cut short)
 //   session 3 receipt 2 not saved: DIR/000007-session-3.png: Permission denied
 // The pictures in DIR (its NNNNNN-session-S.png files, earlier runs' too)
-// take at most a set number of bytes: past it the oldest go, the newest
-// always stays, and the journal says which went:
+// take at most a set number of bytes of disk blocks and of files: past
+// either the oldest go, the newest always stays, and the journal says which
+// went:
 //   render folder over 256 MiB: removed DIR/000001-session-1.png
 //   render folder over 256 MiB: removed 3 pictures, DIR/000001-session-1.png to
 //   DIR/000003-session-1.png
+//   render folder over 4096 pictures: removed DIR/000001-session-1.png
 
 #include <condition_variable>
 #include <cstdint>
@@ -36,10 +38,16 @@ public:
     // Their rasters hold at most this many bytes, whatever their number.
     static constexpr size_t kMaxWaitingBytes = 32u << 20;
     static constexpr uint64_t kDefaultLimitBytes = uint64_t{256} << 20;
+    static constexpr size_t kDefaultLimitFiles = 4096;
+
+    // Makes the folder if need be and writes and removes a file in it: the
+    // error's text, empty when pictures can be saved there.
+    static std::string CheckFolder(const std::string& dir);
 
     // `writerStarts` runs first on the writer's thread (to lower its priority).
     ReceiptFiles(std::string dir, Journal& journal, std::function<void()> writerStarts = nullptr,
-                 uint64_t limitBytes = kDefaultLimitBytes, int scale = 1);
+                 uint64_t limitBytes = kDefaultLimitBytes, int scale = 1,
+                 size_t limitFiles = kDefaultLimitFiles);
     // Writes what is still waiting, then returns.
     ~ReceiptFiles();
     ReceiptFiles(const ReceiptFiles&) = delete;
@@ -52,7 +60,7 @@ private:
     struct Picture {
         uint64_t number;
         std::string path;
-        uint64_t bytes;
+        uint64_t bytes;  // of disk blocks
     };
     void Run();
     // Removes the oldest pictures while the folder is over its limit.
@@ -61,6 +69,7 @@ private:
     const std::string m_dir;
     Journal& m_journal;
     const uint64_t m_limit;
+    const size_t m_limitFiles;
     const int m_scale;
     // Only the writer's thread touches these two once it runs.
     std::deque<Picture> m_pictures;  // oldest first

@@ -223,12 +223,14 @@ std::string VirtualPrinter::Start() {
         m_tools->glyphs = m_glyphs.get();
         m_tools->symbols = m_symbols.get();
         m_tools->options = RenderOptionsOf(m_config.profile);
+        m_memory = std::make_unique<SharedMemory>(m_config.sharedMemoryBytes);
+        m_tools->memory = m_memory.get();
         // Pictures are the least urgent work: compressing them must not take
         // the processor from the thread that answers status requests.
         if (!m_config.renderDir.empty()) {
-            m_files = std::make_unique<ReceiptFiles>(m_config.renderDir, m_journal,
-                                                     LowerCurrentThreadPriority,
-                                                     m_config.renderLimitBytes, m_config.pngScale);
+            m_files = std::make_unique<ReceiptFiles>(
+                m_config.renderDir, m_journal, LowerCurrentThreadPriority,
+                m_config.renderLimitBytes, m_config.pngScale, m_config.renderLimitFiles);
         }
     }
 
@@ -318,6 +320,15 @@ void VirtualPrinter::Serve() {
             m_conditionsChanged->Drain();
             SendAutomaticStatus();
         }
+        size_t busy = 0;
+        for (size_t i = firstSession; i < polls.size(); ++i) {
+            busy += polls[i].ready != 0 || !polled[i - firstSession]->pending.empty();
+        }
+        for (const auto& s : m_sessions) {
+            busy += s->draining;
+        }
+        m_turnTime = std::clamp<Clock::duration>(limits::kRoundTime / std::max<size_t>(busy, 1),
+                                                 limits::kMinTurnTime, limits::kTurnTime);
         for (size_t i = firstSession; i < polls.size(); ++i) {
             Session& s = *polled[i - firstSession];
             const short rev = polls[i].ready;
@@ -444,7 +455,7 @@ void VirtualPrinter::ReadFrom(Session& s) {
     // A turn ends after a bounded amount of bytes or of time, whichever
     // comes first, so that every other session is served soon: some
     // commands (a QR code to draw) cost far more than their bytes.
-    const auto deadline = Clock::now() + limits::kTurnTime;
+    const auto deadline = Clock::now() + m_turnTime;
     if (!s.pending.empty()) {
         std::vector<uint8_t> held;
         held.swap(s.pending);
@@ -538,7 +549,7 @@ void VirtualPrinter::CloseSession(Session& s, const std::string& error, bool dro
 void VirtualPrinter::DrainTurn(Session& s) {
     std::vector<uint8_t> held;
     held.swap(s.pending);
-    Decode(s, held.data(), held.size(), Clock::now() + limits::kTurnTime);
+    Decode(s, held.data(), held.size(), Clock::now() + m_turnTime);
     s.output.clear();  // replies to a client that is gone
     if (s.pending.empty()) {
         FinishSession(s, s.closeReason);

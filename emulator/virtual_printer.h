@@ -98,6 +98,8 @@ struct VirtualPrinterConfig {
     RawJournal::Writer rawWriter;
     // Sessions open at once before further ones are reset.
     size_t maxSessions = limits::kMaxSessions;
+    // What the sessions hold together between commands, when drawing.
+    size_t sharedMemoryBytes = limits::kSharedMemoryBytes;
     // Sessions that send nothing for this long are closed; zero: never.
     std::chrono::milliseconds idleTimeout = limits::kIdleTimeout;
     // Receipts are drawn and saved here as PNG files; empty: none are saved.
@@ -105,8 +107,11 @@ struct VirtualPrinterConfig {
     // Given, receipts are drawn and shown to it while they print, at most
     // once per kPaperUpdateInterval each, and once more when they end.
     PaperWatcher paperWatcher;
-    // The pictures in renderDir take at most this many bytes; the oldest go.
+    // The pictures in renderDir take at most this many bytes of disk blocks
+    // and this many files; past either the oldest go. --render-file stops
+    // writing pictures past them.
     uint64_t renderLimitBytes = uint64_t{256} << 20;
+    size_t renderLimitFiles = 4096;
     PrinterProfile profile = DefaultPrinterProfile();
     // Chinese (GB18030) mode at power-on, as FS & sets it.
     bool chinese = true;
@@ -117,6 +122,7 @@ struct VirtualPrinterConfig {
 
 class ReceiptFiles;
 struct DrawingTools;
+class SharedMemory;
 
 class VirtualPrinter {
 public:
@@ -214,7 +220,9 @@ private:
     uint16_t m_port = 0;
     std::vector<std::unique_ptr<Session>> m_sessions;  // serving thread only
     std::vector<uint8_t> m_readBuffer;                 // serving thread only
-    uint64_t m_nextSessionId = 1;                      // serving thread only
+    // A session's turn this round, shorter the more sessions are busy.
+    std::chrono::steady_clock::duration m_turnTime = limits::kTurnTime;  // serving thread only
+    uint64_t m_nextSessionId = 1;                                        // serving thread only
     uint64_t m_journalSession = 0;  // whose lines the journal took last; serving thread only
     std::atomic<size_t> m_sessionsOpened{0};
     std::atomic<size_t> m_openSessions{0};
@@ -222,6 +230,7 @@ private:
 
     std::unique_ptr<render::GlyphSource> m_glyphs;     // serving thread only
     std::unique_ptr<render::SymbolEncoder> m_symbols;  // serving thread only
+    std::unique_ptr<SharedMemory> m_memory;
     std::unique_ptr<DrawingTools> m_tools;
     std::unique_ptr<ReceiptFiles> m_files;
 

@@ -54,6 +54,11 @@ int RenameFile(const std::string& from, const std::string& to);
 // Removes a file; false when it could not.
 bool RemoveFile(const std::string& path);
 
+// What a file takes on its disk, whole blocks counted (st_blocks * 512 on
+// POSIX; the size rounded up to 4 KiB clusters on Windows); 0 when there is
+// no such file.
+uint64_t FileDiskBytes(const std::string& path);
+
 // The C library's fopen for a name in UTF-8 (on Windows its own fopen would
 // read the name in the ANSI code page); null with errno set when it fails.
 std::FILE* OpenFile(const std::string& path, const char* mode);

@@ -719,11 +719,31 @@ void CommandDecoder::PartHeaderDone() {
     BeginPayload(Payload::kNvImage, image);
 }
 
+bool CommandDecoder::DropHeld() {
+    if (m_state != State::kPayload || m_data.empty()) {
+        return false;
+    }
+    const size_t held = m_data.size();
+    if (m_partHeaderSize == 0) {
+        m_commandBytes = m_headSize + held;
+    } else {
+        m_commandBytes -= m_expected - held;  // a part's image was counted when it began
+    }
+    m_skipLeft = m_expected - held;
+    m_state = State::kSkip;
+    std::vector<uint8_t>().swap(m_data);
+    return true;
+}
+
 void CommandDecoder::EndCommand() {
     m_state = State::kText;
     m_headSize = 0;
     m_partsLeft = 0;
     m_partHeaderSize = 0;
+    // A large command's buffer is not kept for the next one.
+    if (m_data.capacity() > 65536) {
+        std::vector<uint8_t>().swap(m_data);
+    }
     m_data.clear();
 }
 

@@ -34,6 +34,11 @@ public:
     // between commands, and the rest of the piece is the caller's to feed
     // again later.
     void Pause() { m_paused = true; }
+    // Bytes of a command still arriving, kept until it is whole.
+    size_t HeldBytes() const { return m_data.capacity(); }
+    // Lets go of them: the rest of the command is passed over, as one too
+    // large is. False when nothing was held.
+    bool DropHeld();
     // End of the session: reports a command cut off and hands on held text.
     void Finish();
 

@@ -60,6 +60,55 @@ struct ReceiptRenderer::StoredImages {
     size_t nvBytes = 0;
 };
 
+size_t ReceiptRenderer::ImageBytes() const {
+    if (!m_images) {
+        return 0;
+    }
+    return m_images->nvBytes + (m_images->buffered ? m_images->buffered->rows.size() : 0);
+}
+
+size_t ReceiptRenderer::DropLargestImage(std::string& name, bool drop) {
+    if (!m_images) {
+        return 0;
+    }
+    StoredImages& images = *m_images;
+    size_t largest = images.buffered ? images.buffered->rows.size() : 0;
+    name = "the stored graphics";
+    auto nv = images.nv.end();
+    for (auto it = images.nv.begin(); it != images.nv.end(); ++it) {
+        if (it->second.rows.size() > largest) {
+            largest = it->second.rows.size();
+            nv = it;
+        }
+    }
+    auto bit = images.bitImages.end();
+    for (auto it = images.bitImages.begin(); it != images.bitImages.end(); ++it) {
+        if (it->rows.size() > largest) {
+            largest = it->rows.size();
+            bit = it;
+            nv = images.nv.end();
+        }
+    }
+    if (largest == 0 || !drop) {
+        return largest;
+    }
+    if (bit != images.bitImages.end()) {
+        // Numbers stay: the image is emptied, not taken out.
+        name = "NV bit image " + std::to_string(bit - images.bitImages.begin() + 1);
+        *bit = {};
+        images.nvBytes -= largest;
+    } else if (nv != images.nv.end()) {
+        const uint8_t key[] = {static_cast<uint8_t>(nv->first >> 8),
+                               static_cast<uint8_t>(nv->first & 0xFF)};
+        name = "NV graphics key " + escpos::HexBytes(key, 2);
+        images.nv.erase(nv);
+        images.nvBytes -= largest;
+    } else {
+        images.buffered.reset();
+    }
+    return largest;
+}
+
 void ReceiptRenderer::Graphics(const Command& c) {
     if (!m_images) {
         m_images = std::make_shared<StoredImages>();
@@ -84,6 +133,9 @@ void ReceiptRenderer::Graphics(const Command& c) {
     if (c.op == escpos::Op::kPrintNvBitImage) {
         if (c.a < 1 || c.a > static_cast<int64_t>(images.bitImages.size())) {
             return m_events.OnNote(name + ": not drawn, no such NV bit image (FS q defines them)");
+        }
+        if (!Take(ItemKind::kStoredPrint)) {
+            return;
         }
         const StoredImages::Image& image = images.bitImages[static_cast<size_t>(c.a - 1)];
         return PrintImage(image.width, image.height, image.rows, (c.b & 1) + 1,
@@ -122,6 +174,9 @@ void ReceiptRenderer::Graphics(const Command& c) {
             if (it == images.nv.end()) {
                 return m_events.OnNote(name + ": not drawn, no such NV graphics");
             }
+            if (!Take(ItemKind::kStoredPrint)) {
+                return;
+            }
             const StoredImages::Image& image = it->second;
             return PrintImage(image.width, image.height, image.rows, g->scaleX, g->scaleY);
         }
@@ -139,6 +194,11 @@ void ReceiptRenderer::PrintImage(int width, int height, std::span<const uint8_t>
     // Dots past the print area's right edge are not printed, as with GS v 0.
     const int right = std::min(AreaLeft() + AreaWidth(), r.Width());
     const int visible = std::clamp(width, 0, std::max(right - x0 + scaleX - 1, 0) / scaleX);
+    const int64_t tall = std::clamp<int64_t>(int64_t{height} * scaleY, 0, MaxY() - m_y);
+    if (!Spend(static_cast<uint64_t>(tall) * static_cast<uint64_t>(visible * scaleX))) {
+        // The paper moves on as if it had been drawn.
+        return Feed(std::max(height, 0) * scaleY);
+    }
     for (int y = 0; y < height && m_y < MaxY(); ++y) {
         const size_t at = static_cast<size_t>(y) * stride;
         if (Room(m_y + scaleY) && at + stride <= rows.size()) {

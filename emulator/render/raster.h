@@ -36,10 +36,16 @@ public:
     void Fill(int x, int y, int w, int h, bool ink = true);
     // Turns the rectangle half a turn about its centre, clipped to the rows that exist.
     void Rotate180(int x, int y, int w, int h);
+    // Inks row y from x where the first w bits of `bits` (most significant
+    // first), or the same bits from the last, have ink.
+    void InkRow(int y, int x, int w, const uint8_t* bits, bool reversed);
     const uint8_t* Row(int y) const { return m_bits.data() + static_cast<size_t>(y) * m_stride; }
     bool AnyInk() const;
 
 private:
+    // Rotate180 a dot at a time, for a rectangle past the raster's sides.
+    void RotateDots(int x, int y, int w, int h);
+
     int m_width;
     int m_maxHeight;
     int m_stride;

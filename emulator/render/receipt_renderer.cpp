@@ -22,7 +22,7 @@ constexpr size_t kMaxLineItems = 4096;
 // back along the line cannot pile up bands without end.
 constexpr size_t kMaxLineBandBytes = 1 << 20;
 constexpr const char* kItemNames[] = {"characters", "column images", "barcodes and symbols",
-                                      "drawer pulses"};
+                                      "drawer pulses", "stored image prints"};
 constexpr int kBandHeight = 24;  // ESC * prints 24 dots high in every mode
 
 // Each run of dots in a row of n cells, scaled: cell i of the row covers
@@ -141,8 +141,12 @@ struct ReceiptRenderer::Style {
         int rows = 0;
         Symbol symbol;
     };
-    Encoded qrEncoded;
-    Encoded pdfEncoded;
+    // A few, so that switching between error levels does not encode again.
+    static constexpr size_t kEncodings = 4;
+    Encoded qrEncoded[kEncodings];
+    Encoded pdfEncoded[kEncodings];
+    size_t qrNext = 0;
+    size_t pdfNext = 0;
 
     Style() {
         for (int i = 1; i <= kDefaultTabStops; ++i) {
@@ -178,8 +182,9 @@ struct ReceiptRenderer::Page {
     int width = 0;
     int height = 0;
     int direction = 0;
-    int bottom = 0;  // the lowest edge of the areas used and the last: the page prints that far
-    int paperY = 0;  // where the page goes on the receipt
+    int bottom = 0;     // the lowest edge of the areas used and the last: the page prints that far
+    int paperY = 0;     // where the page goes on the receipt
+    bool paid = false;  // the canvas holds drawing counted in the work budget
 };
 
 ReceiptRenderer::ReceiptRenderer(GlyphSource& glyphs, SymbolEncoder& symbols, ReceiptEvents& events,
@@ -216,6 +221,40 @@ bool ReceiptRenderer::Take(ItemKind kind) {
                         kItemNames[k] + ": the rest of them are not drawn");
     }
     return false;
+}
+
+bool ReceiptRenderer::Spend(uint64_t dots, bool force) {
+    if (force) {
+        m_receiptWork += dots;
+        m_sessionWork += dots;
+        return true;
+    }
+    if (m_sessionWork + dots > kMaxSessionWork) {
+        if (!m_sessionWorkNoted) {
+            m_sessionWorkNoted = true;
+            m_events.OnNote("session drew " + std::to_string(m_sessionWork) +
+                            " dots of images, symbols, page areas and turned lines: the rest of "
+                            "them are not drawn");
+        }
+        m_receipt->capped = true;
+        return false;
+    }
+    if (m_receiptWork + dots > kMaxReceiptWork) {
+        if (!m_receiptWorkNoted) {
+            m_receiptWorkNoted = true;
+            m_events.OnNote("receipt drew " + std::to_string(m_receiptWork) +
+                            " dots of images, symbols, page areas and turned lines: the rest of "
+                            "them are not drawn");
+        }
+        m_receipt->capped = true;
+        return false;
+    }
+    m_receiptWork += dots;
+    m_sessionWork += dots;
+    if (m_page) {
+        m_page->paid = true;
+    }
+    return true;
 }
 
 void ReceiptRenderer::OnCommand(const Command& c) {
@@ -439,6 +478,7 @@ void ReceiptRenderer::PageCommand(const Command& c) {
                 m_x = 0;
                 Page& p = *m_page;
                 p.canvas = Raster(p.canvas.Width(), p.canvas.MaxHeight());
+                p.paid = false;
                 p.sheet.Fill(p.x, p.y, p.width, p.height, false);
             }
             return;
@@ -458,7 +498,14 @@ void ReceiptRenderer::OpenArea() {
     p.direction = s.pageDirection;
     const bool across = p.direction == 1 || p.direction == 3;
     p.canvas = Raster(across ? p.height : p.width, across ? p.width : p.height);
-    p.sheet.Reserve(std::max(p.sheet.Height(), p.y + p.height));
+    p.paid = false;
+    const int grow = p.y + p.height - p.sheet.Height();
+    if (grow <= 0 || m_events.MayGrow(static_cast<size_t>(grow) * p.sheet.BytesPerRow())) {
+        p.sheet.Reserve(std::max(p.sheet.Height(), p.y + p.height));
+    } else if (!m_memoryNoted) {
+        m_memoryNoted = true;
+        m_events.OnNote("printer memory full: the rest of this receipt is not drawn");
+    }
     m_x = 0;
     m_y = 0;
 }
@@ -471,8 +518,21 @@ void ReceiptRenderer::ComposeArea() {
     if (canvas.Height() > 0) {
         p.bottom = std::max(p.bottom, low + 1);
     }
+    const bool across = p.direction == 1 || p.direction == 3;
+    // An area that holds what was counted is put on the page whatever the
+    // budget says, once: what is drawn after that is not counted.
+    if (!Spend(static_cast<uint64_t>(canvas.Height()) * canvas.Width(), p.paid)) {
+        p.canvas = Raster(canvas.Width(), canvas.MaxHeight());
+        return;
+    }
     for (int v = 0; v < canvas.Height(); ++v) {
         const uint8_t* row = canvas.Row(v);
+        if (!across) {
+            // Along the paper's rows a canvas row is a run of the sheet's row.
+            p.sheet.InkRow(p.direction == 2 ? low - v : p.y + v, p.x, canvas.Width(), row,
+                           p.direction == 2);
+            continue;
+        }
         for (int i = 0; i < canvas.BytesPerRow(); ++i) {
             for (int bit = 0; row[i] != 0 && bit < 8; ++bit) {
                 if (((row[i] >> (7 - bit)) & 1) == 0) {
@@ -480,24 +540,16 @@ void ReceiptRenderer::ComposeArea() {
                 }
                 // Lines run along the direction from its starting corner.
                 const int u = i * 8 + bit;
-                switch (p.direction) {
-                    case 1:
-                        p.sheet.Set(p.x + v, low - u);
-                        break;
-                    case 2:
-                        p.sheet.Set(right - u, low - v);
-                        break;
-                    case 3:
-                        p.sheet.Set(right - v, p.y + u);
-                        break;
-                    default:
-                        p.sheet.Set(p.x + u, p.y + v);
-                        break;
+                if (p.direction == 1) {
+                    p.sheet.Set(p.x + v, low - u);
+                } else {
+                    p.sheet.Set(right - v, p.y + u);
                 }
             }
         }
     }
     p.canvas = Raster(canvas.Width(), canvas.MaxHeight());
+    p.paid = false;
 }
 
 void ReceiptRenderer::PlaceLine() {
@@ -637,6 +689,13 @@ void ReceiptRenderer::AddColumnImage(const Command& c) {
     if (!Take(ItemKind::kColumnImage)) {
         return;
     }
+    if (!m_events.MayGrow(static_cast<size_t>(columns) * scaleX * kBandHeight)) {
+        if (!m_memoryNoted) {
+            m_memoryNoted = true;
+            m_events.OnNote("printer memory full: the rest of this receipt is not drawn");
+        }
+        return;
+    }
     if (!m_line.empty() && (m_line.size() >= kMaxLineItems ||
                             m_lineBandBytes + static_cast<size_t>(columns) * scaleX * kBandHeight >
                                 kMaxLineBandBytes)) {
@@ -675,9 +734,32 @@ void ReceiptRenderer::Tab() {
     }
 }
 
+size_t ReceiptRenderer::HeldBytes() const {
+    auto bytes = [](const Raster& r) {
+        return static_cast<size_t>(r.Height()) * static_cast<size_t>(r.BytesPerRow());
+    };
+    size_t held = bytes(m_receipt->paper) + m_lineBandBytes + ImageBytes();
+    if (m_page) {
+        held += bytes(m_page->sheet) + bytes(m_page->canvas);
+    }
+    return held;
+}
+
 bool ReceiptRenderer::Room(int bottom) {
+    Raster& paper = Paper();
+    const int grow = std::min(bottom, paper.MaxHeight()) - paper.Height();
+    if (grow > 0 && !m_events.MayGrow(static_cast<size_t>(grow) * paper.BytesPerRow())) {
+        if (!m_page) {
+            m_receipt->capped = true;
+        }
+        if (!m_memoryNoted) {
+            m_memoryNoted = true;
+            m_events.OnNote("printer memory full: the rest of this receipt is not drawn");
+        }
+        return false;
+    }
     // A page area ends where it ends: what passes it is not printed.
-    const bool room = Paper().Reserve(bottom);
+    const bool room = paper.Reserve(bottom);
     if (room || m_page) {
         return room;
     }
@@ -708,10 +790,21 @@ void ReceiptRenderer::PrintLine(int feed) {
     }
     const int left = AlignedX(width);
     const int bottom = m_y + height;
+    // An upside-down line not turned is not drawn either; rows past the
+    // receipt's end cost nothing.
+    const int rows = std::clamp(r.Height() - m_y, 0, height);
+    const bool turned = m_lineUpsideDown && rows > 0 &&
+                        Spend(static_cast<uint64_t>(AreaWidth()) * static_cast<uint64_t>(rows));
     for (const Item& item : m_line) {
+        if (m_lineUpsideDown && !turned) {
+            break;
+        }
         const int x0 = left + item.x;
         const int y0 = bottom - item.height;
         if (!item.glyph) {
+            if (!Spend(static_cast<uint64_t>(item.width) * kBandHeight)) {
+                continue;
+            }
             const int w = item.width;
             for (int x = 0; x < w; ++x) {
                 for (int y = 0; y < kBandHeight; ++y) {
@@ -732,7 +825,7 @@ void ReceiptRenderer::PrintLine(int feed) {
         }
     }
     // Upside down, the whole line turns about the middle of the print area.
-    if (m_lineUpsideDown && !m_line.empty()) {
+    if (turned) {
         r.Rotate180(AreaLeft(), m_y, AreaWidth(), height);
     }
     m_line.clear();
@@ -869,11 +962,19 @@ void ReceiptRenderer::Barcode(const Command& c) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     request.data = {bytes, text.size()};
     Symbol symbol;
+    if (c.a == 73 || request.symbology == Symbology::kCode128) {
+        if (!SpendEncoding(c.data.size())) {
+            return;
+        }
+    }
     if (c.a == 73) {
         symbol = EncodeCode128(c.data);
     } else if (request.symbology == Symbology::kCode128) {
         symbol = EncodeCode128Auto(c.data, c.a == 74);
     } else if (ok && !text.empty()) {
+        if (!SpendEncoding(text.size())) {
+            return;
+        }
         symbol = m_symbols.Encode(request);
     } else {
         symbol.error = "data does not fit the symbology";
@@ -923,7 +1024,9 @@ void ReceiptRenderer::Symbol2D(const Command& c) {
         case 80:
             (qr ? s.qrData : s.pdfData)
                 .assign(c.data.begin() + (c.data.empty() ? 0 : 1), c.data.end());
-            (qr ? s.qrEncoded : s.pdfEncoded).valid = false;
+            for (Style::Encoded& e : qr ? s.qrEncoded : s.pdfEncoded) {
+                e.valid = false;
+            }
             return;
         case 81:
             break;
@@ -956,7 +1059,11 @@ void ReceiptRenderer::Symbol2D(const Command& c) {
         request.columns = s.pdfColumns;
         request.rows = s.pdfRows;
     }
-    const Symbol& symbol = StoredSymbol(request, qr);
+    const Symbol* stored = StoredSymbol(request, qr);
+    if (stored == nullptr) {
+        return;
+    }
+    const Symbol& symbol = *stored;
     if (!symbol.error.empty()) {
         m_events.OnNote(std::string("GS ( k ") + name + " print: not drawn, " + symbol.error);
         return;
@@ -970,19 +1077,30 @@ void ReceiptRenderer::Symbol2D(const Command& c) {
     DrawSymbol(symbol, module, qr ? module : module * s.pdfRowHeight, false);
 }
 
-const Symbol& ReceiptRenderer::StoredSymbol(const SymbolRequest& request, bool qr) {
-    Style::Encoded& e = qr ? m_style->qrEncoded : m_style->pdfEncoded;
-    if (!e.valid || e.symbology != request.symbology ||
-        e.errorCorrection != request.errorCorrection || e.columns != request.columns ||
-        e.rows != request.rows) {
-        e.symbol = m_symbols.Encode(request);
-        e.symbology = request.symbology;
-        e.errorCorrection = request.errorCorrection;
-        e.columns = request.columns;
-        e.rows = request.rows;
-        e.valid = true;
+const Symbol* ReceiptRenderer::StoredSymbol(const SymbolRequest& request, bool qr) {
+    Style::Encoded* encodings = qr ? m_style->qrEncoded : m_style->pdfEncoded;
+    const auto end = encodings + Style::kEncodings;
+    const auto* known = std::find_if(encodings, end, [&request](const Style::Encoded& e) {
+        return e.valid && e.symbology == request.symbology &&
+               e.errorCorrection == request.errorCorrection && e.columns == request.columns &&
+               e.rows == request.rows;
+    });
+    if (known != end) {
+        return &known->symbol;
     }
-    return e.symbol;
+    if (!SpendEncoding(request.data.size())) {
+        return nullptr;
+    }
+    size_t& next = qr ? m_style->qrNext : m_style->pdfNext;
+    Style::Encoded& e = encodings[next];
+    next = (next + 1) % Style::kEncodings;
+    e.symbol = m_symbols.Encode(request);
+    e.symbology = request.symbology;
+    e.errorCorrection = request.errorCorrection;
+    e.columns = request.columns;
+    e.rows = request.rows;
+    e.valid = true;
+    return &e.symbol;
 }
 
 void ReceiptRenderer::DrawSymbol(const Symbol& symbol, int moduleWidth, int moduleHeight,
@@ -1003,7 +1121,8 @@ void ReceiptRenderer::DrawSymbol(const Symbol& symbol, int moduleWidth, int modu
     }
     const int height = symbol.rows * moduleHeight;
     Room(m_y + height);
-    for (int row = 0; row < symbol.rows; ++row) {
+    const bool draw = Spend(static_cast<uint64_t>(width) * static_cast<uint64_t>(height));
+    for (int row = 0; draw && row < symbol.rows; ++row) {
         const uint8_t* modules = symbol.modules.data() + static_cast<size_t>(row) * symbol.width;
         DrawRuns(
             r, symbol.width, [modules](int i) { return modules[i] != 0; }, x0,
@@ -1069,7 +1188,10 @@ void ReceiptRenderer::EndReceipt(CutKind cut) {
     m_receipt = std::move(next);
     m_y -= cutY;
     m_capNoted = false;
+    m_memoryNoted = false;
     std::fill(std::begin(m_taken), std::end(m_taken), 0);
+    m_receiptWork = 0;
+    m_receiptWorkNoted = false;
 }
 
 }  // namespace vorpane::render

@@ -38,8 +38,22 @@ constexpr int kDefaultLineSpacing = 30;
 // (2 m of Font B text is about 60000 characters); past it further items are
 // dropped, so that a flood of commands that take no paper (zero-width
 // images, drawer pulses) costs neither memory nor time.
-enum class ItemKind : uint8_t { kCharacter, kColumnImage, kSymbol, kDrawerPulse };
-constexpr size_t kMaxReceiptItems[] = {131072, 16384, 1024, 256};
+// Prints of stored and NV images count as items too: each is a whole image
+// for a few bytes.
+enum class ItemKind : uint8_t { kCharacter, kColumnImage, kSymbol, kDrawerPulse, kStoredPrint };
+constexpr size_t kMaxReceiptItems[] = {131072, 16384, 1024, 256, 1024};
+
+// Drawing work, in dots written where images, symbols, page areas and
+// upside-down lines are drawn (an encoding counts as the dots it costs about
+// as much as): what one receipt and one session may take. A few bytes can
+// redraw a large image or area again and again; past either budget they are
+// not drawn, so that any input renders in bounded time. A receipt as long as
+// allowed and inked all over is about 9.4 million dots.
+constexpr uint64_t kMaxReceiptWork = uint64_t{1} << 26;
+constexpr uint64_t kMaxSessionWork = uint64_t{1} << 30;
+// What encoding a symbol counts as, per byte of its data and once.
+constexpr uint64_t kEncodeWorkPerByte = 4096;
+constexpr uint64_t kEncodeWork = 65536;
 
 struct RenderOptions {
     int paperDots = kPaper80Dots;
@@ -55,6 +69,12 @@ public:
     virtual void OnReceipt(Receipt receipt) = 0;
     // A line for the journal: what was not drawn, and why.
     virtual void OnNote(std::string line) = 0;
+    // Whether the receipt or page may take `bytes` more; past a printer's
+    // memory it stops growing, as when it is as long as allowed.
+    virtual bool MayGrow(size_t bytes) {
+        (void)bytes;
+        return true;
+    }
 };
 
 class ReceiptRenderer final : public escpos::CommandSink {
@@ -70,6 +90,15 @@ public:
     // The receipt being printed, as far as the paper has come out; null
     // before anything was printed on it.
     const Receipt* Current() const { return m_receipt.get(); }
+    // The drawing work the session has taken of its budget.
+    uint64_t Work() const { return m_sessionWork; }
+    // Bytes held between commands: the receipt and page, the line's image
+    // bands and the stored images.
+    size_t HeldBytes() const;
+    // The largest stored image (the print buffer's, an NV graphic or an NV
+    // bit image), dropped when `drop`: its bytes and a name for the journal,
+    // 0 when none is left.
+    size_t DropLargestImage(std::string& name, bool drop);
 
 private:
     struct Style;
@@ -106,17 +135,23 @@ private:
     // Counts an item of the receipt; false, with one journal line the first
     // time, when the receipt holds all it may of that kind.
     bool Take(ItemKind kind);
+    // Counts drawing work on the receipt and the session; false, with one
+    // journal line the first time, when either has taken its budget (unless
+    // `force`).
+    bool Spend(uint64_t dots, bool force = false);
+    bool SpendEncoding(size_t bytes) { return Spend(kEncodeWork + kEncodeWorkPerByte * bytes); }
     void BeginRaster(const escpos::Command& command);
     void RasterRow(const escpos::Command& command);
     void Barcode(const escpos::Command& command);
     void Symbol2D(const escpos::Command& command);
-    // The stored QR or PDF417 symbol, encoded once until its data or
-    // parameters change.
-    const Symbol& StoredSymbol(const SymbolRequest& request, bool qr);
+    // The stored QR or PDF417 symbol, encoded once for its data and
+    // parameters; null when the work budget is spent.
+    const Symbol* StoredSymbol(const SymbolRequest& request, bool qr);
     void DrawSymbol(const Symbol& symbol, int moduleWidth, int moduleHeight, bool hri);
     void DrawText(const std::string& text, int x, int y, Font font);
     // GS ( L, GS 8 L, FS q and FS p: images stored for a later print, and printed.
     void Graphics(const escpos::Command& command);
+    size_t ImageBytes() const;
     // Prints an image of rows (width + 7) / 8 bytes each, at once like GS v 0.
     void PrintImage(int width, int height, std::span<const uint8_t> rows, int scaleX, int scaleY);
     void Cut(const escpos::Command& command);
@@ -134,7 +169,12 @@ private:
     std::unique_ptr<Receipt> m_receipt;
     int m_y = 0;  // top of the next line on the receipt
     bool m_capNoted = false;
+    bool m_memoryNoted = false;
     size_t m_taken[std::size(kMaxReceiptItems)] = {};
+    uint64_t m_receiptWork = 0;
+    uint64_t m_sessionWork = 0;
+    bool m_receiptWorkNoted = false;
+    bool m_sessionWorkNoted = false;
     std::vector<Item> m_line;
     size_t m_lineBandBytes = 0;
     int m_x = 0;                    // next position in the line, from the print area's left

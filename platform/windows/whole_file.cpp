@@ -129,6 +129,16 @@ bool RemoveFile(const std::string& path) {
     return DeleteFileW(windows::Utf8ToWide(path).c_str()) != 0;
 }
 
+uint64_t FileDiskBytes(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(windows::Utf8ToWide(path).c_str(), GetFileExInfoStandard, &data)) {
+        return 0;
+    }
+    constexpr uint64_t kCluster = 4096;
+    const uint64_t size = uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow;
+    return (size + kCluster - 1) / kCluster * kCluster;
+}
+
 std::FILE* OpenFile(const std::string& path, const char* mode) {
     return _wfopen(windows::Utf8ToWide(path).c_str(), windows::Utf8ToWide(mode).c_str());
 }

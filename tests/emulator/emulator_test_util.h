@@ -63,6 +63,7 @@ struct Recorder final : PrintSessionEvents {
 
     Lines lines;
     std::vector<render::Receipt> receipts;
+    uint64_t work = 0;  // drawing work the session took
 };
 
 // Feeds `bytes` in pieces of `piece` bytes (0: at once); draws when `paper`
@@ -86,6 +87,7 @@ inline Recorder Print(const Bytes& bytes, size_t piece = 0, int paper = 0,
         session.Feed(bytes.data() + i, std::min(step, bytes.size() - i));
     }
     session.Finish();
+    recorder.work = session.DrawingWork();
     return recorder;
 }
 

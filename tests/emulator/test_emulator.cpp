@@ -30,6 +30,7 @@
 #include <gtest/gtest.h>
 
 #include "emulator_test_util.h"
+#include "hostile_inputs.h"
 #include "loopback_printer.h"
 #include "printer_client.h"
 
@@ -38,6 +39,7 @@
 #include "emulator/receipt_files.h"
 #include "emulator/virtual_printer.h"
 #include "platform/unique_fd.h"
+#include "platform/whole_file.h"
 
 namespace vorpane {
 namespace {
@@ -414,6 +416,42 @@ TEST(VirtualPrinter, FloodsDoNotDelayAnotherClientsStatusReply) {
     std::filesystem::remove_all(dir);
 }
 
+// Sessions that each hold stored graphics, a long receipt, a page and a
+// command still arriving share one memory: past it the session over drops
+// its largest holdings and says so, receipts stop growing, and the count
+// never passes the limit by more than one image.
+TEST(PrintSession, SessionsShareOneMemoryAndTheOneOverDropsItsLargest) {
+    constexpr size_t kImage = 256 << 10;
+    SharedMemory memory(size_t{8} << 20);
+    const auto glyphs = render::MakeBoxGlyphs();
+    const auto symbols = render::MakeSymbolEncoder();
+    const DrawingTools tools{glyphs.get(), symbols.get(), {}, &memory};
+    const hostile::Holdings holdings = hostile::Hold(kImage);
+    std::vector<std::unique_ptr<Recorder>> recorders;
+    std::vector<std::unique_ptr<PrintSession>> sessions;
+    size_t worst = 0;
+    for (int i = 0; i < 16; ++i) {
+        recorders.push_back(std::make_unique<Recorder>());
+        sessions.push_back(std::make_unique<PrintSession>(*recorders.back(), true, &tools));
+        for (const Bytes* bytes : {&holdings.held, &holdings.arriving}) {
+            sessions.back()->Feed(bytes->data(), bytes->size());
+            worst = std::max(worst, memory.Used());
+        }
+    }
+    EXPECT_LE(worst, memory.Limit() + 2 * kImage);
+    EXPECT_GT(worst, memory.Limit() / 2);
+    auto said = [&](const std::string& prefix) {
+        return std::count_if(recorders.begin(), recorders.end(), [&](const auto& r) {
+            return std::any_of(r->lines.begin(), r->lines.end(),
+                               [&](const std::string& l) { return l.starts_with(prefix); });
+        });
+    };
+    EXPECT_GT(said("printer memory over 8 MiB, shared by its sessions: dropped "), 4);
+    EXPECT_GT(said("printer memory full: the rest of this receipt is not drawn"), 4);
+    sessions.clear();
+    EXPECT_EQ(memory.Used(), 0u);
+}
+
 TEST(PrintSession, StoppingBetweenCommandsChangesNothingDecoded) {
     // A deadline already past stops the feed after every command; fed
     // again from where it stopped, the session sees what it sees at once.
@@ -609,6 +647,9 @@ TEST(PrinterCommandLine, DefaultsAndEveryOption) {
                                             "f.ttf",
                                             "--render-file",
                                             "in.bin",
+                                            "--render-limit=3",
+                                            "--render-files",
+                                            "70",
                                             "--out",
                                             "o.png"});
     ASSERT_TRUE(all.arguments) << all.error;
@@ -625,6 +666,8 @@ TEST(PrinterCommandLine, DefaultsAndEveryOption) {
               std::string("58mm-203dpi03"));
     EXPECT_EQ(a.config.renderDir + a.config.fontPath + a.renderFile + a.outPath,
               "df.ttfin.bino.png");
+    EXPECT_EQ(std::pair(a.config.renderLimitBytes, a.config.renderLimitFiles),
+              std::pair(uint64_t{3} << 20, size_t{70}));
 }
 
 TEST(PrinterCommandLine, HelpShowsWhatThePrinterAnswers) {
@@ -695,7 +738,8 @@ TEST(PrinterCommandLine, MistakesAreReported) {
         {{"--profile", "80mm"}, "unknown profile: 80mm"},
         {{"--chinese", "yes"}, "Chinese mode is on or off: yes"},
         {{"--scale", "9"}, "scale is 1 to 8: 9"},
-        {{"--scale", "0"}, "scale is 1 to 8: 0"}};
+        {{"--scale", "0"}, "scale is 1 to 8: 0"},
+        {{"--render-files", "0"}, "bad render file limit: 0"}};
     for (const auto& [args, error] : cases) {
         const auto parsed = ParsePrinterArguments(args);
         EXPECT_FALSE(parsed.arguments) << error;
@@ -977,6 +1021,94 @@ TEST(ReceiptFiles, TheFolderKeepsToItsLimitDroppingTheOldestFirst) {
     EXPECT_TRUE(std::filesystem::exists(dir + "/notes.txt"));
     EXPECT_TRUE(journal.WaitForLine(
         "render folder over 1 MiB: removed " + dir + "/000001-session-1.png", kWait));
+    std::filesystem::remove_all(dir);
+}
+
+// Pictures of one dot each, 40 times what the limits allow: the folder keeps
+// to the disk blocks they take, and to a number of files.
+TEST(ReceiptFiles, TinyPicturesCountTheirDiskBlocksAndTheirNumber) {
+    const std::string dir = TempPath("tiny");
+    const std::tuple<uint64_t, size_t, const char*> cases[] = {
+        {uint64_t{1} << 20, 100000, "render folder over 1 MiB: removed "},
+        {uint64_t{1} << 30, 25, "render folder over 25 pictures: removed "}};
+    for (const auto& [bytes, files, note] : cases) {
+        std::filesystem::create_directories(dir);
+        Journal journal(100000);
+        {
+            ReceiptFiles saved(dir, journal, nullptr, bytes, 1, files);
+            for (unsigned i = 1; i <= 1000; ++i) {
+                render::Receipt receipt(576, render::kMaxReceiptDots);
+                receipt.paper.Reserve(1);
+                receipt.paper.Set(0, 0);
+                saved.Save(1, i, std::move(receipt));
+                ASSERT_TRUE(
+                    journal.WaitForPrefix("session 1 receipt " + std::to_string(i) + ":", kWait));
+            }
+        }
+        uint64_t disk = 0;
+        size_t count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            disk += FileDiskBytes(entry.path().string());
+            ++count;
+        }
+        EXPECT_LE(disk, bytes) << note;
+        EXPECT_GT(disk, std::min<uint64_t>(bytes / 2, files * 512)) << note;
+        EXPECT_LE(count, files) << note;
+        EXPECT_TRUE(std::filesystem::exists(dir + "/001000-session-1.png")) << note;
+        EXPECT_TRUE(journal.WaitForPrefix(note, kWait)) << note;
+        std::filesystem::remove_all(dir);
+    }
+}
+
+// --render-file stops writing pictures at either limit, and says so once.
+TEST(PrinterProcess, CapturesOfTinyReceiptsStopAtTheLimits) {
+    const std::string dir = TempPath("tiny-capture");
+    std::filesystem::create_directories(dir);
+    const std::string capture = dir + "/capture.bin";
+    {
+        std::ofstream out(capture, std::ios::binary);
+        for (int i = 0; i < 400; ++i) {
+            out << std::string("x\n\x1DV\0", 5);
+        }
+    }
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--render-files", "30"}, "receipt 31 and after not saved: the pictures take 30 files"},
+        {{"--render-limit", "1"}, "and after not saved: the pictures take 1 MiB"}};
+    for (const auto& [limit, note] : cases) {
+        std::vector<std::string> args = {"--render-file", capture, "--out", dir + "/out/r.png"};
+        args.insert(args.end(), limit.begin(), limit.end());
+        std::filesystem::create_directories(dir + "/out");
+        PrinterProcess process(args);
+        std::string said;
+        while (auto line = ReadLine(process.io[1])) {
+            said += line->find("not saved") != std::string::npos ? *line + "\n" : "";
+        }
+        EXPECT_EQ(process.Wait(), 0);
+        EXPECT_NE(said.find(note), std::string::npos) << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        uint64_t disk = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir + "/out")) {
+            disk += FileDiskBytes(entry.path().string());
+        }
+        EXPECT_LE(disk, (uint64_t{1} << 20) + 65536) << note;
+        std::filesystem::remove_all(dir + "/out");
+    }
+    std::filesystem::remove_all(dir);
+}
+
+// A --render folder that cannot take pictures stops the printer at its start.
+TEST(PrinterProcess, AnUnusableRenderFolderIsReportedAtTheStart) {
+    const std::string dir = TempPath("unusable");
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/file") << "in the way";
+    // /proc takes no new files, even from root.
+    for (const std::string& folder : {dir + "/file", dir + "/file/below", std::string("/proc")}) {
+        PrinterProcess process({"--listen", "127.0.0.1", "--port", "0", "--render", folder});
+        const auto line = ReadLine(process.io[2]);
+        EXPECT_TRUE(line && line->starts_with("vorpane-printer: --render " + folder + ": "))
+            << folder << ": " << line.value_or("<nothing>");
+        EXPECT_EQ(process.Wait(), 2) << folder;
+    }
     std::filesystem::remove_all(dir);
 }
 

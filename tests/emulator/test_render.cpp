@@ -13,6 +13,7 @@
 #include "emulator/render/png.h"
 #include "emulator/render/receipt_renderer.h"
 #include "emulator_test_util.h"
+#include "hostile_inputs.h"
 
 namespace vorpane {
 namespace {
@@ -597,6 +598,9 @@ TEST(ReceiptRenderer, AStoredSymbolIsEncodedOnceUntilItChanges) {
         {store + print + print + print, 1},
         {store + print + B("\x1D(k\x03\x00\x31\x45\x33") + print + print, 2},  // level H
         {store + print + store + print, 2},
+        {store + print + B("\x1D(k\x03\x00\x31\x45\x31") + print + B("\x1D(k\x03\x00\x31\x45\x30") +
+             print + B("\x1D(k\x03\x00\x31\x45\x31") + print,
+         2},  // back to a level printed before
         {store + print + B("\x1D(k\x03\x00\x31\x43\x08") + print, 1},  // module size only
         {pdfStore + pdfPrint + pdfPrint + B("\x1D(k\x03\x00\x30\x41\x04") + pdfPrint, 2},
     };
@@ -612,6 +616,27 @@ TEST(ReceiptRenderer, AStoredSymbolIsEncodedOnceUntilItChanges) {
         EXPECT_EQ(symbols.count, encodings) << HexBytes(bytes.data(), bytes.size());
         ASSERT_EQ(sink.receipts.size(), 1u);
         EXPECT_GT(InkOf(sink.receipts[0].paper).count, 1000);
+    }
+}
+
+// Inputs that redraw something large for a few bytes stop drawing at their
+// receipt's or session's budget of work, which the journal says once; what
+// was drawn before stays.
+TEST(ReceiptRenderer, RedrawingInputsStopAtTheirWorkBudget) {
+    const std::pair<const hostile::Input&, const char*> cases[] = {
+        {hostile::kInputs[0], "receipt drew "},
+        {hostile::kInputs[1], "receipt drew "},
+        {hostile::kInputs[3], "session drew "}};
+    for (const auto& [input, note] : cases) {
+        const Recorder r = Print(input.make(200 * 1024) + Text("\f"), 16384, render::kPaper80Dots);
+        EXPECT_EQ(std::count_if(r.lines.begin(), r.lines.end(),
+                                [note](const std::string& l) { return l.starts_with(note); }),
+                  1)
+            << input.name;
+        EXPECT_LE(r.work, render::kMaxSessionWork) << input.name;
+        EXPECT_GT(r.work, render::kMaxReceiptWork / 2) << input.name;
+        ASSERT_FALSE(r.receipts.empty()) << input.name;
+        EXPECT_GT(InkOf(r.receipts[0].paper).count, 100000) << input.name;
     }
 }
 
