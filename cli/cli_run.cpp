@@ -58,41 +58,43 @@ std::string Dash(const std::string& text) {
     return text.empty() ? "-" : text;
 }
 
-std::string ConditionWords(const PrinterConditions& c) {
-    if (!c.online) {
-        return "offline";
-    }
-    std::string words = "online";
-    const std::pair<bool, const char*> flags[] = {{c.busy, " busy"},
-                                                  {c.paperEnd, " paper-end"},
-                                                  {c.pause, " pause"},
-                                                  {c.coverOpen, " cover-open"},
-                                                  {c.overTemp, " over-temp"}};
-    for (const auto& [set, word] : flags) {
-        if (set) {
-            words += word;
-        }
-    }
-    return words;
-}
-
-Json StatusJson(const PrinterReading& r, const std::string& time) {
+// The conditions' keys of a JSON line: the dialog's six, then the others.
+void AddConditions(Json& line, const PrinterReading& r, const CliOptions& options) {
     const PrinterConditions c = ConditionsOf(r.status);
-    return Json{{"type", "status"},
-                {"time", time},
-                {"address", r.address.Text()},
-                {"mac", OrNull(r.mac)},
-                {"vendor", OrNull(r.vendor)},
-                {"online", c.online},
-                {"busy", c.busy},
-                {"paperEnd", c.paperEnd},
-                {"pause", c.pause},
-                {"coverOpen", c.coverOpen},
-                {"overTemp", c.overTemp}};
+    line["online"] = r.Up();
+    line["busy"] = c.busy;
+    line["paperEnd"] = c.paperEnd;
+    line["pause"] = c.pause;
+    line["coverOpen"] = c.coverOpen;
+    line["overTemp"] = c.overTemp;
+    line["paperNearEnd"] = c.paperNearEnd;
+    line["drawerPin3High"] = c.drawerPin3High;
+    line["drawerOpen"] = options.drawerOpenHigh && r.status >= 0
+                             ? Json(c.drawerPin3High == *options.drawerOpenHigh)
+                             : Json(nullptr);
+    line["feedButton"] = c.feedButton;
+    line["cutterError"] = c.cutterError;
+    line["mechanicalError"] = c.mechanicalError;
+    line["unrecoverableError"] = c.unrecoverableError;
+    line["autoRecoverableError"] = c.overTemp;
+    line["inUse"] = r.inUse;
+    // Why nothing was read: null when the printer is up.
+    line["problem"] = r.Up() ? Json(nullptr) : Json(StatusOutcomeText(r.why));
 }
 
-std::vector<std::string> StatusCells(const PrinterReading& r) {
-    return {r.address.Text(), Dash(r.mac), Dash(r.vendor), ConditionWords(ConditionsOf(r.status))};
+Json StatusJson(const PrinterReading& r, const std::string& time, const CliOptions& options) {
+    Json line{{"type", "status"},
+              {"time", time},
+              {"address", r.address.Text()},
+              {"mac", OrNull(r.mac)},
+              {"vendor", OrNull(r.vendor)}};
+    AddConditions(line, r, options);
+    return line;
+}
+
+std::vector<std::string> StatusCells(const PrinterReading& r, const CliOptions& options) {
+    return {r.address.Text(), Dash(r.mac), Dash(r.vendor),
+            ConditionWords(r, options.drawerOpenHigh)};
 }
 
 // The MAC and its maker, asked once the printer's row can be in the table.
@@ -103,11 +105,24 @@ void Identify(PrinterReading& reading, CliEnvironment& env) {
     }
 }
 
-PrinterReading ReadOne(PrinterLink& link, Ipv4Address address, CliEnvironment& env) {
-    PrinterReading reading{address, {}, {}, link.GetStatus(address.Text().c_str())};
-    Identify(reading, env);
-    return reading;
-}
+// One link and its shared readings for the whole run.
+struct Readers {
+    Readers(const CliOptions& options, CliEnvironment& env)
+        : link(env.makeLink(options.port, options.timeoutMs)),
+          shared(*link, options.timeoutMs, std::chrono::milliseconds(options.minIntervalMs)) {}
+    PrinterReading ReadOne(Ipv4Address address, CliEnvironment& env) {
+        PrinterReading reading = ReadingOf(address, shared.Read(address));
+        Identify(reading, env);
+        return reading;
+    }
+    std::vector<PrinterReading> ReadAll(std::span<const Ipv4Address> addresses,
+                                        CliEnvironment& env) {
+        return ReadPrinters(
+            addresses, [&](Ipv4Address address) { return ReadOne(address, env); }, env.parallel);
+    }
+    std::unique_ptr<PrinterLink> link;
+    SharedStatusReader shared;
+};
 
 // The printers that the targets name: addresses as they are, prefixes by
 // what a sweep found there; false after a failure on our side.
@@ -135,25 +150,30 @@ int RunScan(const CliOptions& options, CliEnvironment& env) {
         *env.err << "vorpane-cli: the sweep failed (errno " << found.error << ")\n";
         return kExitNetwork;
     }
+    // The sweep asked DLE EOT 1 only; one short session each reads the rest.
+    Readers readers(options, env);
+    const std::vector<PrinterReading> readings = readers.ReadAll(found.addresses, env);
     std::vector<std::vector<std::string>> rows = {{"ADDRESS", "PORT", "MAC", "VENDOR", "STATUS"}};
-    for (size_t i = 0; i < found.addresses.size(); ++i) {
-        PrinterReading reading{found.addresses[i], {}, {}, found.statusBytes[i]};
-        Identify(reading, env);
+    for (size_t i = 0; i < readings.size(); ++i) {
+        const PrinterReading& reading = readings[i];
         const int32_t status = found.statusBytes[i];
         if (options.json) {
-            PrintJson(*env.out, Json{{"type", "printer"},
-                                     {"address", reading.address.Text()},
-                                     {"port", options.port},
-                                     {"mac", OrNull(reading.mac)},
-                                     {"vendor", OrNull(reading.vendor)},
-                                     {"status", status < 0 ? Json(nullptr) : Json(status)}});
+            Json line{{"type", "printer"},
+                      {"address", reading.address.Text()},
+                      {"port", options.port},
+                      {"mac", OrNull(reading.mac)},
+                      {"vendor", OrNull(reading.vendor)},
+                      {"status", status < 0 ? Json(nullptr) : Json(status)}};
+            AddConditions(line, reading, options);
+            PrintJson(*env.out, line);
             continue;
         }
-        char byte[8];
-        std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned>(status & 0xFF));
         rows.push_back({reading.address.Text(), std::to_string(options.port), Dash(reading.mac),
                         Dash(reading.vendor),
-                        status < 0 ? std::to_string(options.port) + " open, no status" : byte});
+                        // The sweep's connect was accepted: something listens.
+                        !reading.Up() && reading.why == StatusOutcome::kTimedOut
+                            ? std::to_string(options.port) + " open, no status"
+                            : ConditionWords(reading, options.drawerOpenHigh)});
     }
     if (!options.json) {
         PrintTable(*env.out, rows);
@@ -170,56 +190,57 @@ int RunStatus(const CliOptions& options, CliEnvironment& env) {
     if (!ResolveTargets(options, env, addresses)) {
         return kExitNetwork;
     }
-    const std::unique_ptr<PrinterLink> link = env.makeLink(options.port, options.timeoutMs);
-    const auto readOne = [&](Ipv4Address address) { return ReadOne(*link, address, env); };
-    const auto anyOffline = [](const std::vector<PrinterReading>& readings) {
+    Readers readers(options, env);
+    const auto anyDown = [](const std::vector<PrinterReading>& readings) {
         return std::any_of(readings.begin(), readings.end(),
-                           [](const PrinterReading& r) { return r.status < 0; });
+                           [](const PrinterReading& r) { return !r.Up(); });
     };
     if (options.watchSeconds == 0) {
-        const std::vector<PrinterReading> readings = ReadPrinters(addresses, readOne, env.parallel);
+        const std::vector<PrinterReading> readings = readers.ReadAll(addresses, env);
         const std::string time = IsoTimeUtc(env.now());
         std::vector<std::vector<std::string>> rows = {{"ADDRESS", "MAC", "VENDOR", "STATE"}};
         for (const PrinterReading& r : readings) {
             if (options.json) {
-                PrintJson(*env.out, StatusJson(r, time));
+                PrintJson(*env.out, StatusJson(r, time, options));
             } else {
-                rows.push_back(StatusCells(r));
+                rows.push_back(StatusCells(r, options));
             }
         }
         if (!options.json) {
             PrintTable(*env.out, rows);
         }
-        return anyOffline(readings) ? kExitPrinter : kExitDone;
+        return anyDown(readings) ? kExitPrinter : kExitDone;
     }
 
     // One line per printer whose conditions or identity changed since the
     // reading before, the first reading of each included.
     std::vector<PrinterReading> last;
-    const auto changed = [](const PrinterReading& a, const PrinterReading& b) {
-        return ConditionsOf(a.status) != ConditionsOf(b.status) || a.mac != b.mac;
+    const auto changed = [&options](const PrinterReading& a, const PrinterReading& b) {
+        return ConditionWords(a, options.drawerOpenHigh) !=
+                   ConditionWords(b, options.drawerOpenHigh) ||
+               a.mac != b.mac;
     };
     for (;;) {
-        std::vector<PrinterReading> readings = ReadPrinters(addresses, readOne, env.parallel);
+        std::vector<PrinterReading> readings = readers.ReadAll(addresses, env);
         const std::string time = IsoTimeUtc(env.now());
         for (size_t i = 0; i < readings.size(); ++i) {
             if (!last.empty() && !changed(last[i], readings[i])) {
                 continue;
             }
             if (options.json) {
-                PrintJson(*env.out, StatusJson(readings[i], time));
+                PrintJson(*env.out, StatusJson(readings[i], time, options));
                 continue;
             }
-            const std::vector<std::string> cells = StatusCells(readings[i]);
+            const std::vector<std::string> cells = StatusCells(readings[i], options);
             char line[160];
             std::snprintf(line, sizeof line, "%s  %-15s  %-17s  ", time.c_str(), cells[0].c_str(),
                           cells[1].c_str());
             *env.out << line << cells[2] << "  " << cells[3] << '\n' << std::flush;
         }
-        const bool offline = anyOffline(readings);
+        const bool down = anyDown(readings);
         last = std::move(readings);
         if (!env.sleep(std::chrono::seconds(options.watchSeconds))) {
-            return offline ? kExitPrinter : kExitDone;
+            return down ? kExitPrinter : kExitDone;
         }
     }
 }
@@ -394,11 +415,10 @@ int RunMetrics(const CliOptions& options, CliEnvironment& env) {
     }
     // The first scrape should see the printers of every prefix.
     targets->WaitForFirstSweep(std::chrono::seconds(30));
-    const std::unique_ptr<PrinterLink> link = env.makeLink(port, timeoutMs);
+    // Scrapes at once share the readings of a printer.
+    Readers readers(options, env);
     PrinterReader read = [&](const std::vector<Ipv4Address>& addresses) {
-        return ReadPrinters(
-            addresses, [&](Ipv4Address address) { return ReadOne(*link, address, env); },
-            env.parallel);
+        return readers.ReadAll(addresses, env);
     };
     MetricsServer::Started started = MetricsServer::Start(
         ParseListenEndpoint(options.listen).value_or(kDefaultMetricsEndpoint),

@@ -42,6 +42,9 @@ public:
     int32_t IsConPrinterServer(const char* address) override;
     // The status word described above, or -1.
     int32_t GetStatus(const char* address) override;
+    // Connect, the four requests in one write, the four replies, close:
+    // one round trip after the connect (status_session.cpp).
+    StatusReading ReadStatus(const char* address) override;
     // Connects, writes all bytes, half-closes and waits (within the time-out)
     // for the printer to close its side, so nothing is lost to a reset.
     // Returns the bytes written: 0 when no connection could be made, fewer

@@ -202,11 +202,36 @@ void ExpectSchema(const Json& line, const std::vector<std::pair<std::string, std
     }
 }
 
-const std::vector<std::pair<std::string, std::string>> kStatusKeys = {
-    {"type", "string"},       {"time", "string"},        {"address", "string"},
-    {"mac", "string null"},   {"vendor", "string null"}, {"online", "boolean"},
-    {"busy", "boolean"},      {"paperEnd", "boolean"},   {"pause", "boolean"},
-    {"coverOpen", "boolean"}, {"overTemp", "boolean"}};
+// The keys of the conditions, after those that name the printer.
+const std::vector<std::pair<std::string, std::string>> kConditionKeys = {
+    {"online", "boolean"},
+    {"busy", "boolean"},
+    {"paperEnd", "boolean"},
+    {"pause", "boolean"},
+    {"coverOpen", "boolean"},
+    {"overTemp", "boolean"},
+    {"paperNearEnd", "boolean"},
+    {"drawerPin3High", "boolean"},
+    {"drawerOpen", "boolean null"},
+    {"feedButton", "boolean"},
+    {"cutterError", "boolean"},
+    {"mechanicalError", "boolean"},
+    {"unrecoverableError", "boolean"},
+    {"autoRecoverableError", "boolean"},
+    {"inUse", "boolean"},
+    {"problem", "string null"}};
+
+std::vector<std::pair<std::string, std::string>> Keys(
+    std::vector<std::pair<std::string, std::string>> first) {
+    first.insert(first.end(), kConditionKeys.begin(), kConditionKeys.end());
+    return first;
+}
+
+const auto kStatusKeys = Keys({{"type", "string"},
+                               {"time", "string"},
+                               {"address", "string"},
+                               {"mac", "string null"},
+                               {"vendor", "string null"}});
 
 TEST_F(CliTest, StatusAndScanLinesFollowTheSchema) {
     auto idle = Printer();
@@ -248,12 +273,12 @@ TEST_F(CliTest, StatusAndScanLinesFollowTheSchema) {
     const std::vector<Json> found = Lines();
     ASSERT_EQ(found.size(), 2u);
     for (const Json& line : found) {
-        ExpectSchema(line, {{"type", "string"},
-                            {"address", "string"},
-                            {"port", "number"},
-                            {"mac", "string null"},
-                            {"vendor", "string null"},
-                            {"status", "number null"}});
+        ExpectSchema(line, Keys({{"type", "string"},
+                                 {"address", "string"},
+                                 {"port", "number"},
+                                 {"mac", "string null"},
+                                 {"vendor", "string null"},
+                                 {"status", "number null"}}));
     }
     EXPECT_EQ(found[0]["status"], 0x12);
     EXPECT_EQ(found[1]["mac"], nullptr);
@@ -273,7 +298,8 @@ TEST_F(CliTest, StatusAndScanLinesFollowTheSchema) {
     EXPECT_EQ(swept[0]["address"], "127.0.0.1");
     EXPECT_TRUE(swept[0]["status"].is_number());
     EXPECT_EQ(Run({"status", "127.0.0.0/29", "--port", port}), 0);
-    EXPECT_NE(out.str().find("127.0.0.1  00:11:62:0a:0b:0c  Star Micronics Co.,LTD.  online"),
+    EXPECT_NE(out.str().find("127.0.0.1  00:11:62:0a:0b:0c  Star Micronics Co.,LTD.  "
+                             "offline, cover open, stopped by paper end, paper end\n"),
               std::string::npos)
         << out.str();
     env.sweep = [](const std::vector<std::string>&, uint16_t, int32_t) {
@@ -281,6 +307,79 @@ TEST_F(CliTest, StatusAndScanLinesFollowTheSchema) {
     };
     EXPECT_EQ(Run({"scan", "127.0.0.0/30"}), kExitNetwork);
     EXPECT_EQ(Run({"status", "127.0.0.0/30"}), kExitNetwork);
+}
+
+// Each condition of the virtual printer in words and in its JSON keys: the
+// keys named are true, every other boolean false but "online" (it answered).
+TEST_F(CliTest, EveryConditionIsNamedInWordsAndKeys) {
+    auto printer = Printer();
+    const std::string port = std::to_string(printer->Port());
+    struct Case {
+        const char* conditions;
+        const char* drawerOpen;  // --drawer-open, "" for none
+        const char* words;
+        std::vector<std::string> keys;
+    };
+    const Case cases[] = {
+        {"online", "", "online", {}},
+        {"paper-near-end", "", "online, paper near end", {"paperNearEnd"}},
+        {"paper-end",
+         "",
+         "offline, stopped by paper end, paper end",
+         {"busy", "paperEnd", "paperNearEnd"}},
+        {"cover-open", "", "offline, cover open", {"busy", "coverOpen"}},
+        {"over-temp",
+         "",
+         "offline, over temperature",
+         {"busy", "overTemp", "autoRecoverableError"}},
+        {"waiting-recovery", "", "offline, waiting for recovery", {"busy", "pause"}},
+        {"cutter-error", "", "offline, autocutter error", {"busy", "cutterError"}},
+        {"mechanical-error", "", "offline, mechanical error", {"busy", "mechanicalError"}},
+        {"unrecoverable-error", "", "offline, unrecoverable error", {"busy", "unrecoverableError"}},
+        {"feed-button",
+         "",
+         "offline, feed button pressed, paper fed by the button",
+         {"busy", "feedButton"}},
+        {"drawer", "", "online, drawer pin 3 high", {"drawerPin3High"}},
+        {"drawer", "high", "online, drawer open", {"drawerPin3High", "drawerOpen"}},
+        {"drawer", "low", "online", {"drawerPin3High"}},
+        {"online", "low", "online, drawer open", {"drawerOpen"}},
+        {"cutter-error,paper-near-end,drawer",
+         "",
+         "offline, drawer pin 3 high, autocutter error, paper near end",
+         {"busy", "cutterError", "paperNearEnd", "drawerPin3High"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.conditions) + " " + c.drawerOpen);
+        ConditionSet set;
+        ASSERT_FALSE(ApplyConditionList(set, c.conditions, true));
+        printer->SetConditions(set);
+        Args args = {"status", "127.0.0.1", "--port", port, "--min-interval", "0"};
+        if (*c.drawerOpen != '\0') {
+            args.insert(args.end(), {"--drawer-open", c.drawerOpen});
+        }
+        ASSERT_EQ(Run(args), 0) << err.str();
+        EXPECT_NE(out.str().find(std::string("Star Micronics Co.,LTD.  ") + c.words + "\n"),
+                  std::string::npos)
+            << out.str();
+        args.push_back("--json");
+        ASSERT_EQ(Run(args), 0);
+        const Json line = Lines().at(0);
+        for (const auto& [key, type] : kConditionKeys) {
+            const bool named = std::find(c.keys.begin(), c.keys.end(), key) != c.keys.end();
+            if (key == "online") {
+                EXPECT_EQ(line[key], true);
+            } else if (key == "drawerOpen" && *c.drawerOpen == '\0') {
+                EXPECT_EQ(line[key], nullptr);
+            } else if (key == "problem") {
+                EXPECT_EQ(line[key], nullptr);
+            } else {
+                EXPECT_EQ(line[key], named) << key;
+            }
+        }
+    }
+    EXPECT_EQ(Run({"status", "127.0.0.1", "--drawer-open", "open"}), kExitUsage);
+    EXPECT_NE(err.str().find("--drawer-open: open is not high or low"), std::string::npos);
 }
 
 // Each action's bytes reach the printer as the dialog's button sends them.
@@ -387,7 +486,7 @@ TEST_F(CliTest, WatchPrintsEachChangeOnce) {
         return periods < 4;
     };
     EXPECT_EQ(Run({"status", "127.0.0.1", "127.0.0.3", "--watch", "2", "--json", "--port",
-                   std::to_string(first->Port())}),
+                   std::to_string(first->Port()), "--min-interval", "0"}),
               kExitPrinter);
     const std::vector<Json> lines = Lines();
     ASSERT_EQ(lines.size(), 4u) << out.str();

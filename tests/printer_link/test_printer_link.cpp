@@ -314,6 +314,99 @@ TEST(NetworkPrinterLinkStatus, PeersThatAnswerOddly) {
     }
 }
 
+// ---------------------------------------------------------------- ReadStatus
+
+// One session: the four requests in one write, then exactly four replies of
+// the DLE EOT form, or the outcome that says why not.
+TEST(NetworkPrinterLinkReadStatus, OutcomeOfEachKindOfPeer) {
+    using Four = std::array<uint8_t, 4>;
+    enum class End { kWait, kClose, kReset };
+    // clang-format off
+    struct Case { const char* name; Bytes answer; End end; StatusOutcome outcome; Four replies; };
+    const Case cases[] = {
+        {"four replies", {0x1A, 0x32, 0x12, 0x7E}, End::kWait, StatusOutcome::kAnswered, {0x1A, 0x32, 0x12, 0x7E}},
+        // XON where a reply belongs is no reply: nothing is decoded from it.
+        {"XON first", {0x11, 0x12, 0x12, 0x12}, End::kWait, StatusOutcome::kBadReply, {0x11, 0x12, 0x12, 0x12}},
+        {"bit 7 set", {0x12, 0x12, 0x92, 0x12}, End::kWait, StatusOutcome::kBadReply, {0x12, 0x12, 0x92, 0x12}},
+        {"closed after two", {0x12, 0x12}, End::kClose, StatusOutcome::kReset, {0x12, 0x12, 0, 0}},
+        {"reset at once", {}, End::kReset, StatusOutcome::kReset, {}},
+        {"three then silence", {0x12, 0x12, 0x12}, End::kWait, StatusOutcome::kTimedOut, {0x12, 0x12, 0x12, 0}}};
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::promise<size_t> firstRead;
+        Peer peer([&c, &firstRead](Socket& socket) {
+            Bytes requests(12);
+            const SocketIo first = socket.Receive(requests);
+            firstRead.set_value(static_cast<size_t>(first.bytes));
+            if (c.end == End::kReset) {
+                socket.SetResetOnClose();
+                return;
+            }
+            socket.Send(c.answer);
+            if (c.end == End::kWait) {
+                uint8_t rest;
+                socket.Receive({&rest, 1});  // until the link closes
+            }
+        });
+        NetworkPrinterLink link(peer.port);
+        link.SetTimeOut(0, 300);
+        StatusReading reading;
+        const int64_t elapsed = TimedMs([&] { reading = link.ReadStatus(kLoopback); });
+        EXPECT_EQ(reading.outcome, c.outcome) << StatusOutcomeText(reading.outcome);
+        EXPECT_EQ(reading.replies, c.replies);
+        EXPECT_EQ(firstRead.get_future().get(), 12u) << "the requests in one write";
+        EXPECT_LT(elapsed, c.outcome == StatusOutcome::kTimedOut ? 700 : 250);
+        EXPECT_LE(reading.held.count(), elapsed * 1000 + 1000);
+    }
+    auto closed =
+        StartLoopbackPrinter([](VirtualPrinterConfig& cfg) { cfg.mode = PrinterMode::kRefuse; });
+    EXPECT_EQ(NetworkPrinterLink(closed->Port()).ReadStatus(kLoopback).outcome,
+              StatusOutcome::kRefused);
+    SilentListener silent;
+    NetworkPrinterLink quiet(silent.port);
+    quiet.SetTimeOut(0, 200);
+    EXPECT_EQ(quiet.ReadStatus(kLoopback).outcome, StatusOutcome::kTimedOut);
+    for (const char* bad : {"", "127.0.0.256", static_cast<const char*>(nullptr)}) {
+        EXPECT_EQ(quiet.ReadStatus(bad).outcome, StatusOutcome::kBadAddress);
+    }
+}
+
+// Each documented bit, alone, names its condition and no other.
+TEST(StatusDecode, EachBitNamesOneCondition) {
+    using Field = bool StatusConditions::*;
+    const std::tuple<size_t, uint8_t, Field> bits[] = {
+        {0, 0x04, &StatusConditions::drawerPin3High},
+        {0, 0x08, &StatusConditions::offline},
+        {0, 0x20, &StatusConditions::waitingRecovery},
+        {0, 0x40, &StatusConditions::feedButton},
+        {1, 0x04, &StatusConditions::coverOpen},
+        {1, 0x08, &StatusConditions::paperFedByButton},
+        {1, 0x20, &StatusConditions::paperEndStop},
+        {1, 0x40, &StatusConditions::errorOccurred},
+        {2, 0x04, &StatusConditions::mechanicalError},
+        {2, 0x08, &StatusConditions::cutterError},
+        {2, 0x20, &StatusConditions::unrecoverableError},
+        {2, 0x40, &StatusConditions::autoRecoverableError},
+        {3, 0x04, &StatusConditions::paperNearEnd},
+        {3, 0x08, &StatusConditions::paperNearEnd},
+        {3, 0x20, &StatusConditions::paperEnd},
+        {3, 0x40, &StatusConditions::paperEnd}};
+    EXPECT_EQ(DecodeStatus({0x12, 0x12, 0x12, 0x12}), StatusConditions{});
+    for (const auto& [reply, bit, field] : bits) {
+        std::array<uint8_t, 4> replies = {0x12, 0x12, 0x12, 0x12};
+        replies[reply] |= bit;
+        StatusConditions expected;
+        expected.*field = true;
+        EXPECT_EQ(DecodeStatus(replies), expected) << reply << " " << int{bit};
+        EXPECT_TRUE(IsStatusReply(replies[reply]));
+        EXPECT_EQ(RepliesOfWord(StatusWord(replies)), replies);
+    }
+    for (const uint8_t notReply : {0x00, 0x11, 0x13, 0x92, 0x02, 0x10, 0xFF}) {
+        EXPECT_FALSE(IsStatusReply(notReply)) << int{notReply};
+    }
+}
+
 // The five tests read the condition bits of a word that was read, none of a
 // negative one (the off-line result).
 TEST(NetworkPrinterLinkStatus, TestsAnswerNoForTheOfflineResult) {
