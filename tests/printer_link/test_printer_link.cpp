@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <cstdio>
 #include <future>
 #include <latch>
+#include <mutex>
 #include <numeric>
 #include <thread>
 
@@ -13,6 +16,7 @@
 #include "emulator/virtual_printer.h"
 #include "platform/socket.h"
 #include "printer_link/network_printer_link.h"
+#include "printer_link/status_reader.h"
 
 namespace vorpane {
 namespace {
@@ -405,6 +409,184 @@ TEST(StatusDecode, EachBitNamesOneCondition) {
     for (const uint8_t notReply : {0x00, 0x11, 0x13, 0x92, 0x02, 0x10, 0xFF}) {
         EXPECT_FALSE(IsStatusReply(notReply)) << int{notReply};
     }
+}
+
+// ---------------------------------------------------------------- SharedStatusReader
+
+// Answers ReadStatus from a script, its last entry for ever; a closed gate
+// holds every call until it opens.
+class ScriptedLink final : public PrinterLink {
+public:
+    explicit ScriptedLink(std::vector<StatusOutcome> script) : m_script(std::move(script)) {}
+    int32_t SetTimeOut(int32_t, int32_t) override { return 1; }
+    int32_t IsConPrinterServer(const char*) override { return 1; }
+    int32_t GetStatus(const char*) override { return -1; }
+    int32_t SendData(const char*, const uint8_t*, int32_t) override { return 0; }
+    StatusReading ReadStatus(const char*) override {
+        std::unique_lock lock(m_mutex);
+        ++m_entered;
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return m_open; });
+        const StatusOutcome outcome = m_script[std::min(m_calls++, m_script.size() - 1)];
+        const uint8_t mark = static_cast<uint8_t>(0x12 | (m_calls << 2 & 0x0C));
+        return {outcome, {mark, 0x12, 0x12, 0x12}, {}};
+    }
+    void Close() {
+        std::lock_guard lock(m_mutex);
+        m_open = false;
+    }
+    void Open() {
+        std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_changed.notify_all();
+    }
+    bool WaitForEntered(size_t n) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, kWait, [&] { return m_entered >= n; });
+    }
+    size_t Calls() {
+        std::lock_guard lock(m_mutex);
+        return m_calls;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<StatusOutcome> m_script;
+    size_t m_calls = 0;
+    size_t m_entered = 0;
+    bool m_open = true;
+};
+
+const Ipv4Address kPrinter = Ipv4Address::FromHostOrder(0xC0000205);
+
+TEST(SharedStatusReader, ConcurrentReadersShareOneReadingAndTheIntervalHoldsTheNext) {
+    ScriptedLink link({StatusOutcome::kAnswered});
+    SharedStatusReader reader(link, 1000, std::chrono::hours(1));
+    link.Close();
+    std::vector<std::future<SharedStatus>> readers;
+    readers.push_back(std::async(std::launch::async, [&] { return reader.Read(kPrinter); }));
+    ASSERT_TRUE(link.WaitForEntered(1));
+    for (int i = 0; i < 7; ++i) {
+        readers.push_back(std::async(std::launch::async, [&] { return reader.Read(kPrinter); }));
+    }
+    link.Open();
+    int opened = 0;
+    for (auto& future : readers) {
+        const SharedStatus status = future.get();
+        EXPECT_TRUE(status.Up());
+        EXPECT_EQ(status.reading.replies[0], 0x16);  // the first call's
+        opened += status.attempts;
+    }
+    EXPECT_EQ(opened, 1);
+    // Within the interval: the same reading again, no session.
+    EXPECT_EQ(reader.Read(kPrinter).attempts, 0);
+    EXPECT_EQ(link.Calls(), 1u);
+    EXPECT_EQ(reader.Sessions(), 1u);
+    // Another printer has its own.
+    EXPECT_EQ(reader.Read(Ipv4Address::FromHostOrder(0xC0000206)).attempts, 1);
+
+    SharedStatusReader eager(link, 1000, std::chrono::milliseconds(0));
+    EXPECT_EQ(eager.Read(kPrinter).attempts + eager.Read(kPrinter).attempts, 2);
+}
+
+// Held by another client: tried again within the time-out, then in use with
+// the conditions last read; a refusal from a printer never heard is no such
+// thing.
+TEST(SharedStatusReader, ResetsAndRefusalsAfterAnAnswerAreInUseNeverDown) {
+    using O = StatusOutcome;
+    struct Case {
+        const char* name;
+        std::vector<O> script;  // the first entry is a reading of its own
+        bool up, inUse, known;
+        int minAttempts;
+    };
+    const Case cases[] = {
+        {"reset twice, then answered",
+         {O::kAnswered, O::kReset, O::kReset, O::kAnswered},
+         true,
+         false,
+         true,
+         3},
+        {"refused after an answer", {O::kAnswered, O::kRefused}, true, true, true, 2},
+        {"reset after an answer", {O::kAnswered, O::kReset}, true, true, true, 2},
+        {"refused, never heard", {O::kRefused, O::kRefused}, false, false, false, 1},
+        {"reset, never heard", {O::kReset, O::kReset}, true, true, false, 2},
+        {"timed out after an answer", {O::kAnswered, O::kTimedOut}, false, false, false, 1},
+        {"bad reply after an answer", {O::kAnswered, O::kBadReply}, false, false, false, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLink link(c.script);
+        SharedStatusReader reader(link, 300, std::chrono::milliseconds(0));
+        const SharedStatus first = reader.Read(kPrinter);
+        const int64_t elapsed = TimedMs([&] {
+            const SharedStatus status = reader.Read(kPrinter);
+            EXPECT_EQ(status.Up(), c.up);
+            EXPECT_EQ(status.inUse, c.inUse);
+            EXPECT_EQ(status.known, c.known);
+            EXPECT_GE(status.attempts, c.minAttempts);
+            if (status.inUse && status.known) {
+                EXPECT_EQ(status.reading.replies, first.reading.replies) << "the last answer";
+            }
+        });
+        EXPECT_LT(elapsed, 300 + 200) << "within the time-out";
+    }
+}
+
+// A one-session printer, a POS-like client printing job after job, and
+// status read 20 times a second from four threads: every job is printed and
+// the printer is never reported down.
+TEST(SharedStatusReader, StatusReadsNeverCostASale) {
+    auto printer = StartLoopbackPrinter([](VirtualPrinterConfig& c) {
+        c.mode = PrinterMode::kOneSession;
+        c.keepRaw = true;
+    });
+    NetworkPrinterLink statusLink(printer->Port());
+    statusLink.SetTimeOut(0, 1000);
+    SharedStatusReader reader(statusLink, 1000, std::chrono::milliseconds(1000));
+    std::atomic<bool> done{false};
+    std::atomic<int> down{0};
+    std::atomic<int> inUse{0};
+    std::atomic<int> readings{0};
+    std::vector<std::jthread> watchers;
+    for (int t = 0; t < 4; ++t) {
+        watchers.emplace_back([&] {
+            std::mutex mutex;
+            std::condition_variable never;
+            std::unique_lock lock(mutex);
+            while (!done.load()) {
+                const SharedStatus status =
+                    reader.Read(Ipv4Address::FromHostOrder(kLoopbackAddress));
+                ++readings;
+                down += status.Up() ? 0 : 1;
+                inUse += status.inUse ? 1 : 0;
+                never.wait_for(lock, 200ms, [&] { return done.load(); });
+            }
+        });
+    }
+    constexpr int kJobs = 60;
+    NetworkPrinterLink pos(printer->Port());
+    const Bytes job(8 * 1024, 'r');
+    int printed = 0;
+    std::mutex mutex;
+    std::condition_variable never;
+    std::unique_lock lock(mutex);
+    for (int i = 0; i < kJobs; ++i) {
+        // A sale every 20 ms or so: the test spans several readings.
+        never.wait_for(lock, 20ms, [] { return false; });
+        printed += pos.SendData(kLoopback, job.data(), static_cast<int32_t>(job.size())) ==
+                           static_cast<int32_t>(job.size())
+                       ? 1
+                       : 0;
+    }
+    done = true;
+    watchers.clear();
+    EXPECT_EQ(printed, kJobs);
+    EXPECT_EQ(down.load(), 0);
+    EXPECT_GT(readings.load(), 0);
+    std::printf("jobs %d of %d, readings %d, in use %d, sessions %llu\n", printed, kJobs,
+                readings.load(), inUse.load(), static_cast<unsigned long long>(reader.Sessions()));
 }
 
 // The five tests read the condition bits of a word that was read, none of a
