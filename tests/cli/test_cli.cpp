@@ -382,6 +382,48 @@ TEST_F(CliTest, EveryConditionIsNamedInWordsAndKeys) {
     EXPECT_NE(err.str().find("--drawer-open: open is not high or low"), std::string::npos);
 }
 
+// A printer another client holds is in use and up, with the conditions it
+// gave last; a reply of the wrong form is a bad reply, never conditions.
+TEST_F(CliTest, InUseIsUpAndABadReplyIsNamed) {
+    auto printer =
+        StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kOneSession; });
+    ConditionSet nearEnd;
+    nearEnd.Add(Condition::kPaperNearEnd);
+    printer->SetConditions(nearEnd);
+    Socket holder;
+    env.sleep = [&](std::chrono::milliseconds) {
+        if (holder.Valid()) {
+            return false;
+        }
+        holder = Socket::Open(Socket::Kind::kStream).socket;
+        EXPECT_EQ(holder.Connect({kLoopbackAddress, printer->Port()}), 0);
+        // Session 1 was the first reading.
+        return printer->GetJournal().WaitForPrefix("session 2 open", 5s).has_value();
+    };
+    EXPECT_EQ(Run({"status", "127.0.0.1", "--watch", "1", "--min-interval", "0", "--timeout", "300",
+                   "--port", std::to_string(printer->Port())}),
+              kExitDone)
+        << err.str();
+    EXPECT_NE(out.str().find("  online, paper near end\n"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("  online, in use, paper near end\n"), std::string::npos) << out.str();
+
+    struct BadLink final : PrinterLink {
+        int32_t SetTimeOut(int32_t, int32_t) override { return 1; }
+        int32_t IsConPrinterServer(const char*) override { return 1; }
+        int32_t GetStatus(const char*) override { return 0x12131212; }  // XOFF third
+        int32_t SendData(const char*, const uint8_t*, int32_t) override { return 0; }
+    };
+    env.makeLink = [](uint16_t, int32_t) { return std::make_unique<BadLink>(); };
+    EXPECT_EQ(Run({"status", "127.0.0.1"}), kExitPrinter);
+    EXPECT_NE(out.str().find("Star Micronics Co.,LTD.  bad reply\n"), std::string::npos)
+        << out.str();
+    EXPECT_EQ(Run({"status", "127.0.0.1", "--json"}), kExitPrinter);
+    const Json line = Lines().at(0);
+    EXPECT_EQ(line["problem"], "bad reply");
+    EXPECT_EQ(line["online"], false);
+    EXPECT_EQ(line["paperNearEnd"], false);
+}
+
 // Each action's bytes reach the printer as the dialog's button sends them.
 TEST_F(CliTest, ActionsSendTheDialogsFrames) {
     auto printer = Printer();
