@@ -20,10 +20,17 @@ bool Transient(int error) {
     return error == EWOULDBLOCK || error == EAGAIN || error == EINTR;
 }
 
-// How a failed connect reads: a refusal is an answer, anything else is
+// How a failed connect reads: a refusal is an answer, and so is a reset
+// that came before we looked (accepted, then dropped); anything else is
 // nobody answering.
 StatusOutcome ConnectFailure(int error) {
-    return error == ECONNREFUSED ? StatusOutcome::kRefused : StatusOutcome::kTimedOut;
+    if (error == ECONNREFUSED) {
+        return StatusOutcome::kRefused;
+    }
+    if (error == ECONNRESET || error == ECONNABORTED || error == EPIPE) {
+        return StatusOutcome::kReset;
+    }
+    return StatusOutcome::kTimedOut;
 }
 
 StatusOutcome IoFailure(int error) {

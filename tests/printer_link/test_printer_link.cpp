@@ -367,6 +367,16 @@ TEST(NetworkPrinterLinkReadStatus, OutcomeOfEachKindOfPeer) {
         StartLoopbackPrinter([](VirtualPrinterConfig& cfg) { cfg.mode = PrinterMode::kRefuse; });
     EXPECT_EQ(NetworkPrinterLink(closed->Port()).ReadStatus(kLoopback).outcome,
               StatusOutcome::kRefused);
+    // A one-session printer resets a second client right after the accept.
+    auto busy = StartLoopbackPrinter(
+        [](VirtualPrinterConfig& cfg) { cfg.mode = PrinterMode::kOneSession; });
+    Socket holder = TcpSocket();
+    ASSERT_EQ(holder.Connect({kLoopbackAddress, busy->Port()}), 0);
+    ASSERT_TRUE(busy->GetJournal().WaitForPrefix("session 1 open", kWait));
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(NetworkPrinterLink(busy->Port()).ReadStatus(kLoopback).outcome,
+                  StatusOutcome::kReset);
+    }
     SilentListener silent;
     NetworkPrinterLink quiet(silent.port);
     quiet.SetTimeOut(0, 200);
