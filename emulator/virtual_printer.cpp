@@ -161,7 +161,8 @@ VirtualPrinter::VirtualPrinter(VirtualPrinterConfig config)
     : m_config(std::move(config)),
       m_journal(m_config.journalLines, m_config.journalWriter, m_config.journalFlush),
       m_raw(m_config.keepRaw, m_config.rawWriter),
-      m_identity(m_config.listenAddresses.empty() ? "" : m_config.listenAddresses.front()),
+      m_identity(m_config.listenAddresses.empty() ? "" : m_config.listenAddresses.front(),
+                 m_config.identity),
       m_readBuffer(limits::kReadBufferBytes),
       m_conditions(m_config.conditions.bits) {}
 

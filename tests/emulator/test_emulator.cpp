@@ -614,7 +614,10 @@ TEST(PrinterCommandLine, DefaultsAndEveryOption) {
                                             "--render-file",
                                             "in.bin",
                                             "--out",
-                                            "o.png"});
+                                            "o.png",
+                                            "--identity",
+                                            "serial=7,maker=Acme Corp",
+                                            "--identity=firmware=2.0"});
     ASSERT_TRUE(all.arguments) << all.error;
     const PrinterArguments& a = *all.arguments;
     EXPECT_EQ(a.config.listenAddresses, (Lines{"127.0.0.1", "127.0.0.2"}));
@@ -629,6 +632,9 @@ TEST(PrinterCommandLine, DefaultsAndEveryOption) {
               std::string("58mm-203dpi03"));
     EXPECT_EQ(a.config.renderDir + a.config.fontPath + a.renderFile + a.outPath,
               "df.ttfin.bino.png");
+    const IdentityTexts& id = a.config.identity;
+    EXPECT_EQ(id.maker + "|" + id.model + "|" + id.firmware + "|" + id.serial,
+              "Acme Corp|VP-80 virtual|2.0|7");
 }
 
 TEST(PrinterCommandLine, HelpShowsWhatThePrinterAnswers) {
@@ -691,6 +697,8 @@ TEST(PrinterCommandLine, MistakesAreReported) {
         {{"--port"}, "--port needs a value"},
         {{"--mode", "quiet"}, "unknown mode: quiet"},
         {{"--condition", "paper-end,jam"}, "unknown condition: jam"},
+        {{"--identity", "maker=A,colour=red"}, "bad identity part: colour=red"},
+        {{"--identity=model"}, "bad identity part: model"},
         {{"--condition="}, "unknown condition: "},
         {{"--verbose"}, "unknown option: --verbose"},
         {{"--netbios=1"}, "--netbios takes no value"},
