@@ -298,6 +298,58 @@ private:
     int64_t m_sent = 0;
 };
 
+// Sends every job with GS ( H and waits for the printer to say it printed;
+// the first job that did not print ends the sends.
+class ConfirmingLink final : public PrinterLink {
+public:
+    ConfirmingLink(PrinterLink& link, uint32_t seed) : m_link(link), m_next(seed % 10000) {}
+    int32_t SetTimeOut(int32_t seconds, int32_t milliseconds) override {
+        return m_link.SetTimeOut(seconds, milliseconds);
+    }
+    int32_t IsConPrinterServer(const char* address) override {
+        return m_link.IsConPrinterServer(address);
+    }
+    int32_t GetStatus(const char* address) override { return m_link.GetStatus(address); }
+    int32_t SendData(const char* address, const uint8_t* bytes, int32_t count) override {
+        if (m_outcome.result != ConfirmResult::kPrinted) {
+            return 0;
+        }
+        const uint32_t n = m_next++ % 10000;
+        const std::array<uint8_t, 4> id = {
+            static_cast<uint8_t>('0' + n / 1000), static_cast<uint8_t>('0' + n / 100 % 10),
+            static_cast<uint8_t>('0' + n / 10 % 10), static_cast<uint8_t>('0' + n % 10)};
+        m_outcome = m_link.SendConfirmed(address, bytes, count, id);
+        return m_outcome.result == ConfirmResult::kPrinted ? m_outcome.sent : 0;
+    }
+    // Printed until a job was not.
+    const ConfirmOutcome& Outcome() const { return m_outcome; }
+
+private:
+    PrinterLink& m_link;
+    uint32_t m_next;
+    ConfirmOutcome m_outcome{ConfirmResult::kPrinted, 0};
+};
+
+std::string ConfirmWords(ConfirmResult result) {
+    switch (result) {
+        case ConfirmResult::kPrinted:
+            return "Printed.";
+        case ConfirmResult::kPaperEnd:
+            return "Not printed: the paper ran out.";
+        case ConfirmResult::kCoverOpen:
+            return "Not printed: the cover is open.";
+        case ConfirmResult::kOffline:
+            return "Not printed: the printer went off-line.";
+        case ConfirmResult::kNoAnswer:
+            return "The printer did not say it printed within the time-out.";
+        case ConfirmResult::kNotSent:
+            return "The printer did not take every byte.";
+        case ConfirmResult::kCannot:
+            break;
+    }
+    return "This link cannot ask whether it printed.";
+}
+
 // The configuration flows' window: the command line was the confirmation,
 // and their messages go to standard error.
 class CliSite final : public CommandSite {
@@ -330,7 +382,9 @@ int FlowExit(const std::string& message) {
 
 int RunAction(const CliOptions& options, CliEnvironment& env) {
     const std::unique_ptr<PrinterLink> system = env.makeLink(options.port, options.timeoutMs);
-    CountingLink link(*system);
+    ConfirmingLink confirming(
+        *system, static_cast<uint32_t>(env.now ? env.now().time_since_epoch().count() : 0));
+    CountingLink link(options.confirm ? static_cast<PrinterLink&>(confirming) : *system);
     const std::string address = options.address.Text();
     std::string message;
     int exit = kExitDone;
@@ -392,6 +446,12 @@ int RunAction(const CliOptions& options, CliEnvironment& env) {
             }
             default:
                 break;
+        }
+        if (options.confirm) {
+            // The confirmation says it best, whatever the flow made of it.
+            const ConfirmResult result = confirming.Outcome().result;
+            message = ConfirmWords(result);
+            exit = result == ConfirmResult::kPrinted ? kExitDone : kExitPrinter;
         }
         if (message.empty()) {
             message = exit == kExitDone ? "Sent." : "The printer did not take every byte.";

@@ -178,6 +178,11 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string> args) {
                 sub->add_option("ADDRESS", raw.address, "The printer's IPv4 address")->required();
                 break;
         }
+        if (entry.command == CliCommand::kPrint || entry.command == CliCommand::kSendFile ||
+            entry.command == CliCommand::kDrawer || entry.command == CliCommand::kCut) {
+            sub->add_flag("--confirm", options.confirm,
+                          "Wait for the printer to say it printed (GS ( H)");
+        }
         switch (entry.command) {
             case CliCommand::kPrint:
                 textOption = sub->add_option("TEXT", raw.text, "The text (else standard input)");

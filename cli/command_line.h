@@ -52,6 +52,9 @@ struct CliOptions {
     Ipv4Address address;              // the one printer of an action
     std::optional<std::string> text;  // print: none reads standard input
     bool hex = false;
+    // print, send-file, drawer, cut: end the job with GS ( H and wait for the
+    // printer to say it printed.
+    bool confirm = false;
     std::string file;                           // send-file
     Ipv4Address newAddress;                     // set-ip
     std::optional<std::array<uint8_t, 6>> mac;  // set-mac: none makes one

@@ -50,6 +50,10 @@ public:
     // second session for 1-3. GS I waits behind print data: ask only a
     // printer that reports itself on-line.
     IdentityReading ReadIdentity(const char* address) override;
+    // While it waits, DLE EOT 1, 2 and 4 every 100 ms tell whether printing
+    // stopped; the wait for the ID is the time-out after the last byte.
+    ConfirmOutcome SendConfirmed(const char* address, const uint8_t* bytes, int32_t count,
+                                 const std::array<uint8_t, 4>& id) override;
     // Connects, writes all bytes, half-closes and waits (within the time-out)
     // for the printer to close its side, so nothing is lost to a reset.
     // Returns the bytes written: 0 when no connection could be made, fewer

@@ -43,6 +43,13 @@ public:
     virtual StatusReading ReadStatus(const char* address);
     // Who the printer is, asked with GS I; nothing for a link that cannot.
     virtual IdentityReading ReadIdentity(const char*) { return {}; }
+    // Sends the bytes and GS ( H fn 48 with `id` (four digits) in one
+    // session and waits for the printer to send the ID back; see
+    // ConfirmResult. A link that cannot ask sends nothing.
+    virtual ConfirmOutcome SendConfirmed(const char*, const uint8_t*, int32_t,
+                                         const std::array<uint8_t, 4>&) {
+        return {};
+    }
     // Number of bytes sent.
     virtual int32_t SendData(const char* address, const uint8_t* bytes, int32_t count) = 0;
 

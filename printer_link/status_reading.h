@@ -94,4 +94,22 @@ struct IdentityReading {
     PrinterIdentityTexts texts;
 };
 
+// How a job sent with a confirmation ended: the printer sent back the
+// process ID of GS ( H fn 48 (printed), or a DLE EOT reading while waiting
+// showed printing stopped, or nothing of it came within the time-out.
+enum class ConfirmResult : uint8_t {
+    kPrinted,
+    kPaperEnd,
+    kCoverOpen,
+    kOffline,   // stopped for another cause
+    kNoAnswer,  // no ID within the time-out after the last byte
+    kNotSent,   // not every byte went out
+    kCannot,    // the link has no way to ask
+};
+
+struct ConfirmOutcome {
+    ConfirmResult result = ConfirmResult::kCannot;
+    int32_t sent = 0;  // of the job's bytes, the ID's frame not counted
+};
+
 }  // namespace vorpane

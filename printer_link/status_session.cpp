@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 #include <limits>
+#include <optional>
+#include <vector>
 
 #include "platform/ipv4_address.h"
 #include "platform/socket.h"
@@ -273,6 +275,141 @@ IdentityReading NetworkPrinterLink::ReadIdentity(const char* address) {
         reading.outcome = IdsSession(*peer, m_port, deadline, reading.texts);
     }
     return reading;
+}
+
+}  // namespace vorpane
+
+namespace vorpane {
+namespace {
+
+// Bytes written before the connection failed or made no progress for a
+// whole time-out.
+size_t WriteAll(Socket& socket, std::span<const uint8_t> bytes, int32_t timeoutMs) {
+    size_t sent = 0;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (sent < bytes.size()) {
+        const SocketIo n = socket.Send(bytes.subspan(sent));
+        if (n.error == 0 && n.bytes > 0) {
+            sent += static_cast<size_t>(n.bytes);
+            deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+            continue;
+        }
+        if (n.error != 0 && Transient(n.error) &&
+            WaitForSocket(socket, kSocketWritable, LeftMs(deadline)) == 0) {
+            continue;
+        }
+        break;
+    }
+    return sent;
+}
+
+// Reads the stream after a confirmed job: the ID's answer (37 22 d1..d4 00)
+// and the replies to the DLE EOT requests asked while waiting, which may
+// come on either side of it.
+class ConfirmReader {
+public:
+    explicit ConfirmReader(const std::array<uint8_t, 4>& id) : m_id(id) {}
+
+    // One byte; a result once there is one.
+    std::optional<ConfirmResult> Take(uint8_t byte) {
+        if (m_inId > 0 || byte == 0x37) {
+            m_answer[m_inId++] = byte;
+            if (m_inId == m_answer.size()) {
+                m_inId = 0;
+                const bool ours = m_answer[1] == 0x22 && m_answer[6] == 0 &&
+                                  std::equal(m_id.begin(), m_id.end(), m_answer.begin() + 2);
+                if (ours) {
+                    return ConfirmResult::kPrinted;
+                }
+            }
+            return std::nullopt;
+        }
+        if (!IsStatusReply(byte) || m_replies == m_asked.size()) {
+            return std::nullopt;
+        }
+        m_status[m_replies++] = byte;
+        if (m_replies < m_asked.size()) {
+            return std::nullopt;
+        }
+        // DLE EOT 1, 2, 4 in m_status.
+        if ((m_status[0] & 0x08) == 0) {
+            return std::nullopt;
+        }
+        if ((m_status[2] & 0x60) != 0 || (m_status[1] & 0x20) != 0) {
+            return ConfirmResult::kPaperEnd;
+        }
+        return (m_status[1] & 0x04) != 0 ? ConfirmResult::kCoverOpen : ConfirmResult::kOffline;
+    }
+    // Whether the last DLE EOT requests have all been answered.
+    bool Answered() const { return m_replies == m_asked.size(); }
+    void Asked() { m_replies = 0; }
+    static constexpr std::array<uint8_t, 9> kRequests = {0x10, 0x04, 1,    0x10, 0x04,
+                                                         2,    0x10, 0x04, 4};
+
+private:
+    const std::array<uint8_t, 4> m_id;
+    std::array<uint8_t, 7> m_answer{};
+    size_t m_inId = 0;
+    static constexpr std::array<uint8_t, 3> m_asked = {1, 2, 4};
+    std::array<uint8_t, 3> m_status{};
+    size_t m_replies = m_asked.size();
+};
+
+}  // namespace
+
+ConfirmOutcome NetworkPrinterLink::SendConfirmed(const char* address, const uint8_t* bytes,
+                                                 int32_t count, const std::array<uint8_t, 4>& id) {
+    const std::optional<Ipv4Address> peer = address ? Ipv4Address::Parse(address) : std::nullopt;
+    ConfirmOutcome outcome{ConfirmResult::kNotSent, 0};
+    if (!peer || count < 0 || (count > 0 && bytes == nullptr) ||
+        !std::all_of(id.begin(), id.end(), [](uint8_t d) { return d >= '0' && d <= '9'; })) {
+        return outcome;
+    }
+    const int32_t timeoutMs = TimeoutMs();
+    Socket socket;
+    if (Connect(*peer, m_port, Clock::now() + std::chrono::milliseconds(timeoutMs), socket) !=
+        StatusOutcome::kAnswered) {
+        return outcome;
+    }
+    std::vector<uint8_t> job(bytes, bytes + count);
+    const uint8_t ask[] = {0x1D, 0x28, 0x48, 6, 0, 0x30, 0x30, id[0], id[1], id[2], id[3]};
+    job.insert(job.end(), std::begin(ask), std::end(ask));
+    const size_t written = WriteAll(socket, job, timeoutMs);
+    outcome.sent = static_cast<int32_t>(std::min<size_t>(written, static_cast<size_t>(count)));
+    if (written < job.size()) {
+        return outcome;
+    }
+    outcome.result = ConfirmResult::kNoAnswer;
+    ConfirmReader reader(id);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Clock::now() < deadline) {
+        if (reader.Answered()) {
+            if (SendAll(socket, ConfirmReader::kRequests, deadline) != StatusOutcome::kAnswered) {
+                return outcome;
+            }
+            reader.Asked();
+        }
+        const auto poll = std::min(deadline, Clock::now() + std::chrono::milliseconds(100));
+        while (Clock::now() < poll) {
+            std::array<uint8_t, 64> buffer{};
+            size_t got = 0;
+            const StatusOutcome received = ReceiveSome(socket, buffer, poll, got);
+            if (received == StatusOutcome::kTimedOut) {
+                break;
+            }
+            if (received != StatusOutcome::kAnswered) {
+                return outcome;
+            }
+            for (size_t i = 0; i < got; ++i) {
+                if (const auto result = reader.Take(buffer[i])) {
+                    outcome.result = *result;
+                    socket.ShutdownSend();
+                    return outcome;
+                }
+            }
+        }
+    }
+    return outcome;
 }
 
 }  // namespace vorpane

@@ -468,6 +468,59 @@ TEST_F(CliTest, IdentityIsAskedOncePerRunOfAnOnlinePrinter) {
     EXPECT_EQ(asked(), 1);
 }
 
+// --confirm: exit 0 only once the printer sent the job's process ID back;
+// a condition that stops printing, or silence, is a failure with its reason.
+TEST_F(CliTest, ConfirmWaitsForThePrinterToSayItPrinted) {
+    struct Case {
+        Args words;
+        const char* conditions;
+        PrinterMode mode;
+        int exit;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"print", "Total 5.00\n"}, "online", PrinterMode::kNormal, 0, "Printed."},
+        {{"drawer"}, "paper-near-end", PrinterMode::kNormal, 0, "Printed."},
+        {{"cut"}, "online", PrinterMode::kNormal, 0, "Printed."},
+        {{"print", "x"}, "paper-end", PrinterMode::kNormal, 1, "Not printed: the paper ran out."},
+        {{"cut"}, "cover-open", PrinterMode::kNormal, 1, "Not printed: the cover is open."},
+        {{"drawer"},
+         "cutter-error",
+         PrinterMode::kNormal,
+         1,
+         "Not printed: the printer went off-line."},
+        {{"print", "x"},
+         "online",
+         PrinterMode::kMute,
+         1,
+         "The printer did not say it printed within the time-out."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.words[0] + " " + c.conditions);
+        ConditionSet set;
+        ASSERT_FALSE(ApplyConditionList(set, c.conditions, true));
+        auto printer = StartLoopbackPrinter([&](VirtualPrinterConfig& config) {
+            config.conditions = set;
+            config.mode = c.mode;
+            config.keepRaw = true;
+        });
+        Args args{c.words[0], "127.0.0.1"};
+        args.insert(args.end(), c.words.begin() + 1, c.words.end());
+        args.insert(args.end(), {"--confirm", "--json", "--timeout", "300", "--port",
+                                 std::to_string(printer->Port())});
+        EXPECT_EQ(Run(args), c.exit) << err.str();
+        const Json line = Lines().at(0);
+        EXPECT_EQ(line["message"], c.message);
+        EXPECT_EQ(line["ok"], c.exit == 0);
+        const std::vector<uint8_t> raw = printer->Raw().Bytes();
+        const std::string frame(
+            "\x1D(H\x06\x00"
+            "00",
+            7);
+        EXPECT_NE(std::search(raw.begin(), raw.end(), frame.begin(), frame.end()), raw.end());
+    }
+}
+
 // Each action's bytes reach the printer as the dialog's button sends them.
 TEST_F(CliTest, ActionsSendTheDialogsFrames) {
     auto printer = Printer();
