@@ -59,41 +59,65 @@ std::string Dash(const std::string& text) {
     return text.empty() ? "-" : text;
 }
 
-std::string ConditionWords(const PrinterConditions& c) {
-    if (!c.online) {
-        return "offline";
-    }
-    std::string words = "online";
-    const std::pair<bool, const char*> flags[] = {{c.busy, " busy"},
-                                                  {c.paperEnd, " paper-end"},
-                                                  {c.pause, " pause"},
-                                                  {c.coverOpen, " cover-open"},
-                                                  {c.overTemp, " over-temp"}};
-    for (const auto& [set, word] : flags) {
-        if (set) {
-            words += word;
-        }
-    }
-    return words;
-}
-
-Json StatusJson(const PrinterReading& r, const std::string& time) {
+// The conditions' keys of a JSON line: the dialog's six, then the others.
+void AddConditions(Json& line, const PrinterReading& r, const CliOptions& options) {
     const PrinterConditions c = ConditionsOf(r.status);
-    return Json{{"type", "status"},
-                {"time", time},
-                {"address", r.address.Text()},
-                {"mac", OrNull(r.mac)},
-                {"vendor", OrNull(r.vendor)},
-                {"online", c.online},
-                {"busy", c.busy},
-                {"paperEnd", c.paperEnd},
-                {"pause", c.pause},
-                {"coverOpen", c.coverOpen},
-                {"overTemp", c.overTemp}};
+    line["online"] = r.Up();
+    line["busy"] = c.busy;
+    line["paperEnd"] = c.paperEnd;
+    line["pause"] = c.pause;
+    line["coverOpen"] = c.coverOpen;
+    line["overTemp"] = c.overTemp;
+    line["paperNearEnd"] = c.paperNearEnd;
+    line["drawerPin3High"] = c.drawerPin3High;
+    line["drawerOpen"] = options.drawerOpenHigh && r.status >= 0
+                             ? Json(c.drawerPin3High == *options.drawerOpenHigh)
+                             : Json(nullptr);
+    line["feedButton"] = c.feedButton;
+    line["cutterError"] = c.cutterError;
+    line["mechanicalError"] = c.mechanicalError;
+    line["unrecoverableError"] = c.unrecoverableError;
+    line["autoRecoverableError"] = c.overTemp;
+    line["inUse"] = r.inUse;
+    line["maker"] = OrNull(r.identity.maker);
+    line["model"] = OrNull(r.identity.model);
+    line["firmware"] = OrNull(r.identity.firmware);
+    line["serial"] = OrNull(r.identity.serial);
+    // Why nothing was read: null when the printer is up.
+    line["problem"] = r.Up() ? Json(nullptr) : Json(StatusOutcomeText(r.why));
 }
 
-std::vector<std::string> StatusCells(const PrinterReading& r) {
-    return {r.address.Text(), Dash(r.mac), Dash(r.vendor), ConditionWords(ConditionsOf(r.status))};
+Json StatusJson(const PrinterReading& r, const std::string& time, const CliOptions& options) {
+    Json line{{"type", "status"},
+              {"time", time},
+              {"address", r.address.Text()},
+              {"mac", OrNull(r.mac)},
+              {"vendor", OrNull(r.vendor)}};
+    AddConditions(line, r, options);
+    return line;
+}
+
+// "Vorpane VP-80 virtual": the maker and the model as far as they are known.
+std::string ModelCell(const PrinterIdentityTexts& identity) {
+    std::string text = identity.maker;
+    if (!identity.model.empty()) {
+        text += (text.empty() ? "" : " ") + identity.model;
+    }
+    return Dash(text);
+}
+
+// The cells after ADDRESS, MAC, VENDOR: MODEL, FIRMWARE, SERIAL.
+void AddIdentityCells(std::vector<std::string>& cells, const PrinterIdentityTexts& identity) {
+    cells.push_back(ModelCell(identity));
+    cells.push_back(Dash(identity.firmware));
+    cells.push_back(Dash(identity.serial));
+}
+
+std::vector<std::string> StatusCells(const PrinterReading& r, const CliOptions& options) {
+    std::vector<std::string> cells = {r.address.Text(), Dash(r.mac), Dash(r.vendor)};
+    AddIdentityCells(cells, r.identity);
+    cells.push_back(ConditionWords(r, options.drawerOpenHigh));
+    return cells;
 }
 
 // The MAC and its maker, asked once the printer's row can be in the table.
@@ -104,11 +128,24 @@ void Identify(PrinterReading& reading, CliEnvironment& env) {
     }
 }
 
-PrinterReading ReadOne(PrinterLink& link, Ipv4Address address, CliEnvironment& env) {
-    PrinterReading reading{address, {}, {}, link.GetStatus(address.Text().c_str())};
-    Identify(reading, env);
-    return reading;
-}
+// One link and its shared readings for the whole run.
+struct Readers {
+    Readers(const CliOptions& options, CliEnvironment& env)
+        : link(env.makeLink(options.port, options.timeoutMs)),
+          shared(*link, options.timeoutMs, std::chrono::milliseconds(options.minIntervalMs)) {}
+    PrinterReading ReadOne(Ipv4Address address, CliEnvironment& env) {
+        PrinterReading reading = ReadingOf(address, shared.Read(address));
+        Identify(reading, env);
+        return reading;
+    }
+    std::vector<PrinterReading> ReadAll(std::span<const Ipv4Address> addresses,
+                                        CliEnvironment& env) {
+        return ReadPrinters(
+            addresses, [&](Ipv4Address address) { return ReadOne(address, env); }, env.parallel);
+    }
+    std::unique_ptr<PrinterLink> link;
+    SharedStatusReader shared;
+};
 
 void SweepFailed(CliEnvironment& env, const std::string& what, const FoundPrinters& found) {
     *env.err << "vorpane-cli: " << what << "the sweep stopped early (errno " << found.error << "); "
@@ -138,25 +175,33 @@ bool ResolveTargets(const CliOptions& options, CliEnvironment& env,
 
 int RunScan(const CliOptions& options, CliEnvironment& env) {
     const FoundPrinters found = env.sweep(options.targets, options.port, options.timeoutMs);
-    std::vector<std::vector<std::string>> rows = {{"ADDRESS", "PORT", "MAC", "VENDOR", "STATUS"}};
-    for (size_t i = 0; i < found.addresses.size(); ++i) {
-        PrinterReading reading{found.addresses[i], {}, {}, found.statusBytes[i]};
-        Identify(reading, env);
+    // The sweep asked DLE EOT 1 only; one short session each reads the rest.
+    Readers readers(options, env);
+    const std::vector<PrinterReading> readings = readers.ReadAll(found.addresses, env);
+    std::vector<std::vector<std::string>> rows = {
+        {"ADDRESS", "PORT", "MAC", "VENDOR", "MODEL", "FIRMWARE", "SERIAL", "STATUS"}};
+    for (size_t i = 0; i < readings.size(); ++i) {
+        const PrinterReading& reading = readings[i];
         const int32_t status = found.statusBytes[i];
         if (options.json) {
-            PrintJson(*env.out, Json{{"type", "printer"},
-                                     {"address", reading.address.Text()},
-                                     {"port", options.port},
-                                     {"mac", OrNull(reading.mac)},
-                                     {"vendor", OrNull(reading.vendor)},
-                                     {"status", status < 0 ? Json(nullptr) : Json(status)}});
+            Json line{{"type", "printer"},
+                      {"address", reading.address.Text()},
+                      {"port", options.port},
+                      {"mac", OrNull(reading.mac)},
+                      {"vendor", OrNull(reading.vendor)},
+                      {"status", status < 0 ? Json(nullptr) : Json(status)}};
+            AddConditions(line, reading, options);
+            PrintJson(*env.out, line);
             continue;
         }
-        char byte[8];
-        std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned>(status & 0xFF));
-        rows.push_back({reading.address.Text(), std::to_string(options.port), Dash(reading.mac),
-                        Dash(reading.vendor),
-                        status < 0 ? std::to_string(options.port) + " open, no status" : byte});
+        std::vector<std::string> cells = {reading.address.Text(), std::to_string(options.port),
+                                          Dash(reading.mac), Dash(reading.vendor)};
+        AddIdentityCells(cells, reading.identity);
+        // The sweep's connect was accepted: something listens.
+        cells.push_back(!reading.Up() && reading.why == StatusOutcome::kTimedOut
+                            ? std::to_string(options.port) + " open, no status"
+                            : ConditionWords(reading, options.drawerOpenHigh));
+        rows.push_back(std::move(cells));
     }
     if (!options.json) {
         PrintTable(*env.out, rows);
@@ -181,21 +226,21 @@ int RunStatus(const CliOptions& options, CliEnvironment& env) {
     if (!complete && (addresses.empty() || options.watchSeconds != 0)) {
         return kExitNetwork;
     }
-    const std::unique_ptr<PrinterLink> link = env.makeLink(options.port, options.timeoutMs);
-    const auto readOne = [&](Ipv4Address address) { return ReadOne(*link, address, env); };
-    const auto anyOffline = [](const std::vector<PrinterReading>& readings) {
+    Readers readers(options, env);
+    const auto anyDown = [](const std::vector<PrinterReading>& readings) {
         return std::any_of(readings.begin(), readings.end(),
-                           [](const PrinterReading& r) { return r.status < 0; });
+                           [](const PrinterReading& r) { return !r.Up(); });
     };
     if (options.watchSeconds == 0) {
-        const std::vector<PrinterReading> readings = ReadPrinters(addresses, readOne, env.parallel);
+        const std::vector<PrinterReading> readings = readers.ReadAll(addresses, env);
         const std::string time = IsoTimeUtc(env.now());
-        std::vector<std::vector<std::string>> rows = {{"ADDRESS", "MAC", "VENDOR", "STATE"}};
+        std::vector<std::vector<std::string>> rows = {
+            {"ADDRESS", "MAC", "VENDOR", "MODEL", "FIRMWARE", "SERIAL", "STATE"}};
         for (const PrinterReading& r : readings) {
             if (options.json) {
-                PrintJson(*env.out, StatusJson(r, time));
+                PrintJson(*env.out, StatusJson(r, time, options));
             } else {
-                rows.push_back(StatusCells(r));
+                rows.push_back(StatusCells(r, options));
             }
         }
         if (!options.json) {
@@ -204,36 +249,42 @@ int RunStatus(const CliOptions& options, CliEnvironment& env) {
         if (!complete) {
             return kExitNetwork;
         }
-        return anyOffline(readings) ? kExitPrinter : kExitDone;
+        return anyDown(readings) ? kExitPrinter : kExitDone;
     }
 
     // One line per printer whose conditions or identity changed since the
     // reading before, the first reading of each included.
     std::vector<PrinterReading> last;
-    const auto changed = [](const PrinterReading& a, const PrinterReading& b) {
-        return ConditionsOf(a.status) != ConditionsOf(b.status) || a.mac != b.mac;
+    const auto changed = [&options](const PrinterReading& a, const PrinterReading& b) {
+        return ConditionWords(a, options.drawerOpenHigh) !=
+                   ConditionWords(b, options.drawerOpenHigh) ||
+               a.mac != b.mac || a.identity != b.identity;
     };
     for (;;) {
-        std::vector<PrinterReading> readings = ReadPrinters(addresses, readOne, env.parallel);
+        std::vector<PrinterReading> readings = readers.ReadAll(addresses, env);
         const std::string time = IsoTimeUtc(env.now());
         for (size_t i = 0; i < readings.size(); ++i) {
             if (!last.empty() && !changed(last[i], readings[i])) {
                 continue;
             }
             if (options.json) {
-                PrintJson(*env.out, StatusJson(readings[i], time));
+                PrintJson(*env.out, StatusJson(readings[i], time, options));
                 continue;
             }
-            const std::vector<std::string> cells = StatusCells(readings[i]);
+            const std::vector<std::string> cells = StatusCells(readings[i], options);
             char line[160];
             std::snprintf(line, sizeof line, "%s  %-15s  %-17s  ", time.c_str(), cells[0].c_str(),
                           cells[1].c_str());
-            *env.out << line << cells[2] << "  " << cells[3] << '\n' << std::flush;
+            *env.out << line << cells[2];
+            for (size_t c = 3; c < cells.size(); ++c) {
+                *env.out << "  " << cells[c];
+            }
+            *env.out << '\n' << std::flush;
         }
-        const bool offline = anyOffline(readings);
+        const bool down = anyDown(readings);
         last = std::move(readings);
         if (!env.sleep(std::chrono::seconds(options.watchSeconds))) {
-            return offline ? kExitPrinter : kExitDone;
+            return down ? kExitPrinter : kExitDone;
         }
     }
 }
@@ -260,6 +311,58 @@ private:
     PrinterLink& m_link;
     int64_t m_sent = 0;
 };
+
+// Sends every job with GS ( H and waits for the printer to say it printed;
+// the first job that did not print ends the sends.
+class ConfirmingLink final : public PrinterLink {
+public:
+    ConfirmingLink(PrinterLink& link, uint32_t seed) : m_link(link), m_next(seed % 10000) {}
+    int32_t SetTimeOut(int32_t seconds, int32_t milliseconds) override {
+        return m_link.SetTimeOut(seconds, milliseconds);
+    }
+    int32_t IsConPrinterServer(const char* address) override {
+        return m_link.IsConPrinterServer(address);
+    }
+    int32_t GetStatus(const char* address) override { return m_link.GetStatus(address); }
+    int32_t SendData(const char* address, const uint8_t* bytes, int32_t count) override {
+        if (m_outcome.result != ConfirmResult::kPrinted) {
+            return 0;
+        }
+        const uint32_t n = m_next++ % 10000;
+        const std::array<uint8_t, 4> id = {
+            static_cast<uint8_t>('0' + n / 1000), static_cast<uint8_t>('0' + n / 100 % 10),
+            static_cast<uint8_t>('0' + n / 10 % 10), static_cast<uint8_t>('0' + n % 10)};
+        m_outcome = m_link.SendConfirmed(address, bytes, count, id);
+        return m_outcome.result == ConfirmResult::kPrinted ? m_outcome.sent : 0;
+    }
+    // Printed until a job was not.
+    const ConfirmOutcome& Outcome() const { return m_outcome; }
+
+private:
+    PrinterLink& m_link;
+    uint32_t m_next;
+    ConfirmOutcome m_outcome{ConfirmResult::kPrinted, 0};
+};
+
+std::string ConfirmWords(ConfirmResult result) {
+    switch (result) {
+        case ConfirmResult::kPrinted:
+            return "Printed.";
+        case ConfirmResult::kPaperEnd:
+            return "Not printed: the paper ran out.";
+        case ConfirmResult::kCoverOpen:
+            return "Not printed: the cover is open.";
+        case ConfirmResult::kOffline:
+            return "Not printed: the printer went off-line.";
+        case ConfirmResult::kNoAnswer:
+            return "The printer did not say it printed within the time-out.";
+        case ConfirmResult::kNotSent:
+            return "The printer did not take every byte.";
+        case ConfirmResult::kCannot:
+            break;
+    }
+    return "This link cannot ask whether it printed.";
+}
 
 // The configuration flows' window: the command line was the confirmation,
 // and their messages go to standard error.
@@ -312,7 +415,9 @@ std::string PayloadProblem(const std::string& text, bool hex, size_t bytes) {
 
 int RunAction(const CliOptions& options, CliEnvironment& env) {
     const std::unique_ptr<PrinterLink> system = env.makeLink(options.port, options.timeoutMs);
-    CountingLink link(*system);
+    ConfirmingLink confirming(
+        *system, static_cast<uint32_t>(env.now ? env.now().time_since_epoch().count() : 0));
+    CountingLink link(options.confirm ? static_cast<PrinterLink&>(confirming) : *system);
     const std::string address = options.address.Text();
     std::string message;
     int exit = kExitDone;
@@ -389,6 +494,12 @@ int RunAction(const CliOptions& options, CliEnvironment& env) {
             default:
                 break;
         }
+        if (options.confirm) {
+            // The confirmation says it best, whatever the flow made of it.
+            const ConfirmResult result = confirming.Outcome().result;
+            message = ConfirmWords(result);
+            exit = result == ConfirmResult::kPrinted ? kExitDone : kExitPrinter;
+        }
         if (message.empty()) {
             message = exit == kExitDone ? "Sent." : "The printer did not take every byte.";
         }
@@ -441,11 +552,10 @@ int RunMetrics(const CliOptions& options, CliEnvironment& env) {
     }
     // The first scrape should see the printers of every prefix.
     targets->WaitForFirstSweep(std::chrono::seconds(30));
-    const std::unique_ptr<PrinterLink> link = env.makeLink(port, timeoutMs);
+    // Scrapes at once share the readings of a printer.
+    Readers readers(options, env);
     PrinterReader read = [&](const std::vector<Ipv4Address>& addresses) {
-        return ReadPrinters(
-            addresses, [&](Ipv4Address address) { return ReadOne(*link, address, env); },
-            env.parallel);
+        return readers.ReadAll(addresses, env);
     };
     MetricsServer::Started started = MetricsServer::Start(
         ParseListenEndpoint(options.listen).value_or(kDefaultMetricsEndpoint),

@@ -37,6 +37,8 @@ struct RawOptions {
     std::string port;
     std::string timeout;
     std::string watch;
+    std::string drawerOpen;
+    std::string minInterval;
     std::string rescan;
     std::string address;
     std::string text;
@@ -144,6 +146,15 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string> args) {
         sub->add_option("--timeout", raw.timeout,
                         sweeps ? "Connect time-out in ms (500)" : "Time-out in ms (1000)")
             ->type_name("MS");
+        if (entry.command == CliCommand::kScan || entry.command == CliCommand::kStatus ||
+            entry.command == CliCommand::kMetrics) {
+            sub->add_option("--drawer-open", raw.drawerOpen,
+                            "The level of pin 3 when the drawer is open (high or low)")
+                ->type_name("high|low");
+            sub->add_option("--min-interval", raw.minInterval,
+                            "Read one printer at most once in MS (1000)")
+                ->type_name("MS");
+        }
         switch (entry.command) {
             case CliCommand::kScan:
                 sub->add_option("PREFIX", prefix, "A.B.C.D/N, N from 16 to 32");
@@ -166,6 +177,11 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string> args) {
             default:
                 sub->add_option("ADDRESS", raw.address, "The printer's IPv4 address")->required();
                 break;
+        }
+        if (entry.command == CliCommand::kPrint || entry.command == CliCommand::kSendFile ||
+            entry.command == CliCommand::kDrawer || entry.command == CliCommand::kCut) {
+            sub->add_flag("--confirm", options.confirm,
+                          "Wait for the printer to say it printed (GS ( H)");
         }
         switch (entry.command) {
             case CliCommand::kPrint:
@@ -238,7 +254,15 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string> args) {
                      o.timeoutMs) ||
         !check.Range("--watch", raw.watch, 1, 86400, "a period (1 to 86400 s)", o.watchSeconds) ||
         !check.Range("--rescan", raw.rescan, 1, 86400, "a period (1 to 86400 s)",
-                     o.rescanSeconds)) {
+                     o.rescanSeconds) ||
+        !check.Range("--min-interval", raw.minInterval, 0, 3600000, "an interval (0 to 3600000 ms)",
+                     o.minIntervalMs)) {
+        return parsed;
+    }
+    if (raw.drawerOpen == "high" || raw.drawerOpen == "low") {
+        o.drawerOpenHigh = raw.drawerOpen == "high";
+    } else if (!raw.drawerOpen.empty()) {
+        check.Fail("--drawer-open", raw.drawerOpen, "high or low");
         return parsed;
     }
     const char* targetName = o.command == CliCommand::kScan ? "PREFIX" : "TARGET";

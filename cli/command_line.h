@@ -42,10 +42,19 @@ struct CliOptions {
     int32_t timeoutMs = 1000;  // 500 for scan
     // scan: none or one prefix; status and metrics: addresses and prefixes.
     std::vector<std::string> targets;
-    int32_t watchSeconds = 0;         // status: 0 reads once
+    int32_t watchSeconds = 0;  // status: 0 reads once
+    // scan, status, metrics: what an open drawer does to connector pin 3
+    // (true: high); none given, the pin's level is reported as it is.
+    std::optional<bool> drawerOpenHigh;
+    // scan, status, metrics: the least time between two readings of one
+    // printer.
+    int32_t minIntervalMs = 1000;
     Ipv4Address address;              // the one printer of an action
     std::optional<std::string> text;  // print: none reads standard input
     bool hex = false;
+    // print, send-file, drawer, cut: end the job with GS ( H and wait for the
+    // printer to say it printed.
+    bool confirm = false;
     std::string file;                           // send-file
     Ipv4Address newAddress;                     // set-ip
     std::optional<std::array<uint8_t, 6>> mac;  // set-mac: none makes one

@@ -30,6 +30,18 @@ constexpr ConditionGauge kConditionGauges[] = {
     {"vorpane_printer_cover_open", "1 when the cover is open.", &PrinterConditions::coverOpen},
     {"vorpane_printer_over_temperature", "1 when the print head is too hot.",
      &PrinterConditions::overTemp},
+    {"vorpane_printer_paper_near_end", "1 when the roll paper is near its end.",
+     &PrinterConditions::paperNearEnd},
+    {"vorpane_printer_drawer_pin3_high", "1 when drawer connector pin 3 is high.",
+     &PrinterConditions::drawerPin3High},
+    {"vorpane_printer_feed_button", "1 while the paper feed button is pressed.",
+     &PrinterConditions::feedButton},
+    {"vorpane_printer_mechanical_error", "1 after a recoverable mechanical error.",
+     &PrinterConditions::mechanicalError},
+    {"vorpane_printer_cutter_error", "1 after an autocutter error.",
+     &PrinterConditions::cutterError},
+    {"vorpane_printer_unrecoverable_error", "1 after an unrecoverable error.",
+     &PrinterConditions::unrecoverableError},
 };
 
 void AppendEscaped(std::string& out, std::string_view value) {
@@ -102,15 +114,22 @@ std::string FormatMetrics(const std::vector<PrinterReading>& readings, double sc
                      [](const auto* a, const auto* b) { return a->address < b->address; });
 
     std::string out;
-    AppendHeader(out, "vorpane_printer_up", "1 when the printer answered the status request.");
+    AppendHeader(out, "vorpane_printer_up",
+                 "1 when the printer answered the status request or another client held it.");
     for (const auto* reading : ordered) {
-        AppendSample(out, "vorpane_printer_up", *reading, reading->status >= 0);
+        AppendSample(out, "vorpane_printer_up", *reading, reading->Up());
+    }
+    AppendHeader(out, "vorpane_printer_in_use", "1 when another client held the printer.");
+    for (const auto* reading : ordered) {
+        AppendSample(out, "vorpane_printer_in_use", *reading, reading->inUse);
     }
     for (const auto& gauge : kConditionGauges) {
         AppendHeader(out, gauge.name, gauge.help);
         for (const auto* reading : ordered) {
             // Of a printer that did not answer only "not on-line" is known.
-            if (reading->status >= 0 || gauge.field == &PrinterConditions::online) {
+            if (gauge.field == &PrinterConditions::online) {
+                AppendSample(out, gauge.name, *reading, reading->Up());
+            } else if (reading->status >= 0) {
                 AppendSample(out, gauge.name, *reading, ConditionsOf(reading->status).*gauge.field);
             }
         }

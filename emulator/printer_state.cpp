@@ -23,6 +23,12 @@ constexpr NamedCondition kConditions[] = {
     {"waiting-recovery", Condition::kWaitingRecovery, {0x28, 0, 0, 0}},
     // Drawer connector pin 3 high.
     {"drawer", Condition::kDrawer, {0x04, 0, 0, 0}},
+    // Errors stop printing: off-line, an error occurred, and its cause.
+    {"cutter-error", Condition::kCutterError, {0x08, 0x40, 0x08, 0}},
+    {"mechanical-error", Condition::kMechanicalError, {0x08, 0x40, 0x04, 0}},
+    {"unrecoverable-error", Condition::kUnrecoverableError, {0x08, 0x40, 0x20, 0}},
+    // The button held down feeds paper, off-line while it does.
+    {"feed-button", Condition::kFeedButton, {0x48, 0x08, 0, 0}},
 };
 
 }  // namespace
@@ -102,8 +108,10 @@ std::array<uint8_t, 4> StatusReplies(ConditionSet set) {
 std::array<uint8_t, 4> AutomaticStatus(ConditionSet set) {
     const auto r = StatusReplies(set);
     // The DLE EOT 3 error bits sit where automatic status back has them.
-    return {static_cast<uint8_t>(0x10 | (r[0] & 0x0C) | ((r[1] & 0x04) != 0 ? 0x20 : 0)),
-            static_cast<uint8_t>(((r[0] & 0x20) != 0 ? 0x01 : 0) | (r[2] & 0x6C)),
+    return {static_cast<uint8_t>(0x10 | (r[0] & 0x0C) | ((r[1] & 0x04) != 0 ? 0x20 : 0) |
+                                 ((r[1] & 0x08) != 0 ? 0x40 : 0)),
+            static_cast<uint8_t>(((r[0] & 0x20) != 0 ? 0x01 : 0) | ((r[0] & 0x40) != 0 ? 0x02 : 0) |
+                                 (r[2] & 0x6C)),
             static_cast<uint8_t>(((r[3] & 0x0C) != 0 ? 0x03 : 0) | ((r[3] & 0x60) != 0 ? 0x0C : 0)),
             0};
 }
@@ -160,6 +168,8 @@ std::string StatusRequestName(StatusRequest request) {
             prefix = "GS a ";
             what = " automatic status back";
             break;
+        case StatusRequest::Kind::kProcessId:
+            return "GS ( H process ID " + std::string(request.id.begin(), request.id.end());
     }
     std::string out(prefix);
     out += std::to_string(n);

@@ -19,6 +19,10 @@ enum class Condition : uint32_t {
     kOverTemp = 1u << 4,
     kWaitingRecovery = 1u << 5,
     kDrawer = 1u << 6,
+    kCutterError = 1u << 7,
+    kMechanicalError = 1u << 8,
+    kUnrecoverableError = 1u << 9,
+    kFeedButton = 1u << 10,
 };
 
 // A set of conditions; the empty set is an idle, on-line printer.
@@ -33,7 +37,8 @@ struct ConditionSet {
 
 // Applies one condition name as given to --condition, `set` and `clear`:
 // online, offline, cover-open, paper-near-end, paper-end, over-temp,
-// waiting-recovery, drawer. "online" is the absence of "offline", so setting
+// waiting-recovery, drawer, cutter-error, mechanical-error,
+// unrecoverable-error, feed-button. "online" is the absence of "offline", so setting
 // it clears offline and clearing it sets offline. False for an unknown name.
 bool ApplyConditionName(ConditionSet& set, std::string_view name, bool on);
 
@@ -63,11 +68,14 @@ std::optional<uint8_t> TransmitStatusReply(ConditionSet set, uint8_t n);
 
 // The requests a session answers from the printer's state.
 struct StatusRequest {
-    enum class Kind : uint8_t { kRealTime, kTransmit, kPrinterId, kAutomatic };
+    // kProcessId: GS ( H fn 48, answered once everything before it printed.
+    enum class Kind : uint8_t { kRealTime, kTransmit, kPrinterId, kAutomatic, kProcessId };
     Kind kind = Kind::kRealTime;
     uint8_t n = 0;
+    std::array<uint8_t, 4> id{};  // kProcessId: its four digits
 };
-// "DLE EOT 1 status request", "GS r 1 paper sensor status", "GS I 67 model name"
+// "DLE EOT 1 status request", "GS r 1 paper sensor status", "GS I 67 model name",
+// "GS ( H process ID 1234"
 std::string StatusRequestName(StatusRequest request);
 
 enum class PrinterMode {

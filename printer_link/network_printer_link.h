@@ -45,6 +45,18 @@ public:
     int32_t IsConPrinterServer(const char* address) override;
     // The status word described above, or -1.
     int32_t GetStatus(const char* address) override;
+    // Connect, the four requests in one write, the four replies, close:
+    // one round trip after the connect (status_session.cpp).
+    StatusReading ReadStatus(const char* address) override;
+    // GS I in one session bounded by the time-out: 66, 67, 65, 68 one at a
+    // time, each given half the time left, and, when 66 goes unanswered, a
+    // second session for 1-3. GS I waits behind print data: ask only a
+    // printer that reports itself on-line.
+    IdentityReading ReadIdentity(const char* address) override;
+    // While it waits, DLE EOT 1, 2 and 4 every 100 ms tell whether printing
+    // stopped; the wait for the ID is the time-out after the last byte.
+    ConfirmOutcome SendConfirmed(const char* address, const uint8_t* bytes, int32_t count,
+                                 const std::array<uint8_t, 4>& id) override;
     // Connects, writes all bytes, half-closes and waits (within the time-out)
     // for the printer to close its side, so nothing is lost to a reset.
     // A connection the printer refused, or reset before it was handed a

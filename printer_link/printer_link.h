@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "printer_link/status_reading.h"
+
 namespace vorpane {
 
 // The condition bits of a status word (reply n of DLE EOT in byte n - 1);
@@ -35,6 +37,19 @@ public:
     virtual int32_t IsTempOver(int32_t status) { return TestStatus(status, kStatusTempOver); }
     virtual int32_t IsPause(int32_t status) { return TestStatus(status, kStatusPause); }
     virtual int32_t IsPaperEnd(int32_t status) { return TestStatus(status, kStatusPaperEnd); }
+    // The four replies in one short session, or why there are none. A link
+    // that only has GetStatus reads the word; one without an answer counts
+    // as timed out.
+    virtual StatusReading ReadStatus(const char* address);
+    // Who the printer is, asked with GS I; nothing for a link that cannot.
+    virtual IdentityReading ReadIdentity(const char*) { return {}; }
+    // Sends the bytes and GS ( H fn 48 with `id` (four digits) in one
+    // session and waits for the printer to send the ID back; see
+    // ConfirmResult. A link that cannot ask sends nothing.
+    virtual ConfirmOutcome SendConfirmed(const char*, const uint8_t*, int32_t,
+                                         const std::array<uint8_t, 4>&) {
+        return {};
+    }
     // Number of bytes sent.
     virtual int32_t SendData(const char* address, const uint8_t* bytes, int32_t count) = 0;
 
@@ -43,5 +58,19 @@ private:
         return status >= 0 && (status & mask) != 0 ? 1 : 0;
     }
 };
+
+inline StatusReading PrinterLink::ReadStatus(const char* address) {
+    const int32_t word = GetStatus(address);
+    if (word < 0) {
+        return {};
+    }
+    StatusReading reading{StatusOutcome::kAnswered, RepliesOfWord(word), {}};
+    for (const uint8_t reply : reading.replies) {
+        if (!IsStatusReply(reply)) {
+            reading.outcome = StatusOutcome::kBadReply;
+        }
+    }
+    return reading;
+}
 
 }  // namespace vorpane

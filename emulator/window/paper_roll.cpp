@@ -53,6 +53,10 @@ const std::vector<ConditionBox>& ConditionBoxes() {
         {Condition::kOverTemp, "Over temperature"},
         {Condition::kWaitingRecovery, "Waiting for recovery"},
         {Condition::kDrawer, "Drawer open"},
+        {Condition::kCutterError, "Autocutter error"},
+        {Condition::kMechanicalError, "Mechanical error"},
+        {Condition::kUnrecoverableError, "Unrecoverable error"},
+        {Condition::kFeedButton, "Feed button pressed"},
     };
     return boxes;
 }

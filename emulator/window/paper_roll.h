@@ -120,7 +120,8 @@ std::string ReceiptLabel(uint64_t session, uint64_t receipt, const std::string& 
 
 // The printer conditions the window offers as check boxes, in order, with
 // their captions: "Off-line", "Cover open", "Paper near end", "Paper end",
-// "Over temperature", "Waiting for recovery", "Drawer open".
+// "Over temperature", "Waiting for recovery", "Drawer open", "Autocutter
+// error", "Mechanical error", "Unrecoverable error", "Feed button pressed".
 struct ConditionBox {
     Condition condition;
     const char* caption;

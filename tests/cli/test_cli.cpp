@@ -202,11 +202,40 @@ void ExpectSchema(const Json& line, const std::vector<std::pair<std::string, std
     }
 }
 
-const std::vector<std::pair<std::string, std::string>> kStatusKeys = {
-    {"type", "string"},       {"time", "string"},        {"address", "string"},
-    {"mac", "string null"},   {"vendor", "string null"}, {"online", "boolean"},
-    {"busy", "boolean"},      {"paperEnd", "boolean"},   {"pause", "boolean"},
-    {"coverOpen", "boolean"}, {"overTemp", "boolean"}};
+// The keys of the conditions, after those that name the printer.
+const std::vector<std::pair<std::string, std::string>> kConditionKeys = {
+    {"online", "boolean"},
+    {"busy", "boolean"},
+    {"paperEnd", "boolean"},
+    {"pause", "boolean"},
+    {"coverOpen", "boolean"},
+    {"overTemp", "boolean"},
+    {"paperNearEnd", "boolean"},
+    {"drawerPin3High", "boolean"},
+    {"drawerOpen", "boolean null"},
+    {"feedButton", "boolean"},
+    {"cutterError", "boolean"},
+    {"mechanicalError", "boolean"},
+    {"unrecoverableError", "boolean"},
+    {"autoRecoverableError", "boolean"},
+    {"inUse", "boolean"},
+    {"maker", "string null"},
+    {"model", "string null"},
+    {"firmware", "string null"},
+    {"serial", "string null"},
+    {"problem", "string null"}};
+
+std::vector<std::pair<std::string, std::string>> Keys(
+    std::vector<std::pair<std::string, std::string>> first) {
+    first.insert(first.end(), kConditionKeys.begin(), kConditionKeys.end());
+    return first;
+}
+
+const auto kStatusKeys = Keys({{"type", "string"},
+                               {"time", "string"},
+                               {"address", "string"},
+                               {"mac", "string null"},
+                               {"vendor", "string null"}});
 
 TEST_F(CliTest, StatusAndScanLinesFollowTheSchema) {
     auto idle = Printer();
@@ -233,7 +262,9 @@ TEST_F(CliTest, StatusAndScanLinesFollowTheSchema) {
     idle.reset();
     EXPECT_EQ(Run({"status", "127.0.0.2", "--port", std::to_string(closed), "--timeout", "300"}),
               kExitPrinter);
-    EXPECT_NE(out.str().find("127.0.0.2  -    -       offline"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("127.0.0.2  -    -       -      -         -       offline: refused"),
+              std::string::npos)
+        << out.str();
 
     env.sweep = [&](const std::vector<std::string>& prefixes, uint16_t port, int32_t timeoutMs) {
         EXPECT_EQ(prefixes, Args{"127.0.0.0/30"});
@@ -248,12 +279,12 @@ TEST_F(CliTest, StatusAndScanLinesFollowTheSchema) {
     const std::vector<Json> found = Lines();
     ASSERT_EQ(found.size(), 2u);
     for (const Json& line : found) {
-        ExpectSchema(line, {{"type", "string"},
-                            {"address", "string"},
-                            {"port", "number"},
-                            {"mac", "string null"},
-                            {"vendor", "string null"},
-                            {"status", "number null"}});
+        ExpectSchema(line, Keys({{"type", "string"},
+                                 {"address", "string"},
+                                 {"port", "number"},
+                                 {"mac", "string null"},
+                                 {"vendor", "string null"},
+                                 {"status", "number null"}}));
     }
     EXPECT_EQ(found[0]["status"], 0x12);
     EXPECT_EQ(found[1]["mac"], nullptr);
@@ -273,7 +304,9 @@ TEST_F(CliTest, StatusAndScanLinesFollowTheSchema) {
     EXPECT_EQ(swept[0]["address"], "127.0.0.1");
     EXPECT_TRUE(swept[0]["status"].is_number());
     EXPECT_EQ(Run({"status", "127.0.0.0/29", "--port", port}), 0);
-    EXPECT_NE(out.str().find("127.0.0.1  00:11:62:0a:0b:0c  Star Micronics Co.,LTD.  online"),
+    // Off-line: no identity asked.
+    EXPECT_NE(out.str().find("127.0.0.1  00:11:62:0a:0b:0c  Star Micronics Co.,LTD.  -      -    "
+                             "     -       offline, cover open, stopped by paper end, paper end\n"),
               std::string::npos)
         << out.str();
     // A failure on our side: what the sweep found before it is listed and
@@ -292,6 +325,211 @@ TEST_F(CliTest, StatusAndScanLinesFollowTheSchema) {
             << err.str();
         EXPECT_EQ(Run({"status", "127.0.0.0/30", "--json", "--port", port}), kExitNetwork);
         EXPECT_EQ(Lines().size(), found);
+    }
+}
+
+// Each condition of the virtual printer in words and in its JSON keys: the
+// keys named are true, every other boolean false but "online" (it answered).
+TEST_F(CliTest, EveryConditionIsNamedInWordsAndKeys) {
+    auto printer = Printer();
+    const std::string port = std::to_string(printer->Port());
+    struct Case {
+        const char* conditions;
+        const char* drawerOpen;  // --drawer-open, "" for none
+        const char* words;
+        std::vector<std::string> keys;
+    };
+    const Case cases[] = {
+        {"online", "", "online", {}},
+        {"paper-near-end", "", "online, paper near end", {"paperNearEnd"}},
+        {"paper-end",
+         "",
+         "offline, stopped by paper end, paper end",
+         {"busy", "paperEnd", "paperNearEnd"}},
+        {"cover-open", "", "offline, cover open", {"busy", "coverOpen"}},
+        {"over-temp",
+         "",
+         "offline, over temperature",
+         {"busy", "overTemp", "autoRecoverableError"}},
+        {"waiting-recovery", "", "offline, waiting for recovery", {"busy", "pause"}},
+        {"cutter-error", "", "offline, autocutter error", {"busy", "cutterError"}},
+        {"mechanical-error", "", "offline, mechanical error", {"busy", "mechanicalError"}},
+        {"unrecoverable-error", "", "offline, unrecoverable error", {"busy", "unrecoverableError"}},
+        {"feed-button",
+         "",
+         "offline, feed button pressed, paper fed by the button",
+         {"busy", "feedButton"}},
+        {"drawer", "", "online, drawer pin 3 high", {"drawerPin3High"}},
+        {"drawer", "high", "online, drawer open", {"drawerPin3High", "drawerOpen"}},
+        {"drawer", "low", "online", {"drawerPin3High"}},
+        {"online", "low", "online, drawer open", {"drawerOpen"}},
+        {"cutter-error,paper-near-end,drawer",
+         "",
+         "offline, drawer pin 3 high, autocutter error, paper near end",
+         {"busy", "cutterError", "paperNearEnd", "drawerPin3High"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.conditions) + " " + c.drawerOpen);
+        ConditionSet set;
+        ASSERT_FALSE(ApplyConditionList(set, c.conditions, true));
+        printer->SetConditions(set);
+        Args args = {"status", "127.0.0.1", "--port", port, "--min-interval", "0"};
+        if (*c.drawerOpen != '\0') {
+            args.insert(args.end(), {"--drawer-open", c.drawerOpen});
+        }
+        ASSERT_EQ(Run(args), 0) << err.str();
+        EXPECT_NE(out.str().find(std::string("  ") + c.words + "\n"), std::string::npos)
+            << out.str();
+        args.push_back("--json");
+        ASSERT_EQ(Run(args), 0);
+        const Json line = Lines().at(0);
+        for (const auto& [key, type] : kConditionKeys) {
+            const bool named = std::find(c.keys.begin(), c.keys.end(), key) != c.keys.end();
+            if (key == "online") {
+                EXPECT_EQ(line[key], true);
+            } else if (key == "drawerOpen" && *c.drawerOpen == '\0') {
+                EXPECT_EQ(line[key], nullptr);
+            } else if (key == "problem") {
+                EXPECT_EQ(line[key], nullptr);
+            } else if (type == "string null") {
+                // Who it is, asked only of a printer that reports itself on-line.
+                EXPECT_EQ(line[key].is_string(), line["busy"] == false) << key;
+            } else {
+                EXPECT_EQ(line[key], named) << key;
+            }
+        }
+    }
+    EXPECT_EQ(Run({"status", "127.0.0.1", "--drawer-open", "open"}), kExitUsage);
+    EXPECT_NE(err.str().find("--drawer-open: open is not high or low"), std::string::npos);
+}
+
+// A printer another client holds is in use and up, with the conditions it
+// gave last; a reply of the wrong form is a bad reply, never conditions.
+TEST_F(CliTest, InUseIsUpAndABadReplyIsNamed) {
+    auto printer =
+        StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kOneSession; });
+    ConditionSet nearEnd;
+    nearEnd.Add(Condition::kPaperNearEnd);
+    printer->SetConditions(nearEnd);
+    Socket holder;
+    env.sleep = [&](std::chrono::milliseconds) {
+        if (holder.Valid()) {
+            return false;
+        }
+        holder = Socket::Open(Socket::Kind::kStream).socket;
+        EXPECT_EQ(holder.Connect({kLoopbackAddress, printer->Port()}), 0);
+        // Session 1 was the first reading.
+        return printer->GetJournal().WaitForPrefix("session 2 open", 5s).has_value();
+    };
+    EXPECT_EQ(Run({"status", "127.0.0.1", "--watch", "1", "--min-interval", "0", "--timeout", "300",
+                   "--port", std::to_string(printer->Port())}),
+              kExitDone)
+        << err.str();
+    EXPECT_NE(out.str().find("  online, paper near end\n"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("  online, in use, paper near end\n"), std::string::npos) << out.str();
+
+    struct BadLink final : PrinterLink {
+        int32_t SetTimeOut(int32_t, int32_t) override { return 1; }
+        int32_t IsConPrinterServer(const char*) override { return 1; }
+        int32_t GetStatus(const char*) override { return 0x12131212; }  // XOFF third
+        int32_t SendData(const char*, const uint8_t*, int32_t) override { return 0; }
+    };
+    env.makeLink = [](uint16_t, int32_t) { return std::make_unique<BadLink>(); };
+    EXPECT_EQ(Run({"status", "127.0.0.1"}), kExitPrinter);
+    EXPECT_NE(out.str().find("-       bad reply\n"), std::string::npos) << out.str();
+    EXPECT_EQ(Run({"status", "127.0.0.1", "--json"}), kExitPrinter);
+    const Json line = Lines().at(0);
+    EXPECT_EQ(line["problem"], "bad reply");
+    EXPECT_EQ(line["online"], false);
+    EXPECT_EQ(line["paperNearEnd"], false);
+}
+
+// Who a printer is, asked once per run and only once it is on-line.
+TEST_F(CliTest, IdentityIsAskedOncePerRunOfAnOnlinePrinter) {
+    ConditionSet offline;
+    offline.Add(Condition::kOffline);
+    auto printer = StartLoopbackPrinter([&](VirtualPrinterConfig& c) {
+        c.identity = {"Acme", "TM-77 \xE2\x82\xAC", "2.30", "SN-0042"};
+        c.conditions = offline;
+    });
+    const auto asked = [&] {
+        const auto lines = printer->GetJournal().Lines();
+        return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.find("GS I 66") != std::string::npos;
+        });
+    };
+    int periods = 0;
+    env.sleep = [&](std::chrono::milliseconds) {
+        if (++periods == 1) {
+            EXPECT_EQ(asked(), 0) << "never while off-line";
+            printer->SetConditions({});
+        }
+        return periods < 4;
+    };
+    EXPECT_EQ(Run({"status", "127.0.0.1", "--watch", "1", "--json", "--min-interval", "0", "--port",
+                   std::to_string(printer->Port())}),
+              kExitDone);
+    const std::vector<Json> lines = Lines();
+    ASSERT_EQ(lines.size(), 2u) << out.str();
+    EXPECT_EQ(lines[0]["maker"], nullptr);
+    EXPECT_EQ(lines[1]["maker"], "Acme");
+    // Bytes outside printable ASCII are no text to show.
+    EXPECT_EQ(lines[1]["model"], nullptr);
+    EXPECT_EQ(lines[1]["firmware"], nullptr) << "not asked after a bad answer";
+    EXPECT_TRUE(printer->GetJournal().WaitForPrefix("session 5 closed", 5s));
+    EXPECT_EQ(asked(), 1);
+}
+
+// --confirm: exit 0 only once the printer sent the job's process ID back;
+// a condition that stops printing, or silence, is a failure with its reason.
+TEST_F(CliTest, ConfirmWaitsForThePrinterToSayItPrinted) {
+    struct Case {
+        Args words;
+        const char* conditions;
+        PrinterMode mode;
+        int exit;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"print", "Total 5.00\n"}, "online", PrinterMode::kNormal, 0, "Printed."},
+        {{"drawer"}, "paper-near-end", PrinterMode::kNormal, 0, "Printed."},
+        {{"cut"}, "online", PrinterMode::kNormal, 0, "Printed."},
+        {{"print", "x"}, "paper-end", PrinterMode::kNormal, 1, "Not printed: the paper ran out."},
+        {{"cut"}, "cover-open", PrinterMode::kNormal, 1, "Not printed: the cover is open."},
+        {{"drawer"},
+         "cutter-error",
+         PrinterMode::kNormal,
+         1,
+         "Not printed: the printer went off-line."},
+        {{"print", "x"},
+         "online",
+         PrinterMode::kMute,
+         1,
+         "The printer did not say it printed within the time-out."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.words[0] + " " + c.conditions);
+        ConditionSet set;
+        ASSERT_FALSE(ApplyConditionList(set, c.conditions, true));
+        auto printer = StartLoopbackPrinter([&](VirtualPrinterConfig& config) {
+            config.conditions = set;
+            config.mode = c.mode;
+            config.keepRaw = true;
+        });
+        Args args{c.words[0], "127.0.0.1"};
+        args.insert(args.end(), c.words.begin() + 1, c.words.end());
+        args.insert(args.end(), {"--confirm", "--json", "--timeout", "300", "--port",
+                                 std::to_string(printer->Port())});
+        EXPECT_EQ(Run(args), c.exit) << err.str();
+        const Json line = Lines().at(0);
+        EXPECT_EQ(line["message"], c.message);
+        EXPECT_EQ(line["ok"], c.exit == 0);
+        const std::vector<uint8_t> raw = printer->Raw().Bytes();
+        const std::string frame(
+            "\x1D(H\x06\x00"
+            "00",
+            7);
+        EXPECT_NE(std::search(raw.begin(), raw.end(), frame.begin(), frame.end()), raw.end());
     }
 }
 
@@ -445,7 +683,7 @@ TEST_F(CliTest, WatchPrintsEachChangeOnce) {
         return periods < 4;
     };
     EXPECT_EQ(Run({"status", "127.0.0.1", "127.0.0.3", "--watch", "2", "--json", "--port",
-                   std::to_string(first->Port())}),
+                   std::to_string(first->Port()), "--min-interval", "0"}),
               kExitPrinter);
     const std::vector<Json> lines = Lines();
     ASSERT_EQ(lines.size(), 4u) << out.str();

@@ -52,7 +52,14 @@ const char* const kPrinterGauges[] = {"vorpane_printer_up",
                                       "vorpane_printer_paper_end",
                                       "vorpane_printer_pause",
                                       "vorpane_printer_cover_open",
-                                      "vorpane_printer_over_temperature"};
+                                      "vorpane_printer_over_temperature",
+                                      "vorpane_printer_paper_near_end",
+                                      "vorpane_printer_drawer_pin3_high",
+                                      "vorpane_printer_feed_button",
+                                      "vorpane_printer_mechanical_error",
+                                      "vorpane_printer_cutter_error",
+                                      "vorpane_printer_unrecoverable_error",
+                                      "vorpane_printer_in_use"};
 
 TEST(FormatMetrics, EachPrinterHasItsKnownConditionsInAddressOrder) {
     constexpr int32_t kIdle = 0x12121212;
@@ -61,10 +68,12 @@ TEST(FormatMetrics, EachPrinterHasItsKnownConditionsInAddressOrder) {
         int32_t status;
         const char* expected;  // per kPrinterGauges: 0, 1, or - for no sample
     } rows[] = {
-        {"192.0.2.10", kIdle, "1100000"},
-        {"192.0.2.9", kIdle | kStatusPaperEnd | kStatusCoverOpen, "1101010"},
-        {"192.0.2.3", kIdle | kStatusBusy | kStatusPause | kStatusTempOver, "1110101"},
-        {"10.0.0.1", -1, "00-----"},
+        {"192.0.2.10", kIdle, "11000000000000"},
+        {"192.0.2.9", kIdle | kStatusPaperEnd | kStatusCoverOpen, "11010100000000"},
+        {"192.0.2.3", kIdle | kStatusBusy | kStatusPause | kStatusTempOver, "11101010000000"},
+        // Pin 3, feed button; mechanical, cutter and unrecoverable errors; near end.
+        {"192.0.2.4", kIdle | 0x44 | 0x2C << 16 | 0x0C << 24, "11000001111110"},
+        {"10.0.0.1", -1, "00-----------0"},
     };
     std::vector<PrinterReading> readings;
     for (const auto& row : rows) {
@@ -80,17 +89,19 @@ TEST(FormatMetrics, EachPrinterHasItsKnownConditionsInAddressOrder) {
         }
     }
     EXPECT_EQ(parsed.samples.at("vorpane_scrape_duration_seconds"), "0.25");
-    EXPECT_EQ(parsed.samples.size(), 4 + 4 + 3 * 5 + 1u);
+    // Up, online and in use of every printer; the other 12 of those that answered.
+    EXPECT_EQ(parsed.samples.size(), 5 * 3 + 4 * 11 + 1u);
     std::vector<std::string> names(std::begin(kPrinterGauges), std::end(kPrinterGauges));
     names.push_back("vorpane_scrape_duration_seconds");
     for (const auto& name : names) {
         EXPECT_EQ(parsed.headers["# HELP " + name], 1) << name;
         EXPECT_EQ(parsed.headers["# TYPE " + name], 1) << name;
     }
-    EXPECT_EQ(parsed.headers.size(), 16u);
+    EXPECT_EQ(parsed.headers.size(), 30u);
     const std::vector<std::string> order = {
         R"({address="10.0.0.1",mac="m"})", R"({address="192.0.2.3",mac="m"})",
-        R"({address="192.0.2.9",mac="m"})", R"({address="192.0.2.10",mac="m"})"};
+        R"({address="192.0.2.4",mac="m"})", R"({address="192.0.2.9",mac="m"})",
+        R"({address="192.0.2.10",mac="m"})"};
     EXPECT_EQ(parsed.upOrder, order);
 }
 

@@ -58,6 +58,10 @@ TEST(PrinterState, RepliesOfEachCondition) {
         {"over-temp", {0x1A, 0x52, 0x52, 0x12}, {0x18, 0x40, 0, 0}, 0},
         {"waiting-recovery", {0x3A, 0x12, 0x12, 0x12}, {0x18, 0x01, 0, 0}, 0},
         {"drawer", {0x16, 0x12, 0x12, 0x12}, {0x14, 0, 0, 0}, 1},
+        {"cutter-error", {0x1A, 0x52, 0x1A, 0x12}, {0x18, 0x08, 0, 0}, 0},
+        {"mechanical-error", {0x1A, 0x52, 0x16, 0x12}, {0x18, 0x04, 0, 0}, 0},
+        {"unrecoverable-error", {0x1A, 0x52, 0x32, 0x12}, {0x18, 0x20, 0, 0}, 0},
+        {"feed-button", {0x5A, 0x1A, 0x12, 0x12}, {0x58, 0x02, 0, 0}, 0},
         {"paper-near-end,drawer", {0x16, 0x12, 0x12, 0x1E}, {0x14, 0, 0x03, 0}, 1}};
     for (const auto& [names, replies, automatic, drawer] : cases) {
         SCOPED_TRACE(names);
@@ -111,6 +115,43 @@ TEST(VirtualPrinter, SessionsAtTheSameTimeAreServedSeparately) {
     const auto line = printer->GetJournal().WaitForLine("text: from a", kWait);
     ASSERT_TRUE(line);
     EXPECT_EQ(printer->GetJournal().LineAt(*line - 1), "session 1:");
+}
+
+// GS ( H fn 48 comes back once everything before it is printed: at once on
+// a printer that prints, after the paper is back on one stopped at its end,
+// and never for a request of another form.
+TEST(VirtualPrinter, ProcessIdComesBackOncePrinted) {
+    ConditionSet paperEnd;
+    paperEnd.Add(Condition::kPaperEnd);
+    auto printer = StartLoopbackPrinter();
+    Client client(printer->Port());
+    const auto receive = [&](size_t n) {
+        Bytes got;
+        while (got.size() < n) {
+            const Bytes one = client.Receive();
+            if (one.empty()) {
+                break;
+            }
+            got.push_back(one[0]);
+        }
+        return got;
+    };
+    const Bytes ask12 = {0x1D, '(', 'H', 6, 0, 48, 48, '1', '2', '3', '4'};
+    const Bytes ask56 = {0x1D, '(', 'H', 6, 0, 48, 48, '5', '6', '7', '8'};
+    client.Send(Text("sale\n") + ask12);
+    EXPECT_EQ(receive(7), (Bytes{0x37, 0x22, '1', '2', '3', '4', 0}));
+    printer->SetConditions(paperEnd);
+    client.Send(Text("next\n") + ask56 + Bytes{0x10, 0x04, 4});
+    // Real-time status still answers; the ID waits.
+    EXPECT_EQ(receive(1), Bytes{0x7E});
+    EXPECT_TRUE(printer->GetJournal().WaitForLine(
+        "GS ( H process ID 5678, held: printing is stopped", kWait));
+    printer->SetConditions({});
+    EXPECT_EQ(receive(7), (Bytes{0x37, 0x22, '5', '6', '7', '8', 0}));
+    // Not digits, or another fn: passed over, nothing sent.
+    client.Send({0x1D, '(', 'H', 6,  0,  48,  48,  '1', 'x', '3',  '4',  0x1D, '(',
+                 'H',  6,   0,   49, 48, '1', '2', '3', '4', 0x10, 0x04, 1});
+    EXPECT_EQ(receive(1), Bytes{0x12});
 }
 
 TEST(VirtualPrinter, AnswersStatusIdAndAutomaticStatusBack) {
@@ -651,7 +692,10 @@ TEST(PrinterCommandLine, DefaultsAndEveryOption) {
                                             "--render-files",
                                             "70",
                                             "--out",
-                                            "o.png"});
+                                            "o.png",
+                                            "--identity",
+                                            "serial=7,maker=Acme Corp",
+                                            "--identity=firmware=2.0"});
     ASSERT_TRUE(all.arguments) << all.error;
     const PrinterArguments& a = *all.arguments;
     EXPECT_EQ(a.config.listenAddresses, (Lines{"127.0.0.1", "127.0.0.2"}));
@@ -668,6 +712,9 @@ TEST(PrinterCommandLine, DefaultsAndEveryOption) {
               "df.ttfin.bino.png");
     EXPECT_EQ(std::pair(a.config.renderLimitBytes, a.config.renderLimitFiles),
               std::pair(uint64_t{3} << 20, size_t{70}));
+    const IdentityTexts& id = a.config.identity;
+    EXPECT_EQ(id.maker + "|" + id.model + "|" + id.firmware + "|" + id.serial,
+              "Acme Corp|VP-80 virtual|2.0|7");
 }
 
 TEST(PrinterCommandLine, HelpShowsWhatThePrinterAnswers) {
@@ -730,6 +777,8 @@ TEST(PrinterCommandLine, MistakesAreReported) {
         {{"--port"}, "--port needs a value"},
         {{"--mode", "quiet"}, "unknown mode: quiet"},
         {{"--condition", "paper-end,jam"}, "unknown condition: jam"},
+        {{"--identity", "maker=A,colour=red"}, "bad identity part: colour=red"},
+        {{"--identity=model"}, "bad identity part: model"},
         {{"--condition="}, "unknown condition: "},
         {{"--verbose"}, "unknown option: --verbose"},
         {{"--netbios=1"}, "--netbios takes no value"},

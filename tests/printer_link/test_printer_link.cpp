@@ -3,8 +3,12 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <cstdio>
 #include <future>
 #include <latch>
+#include <map>
+#include <mutex>
 #include <numeric>
 #include <thread>
 
@@ -13,6 +17,7 @@
 #include "emulator/virtual_printer.h"
 #include "platform/socket.h"
 #include "printer_link/network_printer_link.h"
+#include "printer_link/status_reader.h"
 
 namespace vorpane {
 namespace {
@@ -400,6 +405,360 @@ TEST(NetworkPrinterLinkStatus, PeersThatAnswerOddly) {
         EXPECT_LT(TimedMs([&] { EXPECT_EQ(link.GetStatus(kLoopback), c.word); }),
                   c.closeAfter ? 2500 : c.timeoutMs + 400);
     }
+}
+
+// ---------------------------------------------------------------- ReadStatus
+
+// One session: the four requests in one write, then exactly four replies of
+// the DLE EOT form, or the outcome that says why not.
+TEST(NetworkPrinterLinkReadStatus, OutcomeOfEachKindOfPeer) {
+    using Four = std::array<uint8_t, 4>;
+    enum class End { kWait, kClose, kReset };
+    // clang-format off
+    struct Case { const char* name; Bytes answer; End end; StatusOutcome outcome; Four replies; };
+    const Case cases[] = {
+        {"four replies", {0x1A, 0x32, 0x12, 0x7E}, End::kWait, StatusOutcome::kAnswered, {0x1A, 0x32, 0x12, 0x7E}},
+        // XON where a reply belongs is no reply: nothing is decoded from it.
+        {"XON first", {0x11, 0x12, 0x12, 0x12}, End::kWait, StatusOutcome::kBadReply, {0x11, 0x12, 0x12, 0x12}},
+        {"bit 7 set", {0x12, 0x12, 0x92, 0x12}, End::kWait, StatusOutcome::kBadReply, {0x12, 0x12, 0x92, 0x12}},
+        {"closed after two", {0x12, 0x12}, End::kClose, StatusOutcome::kReset, {0x12, 0x12, 0, 0}},
+        {"reset at once", {}, End::kReset, StatusOutcome::kReset, {}},
+        {"three then silence", {0x12, 0x12, 0x12}, End::kWait, StatusOutcome::kTimedOut, {0x12, 0x12, 0x12, 0}}};
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::promise<size_t> firstRead;
+        Peer peer([&c, &firstRead](Socket& socket) {
+            Bytes requests(12);
+            const SocketIo first = socket.Receive(requests);
+            firstRead.set_value(static_cast<size_t>(first.bytes));
+            if (c.end == End::kReset) {
+                socket.SetResetOnClose();
+                return;
+            }
+            socket.Send(c.answer);
+            if (c.end == End::kWait) {
+                uint8_t rest;
+                socket.Receive({&rest, 1});  // until the link closes
+            }
+        });
+        NetworkPrinterLink link(peer.port);
+        link.SetTimeOut(0, 300);
+        StatusReading reading;
+        const int64_t elapsed = TimedMs([&] { reading = link.ReadStatus(kLoopback); });
+        EXPECT_EQ(reading.outcome, c.outcome) << StatusOutcomeText(reading.outcome);
+        EXPECT_EQ(reading.replies, c.replies);
+        EXPECT_EQ(firstRead.get_future().get(), 12u) << "the requests in one write";
+        EXPECT_LT(elapsed, c.outcome == StatusOutcome::kTimedOut ? 700 : 250);
+        EXPECT_LE(reading.held.count(), elapsed * 1000 + 1000);
+    }
+    auto closed =
+        StartLoopbackPrinter([](VirtualPrinterConfig& cfg) { cfg.mode = PrinterMode::kRefuse; });
+    EXPECT_EQ(NetworkPrinterLink(closed->Port()).ReadStatus(kLoopback).outcome,
+              StatusOutcome::kRefused);
+    // A one-session printer resets a second client right after the accept.
+    auto busy = StartLoopbackPrinter(
+        [](VirtualPrinterConfig& cfg) { cfg.mode = PrinterMode::kOneSession; });
+    Socket holder = TcpSocket();
+    ASSERT_EQ(holder.Connect({kLoopbackAddress, busy->Port()}), 0);
+    ASSERT_TRUE(busy->GetJournal().WaitForPrefix("session 1 open", kWait));
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(NetworkPrinterLink(busy->Port()).ReadStatus(kLoopback).outcome,
+                  StatusOutcome::kReset);
+    }
+    SilentListener silent;
+    NetworkPrinterLink quiet(silent.port);
+    quiet.SetTimeOut(0, 200);
+    EXPECT_EQ(quiet.ReadStatus(kLoopback).outcome, StatusOutcome::kTimedOut);
+    for (const char* bad : {"", "127.0.0.256", static_cast<const char*>(nullptr)}) {
+        EXPECT_EQ(quiet.ReadStatus(bad).outcome, StatusOutcome::kBadAddress);
+    }
+}
+
+// GS I texts where they are answered, else the ids of GS I 1-3 in a second
+// session; a text out of form is dropped, and the whole stays in the time-out.
+TEST(NetworkPrinterLinkReadIdentity, TextsIdsAndBadAnswers) {
+    // What the peer sends for each GS I n it reads; none: silence.
+    using Answers = std::map<uint8_t, std::string>;
+    struct Case {
+        const char* name;
+        Answers answers;
+        StatusOutcome outcome;
+        PrinterIdentityTexts texts;
+    };
+    const std::string tooLong = "_" + std::string(kMaxIdentityText + 1, 'x') + std::string(1, '\0');
+    const Case cases[] = {
+        {"all four",
+         {{66, std::string("_Acme\0", 6)},
+          {67, std::string("_TM-1\0", 6)},
+          {65, std::string("_2.1\0", 5)},
+          {68, std::string("_S9\0", 4)}},
+         StatusOutcome::kAnswered,
+         {"Acme", "TM-1", "2.1", "S9"}},
+        {"no serial",
+         {{66, std::string("_Acme\0", 6)},
+          {67, std::string("_TM-1\0", 6)},
+          {65, std::string("_2.1\0", 5)}},
+         StatusOutcome::kAnswered,
+         {"Acme", "TM-1", "2.1", ""}},
+        {"ids only",
+         {{1, "\x20"}, {2, "\x03"}, {3, "\x0F"}},
+         StatusOutcome::kAnswered,
+         {"", "0x20", "0x0F", ""}},
+        {"control byte in the maker",
+         {{66, std::string("_Ac\x1Bme\0", 8)}},
+         StatusOutcome::kBadReply,
+         {}},
+        {"endless maker", {{66, tooLong}}, StatusOutcome::kBadReply, {}},
+        {"nothing at all", {}, StatusOutcome::kTimedOut, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        uint16_t port = 0;
+        Socket listener = Listen(4, port);
+        std::jthread serve([&] {
+            for (int session = 0; session < 2; ++session) {
+                Ipv4Endpoint from;
+                Socket::Opened accepted = listener.Accept(from);
+                if (!accepted.socket.Valid()) {
+                    return;
+                }
+                for (;;) {
+                    std::array<uint8_t, 3> request{};
+                    if (ReadExactly(accepted.socket, request.data(), 3) < 3) {
+                        break;
+                    }
+                    const auto answer = c.answers.find(request[2]);
+                    if (answer != c.answers.end()) {
+                        accepted.socket.Send(
+                            {reinterpret_cast<const uint8_t*>(answer->second.data()),
+                             answer->second.size()});
+                    }
+                }
+            }
+        });
+        NetworkPrinterLink link(port);
+        link.SetTimeOut(0, 400);
+        IdentityReading reading;
+        const int64_t elapsed = TimedMs([&] { reading = link.ReadIdentity(kLoopback); });
+        listener.ShutdownBoth();
+        EXPECT_EQ(reading.outcome, c.outcome) << StatusOutcomeText(reading.outcome);
+        EXPECT_EQ(reading.texts, c.texts);
+        EXPECT_LT(elapsed, 400 + 200);
+    }
+}
+
+// Each documented bit, alone, names its condition and no other.
+TEST(StatusDecode, EachBitNamesOneCondition) {
+    using Field = bool StatusConditions::*;
+    const std::tuple<size_t, uint8_t, Field> bits[] = {
+        {0, 0x04, &StatusConditions::drawerPin3High},
+        {0, 0x08, &StatusConditions::offline},
+        {0, 0x20, &StatusConditions::waitingRecovery},
+        {0, 0x40, &StatusConditions::feedButton},
+        {1, 0x04, &StatusConditions::coverOpen},
+        {1, 0x08, &StatusConditions::paperFedByButton},
+        {1, 0x20, &StatusConditions::paperEndStop},
+        {1, 0x40, &StatusConditions::errorOccurred},
+        {2, 0x04, &StatusConditions::mechanicalError},
+        {2, 0x08, &StatusConditions::cutterError},
+        {2, 0x20, &StatusConditions::unrecoverableError},
+        {2, 0x40, &StatusConditions::autoRecoverableError},
+        {3, 0x04, &StatusConditions::paperNearEnd},
+        {3, 0x08, &StatusConditions::paperNearEnd},
+        {3, 0x20, &StatusConditions::paperEnd},
+        {3, 0x40, &StatusConditions::paperEnd}};
+    EXPECT_EQ(DecodeStatus({0x12, 0x12, 0x12, 0x12}), StatusConditions{});
+    for (const auto& [reply, bit, field] : bits) {
+        std::array<uint8_t, 4> replies = {0x12, 0x12, 0x12, 0x12};
+        replies[reply] |= bit;
+        StatusConditions expected;
+        expected.*field = true;
+        EXPECT_EQ(DecodeStatus(replies), expected) << reply << " " << int{bit};
+        EXPECT_TRUE(IsStatusReply(replies[reply]));
+        EXPECT_EQ(RepliesOfWord(StatusWord(replies)), replies);
+    }
+    for (const uint8_t notReply : {0x00, 0x11, 0x13, 0x92, 0x02, 0x10, 0xFF}) {
+        EXPECT_FALSE(IsStatusReply(notReply)) << int{notReply};
+    }
+}
+
+// ---------------------------------------------------------------- SharedStatusReader
+
+// Answers ReadStatus from a script, its last entry for ever; a closed gate
+// holds every call until it opens.
+class ScriptedLink final : public PrinterLink {
+public:
+    explicit ScriptedLink(std::vector<StatusOutcome> script) : m_script(std::move(script)) {}
+    int32_t SetTimeOut(int32_t, int32_t) override { return 1; }
+    int32_t IsConPrinterServer(const char*) override { return 1; }
+    int32_t GetStatus(const char*) override { return -1; }
+    int32_t SendData(const char*, const uint8_t*, int32_t) override { return 0; }
+    StatusReading ReadStatus(const char*) override {
+        std::unique_lock lock(m_mutex);
+        ++m_entered;
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return m_open; });
+        const StatusOutcome outcome = m_script[std::min(m_calls++, m_script.size() - 1)];
+        const uint8_t mark = static_cast<uint8_t>(0x12 | (m_calls << 2 & 0x0C));
+        return {outcome, {mark, 0x12, 0x12, 0x12}, {}};
+    }
+    void Close() {
+        std::lock_guard lock(m_mutex);
+        m_open = false;
+    }
+    void Open() {
+        std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_changed.notify_all();
+    }
+    bool WaitForEntered(size_t n) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, kWait, [&] { return m_entered >= n; });
+    }
+    size_t Calls() {
+        std::lock_guard lock(m_mutex);
+        return m_calls;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<StatusOutcome> m_script;
+    size_t m_calls = 0;
+    size_t m_entered = 0;
+    bool m_open = true;
+};
+
+const Ipv4Address kPrinter = Ipv4Address::FromHostOrder(0xC0000205);
+
+TEST(SharedStatusReader, ConcurrentReadersShareOneReadingAndTheIntervalHoldsTheNext) {
+    ScriptedLink link({StatusOutcome::kAnswered});
+    SharedStatusReader reader(link, 1000, std::chrono::hours(1));
+    link.Close();
+    std::vector<std::future<SharedStatus>> readers;
+    readers.push_back(std::async(std::launch::async, [&] { return reader.Read(kPrinter); }));
+    ASSERT_TRUE(link.WaitForEntered(1));
+    for (int i = 0; i < 7; ++i) {
+        readers.push_back(std::async(std::launch::async, [&] { return reader.Read(kPrinter); }));
+    }
+    link.Open();
+    int opened = 0;
+    for (auto& future : readers) {
+        const SharedStatus status = future.get();
+        EXPECT_TRUE(status.Up());
+        EXPECT_EQ(status.reading.replies[0], 0x16);  // the first call's
+        opened += status.attempts;
+    }
+    EXPECT_EQ(opened, 1);
+    // Within the interval: the same reading again, no session.
+    EXPECT_EQ(reader.Read(kPrinter).attempts, 0);
+    EXPECT_EQ(link.Calls(), 1u);
+    EXPECT_EQ(reader.Sessions(), 1u);
+    // Another printer has its own.
+    EXPECT_EQ(reader.Read(Ipv4Address::FromHostOrder(0xC0000206)).attempts, 1);
+
+    SharedStatusReader eager(link, 1000, std::chrono::milliseconds(0));
+    EXPECT_EQ(eager.Read(kPrinter).attempts + eager.Read(kPrinter).attempts, 2);
+}
+
+// Held by another client: tried again within the time-out, then in use with
+// the conditions last read; a refusal from a printer never heard is no such
+// thing.
+TEST(SharedStatusReader, ResetsAndRefusalsAfterAnAnswerAreInUseNeverDown) {
+    using O = StatusOutcome;
+    struct Case {
+        const char* name;
+        std::vector<O> script;  // the first entry is a reading of its own
+        bool up, inUse, known;
+        int minAttempts;
+    };
+    const Case cases[] = {
+        {"reset twice, then answered",
+         {O::kAnswered, O::kReset, O::kReset, O::kAnswered},
+         true,
+         false,
+         true,
+         3},
+        {"refused after an answer", {O::kAnswered, O::kRefused}, true, true, true, 2},
+        {"reset after an answer", {O::kAnswered, O::kReset}, true, true, true, 2},
+        {"refused, never heard", {O::kRefused, O::kRefused}, false, false, false, 1},
+        {"reset, never heard", {O::kReset, O::kReset}, true, true, false, 2},
+        {"timed out after an answer", {O::kAnswered, O::kTimedOut}, false, false, false, 1},
+        {"bad reply after an answer", {O::kAnswered, O::kBadReply}, false, false, false, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedLink link(c.script);
+        SharedStatusReader reader(link, 300, std::chrono::milliseconds(0));
+        const SharedStatus first = reader.Read(kPrinter);
+        const int64_t elapsed = TimedMs([&] {
+            const SharedStatus status = reader.Read(kPrinter);
+            EXPECT_EQ(status.Up(), c.up);
+            EXPECT_EQ(status.inUse, c.inUse);
+            EXPECT_EQ(status.known, c.known);
+            EXPECT_GE(status.attempts, c.minAttempts);
+            if (status.inUse && status.known) {
+                EXPECT_EQ(status.reading.replies, first.reading.replies) << "the last answer";
+            }
+        });
+        EXPECT_LT(elapsed, 300 + 200) << "within the time-out";
+    }
+}
+
+// A one-session printer, a POS-like client printing job after job, and
+// status read 20 times a second from four threads: every job is printed and
+// the printer is never reported down.
+TEST(SharedStatusReader, StatusReadsNeverCostASale) {
+    auto printer = StartLoopbackPrinter([](VirtualPrinterConfig& c) {
+        c.mode = PrinterMode::kOneSession;
+        c.keepRaw = true;
+    });
+    NetworkPrinterLink statusLink(printer->Port());
+    statusLink.SetTimeOut(0, 1000);
+    SharedStatusReader reader(statusLink, 1000, std::chrono::milliseconds(1000));
+    std::atomic<bool> done{false};
+    std::atomic<int> down{0};
+    std::atomic<int> inUse{0};
+    std::atomic<int> readings{0};
+    std::vector<std::jthread> watchers;
+    for (int t = 0; t < 4; ++t) {
+        watchers.emplace_back([&] {
+            std::mutex mutex;
+            std::condition_variable never;
+            std::unique_lock lock(mutex);
+            while (!done.load()) {
+                const SharedStatus status =
+                    reader.Read(Ipv4Address::FromHostOrder(kLoopbackAddress));
+                ++readings;
+                down += status.Up() ? 0 : 1;
+                inUse += status.inUse ? 1 : 0;
+                never.wait_for(lock, 200ms, [&] { return done.load(); });
+            }
+        });
+    }
+    constexpr int kJobs = 60;
+    NetworkPrinterLink pos(printer->Port());
+    const Bytes job(8 * 1024, 'r');
+    int printed = 0;
+    std::mutex mutex;
+    std::condition_variable never;
+    std::unique_lock lock(mutex);
+    for (int i = 0; i < kJobs; ++i) {
+        // A sale every 20 ms or so: the test spans several readings.
+        never.wait_for(lock, 20ms, [] { return false; });
+        printed += pos.SendData(kLoopback, job.data(), static_cast<int32_t>(job.size())) ==
+                           static_cast<int32_t>(job.size())
+                       ? 1
+                       : 0;
+    }
+    done = true;
+    watchers.clear();
+    EXPECT_EQ(printed, kJobs);
+    EXPECT_EQ(down.load(), 0);
+    EXPECT_GT(readings.load(), 0);
+    std::printf("jobs %d of %d, readings %d, in use %d, sessions %llu\n", printed, kJobs,
+                readings.load(), inUse.load(), static_cast<unsigned long long>(reader.Sessions()));
 }
 
 // The five tests read the condition bits of a word that was read, none of a
