@@ -417,12 +417,12 @@ int RunMetrics(const CliOptions& options, CliEnvironment& env) {
     targets->WaitForFirstSweep(std::chrono::seconds(30));
     // Scrapes at once share the readings of a printer.
     Readers readers(options, env);
-    PrinterReader read = [&](const std::vector<Ipv4Address>& addresses) {
-        return readers.ReadAll(addresses, env);
-    };
+    PrinterReader read = [&](Ipv4Address address) { return readers.ReadOne(address, env); };
+    MetricsOptions serving;
+    serving.readers = env.parallel;
     MetricsServer::Started started = MetricsServer::Start(
         ParseListenEndpoint(options.listen).value_or(kDefaultMetricsEndpoint),
-        [&targets] { return targets->Current(); }, std::move(read));
+        [&targets] { return targets->Current(); }, std::move(read), serving);
     if (!started.server) {
         *env.err << "vorpane-cli: metrics: " << started.message << '\n';
         return kExitNetwork;

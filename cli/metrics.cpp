@@ -1,7 +1,5 @@
 #include "cli/metrics.h"
 
-#include <httplib.h>
-
 #include <algorithm>
 #include <charconv>
 #include <iterator>
@@ -88,23 +86,10 @@ std::vector<Ipv4Address> SortedUnique(std::vector<Ipv4Address> addresses) {
     return addresses;
 }
 
-// Why a listener on `at` cannot be had: httplib keeps the reason to itself,
-// so a socket of our own tries the same. 0 when that one succeeds.
-int ListenError(const Ipv4Endpoint& at) {
-    auto opened = Socket::Open(Socket::Kind::kStream);
-    if (!opened.socket.Valid()) {
-        return opened.error;
-    }
-    opened.socket.SetReuseAddress();
-    if (const int error = opened.socket.Bind(at)) {
-        return error;
-    }
-    return opened.socket.Listen(1);
-}
-
 }  // namespace
 
-std::string FormatMetrics(const std::vector<PrinterReading>& readings, double scrapeSeconds) {
+std::string FormatMetrics(const std::vector<PrinterReading>& readings,
+                          const std::vector<Ipv4Address>& unread, double scrapeSeconds) {
     std::vector<const PrinterReading*> ordered;
     ordered.reserve(readings.size());
     for (const auto& reading : readings) {
@@ -133,6 +118,25 @@ std::string FormatMetrics(const std::vector<PrinterReading>& readings, double sc
                 AppendSample(out, gauge.name, *reading, ConditionsOf(reading->status).*gauge.field);
             }
         }
+    }
+    AppendHeader(out, "vorpane_printer_reading_complete",
+                 "1 when the printer's reading ended within the scrape's deadline.");
+    std::vector<PrinterReading> late;
+    for (const Ipv4Address address : unread) {
+        late.push_back({address, "", "", -1});
+    }
+    std::vector<std::pair<const PrinterReading*, bool>> all;
+    for (const auto* reading : ordered) {
+        all.emplace_back(reading, true);
+    }
+    for (const auto& reading : late) {
+        all.emplace_back(&reading, false);
+    }
+    std::stable_sort(all.begin(), all.end(), [](const auto& a, const auto& b) {
+        return a.first->address < b.first->address;
+    });
+    for (const auto& [reading, complete] : all) {
+        AppendSample(out, "vorpane_printer_reading_complete", *reading, complete);
     }
     AppendHeader(out, "vorpane_scrape_duration_seconds", "Seconds the printers took to read.");
     out.append("vorpane_scrape_duration_seconds ").append(NumberText(scrapeSeconds)).append("\n");
@@ -220,54 +224,136 @@ void MetricsTargets::Run() {
     }
 }
 
-MetricsServer::MetricsServer() : m_http(std::make_unique<httplib::Server>()) {}
+// The readings of every scrape on a fixed set of threads, so that abandoned
+// or concurrent scrapes never multiply them. A scrape that gives up takes
+// its printers not yet begun off the list.
+class MetricsServer::Readers {
+public:
+    explicit Readers(PrinterReader read) : m_read(std::move(read)) {}
+    ~Readers() { Stop(); }
+
+    bool Start(size_t count) {
+        for (size_t i = 0; i < std::max<size_t>(count, 1); ++i) {
+            auto thread = StartSystemThread([this] { Run(); });
+            if (!thread) {
+                return false;
+            }
+            m_threads.push_back(std::move(*thread));
+        }
+        return true;
+    }
+
+    // Wakes the scrapes waiting; ends the threads once their readings end.
+    void Cancel() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_work.notify_all();
+        m_progress.notify_all();
+    }
+    void Stop() {
+        Cancel();
+        for (std::thread& thread : m_threads) {
+            thread.join();
+        }
+        m_threads.clear();
+    }
+
+    // The readings that ended by `deadline`, and the addresses that did not.
+    std::pair<std::vector<PrinterReading>, std::vector<Ipv4Address>> ReadUntil(
+        const std::vector<Ipv4Address>& addresses, std::chrono::steady_clock::time_point deadline) {
+        auto job = std::make_shared<Job>();
+        job->addresses = addresses;
+        job->readings.resize(addresses.size());
+        std::unique_lock lock(m_mutex);
+        if (!addresses.empty()) {
+            m_jobs.push_back(job);
+            m_work.notify_all();
+        }
+        m_progress.wait_until(lock, deadline,
+                              [&] { return m_stopping || job->finished == job->addresses.size(); });
+        job->next = job->addresses.size();  // nothing more begins for it
+        std::erase(m_jobs, job);
+        std::pair<std::vector<PrinterReading>, std::vector<Ipv4Address>> out;
+        for (size_t i = 0; i < addresses.size(); ++i) {
+            if (job->readings[i]) {
+                out.first.push_back(*job->readings[i]);
+            } else {
+                out.second.push_back(addresses[i]);
+            }
+        }
+        return out;
+    }
+
+private:
+    struct Job {
+        std::vector<Ipv4Address> addresses;
+        std::vector<std::optional<PrinterReading>> readings;
+        size_t next = 0;
+        size_t finished = 0;
+    };
+
+    void Run() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            std::shared_ptr<Job> job;
+            m_work.wait(lock, [&] {
+                return m_stopping || std::any_of(m_jobs.begin(), m_jobs.end(), [](const auto& j) {
+                           return j->next < j->addresses.size();
+                       });
+            });
+            if (m_stopping) {
+                return;
+            }
+            for (const auto& candidate : m_jobs) {
+                if (candidate->next < candidate->addresses.size()) {
+                    job = candidate;
+                    break;
+                }
+            }
+            const size_t index = job->next++;
+            lock.unlock();
+            PrinterReading reading = m_read(job->addresses[index]);
+            lock.lock();
+            job->readings[index] = std::move(reading);
+            ++job->finished;
+            m_progress.notify_all();
+        }
+    }
+
+    const PrinterReader m_read;
+    std::mutex m_mutex;
+    std::condition_variable m_work;
+    std::condition_variable m_progress;
+    std::vector<std::shared_ptr<Job>> m_jobs;
+    bool m_stopping = false;
+    std::vector<std::thread> m_threads;
+};
+
+MetricsServer::MetricsServer() = default;
 
 MetricsServer::Started MetricsServer::Start(const Ipv4Endpoint& listen,
                                             std::function<std::vector<Ipv4Address>()> targets,
-                                            PrinterReader read) {
+                                            PrinterReader read, MetricsOptions options) {
     std::unique_ptr<MetricsServer> server(new MetricsServer());
     server->m_targets = std::move(targets);
-    server->m_read = std::move(read);
+    server->m_defaultBudget = options.defaultBudget;
+    server->m_readers = std::make_unique<Readers>(std::move(read));
+    if (!server->m_readers->Start(options.readers)) {
+        return {nullptr, 0,
+                "cannot listen on " + Ipv4Address::FromHostOrder(listen.address).Text() + ":" +
+                    std::to_string(listen.port) + ": no thread to read printers"};
+    }
     MetricsServer* raw = server.get();
-    auto& http = *server->m_http;
-    // httplib's own options take the port with SO_REUSEPORT on Linux, where a
-    // second server would then share it unnoticed; plain address reuse only
-    // lets a restart bind past the last run's closing connections.
-    http.set_socket_options([raw](auto handle) {
-        Socket borrowed(static_cast<SocketHandle>(handle));
-        borrowed.SetReuseAddress();
-        raw->m_listening = borrowed.Release();
-    });
-    http.Get("/metrics", [raw](const httplib::Request&, httplib::Response& response) {
-        response.set_content(raw->Scrape(), kContentType);
-    });
-
-    const std::string host = Ipv4Address::FromHostOrder(listen.address).Text();
-    const int port = listen.port == 0                       ? http.bind_to_any_port(host)
-                     : http.bind_to_port(host, listen.port) ? listen.port
-                                                            : -1;
-    const std::string where = host + ":" + std::to_string(listen.port);
-    if (port <= 0) {
-        const int error = ListenError(listen);
-        return {nullptr, error,
-                "cannot listen on " + where + ": " +
-                    (error != 0 ? SocketErrorText(error) : std::string("the server refused"))};
+    auto started = StrictHttpServer::Start(
+        listen, options.http, [raw](const HttpRequest& request, const std::atomic<bool>&) {
+            return raw->Answer(request);
+        });
+    if (!started.server) {
+        return {nullptr, started.error, started.message};
     }
-    server->m_port = static_cast<uint16_t>(port);
-
-    auto thread = StartSystemThread([raw] {
-        raw->m_http->listen_after_bind();
-        {
-            std::lock_guard lock(raw->m_mutex);
-            raw->m_done = true;
-        }
-        raw->m_ended.notify_all();
-    });
-    if (!thread) {
-        Socket closing(std::exchange(server->m_listening, kNoSocket));
-        return {nullptr, 0, "cannot listen on " + where + ": no thread to serve it"};
-    }
-    server->m_thread = std::move(*thread);
+    server->m_http = std::move(started.server);
     return {std::move(server), 0, {}};
 }
 
@@ -276,32 +362,53 @@ MetricsServer::~MetricsServer() {
 }
 
 void MetricsServer::Stop() {
-    std::lock_guard stopLock(m_stopMutex);
-    if (!m_thread.joinable()) {
-        return;
+    if (m_readers) {
+        m_readers->Cancel();
     }
-    {
-        // httplib's stop() does nothing until its loop has begun, and its
-        // thread may not be there yet: it gets there at once.
-        std::unique_lock lock(m_mutex);
-        while (!m_done && !m_http->is_running()) {
-            m_ended.wait_for(lock, std::chrono::milliseconds(1));
-        }
+    if (m_http) {
+        m_http->Stop();
     }
-    m_http->stop();
-    m_thread.join();
+    if (m_readers) {
+        m_readers->Stop();
+    }
 }
 
 bool MetricsServer::WaitForEnd(std::chrono::milliseconds timeout) {
-    std::unique_lock lock(m_mutex);
-    return m_ended.wait_for(lock, timeout, [this] { return m_done; });
+    return m_http->WaitForEnd(timeout);
 }
 
-std::string MetricsServer::Scrape() {
+// Prometheus's scrape time-out, less a margin for the answer's way back.
+std::chrono::milliseconds ScrapeBudget(std::string_view header,
+                                       std::chrono::milliseconds fallback) {
+    double seconds = 0;
+    const auto [end, error] =
+        std::from_chars(header.data(), header.data() + header.size(), seconds);
+    if (header.empty() || error != std::errc() || end != header.data() + header.size() ||
+        !(seconds > 0)) {
+        return fallback;
+    }
+    const double budget = std::min(seconds * 0.9, seconds - 0.2);
+    return std::chrono::milliseconds(static_cast<int64_t>(std::clamp(budget, 0.05, 600.0) * 1000));
+}
+
+HttpReply MetricsServer::Answer(const HttpRequest& request) {
+    if (request.path != "/metrics") {
+        return {404, "text/plain; charset=utf-8", "not found: try /metrics\n"};
+    }
+    if (request.head) {
+        return {200, kContentType, {}};
+    }
+    return {200, kContentType,
+            Scrape(ScrapeBudget(request.Header("X-Prometheus-Scrape-Timeout-Seconds"),
+                                m_defaultBudget))};
+}
+
+std::string MetricsServer::Scrape(std::chrono::milliseconds budget) {
+    ++m_scrapes;
     const auto start = std::chrono::steady_clock::now();
-    const auto readings = m_read(m_targets());
+    const auto [readings, unread] = m_readers->ReadUntil(m_targets(), start + budget);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    return FormatMetrics(readings, took.count());
+    return FormatMetrics(readings, unread, took.count());
 }
 
 bool ServeUntil(MetricsServer& server, const std::atomic<bool>& stopRequested,
