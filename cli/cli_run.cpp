@@ -78,6 +78,10 @@ void AddConditions(Json& line, const PrinterReading& r, const CliOptions& option
     line["unrecoverableError"] = c.unrecoverableError;
     line["autoRecoverableError"] = c.overTemp;
     line["inUse"] = r.inUse;
+    line["maker"] = OrNull(r.identity.maker);
+    line["model"] = OrNull(r.identity.model);
+    line["firmware"] = OrNull(r.identity.firmware);
+    line["serial"] = OrNull(r.identity.serial);
     // Why nothing was read: null when the printer is up.
     line["problem"] = r.Up() ? Json(nullptr) : Json(StatusOutcomeText(r.why));
 }
@@ -92,9 +96,27 @@ Json StatusJson(const PrinterReading& r, const std::string& time, const CliOptio
     return line;
 }
 
+// "Vorpane VP-80 virtual": the maker and the model as far as they are known.
+std::string ModelCell(const PrinterIdentityTexts& identity) {
+    std::string text = identity.maker;
+    if (!identity.model.empty()) {
+        text += (text.empty() ? "" : " ") + identity.model;
+    }
+    return Dash(text);
+}
+
+// The cells after ADDRESS, MAC, VENDOR: MODEL, FIRMWARE, SERIAL.
+void AddIdentityCells(std::vector<std::string>& cells, const PrinterIdentityTexts& identity) {
+    cells.push_back(ModelCell(identity));
+    cells.push_back(Dash(identity.firmware));
+    cells.push_back(Dash(identity.serial));
+}
+
 std::vector<std::string> StatusCells(const PrinterReading& r, const CliOptions& options) {
-    return {r.address.Text(), Dash(r.mac), Dash(r.vendor),
-            ConditionWords(r, options.drawerOpenHigh)};
+    std::vector<std::string> cells = {r.address.Text(), Dash(r.mac), Dash(r.vendor)};
+    AddIdentityCells(cells, r.identity);
+    cells.push_back(ConditionWords(r, options.drawerOpenHigh));
+    return cells;
 }
 
 // The MAC and its maker, asked once the printer's row can be in the table.
@@ -153,7 +175,8 @@ int RunScan(const CliOptions& options, CliEnvironment& env) {
     // The sweep asked DLE EOT 1 only; one short session each reads the rest.
     Readers readers(options, env);
     const std::vector<PrinterReading> readings = readers.ReadAll(found.addresses, env);
-    std::vector<std::vector<std::string>> rows = {{"ADDRESS", "PORT", "MAC", "VENDOR", "STATUS"}};
+    std::vector<std::vector<std::string>> rows = {
+        {"ADDRESS", "PORT", "MAC", "VENDOR", "MODEL", "FIRMWARE", "SERIAL", "STATUS"}};
     for (size_t i = 0; i < readings.size(); ++i) {
         const PrinterReading& reading = readings[i];
         const int32_t status = found.statusBytes[i];
@@ -168,12 +191,14 @@ int RunScan(const CliOptions& options, CliEnvironment& env) {
             PrintJson(*env.out, line);
             continue;
         }
-        rows.push_back({reading.address.Text(), std::to_string(options.port), Dash(reading.mac),
-                        Dash(reading.vendor),
-                        // The sweep's connect was accepted: something listens.
-                        !reading.Up() && reading.why == StatusOutcome::kTimedOut
+        std::vector<std::string> cells = {reading.address.Text(), std::to_string(options.port),
+                                          Dash(reading.mac), Dash(reading.vendor)};
+        AddIdentityCells(cells, reading.identity);
+        // The sweep's connect was accepted: something listens.
+        cells.push_back(!reading.Up() && reading.why == StatusOutcome::kTimedOut
                             ? std::to_string(options.port) + " open, no status"
-                            : ConditionWords(reading, options.drawerOpenHigh)});
+                            : ConditionWords(reading, options.drawerOpenHigh));
+        rows.push_back(std::move(cells));
     }
     if (!options.json) {
         PrintTable(*env.out, rows);
@@ -198,7 +223,8 @@ int RunStatus(const CliOptions& options, CliEnvironment& env) {
     if (options.watchSeconds == 0) {
         const std::vector<PrinterReading> readings = readers.ReadAll(addresses, env);
         const std::string time = IsoTimeUtc(env.now());
-        std::vector<std::vector<std::string>> rows = {{"ADDRESS", "MAC", "VENDOR", "STATE"}};
+        std::vector<std::vector<std::string>> rows = {
+            {"ADDRESS", "MAC", "VENDOR", "MODEL", "FIRMWARE", "SERIAL", "STATE"}};
         for (const PrinterReading& r : readings) {
             if (options.json) {
                 PrintJson(*env.out, StatusJson(r, time, options));
@@ -218,7 +244,7 @@ int RunStatus(const CliOptions& options, CliEnvironment& env) {
     const auto changed = [&options](const PrinterReading& a, const PrinterReading& b) {
         return ConditionWords(a, options.drawerOpenHigh) !=
                    ConditionWords(b, options.drawerOpenHigh) ||
-               a.mac != b.mac;
+               a.mac != b.mac || a.identity != b.identity;
     };
     for (;;) {
         std::vector<PrinterReading> readings = readers.ReadAll(addresses, env);
@@ -235,7 +261,11 @@ int RunStatus(const CliOptions& options, CliEnvironment& env) {
             char line[160];
             std::snprintf(line, sizeof line, "%s  %-15s  %-17s  ", time.c_str(), cells[0].c_str(),
                           cells[1].c_str());
-            *env.out << line << cells[2] << "  " << cells[3] << '\n' << std::flush;
+            *env.out << line << cells[2];
+            for (size_t c = 3; c < cells.size(); ++c) {
+                *env.out << "  " << cells[c];
+            }
+            *env.out << '\n' << std::flush;
         }
         const bool down = anyDown(readings);
         last = std::move(readings);

@@ -39,6 +39,7 @@ PrinterReading ReadingOf(Ipv4Address address, const SharedStatus& status) {
     reading.status = status.known ? StatusWord(status.reading.replies) : -1;
     reading.inUse = status.inUse;
     reading.why = status.reading.outcome;
+    reading.identity = status.identity;
     return reading;
 }
 

@@ -27,6 +27,8 @@ struct PrinterReading {
     bool inUse = false;
     // Why there is no word, when the printer is not up.
     StatusOutcome why = StatusOutcome::kTimedOut;
+    // GS I's answers, asked once per printer per run.
+    PrinterIdentityTexts identity{};
     bool Up() const { return status >= 0 || inUse; }
     bool operator==(const PrinterReading&) const = default;
 };

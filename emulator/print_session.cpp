@@ -50,7 +50,10 @@ void PrintSession::OnCommand(const Command& c) {
     switch (c.op) {
         case Op::kStatusRequest:
             m_events.OnStatusRequest(
-                {static_cast<StatusRequest::Kind>(c.b), static_cast<uint8_t>(c.a)});
+                {static_cast<StatusRequest::Kind>(c.b),
+                 static_cast<uint8_t>(c.a),
+                 {static_cast<uint8_t>(c.c >> 24), static_cast<uint8_t>(c.c >> 16),
+                  static_cast<uint8_t>(c.c >> 8), static_cast<uint8_t>(c.c)}});
             break;
         case Op::kAddressFrame:
             if (escpos::FrameChecksumOk(c.head)) {

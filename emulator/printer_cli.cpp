@@ -123,12 +123,12 @@ ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& arg
             inlineValue = name.substr(eq + 1);
             name.resize(eq);
         }
-        const bool takesValue = name == "--listen" || name == "--port" || name == "--condition" ||
-                                name == "--mode" || name == "--journal" || name == "--raw" ||
-                                name == "--idle-timeout" || name == "--render" ||
-                                name == "--paper" || name == "--font" || name == "--render-file" ||
-                                name == "--out" || name == "--render-limit" ||
-                                name == "--profile" || name == "--chinese" || name == "--scale";
+        const bool takesValue =
+            name == "--listen" || name == "--port" || name == "--condition" || name == "--mode" ||
+            name == "--journal" || name == "--raw" || name == "--idle-timeout" ||
+            name == "--render" || name == "--paper" || name == "--font" ||
+            name == "--render-file" || name == "--out" || name == "--render-limit" ||
+            name == "--profile" || name == "--chinese" || name == "--scale" || name == "--identity";
         if (!takesValue && (name == "--help" || name == "--netbios" || name == "--window")) {
             if (inlineValue) {
                 return {std::nullopt, name + " takes no value"};
@@ -169,6 +169,10 @@ ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& arg
         } else if (name == "--condition") {
             if (auto unknown = ApplyConditionList(out.config.conditions, value, true)) {
                 return {std::nullopt, "unknown condition: " + *unknown};
+            }
+        } else if (name == "--identity") {
+            if (auto bad = ApplyIdentityList(out.config.identity, value)) {
+                return {std::nullopt, "bad identity part: " + *bad};
             }
         } else if (name == "--mode") {
             const auto mode = ParsePrinterMode(value);
@@ -249,6 +253,10 @@ and a journal of everything it receives.
                         one-session: a second session while one is open is reset
                         refuse: the port is held but connections are refused
                         mute: takes data but never answers status requests
+  --identity maker=TEXT,model=TEXT,firmware=TEXT,serial=TEXT
+                        what GS I 66, 67, 65 and 68 answer, any of them
+                        (default Vorpane, VP-80 virtual, 1.00 and a serial
+                        made of the MAC)
   --journal FILE        journal file (default standard output)
   --raw FILE            also keep every received byte, unchanged, in FILE
   --netbios             on UDP port 137 of each --listen address (and by

@@ -31,7 +31,8 @@ struct ParsedPrinterArguments {
 //   --mode normal|one-session|refuse|mute  --journal FILE  --raw FILE
 //   --netbios  --idle-timeout SECONDS  --render DIR  --render-limit MIB
 //   --profile NAME  --paper 58|80  --chinese on|off  --font FILE  --scale N
-//   --render-file IN|- [--out OUT.png]  --window  --help
+//   --render-file IN|- [--out OUT.png]  --identity maker=..,model=..,...
+//   --window  --help
 ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& args);
 
 // The --help text, which also describes the journal.

@@ -1,9 +1,34 @@
 #include "emulator/printer_identity.h"
 
+#include <algorithm>
+
 #include "platform/address_text.h"
 #include "platform/ipv4_address.h"
 
 namespace vorpane {
+
+std::optional<std::string> ApplyIdentityList(IdentityTexts& texts, std::string_view list) {
+    size_t start = 0;
+    while (start < list.size()) {
+        const size_t comma = std::min(list.find(',', start), list.size());
+        const std::string_view part = list.substr(start, comma - start);
+        const size_t eq = part.find('=');
+        const std::string_view key = part.substr(0, eq);
+        std::string* field = key == "maker"      ? &texts.maker
+                             : key == "model"    ? &texts.model
+                             : key == "firmware" ? &texts.firmware
+                             : key == "serial"   ? &texts.serial
+                                                 : nullptr;
+        // A NUL would end the reply early.
+        if (eq == std::string_view::npos || field == nullptr ||
+            part.find('\0') != std::string_view::npos) {
+            return std::string(part);
+        }
+        *field = std::string(part.substr(eq + 1));
+        start = comma + 1;
+    }
+    return std::nullopt;
+}
 
 void PrinterIdentity::SetPendingAddress(const std::array<uint8_t, 4>& address) {
     std::lock_guard lock(m_mutex);
@@ -47,15 +72,19 @@ std::optional<std::string> PrinterIdentity::IdReply(uint8_t n) const {
     std::string text;
     switch (n) {
         case 65:
-            text = "1.00";
+            text = m_texts.firmware;
             break;
         case 66:
-            text = "Vorpane";
+            text = m_texts.maker;
             break;
         case 67:
-            text = "VP-80 virtual";
+            text = m_texts.model;
             break;
         case 68: {
+            if (!m_texts.serial.empty()) {
+                text = m_texts.serial;
+                break;
+            }
             // The serial number follows the MAC, so that each board has its own.
             const std::string mac = Mac();
             for (char c : mac) {

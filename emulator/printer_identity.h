@@ -8,12 +8,26 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vorpane {
 
+// What GS I 65-68 answer; an empty serial follows the MAC.
+struct IdentityTexts {
+    std::string maker = "Vorpane";
+    std::string model = "VP-80 virtual";
+    std::string firmware = "1.00";
+    std::string serial;
+};
+
+// Sets "maker=A,model=B,firmware=C,serial=D" (any of them, in any order) on
+// `texts`; returns the first part it cannot take.
+std::optional<std::string> ApplyIdentityList(IdentityTexts& texts, std::string_view list);
+
 class PrinterIdentity {
 public:
-    explicit PrinterIdentity(std::string address = {}) : m_address(std::move(address)) {}
+    explicit PrinterIdentity(std::string address = {}, IdentityTexts texts = {})
+        : m_address(std::move(address)), m_texts(std::move(texts)) {}
 
     void SetPendingAddress(const std::array<uint8_t, 4>& address);
     void SetPendingMac(const std::array<uint8_t, 6>& mac);
@@ -31,6 +45,7 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::string m_address;
+    const IdentityTexts m_texts;
     std::array<uint8_t, 6> m_mac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
     std::optional<std::array<uint8_t, 4>> m_pendingAddress;
     std::optional<std::array<uint8_t, 6>> m_pendingMac;

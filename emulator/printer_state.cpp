@@ -168,6 +168,8 @@ std::string StatusRequestName(StatusRequest request) {
             prefix = "GS a ";
             what = " automatic status back";
             break;
+        case StatusRequest::Kind::kProcessId:
+            return "GS ( H process ID " + std::string(request.id.begin(), request.id.end());
     }
     std::string out(prefix);
     out += std::to_string(n);

@@ -68,11 +68,14 @@ std::optional<uint8_t> TransmitStatusReply(ConditionSet set, uint8_t n);
 
 // The requests a session answers from the printer's state.
 struct StatusRequest {
-    enum class Kind : uint8_t { kRealTime, kTransmit, kPrinterId, kAutomatic };
+    // kProcessId: GS ( H fn 48, answered once everything before it printed.
+    enum class Kind : uint8_t { kRealTime, kTransmit, kPrinterId, kAutomatic, kProcessId };
     Kind kind = Kind::kRealTime;
     uint8_t n = 0;
+    std::array<uint8_t, 4> id{};  // kProcessId: its four digits
 };
-// "DLE EOT 1 status request", "GS r 1 paper sensor status", "GS I 67 model name"
+// "DLE EOT 1 status request", "GS r 1 paper sensor status", "GS I 67 model name",
+// "GS ( H process ID 1234"
 std::string StatusRequestName(StatusRequest request);
 
 enum class PrinterMode {

@@ -91,6 +91,9 @@ struct VirtualPrinter::Session {
     std::string closeReason;  // of a draining session, for its closing line
     bool closed = false;
     uint8_t automaticStatus = 0;  // the groups GS a enabled
+    // GS ( H process IDs taken while printing was stopped, answered in order
+    // once it goes on.
+    std::vector<std::array<uint8_t, 4>> heldIds;
     std::array<uint8_t, 4> automaticSent{};
     std::unique_ptr<SessionEvents> events;
     std::unique_ptr<PrintSession> print;
@@ -161,7 +164,8 @@ VirtualPrinter::VirtualPrinter(VirtualPrinterConfig config)
     : m_config(std::move(config)),
       m_journal(m_config.journalLines, m_config.journalWriter, m_config.journalFlush),
       m_raw(m_config.keepRaw, m_config.rawWriter),
-      m_identity(m_config.listenAddresses.empty() ? "" : m_config.listenAddresses.front()),
+      m_identity(m_config.listenAddresses.empty() ? "" : m_config.listenAddresses.front(),
+                 m_config.identity),
       m_readBuffer(limits::kReadBufferBytes),
       m_conditions(m_config.conditions.bits) {}
 
@@ -576,6 +580,15 @@ void VirtualPrinter::AddSessionLines(Session& s) {
     m_journal.Add(s.lines);
 }
 
+namespace {
+
+// 37 22 d1 d2 d3 d4 00.
+std::string ProcessIdReply(const std::array<uint8_t, 4>& id) {
+    return std::string("\x37\x22", 2) + std::string(id.begin(), id.end()) + std::string(1, '\0');
+}
+
+}  // namespace
+
 void VirtualPrinter::Answer(Session& s, StatusRequest request) {
     using Kind = StatusRequest::Kind;
     // Through the session's lines, so that it keeps its place among them.
@@ -595,6 +608,13 @@ void VirtualPrinter::Answer(Session& s, StatusRequest request) {
             break;
         case Kind::kPrinterId:
             reply = m_identity.IdReply(request.n).value_or("");
+            break;
+        case Kind::kProcessId:
+            if ((CurrentStatusReplies()[0] & 0x08) != 0 || !s.heldIds.empty()) {
+                s.heldIds.push_back(request.id);
+                return SessionLine(s, name + "held: printing is stopped");
+            }
+            reply = ProcessIdReply(request.id);
             break;
         case Kind::kAutomatic:
             s.automaticStatus = request.n & 0x0F;
@@ -618,7 +638,20 @@ void VirtualPrinter::Answer(Session& s, StatusRequest request) {
 
 void VirtualPrinter::SendAutomaticStatus() {
     const auto now = AutomaticStatus(Conditions());
+    const bool printing = (CurrentStatusReplies()[0] & 0x08) == 0;
     for (const auto& s : m_sessions) {
+        if (printing && !s->closed && !s->draining && !s->heldIds.empty()) {
+            for (const auto& id : s->heldIds) {
+                const std::string reply = ProcessIdReply(id);
+                s->output.insert(s->output.end(), reply.begin(), reply.end());
+                SessionLine(
+                    *s, StatusRequestName({StatusRequest::Kind::kProcessId, 48, id}) +
+                            ", printed: answered " +
+                            HexBytes(reinterpret_cast<const uint8_t*>(reply.data()), reply.size()));
+            }
+            s->heldIds.clear();
+            AddSessionLines(*s);
+        }
         if (s->closed || s->draining || s->automaticStatus == 0 ||
             !AutomaticStatusChanged(s->automaticSent, now, s->automaticStatus)) {
             continue;

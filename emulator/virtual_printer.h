@@ -113,6 +113,8 @@ struct VirtualPrinterConfig {
     // Pixels a dot takes each way in the pictures.
     int pngScale = 1;
     std::string fontPath = render::DefaultFontPath();
+    // The answers to GS I 65-68.
+    IdentityTexts identity;
 };
 
 class ReceiptFiles;

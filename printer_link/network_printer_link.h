@@ -45,6 +45,11 @@ public:
     // Connect, the four requests in one write, the four replies, close:
     // one round trip after the connect (status_session.cpp).
     StatusReading ReadStatus(const char* address) override;
+    // GS I in one session bounded by the time-out: 66, 67, 65, 68 one at a
+    // time, each given half the time left, and, when 66 goes unanswered, a
+    // second session for 1-3. GS I waits behind print data: ask only a
+    // printer that reports itself on-line.
+    IdentityReading ReadIdentity(const char* address) override;
     // Connects, writes all bytes, half-closes and waits (within the time-out)
     // for the printer to close its side, so nothing is lost to a reset.
     // Returns the bytes written: 0 when no connection could be made, fewer

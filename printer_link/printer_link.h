@@ -41,6 +41,8 @@ public:
     // that only has GetStatus reads the word; one without an answer counts
     // as timed out.
     virtual StatusReading ReadStatus(const char* address);
+    // Who the printer is, asked with GS I; nothing for a link that cannot.
+    virtual IdentityReading ReadIdentity(const char*) { return {}; }
     // Number of bytes sent.
     virtual int32_t SendData(const char* address, const uint8_t* bytes, int32_t count) = 0;
 

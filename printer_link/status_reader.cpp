@@ -31,7 +31,18 @@ SharedStatus SharedStatusReader::Read(Ipv4Address address) {
     const Entry before = entry;
     lock.unlock();
     SharedStatus status = ReadNow(address, before);
+    bool identityAsked = before.identityAsked;
+    status.identity = before.last.identity;
+    const bool online = status.reading.Answered() && (status.reading.replies[0] & 0x08) == 0;
+    if (online && !identityAsked) {
+        const IdentityReading identity = m_link.ReadIdentity(address.Text().c_str());
+        // Held by another client: ask again with the next reading.
+        identityAsked = identity.outcome != StatusOutcome::kReset &&
+                        identity.outcome != StatusOutcome::kRefused;
+        status.identity = identity.texts;
+    }
     lock.lock();
+    entry.identityAsked = identityAsked;
     // std::map keeps the entry where it was while others were added.
     entry.reading = false;
     entry.done = true;

@@ -9,6 +9,10 @@
 // is tried again after a short random wait while the time-out lasts, and
 // if the printer stays held it is reported in use (up, with the conditions
 // it last gave), never off-line.
+//
+// The identity (GS I) is asked once per printer, right after the first
+// reading that finds it on-line and not held: GS I waits behind print data
+// and is not run by a printer that is off-line.
 
 #include <chrono>
 #include <condition_variable>
@@ -28,7 +32,9 @@ struct SharedStatus {
     StatusReading reading;  // the last attempt's; in use, with the last answer's replies
     bool known = false;     // the replies are an answer: this one's or, in use, the last
     bool inUse = false;
-    int attempts = 0;  // sessions this reading opened (0: shared or too soon)
+    int attempts = 0;  // status sessions this reading opened (0: shared or too soon)
+    // Asked once per printer, after its first on-line answer.
+    PrinterIdentityTexts identity{};
     bool Up() const { return reading.Answered() || inUse; }
 };
 
@@ -48,7 +54,7 @@ public:
     // and returns it; within the minimum interval of the last reading returns
     // that one.
     SharedStatus Read(Ipv4Address address);
-    // Sessions opened so far, over all printers.
+    // Status sessions opened so far, over all printers.
     uint64_t Sessions() const;
 
 private:
@@ -58,6 +64,7 @@ private:
         Clock::time_point finished;
         Clock::time_point lastAnswer;
         bool answeredOnce = false;
+        bool identityAsked = false;
         SharedStatus last;
     };
     SharedStatus ReadNow(Ipv4Address address, const Entry& before);

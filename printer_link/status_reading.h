@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 namespace vorpane {
 
@@ -73,5 +74,24 @@ constexpr std::array<uint8_t, 4> RepliesOfWord(int32_t word) {
     return {static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(w >> 16),
             static_cast<uint8_t>(w >> 24)};
 }
+
+// Who a printer is, from GS I 65-68 (firmware, maker, model, serial) or,
+// where those go unanswered, GS I 1-3 (model and ROM ids, as "0x20").
+// Empty: not told. Only printable ASCII, at most kMaxIdentityText each.
+struct PrinterIdentityTexts {
+    std::string maker;
+    std::string model;
+    std::string firmware;
+    std::string serial;
+    bool operator==(const PrinterIdentityTexts&) const = default;
+};
+inline constexpr size_t kMaxIdentityText = 40;
+
+struct IdentityReading {
+    // kAnswered when any text came; kBadReply for a text out of form (not
+    // printable, too long, not "_" ... NUL), whose field stays empty.
+    StatusOutcome outcome = StatusOutcome::kTimedOut;
+    PrinterIdentityTexts texts;
+};
 
 }  // namespace vorpane

@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <limits>
 
 #include "platform/ipv4_address.h"
@@ -40,33 +42,33 @@ StatusOutcome IoFailure(int error) {
     return StatusOutcome::kReset;
 }
 
-// The session itself; the caller times it.
-StatusOutcome Session(const Ipv4Address& peer, uint16_t port, int32_t timeoutMs,
-                      std::array<uint8_t, 4>& replies) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+// A connected non-blocking socket, or why there is none.
+StatusOutcome Connect(const Ipv4Address& peer, uint16_t port, Clock::time_point deadline,
+                      Socket& socket) {
     Socket::Opened opened = Socket::Open(Socket::Kind::kStream, true);
-    Socket& socket = opened.socket;
-    if (!socket.Valid()) {
+    if (!opened.socket.Valid()) {
         return StatusOutcome::kTimedOut;
     }
-    if (const int error = socket.Connect({peer.HostOrder(), port}); error != 0) {
+    if (const int error = opened.socket.Connect({peer.HostOrder(), port}); error != 0) {
         if (error != EINPROGRESS) {
             return ConnectFailure(error);
         }
-        if (const int waited = WaitForSocket(socket, kSocketWritable, LeftMs(deadline));
-            waited != 0) {
+        if (WaitForSocket(opened.socket, kSocketWritable, LeftMs(deadline)) != 0) {
             return StatusOutcome::kTimedOut;
         }
-        if (const int result = socket.ConnectResult(); result != 0) {
+        if (const int result = opened.socket.ConnectResult(); result != 0) {
             return ConnectFailure(result);
         }
     }
-    socket.SetNoDelay();
-    static constexpr std::array<uint8_t, 12> kRequests = {0x10, 0x04, 1, 0x10, 0x04, 2,
-                                                          0x10, 0x04, 3, 0x10, 0x04, 4};
+    opened.socket.SetNoDelay();
+    socket = std::move(opened.socket);
+    return StatusOutcome::kAnswered;
+}
+
+StatusOutcome SendAll(Socket& socket, std::span<const uint8_t> bytes, Clock::time_point deadline) {
     size_t sent = 0;
-    while (sent < kRequests.size()) {
-        const SocketIo n = socket.Send(std::span(kRequests).subspan(sent));
+    while (sent < bytes.size()) {
+        const SocketIo n = socket.Send(bytes.subspan(sent));
         if (n.error == 0) {
             sent += static_cast<size_t>(n.bytes);
             continue;
@@ -78,12 +80,17 @@ StatusOutcome Session(const Ipv4Address& peer, uint16_t port, int32_t timeoutMs,
             return IoFailure(waited);
         }
     }
-    size_t got = 0;
-    while (got < replies.size()) {
+    return StatusOutcome::kAnswered;
+}
+
+// Some bytes into `into` (at least one), or why none came by the deadline.
+StatusOutcome ReceiveSome(Socket& socket, std::span<uint8_t> into, Clock::time_point deadline,
+                          size_t& got) {
+    for (;;) {
         if (const int waited = WaitForSocket(socket, kSocketReadable, LeftMs(deadline))) {
             return IoFailure(waited);
         }
-        const SocketIo n = socket.Receive(std::span(replies).subspan(got));
+        const SocketIo n = socket.Receive(into);
         if (n.error != 0) {
             if (Transient(n.error)) {
                 continue;
@@ -93,12 +100,143 @@ StatusOutcome Session(const Ipv4Address& peer, uint16_t port, int32_t timeoutMs,
         if (n.bytes == 0) {
             return StatusOutcome::kReset;
         }
-        for (int64_t i = 0; i < n.bytes; ++i, ++got) {
+        got = static_cast<size_t>(n.bytes);
+        return StatusOutcome::kAnswered;
+    }
+}
+
+// The session itself; the caller times it.
+StatusOutcome Session(const Ipv4Address& peer, uint16_t port, int32_t timeoutMs,
+                      std::array<uint8_t, 4>& replies) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    Socket socket;
+    if (const StatusOutcome connected = Connect(peer, port, deadline, socket);
+        connected != StatusOutcome::kAnswered) {
+        return connected;
+    }
+    static constexpr std::array<uint8_t, 12> kRequests = {0x10, 0x04, 1, 0x10, 0x04, 2,
+                                                          0x10, 0x04, 3, 0x10, 0x04, 4};
+    if (const StatusOutcome sent = SendAll(socket, kRequests, deadline);
+        sent != StatusOutcome::kAnswered) {
+        return sent;
+    }
+    size_t got = 0;
+    while (got < replies.size()) {
+        size_t n = 0;
+        if (const StatusOutcome received =
+                ReceiveSome(socket, std::span(replies).subspan(got), deadline, n);
+            received != StatusOutcome::kAnswered) {
+            return received;
+        }
+        for (const size_t end = got + n; got < end; ++got) {
             if (!IsStatusReply(replies[got])) {
                 return StatusOutcome::kBadReply;
             }
         }
     }
+    return StatusOutcome::kAnswered;
+}
+
+bool Printable(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+// One GS I text: "_", at most kMaxIdentityText printable bytes, NUL.
+StatusOutcome AskText(Socket& socket, uint8_t n, Clock::time_point deadline, std::string& text) {
+    const std::array<uint8_t, 3> request = {0x1D, 0x49, n};
+    if (const StatusOutcome sent = SendAll(socket, request, deadline);
+        sent != StatusOutcome::kAnswered) {
+        return sent;
+    }
+    std::string reply;
+    for (;;) {
+        std::array<uint8_t, 1> byte{};
+        size_t got = 0;
+        if (const StatusOutcome received = ReceiveSome(socket, byte, deadline, got);
+            received != StatusOutcome::kAnswered) {
+            return received;
+        }
+        if (byte[0] == 0) {
+            break;
+        }
+        reply.push_back(static_cast<char>(byte[0]));
+        if (reply.size() > kMaxIdentityText + 1 || reply.front() != '_') {
+            return StatusOutcome::kBadReply;
+        }
+    }
+    if (reply.empty() || !Printable(reply)) {
+        return StatusOutcome::kBadReply;
+    }
+    text = reply.substr(1);
+    return StatusOutcome::kAnswered;
+}
+
+// Half of what is left of the time-out, so that one unanswered request
+// leaves time for the rest.
+Clock::time_point HalfWay(Clock::time_point deadline) {
+    const auto now = Clock::now();
+    return deadline <= now ? now : now + (deadline - now) / 2;
+}
+
+StatusOutcome TextsSession(const Ipv4Address& peer, uint16_t port, Clock::time_point deadline,
+                           PrinterIdentityTexts& texts) {
+    Socket socket;
+    if (const StatusOutcome connected = Connect(peer, port, deadline, socket);
+        connected != StatusOutcome::kAnswered) {
+        return connected;
+    }
+    // Serial last: not every model has one.
+    const std::pair<uint8_t, std::string PrinterIdentityTexts::*> asks[] = {
+        {66, &PrinterIdentityTexts::maker},
+        {67, &PrinterIdentityTexts::model},
+        {65, &PrinterIdentityTexts::firmware},
+        {68, &PrinterIdentityTexts::serial}};
+    StatusOutcome first = StatusOutcome::kTimedOut;
+    for (const auto& [n, field] : asks) {
+        const StatusOutcome asked = AskText(socket, n, HalfWay(deadline), texts.*field);
+        if (n == 66) {
+            first = asked;
+        }
+        if (asked != StatusOutcome::kAnswered) {
+            // The stream is out of step after a missing or bad answer.
+            return first;
+        }
+    }
+    return first;
+}
+
+// GS I 1-3 in one write: a byte each, bits 4 and 7 clear.
+StatusOutcome IdsSession(const Ipv4Address& peer, uint16_t port, Clock::time_point deadline,
+                         PrinterIdentityTexts& texts) {
+    Socket socket;
+    if (const StatusOutcome connected = Connect(peer, port, deadline, socket);
+        connected != StatusOutcome::kAnswered) {
+        return connected;
+    }
+    static constexpr std::array<uint8_t, 9> kRequests = {0x1D, 0x49, 1,    0x1D, 0x49,
+                                                         2,    0x1D, 0x49, 3};
+    if (const StatusOutcome sent = SendAll(socket, kRequests, deadline);
+        sent != StatusOutcome::kAnswered) {
+        return sent;
+    }
+    std::array<uint8_t, 3> ids{};
+    for (size_t got = 0; got < ids.size();) {
+        size_t n = 0;
+        if (const StatusOutcome received =
+                ReceiveSome(socket, std::span(ids).subspan(got), deadline, n);
+            received != StatusOutcome::kAnswered) {
+            return received;
+        }
+        got += n;
+    }
+    if (std::any_of(ids.begin(), ids.end(), [](uint8_t id) { return (id & 0x90) != 0; })) {
+        return StatusOutcome::kBadReply;
+    }
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", ids[0]);
+    texts.model = text;
+    std::snprintf(text, sizeof text, "0x%02X", ids[2]);
+    texts.firmware = text;
     return StatusOutcome::kAnswered;
 }
 
@@ -114,6 +252,26 @@ StatusReading NetworkPrinterLink::ReadStatus(const char* address) {
     const auto start = Clock::now();
     reading.outcome = Session(*peer, m_port, TimeoutMs(), reading.replies);
     reading.held = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+    return reading;
+}
+
+}  // namespace vorpane
+
+namespace vorpane {
+
+IdentityReading NetworkPrinterLink::ReadIdentity(const char* address) {
+    const std::optional<Ipv4Address> peer = address ? Ipv4Address::Parse(address) : std::nullopt;
+    IdentityReading reading;
+    if (!peer) {
+        reading.outcome = StatusOutcome::kBadAddress;
+        return reading;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs());
+    reading.outcome = TextsSession(*peer, m_port, deadline, reading.texts);
+    if (reading.outcome == StatusOutcome::kTimedOut) {
+        reading.texts = {};
+        reading.outcome = IdsSession(*peer, m_port, deadline, reading.texts);
+    }
     return reading;
 }
 

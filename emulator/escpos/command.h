@@ -71,7 +71,8 @@ enum class Op : uint8_t {
     kCancelPage,          // CAN
     kCut,                 // GS V, ESC i, ESC m: a 1 partial / 0 full, b feed dots, c GS V's m
     kDrawer,              // ESC p / DLE DC4 1: a pin (2 or 5), b on ms, c off ms
-    kStatusRequest,       // a n; b 0 DLE EOT (n 1..4), 1 GS r, 2 GS I, 3 GS a
+    kStatusRequest,       // a n; b 0 DLE EOT (n 1..4), 1 GS r, 2 GS I, 3 GS a,
+                          // 4 GS ( H fn 48 (c its four digits, first highest)
     kAddressFrame,        // GS D a b c d sum; head holds it
     kMacFrame,            // GS E b0..b5 sum; head holds it
     kNamed,               // a known command nothing here acts on; name

@@ -208,6 +208,9 @@ struct CommandDecoder::Commands {
                 if (h[2] == 'L') {
                     return d.BeginPayload(Payload::kGraphics, Word(h + 3));
                 }
+                if (h[2] == 'H' && Word(h + 3) == 6) {
+                    return d.BeginPayload(Payload::kResponse, 6);
+                }
                 d.BeginSkip(Word(h + 3));
             }),
         Act(kGs, 'D', 7, [](D d, H, uint8_t) { d.EmitSimple(Op::kAddressFrame); }),
@@ -672,6 +675,21 @@ void CommandDecoder::PayloadDone(const uint8_t* data, size_t size) {
             c.op = Op::kBarcode;
             c.a = m_head[2] < 65 ? m_head[2] + 65 : m_head[2];
             break;
+        case Payload::kResponse: {
+            // fn 48, m 48 and four digits: a process ID to send back.
+            const auto digit = [](uint8_t b) { return b >= '0' && b <= '9'; };
+            if (size != 6 || data[0] != 48 || data[1] != 48 ||
+                !std::all_of(data + 2, data + 6, digit)) {
+                c.op = Op::kSkipped;
+                c.a = static_cast<int64_t>(m_headSize + size);
+                break;
+            }
+            c.op = Op::kStatusRequest;
+            c.a = 48;
+            c.b = 4;
+            c.c = int64_t{data[2]} << 24 | int64_t{data[3]} << 16 | int64_t{data[4]} << 8 | data[5];
+            break;
+        }
         case Payload::kSymbol:
         case Payload::kGraphics:
             if (size < 2) {

@@ -52,7 +52,15 @@ private:
         kUntilNul,    // GS k form A data
         kPartHeader,  // the header of the next part of ESC & or FS q
     };
-    enum class Payload : uint8_t { kColumnImage, kSymbol, kGraphics, kNvImage, kBarcode, kRow };
+    enum class Payload : uint8_t {
+        kColumnImage,
+        kSymbol,
+        kGraphics,
+        kNvImage,
+        kBarcode,
+        kRow,
+        kResponse
+    };
 
     const uint8_t* FeedText(const uint8_t* p, const uint8_t* end);
     const uint8_t* FeedCommand(const uint8_t* p, const uint8_t* end);

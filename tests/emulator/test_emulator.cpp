@@ -115,6 +115,43 @@ TEST(VirtualPrinter, SessionsAtTheSameTimeAreServedSeparately) {
     EXPECT_EQ(printer->GetJournal().LineAt(*line - 1), "session 1:");
 }
 
+// GS ( H fn 48 comes back once everything before it is printed: at once on
+// a printer that prints, after the paper is back on one stopped at its end,
+// and never for a request of another form.
+TEST(VirtualPrinter, ProcessIdComesBackOncePrinted) {
+    ConditionSet paperEnd;
+    paperEnd.Add(Condition::kPaperEnd);
+    auto printer = StartLoopbackPrinter();
+    Client client(printer->Port());
+    const auto receive = [&](size_t n) {
+        Bytes got;
+        while (got.size() < n) {
+            const Bytes one = client.Receive();
+            if (one.empty()) {
+                break;
+            }
+            got.push_back(one[0]);
+        }
+        return got;
+    };
+    const Bytes ask12 = {0x1D, '(', 'H', 6, 0, 48, 48, '1', '2', '3', '4'};
+    const Bytes ask56 = {0x1D, '(', 'H', 6, 0, 48, 48, '5', '6', '7', '8'};
+    client.Send(Text("sale\n") + ask12);
+    EXPECT_EQ(receive(7), (Bytes{0x37, 0x22, '1', '2', '3', '4', 0}));
+    printer->SetConditions(paperEnd);
+    client.Send(Text("next\n") + ask56 + Bytes{0x10, 0x04, 4});
+    // Real-time status still answers; the ID waits.
+    EXPECT_EQ(receive(1), Bytes{0x7E});
+    EXPECT_TRUE(printer->GetJournal().WaitForLine(
+        "GS ( H process ID 5678, held: printing is stopped", kWait));
+    printer->SetConditions({});
+    EXPECT_EQ(receive(7), (Bytes{0x37, 0x22, '5', '6', '7', '8', 0}));
+    // Not digits, or another fn: passed over, nothing sent.
+    client.Send({0x1D, '(', 'H', 6,  0,  48,  48,  '1', 'x', '3',  '4',  0x1D, '(',
+                 'H',  6,   0,   49, 48, '1', '2', '3', '4', 0x10, 0x04, 1});
+    EXPECT_EQ(receive(1), Bytes{0x12});
+}
+
 TEST(VirtualPrinter, AnswersStatusIdAndAutomaticStatusBack) {
     ConditionSet paperEnd;
     paperEnd.Add(Condition::kPaperEnd);
@@ -614,7 +651,10 @@ TEST(PrinterCommandLine, DefaultsAndEveryOption) {
                                             "--render-file",
                                             "in.bin",
                                             "--out",
-                                            "o.png"});
+                                            "o.png",
+                                            "--identity",
+                                            "serial=7,maker=Acme Corp",
+                                            "--identity=firmware=2.0"});
     ASSERT_TRUE(all.arguments) << all.error;
     const PrinterArguments& a = *all.arguments;
     EXPECT_EQ(a.config.listenAddresses, (Lines{"127.0.0.1", "127.0.0.2"}));
@@ -629,6 +669,9 @@ TEST(PrinterCommandLine, DefaultsAndEveryOption) {
               std::string("58mm-203dpi03"));
     EXPECT_EQ(a.config.renderDir + a.config.fontPath + a.renderFile + a.outPath,
               "df.ttfin.bino.png");
+    const IdentityTexts& id = a.config.identity;
+    EXPECT_EQ(id.maker + "|" + id.model + "|" + id.firmware + "|" + id.serial,
+              "Acme Corp|VP-80 virtual|2.0|7");
 }
 
 TEST(PrinterCommandLine, HelpShowsWhatThePrinterAnswers) {
@@ -691,6 +734,8 @@ TEST(PrinterCommandLine, MistakesAreReported) {
         {{"--port"}, "--port needs a value"},
         {{"--mode", "quiet"}, "unknown mode: quiet"},
         {{"--condition", "paper-end,jam"}, "unknown condition: jam"},
+        {{"--identity", "maker=A,colour=red"}, "bad identity part: colour=red"},
+        {{"--identity=model"}, "bad identity part: model"},
         {{"--condition="}, "unknown condition: "},
         {{"--verbose"}, "unknown option: --verbose"},
         {{"--netbios=1"}, "--netbios takes no value"},

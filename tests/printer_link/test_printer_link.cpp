@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <future>
 #include <latch>
+#include <map>
 #include <mutex>
 #include <numeric>
 #include <thread>
@@ -383,6 +384,79 @@ TEST(NetworkPrinterLinkReadStatus, OutcomeOfEachKindOfPeer) {
     EXPECT_EQ(quiet.ReadStatus(kLoopback).outcome, StatusOutcome::kTimedOut);
     for (const char* bad : {"", "127.0.0.256", static_cast<const char*>(nullptr)}) {
         EXPECT_EQ(quiet.ReadStatus(bad).outcome, StatusOutcome::kBadAddress);
+    }
+}
+
+// GS I texts where they are answered, else the ids of GS I 1-3 in a second
+// session; a text out of form is dropped, and the whole stays in the time-out.
+TEST(NetworkPrinterLinkReadIdentity, TextsIdsAndBadAnswers) {
+    // What the peer sends for each GS I n it reads; none: silence.
+    using Answers = std::map<uint8_t, std::string>;
+    struct Case {
+        const char* name;
+        Answers answers;
+        StatusOutcome outcome;
+        PrinterIdentityTexts texts;
+    };
+    const std::string tooLong = "_" + std::string(kMaxIdentityText + 1, 'x') + std::string(1, '\0');
+    const Case cases[] = {
+        {"all four",
+         {{66, std::string("_Acme\0", 6)},
+          {67, std::string("_TM-1\0", 6)},
+          {65, std::string("_2.1\0", 5)},
+          {68, std::string("_S9\0", 4)}},
+         StatusOutcome::kAnswered,
+         {"Acme", "TM-1", "2.1", "S9"}},
+        {"no serial",
+         {{66, std::string("_Acme\0", 6)},
+          {67, std::string("_TM-1\0", 6)},
+          {65, std::string("_2.1\0", 5)}},
+         StatusOutcome::kAnswered,
+         {"Acme", "TM-1", "2.1", ""}},
+        {"ids only",
+         {{1, "\x20"}, {2, "\x03"}, {3, "\x0F"}},
+         StatusOutcome::kAnswered,
+         {"", "0x20", "0x0F", ""}},
+        {"control byte in the maker",
+         {{66, std::string("_Ac\x1Bme\0", 8)}},
+         StatusOutcome::kBadReply,
+         {}},
+        {"endless maker", {{66, tooLong}}, StatusOutcome::kBadReply, {}},
+        {"nothing at all", {}, StatusOutcome::kTimedOut, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        uint16_t port = 0;
+        Socket listener = Listen(4, port);
+        std::jthread serve([&] {
+            for (int session = 0; session < 2; ++session) {
+                Ipv4Endpoint from;
+                Socket::Opened accepted = listener.Accept(from);
+                if (!accepted.socket.Valid()) {
+                    return;
+                }
+                for (;;) {
+                    std::array<uint8_t, 3> request{};
+                    if (ReadExactly(accepted.socket, request.data(), 3) < 3) {
+                        break;
+                    }
+                    const auto answer = c.answers.find(request[2]);
+                    if (answer != c.answers.end()) {
+                        accepted.socket.Send(
+                            {reinterpret_cast<const uint8_t*>(answer->second.data()),
+                             answer->second.size()});
+                    }
+                }
+            }
+        });
+        NetworkPrinterLink link(port);
+        link.SetTimeOut(0, 400);
+        IdentityReading reading;
+        const int64_t elapsed = TimedMs([&] { reading = link.ReadIdentity(kLoopback); });
+        listener.ShutdownBoth();
+        EXPECT_EQ(reading.outcome, c.outcome) << StatusOutcomeText(reading.outcome);
+        EXPECT_EQ(reading.texts, c.texts);
+        EXPECT_LT(elapsed, 400 + 200);
     }
 }
 
