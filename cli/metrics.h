@@ -41,6 +41,21 @@ namespace vorpane {
 std::string FormatMetrics(const std::vector<PrinterReading>& readings,
                           const std::vector<Ipv4Address>& unread, double scrapeSeconds);
 
+// The exposition of one /probe: the same printer series without an address
+// label (the scrape's target names the printer), then the probe's time.
+// No reading: it did not end by the deadline.
+std::string FormatProbe(const std::optional<PrinterReading>& reading, Ipv4Address address,
+                        double probeSeconds);
+
+// A probe's target, "A.B.C.D" or "A.B.C.D:PORT" (`defaultPort` without
+// one); nullopt with one line in `why` for anything else.
+std::optional<Ipv4Endpoint> ParseProbeTarget(std::string_view text, uint16_t defaultPort,
+                                             std::string& why);
+
+// The printers in the JSON of Prometheus's HTTP service discovery: one
+// group of "A.B.C.D:PORT" targets, or [] when there are none.
+std::string FormatServiceDiscovery(const std::vector<Ipv4Address>& printers, uint16_t port);
+
 // "A.B.C.D:PORT" with a port from 1 to 65535; nullopt for anything else.
 std::optional<Ipv4Endpoint> ParseListenEndpoint(std::string_view text);
 
@@ -74,6 +89,8 @@ public:
     // True once the first sweep has ended (at once without prefixes); waits
     // at most `timeout` for it, so that a server may start with all targets.
     bool WaitForFirstSweep(std::chrono::milliseconds timeout);
+    // Seconds the last sweep took (0 before the first and without prefixes).
+    double LastSweepSeconds() const;
 
 private:
     MetricsTargets(std::vector<Ipv4Address> fixed, std::vector<Ipv4Prefix> prefixes,
@@ -90,6 +107,7 @@ private:
     bool m_stopping = false;
     bool m_sweptOnce = false;
     std::vector<Ipv4Address> m_current;
+    double m_sweepSeconds = 0;
     std::thread m_thread;
 };
 
@@ -99,9 +117,16 @@ struct MetricsOptions {
     // A scrape's time when Prometheus does not say its time-out.
     std::chrono::milliseconds defaultBudget{9000};
     HttpLimits http;
+    uint16_t printerPort = 9100;  // the one port probes read and /sd lists
+    // What /probe may read; nothing outside them is ever connected to.
+    std::vector<Ipv4Prefix> allowProbe;
+    // The last sweep's time, for the exporter's own series; none: 0.
+    std::function<double()> sweepSeconds;
 };
 
-// The HTTP side: GET and HEAD of /metrics, 404 for any other path. A scrape
+// The HTTP side: GET and HEAD of /metrics (the exporter's own series and
+// every printer's), /probe?target= (one printer, read during the scrape)
+// and /sd (the targets for Prometheus), 404 for any other path. A scrape
 // ends by its deadline: the scrape time-out Prometheus sends, less a margin,
 // and reports the printers not read by then as such; their readings are
 // not started, and the ones under way end on the readers' threads.
@@ -133,11 +158,12 @@ private:
     MetricsServer();
     HttpReply Answer(const HttpRequest& request);
     std::string Scrape(std::chrono::milliseconds budget);
+    HttpReply Probe(const HttpRequest& request, std::chrono::milliseconds budget);
 
     std::function<std::vector<Ipv4Address>()> m_targets;
     std::unique_ptr<Readers> m_readers;
     std::unique_ptr<StrictHttpServer> m_http;
-    std::chrono::milliseconds m_defaultBudget{9000};
+    MetricsOptions m_options;
     std::atomic<uint64_t> m_scrapes{0};
 };
 

@@ -14,6 +14,7 @@
 #include "loopback_printer.h"
 #include "platform/thread.h"
 #include "printer_link/network_printer_link.h"
+#include "printer_link/status_reader.h"
 
 namespace vorpane {
 namespace {
@@ -86,6 +87,11 @@ struct Exporter {
         EXPECT_TRUE(started.server) << started.message;
         server = std::move(started.server);
     }
+    void SetTargets(std::vector<Ipv4Address> addresses) {
+        std::lock_guard lock(mutex);
+        targets = std::move(addresses);
+    }
+    std::mutex mutex;
     std::vector<Ipv4Address> targets{*Ipv4Address::Parse("127.0.0.9")};
     std::unique_ptr<MetricsServer> server;
 };
@@ -288,26 +294,24 @@ TEST(MetricsServer, AScrapeAnswersByItsDeadlineAndTheStopIsPrompt) {
         link.SetTimeOut(0, kTimeoutMs);
         return PrinterReading{address, "", "", link.GetStatus(address.Text().c_str())};
     });
-    exporter.targets = {*Ipv4Address::Parse("127.0.0.21"), *Ipv4Address::Parse("127.0.0.22")};
+    exporter.SetTargets({*Ipv4Address::Parse("127.0.0.21"), *Ipv4Address::Parse("127.0.0.22")});
     const auto start = Clock::now();
     const std::string reply =
         Scrape(exporter.server->Port(), "X-Prometheus-Scrape-Timeout-Seconds: 0.5\r\n");
     const auto took = Clock::now() - start;
     EXPECT_LT(took, 500ms);
     EXPECT_GE(took, 300ms);
-    EXPECT_NE(reply.find("vorpane_printer_reading_complete{address=\"127.0.0.21\",mac=\"\"} 0"),
+    EXPECT_NE(reply.find("vorpane_printer_reading_complete{address=\"127.0.0.21\"} 0"),
               std::string::npos)
         << reply;
-    EXPECT_NE(reply.find("vorpane_printer_reading_complete{address=\"127.0.0.22\",mac=\"\"} 0"),
+    EXPECT_NE(reply.find("vorpane_printer_reading_complete{address=\"127.0.0.22\"} 0"),
               std::string::npos);
     EXPECT_EQ(reply.find("vorpane_printer_up{"), std::string::npos);
 
     // Given the time, both are read.
     const std::string full = Scrape(exporter.server->Port());
-    EXPECT_NE(full.find("vorpane_printer_up{address=\"127.0.0.22\",mac=\"\"} 1"), std::string::npos)
-        << full;
-    EXPECT_NE(full.find("vorpane_printer_up{address=\"127.0.0.21\",mac=\"\"} 0"),
-              std::string::npos);
+    EXPECT_NE(full.find("vorpane_printer_up{address=\"127.0.0.22\"} 1"), std::string::npos) << full;
+    EXPECT_NE(full.find("vorpane_printer_up{address=\"127.0.0.21\"} 0"), std::string::npos);
 
     // A scrape under way when the stop comes: the stop waits only for the
     // reading in progress, never for the scrape's deadline.
@@ -319,6 +323,96 @@ TEST(MetricsServer, AScrapeAnswersByItsDeadlineAndTheStopIsPrompt) {
     exporter.server->Stop();
     EXPECT_LT(Clock::now() - stopAt, std::chrono::milliseconds(kTimeoutMs) + 100ms);
     scraper.join();
+}
+
+std::string Get(uint16_t port, const std::string& target, const char* method = "GET") {
+    Socket socket = Connect(port);
+    const std::string request =
+        std::string(method) + " " + target + " HTTP/1.1\r\nConnection: close\r\n\r\n";
+    EXPECT_EQ(socket.Send(Bytes(request)).error, 0);
+    return ReadAll(socket, 5s);
+}
+
+std::string Body(const std::string& reply) {
+    const size_t end = reply.find("\r\n\r\n");
+    return end == std::string::npos ? std::string() : reply.substr(end + 4);
+}
+
+// A probe reads the one printer it names, only inside the allowed prefixes,
+// with who it is; /sd lists the printers in the form a probe takes.
+TEST(MetricsServer, ProbesReadOneAllowedPrinterAndServiceDiscoveryListsThem) {
+    auto printer = StartLoopbackPrinter([](auto& c) {
+        c.listenAddresses = {"127.0.0.31"};
+        c.identity.serial = "SN-31";
+    });
+    ASSERT_TRUE(printer);
+    const uint16_t port = printer->Port();
+    NetworkPrinterLink link(port);
+    SharedStatusReader shared(link, 900, 0ms);
+    MetricsOptions options;
+    options.printerPort = port;
+    options.allowProbe = {{*Ipv4Address::Parse("127.0.0.0"), 24}};
+    Exporter exporter(
+        options, [&](Ipv4Address address) { return ReadingOf(address, shared.Read(address)); });
+    exporter.SetTargets({});
+    const uint16_t http = exporter.server->Port();
+    EXPECT_EQ(Body(Get(http, "/sd")), "[]\n");
+
+    const std::string p = std::to_string(port);
+    const struct {
+        std::string target;
+        const char* status;
+        const char* body;  // its first line, or a sample the answer holds
+    } rows[] = {
+        {"/probe", "400 Bad Request", "no target: /probe?target=A.B.C.D[:PORT]\n"},
+        {"/probe?target=printer.local", "400 Bad Request",
+         "target \"printer.local\" is no IPv4 address\n"},
+        {"/probe?target=127.0.0.31%3A0", "400 Bad Request",
+         "target \"127.0.0.31:0\" has no port from 1 to 65535\n"},
+        {"/probe?target=127.0.0.31:" + std::to_string(port + 1), "400 Bad Request",
+         "is not the printers' port"},
+        {"/probe?target=127.0.1.31", "403 Forbidden",
+         "127.0.1.31 is outside the prefixes probes may read (--allow-probe)\n"},
+        {"/probe?target=127.0.0.31", "200 OK", "\nvorpane_printer_up 1\n"},
+        {"/probe?target=127.0.0.31%3A" + p, "200 OK", "\nvorpane_printer_paper_near_end 0\n"},
+        {"/probe?target=127.0.0.32", "200 OK", "vorpane_printer_down_reason{reason=\"refused\"} 1"},
+    };
+    for (const auto& row : rows) {
+        const std::string reply = Get(http, row.target);
+        EXPECT_EQ(StatusLine(reply), std::string("HTTP/1.1 ") + row.status) << row.target;
+        const std::string body = Body(reply);
+        if (row.body[0] == '\n' || std::string_view(row.status) == "200 OK") {
+            EXPECT_NE(body.find(row.body), std::string::npos) << row.target << "\n" << body;
+        } else {
+            EXPECT_NE(body.find(row.body), std::string::npos) << row.target << ": " << body;
+            EXPECT_EQ(body.find('\n'), body.size() - 1) << "one line: " << body;
+        }
+    }
+    const std::string probe = Body(Get(http, "/probe?target=127.0.0.31"));
+    EXPECT_NE(probe.find("vorpane_printer_info{maker=\"Vorpane\",model=\"VP-80 virtual\","
+                         "firmware=\"1.00\",serial=\"SN-31\",mac=\"\"} 1"),
+              std::string::npos)
+        << probe;
+    EXPECT_NE(probe.find("\nvorpane_probe_duration_seconds "), std::string::npos);
+    EXPECT_EQ(probe.find("address="), std::string::npos);
+
+    ConditionSet nearEnd;
+    nearEnd.Add(Condition::kPaperNearEnd);
+    printer->SetConditions(nearEnd);
+    const uint64_t sessions = shared.Sessions();
+    EXPECT_NE(
+        Body(Get(http, "/probe?target=127.0.0.31")).find("\nvorpane_printer_paper_near_end 1\n"),
+        std::string::npos);
+    // HEAD reads nothing.
+    EXPECT_EQ(StatusLine(Get(http, "/probe?target=127.0.0.31", "HEAD")), "HTTP/1.1 200 OK");
+    EXPECT_EQ(shared.Sessions(), sessions + 1);
+
+    exporter.SetTargets({*Ipv4Address::Parse("127.0.0.31"), *Ipv4Address::Parse("127.0.0.9")});
+    EXPECT_EQ(Body(Get(http, "/sd")),
+              R"([{"labels":{},"targets":["127.0.0.31:)" + p + R"(","127.0.0.9:)" + p + "\"]}]\n");
+    const std::string metrics = Body(Get(http, "/metrics"));
+    EXPECT_NE(metrics.find("\nvorpane_printers_found 2\n"), std::string::npos) << metrics;
+    EXPECT_NE(metrics.find("\nvorpane_build_info{version=\""), std::string::npos);
 }
 
 }  // namespace

@@ -42,8 +42,13 @@ Exposition Parse(const std::string& text) {
     return parsed;
 }
 
-std::string Key(const std::string& name, const std::string& address, const std::string& mac = "") {
-    return name + "{address=\"" + address + "\",mac=\"" + mac + "\"}";
+std::string Key(const std::string& name, const std::string& address) {
+    return name + "{address=\"" + address + "\"}";
+}
+
+std::string InfoKey(const std::string& address, const std::string& mac) {
+    return "vorpane_printer_info{address=\"" + address +
+           "\",maker=\"\",model=\"\",firmware=\"\",serial=\"\",mac=\"" + mac + "\"}";
 }
 
 std::vector<Ipv4Address> Addresses(std::initializer_list<const char*> texts) {
@@ -90,9 +95,9 @@ TEST(FormatMetrics, EachPrinterHasItsKnownConditionsInAddressOrder) {
     // One more printer whose reading had not ended by the deadline.
     Exposition parsed = Parse(FormatMetrics(readings, Addresses({"192.0.2.200"}), 0.25));
     for (const auto& row : rows) {
-        EXPECT_EQ(parsed.samples[Key("vorpane_printer_reading_complete", row.address, "m")], "1");
+        EXPECT_EQ(parsed.samples[Key("vorpane_printer_reading_complete", row.address)], "1");
         for (size_t i = 0; i < std::size(kPrinterGauges); ++i) {
-            const auto found = parsed.samples.find(Key(kPrinterGauges[i], row.address, "m"));
+            const auto found = parsed.samples.find(Key(kPrinterGauges[i], row.address));
             const std::string value = found == parsed.samples.end() ? "-" : found->second;
             EXPECT_EQ(value, std::string(1, row.expected[i]))
                 << kPrinterGauges[i] << " " << row.address;
@@ -101,28 +106,40 @@ TEST(FormatMetrics, EachPrinterHasItsKnownConditionsInAddressOrder) {
     EXPECT_EQ(parsed.samples.at("vorpane_scrape_duration_seconds"), "0.25");
     EXPECT_EQ(parsed.samples[Key("vorpane_printer_reading_complete", "192.0.2.200")], "0");
     EXPECT_EQ(parsed.samples.count(Key("vorpane_printer_up", "192.0.2.200")), 0u);
-    // Up, online, in use and complete of every printer read; the other 11 of
-    // those that answered; the unread one's complete; the duration.
-    EXPECT_EQ(parsed.samples.size(), 5 * 4 + 4 * 11 + 1 + 1u);
+    // The MAC is on the info series alone; a printer that did not answer
+    // says why, in one of four reasons.
+    EXPECT_EQ(parsed.samples[InfoKey("192.0.2.9", "m")], "1");
+    const auto reason = [&](const char* address, const char* why) {
+        return parsed.samples[std::string("vorpane_printer_down_reason{address=\"") + address +
+                              "\",reason=\"" + why + "\"}"];
+    };
+    EXPECT_EQ(reason("10.0.0.1", "timeout"), "1");
+    EXPECT_EQ(reason("10.0.0.1", "refused"), "0");
+    EXPECT_EQ(reason("192.0.2.9", "timeout"), "0");
+    // Complete, up, online, in use, info and four reasons of every printer
+    // read; the other 11 of those that answered; the unread one's complete;
+    // the duration.
+    EXPECT_EQ(parsed.samples.size(), 5 * 9 + 4 * 11 + 1 + 1u);
     std::vector<std::string> names(std::begin(kPrinterGauges), std::end(kPrinterGauges));
     names.push_back("vorpane_scrape_duration_seconds");
     names.push_back("vorpane_printer_reading_complete");
+    names.push_back("vorpane_printer_down_reason");
+    names.push_back("vorpane_printer_info");
     for (const auto& name : names) {
         EXPECT_EQ(parsed.headers["# HELP " + name], 1) << name;
         EXPECT_EQ(parsed.headers["# TYPE " + name], 1) << name;
     }
-    EXPECT_EQ(parsed.headers.size(), 32u);
-    const std::vector<std::string> order = {
-        R"({address="10.0.0.1",mac="m"})", R"({address="192.0.2.3",mac="m"})",
-        R"({address="192.0.2.4",mac="m"})", R"({address="192.0.2.9",mac="m"})",
-        R"({address="192.0.2.10",mac="m"})"};
+    EXPECT_EQ(parsed.headers.size(), 36u);
+    const std::vector<std::string> order = {R"({address="10.0.0.1"})", R"({address="192.0.2.3"})",
+                                            R"({address="192.0.2.4"})", R"({address="192.0.2.9"})",
+                                            R"({address="192.0.2.10"})"};
     EXPECT_EQ(parsed.upOrder, order);
 }
 
 TEST(FormatMetrics, EscapesLabelValues) {
     const auto parsed =
         Parse(FormatMetrics({{*Ipv4Address::Parse("192.0.2.1"), "a\"b\\c\nd", "", -1}}, {}, 0));
-    EXPECT_EQ(parsed.samples.count(Key("vorpane_printer_up", "192.0.2.1", R"(a\"b\\c\nd)")), 1u);
+    EXPECT_EQ(parsed.samples.count(InfoKey("192.0.2.1", R"(a\"b\\c\nd)")), 1u);
 }
 
 TEST(ParseListenEndpoint, TakesAddressAndPort) {
