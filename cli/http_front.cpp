@@ -334,7 +334,7 @@ bool StrictHttpServer::WaitForEnd(std::chrono::milliseconds timeout) {
 }
 
 void StrictHttpServer::Refuse(Connection& connection, int status, const char* why) {
-    ++m_counters.refused;
+    ++(status == 503 ? m_counters.shed : m_counters.refused);
     HttpReply reply{status, "text/plain; charset=utf-8", std::string(why) + "\n"};
     // The connection closes next: a short try, never a wait on the front.
     SendAll(connection.socket, ReplyText(reply, false, false, status == 405), Clock::now());
@@ -346,13 +346,16 @@ void StrictHttpServer::Accept(std::vector<Connection>& waiting) {
         Ipv4Endpoint peer;
         auto accepted = m_listener.Accept(peer);
         if (!accepted.socket.Valid()) {
+            // Out of descriptors the listener stays readable: it rests a
+            // moment rather than spin.
+            if (accepted.error == EMFILE || accepted.error == ENFILE) {
+                m_acceptRestUntil = Clock::now() + std::chrono::milliseconds(100);
+            }
             return;
         }
         ++m_counters.accepted;
         Connection connection{std::move(accepted.socket), {}, Clock::now() + m_limits.headDeadline};
         if (waiting.size() >= m_limits.maxWaiting) {
-            ++m_counters.shed;
-            --m_counters.refused;  // counted as shed, not refused
             Refuse(connection, 503, "too many connections");
             continue;
         }
@@ -409,8 +412,6 @@ bool StrictHttpServer::ReadHead(Connection& connection) {
             return false;
         }
     }
-    ++m_counters.shed;
-    --m_counters.refused;
     Refuse(connection, 503, "too many requests under way");
     return false;
 }
@@ -444,7 +445,11 @@ void StrictHttpServer::RunFront() {
         polls.push_back({m_waker.Handle(), kSocketReadable, 0});
         // Always accepted: beyond the cap a connection is shed at once rather
         // than left in the kernel's queue.
-        polls.push_back({m_listener.Handle(), kSocketReadable, 0});
+        const bool resting = now < m_acceptRestUntil;
+        if (resting) {
+            next = std::min(next, m_acceptRestUntil);
+        }
+        polls.push_back({resting ? kNoSocket : m_listener.Handle(), kSocketReadable, 0});
         for (const Connection& c : waiting) {
             polls.push_back({c.socket.Handle(), kSocketReadable, 0});
         }

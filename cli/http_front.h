@@ -111,6 +111,7 @@ private:
     uint16_t m_port = 0;
     HttpCounters m_counters;
     std::atomic<bool> m_stopping{false};
+    std::chrono::steady_clock::time_point m_acceptRestUntil;  // the front's own
 
     std::mutex m_mutex;
     std::condition_variable m_work;
