@@ -538,6 +538,10 @@ int RunMetrics(const CliOptions& options, CliEnvironment& env) {
     if (options.targets.empty() && env.localPrefixes) {
         prefixes = env.localPrefixes();
     }
+    std::vector<Ipv4Prefix> allowed = prefixes;
+    for (const Ipv4Address address : fixed) {
+        allowed.push_back({address, 32});
+    }
     const uint16_t port = options.port;
     const int32_t timeoutMs = options.timeoutMs;
     PrefixSweep sweep = [&env, port, timeoutMs](const Ipv4Prefix& prefix) {
@@ -554,12 +558,21 @@ int RunMetrics(const CliOptions& options, CliEnvironment& env) {
     targets->WaitForFirstSweep(std::chrono::seconds(30));
     // Scrapes at once share the readings of a printer.
     Readers readers(options, env);
-    PrinterReader read = [&](const std::vector<Ipv4Address>& addresses) {
-        return readers.ReadAll(addresses, env);
-    };
+    PrinterReader read = [&](Ipv4Address address) { return readers.ReadOne(address, env); };
+    MetricsOptions serving;
+    serving.readers = env.parallel;
+    serving.printerPort = options.port;
+    serving.sweepSeconds = [&targets] { return targets->LastSweepSeconds(); };
+    // Probes read only what the exporter was told to watch, unless told more.
+    for (const std::string& text : options.allowProbe) {
+        serving.allowProbe.push_back(*Ipv4Prefix::Parse(text));
+    }
+    if (options.allowProbe.empty()) {
+        serving.allowProbe = allowed;
+    }
     MetricsServer::Started started = MetricsServer::Start(
         ParseListenEndpoint(options.listen).value_or(kDefaultMetricsEndpoint),
-        [&targets] { return targets->Current(); }, std::move(read));
+        [&targets] { return targets->Current(); }, std::move(read), serving);
     if (!started.server) {
         *env.err << "vorpane-cli: metrics: " << started.message << '\n';
         return kExitNetwork;

@@ -171,6 +171,9 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string> args) {
                                 "Printer addresses or prefixes (default: the local networks)");
                 sub->add_option("--listen", options.listen, "ADDR:PORT to serve (127.0.0.1:9464)")
                     ->type_name("ADDR:PORT");
+                sub->add_option("--allow-probe", options.allowProbe,
+                                "Prefixes /probe may read (default: the TARGETs)")
+                    ->type_name("PREFIX...");
                 sub->add_option("--rescan", raw.rescan, "Sweep prefixes again every SECONDS (300)")
                     ->type_name("SECONDS");
                 break;
@@ -269,6 +272,13 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string> args) {
     for (const std::string& target : o.targets) {
         if (!Ipv4Prefix::Parse(target)) {
             check.Fail(targetName, target, "an address or prefix (A.B.C.D/N, N from 16 to 32)");
+            return parsed;
+        }
+    }
+    for (const std::string& prefix : o.allowProbe) {
+        if (!Ipv4Prefix::Parse(prefix)) {
+            check.Fail("--allow-probe", prefix,
+                       "an address or prefix (A.B.C.D/N, N from 16 to 32)");
             return parsed;
         }
     }

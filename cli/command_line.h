@@ -60,6 +60,8 @@ struct CliOptions {
     std::optional<std::array<uint8_t, 6>> mac;  // set-mac: none makes one
     std::string listen = "127.0.0.1:9464";      // metrics
     int32_t rescanSeconds = 300;                // metrics
+    // metrics: what /probe may read (A.B.C.D/N); none given: the targets.
+    std::vector<std::string> allowProbe;
 };
 
 struct ParsedCommandLine {

@@ -1,6 +1,6 @@
 # The command-line program's libraries from Debian: CLI11 for its
-# arguments, nlohmann-json for its JSON lines, cpp-httplib for its metrics
-# server. Each comes as an interface target of the same name on both
+# arguments, nlohmann-json for its JSON lines, cpp-httplib for the client
+# side of its metrics tests. Each comes as an interface target of the same name on both
 # systems: vorpane_cli11, vorpane_json, vorpane_httplib.
 
 add_library(vorpane_cli11 INTERFACE)

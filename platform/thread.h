@@ -19,6 +19,9 @@ void LowerCurrentThreadPriority();
 // The calling process's identifier.
 uint32_t CurrentProcessId();
 
+// The most memory the calling process has held resident so far, in bytes.
+uint64_t PeakResidentBytes();
+
 // What starts threads for an owner that tests may hand a starter of their own.
 using ThreadStarter = std::function<std::optional<std::thread>(std::function<void()>)>;
 

@@ -87,6 +87,14 @@ case $line in
 esac
 [ "$status" -eq 0 ] || { echo "FAIL: vorpane-cli status exited $status" >&2; exit 1; }
 echo "vorpane-cli status on loopback: ok"
+# The exporter's service: installed, disabled, its options a conffile, and a
+# unit systemd takes; the shipped rules pass promtool.
+test -f /lib/systemd/system/prometheus-vorpane-exporter.service
+grep -qx /etc/default/prometheus-vorpane-exporter /var/lib/dpkg/info/vorpane.conffiles
+systemd-analyze verify /lib/systemd/system/prometheus-vorpane-exporter.service
+promtool check rules /usr/share/vorpane/prometheus/vorpane-alerts.yml >/dev/null
+test -f /usr/share/doc/vorpane/examples/prometheus.yml
+echo "exporter service files: ok"
 
 # The installed program on a display of its own: wait for its main window
 # (with a deadline), then close it with Esc, which ends the program.

@@ -43,7 +43,7 @@ echo "== thread sanitizer (threaded tests)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORPANE_SANITIZE=thread \
   -DVORPANE_BENCH=OFF >/dev/null
 tsan_targets=$(grep -h -o 'NAME test_[a-z_]*' tests/*/CMakeLists.txt | awk '{print $2}' |
-  grep -E '^test_(app|cli|metrics|discovery|printer_link|net|emulator|ui_contract_headless|ui_contract_qt|app_qt)$' || true)
+  grep -E '^test_(app|cli|metrics|http_front|discovery|printer_link|net|emulator|ui_contract_headless|ui_contract_qt|app_qt)$' || true)
 cmake --build build-tsan -j "$jobs" --target $tsan_targets
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j 1 -R "^($(echo $tsan_targets | tr ' ' '|'))\$"

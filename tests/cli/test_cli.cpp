@@ -728,9 +728,8 @@ TEST_F(CliTest, MetricsServesTheNamedPrinters) {
     stop = true;
     serving.join();
     EXPECT_EQ(exit, 0) << err.str();
-    EXPECT_NE(body.find("vorpane_printer_up{address=\"127.0.0.1\",mac=\"00:11:62:0a:0b:0c\"} 1"),
-              std::string::npos)
-        << body;
+    EXPECT_NE(body.find("vorpane_printer_up{address=\"127.0.0.1\"} 1"), std::string::npos) << body;
+    EXPECT_NE(body.find(",mac=\"00:11:62:0a:0b:0c\"} 1"), std::string::npos) << body;
 }
 
 // The program itself: exit status and standard output.

@@ -42,8 +42,21 @@ Exposition Parse(const std::string& text) {
     return parsed;
 }
 
-std::string Key(const std::string& name, const std::string& address, const std::string& mac = "") {
-    return name + "{address=\"" + address + "\",mac=\"" + mac + "\"}";
+std::string Key(const std::string& name, const std::string& address) {
+    return name + "{address=\"" + address + "\"}";
+}
+
+std::string InfoKey(const std::string& address, const std::string& mac) {
+    return "vorpane_printer_info{address=\"" + address +
+           "\",maker=\"\",model=\"\",firmware=\"\",serial=\"\",mac=\"" + mac + "\"}";
+}
+
+std::vector<Ipv4Address> Addresses(std::initializer_list<const char*> texts) {
+    std::vector<Ipv4Address> out;
+    for (const char* text : texts) {
+        out.push_back(*Ipv4Address::Parse(text));
+    }
+    return out;
 }
 
 const char* const kPrinterGauges[] = {"vorpane_printer_up",
@@ -79,36 +92,54 @@ TEST(FormatMetrics, EachPrinterHasItsKnownConditionsInAddressOrder) {
     for (const auto& row : rows) {
         readings.push_back({*Ipv4Address::Parse(row.address), "m", "", row.status});
     }
-    Exposition parsed = Parse(FormatMetrics(readings, 0.25));
+    // One more printer whose reading had not ended by the deadline.
+    Exposition parsed = Parse(FormatMetrics(readings, Addresses({"192.0.2.200"}), 0.25));
     for (const auto& row : rows) {
+        EXPECT_EQ(parsed.samples[Key("vorpane_printer_reading_complete", row.address)], "1");
         for (size_t i = 0; i < std::size(kPrinterGauges); ++i) {
-            const auto found = parsed.samples.find(Key(kPrinterGauges[i], row.address, "m"));
+            const auto found = parsed.samples.find(Key(kPrinterGauges[i], row.address));
             const std::string value = found == parsed.samples.end() ? "-" : found->second;
             EXPECT_EQ(value, std::string(1, row.expected[i]))
                 << kPrinterGauges[i] << " " << row.address;
         }
     }
     EXPECT_EQ(parsed.samples.at("vorpane_scrape_duration_seconds"), "0.25");
-    // Up, online and in use of every printer; the other 12 of those that answered.
-    EXPECT_EQ(parsed.samples.size(), 5 * 3 + 4 * 11 + 1u);
+    EXPECT_EQ(parsed.samples[Key("vorpane_printer_reading_complete", "192.0.2.200")], "0");
+    EXPECT_EQ(parsed.samples.count(Key("vorpane_printer_up", "192.0.2.200")), 0u);
+    // The MAC is on the info series alone; a printer that did not answer
+    // says why, in one of four reasons.
+    EXPECT_EQ(parsed.samples[InfoKey("192.0.2.9", "m")], "1");
+    const auto reason = [&](const char* address, const char* why) {
+        return parsed.samples[std::string("vorpane_printer_down_reason{address=\"") + address +
+                              "\",reason=\"" + why + "\"}"];
+    };
+    EXPECT_EQ(reason("10.0.0.1", "timeout"), "1");
+    EXPECT_EQ(reason("10.0.0.1", "refused"), "0");
+    EXPECT_EQ(reason("192.0.2.9", "timeout"), "0");
+    // Complete, up, online, in use, info and four reasons of every printer
+    // read; the other 11 of those that answered; the unread one's complete;
+    // the duration.
+    EXPECT_EQ(parsed.samples.size(), 5 * 9 + 4 * 11 + 1 + 1u);
     std::vector<std::string> names(std::begin(kPrinterGauges), std::end(kPrinterGauges));
     names.push_back("vorpane_scrape_duration_seconds");
+    names.push_back("vorpane_printer_reading_complete");
+    names.push_back("vorpane_printer_down_reason");
+    names.push_back("vorpane_printer_info");
     for (const auto& name : names) {
         EXPECT_EQ(parsed.headers["# HELP " + name], 1) << name;
         EXPECT_EQ(parsed.headers["# TYPE " + name], 1) << name;
     }
-    EXPECT_EQ(parsed.headers.size(), 30u);
-    const std::vector<std::string> order = {
-        R"({address="10.0.0.1",mac="m"})", R"({address="192.0.2.3",mac="m"})",
-        R"({address="192.0.2.4",mac="m"})", R"({address="192.0.2.9",mac="m"})",
-        R"({address="192.0.2.10",mac="m"})"};
+    EXPECT_EQ(parsed.headers.size(), 36u);
+    const std::vector<std::string> order = {R"({address="10.0.0.1"})", R"({address="192.0.2.3"})",
+                                            R"({address="192.0.2.4"})", R"({address="192.0.2.9"})",
+                                            R"({address="192.0.2.10"})"};
     EXPECT_EQ(parsed.upOrder, order);
 }
 
 TEST(FormatMetrics, EscapesLabelValues) {
     const auto parsed =
-        Parse(FormatMetrics({{*Ipv4Address::Parse("192.0.2.1"), "a\"b\\c\nd", "", -1}}, 0));
-    EXPECT_EQ(parsed.samples.count(Key("vorpane_printer_up", "192.0.2.1", R"(a\"b\\c\nd)")), 1u);
+        Parse(FormatMetrics({{*Ipv4Address::Parse("192.0.2.1"), "a\"b\\c\nd", "", -1}}, {}, 0));
+    EXPECT_EQ(parsed.samples.count(InfoKey("192.0.2.1", R"(a\"b\\c\nd)")), 1u);
 }
 
 TEST(ParseListenEndpoint, TakesAddressAndPort) {
@@ -158,14 +189,6 @@ Ipv4Prefix Prefix(const char* network, int length) {
     return {*Ipv4Address::Parse(network), length};
 }
 
-std::vector<Ipv4Address> Addresses(std::initializer_list<const char*> texts) {
-    std::vector<Ipv4Address> out;
-    for (const char* text : texts) {
-        out.push_back(*Ipv4Address::Parse(text));
-    }
-    return out;
-}
-
 TEST(MetricsTargets, SweepsAtStartAndAgainEachPeriod) {
     FakeSweep sweep;
     const auto prefixes = {Prefix("192.0.2.0", 24), Prefix("10.0.0.0", 16)};
@@ -189,12 +212,8 @@ TEST(MetricsTargets, AScrapeReadsTheLastSweepWithoutSweepingAndTheEndIsPrompt) {
     ASSERT_TRUE(targets->WaitForFirstSweep(10s));
     auto started = MetricsServer::Start(
         {kLoopbackAddress, 0}, [&] { return targets->Current(); },
-        [](const std::vector<Ipv4Address>& addresses) {
-            std::vector<PrinterReading> readings;
-            for (const auto address : addresses) {
-                readings.push_back({address, "", "", -1});
-            }
-            return readings;
+        [](Ipv4Address address) {
+            return PrinterReading{address, "", "", -1};
         });
     ASSERT_TRUE(started.server) << started.message;
     const auto response = Get(*started.server);
@@ -209,23 +228,12 @@ TEST(MetricsTargets, AScrapeReadsTheLastSweepWithoutSweepingAndTheEndIsPrompt) {
     EXPECT_LT(Clock::now() - start, 2s);
 }
 
-// Reads every address on a thread of its own, as the program does, so that
-// silent printers cost one time-out together.
-PrinterReader ParallelReader(uint16_t port, int32_t timeoutMs) {
-    return [=](const std::vector<Ipv4Address>& addresses) {
-        std::vector<PrinterReading> readings(addresses.size());
-        std::vector<std::thread> threads;
-        for (size_t i = 0; i < addresses.size(); ++i) {
-            threads.emplace_back([&, i] {
-                NetworkPrinterLink link(port);
-                link.SetTimeOut(0, timeoutMs);
-                readings[i] = {addresses[i], "", "", link.GetStatus(addresses[i].Text().c_str())};
-            });
-        }
-        for (auto& thread : threads) {
-            thread.join();
-        }
-        return readings;
+// Reads a printer through a link of its own, as the program's readers do.
+PrinterReader LinkReader(uint16_t port, int32_t timeoutMs) {
+    return [=](Ipv4Address address) {
+        NetworkPrinterLink link(port);
+        link.SetTimeOut(0, timeoutMs);
+        return PrinterReading{address, "", "", link.GetStatus(address.Text().c_str())};
     };
 }
 
@@ -240,7 +248,7 @@ TEST(MetricsServer, ScrapesFollowThePrinters) {
     ASSERT_TRUE(second);
     const auto addresses = Addresses({"127.0.0.3", "127.0.0.2"});
     auto started = MetricsServer::Start(
-        {kLoopbackAddress, 0}, [&] { return addresses; }, ParallelReader(port, 2000));
+        {kLoopbackAddress, 0}, [&] { return addresses; }, LinkReader(port, 2000));
     ASSERT_TRUE(started.server) << started.message;
     const auto scrape = [&] {
         const auto response = Get(*started.server);
@@ -285,7 +293,7 @@ TEST(MetricsServer, SilentPrintersTogetherCostOneTimeOut) {
         addresses.push_back(*Ipv4Address::Parse(text));
     }
     auto started = MetricsServer::Start(
-        {kLoopbackAddress, 0}, [&] { return addresses; }, ParallelReader(mute->Port(), kTimeoutMs));
+        {kLoopbackAddress, 0}, [&] { return addresses; }, LinkReader(mute->Port(), kTimeoutMs));
     ASSERT_TRUE(started.server) << started.message;
     const auto start = Clock::now();
     const auto response = Get(*started.server);
@@ -299,7 +307,7 @@ TEST(MetricsServer, SilentPrintersTogetherCostOneTimeOut) {
 
 TEST(MetricsServer, ASecondServerOnTheSamePortIsRefused) {
     const auto none = [] { return std::vector<Ipv4Address>{}; };
-    const auto read = [](const std::vector<Ipv4Address>&) { return std::vector<PrinterReading>{}; };
+    const auto read = [](Ipv4Address address) { return PrinterReading{address, "", "", -1}; };
     auto first = MetricsServer::Start({kLoopbackAddress, 0}, none, read);
     ASSERT_TRUE(first.server) << first.message;
     auto second = MetricsServer::Start({kLoopbackAddress, first.server->Port()}, none, read);
