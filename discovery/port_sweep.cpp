@@ -38,6 +38,7 @@ enum class Phase { kWaiting, kConnecting, kStatus, kDone };
 struct Host {
     Ipv4Address address;
     Phase phase = Phase::kWaiting;
+    bool onLink = false;
     // Connecting: the first connect and, from half the deadline on, the
     // second. Status: the accepted connection in the first.
     std::array<Socket, 2> sockets;
@@ -52,10 +53,13 @@ public:
         : m_options(options),
           m_window(std::clamp<int32_t>(options.maxOpenSockets, 1, kMaxPollSockets)),
           m_timeout(std::max<int32_t>(options.timeoutMs, 1)),
-          m_retryAfter((m_timeout + 1) / 2) {
+          m_retryAfter((m_timeout + 1) / 2),
+          m_onLinkWindow(options.maxOnLinkPending > 0 ? options.maxOnLinkPending : INT32_MAX) {
         m_hosts.reserve(hosts.size());
         for (const Ipv4Address& a : hosts) {
-            m_hosts.emplace_back().address = a;
+            Host& host = m_hosts.emplace_back();
+            host.address = a;
+            host.onLink = InAnyPrefix(options.onLink, a);
         }
     }
 
@@ -70,6 +74,8 @@ public:
             }
             Wait();
         }
+        m_result.peakOpenSockets = m_peakOpen;
+        m_result.peakOnLinkPending = m_peakOnLink;
         std::sort(m_result.hits.begin(), m_result.hits.end(),
                   [](const SweepHit& a, const SweepHit& b) { return a.address < b.address; });
         return std::move(m_result);
@@ -87,11 +93,11 @@ private:
         const int error = opened.socket.Connect({host.address.HostOrder(), m_options.port});
         if (error == 0) {
             socket = std::move(opened.socket);
-            ++m_open;
+            Opened();
             Accepted(host, socket, now);
         } else if (error == EINPROGRESS) {
             socket = std::move(opened.socket);
-            ++m_open;
+            Opened();
         } else if (OurSide(error)) {
             return OutOfSockets(error);
         } else {
@@ -112,17 +118,38 @@ private:
         return false;
     }
 
+    void Opened() {
+        ++m_open;
+        m_peakOpen = std::max(m_peakOpen, m_open);
+    }
+
+    // Hosts start in order: an on-link host waiting for room in the
+    // neighbour table holds back the routed ones after it.
     void StartMore(Clock::time_point now) {
         while (m_next < m_hosts.size() && m_open < m_window && m_result.error == 0) {
             Host& host = m_hosts[m_next];
+            if (host.onLink && m_onLinkPending >= m_onLinkWindow) {
+                return;
+            }
             host.phase = Phase::kConnecting;
             host.started = now;
             host.deadline = now + Ms(m_timeout);
+            if (host.onLink) {
+                ++m_onLinkPending;
+                m_peakOnLink = std::max(m_peakOnLink, m_onLinkPending);
+            }
             if (!Connect(host, host.sockets[0], now)) {
+                LeaveConnecting(host);
                 host.phase = Phase::kWaiting;
                 return;
             }
             ++m_next;
+        }
+    }
+
+    void LeaveConnecting(Host& host) {
+        if (host.phase == Phase::kConnecting && host.onLink) {
+            --m_onLinkPending;
         }
     }
 
@@ -157,6 +184,7 @@ private:
             std::swap(host.sockets[0], host.sockets[1]);
         }
         Close(host.sockets[1]);
+        LeaveConnecting(host);
         host.phase = Phase::kStatus;
         host.deadline = now + Ms(m_timeout);
         const SocketIo sent = host.sockets[0].Send(kStatusRequest);
@@ -175,6 +203,7 @@ private:
     void Finish(Host& host) {
         Close(host.sockets[0]);
         Close(host.sockets[1]);
+        LeaveConnecting(host);
         host.phase = Phase::kDone;
         ++m_done;
         while (m_firstBusy < m_next && m_hosts[m_firstBusy].phase == Phase::kDone) {
@@ -273,17 +302,27 @@ private:
     int32_t m_window;
     const int32_t m_timeout;
     const int32_t m_retryAfter;
+    const int32_t m_onLinkWindow;
     std::vector<Host> m_hosts;
     size_t m_next = 0;       // the first host not started
     size_t m_firstBusy = 0;  // every host before it is done
     size_t m_done = 0;
     int32_t m_open = 0;
+    int32_t m_peakOpen = 0;
+    int32_t m_onLinkPending = 0;
+    int32_t m_peakOnLink = 0;
     SweepResult m_result;
     std::vector<SocketPoll> m_poll;
     std::vector<Host*> m_owners;
 };
 
 constexpr int kMinPrefix = 16;
+
+// Without a per-process limit (Windows) the window stays where it always was.
+constexpr int32_t kFixedWindow = 512;
+// Descriptors kept out of the window: standard streams, the exporter's
+// listener and readings, libraries' own.
+constexpr int64_t kReservedDescriptors = 64;
 
 }  // namespace
 
@@ -325,6 +364,33 @@ std::vector<Ipv4Address> Ipv4Prefix::Hosts() const {
         hosts.push_back(network.WithHostNumber(length, h));
     }
     return hosts;
+}
+
+int32_t SweepWindow(int64_t openFileLimit) {
+    if (openFileLimit <= 0) {
+        return std::min(kFixedWindow, kMaxPollSockets);
+    }
+    const int64_t spare = openFileLimit - std::max(kReservedDescriptors, openFileLimit / 8);
+    return static_cast<int32_t>(std::clamp<int64_t>(spare, 1, kMaxPollSockets));
+}
+
+bool InAnyPrefix(const std::vector<Ipv4Prefix>& prefixes, Ipv4Address address) {
+    return std::any_of(prefixes.begin(), prefixes.end(),
+                       [&](const Ipv4Prefix& p) { return address.Network(p.length) == p.network; });
+}
+
+std::vector<Ipv4Prefix> LinkPrefixes(const std::vector<LocalInterface>& interfaces) {
+    std::vector<Ipv4Prefix> prefixes;
+    for (const LocalInterface& i : interfaces) {
+        if (!i.up || i.loopback || i.prefixLength < 0 || i.prefixLength > 32) {
+            continue;
+        }
+        const Ipv4Prefix p{i.address.Network(i.prefixLength), i.prefixLength};
+        if (std::find(prefixes.begin(), prefixes.end(), p) == prefixes.end()) {
+            prefixes.push_back(p);
+        }
+    }
+    return prefixes;
 }
 
 std::vector<Ipv4Prefix> DefaultScanPrefixes(const std::vector<LocalInterface>& interfaces) {

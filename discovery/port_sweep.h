@@ -40,6 +40,12 @@ struct SweepOptions {
     int32_t timeoutMs = 500;
     // Open sockets at most; hosts past it wait for a free slot.
     int32_t maxOpenSockets = 512;
+    // The subnets of this machine's links. A host there that is connecting
+    // holds a neighbour entry until it answers or its deadline passes, so at
+    // most maxOnLinkPending of them connect at once (0: no such bound), and
+    // a big sweep does not push the link's other hosts out of the table.
+    std::vector<Ipv4Prefix> onLink{};
+    int32_t maxOnLinkPending = 0;
 };
 
 struct SweepHit {
@@ -55,6 +61,9 @@ struct SweepResult {
     // 0, or the errno of a failure on our side (no socket could be opened,
     // the wait failed); hits found before it are kept.
     int error = 0;
+    // The most sockets open, and on-link hosts connecting, at one time.
+    int32_t peakOpenSockets = 0;
+    int32_t peakOnLinkPending = 0;
 };
 
 // Every host's connect starts as soon as the window has room; one wait
@@ -63,6 +72,17 @@ struct SweepResult {
 // wait. maxOpenSockets is bounded by what one wait can hold
 // (kMaxPollSockets).
 SweepResult SweepPort(std::span<const Ipv4Address> hosts, const SweepOptions& options);
+
+// The window for a process that may hold `openFileLimit` descriptors (0:
+// no such limit, as on Windows): most of them, leaving room for what else
+// the process holds, and within what one wait can hold.
+int32_t SweepWindow(int64_t openFileLimit);
+
+// Whether `address` is inside one of `prefixes`.
+bool InAnyPrefix(const std::vector<Ipv4Prefix>& prefixes, Ipv4Address address);
+
+// The subnet of each address of an interface that is up and not loopback.
+std::vector<Ipv4Prefix> LinkPrefixes(const std::vector<LocalInterface>& interfaces);
 
 // The prefixes a scan covers when none is given: the /24 of each address of
 // an interface that is up and not loopback, each once, in the interfaces'
