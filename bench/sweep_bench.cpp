@@ -201,7 +201,7 @@ Routed SweepRouted(Lab& lab, const std::string& prefix, int32_t window) {
     lab.RunInClient([&] {
         vorpane::SweepOptions options{.port = 9100, .timeoutMs = 500, .maxOpenSockets = window};
         options.onLink = vorpane::LinkPrefixes(vorpane::ReadLocalInterfaces().interfaces);
-        options.maxOnLinkPending = vorpane::NeighbourTableSize();
+        options.maxOnLinkPending = vorpane::OnLinkWindow(vorpane::NeighbourTableSize());
         ResetPeak();
         const auto start = Clock::now();
         r.result = vorpane::SweepPort(hosts, options);

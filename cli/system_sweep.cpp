@@ -37,7 +37,7 @@ SweepFunction SystemSweep() {
         // main raised the soft limit to the hard one before anything else.
         options.maxOpenSockets = SweepWindow(CurrentOpenFileLimit().soft);
         options.onLink = LinkPrefixes(local.interfaces);
-        options.maxOnLinkPending = NeighbourTableSize();
+        options.maxOnLinkPending = OnLinkWindow(NeighbourTableSize());
         const SweepResult result = SweepPort(list, options);
         found.error = result.error;
         for (const SweepHit& hit : result.hits) {

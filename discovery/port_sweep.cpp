@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 
 #include "platform/socket.h"
 
@@ -54,7 +55,8 @@ public:
           m_window(std::clamp<int32_t>(options.maxOpenSockets, 1, kMaxPollSockets)),
           m_timeout(std::max<int32_t>(options.timeoutMs, 1)),
           m_retryAfter((m_timeout + 1) / 2),
-          m_onLinkWindow(options.maxOnLinkPending > 0 ? options.maxOnLinkPending : INT32_MAX) {
+          m_onLinkWindow(options.maxOnLinkPending > 0 ? options.maxOnLinkPending : INT32_MAX),
+          m_neighbourHold(std::max<int32_t>(options.neighbourHoldMs, 0)) {
         m_hosts.reserve(hosts.size());
         for (const Ipv4Address& a : hosts) {
             Host& host = m_hosts.emplace_back();
@@ -126,9 +128,13 @@ private:
     // Hosts start in order: an on-link host waiting for room in the
     // neighbour table holds back the routed ones after it.
     void StartMore(Clock::time_point now) {
+        while (!m_released.empty() && m_released.front() <= now) {
+            std::pop_heap(m_released.begin(), m_released.end(), std::greater<>());
+            m_released.pop_back();
+        }
         while (m_next < m_hosts.size() && m_open < m_window && m_result.error == 0) {
             Host& host = m_hosts[m_next];
-            if (host.onLink && m_onLinkPending >= m_onLinkWindow) {
+            if (host.onLink && OnLinkHeld() >= m_onLinkWindow) {
                 return;
             }
             host.phase = Phase::kConnecting;
@@ -136,10 +142,13 @@ private:
             host.deadline = now + Ms(m_timeout);
             if (host.onLink) {
                 ++m_onLinkPending;
-                m_peakOnLink = std::max(m_peakOnLink, m_onLinkPending);
+                m_peakOnLink = std::max(m_peakOnLink, OnLinkHeld());
             }
             if (!Connect(host, host.sockets[0], now)) {
-                LeaveConnecting(host);
+                // Nothing was sent: no entry to wait for.
+                if (host.onLink) {
+                    --m_onLinkPending;
+                }
                 host.phase = Phase::kWaiting;
                 return;
             }
@@ -147,9 +156,19 @@ private:
         }
     }
 
+    int32_t OnLinkHeld() const { return m_onLinkPending + static_cast<int32_t>(m_released.size()); }
+
+    // An on-link host that stops connecting keeps its neighbour entry until
+    // the system stops asking for its address.
     void LeaveConnecting(Host& host) {
-        if (host.phase == Phase::kConnecting && host.onLink) {
-            --m_onLinkPending;
+        if (host.phase != Phase::kConnecting || !host.onLink) {
+            return;
+        }
+        --m_onLinkPending;
+        const Clock::time_point free = host.started + Ms(m_neighbourHold);
+        if (free > Clock::now()) {
+            m_released.push_back(free);
+            std::push_heap(m_released.begin(), m_released.end(), std::greater<>());
         }
     }
 
@@ -223,7 +242,7 @@ private:
     void Wait() {
         m_poll.clear();
         m_owners.clear();
-        Clock::time_point wake = Clock::time_point::max();
+        Clock::time_point wake = m_released.empty() ? Clock::time_point::max() : m_released.front();
         for (size_t i = m_firstBusy; i < m_next; ++i) {
             Host& host = m_hosts[i];
             if (host.phase == Phase::kDone) {
@@ -303,6 +322,7 @@ private:
     const int32_t m_timeout;
     const int32_t m_retryAfter;
     const int32_t m_onLinkWindow;
+    const int32_t m_neighbourHold;
     std::vector<Host> m_hosts;
     size_t m_next = 0;       // the first host not started
     size_t m_firstBusy = 0;  // every host before it is done
@@ -311,6 +331,9 @@ private:
     int32_t m_peakOpen = 0;
     int32_t m_onLinkPending = 0;
     int32_t m_peakOnLink = 0;
+    // When each on-link host that stopped connecting frees its neighbour
+    // entry; a min-heap.
+    std::vector<Clock::time_point> m_released;
     SweepResult m_result;
     std::vector<SocketPoll> m_poll;
     std::vector<Host*> m_owners;
@@ -364,6 +387,10 @@ std::vector<Ipv4Address> Ipv4Prefix::Hosts() const {
         hosts.push_back(network.WithHostNumber(length, h));
     }
     return hosts;
+}
+
+int32_t OnLinkWindow(int32_t neighbourTableSize) {
+    return neighbourTableSize > 0 ? std::max(neighbourTableSize / 4, 1) : 0;
 }
 
 int32_t SweepWindow(int64_t openFileLimit) {

@@ -95,7 +95,8 @@ TEST(DefaultScanPrefixesTest, LinkPrefixesKeepEachSubnetsOwnLength) {
 }
 
 // The window takes most of the descriptors, keeps room for the rest of the
-// process, and stays within one wait; no limit keeps the fixed window.
+// process, and stays within one wait; no limit keeps the fixed window. The
+// link gets a quarter of the neighbour table, a whole /24 of the default.
 TEST(SweepWindowTest, MostOfTheOpenFileLimitWithinOneWait) {
     const std::pair<int64_t, int32_t> rows[] = {
         {0, std::min<int32_t>(512, kMaxPollSockets)},
@@ -107,6 +108,10 @@ TEST(SweepWindowTest, MostOfTheOpenFileLimitWithinOneWait) {
     };
     for (const auto& [limit, window] : rows) {
         EXPECT_EQ(SweepWindow(limit), window) << limit;
+    }
+    const std::pair<int32_t, int32_t> neighbours[] = {{0, 0}, {3, 1}, {128, 32}, {1024, 256}};
+    for (const auto& [size, bound] : neighbours) {
+        EXPECT_EQ(OnLinkWindow(size), bound) << size;
     }
 }
 
