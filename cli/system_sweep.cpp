@@ -3,6 +3,7 @@
 #include "cli/system_environment.h"
 #include "discovery/port_sweep.h"
 #include "platform/network_interfaces.h"
+#include "platform/resource_limits.h"
 
 namespace vorpane {
 
@@ -10,8 +11,8 @@ SweepFunction SystemSweep() {
     return [](const std::vector<std::string>& prefixes, uint16_t port, int32_t timeoutMs) {
         FoundPrinters found;
         std::vector<Ipv4Prefix> sweep;
+        const LocalInterfaces local = ReadLocalInterfaces();
         if (prefixes.empty()) {
-            const LocalInterfaces local = ReadLocalInterfaces();
             found.error = local.error;
             sweep = DefaultScanPrefixes(local.interfaces);
         }
@@ -33,6 +34,10 @@ SweepFunction SystemSweep() {
         SweepOptions options;
         options.port = port;
         options.timeoutMs = timeoutMs;
+        // main raised the soft limit to the hard one before anything else.
+        options.maxOpenSockets = SweepWindow(CurrentOpenFileLimit().soft);
+        options.onLink = LinkPrefixes(local.interfaces);
+        options.maxOnLinkPending = OnLinkWindow(NeighbourTableSize());
         const SweepResult result = SweepPort(list, options);
         found.error = result.error;
         for (const SweepHit& hit : result.hits) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 
 #include "platform/socket.h"
 
@@ -38,6 +39,7 @@ enum class Phase { kWaiting, kConnecting, kStatus, kDone };
 struct Host {
     Ipv4Address address;
     Phase phase = Phase::kWaiting;
+    bool onLink = false;
     // Connecting: the first connect and, from half the deadline on, the
     // second. Status: the accepted connection in the first.
     std::array<Socket, 2> sockets;
@@ -52,10 +54,14 @@ public:
         : m_options(options),
           m_window(std::clamp<int32_t>(options.maxOpenSockets, 1, kMaxPollSockets)),
           m_timeout(std::max<int32_t>(options.timeoutMs, 1)),
-          m_retryAfter((m_timeout + 1) / 2) {
+          m_retryAfter((m_timeout + 1) / 2),
+          m_onLinkWindow(options.maxOnLinkPending > 0 ? options.maxOnLinkPending : INT32_MAX),
+          m_neighbourHold(std::max<int32_t>(options.neighbourHoldMs, 0)) {
         m_hosts.reserve(hosts.size());
         for (const Ipv4Address& a : hosts) {
-            m_hosts.emplace_back().address = a;
+            Host& host = m_hosts.emplace_back();
+            host.address = a;
+            host.onLink = InAnyPrefix(options.onLink, a);
         }
     }
 
@@ -70,6 +76,8 @@ public:
             }
             Wait();
         }
+        m_result.peakOpenSockets = m_peakOpen;
+        m_result.peakOnLinkPending = m_peakOnLink;
         std::sort(m_result.hits.begin(), m_result.hits.end(),
                   [](const SweepHit& a, const SweepHit& b) { return a.address < b.address; });
         return std::move(m_result);
@@ -87,11 +95,11 @@ private:
         const int error = opened.socket.Connect({host.address.HostOrder(), m_options.port});
         if (error == 0) {
             socket = std::move(opened.socket);
-            ++m_open;
+            Opened();
             Accepted(host, socket, now);
         } else if (error == EINPROGRESS) {
             socket = std::move(opened.socket);
-            ++m_open;
+            Opened();
         } else if (OurSide(error)) {
             return OutOfSockets(error);
         } else {
@@ -112,17 +120,55 @@ private:
         return false;
     }
 
+    void Opened() {
+        ++m_open;
+        m_peakOpen = std::max(m_peakOpen, m_open);
+    }
+
+    // Hosts start in order: an on-link host waiting for room in the
+    // neighbour table holds back the routed ones after it.
     void StartMore(Clock::time_point now) {
+        while (!m_released.empty() && m_released.front() <= now) {
+            std::pop_heap(m_released.begin(), m_released.end(), std::greater<>());
+            m_released.pop_back();
+        }
         while (m_next < m_hosts.size() && m_open < m_window && m_result.error == 0) {
             Host& host = m_hosts[m_next];
+            if (host.onLink && OnLinkHeld() >= m_onLinkWindow) {
+                return;
+            }
             host.phase = Phase::kConnecting;
             host.started = now;
             host.deadline = now + Ms(m_timeout);
+            if (host.onLink) {
+                ++m_onLinkPending;
+                m_peakOnLink = std::max(m_peakOnLink, OnLinkHeld());
+            }
             if (!Connect(host, host.sockets[0], now)) {
+                // Nothing was sent: no entry to wait for.
+                if (host.onLink) {
+                    --m_onLinkPending;
+                }
                 host.phase = Phase::kWaiting;
                 return;
             }
             ++m_next;
+        }
+    }
+
+    int32_t OnLinkHeld() const { return m_onLinkPending + static_cast<int32_t>(m_released.size()); }
+
+    // An on-link host that stops connecting keeps its neighbour entry until
+    // the system stops asking for its address.
+    void LeaveConnecting(Host& host) {
+        if (host.phase != Phase::kConnecting || !host.onLink) {
+            return;
+        }
+        --m_onLinkPending;
+        const Clock::time_point free = host.started + Ms(m_neighbourHold);
+        if (free > Clock::now()) {
+            m_released.push_back(free);
+            std::push_heap(m_released.begin(), m_released.end(), std::greater<>());
         }
     }
 
@@ -157,6 +203,7 @@ private:
             std::swap(host.sockets[0], host.sockets[1]);
         }
         Close(host.sockets[1]);
+        LeaveConnecting(host);
         host.phase = Phase::kStatus;
         host.deadline = now + Ms(m_timeout);
         const SocketIo sent = host.sockets[0].Send(kStatusRequest);
@@ -175,6 +222,7 @@ private:
     void Finish(Host& host) {
         Close(host.sockets[0]);
         Close(host.sockets[1]);
+        LeaveConnecting(host);
         host.phase = Phase::kDone;
         ++m_done;
         while (m_firstBusy < m_next && m_hosts[m_firstBusy].phase == Phase::kDone) {
@@ -194,7 +242,7 @@ private:
     void Wait() {
         m_poll.clear();
         m_owners.clear();
-        Clock::time_point wake = Clock::time_point::max();
+        Clock::time_point wake = m_released.empty() ? Clock::time_point::max() : m_released.front();
         for (size_t i = m_firstBusy; i < m_next; ++i) {
             Host& host = m_hosts[i];
             if (host.phase == Phase::kDone) {
@@ -273,17 +321,31 @@ private:
     int32_t m_window;
     const int32_t m_timeout;
     const int32_t m_retryAfter;
+    const int32_t m_onLinkWindow;
+    const int32_t m_neighbourHold;
     std::vector<Host> m_hosts;
     size_t m_next = 0;       // the first host not started
     size_t m_firstBusy = 0;  // every host before it is done
     size_t m_done = 0;
     int32_t m_open = 0;
+    int32_t m_peakOpen = 0;
+    int32_t m_onLinkPending = 0;
+    int32_t m_peakOnLink = 0;
+    // When each on-link host that stopped connecting frees its neighbour
+    // entry; a min-heap.
+    std::vector<Clock::time_point> m_released;
     SweepResult m_result;
     std::vector<SocketPoll> m_poll;
     std::vector<Host*> m_owners;
 };
 
 constexpr int kMinPrefix = 16;
+
+// Without a per-process limit (Windows) the window stays where it always was.
+constexpr int32_t kFixedWindow = 512;
+// Descriptors kept out of the window: standard streams, the exporter's
+// listener and readings, libraries' own.
+constexpr int64_t kReservedDescriptors = 64;
 
 }  // namespace
 
@@ -325,6 +387,37 @@ std::vector<Ipv4Address> Ipv4Prefix::Hosts() const {
         hosts.push_back(network.WithHostNumber(length, h));
     }
     return hosts;
+}
+
+int32_t OnLinkWindow(int32_t neighbourTableSize) {
+    return neighbourTableSize > 0 ? std::max(neighbourTableSize / 4, 1) : 0;
+}
+
+int32_t SweepWindow(int64_t openFileLimit) {
+    if (openFileLimit <= 0) {
+        return std::min(kFixedWindow, kMaxPollSockets);
+    }
+    const int64_t spare = openFileLimit - std::max(kReservedDescriptors, openFileLimit / 8);
+    return static_cast<int32_t>(std::clamp<int64_t>(spare, 1, kMaxPollSockets));
+}
+
+bool InAnyPrefix(const std::vector<Ipv4Prefix>& prefixes, Ipv4Address address) {
+    return std::any_of(prefixes.begin(), prefixes.end(),
+                       [&](const Ipv4Prefix& p) { return address.Network(p.length) == p.network; });
+}
+
+std::vector<Ipv4Prefix> LinkPrefixes(const std::vector<LocalInterface>& interfaces) {
+    std::vector<Ipv4Prefix> prefixes;
+    for (const LocalInterface& i : interfaces) {
+        if (!i.up || i.loopback || i.prefixLength < 0 || i.prefixLength > 32) {
+            continue;
+        }
+        const Ipv4Prefix p{i.address.Network(i.prefixLength), i.prefixLength};
+        if (std::find(prefixes.begin(), prefixes.end(), p) == prefixes.end()) {
+            prefixes.push_back(p);
+        }
+    }
+    return prefixes;
 }
 
 std::vector<Ipv4Prefix> DefaultScanPrefixes(const std::vector<LocalInterface>& interfaces) {

@@ -40,6 +40,15 @@ struct SweepOptions {
     int32_t timeoutMs = 500;
     // Open sockets at most; hosts past it wait for a free slot.
     int32_t maxOpenSockets = 512;
+    // The subnets of this machine's links. A host there holds a neighbour
+    // entry from its first connect until it answers, and, when it does not,
+    // as long as the system asks for its address (Linux: mcast_solicit times
+    // retrans_time, 3 s), even after its connect was given up. At most
+    // maxOnLinkPending hosts hold one at a time (0: no such bound), so a big
+    // sweep does not push the link's other hosts out of the table.
+    std::vector<Ipv4Prefix> onLink{};
+    int32_t maxOnLinkPending = 0;
+    int32_t neighbourHoldMs = 3000;
 };
 
 struct SweepHit {
@@ -55,6 +64,10 @@ struct SweepResult {
     // 0, or the errno of a failure on our side (no socket could be opened,
     // the wait failed); hits found before it are kept.
     int error = 0;
+    // The most sockets open, and on-link hosts holding a neighbour entry,
+    // at one time.
+    int32_t peakOpenSockets = 0;
+    int32_t peakOnLinkPending = 0;
 };
 
 // Every host's connect starts as soon as the window has room; one wait
@@ -63,6 +76,22 @@ struct SweepResult {
 // wait. maxOpenSockets is bounded by what one wait can hold
 // (kMaxPollSockets).
 SweepResult SweepPort(std::span<const Ipv4Address> hosts, const SweepOptions& options);
+
+// The on-link bound for a neighbour table of `size` entries (0: none
+// known): a quarter of it, since Linux starts pushing entries out past half
+// (gc_thresh2) and the link's own hosts need the rest; a /24 still fits.
+int32_t OnLinkWindow(int32_t neighbourTableSize);
+
+// The window for a process that may hold `openFileLimit` descriptors (0:
+// no such limit, as on Windows): most of them, leaving room for what else
+// the process holds, and within what one wait can hold.
+int32_t SweepWindow(int64_t openFileLimit);
+
+// Whether `address` is inside one of `prefixes`.
+bool InAnyPrefix(const std::vector<Ipv4Prefix>& prefixes, Ipv4Address address);
+
+// The subnet of each address of an interface that is up and not loopback.
+std::vector<Ipv4Prefix> LinkPrefixes(const std::vector<LocalInterface>& interfaces);
 
 // The prefixes a scan covers when none is given: the /24 of each address of
 // an interface that is up and not loopback, each once, in the interfaces'

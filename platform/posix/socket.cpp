@@ -233,7 +233,7 @@ SocketIo Socket::ReceiveFrom(std::span<uint8_t> buffer, Ipv4Endpoint& from) {
     }
 }
 
-extern const int32_t kMaxPollSockets = 4096;
+extern const int32_t kMaxPollSockets = 16384;
 
 int PollSockets(std::span<SocketPoll> items, int timeoutMs) {
     std::vector<pollfd> fds(items.size());

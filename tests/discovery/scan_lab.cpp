@@ -1,5 +1,7 @@
 #include "scan_lab.h"
 
+#include <cstdlib>
+
 #include "app/dialog_services.h"
 #include "app/printer_tool_dlg.h"
 #include "printer_link/network_printer_link.h"
@@ -77,6 +79,26 @@ std::unique_ptr<VirtualPrinter> StartPrinter(lab::Lab& lab, const std::string& n
         error = "cannot enter " + ns;
     }
     return printer;
+}
+
+bool RouteToSilentPrefix(lab::Lab& lab, const std::string& prefix, int via, std::string& error) {
+    const std::string name = "sink" + std::to_string(via);
+    if (!lab.AddHost(name, {via}, lab::EchoMode::kDrop)) {
+        error = "no host " + name;
+        return false;
+    }
+    const std::string drop =
+        "add table ip sink; add chain ip sink pre { type filter hook "
+        "prerouting priority -300; }; add rule ip sink pre ip daddr " +
+        prefix + " drop";
+    const std::string nft = "ip netns exec '" + lab.HostNamespace(name) + "' nft '" + drop + "'";
+    if (std::system(nft.c_str()) != 0 ||
+        lab::Lab::Script(
+            {"ip", lab.Prefix(), "client", "route", "add", prefix, "via", lab.Address(via)}) != 0) {
+        error = "no route to " + prefix + " through " + lab.Address(via);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace scanlab

@@ -53,4 +53,9 @@ std::unique_ptr<VirtualPrinter> StartPrinter(lab::Lab& lab, const std::string& n
                                              const std::string& address, bool netbios,
                                              std::string& error, uint16_t port = 9100);
 
+// Routes `prefix` ("198.19.0.0/16") from the client to lab host `via`, a
+// namespace of its own that drops everything sent there and answers
+// nothing: a routed network whose hosts are all silent.
+bool RouteToSilentPrefix(lab::Lab& lab, const std::string& prefix, int via, std::string& error);
+
 }  // namespace vorpane::scanlab

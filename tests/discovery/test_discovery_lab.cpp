@@ -10,6 +10,8 @@
 
 #include "discovery/port_sweep.h"
 #include "lab_fixture.h"
+#include "platform/network_interfaces.h"
+#include "platform/resource_limits.h"
 #include "scan_lab.h"
 
 namespace vorpane {
@@ -139,7 +141,8 @@ TEST_F(SweepLabTest, FindsEveryPrinterAndNoOtherHostOnTheSubnet) {
             return;
         }
         const auto start = std::chrono::steady_clock::now();
-        result = SweepPort(prefixes[0].Hosts(), {9100, 500, 512});
+        result =
+            SweepPort(prefixes[0].Hosts(), {.port = 9100, .timeoutMs = 500, .maxOpenSockets = 512});
         ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                  .count();
     }));
@@ -149,6 +152,78 @@ TEST_F(SweepLabTest, FindsEveryPrinterAndNoOtherHostOnTheSubnet) {
     // The silent addresses wait side by side: one deadline, not one each.
     EXPECT_LT(ms, 1500);
     RecordProperty("sweep_ms", static_cast<int>(ms));
+}
+
+// On the link, no more hosts hold a neighbour entry at once than the bound
+// (Linux shares one table among all namespaces, so the bound comes in
+// through the options here), and a host that was given up still holds its
+// entry while the system asks for its address: the silent /24 goes in rounds
+// of 16 that each last the hold, and the printer past them is still found.
+TEST_F(SweepLabTest, OnLinkHostsNeverOutnumberTheNeighbourBound) {
+    ASSERT_TRUE(lab().AddHost("printers", {240}));
+    std::string error;
+    const auto printer = scanlab::StartPrinter(lab(), lab().HostNamespace("printers"),
+                                               lab().Address(240), false, error);
+    ASSERT_NE(printer, nullptr) << error;
+    constexpr int32_t kBound = 16;
+    constexpr int32_t kHoldMs = 300;
+    SweepResult result;
+    size_t hosts = 0;
+    double ms = 0;
+    ASSERT_TRUE(lab().RunInClient([&] {
+        SweepOptions options{.port = 9100, .timeoutMs = 200, .maxOpenSockets = 512};
+        options.onLink = LinkPrefixes(ReadLocalInterfaces().interfaces);
+        options.maxOnLinkPending = kBound;
+        options.neighbourHoldMs = kHoldMs;
+        const std::vector<Ipv4Address> all = Ipv4Prefix::Parse(lab().Address(0) + "/24")->Hosts();
+        hosts = all.size();
+        const auto start = std::chrono::steady_clock::now();
+        result = SweepPort(all, options);
+        ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                 .count();
+    }));
+    EXPECT_EQ(result.error, 0);
+    EXPECT_EQ(
+        result.hits,
+        (std::vector<SweepHit>{{*Ipv4Address::Parse(lab().Address(240)), StatusReplies({})[0]}}));
+    EXPECT_EQ(result.peakOnLinkPending, kBound);
+    // The bound held back the start of hosts, not their second tries.
+    EXPECT_GT(result.peakOpenSockets, kBound);
+    EXPECT_LE(result.peakOpenSockets, 2 * kBound + 1);  // and the printer's status read
+    EXPECT_GE(ms, static_cast<double>((hosts - 1) / kBound * kHoldMs));
+}
+
+// A routed /16 that answers nothing, with the window the open file limit
+// allows: nothing found, no error, and the window wide enough that the
+// 65,534 deadlines fit in 10 s.
+TEST_F(SweepLabTest, RoutedSilentSlash16FitsInTenSeconds) {
+    std::string error;
+    ASSERT_TRUE(scanlab::RouteToSilentPrefix(lab(), "198.19.0.0/16", 2, error)) << error;
+    const OpenFileLimit limit = RaiseOpenFileLimit();
+    ASSERT_EQ(limit.error, 0);
+    const std::vector<Ipv4Address> hosts = Ipv4Prefix::Parse("198.19.0.0/16")->Hosts();
+    constexpr int32_t kTimeoutMs = 500;
+    SweepResult result;
+    double ms = 0;
+    ASSERT_TRUE(lab().RunInClient([&] {
+        SweepOptions options{
+            .port = 9100, .timeoutMs = kTimeoutMs, .maxOpenSockets = SweepWindow(limit.soft)};
+        options.onLink = LinkPrefixes(ReadLocalInterfaces().interfaces);
+        options.maxOnLinkPending = OnLinkWindow(NeighbourTableSize());
+        const auto start = std::chrono::steady_clock::now();
+        result = SweepPort(hosts, options);
+        ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                 .count();
+    }));
+    EXPECT_EQ(result.error, 0);
+    EXPECT_TRUE(result.hits.empty());
+    EXPECT_EQ(result.peakOnLinkPending, 0);
+    ASSERT_GT(result.peakOpenSockets, 0);
+    const int64_t rounds =
+        (static_cast<int64_t>(hosts.size()) + result.peakOpenSockets - 1) / result.peakOpenSockets;
+    EXPECT_LE(rounds * kTimeoutMs, 10000) << result.peakOpenSockets << " sockets at most";
+    RecordProperty("sweep_ms", static_cast<int>(ms));
+    RecordProperty("peak_sockets", result.peakOpenSockets);
 }
 
 }  // namespace

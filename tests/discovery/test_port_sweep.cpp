@@ -6,9 +6,11 @@
 
 #include <chrono>
 #include <future>
+#include <utility>
 
 #include "discovery/port_sweep.h"
 #include "loopback_printer.h"
+#include "platform/socket.h"
 
 namespace vorpane {
 namespace {
@@ -70,6 +72,49 @@ TEST(DefaultScanPrefixesTest, EachLiveNonLoopbackSlash24OnceInOrder) {
     EXPECT_TRUE(DefaultScanPrefixes({interfaces[0], interfaces[2]}).empty());
 }
 
+// The same interfaces give the on-link subnets at their own lengths, and
+// an address is on-link inside one of them only.
+TEST(DefaultScanPrefixesTest, LinkPrefixesKeepEachSubnetsOwnLength) {
+    const std::vector<LocalInterface> interfaces = {
+        {"lo", Address("127.0.0.1"), 8, true, true},
+        {"eth0", Address("192.0.2.10"), 24, true, false},
+        {"wlan0", Address("198.51.100.7"), 24, false, false},
+        {"eth1", Address("10.9.8.7"), 16, true, false},
+        {"eth0", Address("192.0.2.200"), 24, true, false},
+    };
+    const std::vector<Ipv4Prefix> link = LinkPrefixes(interfaces);
+    EXPECT_EQ(link,
+              (std::vector<Ipv4Prefix>{{Address("192.0.2.0"), 24}, {Address("10.9.0.0"), 16}}));
+    const std::pair<const char*, bool> rows[] = {
+        {"192.0.2.254", true}, {"192.0.3.1", false}, {"10.9.255.1", true},
+        {"10.8.0.1", false},   {"127.0.0.1", false}, {"198.51.100.9", false},
+    };
+    for (const auto& [address, inside] : rows) {
+        EXPECT_EQ(InAnyPrefix(link, Address(address)), inside) << address;
+    }
+}
+
+// The window takes most of the descriptors, keeps room for the rest of the
+// process, and stays within one wait; no limit keeps the fixed window. The
+// link gets a quarter of the neighbour table, a whole /24 of the default.
+TEST(SweepWindowTest, MostOfTheOpenFileLimitWithinOneWait) {
+    const std::pair<int64_t, int32_t> rows[] = {
+        {0, std::min<int32_t>(512, kMaxPollSockets)},
+        {32, 1},
+        {1024, 896},
+        {4096, std::min<int32_t>(3584, kMaxPollSockets)},
+        {20000, std::min<int32_t>(17500, kMaxPollSockets)},
+        {INT64_MAX, kMaxPollSockets},
+    };
+    for (const auto& [limit, window] : rows) {
+        EXPECT_EQ(SweepWindow(limit), window) << limit;
+    }
+    const std::pair<int32_t, int32_t> neighbours[] = {{0, 0}, {3, 1}, {128, 32}, {1024, 256}};
+    for (const auto& [size, bound] : neighbours) {
+        EXPECT_EQ(OnLinkWindow(size), bound) << size;
+    }
+}
+
 Socket Listener(const char* address, uint16_t port, int backlog) {
     Socket s = Socket::Open(Socket::Kind::kStream, true).socket;
     EXPECT_EQ(s.Bind({Address(address).HostOrder(), port}), 0) << address;
@@ -114,7 +159,8 @@ protected:
         }
         const auto start = Clock::now();
         auto sweep = std::async(std::launch::async, [&] {
-            return SweepPort(hosts, {port, kTimeoutMs, maxOpenSockets});
+            return SweepPort(
+                hosts, {.port = port, .timeoutMs = kTimeoutMs, .maxOpenSockets = maxOpenSockets});
         });
         if (WaitForSocket(hangUp, kSocketReadable, 10000) == 0) {
             Ipv4Endpoint peer;
