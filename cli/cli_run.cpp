@@ -289,10 +289,10 @@ int RunStatus(const CliOptions& options, CliEnvironment& env) {
     }
 }
 
-// Counts the bytes that went out through a link.
-class CountingLink final : public PrinterLink {
+// Hands every call on to a link; the links below change one of them.
+class ForwardingLink : public PrinterLink {
 public:
-    explicit CountingLink(PrinterLink& link) : m_link(link) {}
+    explicit ForwardingLink(PrinterLink& link) : m_link(link) {}
     int32_t SetTimeOut(int32_t seconds, int32_t milliseconds) override {
         return m_link.SetTimeOut(seconds, milliseconds);
     }
@@ -300,6 +300,22 @@ public:
         return m_link.IsConPrinterServer(address);
     }
     int32_t GetStatus(const char* address) override { return m_link.GetStatus(address); }
+    StatusReading ReadStatus(const char* address) override { return m_link.ReadStatus(address); }
+    IdentityReading ReadIdentity(const char* address) override {
+        return m_link.ReadIdentity(address);
+    }
+    int32_t SendData(const char* address, const uint8_t* bytes, int32_t count) override {
+        return m_link.SendData(address, bytes, count);
+    }
+
+protected:
+    PrinterLink& m_link;
+};
+
+// Counts the bytes that went out through a link.
+class CountingLink final : public ForwardingLink {
+public:
+    using ForwardingLink::ForwardingLink;
     int32_t SendData(const char* address, const uint8_t* bytes, int32_t count) override {
         const int32_t sent = m_link.SendData(address, bytes, count);
         m_sent += std::max(sent, 0);
@@ -308,22 +324,14 @@ public:
     int64_t Sent() const { return m_sent; }
 
 private:
-    PrinterLink& m_link;
     int64_t m_sent = 0;
 };
 
 // Sends every job with GS ( H and waits for the printer to say it printed;
 // the first job that did not print ends the sends.
-class ConfirmingLink final : public PrinterLink {
+class ConfirmingLink final : public ForwardingLink {
 public:
-    ConfirmingLink(PrinterLink& link, uint32_t seed) : m_link(link), m_next(seed % 10000) {}
-    int32_t SetTimeOut(int32_t seconds, int32_t milliseconds) override {
-        return m_link.SetTimeOut(seconds, milliseconds);
-    }
-    int32_t IsConPrinterServer(const char* address) override {
-        return m_link.IsConPrinterServer(address);
-    }
-    int32_t GetStatus(const char* address) override { return m_link.GetStatus(address); }
+    ConfirmingLink(PrinterLink& link, uint32_t seed) : ForwardingLink(link), m_next(seed % 10000) {}
     int32_t SendData(const char* address, const uint8_t* bytes, int32_t count) override {
         if (m_outcome.result != ConfirmResult::kPrinted) {
             return 0;
@@ -339,7 +347,6 @@ public:
     const ConfirmOutcome& Outcome() const { return m_outcome; }
 
 private:
-    PrinterLink& m_link;
     uint32_t m_next;
     ConfirmOutcome m_outcome{ConfirmResult::kPrinted, 0};
 };
