@@ -279,6 +279,12 @@ TEST(NetworkPrinterLinkSend, PeerThatKeepsItsSideOpenStillGetsEverything) {
 }
 
 TEST(NetworkPrinterLinkSend, BusyOneSessionPrinterIsNotReportedAsSent) {
+#ifdef _WIN32
+    // Wine closes a socket set to reset on close with an orderly close when
+    // the client's bytes have not arrived yet, so the printer under wine
+    // cannot turn a client away as a board does: nothing to tell apart here.
+    GTEST_SKIP() << "wine turns the busy printer's reset into an orderly close";
+#endif
     auto printer =
         StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kOneSession; });
     NetworkPrinterLink link(printer->Port());
@@ -541,7 +547,11 @@ TEST(NetworkPrinterLinkReadIdentity, TextsIdsAndBadAnswers) {
         link.SetTimeOut(0, 400);
         IdentityReading reading;
         const int64_t elapsed = TimedMs([&] { reading = link.ReadIdentity(kLoopback); });
-        listener.ShutdownBoth();
+        // Sessions the reading did not open end the server's accepts: a
+        // listener shut down wakes accept on Linux only.
+        for (int session = 0; session < 2; ++session) {
+            TcpSocket().Connect({kLoopbackAddress, port});
+        }
         EXPECT_EQ(reading.outcome, c.outcome) << StatusOutcomeText(reading.outcome);
         EXPECT_EQ(reading.texts, c.texts);
         EXPECT_LT(elapsed, 400 + 200);
