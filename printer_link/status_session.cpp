@@ -85,9 +85,10 @@ StatusOutcome SendAll(Socket& socket, std::span<const uint8_t> bytes, Clock::tim
     return StatusOutcome::kAnswered;
 }
 
-// Some bytes into `into` (at least one), or why none came by the deadline.
+// Some bytes into `into` (at least one), or why none came by the deadline;
+// `closed` learns whether it ended in an orderly close rather than a reset.
 StatusOutcome ReceiveSome(Socket& socket, std::span<uint8_t> into, Clock::time_point deadline,
-                          size_t& got) {
+                          size_t& got, bool* closed = nullptr) {
     for (;;) {
         if (const int waited = WaitForSocket(socket, kSocketReadable, LeftMs(deadline))) {
             return IoFailure(waited);
@@ -100,6 +101,9 @@ StatusOutcome ReceiveSome(Socket& socket, std::span<uint8_t> into, Clock::time_p
             return StatusOutcome::kReset;
         }
         if (n.bytes == 0) {
+            if (closed != nullptr) {
+                *closed = true;
+            }
             return StatusOutcome::kReset;
         }
         got = static_cast<size_t>(n.bytes);
@@ -107,10 +111,15 @@ StatusOutcome ReceiveSome(Socket& socket, std::span<uint8_t> into, Clock::time_p
     }
 }
 
-// The session itself; the caller times it.
+// The session itself; the caller times it. Half-closed, the printer has the
+// requests and our end together and can close as soon as it has answered,
+// however late this side gets round to reading: the session's hold on a
+// one-session printer no longer waits on our scheduling. `silentClose` says
+// the printer closed after the half-close without answering at all.
 StatusOutcome Session(const Ipv4Address& peer, uint16_t port, int32_t timeoutMs,
-                      std::array<uint8_t, 4>& replies) {
+                      std::array<uint8_t, 4>& replies, bool halfClose, bool& silentClose) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    silentClose = false;
     Socket socket;
     if (const StatusOutcome connected = Connect(peer, port, deadline, socket);
         connected != StatusOutcome::kAnswered) {
@@ -122,12 +131,17 @@ StatusOutcome Session(const Ipv4Address& peer, uint16_t port, int32_t timeoutMs,
         sent != StatusOutcome::kAnswered) {
         return sent;
     }
+    if (halfClose && socket.ShutdownSend() != 0) {
+        return StatusOutcome::kReset;
+    }
     size_t got = 0;
     while (got < replies.size()) {
         size_t n = 0;
+        bool closed = false;
         if (const StatusOutcome received =
-                ReceiveSome(socket, std::span(replies).subspan(got), deadline, n);
+                ReceiveSome(socket, std::span(replies).subspan(got), deadline, n, &closed);
             received != StatusOutcome::kAnswered) {
+            silentClose = halfClose && closed && got == 0;
             return received;
         }
         for (const size_t end = got + n; got < end; ++got) {
@@ -251,8 +265,15 @@ StatusReading NetworkPrinterLink::ReadStatus(const char* address) {
         reading.outcome = StatusOutcome::kBadAddress;
         return reading;
     }
-    const auto start = Clock::now();
-    reading.outcome = Session(*peer, m_port, TimeoutMs(), reading.replies);
+    auto start = Clock::now();
+    bool silentClose = false;
+    reading.outcome = Session(*peer, m_port, TimeoutMs(), reading.replies, true, silentClose);
+    if (silentClose) {
+        // A board that ends a session at our half-close before it answers
+        // (a busy one resets instead): read it the long way.
+        start = Clock::now();
+        reading.outcome = Session(*peer, m_port, TimeoutMs(), reading.replies, false, silentClose);
+    }
     reading.held = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
     return reading;
 }
