@@ -32,7 +32,8 @@ ReceiptFiles::ReceiptFiles(std::string dir, Journal& journal, std::function<void
       m_limitFiles(std::max<size_t>(limitFiles, 1)),
       m_scale(scale) {
     MakeDirectories(m_dir);
-    for (const DirectoryEntry& entry : ListDirectory(m_dir).entries) {
+    const DirectoryListing listing = ListDirectory(m_dir);
+    for (const DirectoryEntry& entry : listing.entries) {
         const std::string& name = entry.name;
         uint64_t number = 0;
         const auto [end, err] = std::from_chars(name.data(), name.data() + name.size(), number);
