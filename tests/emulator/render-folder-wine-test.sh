@@ -2,7 +2,8 @@
 # vorpane-printer.exe under wine draws into a folder whose name the ANSI code
 # page cannot spell (영수증 is in neither 1252 nor 936): --render makes the
 # folder, parents and all, and a receipt sent on 127.0.0.1 lands there under
-# exactly that name; --render-file writes its --out there too. Loopback only.
+# exactly that name, which the journal gives back; --render-file writes its
+# --out there too. Loopback only.
 #   render-folder-wine-test.sh BUILD_DIR WINE_DIR   (ctest passes both)
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -60,6 +61,8 @@ pid=""
 picture=$folder/000001-session-1.png
 [ -f "$picture" ] && is_png "$picture" ||
   fail "--render: no picture at $picture; the folder holds: $(find "$work" -mindepth 1 | sed "s|$work/||")"
+grep -qF "session 1 receipt 1: $folder" "$work/journal" ||
+  fail "--render: the journal does not name the folder as it was given"
 echo "--render: $(stat -c %s "$picture") bytes at $picture"
 
 "${run[@]}" "$printer" --render-file "$work/receipt.bin" --out "$folder/capture.png" \
