@@ -1,7 +1,6 @@
 #include "cli/oui.h"
 
-#include <fstream>
-#include <sstream>
+#include "platform/file_reader.h"
 
 namespace vorpane {
 
@@ -86,10 +85,15 @@ std::string OuiNames::VendorOf(std::string_view mac) {
         return {};
     }
     std::call_once(m_loaded, [this] {
-        std::ifstream file(m_path, std::ios::binary);
-        std::ostringstream text;
-        text << file.rdbuf();
-        m_names = ParseOuiText(text.str());
+        // A registry that is missing or unreadable names no makers.
+        auto opened = FileReader::Open(m_path);
+        std::string text;
+        if (opened.file) {
+            text.resize(static_cast<size_t>(opened.file->Size()));
+            text.resize(
+                opened.file->ReadAt(0, reinterpret_cast<uint8_t*>(text.data()), text.size()));
+        }
+        m_names = ParseOuiText(text);
     });
     const auto found = m_names.find(static_cast<uint32_t>(oui));
     return found != m_names.end() ? found->second : std::string();

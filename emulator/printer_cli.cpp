@@ -1,7 +1,6 @@
 #include "emulator/printer_cli.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <sstream>
 
@@ -9,6 +8,7 @@
 #include "emulator/receipt_files.h"
 #include "emulator/render/png.h"
 #include "emulator/render/symbols.h"
+#include "platform/directory.h"
 #include "platform/whole_file.h"
 
 #include <charconv>
@@ -123,13 +123,13 @@ ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& arg
             inlineValue = name.substr(eq + 1);
             name.resize(eq);
         }
-        const bool takesValue =
-            name == "--listen" || name == "--port" || name == "--condition" || name == "--mode" ||
-            name == "--journal" || name == "--raw" || name == "--idle-timeout" ||
-            name == "--render" || name == "--paper" || name == "--font" ||
-            name == "--render-file" || name == "--out" || name == "--render-limit" ||
-            name == "--render-files" || name == "--profile" || name == "--chinese" ||
-            name == "--scale" || name == "--identity";
+        const bool takesValue = name == "--listen" || name == "--port" || name == "--condition" ||
+                                name == "--mode" || name == "--journal" || name == "--raw" ||
+                                name == "--idle-timeout" || name == "--render" ||
+                                name == "--paper" || name == "--font" || name == "--render-file" ||
+                                name == "--out" || name == "--render-limit" ||
+                                name == "--render-files" || name == "--profile" ||
+                                name == "--chinese" || name == "--scale" || name == "--identity";
         if (!takesValue && (name == "--help" || name == "--netbios" || name == "--window")) {
             if (inlineValue) {
                 return {std::nullopt, name + " takes no value"};
@@ -379,18 +379,19 @@ public:
             }
             return;
         }
-        std::filesystem::path path(m_out);
+        std::string path = m_out;
         if (m_count > 1) {
-            path.replace_filename(path.stem().string() + "-" + std::to_string(m_count) +
-                                  path.extension().string());
+            const std::string_view stem = PathStem(m_out);
+            path = std::string(stem) + "-" + std::to_string(m_count) +
+                   std::string(PathExtension(m_out));
         }
         const std::vector<uint8_t> png = render::EncodeReceiptPng(receipt, m_scale);
-        const std::string error = render::WriteFileAtomically(path.string(), png);
+        const std::string error = render::WriteFileAtomically(path, png);
         if (error.empty()) {
             ++m_files;
-            m_diskBytes += std::max<uint64_t>(FileDiskBytes(path.string()), png.size());
+            m_diskBytes += std::max<uint64_t>(FileDiskBytes(path), png.size());
         }
-        m_journal(error.empty() ? label + ": " + path.string() + " (" + ReceiptSize(receipt) + ")"
+        m_journal(error.empty() ? label + ": " + path + " (" + ReceiptSize(receipt) + ")"
                                 : label + " not saved: " + error);
     }
 
@@ -427,10 +428,9 @@ std::string RenderCaptureFile(const PrinterArguments& args, const Journal::Write
     }
     const auto symbols = render::MakeSymbolEncoder();
     const DrawingTools tools{glyphs.glyphs.get(), symbols.get(), RenderOptionsOf(profile)};
-    const std::string out =
-        !args.outPath.empty() ? args.outPath
-        : standardInput       ? "receipt.png"
-                        : std::filesystem::path(args.renderFile).replace_extension(".png").string();
+    const std::string out = !args.outPath.empty() ? args.outPath
+                            : standardInput       ? "receipt.png"
+                                                  : std::string(PathStem(args.renderFile)) + ".png";
     CaptureEvents events(journal, out, args.config);
     PrintSession session(events, true, &tools, StartModeOf(profile, args.config.chinese));
     std::vector<uint8_t> buffer(64 * 1024);

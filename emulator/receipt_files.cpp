@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <filesystem>
 
 #include "emulator/render/png.h"
+#include "platform/directory.h"
 #include "platform/whole_file.h"
 
 namespace vorpane {
@@ -31,19 +31,18 @@ ReceiptFiles::ReceiptFiles(std::string dir, Journal& journal, std::function<void
       m_limit(limitBytes),
       m_limitFiles(std::max<size_t>(limitFiles, 1)),
       m_scale(scale) {
-    std::error_code ec;
-    std::filesystem::create_directories(m_dir, ec);
-    for (const auto& entry : std::filesystem::directory_iterator(m_dir, ec)) {
-        const std::string name = entry.path().filename().string();
+    MakeDirectories(m_dir);
+    const DirectoryListing listing = ListDirectory(m_dir);
+    for (const DirectoryEntry& entry : listing.entries) {
+        const std::string& name = entry.name;
         uint64_t number = 0;
         const auto [end, err] = std::from_chars(name.data(), name.data() + name.size(), number);
         if (err == std::errc() && std::string_view(end).starts_with("-session-")) {
             m_nextFile = std::max(m_nextFile, number + 1);
-            std::error_code kindError;
-            const uint64_t bytes =
-                entry.is_regular_file(kindError) ? FileDiskBytes(entry.path().string()) : 0;
-            if (name.ends_with(".png") && !kindError && bytes > 0) {
-                m_pictures.push_back({number, entry.path().string(), bytes});
+            const std::string path = JoinPath(m_dir, name);
+            const uint64_t bytes = entry.regularFile ? FileDiskBytes(path) : 0;
+            if (name.ends_with(".png") && bytes > 0) {
+                m_pictures.push_back({number, path, bytes});
                 m_pictureBytes += bytes;
             }
         }
@@ -74,7 +73,7 @@ void ReceiptFiles::Save(uint64_t session, uint64_t number, render::Receipt recei
                   static_cast<unsigned long long>(m_nextFile++),
                   static_cast<unsigned long long>(session));
     const uint64_t file = m_nextFile - 1;
-    const std::string path = (std::filesystem::path(m_dir) / name).string();
+    const std::string path = JoinPath(m_dir, name);
     const std::string label =
         "session " + std::to_string(session) + " receipt " + std::to_string(number);
     const size_t bytes = static_cast<size_t>(receipt.paper.BytesPerRow()) *
@@ -148,15 +147,13 @@ void ReceiptFiles::Trim() {
 }
 
 std::string ReceiptFiles::CheckFolder(const std::string& dir) {
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec) {
-        return dir + ": cannot make the folder: " + ec.message();
+    if (const int error = MakeDirectories(dir); error != 0) {
+        return dir + ": cannot make the folder: " + FileErrorText(error);
     }
-    if (!std::filesystem::is_directory(dir, ec)) {
+    if (!IsDirectory(dir)) {
         return dir + ": not a folder";
     }
-    const std::string probe = (std::filesystem::path(dir) / ".vorpane-write-check").string();
+    const std::string probe = JoinPath(dir, ".vorpane-write-check");
     RemoveFile(probe);  // one left by a run that was killed
     const uint8_t byte = 0;
     const NewFile made = WriteNewFile(probe, &byte, 1);

@@ -100,6 +100,12 @@ add_test(NAME test_render_wine
 set_tests_properties(test_render_wine PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED wine
   SKIP_RETURN_CODE 77)
 
+# vorpane-printer.exe renders into a folder named outside the ANSI code page.
+add_test(NAME test_render_folder_wine
+  COMMAND ${PROJECT_SOURCE_DIR}/tests/emulator/render-folder-wine-test.sh ${CMAKE_BINARY_DIR}
+    ${VORPANE_WINE_DIR})
+set_tests_properties(test_render_folder_wine PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED wine)
+
 # vorpane.exe driven from outside against vorpane-printer.exe on a loopback
 # address of its own; both programs are found beside the test.
 vorpane_add_wine_test(NAME test_e2e

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "directory_checks.h"
 #include "file_reader_reads.h"
 #include "platform/codepage.h"
 #include "platform/directory.h"
@@ -50,6 +51,14 @@ TEST(Directory, TooLongForTheBufferIsEmpty) {
     EXPECT_TRUE(ChangeCurrentDirectory(saved.string()));
     EXPECT_EQ(ReadCurrentDirectory(), saved.string());
     std::filesystem::remove_all(root);
+}
+
+TEST(Directory, FoldersAreMadeWithTheirParentsListedAndRemoved) {
+    ExpectFoldersMadeListedAndRemoved(
+        (std::filesystem::temp_directory_path() / ("vorpane-dirs-" + std::to_string(getpid())))
+            .string());
+    ExpectPathNames('/');
+    EXPECT_EQ(PathStem("a\\b.c"), "a\\b") << "a backslash is part of a name here";
 }
 
 TEST(FileReader, ReadsWhatIsThereAtAnyOffsetAndRefusesDirectories) {

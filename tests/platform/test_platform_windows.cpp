@@ -13,6 +13,7 @@
 #include <fstream>
 #include <thread>
 
+#include "directory_checks.h"
 #include "file_reader_reads.h"
 #include "platform/codepage.h"
 #include "platform/file_reader.h"
@@ -117,6 +118,18 @@ TEST(WindowsFileReader, ReadsAtAnyOffsetUnderAnyNameAndGivesTheSystemsErrorCodes
               ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(FileReader::Open(windows::WideToUtf8(dir.wstring())).error, ERROR_ACCESS_DENIED);
     std::filesystem::remove_all(dir);
+}
+
+// Folders under a name neither code page 1252 nor 936 can spell; both
+// separators part names, and a drive's colon too.
+TEST(WindowsDirectory, FoldersUnderAnyNameAreMadeListedAndRemoved) {
+    ExpectFoldersMadeListedAndRemoved(
+        windows::WideToUtf8((std::filesystem::temp_directory_path() /
+                             (L"vorpane-영수증-€-" + std::to_wstring(GetCurrentProcessId())))
+                                .wstring()));
+    ExpectPathNames('\\');
+    EXPECT_EQ(PathStem("a.d/receipt"), "a.d/receipt");
+    EXPECT_EQ(JoinPath("C:", "x.png"), "C:x.png");
 }
 
 // Wine's ping takes -n but no -t, so the console runs two requests to
