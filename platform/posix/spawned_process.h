@@ -19,6 +19,8 @@ public:
     bool Finished() override;
     // The exit code once Finished; -1 when killed by a signal.
     int ExitCode() const { return m_exitCode; }
+    // For reading the child's own figures in /proc.
+    pid_t Pid() const { return m_pid; }
 
 private:
     explicit SpawnedProcess(pid_t pid) : m_pid(pid) {}
