@@ -594,6 +594,63 @@ TEST(StatusDecode, EachBitNamesOneCondition) {
     }
 }
 
+// ---------------------------------------------------------------- SendConfirmed
+
+// The job, its process ID's frame and DLE EOT 1, 2 and 4 go out; only the
+// job's own ID answered in full says it printed, and while it is awaited
+// the replies name what stops printing.
+TEST(NetworkPrinterLinkSendConfirmed, OnlyItsOwnIdOrAStoppingConditionEndsTheWait) {
+    const std::array<uint8_t, 4> id = {'0', '4', '2', '7'};
+    const Bytes ours{0x37, 0x22, '0', '4', '2', '7', 0};
+    // clang-format off
+    struct Case { const char* name; Bytes answer; ConfirmResult result; };
+    const Case cases[] = {
+        {"its own ID", ours, ConfirmResult::kPrinted},
+        {"on-line replies, then its ID", {0x16, 0x12, 0x12, 0x37, 0x22, '0', '4', '2', '7', 0}, ConfirmResult::kPrinted},
+        {"another job's ID, then its own", {0x37, 0x22, '9', '9', '9', '9', 0, 0x37, 0x22, '0', '4', '2', '7', 0}, ConfirmResult::kPrinted},
+        {"another job's ID only", {0x37, 0x22, '0', '4', '2', '8', 0}, ConfirmResult::kNoAnswer},
+        {"its ID without the NUL", {0x37, 0x22, '0', '4', '2', '7', 1}, ConfirmResult::kNoAnswer},
+        {"on-line and silent", {0x16, 0x12, 0x12}, ConfirmResult::kNoAnswer},
+        {"off-line, paper end", {0x1E, 0x12, 0x72}, ConfirmResult::kPaperEnd},
+        {"off-line, stopped by paper end", {0x1E, 0x32, 0x12}, ConfirmResult::kPaperEnd},
+        {"off-line, cover open", {0x1E, 0x16, 0x12}, ConfirmResult::kCoverOpen},
+        {"off-line, no cause given", {0x1E, 0x12, 0x12}, ConfirmResult::kOffline}};
+    // clang-format on
+    const Bytes job{'T', 'o', 't', 'a', 'l', '\n'};
+    Bytes expected = job;
+    const Bytes after{0x1D, 0x28, 0x48, 6, 0,    0x30, 0x30, '0',  '4', '2',
+                      '7',  0x10, 4,    1, 0x10, 4,    2,    0x10, 4,   4};
+    expected.insert(expected.end(), after.begin(), after.end());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::promise<Bytes> received;
+        std::promise<void> linkDone;
+        Peer peer([&c, &received, &expected, done = linkDone.get_future().share()](Socket& socket) {
+            Bytes got(expected.size());
+            got.resize(ReadExactly(socket, got.data(), got.size()));
+            received.set_value(got);
+            socket.Send(c.answer);
+            done.wait_for(kWait);
+        });
+        NetworkPrinterLink link(peer.port);
+        link.SetTimeOut(0, 300);
+        ConfirmOutcome outcome;
+        const int64_t elapsed = TimedMs(
+            [&] { outcome = link.SendConfirmed(kLoopback, job.data(), int32_t(job.size()), id); });
+        linkDone.set_value();
+        EXPECT_EQ(outcome.result, c.result);
+        EXPECT_EQ(outcome.sent, static_cast<int32_t>(job.size()));
+        EXPECT_EQ(received.get_future().get(), expected);
+        EXPECT_LT(elapsed, c.result == ConfirmResult::kNoAnswer ? 800 : 250);
+    }
+    SilentListener silent;
+    NetworkPrinterLink quiet(silent.port);
+    EXPECT_EQ(quiet.SendConfirmed(kLoopback, job.data(), int32_t(job.size()), {'0', '0', '0', 'x'})
+                  .result,
+              ConfirmResult::kNotSent)
+        << "an ID that is not four digits is never sent";
+}
+
 // ---------------------------------------------------------------- SharedStatusReader
 
 // Answers ReadStatus from a script, its last entry for ever; a closed gate
