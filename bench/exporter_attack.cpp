@@ -3,8 +3,10 @@
 // then beside 8 connections dripping a byte each 100 ms and 200 idle ones;
 // the process's peak memory before and after a 200 MiB request line, 200 MiB
 // of headers, a 300 MiB POST and a 498 KB gzip body (client and server are
-// one process: the figure holds both); and how long the stop takes. The
-// last line is "ratio <scrape under attack/at rest>".
+// one process: the figure holds both); how long the stop takes, and how long
+// it takes while a reading with a 10 s time-out waits on a listener that
+// accepted and stays silent. The last line is "ratio <scrape under
+// attack/at rest>".
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +19,7 @@
 
 #include "cli/metrics.h"
 #include "platform/thread.h"
+#include "printer_link/network_printer_link.h"
 
 namespace {
 
@@ -68,6 +71,41 @@ void Hostile(uint16_t port, const std::string& head, const std::string& pattern,
         }
         sent += static_cast<size_t>(io.bytes);
     }
+}
+
+// Seconds a stop takes while a scrape's reading waits on a silent printer: a
+// listener whose backlog takes the connection and nothing reads it. -1 when
+// the reading never connected.
+double StopBesideASilentPrinter() {
+    auto opened = Socket::Open(Socket::Kind::kStream);
+    Socket& silent = opened.socket;
+    Ipv4Endpoint local{kLoopbackAddress, 0};
+    if (silent.Bind(local) != 0 || silent.Listen(4) != 0 || silent.LocalEndpoint(local) != 0) {
+        return -1;
+    }
+    NetworkPrinterLink link(local.port);
+    link.SetTimeOut(10, 0);
+    MetricsOptions options;
+    options.stopReadings = [&link] { link.StopReadings(); };
+    auto started = MetricsServer::Start(
+        {kLoopbackAddress, 0},
+        [] { return std::vector<Ipv4Address>{Ipv4Address::FromHostOrder(kLoopbackAddress)}; },
+        [&link](Ipv4Address address) {
+            const StatusReading reading = link.ReadStatus(address.Text().c_str());
+            return PrinterReading{address, "", "", reading.Answered() ? 0x12121212 : -1};
+        },
+        options);
+    if (!started.server) {
+        return -1;
+    }
+    Socket scrape = Connect(started.server->Port());
+    scrape.Send(Bytes("GET /metrics HTTP/1.1\r\n\r\n"));
+    if (WaitForSocket(silent, kSocketReadable, 5000) != 0) {
+        return -1;
+    }
+    const auto start = Clock::now();
+    started.server->Stop();
+    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 double MiB(uint64_t bytes) {
@@ -141,6 +179,7 @@ int main() {
     std::printf("peak memory after them                   %.1f MiB\n", MiB(after));
     std::printf("scrape after them                        %.4f s\n", scrapeAfter);
     std::printf("stop                                     %.4f s\n", stopSeconds);
+    std::printf("stop while a silent printer holds a read %.4f s\n", StopBesideASilentPrinter());
     std::printf("ratio %.2f\n", underAttack / atRest);
     return 0;
 }

@@ -304,6 +304,7 @@ public:
     IdentityReading ReadIdentity(const char* address) override {
         return m_link.ReadIdentity(address);
     }
+    void StopReadings() override { m_link.StopReadings(); }
     int32_t SendData(const char* address, const uint8_t* bytes, int32_t count) override {
         return m_link.SendData(address, bytes, count);
     }
@@ -570,6 +571,7 @@ int RunMetrics(const CliOptions& options, CliEnvironment& env) {
     serving.readers = env.parallel;
     serving.printerPort = options.port;
     serving.sweepSeconds = [&targets] { return targets->LastSweepSeconds(); };
+    serving.stopReadings = [&readers] { readers.link->StopReadings(); };
     // Probes read only what the exporter was told to watch, unless told more.
     for (const std::string& text : options.allowProbe) {
         serving.allowProbe.push_back(*Ipv4Prefix::Parse(text));

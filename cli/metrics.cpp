@@ -487,6 +487,9 @@ void MetricsServer::Stop() {
     if (m_readers) {
         m_readers->Cancel();
     }
+    if (m_options.stopReadings) {
+        m_options.stopReadings();
+    }
     if (m_http) {
         m_http->Stop();
     }

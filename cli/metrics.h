@@ -122,6 +122,10 @@ struct MetricsOptions {
     std::vector<Ipv4Prefix> allowProbe;
     // The last sweep's time, for the exporter's own series; none: 0.
     std::function<double()> sweepSeconds;
+    // Ends the readings under way (PrinterLink::StopReadings), so that a stop
+    // is not held by a printer that accepted and stays silent; none: the stop
+    // waits for them.
+    std::function<void()> stopReadings;
 };
 
 // The HTTP side: GET and HEAD of /metrics (the exporter's own series and

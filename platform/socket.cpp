@@ -1,5 +1,7 @@
 #include "platform/socket.h"
 
+#include <array>
+#include <cerrno>
 #include <utility>
 
 namespace vorpane {
@@ -41,6 +43,15 @@ int Socket::SetSendTimeout(int32_t milliseconds) {
 int WaitForSocket(const Socket& socket, short events, int timeoutMs) {
     SocketPoll item{socket.Handle(), events, 0};
     return PollSockets({&item, 1}, timeoutMs);
+}
+
+int WaitForSocketUnless(const Socket& socket, short events, int timeoutMs, SocketHandle stop) {
+    std::array<SocketPoll, 2> items{{{socket.Handle(), events, 0}, {stop, kSocketReadable, 0}}};
+    const int waited = PollSockets(items, timeoutMs);
+    if (waited == 0 && items[1].ready != 0) {
+        return ECANCELED;
+    }
+    return waited;
 }
 
 }  // namespace vorpane

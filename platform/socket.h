@@ -132,6 +132,9 @@ int PollSockets(std::span<SocketPoll> items, int timeoutMs);
 extern const int32_t kMaxPollSockets;
 // One socket, as PollSockets answers.
 int WaitForSocket(const Socket& socket, short events, int timeoutMs);
+// The same, ended early with ECANCELED once `stop` is readable (a
+// SocketWaker's handle; kNoSocket waits for the socket alone).
+int WaitForSocketUnless(const Socket& socket, short events, int timeoutMs, SocketHandle stop);
 
 // What makes a PollSockets wait on another thread return: its handle is
 // readable from the first Wake on.

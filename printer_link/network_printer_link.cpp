@@ -137,7 +137,14 @@ PeerEnd DrainUntilPeerCloses(Socket& socket, Clock::time_point deadline) {
 
 NetworkPrinterLink::NetworkPrinterLink(uint16_t port)
     : m_port(port),
-      m_send([](Socket& socket, std::span<const uint8_t> bytes) { return socket.Send(bytes); }) {}
+      m_send([](Socket& socket, std::span<const uint8_t> bytes) { return socket.Send(bytes); }),
+      m_stop(SocketWaker::Create().waker) {}
+
+void NetworkPrinterLink::StopReadings() {
+    if (m_stop) {
+        m_stop->Wake();
+    }
+}
 
 int32_t NetworkPrinterLink::SetTimeOut(int32_t seconds, int32_t milliseconds) {
     const int64_t total = static_cast<int64_t>(seconds) * 1000 + milliseconds;

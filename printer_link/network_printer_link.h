@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 
 #include "platform/socket.h"
@@ -53,6 +54,9 @@ public:
     // second session for 1-3. GS I waits behind print data: ask only a
     // printer that reports itself on-line.
     IdentityReading ReadIdentity(const char* address) override;
+    // Wakes the waits of both readings through a waker made with the link;
+    // sends, the confirmation and IsConPrinterServer keep their time-outs.
+    void StopReadings() override;
     // While it waits, DLE EOT 1, 2 and 4 every 100 ms tell whether printing
     // stopped; the wait for the ID is the time-out after the last byte.
     ConfirmOutcome SendConfirmed(const char* address, const uint8_t* bytes, int32_t count,
@@ -87,9 +91,15 @@ private:
     Attempt SendOnce(const char* address, const uint8_t* bytes, int32_t count,
                      Clock::time_point connectBy) const;
 
+    // kNoSocket when the system gave no waker: a stop then waits out the
+    // time-out, as it did before there was one.
+    SocketHandle StopHandle() const { return m_stop ? m_stop->Handle() : kNoSocket; }
+
     const uint16_t m_port;
     std::atomic<int32_t> m_timeoutMs{kDefaultTimeoutMs};
     SendFunction m_send;
+    // Woken once and never drained: every wait after the stop ends at once.
+    std::optional<SocketWaker> m_stop;
 };
 
 }  // namespace vorpane

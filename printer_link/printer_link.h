@@ -43,6 +43,11 @@ public:
     virtual StatusReading ReadStatus(const char* address);
     // Who the printer is, asked with GS I; nothing for a link that cannot.
     virtual IdentityReading ReadIdentity(const char*) { return {}; }
+    // Ends the waits of ReadStatus and ReadIdentity in progress, and of every
+    // later one, at once (kStopped), so that a program shutting down is not
+    // held for a time-out by a printer that stays silent. Thread-safe; a link
+    // that never waits has nothing to do.
+    virtual void StopReadings() {}
     // Sends the bytes and GS ( H fn 48 with `id` (four digits) in one
     // session and waits for the printer to send the ID back; see
     // ConfirmResult. A link that cannot ask sends nothing.

@@ -16,6 +16,8 @@ const char* StatusOutcomeText(StatusOutcome outcome) {
             return "timed out";
         case StatusOutcome::kBadAddress:
             return "bad address";
+        case StatusOutcome::kStopped:
+            return "stopped";
     }
     return "timed out";
 }

@@ -11,15 +11,17 @@
 namespace vorpane {
 
 enum class StatusOutcome : uint8_t {
-    kAnswered,   // four replies, each of the form 0xx1xx10
-    kBadReply,   // a byte that is no DLE EOT reply came where a reply belongs
-    kRefused,    // the connect was refused
-    kReset,      // accepted, then reset or closed before the fourth reply
-    kTimedOut,   // no connection or no replies within the time-out
-    kBadAddress  // not a dotted IPv4 address; nothing was sent
+    kAnswered,    // four replies, each of the form 0xx1xx10
+    kBadReply,    // a byte that is no DLE EOT reply came where a reply belongs
+    kRefused,     // the connect was refused
+    kReset,       // accepted, then reset or closed before the fourth reply
+    kTimedOut,    // no connection or no replies within the time-out
+    kBadAddress,  // not a dotted IPv4 address; nothing was sent
+    kStopped,     // the link's readings were stopped while this one waited
 };
 
-// "answered", "bad reply", "refused", "reset", "timed out", "bad address".
+// "answered", "bad reply", "refused", "reset", "timed out", "bad address",
+// "stopped".
 const char* StatusOutcomeText(StatusOutcome outcome);
 
 struct StatusReading {

@@ -38,6 +38,9 @@ StatusOutcome ConnectFailure(int error) {
 }
 
 StatusOutcome IoFailure(int error) {
+    if (error == ECANCELED) {
+        return StatusOutcome::kStopped;
+    }
     if (error == EAGAIN) {
         return StatusOutcome::kTimedOut;
     }
@@ -45,8 +48,9 @@ StatusOutcome IoFailure(int error) {
 }
 
 // A connected non-blocking socket, or why there is none.
+// `stop`, once readable, ends every wait here (a SocketWaker's handle).
 StatusOutcome Connect(const Ipv4Address& peer, uint16_t port, Clock::time_point deadline,
-                      Socket& socket) {
+                      Socket& socket, SocketHandle stop = kNoSocket) {
     Socket::Opened opened = Socket::Open(Socket::Kind::kStream, true);
     if (!opened.socket.Valid()) {
         return StatusOutcome::kTimedOut;
@@ -55,8 +59,9 @@ StatusOutcome Connect(const Ipv4Address& peer, uint16_t port, Clock::time_point 
         if (error != EINPROGRESS) {
             return ConnectFailure(error);
         }
-        if (WaitForSocket(opened.socket, kSocketWritable, LeftMs(deadline)) != 0) {
-            return StatusOutcome::kTimedOut;
+        if (const int waited =
+                WaitForSocketUnless(opened.socket, kSocketWritable, LeftMs(deadline), stop)) {
+            return waited == ECANCELED ? StatusOutcome::kStopped : StatusOutcome::kTimedOut;
         }
         if (const int result = opened.socket.ConnectResult(); result != 0) {
             return ConnectFailure(result);
@@ -67,7 +72,8 @@ StatusOutcome Connect(const Ipv4Address& peer, uint16_t port, Clock::time_point 
     return StatusOutcome::kAnswered;
 }
 
-StatusOutcome SendAll(Socket& socket, std::span<const uint8_t> bytes, Clock::time_point deadline) {
+StatusOutcome SendAll(Socket& socket, std::span<const uint8_t> bytes, Clock::time_point deadline,
+                      SocketHandle stop = kNoSocket) {
     size_t sent = 0;
     while (sent < bytes.size()) {
         const SocketIo n = socket.Send(bytes.subspan(sent));
@@ -78,7 +84,8 @@ StatusOutcome SendAll(Socket& socket, std::span<const uint8_t> bytes, Clock::tim
         if (!Transient(n.error)) {
             return StatusOutcome::kReset;
         }
-        if (const int waited = WaitForSocket(socket, kSocketWritable, LeftMs(deadline))) {
+        if (const int waited =
+                WaitForSocketUnless(socket, kSocketWritable, LeftMs(deadline), stop)) {
             return IoFailure(waited);
         }
     }
@@ -88,9 +95,10 @@ StatusOutcome SendAll(Socket& socket, std::span<const uint8_t> bytes, Clock::tim
 // Some bytes into `into` (at least one), or why none came by the deadline;
 // `closed` learns whether it ended in an orderly close rather than a reset.
 StatusOutcome ReceiveSome(Socket& socket, std::span<uint8_t> into, Clock::time_point deadline,
-                          size_t& got, bool* closed = nullptr) {
+                          size_t& got, SocketHandle stop = kNoSocket, bool* closed = nullptr) {
     for (;;) {
-        if (const int waited = WaitForSocket(socket, kSocketReadable, LeftMs(deadline))) {
+        if (const int waited =
+                WaitForSocketUnless(socket, kSocketReadable, LeftMs(deadline), stop)) {
             return IoFailure(waited);
         }
         const SocketIo n = socket.Receive(into);
@@ -117,17 +125,18 @@ StatusOutcome ReceiveSome(Socket& socket, std::span<uint8_t> into, Clock::time_p
 // one-session printer no longer waits on our scheduling. `silentClose` says
 // the printer closed after the half-close without answering at all.
 StatusOutcome Session(const Ipv4Address& peer, uint16_t port, int32_t timeoutMs,
-                      std::array<uint8_t, 4>& replies, bool halfClose, bool& silentClose) {
+                      std::array<uint8_t, 4>& replies, SocketHandle stop, bool halfClose,
+                      bool& silentClose) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     silentClose = false;
     Socket socket;
-    if (const StatusOutcome connected = Connect(peer, port, deadline, socket);
+    if (const StatusOutcome connected = Connect(peer, port, deadline, socket, stop);
         connected != StatusOutcome::kAnswered) {
         return connected;
     }
     static constexpr std::array<uint8_t, 12> kRequests = {0x10, 0x04, 1, 0x10, 0x04, 2,
                                                           0x10, 0x04, 3, 0x10, 0x04, 4};
-    if (const StatusOutcome sent = SendAll(socket, kRequests, deadline);
+    if (const StatusOutcome sent = SendAll(socket, kRequests, deadline, stop);
         sent != StatusOutcome::kAnswered) {
         return sent;
     }
@@ -139,7 +148,7 @@ StatusOutcome Session(const Ipv4Address& peer, uint16_t port, int32_t timeoutMs,
         size_t n = 0;
         bool closed = false;
         if (const StatusOutcome received =
-                ReceiveSome(socket, std::span(replies).subspan(got), deadline, n, &closed);
+                ReceiveSome(socket, std::span(replies).subspan(got), deadline, n, stop, &closed);
             received != StatusOutcome::kAnswered) {
             silentClose = halfClose && closed && got == 0;
             return received;
@@ -158,9 +167,10 @@ bool Printable(const std::string& text) {
 }
 
 // One GS I text: "_", at most kMaxIdentityText printable bytes, NUL.
-StatusOutcome AskText(Socket& socket, uint8_t n, Clock::time_point deadline, std::string& text) {
+StatusOutcome AskText(Socket& socket, uint8_t n, Clock::time_point deadline, std::string& text,
+                      SocketHandle stop) {
     const std::array<uint8_t, 3> request = {0x1D, 0x49, n};
-    if (const StatusOutcome sent = SendAll(socket, request, deadline);
+    if (const StatusOutcome sent = SendAll(socket, request, deadline, stop);
         sent != StatusOutcome::kAnswered) {
         return sent;
     }
@@ -168,7 +178,7 @@ StatusOutcome AskText(Socket& socket, uint8_t n, Clock::time_point deadline, std
     for (;;) {
         std::array<uint8_t, 1> byte{};
         size_t got = 0;
-        if (const StatusOutcome received = ReceiveSome(socket, byte, deadline, got);
+        if (const StatusOutcome received = ReceiveSome(socket, byte, deadline, got, stop);
             received != StatusOutcome::kAnswered) {
             return received;
         }
@@ -195,9 +205,9 @@ Clock::time_point HalfWay(Clock::time_point deadline) {
 }
 
 StatusOutcome TextsSession(const Ipv4Address& peer, uint16_t port, Clock::time_point deadline,
-                           PrinterIdentityTexts& texts) {
+                           PrinterIdentityTexts& texts, SocketHandle stop) {
     Socket socket;
-    if (const StatusOutcome connected = Connect(peer, port, deadline, socket);
+    if (const StatusOutcome connected = Connect(peer, port, deadline, socket, stop);
         connected != StatusOutcome::kAnswered) {
         return connected;
     }
@@ -209,7 +219,7 @@ StatusOutcome TextsSession(const Ipv4Address& peer, uint16_t port, Clock::time_p
         {68, &PrinterIdentityTexts::serial}};
     StatusOutcome first = StatusOutcome::kTimedOut;
     for (const auto& [n, field] : asks) {
-        const StatusOutcome asked = AskText(socket, n, HalfWay(deadline), texts.*field);
+        const StatusOutcome asked = AskText(socket, n, HalfWay(deadline), texts.*field, stop);
         if (n == 66) {
             first = asked;
         }
@@ -223,15 +233,15 @@ StatusOutcome TextsSession(const Ipv4Address& peer, uint16_t port, Clock::time_p
 
 // GS I 1-3 in one write: a byte each, bits 4 and 7 clear.
 StatusOutcome IdsSession(const Ipv4Address& peer, uint16_t port, Clock::time_point deadline,
-                         PrinterIdentityTexts& texts) {
+                         PrinterIdentityTexts& texts, SocketHandle stop) {
     Socket socket;
-    if (const StatusOutcome connected = Connect(peer, port, deadline, socket);
+    if (const StatusOutcome connected = Connect(peer, port, deadline, socket, stop);
         connected != StatusOutcome::kAnswered) {
         return connected;
     }
     static constexpr std::array<uint8_t, 9> kRequests = {0x1D, 0x49, 1,    0x1D, 0x49,
                                                          2,    0x1D, 0x49, 3};
-    if (const StatusOutcome sent = SendAll(socket, kRequests, deadline);
+    if (const StatusOutcome sent = SendAll(socket, kRequests, deadline, stop);
         sent != StatusOutcome::kAnswered) {
         return sent;
     }
@@ -239,7 +249,7 @@ StatusOutcome IdsSession(const Ipv4Address& peer, uint16_t port, Clock::time_poi
     for (size_t got = 0; got < ids.size();) {
         size_t n = 0;
         if (const StatusOutcome received =
-                ReceiveSome(socket, std::span(ids).subspan(got), deadline, n);
+                ReceiveSome(socket, std::span(ids).subspan(got), deadline, n, stop);
             received != StatusOutcome::kAnswered) {
             return received;
         }
@@ -267,12 +277,14 @@ StatusReading NetworkPrinterLink::ReadStatus(const char* address) {
     }
     auto start = Clock::now();
     bool silentClose = false;
-    reading.outcome = Session(*peer, m_port, TimeoutMs(), reading.replies, true, silentClose);
+    reading.outcome =
+        Session(*peer, m_port, TimeoutMs(), reading.replies, StopHandle(), true, silentClose);
     if (silentClose) {
         // A board that ends a session at our half-close before it answers
         // (a busy one resets instead): read it the long way.
         start = Clock::now();
-        reading.outcome = Session(*peer, m_port, TimeoutMs(), reading.replies, false, silentClose);
+        reading.outcome =
+            Session(*peer, m_port, TimeoutMs(), reading.replies, StopHandle(), false, silentClose);
     }
     reading.held = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
     return reading;
@@ -290,10 +302,10 @@ IdentityReading NetworkPrinterLink::ReadIdentity(const char* address) {
         return reading;
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs());
-    reading.outcome = TextsSession(*peer, m_port, deadline, reading.texts);
+    reading.outcome = TextsSession(*peer, m_port, deadline, reading.texts, StopHandle());
     if (reading.outcome == StatusOutcome::kTimedOut) {
         reading.texts = {};
-        reading.outcome = IdsSession(*peer, m_port, deadline, reading.texts);
+        reading.outcome = IdsSession(*peer, m_port, deadline, reading.texts, StopHandle());
     }
     return reading;
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # vorpane-cli.exe under wine against two vorpane-printer.exe, on 127.0.0.2
-# and on 127.0.0.3 out of paper: a scan, the status of each, text printed
+# and on 127.0.0.3 out of paper, then one with conditions and an identity on
+# 127.0.0.5: a scan, the status of each, --confirm, text printed
 # in the ANSI code page wine takes from the locale (936 for zh_CN, else
 # 1252), a bad prefix and a closed port. Wine's sockets are the host's, so
 # nothing here leaves 127.0.0.0/8.
@@ -123,8 +124,50 @@ wait_for "$work/online.journal" "^text: "
 line=$(grep '^text: ' "$work/online.journal" | tr -d '\r')
 [ "$line" = "text: $journal_text" ] || fail "the printer received '$line' for '$text'"
 
+# The full status and the identity, on printers started after the scan so
+# that its two stay the only ones: .5 on-line with paper near end, drawer pin
+# 3 high and an identity of its own; .6 off-line by an autocutter error, whose
+# identity is never asked (the printer would answer GS I only once on-line).
+start_printer conditions 127.0.0.5 "$port" --condition paper-near-end,drawer \
+  --identity maker=Vorpane,model=VP-80,firmware=1.02,serial=SN0042
+start_printer cutter 127.0.0.6 "$port" --condition cutter-error
+keys='[.online, .busy, .paperEnd, .paperNearEnd, .drawerPin3High, .drawerOpen, .feedButton,
+  .cutterError, .mechanicalError, .unrecoverableError, .autoRecoverableError, .inUse,
+  .maker, .model, .firmware, .serial]'
+# status ADDRESS EXPECTED_KEYS
+status_is() {
+  cli 0 status "$1" --port "$port" --drawer-open high --json
+  [ "$(json_lines "$keys")" = "$2" ] || fail "full status of $1: $out"
+}
+status_is 127.0.0.5 \
+  '[true,false,false,true,true,true,false,false,false,false,false,false,"Vorpane","VP-80","1.02","SN0042"]'
+status_is 127.0.0.6 \
+  '[true,true,false,false,false,false,false,true,false,false,false,false,null,null,null,null]'
+cli 0 status 127.0.0.2 --port "$port" --json
+[ "$(json_lines '[.paperNearEnd, .drawerPin3High, .drawerOpen, .cutterError, .inUse, .maker]')" = \
+  '[false,false,null,false,false,"Vorpane"]' ] || fail "full status of .2: $out"
+
+# The table says it in words.
+row_has() {
+  local row
+  row=$(grep "^${1//./\\.} " <<<"$out") || fail "no row for $1: $out"
+  shift
+  for words in "$@"; do
+    grep -qF -- "$words" <<<"$row" || fail "'$words' is not in the row: $row"
+  done
+}
+cli 0 status 127.0.0.5 127.0.0.6 --port "$port" --drawer-open high
+row_has 127.0.0.5 'Vorpane VP-80' '1.02' 'SN0042' 'online, drawer open, paper near end'
+row_has 127.0.0.6 'offline' 'autocutter error'
+
+# --confirm: printed on the good printer, the reason on the one out of paper.
+cli 0 print 127.0.0.2 --port "$port" --confirm "confirmed"
+grep -q 'Printed\.' <<<"$out" || fail "no 'Printed.' from --confirm: $out"
+cli 1 print 127.0.0.3 --port "$port" --confirm "lost"
+grep -q 'paper ran out' <<<"$out" || fail "no reason from --confirm on .3: $out"
+
 cli 2 scan 127.0.0.0/33 --port "$port"
 grep -q '127.0.0.0/33' <<<"$out" || fail "the bad prefix is not named: $out"
 cli 1 test 127.0.0.4 --port "$port"
 
-echo "scan, status, print ('$text'), a bad prefix and a closed port"
+echo "scan, status, the full status and identity, print ('$text'), --confirm, a bad prefix and a closed port"

@@ -732,6 +732,41 @@ TEST_F(CliTest, MetricsServesTheNamedPrinters) {
     EXPECT_NE(body.find(",mac=\"00:11:62:0a:0b:0c\"} 1"), std::string::npos) << body;
 }
 
+// A scrape's reading held by a printer that accepted and stays silent, with a
+// 10 s time-out, does not hold the end of metrics.
+TEST_F(CliTest, MetricsEndsWithinASecondWhileASilentPrinterHoldsAReading) {
+    auto mute = StartLoopbackPrinter([](VirtualPrinterConfig& c) { c.mode = PrinterMode::kMute; });
+    const uint16_t listen = Printer()->Port();  // free again once that printer is gone
+    std::atomic<bool> stop{false};
+    env.stopRequested = &stop;
+    int exit = -1;
+    std::thread serving([&] {
+        exit = Run({"metrics", "127.0.0.1", "--port", std::to_string(mute->Port()), "--timeout",
+                    "10000", "--listen", "127.0.0.1:" + std::to_string(listen)});
+    });
+    httplib::Client client("127.0.0.1", listen);
+    bool listening = false;
+    // Refused until the server listens; /sd reads no printer.
+    for (auto deadline = std::chrono::steady_clock::now() + 10s;
+         !listening && std::chrono::steady_clock::now() < deadline;) {
+        listening = static_cast<bool>(client.Get("/sd"));
+        if (!listening) {
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    std::thread scrape([&] { httplib::Client("127.0.0.1", listen).Get("/metrics"); });
+    const bool reading = mute->GetJournal().WaitForPrefix("session 1 open", 10s).has_value();
+    const auto start = std::chrono::steady_clock::now();
+    stop = true;
+    serving.join();
+    const auto took = std::chrono::steady_clock::now() - start;
+    scrape.join();
+    EXPECT_TRUE(listening);
+    EXPECT_TRUE(reading);
+    EXPECT_EQ(exit, 0) << err.str();
+    EXPECT_LT(took, 1s);
+}
+
 // The program itself: exit status and standard output.
 TEST(CliProgram, RunsAsAProcess) {
     auto printer = StartLoopbackPrinter();

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "loopback_printer.h"
 #include "printer_link/network_printer_link.h"
@@ -303,6 +305,38 @@ TEST(MetricsServer, SilentPrintersTogetherCostOneTimeOut) {
     EXPECT_EQ(parsed.samples[Key("vorpane_printer_up", "127.0.0.17")], "0");
     EXPECT_GE(std::stod(parsed.samples["vorpane_scrape_duration_seconds"]), kTimeoutMs / 1000.0);
     EXPECT_LT(took, 3 * std::chrono::milliseconds(kTimeoutMs));  // one by one: 8 time-outs
+}
+
+// A reading with a long time-out, held by a printer that accepted and says
+// nothing, must not hold the stop: the stop wakes the reading's wait.
+TEST(MetricsServer, StopsWithinASecondWhileASilentPrinterHoldsAReading) {
+    auto mute = StartLoopbackPrinter([](auto& c) {
+        c.listenAddresses = {"127.0.0.20"};
+        c.mode = PrinterMode::kMute;
+    });
+    ASSERT_TRUE(mute);
+    NetworkPrinterLink link(mute->Port());
+    link.SetTimeOut(10, 0);
+    std::atomic<int> stopped{0};
+    MetricsOptions options;
+    options.stopReadings = [&] { link.StopReadings(); };
+    const std::vector<Ipv4Address> addresses = Addresses({"127.0.0.20"});
+    auto started = MetricsServer::Start(
+        {kLoopbackAddress, 0}, [&] { return addresses; },
+        [&](Ipv4Address address) {
+            const StatusReading reading = link.ReadStatus(address.Text().c_str());
+            stopped += reading.outcome == StatusOutcome::kStopped;
+            return PrinterReading{address, "", "", -1};
+        },
+        options);
+    ASSERT_TRUE(started.server) << started.message;
+    std::jthread scrape([&] { Get(*started.server); });
+    ASSERT_TRUE(mute->GetJournal().WaitForPrefix("session 1 open", 10s));
+
+    const auto start = Clock::now();
+    started.server->Stop();
+    EXPECT_LT(Clock::now() - start, 1s);
+    EXPECT_EQ(stopped.load(), 1);
 }
 
 TEST(MetricsServer, ASecondServerOnTheSamePortIsRefused) {

@@ -415,6 +415,37 @@ TEST(NetworkPrinterLinkStatus, PeersThatAnswerOddly) {
 
 // ---------------------------------------------------------------- ReadStatus
 
+// A stop ends a reading that waits for a silent peer well before its 10 s
+// time-out, and every later reading at once.
+TEST(NetworkPrinterLinkStopReadings, EndsTheWaitsOfBothReadings) {
+    struct Case {
+        const char* name;
+        std::function<StatusOutcome(NetworkPrinterLink&)> read;
+    };
+    const Case cases[] = {
+        {"status", [](auto& link) { return link.ReadStatus(kLoopback).outcome; }},
+        {"identity", [](auto& link) { return link.ReadIdentity(kLoopback).outcome; }}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::promise<void> asked;
+        Peer peer([&asked](Socket& socket) {
+            std::array<uint8_t, 64> requests;
+            socket.Receive(requests);
+            asked.set_value();
+            while (socket.Receive(requests).bytes > 0) {  // until the link closes
+            }
+        });
+        NetworkPrinterLink link(peer.port);
+        link.SetTimeOut(10, 0);
+        auto reading = std::async(std::launch::async, [&] { return c.read(link); });
+        ASSERT_EQ(asked.get_future().wait_for(kWait), std::future_status::ready);
+        link.StopReadings();
+        ASSERT_EQ(reading.wait_for(1s), std::future_status::ready);
+        EXPECT_EQ(reading.get(), StatusOutcome::kStopped);
+        EXPECT_LT(TimedMs([&] { EXPECT_EQ(c.read(link), StatusOutcome::kStopped); }), 500);
+    }
+}
+
 // One session: the four requests in one write, then exactly four replies of
 // the DLE EOT form, or the outcome that says why not.
 TEST(NetworkPrinterLinkReadStatus, OutcomeOfEachKindOfPeer) {
