@@ -761,6 +761,31 @@ TEST(SharedStatusReader, ConcurrentReadersShareOneReadingAndTheIntervalHoldsTheN
     EXPECT_EQ(eager.Read(kPrinter).attempts + eager.Read(kPrinter).attempts, 2);
 }
 
+// The identity is asked once, with the first on-line answer: never of a
+// printer that says it is off-line (GS I waits in its receive buffer).
+TEST(SharedStatusReader, IdentityIsAskedOnceTheFirstTimeThePrinterIsOnLine) {
+    ConditionSet offline;
+    offline.Add(Condition::kOffline);
+    auto printer = StartLoopbackPrinter([&](VirtualPrinterConfig& c) { c.conditions = offline; });
+    NetworkPrinterLink link(printer->Port());
+    SharedStatusReader reader(link, 1000, std::chrono::milliseconds(0));
+    const auto asked = [&] {
+        const std::vector<std::string> lines = printer->GetJournal().Lines();
+        return std::count_if(lines.begin(), lines.end(),
+                             [](const std::string& line) { return line.starts_with("GS I 66"); });
+    };
+    const SharedStatus off = reader.Read(Ipv4Address::FromHostOrder(kLoopbackAddress));
+    ASSERT_TRUE(off.reading.Answered());
+    EXPECT_EQ(off.identity.maker, "");
+    printer->SetConditions({});
+    for (int i = 0; i < 3; ++i) {
+        const SharedStatus on = reader.Read(Ipv4Address::FromHostOrder(kLoopbackAddress));
+        EXPECT_EQ(on.identity.maker, "Vorpane");
+        EXPECT_EQ(on.identity.model, "VP-80 virtual");
+    }
+    EXPECT_EQ(asked(), 1);
+}
+
 // Held by another client: tried again within the time-out, then in use with
 // the conditions last read; a refusal from a printer never heard is no such
 // thing.
