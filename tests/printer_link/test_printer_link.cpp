@@ -67,11 +67,15 @@ struct SilentListener {
 
 // A one-connection peer run by a thread with whatever behaviour a test needs.
 struct Peer {
-    explicit Peer(std::function<void(Socket&)> serve, int receiveBuffer = 0)
-        : listener(Listen(4, port, receiveBuffer)), thread([this, serve = std::move(serve)] {
-              Ipv4Endpoint from;
-              Socket::Opened accepted = listener.Accept(from);
-              if (accepted.socket.Valid()) {
+    explicit Peer(std::function<void(Socket&)> serve, int receiveBuffer = 0, int sessions = 1)
+        : listener(Listen(4, port, receiveBuffer)),
+          thread([this, sessions, serve = std::move(serve)] {
+              for (int i = 0; i < sessions; ++i) {
+                  Ipv4Endpoint from;
+                  Socket::Opened accepted = listener.Accept(from);
+                  if (!accepted.socket.Valid()) {
+                      return;
+                  }
                   serve(accepted.socket);
               }
           }) {}
@@ -466,24 +470,39 @@ TEST(NetworkPrinterLinkReadStatus, OutcomeOfEachKindOfPeer) {
         SCOPED_TRACE(c.name);
         std::promise<size_t> firstRead;
         std::promise<void> linkDone;
-        Peer peer([&c, &firstRead, done = linkDone.get_future().share()](Socket& socket) {
-            Bytes requests(12);
-            const SocketIo first = socket.Receive(requests);
-            firstRead.set_value(static_cast<size_t>(first.bytes));
-            if (c.end == End::kReset) {
-                socket.SetResetOnClose();
-                return;
-            }
-            socket.Send(c.answer);
-            if (c.end == End::kWait) {
-                done.wait_for(kWait);  // our end comes early: held until the reading ends
-            }
-        });
+        int served = 0;
+        // Wine ends a connection meant to be reset with an orderly close now
+        // and then, which the link reads again the long way: reset that too.
+        const int sessions = c.end == End::kReset ? 2 : 1;
+        Peer peer(
+            [&c, &firstRead, &served, done = linkDone.get_future().share()](Socket& socket) {
+                if (served++ > 0) {
+                    socket.SetResetOnClose();
+                    return;
+                }
+                Bytes requests(12);
+                const SocketIo first = socket.Receive(requests);
+                firstRead.set_value(static_cast<size_t>(first.bytes));
+                if (c.end == End::kReset) {
+                    socket.SetResetOnClose();
+                    return;
+                }
+                socket.Send(c.answer);
+                if (c.end == End::kWait) {
+                    done.wait_for(kWait);  // our end comes early: held until the reading ends
+                }
+            },
+            0, sessions);
         NetworkPrinterLink link(peer.port);
         link.SetTimeOut(0, 300);
         StatusReading reading;
         const int64_t elapsed = TimedMs([&] { reading = link.ReadStatus(kLoopback); });
         linkDone.set_value();
+        if (sessions > 1) {
+            // A session the reading did not open ends the peer's accepts: a
+            // listener shut down wakes accept on Linux only.
+            TcpSocket().Connect({kLoopbackAddress, peer.port});
+        }
         EXPECT_EQ(reading.outcome, c.outcome) << StatusOutcomeText(reading.outcome);
         EXPECT_EQ(reading.replies, c.replies);
         EXPECT_EQ(firstRead.get_future().get(), 12u) << "the requests in one write";
@@ -849,9 +868,11 @@ TEST(NetworkPrinterLinkReadStatus, OurEndFollowsTheRequests) {
                     return;
                 }
                 Socket& socket = accepted.socket;
-                ++sessions;
                 Bytes requests(12);
-                EXPECT_EQ(ReadExactly(socket, requests.data(), requests.size()), 12u);
+                if (ReadExactly(socket, requests.data(), requests.size()) < requests.size()) {
+                    return;  // woken at the end
+                }
+                ++sessions;
                 socket.SetReceiveTimeout(silentAtOurEnd ? 300 : 5000);
                 uint8_t more = 0;
                 const SocketIo end = socket.Receive({&more, 1});
@@ -867,8 +888,11 @@ TEST(NetworkPrinterLinkReadStatus, OurEndFollowsTheRequests) {
         const StatusReading reading = link.ReadStatus(kLoopback);
         EXPECT_EQ(reading.outcome, StatusOutcome::kAnswered) << StatusOutcomeText(reading.outcome);
         EXPECT_EQ(reading.replies, (std::array<uint8_t, 4>{0x16, 0x12, 0x12, 0x12}));
+        // Wakes an accept still waiting: shutting the listener down does so
+        // on Linux only.
+        TcpSocket().Connect({kLoopbackAddress, port});
+        peer.join();
         EXPECT_EQ(sessions.load(), silentAtOurEnd ? 2 : 1);
-        listener.ShutdownBoth();
     }
 }
 
