@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "emulator/virtual_printer.h"
 #include "platform/unique_fd.h"
 #include "printer_link/network_printer_link.h"
+#include "virtual_printer/virtual_printer.h"
 
 namespace {
 

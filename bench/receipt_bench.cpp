@@ -19,11 +19,11 @@
 #include <string>
 #include <vector>
 
-#include "emulator/journal.h"
-#include "emulator/print_session.h"
-#include "emulator/render/png.h"
-#include "emulator/render/symbols.h"
-#include "tests/emulator/hostile_inputs.h"
+#include "receipt/png.h"
+#include "receipt/symbols.h"
+#include "tests/common/hostile_inputs.h"
+#include "virtual_printer/journal.h"
+#include "virtual_printer/print_session.h"
 
 namespace {
 
@@ -92,9 +92,9 @@ public:
     void OnStatusRequest(StatusRequest r) override { m_journal.Add(StatusRequestName(r)); }
     void OnNewAddress(const std::array<uint8_t, 4>&) override {}
     void OnNewMac(const std::array<uint8_t, 6>&) override {}
-    void OnReceipt(render::Receipt receipt) override { last.emplace_back(std::move(receipt)); }
+    void OnReceipt(receipt::Receipt receipt) override { last.emplace_back(std::move(receipt)); }
 
-    std::vector<render::Receipt> last;
+    std::vector<receipt::Receipt> last;
     LineBatch batch;
 
 private:
@@ -108,7 +108,7 @@ public:
     void OnStatusRequest(StatusRequest) override {}
     void OnNewAddress(const std::array<uint8_t, 4>&) override {}
     void OnNewMac(const std::array<uint8_t, 6>&) override {}
-    void OnReceipt(render::Receipt) override { ++receipts; }
+    void OnReceipt(receipt::Receipt) override { ++receipts; }
 
     size_t lines = 0;
     size_t receipts = 0;
@@ -214,13 +214,13 @@ int main(int argc, char** argv) {
     DecodeFigures("random, 4 KiB sessions", random, 4096);
     DecodeFigures("random, one session", random);
 
-    const std::string fontPath = render::DefaultFontPath();
-    auto glyphs = render::OpenFontGlyphs(fontPath).glyphs;
+    const std::string fontPath = receipt::DefaultFontPath();
+    auto glyphs = receipt::OpenFontGlyphs(fontPath).glyphs;
     if (!glyphs) {
         std::printf("font %s missing: text drawn as boxes\n", fontPath.c_str());
-        glyphs = render::MakeBoxGlyphs();
+        glyphs = receipt::MakeBoxGlyphs();
     }
-    const auto symbols = render::MakeSymbolEncoder();
+    const auto symbols = receipt::MakeSymbolEncoder();
     DrawingTools tools{glyphs.get(), symbols.get(), {}};
     const Bytes receipt = Receipt(1042);
     auto draw = [&] {
@@ -232,7 +232,7 @@ int main(int argc, char** argv) {
         journal.Add(events.batch);
         size_t png = 0;
         for (const auto& r : events.last) {
-            png += render::EncodeReceiptPng(r).size();
+            png += receipt::EncodeReceiptPng(r).size();
         }
         return png;
     };
@@ -277,8 +277,8 @@ int main(int argc, char** argv) {
         session.Finish();
     });
     const double encoded = BestSeconds([&] {
-        render::SymbolRequest request;
-        request.symbology = render::Symbology::kQr;
+        receipt::SymbolRequest request;
+        request.symbology = receipt::Symbology::kQr;
         request.errorCorrection = 1;
         request.data = {reinterpret_cast<const uint8_t*>(url.data()), url.size()};
         size_t modules = 0;

@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "emulator/virtual_printer.h"
 #include "platform/unique_fd.h"
-#include "tests/emulator/hostile_inputs.h"
+#include "tests/common/hostile_inputs.h"
+#include "virtual_printer/virtual_printer.h"
 
 namespace {
 

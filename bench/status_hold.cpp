@@ -13,11 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "emulator/virtual_printer.h"
 #include "lab_fixture.h"
 #include "printer_link/network_printer_link.h"
 #include "printer_link/status_reader.h"
 #include "scan_lab.h"
+#include "virtual_printer/virtual_printer.h"
 
 namespace {
 

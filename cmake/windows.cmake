@@ -12,7 +12,6 @@ set(ZLIB_USE_STATIC_LIBS ON)
 foreach(folder ${VORPANE_FOLDERS})
   add_subdirectory(${folder})
 endforeach()
-add_subdirectory(emulator)
 
 # The dialogs' templates alone, for the backend's tests.
 add_library(vorpane_dialog_templates STATIC

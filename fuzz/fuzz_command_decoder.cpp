@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "emulator/print_session.h"
-#include "emulator/render/symbols.h"
+#include "receipt/symbols.h"
+#include "virtual_printer/print_session.h"
 
 namespace {
 
@@ -21,15 +21,15 @@ constexpr int kMaxDots = 600;
 
 // Symbols made from the data alone: the fuzzer explores the renderer's
 // drawing of them, not an encoding library.
-class FakeSymbols final : public render::SymbolEncoder {
+class FakeSymbols final : public receipt::SymbolEncoder {
 public:
-    render::Symbol Encode(const render::SymbolRequest& request) override {
-        render::Symbol s;
+    receipt::Symbol Encode(const receipt::SymbolRequest& request) override {
+        receipt::Symbol s;
         if (request.data.size() > 300) {
             s.error = "too long";
             return s;
         }
-        const bool square = request.symbology >= render::Symbology::kQr;
+        const bool square = request.symbology >= receipt::Symbology::kQr;
         s.width = static_cast<int>(request.data.size()) + 1;
         s.rows = square ? s.width : 1;
         for (int i = 0; i < s.width * s.rows; ++i) {
@@ -51,9 +51,9 @@ public:
     }
     void OnNewAddress(const std::array<uint8_t, 4>&) override { effects.push_back("address"); }
     void OnNewMac(const std::array<uint8_t, 6>&) override { effects.push_back("mac"); }
-    void OnReceipt(render::Receipt receipt) override {
-        const render::Raster& r = receipt.paper;
-        if (r.Height() > kMaxDots || r.Width() != render::kPaper58Dots) {
+    void OnReceipt(receipt::Receipt receipt) override {
+        const receipt::Raster& r = receipt.paper;
+        if (r.Height() > kMaxDots || r.Width() != receipt::kPaper58Dots) {
             __builtin_trap();
         }
         std::string summary =
@@ -73,10 +73,10 @@ public:
 };
 
 Recorder Play(const uint8_t* data, size_t size, size_t piece, bool journal, bool draw) {
-    static const auto glyphs = render::MakeBoxGlyphs();
+    static const auto glyphs = receipt::MakeBoxGlyphs();
     static FakeSymbols symbols;
     DrawingTools tools{glyphs.get(), &symbols, {}};
-    tools.options.paperDots = render::kPaper58Dots;
+    tools.options.paperDots = receipt::kPaper58Dots;
     tools.options.maxReceiptDots = kMaxDots;
     Recorder recorder;
     PrintSession session(recorder, journal, draw ? &tools : nullptr);

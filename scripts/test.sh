@@ -23,7 +23,7 @@ jobs=$(nproc)
 
 # The npm client the renderer's tests use, exactly as locked.
 if command -v npm >/dev/null 2>&1; then
-  (cd tests/emulator/npm_client && npm ci --no-audit --no-fund --loglevel=error)
+  (cd tests/virtual_printer/npm_client && npm ci --no-audit --no-fund --loglevel=error)
 else
   echo "npm is missing: the renderer's npm client test will say so"
 fi
@@ -43,7 +43,7 @@ echo "== thread sanitizer (threaded tests)"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORPANE_SANITIZE=thread \
   -DVORPANE_BENCH=OFF >/dev/null
 tsan_targets=$(grep -h -o 'NAME test_[a-z_]*' tests/*/CMakeLists.txt | awk '{print $2}' |
-  grep -E '^test_(app|cli|metrics|http_front|discovery|printer_link|net|emulator|ui_contract_headless|ui_contract_qt|app_qt)$' || true)
+  grep -E '^test_(app|cli|metrics|http_front|discovery|printer_link|net|escpos|receipt|virtual_printer|printer|ui_contract_headless|ui_contract_qt|app_qt)$' || true)
 cmake --build build-tsan -j "$jobs" --target $tsan_targets
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j 1 -R "^($(echo $tsan_targets | tr ' ' '|'))\$"

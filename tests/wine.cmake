@@ -67,27 +67,27 @@ vorpane_add_wine_test(NAME test_net
 # connects and the printers' answers.
 vorpane_add_wine_test(NAME test_port_sweep
   SOURCES ${T}/discovery/test_port_sweep.cpp
-  LIBS vorpane_discovery vorpane_emulator)
+  LIBS vorpane_discovery vorpane_virtual_printer)
 # Wine closes a socket with a zero linger time now with a reset, now with an
 # orderly end, so the busy one-session printer's reset is left to Linux: a job
 # it turned away can read as sent.
 vorpane_add_wine_test(NAME test_printer_link
   SOURCES ${T}/printer_link/test_printer_link.cpp
-  LIBS vorpane_printer_link vorpane_emulator
+  LIBS vorpane_printer_link vorpane_virtual_printer
   ARGS --gtest_filter=-NetworkPrinterLinkSend.BusyOneSessionPrinterIsNotReportedAsSent:SharedStatusReader.StatusReadsNeverCostASale)
 vorpane_add_wine_test(NAME test_app
   SOURCES ${T}/app/test_main_dialog.cpp ${T}/app/test_main_controls.cpp ${T}/app/test_actions.cpp
     ${T}/discovery/test_netbios_sweep.cpp ${T}/discovery/test_scan.cpp
     ${T}/commands/test_commands_loopback.cpp ${T}/status/test_status.cpp
-  LIBS vorpane_app vorpane_headless vorpane_test_support vorpane_emulator)
+  LIBS vorpane_app vorpane_headless vorpane_test_support vorpane_virtual_printer)
 
 # The printer's live window, driven in-process against a printer on
 # 127.0.0.1; vorpane-printer.exe --window with it, from outside.
-vorpane_add_wine_test(NAME test_paper_window
-  SOURCES ${T}/emulator/test_paper_window_win32.cpp
-  LIBS vorpane_paper_window_win32 vorpane_emulator)
+vorpane_add_wine_test(NAME test_printer_window_win32
+  SOURCES ${T}/printer_window/test_printer_window_win32.cpp
+  LIBS vorpane_printer_window_win32)
 add_test(NAME test_printer_window_wine
-  COMMAND ${PROJECT_SOURCE_DIR}/tests/emulator/printer-window-wine-test.sh ${CMAKE_BINARY_DIR}
+  COMMAND ${PROJECT_SOURCE_DIR}/tests/printer_window/printer-window-wine-test.sh ${CMAKE_BINARY_DIR}
     ${VORPANE_WINE_DIR})
 set_tests_properties(test_printer_window_wine PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED wine)
 
@@ -96,14 +96,14 @@ set_tests_properties(test_printer_window_wine PROPERTIES TIMEOUT 120 FIXTURES_RE
 set(VORPANE_LINUX_BUILD ${PROJECT_SOURCE_DIR}/build CACHE PATH
   "A Linux build tree whose vorpane-printer the Windows pictures are compared with")
 add_test(NAME test_render_wine
-  COMMAND ${PROJECT_SOURCE_DIR}/tests/emulator/render-wine-test.sh ${CMAKE_BINARY_DIR}
-    ${VORPANE_WINE_DIR} ${VORPANE_LINUX_BUILD}/emulator/vorpane-printer)
+  COMMAND ${PROJECT_SOURCE_DIR}/tests/printer/render-wine-test.sh ${CMAKE_BINARY_DIR}
+    ${VORPANE_WINE_DIR} ${VORPANE_LINUX_BUILD}/printer/vorpane-printer)
 set_tests_properties(test_render_wine PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED wine
   SKIP_RETURN_CODE 77)
 
 # vorpane-printer.exe renders into a folder named outside the ANSI code page.
 add_test(NAME test_render_folder_wine
-  COMMAND ${PROJECT_SOURCE_DIR}/tests/emulator/render-folder-wine-test.sh ${CMAKE_BINARY_DIR}
+  COMMAND ${PROJECT_SOURCE_DIR}/tests/printer/render-folder-wine-test.sh ${CMAKE_BINARY_DIR}
     ${VORPANE_WINE_DIR})
 set_tests_properties(test_render_folder_wine PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED wine)
 
@@ -116,7 +116,7 @@ vorpane_add_wine_test(NAME test_e2e
   TIMEOUT 300)
 add_dependencies(test_e2e vorpane vorpane-printer)
 target_compile_definitions(test_e2e PRIVATE
-  VORPANE_EXE="app/vorpane.exe" VORPANE_PRINTER_EXE="emulator/vorpane-printer.exe")
+  VORPANE_EXE="app/vorpane.exe" VORPANE_PRINTER_EXE="printer/vorpane-printer.exe")
 
 # vorpane-cli.exe from outside against two vorpane-printer.exe on loopback
 # addresses of their own, in whichever ANSI code page the locale gives wine.

@@ -12,7 +12,7 @@ wine_dir=$2
 here=$(cd "$(dirname "$0")" && pwd)
 run=("$here/../../scripts/wine-run.sh" exec "$wine_dir")
 cli=$build/cli/vorpane-cli.exe
-printer=$build/emulator/vorpane-printer.exe
+printer=$build/printer/vorpane-printer.exe
 
 work=$(mktemp -d "$build/cli-wine-test.XXXXXX")
 pids=()

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "cli/system_environment.h"
-#include "emulator/virtual_printer.h"
 #include "lab_fixture.h"
 #include "scan_lab.h"
+#include "virtual_printer/virtual_printer.h"
 
 namespace vorpane {
 namespace {

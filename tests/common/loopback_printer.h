@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "emulator/virtual_printer.h"
+#include "virtual_printer/virtual_printer.h"
 
 namespace vorpane {
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "app/dialog_services.h"
-#include "emulator/virtual_printer.h"
 #include "lab_fixture.h"
+#include "virtual_printer/virtual_printer.h"
 
 namespace vorpane::scanlab {
 

@@ -14,10 +14,10 @@
 
 #include "loopback_printer.h"
 
-#include "emulator/virtual_printer.h"
 #include "platform/socket.h"
 #include "printer_link/network_printer_link.h"
 #include "printer_link/status_reader.h"
+#include "virtual_printer/virtual_printer.h"
 
 namespace vorpane {
 namespace {

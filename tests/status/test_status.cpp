@@ -3,12 +3,12 @@
 // virtual printer on loopback. The monitor's ticks come
 // from the headless clock, so the two-second period is part of every run.
 
-#include "emulator/virtual_printer.h"
 #include "loopback_printer.h"
 #include "printer_link/network_printer_link.h"
 #include "status/printer_status_dlg.h"
 #include "table_printer_link.h"
 #include "ui/headless/headless_window_system.h"
+#include "virtual_printer/virtual_printer.h"
 
 namespace vorpane {
 namespace {
