@@ -17,6 +17,7 @@
 #include <ctime>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "receipt/png.h"
@@ -29,6 +30,7 @@ namespace {
 
 using namespace vorpane;
 using Bytes = std::vector<uint8_t>;
+using namespace std::string_view_literals;
 
 double CpuSeconds() {
     timespec t{};
@@ -36,7 +38,9 @@ double CpuSeconds() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-void Append(Bytes& out, const std::string& s) {
+// Literals with a NUL in them are string_views ("..."sv): a char pointer
+// would end at the NUL.
+void Append(Bytes& out, std::string_view s) {
     out.insert(out.end(), s.begin(), s.end());
 }
 
@@ -48,10 +52,10 @@ Bytes Receipt(int number) {
            "\x1B@\x1B"
            "a\x01\x1D!\x11\x1B"
            "E\x01VORPANE CAFE\n\x1D!\x00\x1B"
-           "E\x00");
+           "E\x00"sv);
     Append(r,
            "12 Harbour Road\nTel 555-0142\n\x1B"
-           "a\x00");
+           "a\x00"sv);
     Append(r, "Receipt " + std::to_string(number) + "        2024-05-01 12:30\n");
     Append(r, "------------------------------------------------\n");
     const char* items[] = {"Flat white",   "Green tea",           "Croissant", "Banana bread",
@@ -68,7 +72,7 @@ Bytes Receipt(int number) {
     Append(r,
            "\x1B"
            "E\x01TOTAL                                     42.75\n\x1B"
-           "E\x00");
+           "E\x00"sv);
     Append(r,
            "Card **** 4242                        APPROVED\n\n\x1B"
            "a\x01");
