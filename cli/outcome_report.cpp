@@ -11,8 +11,8 @@ std::string N(auto count) {
     return std::to_string(count);
 }
 
-// The command line was the confirmation, so a cancel means a caller of the
-// flow declined on the user's behalf.
+// The command line confirms every change, so no run of vorpane-cli ends
+// here; the words are for a caller that answers otherwise.
 CliReport NotConfirmed() {
     return {kExitUsage, "Not confirmed: nothing was sent."};
 }

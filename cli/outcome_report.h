@@ -10,7 +10,7 @@
 namespace vorpane {
 
 struct CliReport {
-    int exit;
+    int exit = 0;
     std::string words;  // one line
 };
 
