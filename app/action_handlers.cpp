@@ -2,6 +2,7 @@
 // passes the busy guard and the on-line check, then hands the work to its
 // subsystem.
 
+#include "app/outcome_words.h"
 #include "app/printer_tool_dlg.h"
 #include "commands/command_frames.h"
 #include "commands/network_config.h"
@@ -74,8 +75,9 @@ void CPrinterToolDlg::OnPrintFile() {
     if (!path) {
         return;
     }
-    const SendOutcome outcome = SendWholeFile(*m_services.link, *address, *path);
-    MessageBox(outcome.text, outcome.style);
+    const MessageWords words =
+        SendFileWords(SendWholeFile(*m_services.link, *address, *path), *path);
+    MessageBox(words.text, words.style);
     // The file dialog may have moved the current directory.
     ChangeCurrentDirectory(g_startDir);
 }
@@ -103,8 +105,12 @@ void CPrinterToolDlg::OnPing() {
 
 void CPrinterToolDlg::OnSetIp() {
     if (const auto address = GetOnlinePrinterAddress()) {
-        SetPrinterIp(*this, *m_services.link, m_services.makeProber, *address,
-                     m_newIpCtrl.GetAddress());
+        const Ipv4Address wanted = m_newIpCtrl.GetAddress();
+        const SetIpOutcome outcome =
+            SetPrinterIp(*this, *m_services.link, m_services.makeProber, *address, wanted);
+        if (const auto words = SetIpWords(outcome, wanted.Text())) {
+            MessageBox(words->text, words->style);
+        }
     }
 }
 
@@ -112,8 +118,21 @@ void CPrinterToolDlg::OnSetMac() {
     if (const auto address = GetOnlinePrinterAddress()) {
         const MacSource source{m_services.localTime, m_services.seedRandom, m_services.drawRandom,
                                m_services.calendarTime};
-        SetPrinterMac(*this, *m_services.link, source, *address);
+        if (const auto words =
+                SetMacWords(SetPrinterMac(*this, *m_services.link, source, *address))) {
+            MessageBox(words->text, words->style);
+        }
     }
+}
+
+bool CPrinterToolDlg::ConfirmSetIp(const std::string& address) {
+    const MessageWords question = SetIpQuestion(address);
+    return MessageBox(question.text, question.style) == ui::kIdOk;
+}
+
+bool CPrinterToolDlg::ConfirmSetMac() {
+    const MessageWords question = SetMacQuestion();
+    return MessageBox(question.text, question.style) == ui::kIdOk;
 }
 
 void CPrinterToolDlg::OnStatus() {

@@ -102,9 +102,8 @@ private:
     void SetProgress(int32_t position) override { m_progress.SetPos(position); }
     void ShowScanEnded() override;
     // CommandSite
-    int ShowMessage(const std::string& text, uint32_t style) override {
-        return MessageBox(text, style);
-    }
+    bool ConfirmSetIp(const std::string& address) override;
+    bool ConfirmSetMac() override;
     void WriteBackControls() override { WriteBackKeepingTypedPayload(); }
 
     DialogServices m_services;

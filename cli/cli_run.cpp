@@ -6,12 +6,12 @@
 #include <ostream>
 
 #include "cli/metrics.h"
+#include "cli/outcome_report.h"
 #include "commands/command_frames.h"
 #include "commands/hex_payload.h"
 #include "commands/printer_commands.h"
 #include "platform/address_text.h"
 #include "platform/codepage.h"
-#include "ui/window_system.h"
 
 namespace vorpane {
 
@@ -26,11 +26,6 @@ void PrintJson(std::ostream& out, const Json& line) {
 
 Json OrNull(const std::string& text) {
     return text.empty() ? Json(nullptr) : Json(text);
-}
-
-std::string OneLine(std::string text) {
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    return text;
 }
 
 // Rows of text printed with each column as wide as its widest cell.
@@ -372,35 +367,19 @@ std::string ConfirmWords(ConfirmResult result) {
     return "This link cannot ask whether it printed.";
 }
 
-// The configuration flows' window: the command line was the confirmation,
-// and their messages go to standard error.
+// The configuration flows' window: the command line was the confirmation.
 class CliSite final : public CommandSite {
 public:
     CliSite(CliEnvironment& env, Ipv4Address address) : m_env(env), m_address(address) {}
-    int ShowMessage(const std::string& text, uint32_t style) override {
-        // A question is answered, not shown: the command line asked it.
-        if ((style & ui::kMbOkCancel) == 0) {
-            m_last = OneLine(text);
-            *m_env.err << "vorpane-cli: " << m_address.Text() << ": " << m_last << '\n';
-        }
-        return ui::kIdOk;
-    }
+    bool ConfirmSetIp(const std::string&) override { return true; }
+    bool ConfirmSetMac() override { return true; }
     void WriteBackControls() override {}
     int32_t PurgeArpEntry() override { return m_env.purgeArp ? m_env.purgeArp(m_address) : 0; }
-    const std::string& Last() const { return m_last; }
 
 private:
     CliEnvironment& m_env;
     Ipv4Address m_address;
-    std::string m_last;
 };
-
-int FlowExit(const std::string& message) {
-    if (message.find("Success!") != std::string::npos) {
-        return kExitDone;
-    }
-    return message.find("different IP") != std::string::npos ? kExitUsage : kExitPrinter;
-}
 
 // Why `text` cannot go out as print's payload, or nothing when it can. The
 // dialog sends what its parse makes of any text, an empty send included; a
@@ -457,18 +436,10 @@ int RunAction(const CliOptions& options, CliEnvironment& env) {
                 sendAll(payload);
                 break;
             case CliCommand::kSendFile: {
-                const SendOutcome outcome = SendWholeFile(link, address, options.file);
-                message = OneLine(outcome.text);
-                if (outcome.empty) {
-                    message = "The file is empty: nothing was sent.";
-                    exit = kExitUsage;
-                } else if (message != "Send finished!") {
-                    // A file that cannot be opened or read whole is the
-                    // argument's fault, not the printer's.
-                    const bool file = message.starts_with("Open File Failed") ||
-                                      message.starts_with("Read File Failed");
-                    exit = file ? kExitUsage : kExitPrinter;
-                }
+                const CliReport report =
+                    SendFileReport(SendWholeFile(link, address, options.file), options.file);
+                message = report.words;
+                exit = report.exit;
                 break;
             }
             case CliCommand::kInit:
@@ -486,16 +457,20 @@ int RunAction(const CliOptions& options, CliEnvironment& env) {
             case CliCommand::kSetIp:
             case CliCommand::kSetMac: {
                 CliSite site(env, options.address);
+                CliReport report;
                 if (options.command == CliCommand::kSetIp) {
-                    SetPrinterIp(site, link, env.makeProber, address, options.newAddress);
+                    report = SetIpReport(
+                        SetPrinterIp(site, link, env.makeProber, address, options.newAddress),
+                        options.newAddress.Text());
                 } else if (options.mac) {
-                    SetPrinterMacTo(
-                        site, link, [&] { return *options.mac; }, address);
+                    report = SetMacReport(SetPrinterMacTo(
+                        site, link, [&] { return *options.mac; }, address));
                 } else {
-                    SetPrinterMac(site, link, env.macSource, address);
+                    report = SetMacReport(SetPrinterMac(site, link, env.macSource, address));
                 }
-                message = site.Last();
-                exit = FlowExit(message);
+                message = report.words;
+                exit = report.exit;
+                *env.err << "vorpane-cli: " << address << ": " << message << '\n';
                 reported = true;
                 break;
             }

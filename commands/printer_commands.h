@@ -18,17 +18,28 @@ int32_t SendBytes(PrinterLink& link, const std::string& address, std::span<const
 // its digits spell (none at all is a send of length 0).
 std::vector<uint8_t> PayloadBytes(const std::string& text, bool hex);
 
-// The message box that reports a whole-file send.
-struct SendOutcome {
-    std::string text;
-    uint32_t style;
-    // The file was empty, so the send had no bytes; the box still says
-    // "Send finished!", a front end without one may say more.
-    bool empty = false;
+// How a whole-file send ended, with the counts its report needs.
+struct SendFileOutcome {
+    enum class Result {
+        kOpenFailed,  // `error` says why
+        kTooLarge,    // refused before reading
+        kUnmeasured,  // measures 0 bytes but holds more: nothing was sent
+        kReadShort,   // fewer bytes than measured were read; those went out
+        kSendFailed,  // the link took other than every byte
+        kEmpty,       // a send of no bytes, which the link took
+        kSent,
+    };
+    Result result;
+    int error = 0;
+    uint32_t length = 0;  // bytes the file measured
+    uint32_t got = 0;     // bytes read and handed to the link
+    int32_t sent = 0;     // bytes the link took, 0 when it failed
+    bool operator==(const SendFileOutcome&) const = default;
 };
 
 // Reads the whole file into one locked buffer and hands it to the link in a
 // single send. The buffer is gone before the outcome is returned.
-SendOutcome SendWholeFile(PrinterLink& link, const std::string& address, const std::string& path);
+SendFileOutcome SendWholeFile(PrinterLink& link, const std::string& address,
+                              const std::string& path);
 
 }  // namespace vorpane

@@ -6,7 +6,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/outcome_words.h"
+#include "commands/command_frames.h"
 #include "main_dialog_fixture.h"
+#include "platform/address_text.h"
 #include "platform/codepage.h"
 #include "probe_gate.h"
 
@@ -99,6 +102,97 @@ TEST_F(ActionsTest, PrintFileSendsTheChosenFileAndPutsTheDirectoryBack) {
     EXPECT_EQ(Sends(), (std::vector<B>{B{'A', 'B'}}));
     EXPECT_EQ(Shown(), (Boxes{{"Send finished!", 0}}));
     EXPECT_EQ(after, dir / "start");
+}
+
+// Set IP and Set MAC ask first, then show the box of their outcome; a
+// cancel shows nothing more.
+TEST_F(ActionsTest, SetIpAndSetMacShowTheBoxOfEachOutcome) {
+    services.seedRandom = [](unsigned) {};
+    services.drawRandom = [] { return 5; };
+    OpenOnline();
+    const std::pair<std::string, uint32_t> ipAsk = {"Are you sure to set the new IP:192.168.1.20?",
+                                                    0x21};
+    const std::pair<std::string, uint32_t> macAsk = {"Are you sure to modify the Mac address?",
+                                                     0x21};
+    const std::string mac =
+        "Mac:" + MacText(MacFromClock(PinnedTime(2026, 12, 6, 9, 5, 3), {5, 5, 5, 5, 5}), '-');
+    const std::string restart = "\nSuccess!\nPlease restart the printer!";
+    const struct {
+        int button;
+        const char* newIp;
+        int answer;  // 0: no question comes
+        int32_t probe, sendResult, purge;
+        Boxes boxes;
+    } cases[] = {
+        {IDC_SET_IP, "192.168.1.10", 0, 0, -2, 1, {{"Please input a different IP Address!", 0x40}}},
+        {IDC_SET_IP, "192.168.1.20", ui::kIdCancel, 0, -2, 1, {ipAsk}},
+        {IDC_SET_IP,
+         "192.168.1.20",
+         ui::kIdOk,
+         1,
+         -2,
+         1,
+         {ipAsk, {"This IP(192.168.1.20) has been occupied by other network equipment!", 0x40}}},
+        {IDC_SET_IP, "192.168.1.20", ui::kIdOk, 0, -2, 1, {ipAsk, {restart.substr(1), 0x40}}},
+        {IDC_SET_IP,
+         "192.168.1.20",
+         ui::kIdOk,
+         0,
+         3,
+         1,
+         {ipAsk, {"Modify the IP Address failed!", 0x40}}},
+        {IDC_SET_MAC, "", ui::kIdCancel, 0, -2, 1, {macAsk}},
+        {IDC_SET_MAC,
+         "",
+         ui::kIdOk,
+         0,
+         0,
+         1,
+         {macAsk,
+          {"Modify Mac address failed, Please Confirm the printer is online and try again!",
+           0x40}}},
+        {IDC_SET_MAC, "", ui::kIdOk, 0, -2, 1, {macAsk, {mac + restart, 0x40}}},
+        {IDC_SET_MAC,
+         "",
+         ui::kIdOk,
+         0,
+         -2,
+         0,
+         {macAsk,
+          {mac + "\nSuccess!\nBut you may have to connect the printer a few minutes later !",
+           0x40}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.boxes.back().first);
+        window->SetText(IDC_NEW_IP, c.newIp);
+        probes->answers["192.168.1.20"] = c.probe;
+        link.SetSendResult(kPrinter, c.sendResult);
+        purgeResult = c.purge;
+        if (c.answer != 0) {
+            ws.QueueAnswer(c.answer);
+        }
+        window->Click(c.button);
+        EXPECT_EQ(Shown(), c.boxes);
+    }
+}
+
+TEST(OutcomeWords, SendFileSaysEachOutcome) {
+    using R = SendFileOutcome::Result;
+    const std::pair<SendFileOutcome, std::pair<std::string, uint32_t>> cases[] = {
+        {{R::kOpenFailed, 2}, {"Open File Failed!Err=2\n/p", 0}},
+        {{R::kTooLarge}, {"The file is too large to send!\n/p", 0x10}},
+        {{R::kUnmeasured},
+         {"Read File Failed!The file measures 0 bytes but holds more, nothing was sent\n/p", 0x10}},
+        {{R::kReadShort, 0, 4096, 18, 18},
+         {"Read File Failed!Read 18 of 4096 bytes, sent 18 of 18 bytes\n/p", 0x10}},
+        {{R::kSendFailed, 0, 10, 10, 3}, {"Send Failed!Sent 3 of 10 bytes\n/p", 0x10}},
+        {{R::kEmpty}, {"Send finished!", 0}},
+        {{R::kSent, 0, 5, 5, 5}, {"Send finished!", 0}},
+    };
+    for (const auto& [outcome, box] : cases) {
+        const MessageWords words = SendFileWords(outcome, "/p");
+        EXPECT_EQ(std::pair(words.text, words.style), box);
+    }
 }
 
 // The window is served (not refreshed by the user) until ping's window ends.

@@ -12,6 +12,7 @@
 
 #include "cli/cli_run.h"
 #include "cli/oui.h"
+#include "cli/outcome_report.h"
 #include "cli/system_environment.h"
 #include "commands/command_frames.h"
 #include "loopback_printer.h"
@@ -148,6 +149,47 @@ TEST(CliReadPrinters, InOrderAndAtMostParallelAtOnce) {
     for (size_t i = 0; i < readings.size(); ++i) {
         EXPECT_EQ(readings[i].address, addresses[i]);
         EXPECT_EQ(readings[i].status, static_cast<int32_t>(i + 1));
+    }
+}
+
+// Each outcome has its own status, whatever its words say: a path or an
+// address that reads like another outcome changes nothing.
+TEST(CliOutcomeReport, EveryOutcomeHasItsStatusAndWords) {
+    using F = SendFileOutcome::Result;
+    using M = SetMacOutcome::Result;
+    const std::string odd = "Success! Send finished!";
+    const std::array<uint8_t, 6> mac = {0xAE, 0x2B, 0x64, 0x14, 0x2C, 0x6C};
+    const std::tuple<CliReport, int, std::string> cases[] = {
+        {SetIpReport(SetIpOutcome::kSameAddress, odd), kExitUsage,
+         "Please input a different IP Address!"},
+        {SetIpReport(SetIpOutcome::kCancelled, odd), kExitUsage,
+         "Not confirmed: nothing was sent."},
+        {SetIpReport(SetIpOutcome::kOccupied, odd), kExitPrinter,
+         "This IP(" + odd + ") has been occupied by other network equipment!"},
+        {SetIpReport(SetIpOutcome::kSent, "x"), kExitDone, "Success! Please restart the printer!"},
+        {SetIpReport(SetIpOutcome::kFailed, odd), kExitPrinter, "Modify the IP Address failed!"},
+        {SetMacReport({M::kCancelled}), kExitUsage, "Not confirmed: nothing was sent."},
+        {SetMacReport({M::kFailed, mac}), kExitPrinter,
+         "Modify Mac address failed, Please Confirm the printer is online and try again!"},
+        {SetMacReport({M::kSent, mac}), kExitDone,
+         "Mac:AE-2B-64-14-2C-6C Success! Please restart the printer!"},
+        {SetMacReport({M::kSentArpStale, mac}), kExitDone,
+         "Mac:AE-2B-64-14-2C-6C Success! But you may have to connect the printer a few minutes "
+         "later !"},
+        {SendFileReport({F::kOpenFailed, 13}, odd), kExitUsage, "Open File Failed!Err=13 " + odd},
+        {SendFileReport({F::kTooLarge}, odd), kExitPrinter,
+         "The file is too large to send! " + odd},
+        {SendFileReport({F::kUnmeasured}, odd), kExitUsage,
+         "Read File Failed!The file measures 0 bytes but holds more, nothing was sent " + odd},
+        {SendFileReport({F::kReadShort, 0, 4096, 18, 0}, odd), kExitUsage,
+         "Read File Failed!Read 18 of 4096 bytes, sent 0 of 18 bytes " + odd},
+        {SendFileReport({F::kSendFailed, 0, 10, 10, 3}, odd), kExitPrinter,
+         "Send Failed!Sent 3 of 10 bytes " + odd},
+        {SendFileReport({F::kEmpty}, odd), kExitUsage, "The file is empty: nothing was sent."},
+        {SendFileReport({F::kSent, 0, 5, 5, 5}, "Open File Failed"), kExitDone, "Send finished!"},
+    };
+    for (const auto& [report, exit, words] : cases) {
+        EXPECT_EQ(std::pair(report.exit, report.words), std::pair(exit, words));
     }
 }
 
@@ -616,6 +658,47 @@ TEST_F(CliTest, ActionsSendTheDialogsFrames) {
     }
     EXPECT_EQ(Run({"send-file", "127.0.0.1", "/nonexistent/x", "--port", std::to_string(closed)}),
               kExitPrinter);
+}
+
+// A refused address or a file that cannot go out: the status, and the same
+// words in the JSON line and, from the flows, on standard error.
+TEST_F(CliTest, RefusedAddressesAndFilesSayWhy) {
+    auto printer = Printer();
+    env.makeProber = [] {
+        struct Taken final : EchoProber {
+            int32_t Probe(const std::string& a, int32_t) override { return a == "192.0.2.99"; }
+        };
+        return std::make_unique<Taken>();
+    };
+    const auto huge = std::filesystem::temp_directory_path() /
+                      ("vorpane-cli-huge-" + std::to_string(CurrentProcessId()));
+    std::ofstream(huge.string(), std::ios::binary).close();
+    std::filesystem::resize_file(huge, 0x80000000);  // sparse
+    const std::string missing = "/nonexistent/x";
+    const std::tuple<Args, int, std::string> cases[] = {
+        {{"set-ip", "127.0.0.1"}, kExitUsage, "Please input a different IP Address!"},
+        {{"set-ip", "192.0.2.99"},
+         kExitPrinter,
+         "This IP(192.0.2.99) has been occupied by other network equipment!"},
+        {{"send-file", missing}, kExitUsage, "Open File Failed!Err=2 " + missing},
+        {{"send-file", huge.string()},
+         kExitPrinter,
+         "The file is too large to send! " + huge.string()},
+    };
+    for (const auto& [words, exit, message] : cases) {
+        Args args{words[0], "127.0.0.1", words[1], "--port", std::to_string(printer->Port())};
+        EXPECT_EQ(Run(args), exit) << message;
+        const std::string said = "vorpane-cli: 127.0.0.1: " + message + "\n";
+        EXPECT_EQ(std::pair(out.str(), err.str()), std::pair(std::string(), said));
+        args.push_back("--json");
+        EXPECT_EQ(Run(args), exit) << message;
+        const std::vector<Json> lines = Lines();
+        ASSERT_EQ(lines.size(), 1u) << message;
+        EXPECT_EQ(lines[0]["message"], message);
+        EXPECT_EQ(std::pair(lines[0]["ok"], lines[0]["bytes"]), std::pair(Json(false), Json(0)));
+    }
+    std::filesystem::remove(huge);
+    EXPECT_TRUE(printer->Raw().Bytes().empty());
 }
 
 // Input that would send nothing, or less than it says, is refused and said,

@@ -1,6 +1,7 @@
 // The commands subsystem on its own: the hex parse, the MAC address from the
 // clock, the whole-file send, and the Set IP / Set MAC flows against a
-// recording site, the table link and a scripted probe.
+// recording site, the table link and a scripted probe: each case by the
+// outcome it returns, whatever a front end makes of it.
 
 #include <filesystem>
 #include <fstream>
@@ -16,9 +17,6 @@ namespace vorpane {
 namespace {
 
 using B = std::vector<uint8_t>;
-using Boxes = std::vector<std::pair<std::string, uint32_t>>;
-constexpr uint32_t kQuestion = ui::kMbOkCancel | ui::kMbIconQuestion;
-constexpr uint32_t kInfo = ui::kMbIconInformation;
 
 TEST(HexPayload, ParseTable) {
     constexpr size_t kNone = std::string_view::npos;
@@ -85,9 +83,9 @@ protected:
         return (dir / name).string();
     }
     // The outcome, and what reached the link.
-    std::pair<SendOutcome, std::vector<B>> Send(const std::string& path) {
+    std::pair<SendFileOutcome, std::vector<B>> Send(const std::string& path) {
         link.ClearCalls();
-        SendOutcome outcome = SendWholeFile(link, kPrinter, path);
+        SendFileOutcome outcome = SendWholeFile(link, kPrinter, path);
         std::vector<B> sends;
         for (const auto& c : link.CallsOf("SendData")) {
             EXPECT_EQ(c.a, static_cast<int32_t>(c.bytes.size()));
@@ -101,98 +99,101 @@ protected:
     TablePrinterLink link;
 };
 
-TEST_F(WholeFileTest, EveryByteGoesOutInOneSendOrTheFailureIsSaid) {
+TEST_F(WholeFileTest, EveryByteGoesOutInOneSendOrTheOutcomeSaysWhyNot) {
+    using R = SendFileOutcome::Result;
     link.AddPrinter(kPrinter);
     std::string everyByte;
     for (int b = 0; b < 3 * 256; ++b) {
         everyByte += std::string(b % 256 == 0 ? 100 : 0, '\0') + static_cast<char>(b);
     }
-    for (const std::string& content : {std::string(), everyByte}) {
-        const auto [outcome, sends] = Send(Write("RAW_DATA", content));
-        EXPECT_EQ(std::pair(outcome.text, outcome.style),
-                  std::pair(std::string("Send finished!"), 0u));
-        EXPECT_EQ(outcome.empty, content.empty());
-        EXPECT_EQ(sends, std::vector<B>{B(content.begin(), content.end())});
-    }
+    const auto all = static_cast<uint32_t>(everyByte.size());
     // Root reads every ordinary file; sysfs still refuses a write-only one.
     const std::string denied = geteuid() == 0 ? "/sys/bus/pci/rescan" : Write("locked", "x");
     if (geteuid() != 0) {
         ASSERT_EQ(chmod(denied.c_str(), 0), 0);
     }
-    for (const auto& [path, error] :
-         {std::pair((dir / "missing").string(), 2), {dir.string(), 21}, {denied, 13}}) {
-        if (!std::filesystem::exists(path) && error == 13) {
-            continue;  // no such attribute here
-        }
-        const auto [outcome, sends] = Send(path);
-        EXPECT_EQ(outcome.text, "Open File Failed!Err=" + std::to_string(error) + "\n" + path);
-        EXPECT_EQ(outcome.style, ui::kMbOk);
-        EXPECT_TRUE(sends.empty());
-    }
-    // More or less than was handed over is no success.
-    const std::string ten = Write("ten", "0123456789");
-    for (const int32_t result : {3, 0, -1, 11}) {
-        link.SetSendResult(kPrinter, result);
-        EXPECT_EQ(Send(ten).first.text, "Send Failed!Sent " + std::to_string(std::max(result, 0)) +
-                                            " of 10 bytes\n" + ten);
-    }
-    // Refused before reading: no buffer is asked for.
-    const std::string huge = Write("huge", "");
-    for (const uint64_t size : {uint64_t{0x80000000}, uint64_t{0x100000005}}) {
-        std::filesystem::resize_file(huge, size);  // sparse: no disk space taken
-        const auto [outcome, sends] = Send(huge);
-        EXPECT_EQ(std::pair(outcome.text, outcome.style),
-                  std::pair("The file is too large to send!\n" + huge, uint32_t{ui::kMbIconError}));
-        EXPECT_TRUE(sends.empty());
-    }
-    // A /proc file measures 0 bytes and holds more: nothing would go out.
-    link.ClearCalls();
-    const std::string proc = "/proc/self/status";
-    const auto [procOutcome, procSends] = Send(proc);
-    EXPECT_EQ(std::pair(procOutcome.text, procOutcome.style),
-              std::pair("Read File Failed!The file measures 0 bytes but holds more, nothing was "
-                        "sent\n" +
-                            proc,
-                        uint32_t{ui::kMbIconError}));
-    EXPECT_TRUE(procSends.empty());
+    // Refused before reading: no buffer is asked for (sparse: no disk taken).
+    const std::string huge[] = {Write("huge", ""), Write("huger", "")};
+    std::filesystem::resize_file(huge[0], 0x80000000);
+    std::filesystem::resize_file(huge[1], 0x100000005);
     // sysfs gives an attribute the length of a page but far fewer bytes;
     // what was read goes out, unpadded.
-    link.SetSendResult(kPrinter, -2);
     const std::string attribute = "/sys/class/net/lo/address";
     std::ifstream in(attribute, std::ios::binary);
-    const std::string content((std::istreambuf_iterator<char>(in)), {});
-    const std::string n = std::to_string(content.size());
-    const auto [outcome, sends] = Send(attribute);
-    EXPECT_EQ(outcome.text, "Read File Failed!Read " + n + " of " +
-                                std::to_string(std::filesystem::file_size(attribute)) +
-                                " bytes, sent " + n + " of " + n + " bytes\n" + attribute);
-    EXPECT_EQ(sends, std::vector<B>{B(content.begin(), content.end())});
+    const std::string mac((std::istreambuf_iterator<char>(in)), {});
+    const auto page = static_cast<uint32_t>(std::filesystem::file_size(attribute));
+    const auto got = static_cast<uint32_t>(mac.size());
+    const std::string digits = "0123456789";
+    const std::string ten = Write("ten", digits);
+    const std::vector<B> tenSent = {B(digits.begin(), digits.end())};
+    const auto raw = static_cast<int32_t>(all);
+    const struct {
+        std::string path;
+        int32_t sendResult;  // -2: every byte
+        SendFileOutcome outcome;
+        std::vector<B> sends;
+    } cases[] = {
+        {Write("empty", ""), -2, {R::kEmpty}, {B{}}},
+        {Write("raw", everyByte),
+         -2,
+         {R::kSent, 0, all, all, raw},
+         {B(everyByte.begin(), everyByte.end())}},
+        {(dir / "missing").string(), -2, {R::kOpenFailed, 2}, {}},
+        {dir.string(), -2, {R::kOpenFailed, 21}, {}},
+        {denied, -2, {R::kOpenFailed, 13}, {}},
+        {huge[0], -2, {R::kTooLarge}, {}},
+        {huge[1], -2, {R::kTooLarge}, {}},
+        // A /proc file measures 0 bytes and holds more: nothing would go out.
+        {"/proc/self/status", -2, {R::kUnmeasured}, {}},
+        {attribute, -1, {R::kReadShort, 0, page, got, 0}, {B(mac.begin(), mac.end())}},
+        {attribute,
+         -2,
+         {R::kReadShort, 0, page, got, static_cast<int32_t>(got)},
+         {B(mac.begin(), mac.end())}},
+        // More or less than was handed over is no success.
+        {ten, 3, {R::kSendFailed, 0, 10, 10, 3}, tenSent},
+        {ten, 0, {R::kSendFailed, 0, 10, 10, 0}, tenSent},
+        {ten, -1, {R::kSendFailed, 0, 10, 10, 0}, tenSent},
+        {ten, 11, {R::kSendFailed, 0, 10, 10, 11}, tenSent},
+        {Write("empty2", ""), 1, {R::kSendFailed, 0, 0, 0, 1}, {B{}}},
+    };
+    for (const auto& c : cases) {
+        if (!std::filesystem::exists(c.path) && c.outcome.error == 13) {
+            continue;  // no such attribute here
+        }
+        link.SetSendResult(kPrinter, c.sendResult);
+        const auto [outcome, sends] = Send(c.path);
+        EXPECT_EQ(outcome, c.outcome) << c.path << " " << c.sendResult;
+        EXPECT_EQ(sends, c.sends) << c.path;
+    }
 }
 
-// The window the flows run in: answers every box with `answer` and records
-// what it was told.
+// The window the flows run in: answers every question with `answer` and
+// records what it was asked and told.
 struct RecordingSite : CommandSite {
-    int ShowMessage(const std::string& text, uint32_t style) override {
-        boxes.emplace_back(text, style);
+    bool ConfirmSetIp(const std::string& address) override {
+        events.push_back("(ask " + address + ")");
         return answer;
     }
-    void WriteBackControls() override { boxes.emplace_back("(write-back)", 0); }
+    bool ConfirmSetMac() override {
+        events.push_back("(ask mac)");
+        return answer;
+    }
+    void WriteBackControls() override { events.push_back("(write-back)"); }
     int32_t PurgeArpEntry() override {
-        boxes.emplace_back("(purge)", 0);
+        events.push_back("(purge)");
         return purgeResult;
     }
-    Boxes boxes;
-    int answer = ui::kIdOk;
+    std::vector<std::string> events;
+    bool answer = true;
     int32_t purgeResult = 1;
 };
 
 class ConfigFlowTest : public ::testing::Test {
 protected:
     ConfigFlowTest() { link.AddPrinter(kCurrent); }
-    // One run with the question answered `answer`: what the site was told,
-    // and the bytes sent.
-    std::pair<Boxes, std::vector<B>> Run(const std::function<void()>& flow,
-                                         int answer = ui::kIdOk) {
+    // Runs `flow` with the question answered `answer`; the bytes sent.
+    std::vector<B> Run(const std::function<void()>& flow, bool answer = true) {
         site = RecordingSite{};
         site.answer = answer;
         link.ClearCalls();
@@ -203,12 +204,11 @@ protected:
             EXPECT_EQ(c.address, kCurrent);
             sends.push_back(c.bytes);
         }
-        return {site.boxes, sends};
+        return sends;
     }
-    void SetIp(std::array<uint8_t, 4> wanted) {
-        SetPrinterIp(site, link, makeProber, kCurrent, Ipv4Address::FromOctets(wanted));
+    SetIpOutcome SetIp(std::array<uint8_t, 4> wanted) {
+        return SetPrinterIp(site, link, makeProber, kCurrent, Ipv4Address::FromOctets(wanted));
     }
-    void SetMac() { SetPrinterMac(site, link, source, kCurrent); }
 
     static constexpr const char* kCurrent = "192.168.1.10";
     RecordingSite site;
@@ -230,83 +230,92 @@ protected:
 };
 
 TEST_F(ConfigFlowTest, SetIpAsksProbesAndSendsTheFrameToTheCurrentAddress) {
-    const std::string ask = "Are you sure to set the new IP:192.168.1.20?";
-    const B frame = {0x1D, 0x44, 0xC0, 0xA8, 0x01, 0x14, 0x7D};
+    using O = SetIpOutcome;
+    using Events = std::vector<std::string>;
+    const Events asked = {"(ask 192.168.1.20)"};
+    const std::vector<B> frame = {{0x1D, 0x44, 0xC0, 0xA8, 0x01, 0x14, 0x7D}};
     const std::array<uint8_t, 4> wanted = {192, 168, 1, 20};
-    EXPECT_EQ(
-        Run([&] {
-            SetIp({192, 168, 1, 10});
-        }),
-        (std::pair(Boxes{{"Please input a different IP Address!", kInfo}}, std::vector<B>{})));
-    EXPECT_EQ(Run([&] { SetIp(wanted); }, ui::kIdCancel),
-              (std::pair(Boxes{{ask, kQuestion}}, std::vector<B>{})));
-    EXPECT_TRUE(probes->probes.empty());
-    for (int32_t answer : {1, 2}) {
-        probes->answers["192.168.1.20"] = answer;
-        EXPECT_EQ(Run([&] { SetIp(wanted); }).first,
-                  (Boxes{{ask, kQuestion},
-                         {"This IP(192.168.1.20) has been occupied by other network equipment!",
-                          kInfo}}));
-        EXPECT_EQ(probes->probes,
-                  (std::vector<std::pair<std::string, int32_t>>{{"192.168.1.20", 1000}}));
-    }
     // A probe that could not be made (-1) counts as free; only 7 is success.
-    probes->answers["192.168.1.20"] = -1;
-    for (const int32_t result : {7, 0, 6, 8, -1}) {
-        link.SetSendResult(kCurrent, result);
-        EXPECT_EQ(Run([&] { SetIp(wanted); }),
-                  (std::pair(Boxes{{ask, kQuestion},
-                                   {result == 7 ? "Success!\nPlease restart the printer!"
-                                                : "Modify the IP Address failed!",
-                                    kInfo}},
-                             std::vector<B>{frame})))
-            << result;
+    const struct {
+        std::array<uint8_t, 4> wanted;
+        bool answer;
+        int32_t probe, sendResult;
+        O outcome;
+        Events events;
+        std::vector<B> sends;
+    } cases[] = {
+        {{192, 168, 1, 10}, true, 0, -2, O::kSameAddress, {}, {}},
+        {wanted, false, 0, -2, O::kCancelled, asked, {}},
+        {wanted, true, 1, -2, O::kOccupied, asked, {}},
+        {wanted, true, 2, -2, O::kOccupied, asked, {}},
+        {wanted, true, -1, 7, O::kSent, asked, frame},
+        {wanted, true, 0, -2, O::kSent, asked, frame},
+        {wanted, true, -1, 0, O::kFailed, asked, frame},
+        {wanted, true, -1, 6, O::kFailed, asked, frame},
+        {wanted, true, -1, 8, O::kFailed, asked, frame},
+        {wanted, true, -1, -1, O::kFailed, asked, frame},
+    };
+    for (const auto& c : cases) {
+        probes->answers["192.168.1.20"] = c.probe;
+        link.SetSendResult(kCurrent, c.sendResult);
+        O outcome{};
+        EXPECT_EQ(Run([&] { outcome = SetIp(c.wanted); }, c.answer), c.sends) << c.sendResult;
+        EXPECT_EQ(outcome, c.outcome) << c.probe << " " << c.sendResult;
+        EXPECT_EQ(site.events, c.events);
+        // Probed once the user said yes, and only then.
+        const bool probed = c.answer && !c.events.empty();
+        EXPECT_EQ(probes->probes.size(), probed ? 1u : 0u);
+        if (probed) {
+            EXPECT_EQ(probes->probes[0], std::pair(std::string("192.168.1.20"), int32_t{1000}));
+        }
     }
     makeProber = [] { return std::unique_ptr<EchoProber>(); };
+    link.SetSendResult(kCurrent, -2);
+    O outcome{};
     EXPECT_EQ(Run([&] {
-                  SetIp({10, 255, 255, 1});
-              }).second,
+                  outcome = SetIp({10, 255, 255, 1});
+              }),
               (std::vector<B>{{0x1D, 0x44, 0x0A, 0xFF, 0xFF, 0x01, 0x09}}));
+    EXPECT_EQ(outcome, O::kSent);
 }
 
-TEST_F(ConfigFlowTest, SetMacWorkedExampleOnTheWireAndOnScreen) {
-    const std::string ask = "Are you sure to modify the Mac address?";
-    EXPECT_EQ(Run([&] { SetMac(); }, ui::kIdCancel),
-              (std::pair(Boxes{{ask, kQuestion}}, std::vector<B>{})));
-    EXPECT_EQ(clockReads + generatorLog.size(), 0u);  // nothing drawn before the answer
-    const std::string mac = "Mac:AE-2B-64-14-2C-6C\nSuccess!\n";
+TEST_F(ConfigFlowTest, SetMacWorkedExampleOnTheWireAndInItsOutcome) {
+    using R = SetMacOutcome::Result;
+    const std::array<uint8_t, 6> mac = {0xAE, 0x2B, 0x64, 0x14, 0x2C, 0x6C};
+    const std::vector<std::string> sent = {"(ask mac)", "(write-back)", "(purge)"};
     const struct {
+        bool answer;
         int32_t sendResult;  // -1 counts as sent
         int32_t purgeResult;
-        Boxes after;  // what follows the question
+        SetMacOutcome outcome;
+        std::vector<std::string> events;
     } cases[] = {
-        {9, 1, {{"(write-back)", 0}, {"(purge)", 0}, {mac + "Please restart the printer!", kInfo}}},
-        {-1,
-         0,
-         {{"(write-back)", 0},
-          {"(purge)", 0},
-          {mac + "But you may have to connect the printer a few minutes later !", kInfo}}},
-        {0,
-         1,
-         {{"Modify Mac address failed, Please Confirm the printer is online and try again!",
-           kInfo}}},
+        {false, 9, 1, {R::kCancelled}, {"(ask mac)"}},
+        {true, 9, 1, {R::kSent, mac}, sent},
+        {true, -1, 0, {R::kSentArpStale, mac}, sent},
+        {true, 0, 1, {R::kFailed}, {"(ask mac)"}},
     };
+    const std::vector<B> frame = {{0x1D, 0x45, 0xAE, 0x2B, 0x64, 0x14, 0x2C, 0x6C, 0xE9}};
     for (const auto& c : cases) {
         link.SetSendResult(kCurrent, c.sendResult);
         clockReads = 0;
         generatorLog.clear();
-        const auto [boxes, sends] = Run([&] {
-            site.purgeResult = c.purgeResult;
-            SetMac();
-        });
-        Boxes expected = {{ask, kQuestion}};
-        expected.insert(expected.end(), c.after.begin(), c.after.end());
-        EXPECT_EQ(boxes, expected) << c.sendResult;
-        EXPECT_EQ(sends, (std::vector<B>{{0x1D, 0x45, 0xAE, 0x2B, 0x64, 0x14, 0x2C, 0x6C, 0xE9}}));
-        // The clock is read once; every draw re-seeds with the calendar time.
-        EXPECT_EQ(clockReads, 1);
+        SetMacOutcome outcome{R::kFailed};
+        const auto sends = Run(
+            [&] {
+                site.purgeResult = c.purgeResult;
+                outcome = SetPrinterMac(site, link, source, kCurrent);
+            },
+            c.answer);
+        EXPECT_EQ(outcome, c.outcome) << c.sendResult;
+        EXPECT_EQ(site.events, c.events) << c.sendResult;
+        EXPECT_EQ(sends, c.answer ? frame : std::vector<B>{});
+        // Nothing is drawn before the answer; then the clock is read once and
+        // every draw re-seeds with the calendar time.
         const int64_t s = 1796521366;
-        EXPECT_EQ(generatorLog, (std::vector<int64_t>{s, -1, s, -1, s, -1, s, -1, s, -1}));
+        const std::vector<int64_t> draws = {s, -1, s, -1, s, -1, s, -1, s, -1};
+        EXPECT_EQ(clockReads, c.answer ? 1 : 0);
+        EXPECT_EQ(generatorLog, c.answer ? draws : std::vector<int64_t>{});
     }
 }
 
