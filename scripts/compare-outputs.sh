@@ -3,12 +3,14 @@
 # journals and pictures byte for byte: a change meant to keep behaviour
 # shows here as no difference.
 #   scripts/compare-outputs.sh OLD-BINARY NEW-BINARY INPUT...
+# Each input is drawn with the options of each line of VARIANTS (default:
+# none, 58 mm paper, scale 2, Chinese mode off); VARIANTS= draws it once.
 set -u
 old=$1 new=$2
 shift 2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-variants=("" "--profile 58mm-203dpi" "--scale 2" "--chinese off")
+mapfile -t variants <<<"${VARIANTS-$'\n--profile 58mm-203dpi\n--scale 2\n--chinese off'}"
 inputs=0 runs=0 differ=0
 for in in "$@"; do
     in=$(realpath "$in")
