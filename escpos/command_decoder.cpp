@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "escpos/graphics.h"
 #include "escpos/text_codec.h"
 
 namespace vorpane::escpos {
@@ -36,13 +37,27 @@ int Digit(uint8_t n) {
     return n >= '0' ? n - '0' : n;
 }
 
-int Underline(uint8_t n) {
+int UnderlineDots(uint8_t n) {
     const int d = Digit(n);
     return d >= 0 && d <= 2 ? d : 0;
 }
 
-int64_t Word(const uint8_t* p) {
+int Word(const uint8_t* p) {
     return p[0] | p[1] << 8;
+}
+
+SymbolKind SymbolKindOf(uint8_t cn) {
+    return cn == 49 ? SymbolKind::kQr : cn == 48 ? SymbolKind::kPdf417 : SymbolKind::kOther;
+}
+
+SymbolFunction SymbolFunctionOf(uint8_t fn) {
+    if (fn >= 65 && fn <= 70) {
+        return static_cast<SymbolFunction>(fn - 65);
+    }
+    return fn == 80   ? SymbolFunction::kStore
+           : fn == 81 ? SymbolFunction::kPrint
+           : fn == 82 ? SymbolFunction::kSizeRequest
+                      : SymbolFunction::kOther;
 }
 
 using Handler = void (*)(CommandDecoder& d, const uint8_t* head, uint8_t n);
@@ -61,7 +76,7 @@ struct Row {
     Handler handle = nullptr;    // without one, the command is journalled by name
 };
 
-constexpr Row Named(uint8_t prefix, uint8_t code, uint8_t length, const char* name) {
+constexpr Row NamedRow(uint8_t prefix, uint8_t code, uint8_t length, const char* name) {
     return {prefix, code, length, nullptr, name, nullptr};
 }
 
@@ -91,70 +106,77 @@ struct CommandDecoder::Commands {
         Act(kEsc, '@', 2,
             [](D d, H, uint8_t) {
                 d.m_mode = d.m_start;
-                d.EmitSimple(Op::kInitialise);
+                d.EmitSimple(Initialise{});
             }),
-        Named(kEsc, '<', 2, "return home"),
-        Act(kEsc, '2', 2, [](D d, H, uint8_t) { d.EmitSimple(Op::kDefaultLineSpacing); }),
-        Act(kEsc, 'i', 2, [](D d, H, uint8_t) { d.EmitSimple(Op::kCut, 1, 0, -1); }),
-        Act(kEsc, 'm', 2, [](D d, H, uint8_t) { d.EmitSimple(Op::kCut, 1, 0, -1); }),
-        Act(kEsc, 'L', 2, [](D d, H, uint8_t) { d.EmitSimple(Op::kPageMode); }),
-        Act(kEsc, 'S', 2, [](D d, H, uint8_t) { d.EmitSimple(Op::kStandardMode); }),
-        Named(kEsc, 'v', 2, "paper sensor status request"),
+        NamedRow(kEsc, '<', 2, "return home"),
+        Act(kEsc, '2', 2, [](D d, H, uint8_t) { d.EmitSimple(DefaultLineSpacing{}); }),
+        Act(kEsc, 'i', 2, [](D d, H, uint8_t) { d.EmitSimple(Cut{CutKind::kPartial}); }),
+        Act(kEsc, 'm', 2, [](D d, H, uint8_t) { d.EmitSimple(Cut{CutKind::kPartial}); }),
+        Act(kEsc, 'L', 2, [](D d, H, uint8_t) { d.EmitSimple(PageMode{}); }),
+        Act(kEsc, 'S', 2, [](D d, H, uint8_t) { d.EmitSimple(StandardMode{}); }),
+        NamedRow(kEsc, 'v', 2, "paper sensor status request"),
         Act(kEsc, 'D', 2,
             [](D d, H, uint8_t) {
                 d.m_data.clear();
                 d.m_state = State::kTabStops;
             }),
-        Act(kEsc, kFf, 2, [](D d, H, uint8_t) { d.EmitSimple(Op::kPrintPage, 1); }),
-        Act(kEsc, ' ', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kRightSpacing, n); }),
-        Act(kEsc, '!', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kPrintMode, n); }),
-        Named(kEsc, '%', 3, "user-defined characters"),
-        Act(kEsc, '-', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kUnderline, Underline(n)); }),
-        Act(kEsc, '3', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kLineSpacing, n); }),
-        Named(kEsc, '=', 3, "peripheral device"),
-        Named(kEsc, '?', 3, "cancel user-defined character"),
-        Act(kEsc, 'E', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kBold, n & 1); }),
-        Act(kEsc, 'G', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kDoubleStrike, n & 1); }),
-        Act(kEsc, 'J', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kFeedDots, n); }),
+        Act(kEsc, kFf, 2, [](D d, H, uint8_t) { d.EmitSimple(PrintPage{true}); }),
+        Act(kEsc, ' ', 3, [](D d, H, uint8_t n) { d.EmitSimple(RightSpacing{n}); }),
+        Act(kEsc, '!', 3,
+            [](D d, H, uint8_t n) {
+                d.EmitSimple(PrintMode{(n & 1) != 0, (n & 0x08) != 0, (n & 0x10) != 0,
+                                       (n & 0x20) != 0, (n & 0x80) != 0});
+            }),
+        NamedRow(kEsc, '%', 3, "user-defined characters"),
+        Act(kEsc, '-', 3, [](D d, H, uint8_t n) { d.EmitSimple(Underline{UnderlineDots(n)}); }),
+        Act(kEsc, '3', 3, [](D d, H, uint8_t n) { d.EmitSimple(LineSpacing{n}); }),
+        NamedRow(kEsc, '=', 3, "peripheral device"),
+        NamedRow(kEsc, '?', 3, "cancel user-defined character"),
+        Act(kEsc, 'E', 3, [](D d, H, uint8_t n) { d.EmitSimple(Bold{(n & 1) != 0}); }),
+        Act(kEsc, 'G', 3, [](D d, H, uint8_t n) { d.EmitSimple(DoubleStrike{(n & 1) != 0}); }),
+        Act(kEsc, 'J', 3, [](D d, H, uint8_t n) { d.EmitSimple(FeedDots{n}); }),
         Act(kEsc, 'M', 3,
-            [](D d, H, uint8_t n) { d.EmitSimple(Op::kFont, Digit(n) <= 2 ? Digit(n) : 0); }),
+            [](D d, H, uint8_t n) { d.EmitSimple(SelectFont{Digit(n) <= 2 ? Digit(n) : 0}); }),
         Act(kEsc, 'R', 3,
             [](D d, H, uint8_t n) {
                 d.m_mode.charset = n;
-                d.EmitSimple(Op::kCharacterSet, n);
+                d.EmitSimple(CharacterSet{n});
             }),
-        Act(kEsc, 'T', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kPageDirection, Digit(n)); }),
-        Named(kEsc, 'U', 3, "unidirectional printing"),
+        Act(kEsc, 'T', 3, [](D d, H, uint8_t n) { d.EmitSimple(PageDirection{Digit(n)}); }),
+        NamedRow(kEsc, 'U', 3, "unidirectional printing"),
         // 2 turns the characters as 1 does, on a head with 1-dot spacing.
         Act(kEsc, 'V', 3,
-            [](D d, H, uint8_t n) { d.EmitSimple(Op::kRotate90, OneOf(n, "\x01\x02\x31\x32")); }),
+            [](D d, H, uint8_t n) { d.EmitSimple(Rotate90{OneOf(n, "\x01\x02\x31\x32")}); }),
         Act(kEsc, 'a', 3,
-            [](D d, H, uint8_t n) { d.EmitSimple(Op::kAlign, Digit(n) <= 2 ? Digit(n) : 0); }),
-        Act(kEsc, 'd', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kFeedLines, n); }),
-        Named(kEsc, 'e', 3, "reverse feed lines"),
-        Named(kEsc, 'r', 3, "print colour"),
+            [](D d, H, uint8_t n) {
+                d.EmitSimple(Align{Digit(n) == 1   ? Alignment::kCentre
+                                   : Digit(n) == 2 ? Alignment::kRight
+                                                   : Alignment::kLeft});
+            }),
+        Act(kEsc, 'd', 3, [](D d, H, uint8_t n) { d.EmitSimple(FeedLines{n}); }),
+        NamedRow(kEsc, 'e', 3, "reverse feed lines"),
+        NamedRow(kEsc, 'r', 3, "print colour"),
         Act(kEsc, 't', 3,
             [](D d, H, uint8_t n) {
                 d.m_mode.codePage = n;
-                d.EmitSimple(Op::kCodePage, n);
+                d.EmitSimple(CodePage{n});
             }),
-        Named(kEsc, 'u', 3, "peripheral status request"),
-        Act(kEsc, '{', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kUpsideDown, n & 1); }),
-        Act(kEsc, '$', 4,
-            [](D d, H h, uint8_t) { d.EmitSimple(Op::kAbsolutePosition, Word(h + 2)); }),
+        NamedRow(kEsc, 'u', 3, "peripheral status request"),
+        Act(kEsc, '{', 3, [](D d, H, uint8_t n) { d.EmitSimple(UpsideDown{(n & 1) != 0}); }),
+        Act(kEsc, '$', 4, [](D d, H h, uint8_t) { d.EmitSimple(AbsolutePosition{Word(h + 2)}); }),
         Act(kEsc, '\\', 4,
             [](D d, H h, uint8_t) {
-                d.EmitSimple(Op::kRelativePosition, static_cast<int16_t>(Word(h + 2)));
+                d.EmitSimple(RelativePosition{static_cast<int16_t>(Word(h + 2))});
             }),
-        Named(kEsc, 'c', 4, "paper sensors and panel buttons"),
-        Named(kEsc, 'B', 4, "beeper"),
+        NamedRow(kEsc, 'c', 4, "paper sensors and panel buttons"),
+        NamedRow(kEsc, 'B', 4, "beeper"),
         Act(kEsc, 'p', 5,
             [](D d, H h, uint8_t n) {
                 const int pin = Digit(n) == 0 ? 2 : Digit(n) == 1 ? 5 : 0;
                 if (pin == 0) {
                     return d.EmitUnknown();
                 }
-                d.EmitSimple(Op::kDrawer, pin, h[3] * 2, h[4] * 2);
+                d.EmitSimple(Drawer{pin, h[3] * 2, h[4] * 2, false});
             }),
         Act(kEsc, '*', 5,
             [](D d, H h, uint8_t n) {
@@ -168,38 +190,52 @@ struct CommandDecoder::Commands {
         Act(kEsc, '(', 5, [](D d, H h, uint8_t) { d.BeginSkip(Word(h + 3)); }),
         Act(kEsc, 'W', 10,
             [](D d, H h, uint8_t) {
-                d.EmitSimple(Op::kPageArea, Word(h + 2), Word(h + 4), Word(h + 6), Word(h + 8));
+                d.EmitSimple(PageArea{Word(h + 2), Word(h + 4), Word(h + 6), Word(h + 8)});
             }),
 
         Act(kGs, '!', 3,
             [](D d, H, uint8_t n) {
-                d.EmitSimple(Op::kCharacterSize, std::min(n >> 4, 7) + 1, std::min(n & 15, 7) + 1);
+                d.EmitSimple(CharacterSize{std::min(n >> 4, 7) + 1, std::min(n & 15, 7) + 1});
             }),
-        Act(kGs, 'B', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kReverse, n & 1); }),
-        Act(kGs, 'H', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kHriPosition, Digit(n) & 3); }),
-        Act(kGs, 'I', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kStatusRequest, n, 2); }),
-        Named(kGs, 'T', 3, "print position to line start"),
-        Act(kGs, 'a', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kStatusRequest, n, 3); }),
-        Named(kGs, 'b', 3, "smoothing"),
-        Act(kGs, 'f', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kHriFont, Digit(n) & 1); }),
-        Act(kGs, 'h', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kBarcodeHeight, n); }),
-        Named(kGs, 'j', 3, "automatic ink status back"),
-        Act(kGs, 'r', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kStatusRequest, n, 1); }),
-        Act(kGs, 'w', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kBarcodeWidth, n); }),
-        Named(kGs, '/', 3, "print downloaded image"),
-        Named(kGs, 'Z', 3, "2D symbol type"),
-        Act(kGs, 'L', 4, [](D d, H h, uint8_t) { d.EmitSimple(Op::kLeftMargin, Word(h + 2)); }),
-        Act(kGs, 'W', 4, [](D d, H h, uint8_t) { d.EmitSimple(Op::kPrintWidth, Word(h + 2)); }),
+        Act(kGs, 'B', 3, [](D d, H, uint8_t n) { d.EmitSimple(Reverse{(n & 1) != 0}); }),
+        Act(kGs, 'H', 3,
+            [](D d, H, uint8_t n) {
+                d.EmitSimple(HriPosition{(Digit(n) & 1) != 0, (Digit(n) & 2) != 0});
+            }),
+        Act(kGs, 'I', 3,
+            [](D d, H, uint8_t n) {
+                d.EmitSimple(StatusRequest{StatusRequest::Kind::kPrinterId, n});
+            }),
+        NamedRow(kGs, 'T', 3, "print position to line start"),
+        Act(kGs, 'a', 3,
+            [](D d, H, uint8_t n) {
+                d.EmitSimple(StatusRequest{StatusRequest::Kind::kAutomatic, n});
+            }),
+        NamedRow(kGs, 'b', 3, "smoothing"),
+        Act(kGs, 'f', 3, [](D d, H, uint8_t n) { d.EmitSimple(HriFont{(Digit(n) & 1) != 0}); }),
+        Act(kGs, 'h', 3, [](D d, H, uint8_t n) { d.EmitSimple(BarcodeHeight{n}); }),
+        NamedRow(kGs, 'j', 3, "automatic ink status back"),
+        Act(kGs, 'r', 3,
+            [](D d, H, uint8_t n) {
+                d.EmitSimple(StatusRequest{StatusRequest::Kind::kTransmit, n});
+            }),
+        Act(kGs, 'w', 3, [](D d, H, uint8_t n) { d.EmitSimple(BarcodeWidth{n}); }),
+        NamedRow(kGs, '/', 3, "print downloaded image"),
+        NamedRow(kGs, 'Z', 3, "2D symbol type"),
+        Act(kGs, 'L', 4, [](D d, H h, uint8_t) { d.EmitSimple(LeftMargin{Word(h + 2)}); }),
+        Act(kGs, 'W', 4, [](D d, H h, uint8_t) { d.EmitSimple(PrintWidth{Word(h + 2)}); }),
         Act(kGs, '$', 4,
-            [](D d, H h, uint8_t) { d.EmitSimple(Op::kPageVertical, Word(h + 2), 0); }),
+            [](D d, H h, uint8_t) {
+                d.EmitSimple(PageVertical{Word(h + 2), false});
+            }),
         Act(kGs, '\\', 4,
             [](D d, H h, uint8_t) {
-                d.EmitSimple(Op::kPageVertical, static_cast<int16_t>(Word(h + 2)), 1);
+                d.EmitSimple(PageVertical{static_cast<int16_t>(Word(h + 2)), true});
             }),
-        Named(kGs, 'P', 4, "motion units"),
+        NamedRow(kGs, 'P', 4, "motion units"),
         Act(kGs, '*', 4, [](D d, H h, uint8_t) { d.BeginSkip(uint64_t{h[2]} * h[3] * 8); }),
-        Named(kGs, ':', 2, "macro definition"),
-        Named(kGs, '^', 5, "run macro"),
+        NamedRow(kGs, ':', 2, "macro definition"),
+        NamedRow(kGs, '^', 5, "run macro"),
         Act(kGs, '(', 5,
             [](D d, H h, uint8_t) {
                 if (h[2] == 'k') {
@@ -213,8 +249,8 @@ struct CommandDecoder::Commands {
                 }
                 d.BeginSkip(Word(h + 3));
             }),
-        Act(kGs, 'D', 7, [](D d, H, uint8_t) { d.EmitSimple(Op::kAddressFrame); }),
-        Act(kGs, 'E', 9, [](D d, H, uint8_t) { d.EmitSimple(Op::kMacFrame); }),
+        Act(kGs, 'D', 7, [](D d, H h, uint8_t) { d.EmitFrame(ConfigFrame::Kind::kAddress, h, 4); }),
+        Act(kGs, 'E', 9, [](D d, H h, uint8_t) { d.EmitFrame(ConfigFrame::Kind::kMac, h, 6); }),
         // m: 0/48 full, 1/49 partial; 65/66 feed n first; 97/98 feed to the
         // cutter plus n; 103/104 feed n (the last three take n).
         ByThird(
@@ -225,13 +261,15 @@ struct CommandDecoder::Commands {
                     return d.EmitUnknown();
                 }
                 const bool partial = feed ? (n & 1) == 0 : Digit(n) == 1;
-                d.EmitSimple(Op::kCut, partial ? 1 : 0, feed ? h[3] : 0, n);
+                d.EmitSimple(Cut{partial ? CutKind::kPartial : CutKind::kFull, feed ? h[3] : 0,
+                                 OneOf(n, "ABab")});
             }),
         ByThird(
             kGs, 'v', [](uint8_t m) -> size_t { return m == '0' ? 8 : 0; },
             [](D d, H h, uint8_t) {
                 d.m_rowsLeft = Word(h + 6);
-                d.EmitSimple(Op::kRasterImage, Word(h + 4), d.m_rowsLeft, Digit(h[3]) & 3);
+                d.EmitSimple(RasterImage{Word(h + 4) * 8, Word(h + 6), (Digit(h[3]) & 1) + 1,
+                                         ((Digit(h[3]) >> 1) & 1) + 1});
                 if (Word(h + 4) > 0 && d.m_rowsLeft > 0) {
                     d.BeginPayload(Payload::kRow, Word(h + 4));
                 }
@@ -272,23 +310,29 @@ struct CommandDecoder::Commands {
         Act(kFs, '&', 2,
             [](D d, H, uint8_t) {
                 d.m_mode.chinese = true;
-                d.EmitSimple(Op::kChineseMode, 1);
+                d.EmitSimple(ChineseMode{true});
             }),
         Act(kFs, '.', 2,
             [](D d, H, uint8_t) {
                 d.m_mode.chinese = false;
-                d.EmitSimple(Op::kChineseMode, 0);
+                d.EmitSimple(ChineseMode{false});
             }),
-        Act(kFs, '!', 3, [](D d, H, uint8_t n) { d.EmitSimple(Op::kChinesePrintMode, n); }),
+        Act(kFs, '!', 3,
+            [](D d, H, uint8_t n) {
+                d.EmitSimple(ChinesePrintMode{(n & 0x04) != 0, (n & 0x08) != 0, (n & 0x80) != 0});
+            }),
         Act(kFs, '-', 3,
-            [](D d, H, uint8_t n) { d.EmitSimple(Op::kChineseUnderline, Underline(n)); }),
-        Named(kFs, 'C', 3, "Chinese code system"),
-        Named(kFs, 'W', 3, "Chinese quadruple size"),
+            [](D d, H, uint8_t n) { d.EmitSimple(ChineseUnderline{UnderlineDots(n)}); }),
+        NamedRow(kFs, 'C', 3, "Chinese code system"),
+        NamedRow(kFs, 'W', 3, "Chinese quadruple size"),
         // n images, each xL xH yL yH and x * y * 8 bytes.
         Act(kFs, 'q', 3, [](D d, H, uint8_t n) { d.BeginParts(n, 4); }),
-        Named(kFs, 'S', 4, "Chinese character spacing"),
+        NamedRow(kFs, 'S', 4, "Chinese character spacing"),
         Act(kFs, 'p', 4,
-            [](D d, H h, uint8_t n) { d.EmitSimple(Op::kPrintNvBitImage, n, Digit(h[3]) & 3); }),
+            [](D d, H h, uint8_t n) {
+                d.EmitSimple(
+                    PrintNvBitImage{n, (Digit(h[3]) & 1) + 1, ((Digit(h[3]) >> 1) & 1) + 1});
+            }),
         Act(kFs, '2', 4, [](D d, H, uint8_t) { d.BeginSkip(72); }),  // one 24 x 24 character
         Act(kFs, '(', 5, [](D d, H h, uint8_t) { d.BeginSkip(Word(h + 3)); }),
         ByThird(
@@ -306,9 +350,9 @@ struct CommandDecoder::Commands {
                 if (n < 1 || n > 4) {
                     return d.EmitUnknown();
                 }
-                d.EmitSimple(Op::kStatusRequest, n);
+                d.EmitSimple(StatusRequest{StatusRequest::Kind::kRealTime, n});
             }),
-        Named(kDle, kEnq, 3, "real-time request"),
+        NamedRow(kDle, kEnq, 3, "real-time request"),
         ByThird(
             kDle, kDc4,
             [](uint8_t fn) -> size_t {
@@ -327,7 +371,7 @@ struct CommandDecoder::Commands {
             },
             [](D d, H h, uint8_t n) {
                 if (n == 1 && h[3] <= 1 && h[4] >= 1 && h[4] <= 8) {
-                    return d.EmitSimple(Op::kDrawer, h[3] == 0 ? 2 : 5, h[4] * 100, h[4] * 100);
+                    return d.EmitSimple(Drawer{h[3] == 0 ? 2 : 5, h[4] * 100, h[4] * 100, true});
                 }
                 d.EmitNamed();
             },
@@ -382,35 +426,32 @@ void CommandDecoder::Finish() {
         }
         return;
     }
-    Command c{Op::kTruncated};
-    c.head = {m_head.data(), m_headSize};
-    c.a = -1;
-    c.b = -1;
+    Truncated t;
     switch (m_state) {
         case State::kPayload:
         case State::kTabStops:
         case State::kUntilNul:
-            c.a = static_cast<int64_t>(m_data.size());
-            c.b = m_state == State::kPayload ? static_cast<int64_t>(m_expected) : -1;
+            t.received = static_cast<int64_t>(m_data.size());
+            t.expected = m_state == State::kPayload ? static_cast<int64_t>(m_expected) : -1;
             break;
         case State::kRows: {
             const int64_t rows = Word(m_head.data() + 6);
-            c.a = (rows - m_rowsLeft) * static_cast<int64_t>(m_expected) +
-                  static_cast<int64_t>(m_data.size());
-            c.b = rows * static_cast<int64_t>(m_expected);
+            t.received = (rows - m_rowsLeft) * static_cast<int64_t>(m_expected) +
+                         static_cast<int64_t>(m_data.size());
+            t.expected = rows * static_cast<int64_t>(m_expected);
             break;
         }
         case State::kSkip:
         case State::kPartHeader:
-            c.a = static_cast<int64_t>(m_commandBytes - m_headSize);
-            c.b = m_partHeaderSize == 0
-                      ? static_cast<int64_t>(m_commandBytes - m_headSize + m_skipLeft)
-                      : -1;
+            t.received = static_cast<int64_t>(m_commandBytes - m_headSize);
+            t.expected = m_partHeaderSize == 0
+                             ? static_cast<int64_t>(m_commandBytes - m_headSize + m_skipLeft)
+                             : -1;
             break;
         default:
             break;
     }
-    Emit(c);
+    EmitSimple(t);
     EndCommand();
 }
 
@@ -434,19 +475,21 @@ const uint8_t* CommandDecoder::FeedText(const uint8_t* p, const uint8_t* end) {
         m_headSize = 1;
         m_state = State::kHeader;
     } else if (b == kLf) {
-        EmitSimple(Op::kLineFeed);
+        EmitSimple(LineFeed{});
     } else if (b == kCr) {
-        EmitSimple(Op::kCarriageReturn);
+        EmitSimple(CarriageReturn{});
     } else if (b == kHt) {
-        EmitSimple(Op::kTab);
+        EmitSimple(Tab{});
     } else if (b == kFf || b == kCan) {
         m_head[0] = b;
         m_headSize = 1;
-        EmitSimple(b == kFf ? Op::kPrintPage : Op::kCancelPage);
+        if (b == kFf) {
+            EmitSimple(PrintPage{false});
+        } else {
+            EmitSimple(CancelPage{});
+        }
     } else {
-        Command c{Op::kControl};
-        c.data = {q - 1, 1};
-        Emit(c);
+        Emit({Control{b}, {}, {q - 1, 1}});
     }
     return q;
 }
@@ -494,10 +537,7 @@ void CommandDecoder::EmitText(const uint8_t* p, size_t n) {
     if (n == 0) {
         return;
     }
-    Command c{Op::kText};
-    c.data = {p, n};
-    c.mode = m_mode;
-    Emit(c);
+    Emit({escpos::Text{{p, n}, m_mode}, {}, {p, n}});
 }
 
 const uint8_t* CommandDecoder::FeedCommand(const uint8_t* p, const uint8_t* end) {
@@ -537,10 +577,7 @@ const uint8_t* CommandDecoder::FeedCommand(const uint8_t* p, const uint8_t* end)
                     m_state = State::kPartHeader;
                     m_data.clear();
                 } else {
-                    Command c{Op::kSkipped};
-                    c.head = {m_head.data(), m_headSize};
-                    c.a = static_cast<int64_t>(m_commandBytes);
-                    Emit(c);
+                    EmitSkipped(static_cast<int64_t>(m_commandBytes));
                     EndCommand();
                 }
             }
@@ -561,10 +598,7 @@ const uint8_t* CommandDecoder::FeedCommand(const uint8_t* p, const uint8_t* end)
                 m_data.push_back(b);
                 return p + 1;
             }
-            Command c{Op::kTabStops};
-            c.head = {m_head.data(), m_headSize};
-            c.data = m_data;
-            Emit(c);
+            Emit({TabStops{m_data}, {m_head.data(), m_headSize}, m_data});
             EndCommand();
             // A value that does not ascend ends the list and is data again.
             return b == 0 ? p + 1 : p;
@@ -619,16 +653,11 @@ void CommandDecoder::EmitNamed() {
     if (name == nullptr) {
         return EmitUnknown();
     }
-    Command c{Op::kNamed};
-    c.head = {m_head.data(), m_headSize};
-    c.name = name;
-    Emit(c);
+    EmitSimple(Named{name});
 }
 
 void CommandDecoder::EmitUnknown() {
-    Command c{Op::kUnknown};
-    c.head = {m_head.data(), m_headSize};
-    Emit(c);
+    EmitSimple(Unknown{});
 }
 
 void CommandDecoder::BeginPayload(Payload kind, size_t size) {
@@ -642,68 +671,71 @@ void CommandDecoder::BeginPayload(Payload kind, size_t size) {
 }
 
 void CommandDecoder::PayloadDone(const uint8_t* data, size_t size) {
-    Command c;
-    c.head = {m_head.data(), m_headSize};
-    c.data = {data, size};
+    const std::span<const uint8_t> head{m_head.data(), m_headSize};
+    const std::span<const uint8_t> payload{data, size};
     switch (m_payload) {
         case Payload::kRow:
-            c.op = Op::kRasterRow;
-            Emit(c);
+            Emit({RasterRow{payload}, head, payload});
             m_data.clear();
             if (--m_rowsLeft > 0) {
                 return;
             }
             return EndCommand();
-        case Payload::kColumnImage:
-            c.op = Op::kColumnImage;
-            c.a = m_head[2];
-            c.b = Word(m_head.data() + 3);
+        case Payload::kColumnImage: {
+            const uint8_t m = m_head[2];
+            Emit({ColumnImage{(m & 0x20) != 0, (m & 1) != 0,
+                              OneOf(m, std::string_view("\0\1\x20\x21", 4)), m,
+                              Word(m_head.data() + 3), payload},
+                  head, payload});
             break;
+        }
         case Payload::kNvImage:
-            c.op = Op::kNvBitImage;
-            c.a = m_head[2] - m_partsLeft;
-            c.b = m_imageWidth;
-            c.c = m_imageHeight;
-            Emit(c);
+            Emit({NvBitImage{m_head[2] - m_partsLeft, m_head[2], m_imageWidth, m_imageHeight,
+                             payload},
+                  head, payload});
             if (m_partsLeft > 0) {
                 m_state = State::kPartHeader;
                 m_data.clear();
                 return;
             }
             return EndCommand();
-        case Payload::kBarcode:
-            c.op = Op::kBarcode;
-            c.a = m_head[2] < 65 ? m_head[2] + 65 : m_head[2];
+        case Payload::kBarcode: {
+            // Form A numbers 0..6 are form B's 65..71.
+            const int m = m_head[2] < 65 ? m_head[2] : m_head[2] - 65;
+            Emit({Barcode{static_cast<BarcodeSymbology>(m), payload}, head, payload});
             break;
+        }
         case Payload::kResponse: {
             // fn 48, m 48 and four digits: a process ID to send back.
             const auto digit = [](uint8_t b) { return b >= '0' && b <= '9'; };
             if (size != 6 || data[0] != 48 || data[1] != 48 ||
                 !std::all_of(data + 2, data + 6, digit)) {
-                c.op = Op::kSkipped;
-                c.a = static_cast<int64_t>(m_headSize + size);
+                EmitSkipped(static_cast<int64_t>(m_headSize + size));
                 break;
             }
-            c.op = Op::kStatusRequest;
-            c.a = 48;
-            c.b = 4;
-            c.c = int64_t{data[2]} << 24 | int64_t{data[3]} << 16 | int64_t{data[4]} << 8 | data[5];
+            Emit({StatusRequest{
+                      StatusRequest::Kind::kProcessId, 48, {data[2], data[3], data[4], data[5]}},
+                  head, payload});
             break;
         }
         case Payload::kSymbol:
-        case Payload::kGraphics:
+        case Payload::kGraphics: {
             if (size < 2) {
-                c.op = Op::kSkipped;
-                c.a = static_cast<int64_t>(m_headSize + size);
+                EmitSkipped(static_cast<int64_t>(m_headSize + size));
                 break;
             }
-            c.op = m_payload == Payload::kSymbol ? Op::kSymbol : Op::kGraphics;
-            c.a = data[0];
-            c.b = data[1];
-            c.data = {data + 2, size - 2};
+            const std::span<const uint8_t> params = payload.subspan(2);
+            if (m_payload == Payload::kSymbol) {
+                Emit({Symbol2D{SymbolKindOf(data[0]), SymbolFunctionOf(data[1]), data[0], data[1],
+                               params},
+                      head, params});
+            } else {
+                const GraphicsFunction f = GraphicsFunctionOf(data[1]);
+                Emit({Graphics{f, data[1], size, ParseGraphics(f, params)}, head, params});
+            }
             break;
+        }
     }
-    Emit(c);
     EndCommand();
 }
 
@@ -765,18 +797,28 @@ void CommandDecoder::EndCommand() {
     m_data.clear();
 }
 
-void CommandDecoder::Emit(Command command) {
+void CommandDecoder::Emit(const Command& command) {
     m_sink.OnCommand(command);
 }
 
-void CommandDecoder::EmitSimple(Op op, int64_t a, int64_t b, int64_t c, int64_t d) {
-    Command command{op};
-    command.head = {m_head.data(), m_headSize};
-    command.a = a;
-    command.b = b;
-    command.c = c;
-    command.d = d;
-    Emit(command);
+void CommandDecoder::EmitSimple(CommandBody body) {
+    Emit({std::move(body), {m_head.data(), m_headSize}, {}});
+}
+
+void CommandDecoder::EmitSkipped(int64_t bytes) {
+    const bool three = m_headSize > 2 && (m_head[1] == '(' || m_head[1] == '8');
+    EmitSimple(Skipped{bytes, three});
+}
+
+void CommandDecoder::EmitFrame(ConfigFrame::Kind kind, const uint8_t* h, size_t size) {
+    ConfigFrame f{kind};
+    std::copy(h + 2, h + 2 + size, f.value.begin());
+    for (size_t i = 0; i < size; ++i) {
+        f.expected = static_cast<uint8_t>(f.expected + h[2 + i]);
+    }
+    f.checksum = h[2 + size];
+    f.checksumOk = f.checksum == f.expected;
+    EmitSimple(f);
 }
 
 }  // namespace vorpane::escpos

@@ -82,8 +82,10 @@ private:
     void BeginSkip(uint64_t size);
     void BeginParts(int count, size_t headerSize);
     void EndCommand();
-    void Emit(Command command);
-    void EmitSimple(Op op, int64_t a = 0, int64_t b = 0, int64_t c = 0, int64_t d = 0);
+    void Emit(const Command& command);
+    void EmitSimple(CommandBody body);
+    void EmitSkipped(int64_t bytes);
+    void EmitFrame(ConfigFrame::Kind kind, const uint8_t* head, size_t size);
 
     CommandSink& m_sink;
     const bool m_text;
@@ -100,8 +102,8 @@ private:
     int64_t m_rowsLeft = 0;
     int m_partsLeft = 0;
     size_t m_partHeaderSize = 0;
-    int64_t m_imageWidth = 0;  // of the FS q image being read
-    int64_t m_imageHeight = 0;
+    int m_imageWidth = 0;  // of the FS q image being read
+    int m_imageHeight = 0;
     std::array<uint8_t, 8> m_carry{};  // a character cut by the end of a piece
     size_t m_carrySize = 0;
     bool m_paused = false;

@@ -61,7 +61,9 @@ std::string Dots(int64_t n) {
     return Num(n) + (n == 1 ? " dot" : " dots");
 }
 
-const char* OnOff(int64_t n) {
+constexpr const char* kScales[] = {"", ", double width", ", double height", ", quadruple"};
+
+const char* OnOff(bool n) {
     return n != 0 ? "on" : "off";
 }
 
@@ -70,42 +72,38 @@ std::string UnderlineText(int64_t n) {
 }
 
 // A configuration frame: taken, or rejected with the checksum it needed.
-std::string FrameText(std::span<const uint8_t> frame, const std::string& taken,
-                      const std::string& value) {
-    if (FrameChecksumOk(frame)) {
+std::string FrameText(const ConfigFrame& f, const std::string& taken, const std::string& value) {
+    if (f.checksumOk) {
         return taken + value + " (checksum ok, pending until restart)";
     }
-    uint8_t expected = 0;
-    for (size_t i = 2; i + 1 < frame.size(); ++i) {
-        expected = static_cast<uint8_t>(expected + frame[i]);
-    }
     std::string out = taken.substr(0, 5) + "rejected: bad checksum ";
-    AppendHex(out, frame.back());
+    AppendHex(out, f.checksum);
     out += " (expected ";
-    AppendHex(out, expected);
+    AppendHex(out, f.expected);
     return out + ") for " + value;
 }
 
-std::string PrintModeText(int64_t n) {
-    std::string out = (n & 1) ? "font B" : "font A";
-    constexpr std::pair<int, const char*> kBits[] = {{0x08, ", bold"},
-                                                     {0x10, ", double height"},
-                                                     {0x20, ", double width"},
-                                                     {0x80, ", underline"}};
-    for (const auto& [bit, name] : kBits) {
-        if (n & bit) {
+std::string PrintModeText(const PrintMode& m) {
+    std::string out = m.fontB ? "font B" : "font A";
+    const std::pair<bool, const char*> kBits[] = {{m.bold, ", bold"},
+                                                  {m.doubleHeight, ", double height"},
+                                                  {m.doubleWidth, ", double width"},
+                                                  {m.underline, ", underline"}};
+    for (const auto& [on, name] : kBits) {
+        if (on) {
             out += name;
         }
     }
     return out;
 }
 
-std::string ChinesePrintModeText(int64_t n) {
+std::string ChinesePrintModeText(const ChinesePrintMode& m) {
     std::string out;
-    constexpr std::pair<int, const char*> kBits[] = {
-        {0x04, "double width"}, {0x08, "double height"}, {0x80, "underline"}};
-    for (const auto& [bit, name] : kBits) {
-        if (n & bit) {
+    const std::pair<bool, const char*> kBits[] = {{m.doubleWidth, "double width"},
+                                                  {m.doubleHeight, "double height"},
+                                                  {m.underline, "underline"}};
+    for (const auto& [on, name] : kBits) {
+        if (on) {
             out += out.empty() ? "" : ", ";
             out += name;
         }
@@ -113,7 +111,7 @@ std::string ChinesePrintModeText(int64_t n) {
     return out.empty() ? "normal" : out;
 }
 
-const char* SymbologyName(int64_t m) {
+const char* SymbologyName(BarcodeSymbology s) {
     constexpr const char* kNames[] = {"UPC-A",
                                       "UPC-E",
                                       "EAN13",
@@ -129,8 +127,8 @@ const char* SymbologyName(int64_t m) {
                                       "GS1 DataBar Limited",
                                       "GS1 DataBar Expanded",
                                       "CODE128 auto"};
-    return m >= 65 && m < 65 + static_cast<int64_t>(std::size(kNames)) ? kNames[m - 65]
-                                                                       : "symbology";
+    static_assert(std::size(kNames) == static_cast<size_t>(BarcodeSymbology::kCode128Auto) + 1);
+    return kNames[static_cast<size_t>(s)];
 }
 
 std::string Printable(std::span<const uint8_t> data) {
@@ -145,79 +143,87 @@ std::string Printable(std::span<const uint8_t> data) {
     return out;
 }
 
-std::string SymbolText(const Command& c) {
-    const bool qr = c.a == 49;
-    const bool pdf = c.a == 48;
-    const int64_t n = c.data.size() >= 1 ? c.data[c.data.size() - 1] : 0;
-    const int64_t m = c.data.size() >= 2 ? c.data[0] : 0;
+std::string SymbolText(const Symbol2D& c) {
+    using F = SymbolFunction;
+    const bool qr = c.kind == SymbolKind::kQr;
+    const bool pdf = c.kind == SymbolKind::kPdf417;
+    const std::span<const uint8_t> d = c.params;
+    const int64_t n = d.size() >= 1 ? d[d.size() - 1] : 0;
+    const int64_t m = d.size() >= 2 ? d[0] : 0;
     const std::string prefix = std::string("GS ( k ") + (qr ? "QR " : "PDF417 ");
     if (qr || pdf) {
-        switch (c.b) {
-            case 80:
-                return prefix + "store " + Num(static_cast<int64_t>(c.data.size()) - 1) + " bytes";
-            case 81:
+        switch (c.function) {
+            case F::kStore:
+                return prefix + "store " + Num(static_cast<int64_t>(d.size()) - 1) + " bytes";
+            case F::kPrint:
                 return prefix + "print";
-            case 82:
+            case F::kSizeRequest:
                 return prefix + "size request";
+            default:
+                break;
         }
     }
-    if (qr && c.data.size() >= 1) {
-        switch (c.b) {
-            case 65: {
-                const int64_t model = c.data[0];
+    if (qr && d.size() >= 1) {
+        switch (c.function) {
+            case F::kSelect: {
+                const int64_t model = d[0];
                 return prefix + (model == 49 ? "model 1" : model == 51 ? "model micro" : "model 2");
             }
-            case 67:
+            case F::kModule:
                 return prefix + "module size " + Dots(n);
-            case 69:
+            case F::kErrorCorrection:
                 return prefix + "error correction " +
                        (n >= 48 && n <= 51 ? std::string(1, "LMQH"[n - 48]) : "L");
+            default:
+                break;
         }
     }
-    if (pdf && c.data.size() >= 1) {
-        switch (c.b) {
-            case 65:
+    if (pdf && d.size() >= 1) {
+        switch (c.function) {
+            case F::kSelect:
                 return prefix + "columns " + (n == 0 ? "auto" : Num(n));
-            case 66:
+            case F::kRows:
                 return prefix + "rows " + (n == 0 ? "auto" : Num(n));
-            case 67:
+            case F::kModule:
                 return prefix + "module width " + Dots(n);
-            case 68:
+            case F::kRowHeight:
                 return prefix + "row height " + Num(n) + " x module width";
-            case 69:
+            case F::kErrorCorrection:
                 return prefix + "error correction " +
                        (m == 48 ? "level " + Num(n - 48) : Num(n * 10) + "%");
-            case 70:
+            case F::kOptions:
                 return prefix + (n == 1 ? "truncated" : "standard");
+            default:
+                break;
         }
     }
-    return "GS ( k symbol " + Num(c.a) + " function " + Num(c.b) + ", " +
-           Num(static_cast<int64_t>(c.data.size()) + 2) + " bytes (not drawn)";
+    return "GS ( k symbol " + Num(c.cn) + " function " + Num(c.fn) + ", " +
+           Num(static_cast<int64_t>(d.size()) + 2) + " bytes (not drawn)";
 }
 
-std::string GraphicsText(const Command& c) {
-    const std::string name = Mnemonic(c.head, 3) + " ";
-    if (c.b == kPrintGraphics) {
+std::string GraphicsText(const Graphics& c, std::span<const uint8_t> head) {
+    using F = GraphicsFunction;
+    const std::string name = Mnemonic(head, 3) + " ";
+    if (c.function == F::kPrint) {
         return name + "print graphics";
     }
-    const auto g = ParseGraphics(c);
+    const auto& g = c.image;
     if (!g) {
-        return name + "graphics function " + Num(c.b) + ", " +
-               Num(static_cast<int64_t>(c.data.size()) + 2) + " bytes (not drawn)";
+        return name + "graphics function " + Num(c.fn) + ", " + Num(static_cast<int64_t>(c.bytes)) +
+               " bytes (not drawn)";
     }
     std::string key;
-    if (c.b != kStoreGraphics) {
+    if (c.function != F::kStore) {
         key = "key " +
               Printable(std::array<uint8_t, 2>{static_cast<uint8_t>(g->key >> 8),
                                                static_cast<uint8_t>(g->key)}) +
-              (c.b == kDefineNvGraphics ? ", " : "");
+              (c.function == F::kDefineNv ? ", " : "");
     }
-    constexpr const char* kScales[] = {"", ", double width", ", double height", ", quadruple"};
     const char* scale = kScales[(g->scaleX - 1) | (g->scaleY - 1) << 1];
-    if (c.b == kPrintNvGraphics) {
+    if (c.function == F::kPrintNv) {
         return name + "print NV graphics " + key + scale;
     }
-    std::string out = name + (c.b == kStoreGraphics ? "store graphics " : "define NV graphics ") +
+    std::string out = name + (c.function == F::kStore ? "store graphics " : "define NV graphics ") +
                       key + Num(g->width) + " x " + Num(g->height) + " dots" + scale;
     if (g->colour != 1) {
         out += ", colour " + Num(g->colour);
@@ -243,242 +249,230 @@ std::string HexBytes(const uint8_t* data, size_t size) {
     return out;
 }
 
-std::string DescribeCommand(const Command& c) {
-    const std::string name = Mnemonic(c.head, 2) + " ";
-    switch (c.op) {
-        case Op::kText:
-        case Op::kLineFeed:
-        case Op::kCarriageReturn:
-        case Op::kTab:
-        case Op::kControl:
-        case Op::kRasterRow:
-        case Op::kStatusRequest:
-            return {};
-        case Op::kInitialise:
-            return name + "initialise";
-        case Op::kPrintMode:
-            return name + "print mode: " + PrintModeText(c.a);
-        case Op::kFont:
-            return name + "font " + static_cast<char>('A' + c.a);
-        case Op::kCharacterSize:
-            return name + "character size: width " + Num(c.a) + ", height " + Num(c.b);
-        case Op::kBold:
-            return name + "bold " + OnOff(c.a);
-        case Op::kDoubleStrike:
-            return name + "double strike " + OnOff(c.a);
-        case Op::kUnderline:
-            return name + "underline " + UnderlineText(c.a);
-        case Op::kReverse:
-            return name + "reverse " + OnOff(c.a);
-        case Op::kAlign:
-            return name + "align " + (c.a == 1 ? "centre" : c.a == 2 ? "right" : "left");
-        case Op::kUpsideDown:
-            return name + "upside-down " + OnOff(c.a);
-        case Op::kRotate90:
-            return name + "90 degree rotation " + OnOff(c.a);
-        case Op::kRightSpacing:
-            return name + "right spacing " + Dots(c.a);
-        case Op::kDefaultLineSpacing:
-            return name + "default line spacing";
-        case Op::kLineSpacing:
-            return name + "line spacing " + Dots(c.a);
-        case Op::kTabStops: {
-            if (c.data.empty()) {
-                return name + "tab stops cleared";
-            }
-            std::string out = name + "tab stops ";
-            for (size_t i = 0; i < c.data.size(); ++i) {
-                out += (i > 0 ? ", " : "") + Num(c.data[i]);
-            }
-            return out;
-        }
-        case Op::kFeedLines:
-            return name + "feed " + Num(c.a) + (c.a == 1 ? " line" : " lines");
-        case Op::kFeedDots:
-            return name + "feed " + Dots(c.a);
-        case Op::kLeftMargin:
-            return name + "left margin " + Dots(c.a);
-        case Op::kPrintWidth:
-            return name + "print width " + Dots(c.a);
-        case Op::kAbsolutePosition:
-            return name + "position " + Dots(c.a);
-        case Op::kRelativePosition:
-            return name + "move " + Dots(c.a);
-        case Op::kCodePage: {
-            const char* page = CodePageName(static_cast<int>(c.a));
-            const std::string drawn = CodePageDrawn(static_cast<int>(c.a)) ? "" : "drawn as PC437";
-            return name + "code page " + Num(c.a) + " (" + (page ? page : "") +
-                   (page && !drawn.empty() ? ", not on this system: " : "") + drawn + ")";
-        }
-        case Op::kCharacterSet: {
-            const char* set = CharacterSetName(static_cast<int>(c.a));
-            return name + "character set " + Num(c.a) + " (" + (set ? set : "unknown") + ")";
-        }
-        case Op::kChineseMode:
-            return name + "Chinese mode " + OnOff(c.a);
-        case Op::kChinesePrintMode:
-            return name + "Chinese print mode: " + ChinesePrintModeText(c.a);
-        case Op::kChineseUnderline:
-            return name + "Chinese underline " + UnderlineText(c.a);
-        case Op::kRasterImage: {
-            constexpr const char* kScales[] = {"normal", "double width", "double height",
-                                               "quadruple"};
-            return Mnemonic(c.head, 3) + " raster image " + Num(c.a * 8) + " x " + Num(c.b) +
-                   " dots, " + kScales[c.c & 3];
-        }
-        case Op::kColumnImage: {
-            const char* mode = c.a == 0    ? "8-dot single density"
-                               : c.a == 1  ? "8-dot double density"
-                               : c.a == 32 ? "24-dot single density"
-                               : c.a == 33 ? "24-dot double density"
-                                           : nullptr;
-            return name + "column image " + (mode ? mode : "mode " + Num(c.a)) + ", " + Num(c.b) +
-                   " columns";
-        }
-        case Op::kBarcodeHeight:
-            return name + "barcode height " + Dots(c.a);
-        case Op::kBarcodeWidth:
-            return name + "barcode module " + Dots(c.a);
-        case Op::kHriPosition: {
-            constexpr const char* kPositions[] = {"none", "above", "below", "above and below"};
-            return name + "HRI " + kPositions[c.a & 3];
-        }
-        case Op::kHriFont:
-            return name + "HRI font " + (c.a != 0 ? "B" : "A");
-        case Op::kBarcode:
-            return name + SymbologyName(c.a) + " " + Printable(c.data);
-        case Op::kSymbol:
-            return SymbolText(c);
-        case Op::kGraphics:
-            return GraphicsText(c);
-        case Op::kNvBitImage:
-            return name + "NV bit image " + Num(c.a) + " of " + Num(c.head[2]) + ", " + Num(c.b) +
-                   " x " + Num(c.c) + " dots";
-        case Op::kPrintNvBitImage: {
-            constexpr const char* kScales[] = {"", ", double width", ", double height",
-                                               ", quadruple"};
-            return name + "print NV bit image " + Num(c.a) + kScales[c.b & 3];
-        }
-        case Op::kPageMode:
-            return name + "page mode";
-        case Op::kStandardMode:
-            return name + "standard mode";
-        case Op::kPageArea:
-            return name + "page area at " + Num(c.a) + ", " + Num(c.b) + ", " + Num(c.c) + " x " +
-                   Dots(c.d);
-        case Op::kPageDirection: {
-            constexpr const char* kDirections[] = {"left to right", "bottom to top",
-                                                   "right to left", "top to bottom"};
-            return name + "page direction " +
-                   (c.a >= 0 && c.a < 4 ? kDirections[c.a] : Num(c.a) + " (ignored)");
-        }
-        case Op::kPageVertical:
-            return name + (c.b == 0 ? "page position " : "page move ") + Dots(c.a);
-        case Op::kPrintPage:
-            return c.a != 0 ? "ESC FF print page" : "FF print page and return to standard mode";
-        case Op::kCancelPage:
-            return "CAN cancel page data";
-        case Op::kCut: {
-            const std::string cut = c.a != 0 ? "partial cut" : "full cut";
-            return name + (c.b > 0 ? "feed " + Dots(c.b) + ", " + cut : cut);
-        }
-        case Op::kDrawer:
-            if (c.head.size() > 1 && c.head[0] == 0x10) {
-                return name + "drawer pin " + Num(c.a) + " pulse " + Num(c.b) + " ms";
-            }
-            return name + "drawer pin " + Num(c.a) + " on " + Num(c.b) + " ms off " + Num(c.c) +
-                   " ms";
-        case Op::kAddressFrame:
-            return FrameText(
-                c.head, "GS D new address ",
-                Ipv4Address::FromOctets({c.head[2], c.head[3], c.head[4], c.head[5]}).Text());
-        case Op::kMacFrame:
-            return FrameText(
-                c.head, "GS E new MAC ",
-                MacText({c.head[2], c.head[3], c.head[4], c.head[5], c.head[6], c.head[7]}, '-'));
-        case Op::kNamed: {
-            std::string out = name + c.name;
-            if (c.head.size() > 2) {
-                out += ": " + HexBytes(c.head.data() + 2, c.head.size() - 2);
-            }
-            return out;
-        }
-        case Op::kSkipped: {
-            const bool three = c.head.size() > 2 && (c.head[1] == '(' || c.head[1] == '8');
-            return Mnemonic(c.head, three ? 3 : 2) + " skipped, " + Num(c.a) + " bytes";
-        }
-        case Op::kUnknown:
-            return "hex: " + HexBytes(c.head.data(), c.head.size());
-        case Op::kTruncated: {
-            std::string out = "truncated: " + HexBytes(c.head.data(), c.head.size());
-            if (c.a >= 0) {
-                out += " after " + Num(c.a) + (c.b >= 0 ? " of " + Num(c.b) : "") + " bytes";
-            }
-            return out;
-        }
-    }
-    return {};
+std::string DescribeCommand(const Command& command) {
+    const std::span<const uint8_t> head = command.head;
+    const std::string name = Mnemonic(head, 2) + " ";
+    const auto scaled = [](int x, int y) { return kScales[(x - 1) | (y - 1) << 1]; };
+    return std::visit(
+        Overloaded{
+            [](const Text&) { return std::string(); },
+            [](const LineFeed&) { return std::string(); },
+            [](const CarriageReturn&) { return std::string(); },
+            [](const Tab&) { return std::string(); },
+            [](const Control&) { return std::string(); },
+            [](const RasterRow&) { return std::string(); },
+            [](const StatusRequest&) { return std::string(); },
+            [&](const Initialise&) { return name + "initialise"; },
+            [&](const PrintMode& c) { return name + "print mode: " + PrintModeText(c); },
+            [&](const SelectFont& c) { return name + "font " + static_cast<char>('A' + c.font); },
+            [&](const CharacterSize& c) {
+                return name + "character size: width " + Num(c.width) + ", height " + Num(c.height);
+            },
+            [&](const Bold& c) { return name + "bold " + OnOff(c.on); },
+            [&](const DoubleStrike& c) { return name + "double strike " + OnOff(c.on); },
+            [&](const Underline& c) { return name + "underline " + UnderlineText(c.dots); },
+            [&](const Reverse& c) { return name + "reverse " + OnOff(c.on); },
+            [&](const Align& c) {
+                return name + "align " +
+                       (c.align == Alignment::kCentre  ? "centre"
+                        : c.align == Alignment::kRight ? "right"
+                                                       : "left");
+            },
+            [&](const UpsideDown& c) { return name + "upside-down " + OnOff(c.on); },
+            [&](const Rotate90& c) { return name + "90 degree rotation " + OnOff(c.on); },
+            [&](const RightSpacing& c) { return name + "right spacing " + Dots(c.dots); },
+            [&](const DefaultLineSpacing&) { return name + "default line spacing"; },
+            [&](const LineSpacing& c) { return name + "line spacing " + Dots(c.dots); },
+            [&](const TabStops& c) {
+                if (c.stops.empty()) {
+                    return name + "tab stops cleared";
+                }
+                std::string out = name + "tab stops ";
+                for (size_t i = 0; i < c.stops.size(); ++i) {
+                    out += (i > 0 ? ", " : "") + Num(c.stops[i]);
+                }
+                return out;
+            },
+            [&](const FeedLines& c) {
+                return name + "feed " + Num(c.lines) + (c.lines == 1 ? " line" : " lines");
+            },
+            [&](const FeedDots& c) { return name + "feed " + Dots(c.dots); },
+            [&](const LeftMargin& c) { return name + "left margin " + Dots(c.dots); },
+            [&](const PrintWidth& c) { return name + "print width " + Dots(c.dots); },
+            [&](const AbsolutePosition& c) { return name + "position " + Dots(c.dots); },
+            [&](const RelativePosition& c) { return name + "move " + Dots(c.dots); },
+            [&](const CodePage& c) {
+                const char* page = CodePageName(c.page);
+                const std::string drawn = CodePageDrawn(c.page) ? "" : "drawn as PC437";
+                return name + "code page " + Num(c.page) + " (" + (page ? page : "") +
+                       (page && !drawn.empty() ? ", not on this system: " : "") + drawn + ")";
+            },
+            [&](const CharacterSet& c) {
+                const char* set = CharacterSetName(c.set);
+                return name + "character set " + Num(c.set) + " (" + (set ? set : "unknown") + ")";
+            },
+            [&](const ChineseMode& c) { return name + "Chinese mode " + OnOff(c.on); },
+            [&](const ChinesePrintMode& c) {
+                return name + "Chinese print mode: " + ChinesePrintModeText(c);
+            },
+            [&](const ChineseUnderline& c) {
+                return name + "Chinese underline " + UnderlineText(c.dots);
+            },
+            [&](const RasterImage& c) {
+                constexpr const char* kNames[] = {"normal", "double width", "double height",
+                                                  "quadruple"};
+                return Mnemonic(head, 3) + " raster image " + Num(c.width) + " x " + Num(c.height) +
+                       " dots, " + kNames[(c.scaleX - 1) | (c.scaleY - 1) << 1];
+            },
+            [&](const ColumnImage& c) {
+                const std::string mode = std::string(c.tall ? "24-dot " : "8-dot ") +
+                                         (c.doubleDensity ? "double" : "single") + " density";
+                return name + "column image " + (c.knownMode ? mode : "mode " + Num(c.mode)) +
+                       ", " + Num(c.columns) + " columns";
+            },
+            [&](const BarcodeHeight& c) { return name + "barcode height " + Dots(c.dots); },
+            [&](const BarcodeWidth& c) { return name + "barcode module " + Dots(c.dots); },
+            [&](const HriPosition& c) {
+                constexpr const char* kPositions[] = {"none", "above", "below", "above and below"};
+                return name + "HRI " + kPositions[(c.above ? 1 : 0) | (c.below ? 2 : 0)];
+            },
+            [&](const HriFont& c) { return name + "HRI font " + (c.fontB ? "B" : "A"); },
+            [&](const Barcode& c) {
+                return name + SymbologyName(c.symbology) + " " + Printable(c.data);
+            },
+            [&](const Symbol2D& c) { return SymbolText(c); },
+            [&](const Graphics& c) { return GraphicsText(c, head); },
+            [&](const NvBitImage& c) {
+                return name + "NV bit image " + Num(c.number) + " of " + Num(c.count) + ", " +
+                       Num(c.width) + " x " + Num(c.height) + " dots";
+            },
+            [&](const PrintNvBitImage& c) {
+                return name + "print NV bit image " + Num(c.number) + scaled(c.scaleX, c.scaleY);
+            },
+            [&](const PageMode&) { return name + "page mode"; },
+            [&](const StandardMode&) { return name + "standard mode"; },
+            [&](const PageArea& c) {
+                return name + "page area at " + Num(c.x) + ", " + Num(c.y) + ", " + Num(c.width) +
+                       " x " + Dots(c.height);
+            },
+            [&](const PageDirection& c) {
+                constexpr const char* kDirections[] = {"left to right", "bottom to top",
+                                                       "right to left", "top to bottom"};
+                return name + "page direction " +
+                       (c.direction >= 0 && c.direction < 4 ? kDirections[c.direction]
+                                                            : Num(c.direction) + " (ignored)");
+            },
+            [&](const PageVertical& c) {
+                return name + (c.relative ? "page move " : "page position ") + Dots(c.dots);
+            },
+            [](const PrintPage& c) {
+                return std::string(c.keepPage ? "ESC FF print page"
+                                              : "FF print page and return to standard mode");
+            },
+            [](const CancelPage&) { return std::string("CAN cancel page data"); },
+            [&](const Cut& c) {
+                const std::string cut = c.kind == CutKind::kPartial ? "partial cut" : "full cut";
+                return name + (c.feedDots > 0 ? "feed " + Dots(c.feedDots) + ", " + cut : cut);
+            },
+            [&](const Drawer& c) {
+                if (c.realTime) {
+                    return name + "drawer pin " + Num(c.pin) + " pulse " + Num(c.onMs) + " ms";
+                }
+                return name + "drawer pin " + Num(c.pin) + " on " + Num(c.onMs) + " ms off " +
+                       Num(c.offMs) + " ms";
+            },
+            [](const ConfigFrame& c) {
+                const auto& v = c.value;
+                if (c.kind == ConfigFrame::Kind::kAddress) {
+                    return FrameText(c, "GS D new address ",
+                                     Ipv4Address::FromOctets({v[0], v[1], v[2], v[3]}).Text());
+                }
+                return FrameText(c, "GS E new MAC ",
+                                 MacText({v[0], v[1], v[2], v[3], v[4], v[5]}, '-'));
+            },
+            [&](const Named& c) {
+                std::string out = name + c.name;
+                if (head.size() > 2) {
+                    out += ": " + HexBytes(head.data() + 2, head.size() - 2);
+                }
+                return out;
+            },
+            [&](const Skipped& c) {
+                return Mnemonic(head, c.threePartName ? 3 : 2) + " skipped, " + Num(c.bytes) +
+                       " bytes";
+            },
+            [&](const Unknown&) { return "hex: " + HexBytes(head.data(), head.size()); },
+            [&](const Truncated& c) {
+                std::string out = "truncated: " + HexBytes(head.data(), head.size());
+                if (c.received >= 0) {
+                    out += " after " + Num(c.received) +
+                           (c.expected >= 0 ? " of " + Num(c.expected) : "") + " bytes";
+                }
+                return out;
+            },
+        },
+        command.body);
 }
 
 CommandJournal::CommandJournal(LineOut out) : m_out(std::move(out)), m_line(kTextPrefix) {}
 
 void CommandJournal::OnCommand(const Command& c) {
-    switch (c.op) {
-        case Op::kText:
-            FlushHexRun();
-            return AddText(c);
-        case Op::kLineFeed:
-            FlushHexRun();
-            return FlushText(true);
-        case Op::kCarriageReturn:
-        case Op::kRasterRow:
-            return;
-        case Op::kTab:
-            FlushHexRun();
-            m_line += "\\x09";
-            if (++m_lineBytes == kMaxTextLineBytes) {
-                FlushText(false);
-            }
-            return;
-        case Op::kControl:
+    if (const Text* text = c.Get<Text>()) {
+        FlushHexRun();
+        return AddText(*text);
+    }
+    if (c.Get<LineFeed>()) {
+        FlushHexRun();
+        return FlushText(true);
+    }
+    if (c.Get<CarriageReturn>() || c.Get<RasterRow>()) {
+        return;
+    }
+    if (c.Get<Tab>()) {
+        FlushHexRun();
+        m_line += "\\x09";
+        if (++m_lineBytes == kMaxTextLineBytes) {
             FlushText(false);
-            if (m_hexRun.empty()) {
-                m_hexRun = "hex:";
-            }
-            m_hexRun += ' ';
-            AppendHex(m_hexRun, c.data[0]);
-            if (++m_hexBytes == kMaxHexRunBytes) {
-                FlushHexRun();
-            }
-            return;
-        default: {
-            FlushText(false);
-            FlushHexRun();
-            constexpr size_t kRemembered = 64;
-            const bool small = c.head.size() + c.data.size() <= kRemembered && c.op != Op::kNamed &&
-                               c.op != Op::kSkipped && c.op != Op::kTruncated;
-            const auto same = [&] {
-                return m_lastBytes.size() == c.head.size() + c.data.size() + 1 &&
-                       m_lastBytes[0] == static_cast<uint8_t>(c.op) &&
-                       std::equal(c.head.begin(), c.head.end(), m_lastBytes.begin() + 1) &&
-                       std::equal(c.data.begin(), c.data.end(),
-                                  m_lastBytes.begin() + 1 + static_cast<ptrdiff_t>(c.head.size()));
-            };
-            if (small && same()) {
-                Emit(m_lastLine);
-            } else if (std::string line = DescribeCommand(c); !line.empty()) {
-                Emit(line);
-                if (small) {
-                    m_lastBytes.assign(1, static_cast<uint8_t>(c.op));
-                    m_lastBytes.insert(m_lastBytes.end(), c.head.begin(), c.head.end());
-                    m_lastBytes.insert(m_lastBytes.end(), c.data.begin(), c.data.end());
-                    m_lastLine = std::move(line);
-                }
-            }
-            if (c.op == Op::kCut) {
-                EndRepeats();
-            }
         }
+        return;
+    }
+    if (const Control* control = c.Get<Control>()) {
+        FlushText(false);
+        if (m_hexRun.empty()) {
+            m_hexRun = "hex:";
+        }
+        m_hexRun += ' ';
+        AppendHex(m_hexRun, control->byte);
+        if (++m_hexBytes == kMaxHexRunBytes) {
+            FlushHexRun();
+        }
+        return;
+    }
+    FlushText(false);
+    FlushHexRun();
+    constexpr size_t kRemembered = 64;
+    const auto kind = static_cast<uint8_t>(c.body.index());
+    const bool small = c.head.size() + c.data.size() <= kRemembered && !c.Get<Named>() &&
+                       !c.Get<Skipped>() && !c.Get<Truncated>();
+    const auto same = [&] {
+        return m_lastBytes.size() == c.head.size() + c.data.size() + 1 && m_lastBytes[0] == kind &&
+               std::equal(c.head.begin(), c.head.end(), m_lastBytes.begin() + 1) &&
+               std::equal(c.data.begin(), c.data.end(),
+                          m_lastBytes.begin() + 1 + static_cast<ptrdiff_t>(c.head.size()));
+    };
+    if (small && same()) {
+        Emit(m_lastLine);
+    } else if (std::string line = DescribeCommand(c); !line.empty()) {
+        Emit(line);
+        if (small) {
+            m_lastBytes.assign(1, kind);
+            m_lastBytes.insert(m_lastBytes.end(), c.head.begin(), c.head.end());
+            m_lastBytes.insert(m_lastBytes.end(), c.data.begin(), c.data.end());
+            m_lastLine = std::move(line);
+        }
+    }
+    if (c.Get<Cut>()) {
+        EndRepeats();
     }
 }
 
@@ -541,9 +535,9 @@ void CommandJournal::EndRepeats() {
     m_recent.clear();
 }
 
-void CommandJournal::AddText(const Command& c) {
-    const uint8_t* p = c.data.data();
-    const uint8_t* const end = p + c.data.size();
+void CommandJournal::AddText(const Text& c) {
+    const uint8_t* p = c.bytes.data();
+    const uint8_t* const end = p + c.bytes.size();
     while (p < end) {
         // Plain ASCII, the common case, goes straight through in runs.
         const uint8_t* run = p;

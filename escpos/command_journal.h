@@ -84,7 +84,7 @@ public:
     void Finish();
 
 private:
-    void AddText(const Command& command);
+    void AddText(const Text& text);
     void FlushText(bool lineFeed);
     void FlushHexRun();
     void Emit(const std::string& line);

@@ -14,11 +14,24 @@ int Scale(uint8_t n) {
 
 }  // namespace
 
-std::optional<RasterGraphics> ParseGraphics(const Command& c) {
-    const std::span<const uint8_t> d = c.data;
+GraphicsFunction GraphicsFunctionOf(uint8_t fn) {
+    switch (fn) {
+        case 112:
+            return GraphicsFunction::kStore;
+        case 50:
+            return GraphicsFunction::kPrint;
+        case 67:
+            return GraphicsFunction::kDefineNv;
+        case 69:
+            return GraphicsFunction::kPrintNv;
+    }
+    return GraphicsFunction::kOther;
+}
+
+std::optional<RasterGraphics> ParseGraphics(GraphicsFunction function, std::span<const uint8_t> d) {
     RasterGraphics g;
-    switch (c.b) {
-        case kStoreGraphics:
+    switch (function) {
+        case GraphicsFunction::kStore:
             // a bx by c xL xH yL yH, then the rows; a = 48 is monochrome.
             if (d.size() < 8 || d[0] != 48) {
                 return std::nullopt;
@@ -30,7 +43,7 @@ std::optional<RasterGraphics> ParseGraphics(const Command& c) {
             g.height = Word(&d[6]);
             g.rows = d.subspan(8);
             break;
-        case kDefineNvGraphics:
+        case GraphicsFunction::kDefineNv:
             // a kc1 kc2 b xL xH yL yH, then per colour c and its rows.
             if (d.size() < 9 || d[0] != 48) {
                 return std::nullopt;
@@ -41,7 +54,7 @@ std::optional<RasterGraphics> ParseGraphics(const Command& c) {
             g.colour = d[8] - 48;
             g.rows = d.subspan(9);
             break;
-        case kPrintNvGraphics:
+        case GraphicsFunction::kPrintNv:
             // kc1 kc2 x y
             if (d.size() < 4) {
                 return std::nullopt;

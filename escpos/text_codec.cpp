@@ -62,13 +62,13 @@ static_assert(kKatakanaUpper.size() == 128);
 
 // ESC t pages: the two drawn from our own tables, and those the system
 // converts for us (charset as iconv names it).
-struct CodePage {
+struct CodePageEntry {
     int page;
     const char* name;
     const char* charset;
     std::u32string_view table = {};
 };
-constexpr CodePage kCodePages[] = {
+constexpr CodePageEntry kCodePages[] = {
     {0, "PC437", nullptr, kPc437Upper},
     {1, "Katakana", nullptr, kKatakanaUpper},
     {2, "PC850", "CP850"},
@@ -103,8 +103,8 @@ constexpr CodePage kCodePages[] = {
     {53, "KZ-1048", "RK1048"},
 };
 
-const CodePage* FindCodePage(int page) {
-    for (const CodePage& p : kCodePages) {
+const CodePageEntry* FindCodePage(int page) {
+    for (const CodePageEntry& p : kCodePages) {
         if (p.page == page) {
             return &p;
         }
@@ -114,7 +114,7 @@ const CodePage* FindCodePage(int page) {
 
 // The upper half of a page, or empty when neither we nor the system have it.
 std::optional<std::array<char32_t, 128>> LoadUpperHalf(int page) {
-    const CodePage* known = FindCodePage(page);
+    const CodePageEntry* known = FindCodePage(page);
     if (known == nullptr) {
         return std::nullopt;
     }
@@ -285,7 +285,7 @@ void AppendUtf8(std::string& out, char32_t c) {
 }
 
 const char* CodePageName(int page) {
-    const CodePage* known = FindCodePage(page);
+    const CodePageEntry* known = FindCodePage(page);
     return known ? known->name : nullptr;
 }
 

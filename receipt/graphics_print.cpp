@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "escpos/command_journal.h"
-#include "escpos/graphics.h"
 #include "receipt/receipt_renderer.h"
 
 namespace vorpane::receipt {
@@ -39,14 +38,14 @@ struct ReceiptRenderer::StoredImages {
     }
 
     // FS q columns, height / 8 bytes each, as rows.
-    static Image FromColumns(const Command& c) {
-        Image image{static_cast<int>(c.b), static_cast<int>(c.c), 1, 1, {}};
+    static Image FromColumns(const escpos::NvBitImage& c) {
+        Image image{c.width, c.height, 1, 1, {}};
         const size_t stride = (static_cast<size_t>(image.width) + 7) / 8;
         const size_t column = static_cast<size_t>(image.height) / 8;
         image.rows.assign(stride * static_cast<size_t>(image.height), 0);
         for (size_t x = 0; x < static_cast<size_t>(image.width); ++x) {
             for (size_t y = 0; y < static_cast<size_t>(image.height); ++y) {
-                if ((c.data[x * column + y / 8] >> (7 - y % 8)) & 1) {
+                if ((c.columns[x * column + y / 8] >> (7 - y % 8)) & 1) {
                     image.rows[y * stride + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
                 }
             }
@@ -115,33 +114,34 @@ void ReceiptRenderer::Graphics(const Command& c) {
     }
     StoredImages& images = *m_images;
     const std::string name = escpos::DescribeCommand(c);
-    if (c.op == escpos::Op::kNvBitImage) {
+    if (const auto* bits = c.Get<escpos::NvBitImage>()) {
         // FS q replaces every NV bit image defined before.
-        if (c.a == 1) {
+        if (bits->number == 1) {
             for (const auto& old : images.bitImages) {
                 images.nvBytes -= old.rows.size();
             }
             images.bitImages.clear();
         }
-        if (images.nvBytes + c.data.size() > kMaxNvGraphicsBytes) {
+        if (images.nvBytes + bits->columns.size() > kMaxNvGraphicsBytes) {
             return m_events.OnNote(name + ": not stored, NV graphics memory full");
         }
-        images.bitImages.push_back(StoredImages::FromColumns(c));
+        images.bitImages.push_back(StoredImages::FromColumns(*bits));
         images.nvBytes += images.bitImages.back().rows.size();
         return;
     }
-    if (c.op == escpos::Op::kPrintNvBitImage) {
-        if (c.a < 1 || c.a > static_cast<int64_t>(images.bitImages.size())) {
+    if (const auto* print = c.Get<escpos::PrintNvBitImage>()) {
+        if (print->number < 1 || print->number > static_cast<int>(images.bitImages.size())) {
             return m_events.OnNote(name + ": not drawn, no such NV bit image (FS q defines them)");
         }
         if (!Take(ItemKind::kStoredPrint)) {
             return;
         }
-        const StoredImages::Image& image = images.bitImages[static_cast<size_t>(c.a - 1)];
-        return PrintImage(image.width, image.height, image.rows, (c.b & 1) + 1,
-                          ((c.b >> 1) & 1) + 1);
+        const StoredImages::Image& image = images.bitImages[static_cast<size_t>(print->number - 1)];
+        return PrintImage(image.width, image.height, image.rows, print->scaleX, print->scaleY);
     }
-    if (c.b == escpos::kPrintGraphics) {
+    using F = escpos::GraphicsFunction;
+    const escpos::Graphics& graphics = *c.Get<escpos::Graphics>();
+    if (graphics.function == F::kPrint) {
         if (!images.buffered) {
             return m_events.OnNote(name + ": not drawn, no graphics stored");
         }
@@ -150,16 +150,16 @@ void ReceiptRenderer::Graphics(const Command& c) {
         images.buffered.reset();
         return PrintImage(image.width, image.height, image.rows, image.scaleX, image.scaleY);
     }
-    const auto g = escpos::ParseGraphics(c);
+    const auto& g = graphics.image;
     // A one-colour printer prints the first colour and passes over the others.
     if (!g || g->colour != 1) {
         return;
     }
-    switch (c.b) {
-        case escpos::kStoreGraphics:
+    switch (graphics.function) {
+        case F::kStore:
             images.buffered = StoredImages::From(*g);
             return;
-        case escpos::kDefineNvGraphics: {
+        case F::kDefineNv: {
             const auto old = images.nv.find(g->key);
             const size_t freed = old == images.nv.end() ? 0 : old->second.rows.size();
             if (images.nvBytes - freed + g->rows.size() > kMaxNvGraphicsBytes) {
@@ -169,7 +169,7 @@ void ReceiptRenderer::Graphics(const Command& c) {
             images.nv[g->key] = StoredImages::From(*g);
             return;
         }
-        case escpos::kPrintNvGraphics: {
+        case F::kPrintNv: {
             const auto it = images.nv.find(g->key);
             if (it == images.nv.end()) {
                 return m_events.OnNote(name + ": not drawn, no such NV graphics");
@@ -180,6 +180,8 @@ void ReceiptRenderer::Graphics(const Command& c) {
             const StoredImages::Image& image = it->second;
             return PrintImage(image.width, image.height, image.rows, g->scaleX, g->scaleY);
         }
+        default:
+            return;
     }
 }
 

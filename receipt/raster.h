@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+#include "escpos/command.h"
 
 namespace vorpane::receipt {
 
@@ -58,7 +59,7 @@ struct DrawerMark {
     int pin = 2;
 };
 
-enum class CutKind { kNone, kFull, kPartial };
+using escpos::CutKind;
 
 // One piece of paper as it leaves the printer.
 struct Receipt {

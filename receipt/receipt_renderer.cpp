@@ -9,7 +9,6 @@
 namespace vorpane::receipt {
 
 using escpos::Command;
-using escpos::Op;
 
 namespace {
 
@@ -105,7 +104,7 @@ struct ReceiptRenderer::Style {
     int chineseUnderline = 0;
     int rightSpacing = 0;
     int lineSpacing = kDefaultLineSpacing;
-    int align = 0;
+    escpos::Alignment align = escpos::Alignment::kLeft;
     bool upsideDown = false;
     bool rotate90 = false;
     int leftMargin = 0;
@@ -119,7 +118,7 @@ struct ReceiptRenderer::Style {
     int pageDirection = 0;
     int barcodeHeight = 162;
     int barcodeModule = 3;
-    int hriPosition = 0;
+    escpos::HriPosition hri;
     Font hriFont = Font::kA;
     int qrModel = 50;
     int qrModule = 3;
@@ -257,148 +256,144 @@ bool ReceiptRenderer::Spend(uint64_t dots, bool force) {
     return true;
 }
 
-void ReceiptRenderer::OnCommand(const Command& c) {
+void ReceiptRenderer::OnCommand(const Command& command) {
+    namespace e = escpos;
     Style& s = *m_style;
     const bool lineStart = m_line.empty();
-    switch (c.op) {
-        case Op::kText:
-            return AddText(c);
-        case Op::kLineFeed:
-            return PrintLine();
-        case Op::kCarriageReturn:
-            return;
-        case Op::kTab:
-            return Tab();
-        case Op::kInitialise:
-            return Reset();
-        case Op::kPrintMode:
-            s.font = (c.a & 1) ? Font::kB : Font::kA;
-            s.bold = (c.a & 0x08) != 0;
-            s.heightScale = (c.a & 0x10) ? 2 : 1;
-            s.widthScale = (c.a & 0x20) ? 2 : 1;
-            s.underline = (c.a & 0x80) ? 1 : 0;
-            return;
-        case Op::kFont:
-            s.font = c.a == 0 ? Font::kA : Font::kB;
-            return;
-        case Op::kCharacterSize:
-            s.widthScale = static_cast<int>(c.a);
-            s.heightScale = static_cast<int>(c.b);
-            return;
-        case Op::kBold:
-            s.bold = c.a != 0;
-            return;
-        case Op::kDoubleStrike:
-            s.doubleStrike = c.a != 0;
-            return;
-        case Op::kUnderline:
-            s.underline = static_cast<int>(c.a);
-            return;
-        case Op::kChineseUnderline:
-            s.chineseUnderline = static_cast<int>(c.a);
-            return;
-        case Op::kChinesePrintMode:
-            s.chineseDoubleWidth = (c.a & 0x04) != 0;
-            s.chineseDoubleHeight = (c.a & 0x08) != 0;
-            s.chineseUnderline = (c.a & 0x80) ? 1 : 0;
-            return;
-        case Op::kReverse:
-            s.reverse = c.a != 0;
-            return;
-        case Op::kAlign:
-            s.align = lineStart ? static_cast<int>(c.a) : s.align;
-            return;
-        case Op::kUpsideDown:
-            // A line already begun keeps the way it was started.
-            s.upsideDown = c.a != 0;
-            m_lineUpsideDown = lineStart ? s.upsideDown : m_lineUpsideDown;
-            return;
-        case Op::kRotate90:
-            s.rotate90 = c.a != 0;
-            return;
-        case Op::kRightSpacing:
-            s.rightSpacing = static_cast<int>(c.a);
-            return;
-        case Op::kDefaultLineSpacing:
-            s.lineSpacing = kDefaultLineSpacing;
-            return;
-        case Op::kLineSpacing:
-            s.lineSpacing = static_cast<int>(c.a);
-            return;
-        case Op::kTabStops:
-            s.tabStops.assign(c.data.begin(), c.data.end());
-            return;
-        case Op::kFeedLines:
-            return PrintLine(static_cast<int>(c.a) * s.lineSpacing);
-        case Op::kFeedDots:
-            return PrintLine(static_cast<int>(c.a));
-        case Op::kLeftMargin:
-            s.leftMargin = lineStart ? static_cast<int>(c.a) : s.leftMargin;
-            return;
-        case Op::kPrintWidth:
-            s.printWidth = lineStart ? static_cast<int>(c.a) : s.printWidth;
-            return;
-        case Op::kAbsolutePosition:
-            if (c.a < AreaWidth()) {
-                m_x = static_cast<int>(c.a);
-            }
-            return;
-        case Op::kRelativePosition:
-            if (m_x + c.a >= 0 && m_x + c.a < AreaWidth()) {
-                m_x += static_cast<int>(c.a);
-            }
-            return;
-        case Op::kRasterImage:
-            return BeginRaster(c);
-        case Op::kRasterRow:
-            return RasterRow(c);
-        case Op::kColumnImage:
-            return AddColumnImage(c);
-        case Op::kBarcodeHeight:
-            s.barcodeHeight = c.a > 0 ? static_cast<int>(c.a) : s.barcodeHeight;
-            return;
-        case Op::kBarcodeWidth:
-            s.barcodeModule = c.a >= 1 && c.a <= 6 ? static_cast<int>(c.a) : s.barcodeModule;
-            return;
-        case Op::kHriPosition:
-            s.hriPosition = static_cast<int>(c.a);
-            return;
-        case Op::kHriFont:
-            s.hriFont = c.a != 0 ? Font::kB : Font::kA;
-            return;
-        case Op::kBarcode:
-            return Barcode(c);
-        case Op::kSymbol:
-            return Symbol2D(c);
-        case Op::kGraphics:
-        case Op::kNvBitImage:
-        case Op::kPrintNvBitImage:
-            return Graphics(c);
-        case Op::kCut:
-            return Cut(c);
-        case Op::kPageMode:
-        case Op::kStandardMode:
-        case Op::kPageArea:
-        case Op::kPageDirection:
-        case Op::kPageVertical:
-        case Op::kPrintPage:
-        case Op::kCancelPage:
-            return PageCommand(c);
-        case Op::kDrawer: {
-            const DrawerMark mark{std::min(PaperY(), m_options.maxReceiptDots),
-                                  static_cast<int>(c.a)};
-            auto& marks = m_receipt->drawerMarks;
-            // A pulse again where the last one was would draw the same mark.
-            const bool same =
-                !marks.empty() && marks.back().y == mark.y && marks.back().pin == mark.pin;
-            if (!same && Take(ItemKind::kDrawerPulse)) {
-                marks.push_back(mark);
-            }
-            return;
-        }
-        default:
-            return;
-    }
+    std::visit(
+        e::Overloaded{
+            [&](const e::Text& c) { AddText(c); },
+            [&](const e::LineFeed&) { PrintLine(); },
+            [&](const e::Tab&) { Tab(); },
+            [&](const e::Initialise&) { Reset(); },
+            [&](const e::PrintMode& c) {
+                s.font = c.fontB ? Font::kB : Font::kA;
+                s.bold = c.bold;
+                s.heightScale = c.doubleHeight ? 2 : 1;
+                s.widthScale = c.doubleWidth ? 2 : 1;
+                s.underline = c.underline ? 1 : 0;
+            },
+            [&](const e::SelectFont& c) { s.font = c.font == 0 ? Font::kA : Font::kB; },
+            [&](const e::CharacterSize& c) {
+                s.widthScale = c.width;
+                s.heightScale = c.height;
+            },
+            [&](const e::Bold& c) { s.bold = c.on; },
+            [&](const e::DoubleStrike& c) { s.doubleStrike = c.on; },
+            [&](const e::Underline& c) { s.underline = c.dots; },
+            [&](const e::ChineseUnderline& c) { s.chineseUnderline = c.dots; },
+            [&](const e::ChinesePrintMode& c) {
+                s.chineseDoubleWidth = c.doubleWidth;
+                s.chineseDoubleHeight = c.doubleHeight;
+                s.chineseUnderline = c.underline ? 1 : 0;
+            },
+            [&](const e::Reverse& c) { s.reverse = c.on; },
+            [&](const e::Align& c) { s.align = lineStart ? c.align : s.align; },
+            [&](const e::UpsideDown& c) {
+                // A line already begun keeps the way it was started.
+                s.upsideDown = c.on;
+                m_lineUpsideDown = lineStart ? s.upsideDown : m_lineUpsideDown;
+            },
+            [&](const e::Rotate90& c) { s.rotate90 = c.on; },
+            [&](const e::RightSpacing& c) { s.rightSpacing = c.dots; },
+            [&](const e::DefaultLineSpacing&) { s.lineSpacing = kDefaultLineSpacing; },
+            [&](const e::LineSpacing& c) { s.lineSpacing = c.dots; },
+            [&](const e::TabStops& c) { s.tabStops.assign(c.stops.begin(), c.stops.end()); },
+            [&](const e::FeedLines& c) { PrintLine(c.lines * s.lineSpacing); },
+            [&](const e::FeedDots& c) { PrintLine(c.dots); },
+            [&](const e::LeftMargin& c) { s.leftMargin = lineStart ? c.dots : s.leftMargin; },
+            [&](const e::PrintWidth& c) { s.printWidth = lineStart ? c.dots : s.printWidth; },
+            [&](const e::AbsolutePosition& c) {
+                if (c.dots < AreaWidth()) {
+                    m_x = c.dots;
+                }
+            },
+            [&](const e::RelativePosition& c) {
+                if (m_x + c.dots >= 0 && m_x + c.dots < AreaWidth()) {
+                    m_x += c.dots;
+                }
+            },
+            [&](const e::RasterImage& c) { BeginRaster(c, command); },
+            [&](const e::RasterRow& c) { RasterRow(c); },
+            [&](const e::ColumnImage& c) { AddColumnImage(c); },
+            [&](const e::BarcodeHeight& c) {
+                s.barcodeHeight = c.dots > 0 ? c.dots : s.barcodeHeight;
+            },
+            [&](const e::BarcodeWidth& c) {
+                s.barcodeModule = c.dots >= 1 && c.dots <= 6 ? c.dots : s.barcodeModule;
+            },
+            [&](const e::HriPosition& c) { s.hri = c; },
+            [&](const e::HriFont& c) { s.hriFont = c.fontB ? Font::kB : Font::kA; },
+            [&](const e::Barcode& c) { Barcode(c, command); },
+            [&](const e::Symbol2D& c) { Symbol2D(c); },
+            [&](const e::Graphics&) { Graphics(command); },
+            [&](const e::NvBitImage&) { Graphics(command); },
+            [&](const e::PrintNvBitImage&) { Graphics(command); },
+            [&](const e::Cut& c) { Cut(c, command); },
+            [&](const e::PageMode&) {
+                if (m_page) {
+                    return;
+                }
+                if (!m_line.empty()) {
+                    return m_events.OnNote("ESC L page mode: ignored within a line");
+                }
+                m_page = std::make_unique<Page>(m_options.paperDots);
+                m_page->paperY = m_y;
+                OpenArea();
+            },
+            [&](const e::StandardMode&) { EndPage(); },
+            [&](const e::PageArea& c) {
+                if (c.x < m_options.paperDots && c.y < kPageMaxDots && c.width > 0 &&
+                    c.height > 0) {
+                    s.pageX = c.x;
+                    s.pageY = c.y;
+                    s.pageWidth = std::min(c.width, m_options.paperDots - c.x);
+                    s.pageHeight = std::min(c.height, kPageMaxDots - c.y);
+                    NewArea();
+                }
+            },
+            [&](const e::PageDirection& c) {
+                if (c.direction >= 0 && c.direction < 4) {
+                    s.pageDirection = c.direction;
+                    NewArea();
+                }
+            },
+            [&](const e::PageVertical& c) {
+                const int64_t y = c.relative ? int64_t{m_y} + c.dots : c.dots;
+                if (m_page && y >= 0 && y < MaxY()) {
+                    PlaceLine();
+                    m_y = static_cast<int>(y);
+                }
+            },
+            [&](const e::PrintPage& c) {
+                if (m_page) {
+                    PrintPage(c.keepPage);
+                }
+            },
+            [&](const e::CancelPage&) {
+                if (m_page) {
+                    m_line.clear();
+                    m_lineBandBytes = 0;
+                    m_x = 0;
+                    Page& p = *m_page;
+                    p.canvas = Raster(p.canvas.Width(), p.canvas.MaxHeight());
+                    p.paid = false;
+                    p.sheet.Fill(p.x, p.y, p.width, p.height, false);
+                }
+            },
+            [&](const e::Drawer& c) {
+                const DrawerMark mark{std::min(PaperY(), m_options.maxReceiptDots), c.pin};
+                auto& marks = m_receipt->drawerMarks;
+                // A pulse again where the last one was would draw the same mark.
+                const bool same =
+                    !marks.empty() && marks.back().y == mark.y && marks.back().pin == mark.pin;
+                if (!same && Take(ItemKind::kDrawerPulse)) {
+                    marks.push_back(mark);
+                }
+            },
+            [](const auto&) {},
+        },
+        command.body);
 }
 
 void ReceiptRenderer::Finish() {
@@ -424,66 +419,12 @@ int ReceiptRenderer::PaperY() const {
     return m_page ? m_page->paperY : m_y;
 }
 
-void ReceiptRenderer::PageCommand(const Command& c) {
-    Style& s = *m_style;
-    switch (c.op) {
-        case Op::kPageMode:
-            if (m_page) {
-                return;
-            }
-            if (!m_line.empty()) {
-                return m_events.OnNote("ESC L page mode: ignored within a line");
-            }
-            m_page = std::make_unique<Page>(m_options.paperDots);
-            m_page->paperY = m_y;
-            return OpenArea();
-        case Op::kStandardMode:
-            return EndPage();
-        case Op::kPageArea:
-        case Op::kPageDirection:
-            if (c.op == Op::kPageDirection && c.a >= 0 && c.a < 4) {
-                s.pageDirection = static_cast<int>(c.a);
-            } else if (c.op == Op::kPageArea && c.a < m_options.paperDots && c.b < kPageMaxDots &&
-                       c.c > 0 && c.d > 0) {
-                s.pageX = static_cast<int>(c.a);
-                s.pageY = static_cast<int>(c.b);
-                s.pageWidth = static_cast<int>(std::min<int64_t>(c.c, m_options.paperDots - c.a));
-                s.pageHeight = static_cast<int>(std::min<int64_t>(c.d, kPageMaxDots - c.b));
-            } else {
-                return;
-            }
-            if (m_page) {
-                PlaceLine();
-                ComposeArea();
-                OpenArea();
-            }
-            return;
-        case Op::kPageVertical: {
-            const int64_t y = c.b == 0 ? c.a : m_y + c.a;
-            if (m_page && y >= 0 && y < MaxY()) {
-                PlaceLine();
-                m_y = static_cast<int>(y);
-            }
-            return;
-        }
-        case Op::kPrintPage:
-            if (m_page) {
-                PrintPage(c.a != 0);
-            }
-            return;
-        case Op::kCancelPage:
-            if (m_page) {
-                m_line.clear();
-                m_lineBandBytes = 0;
-                m_x = 0;
-                Page& p = *m_page;
-                p.canvas = Raster(p.canvas.Width(), p.canvas.MaxHeight());
-                p.paid = false;
-                p.sheet.Fill(p.x, p.y, p.width, p.height, false);
-            }
-            return;
-        default:
-            return;
+// ESC W and ESC T take effect in page mode at once: a new area.
+void ReceiptRenderer::NewArea() {
+    if (m_page) {
+        PlaceLine();
+        ComposeArea();
+        OpenArea();
     }
 }
 
@@ -617,12 +558,14 @@ int ReceiptRenderer::AreaWidth() const {
 
 int ReceiptRenderer::AlignedX(int width) const {
     const int free = std::max(AreaWidth() - width, 0);
-    return AreaLeft() + (m_style->align == 1 ? free / 2 : m_style->align == 2 ? free : 0);
+    return AreaLeft() + (m_style->align == escpos::Alignment::kCentre  ? free / 2
+                         : m_style->align == escpos::Alignment::kRight ? free
+                                                                       : 0);
 }
 
-void ReceiptRenderer::AddText(const Command& c) {
-    const uint8_t* p = c.data.data();
-    const uint8_t* const end = p + c.data.size();
+void ReceiptRenderer::AddText(const escpos::Text& c) {
+    const uint8_t* p = c.bytes.data();
+    const uint8_t* const end = p + c.bytes.size();
     while (p < end) {
         const escpos::Character ch = m_decoder.Next(p, static_cast<size_t>(end - p), c.mode);
         p += ch.length;
@@ -680,10 +623,10 @@ const Glyph& ReceiptRenderer::Turned(const Glyph& glyph) {
     return turned;
 }
 
-void ReceiptRenderer::AddColumnImage(const Command& c) {
-    const bool tall = (c.a & 0x20) != 0;
-    const int scaleX = (c.a & 1) ? 1 : 2;  // single density doubles each column
-    const int scaleY = tall ? 1 : 3;       // 8-dot modes stretch each dot to three
+void ReceiptRenderer::AddColumnImage(const escpos::ColumnImage& c) {
+    const bool tall = c.tall;
+    const int scaleX = c.doubleDensity ? 1 : 2;  // single density doubles each column
+    const int scaleY = tall ? 1 : 3;             // 8-dot modes stretch each dot to three
     const int bytes = tall ? 3 : 1;
     const int columns = static_cast<int>(c.data.size()) / bytes;
     if (!Take(ItemKind::kColumnImage)) {
@@ -837,21 +780,21 @@ void ReceiptRenderer::PrintLine(int feed) {
     Feed(feed);
 }
 
-void ReceiptRenderer::BeginRaster(const Command& c) {
+void ReceiptRenderer::BeginRaster(const escpos::RasterImage& c, const Command& command) {
     // Printers leave GS v 0 out in page mode.
     m_rasterSkipped = m_page != nullptr;
     if (m_rasterSkipped) {
-        return m_events.OnNote(escpos::DescribeCommand(c) + ": not drawn in page mode");
+        return m_events.OnNote(escpos::DescribeCommand(command) + ": not drawn in page mode");
     }
     if (!m_line.empty()) {
         PrintLine();
     }
-    m_rasterScaleX = (c.c & 1) ? 2 : 1;
-    m_rasterScaleY = (c.c & 2) ? 2 : 1;
-    m_rasterX = AlignedX(static_cast<int>(c.a) * 8 * m_rasterScaleX);
+    m_rasterScaleX = c.scaleX;
+    m_rasterScaleY = c.scaleY;
+    m_rasterX = AlignedX(c.width * m_rasterScaleX);
 }
 
-void ReceiptRenderer::RasterRow(const Command& c) {
+void ReceiptRenderer::RasterRow(const escpos::RasterRow& c) {
     if (m_rasterSkipped) {
         return;
     }
@@ -859,9 +802,9 @@ void ReceiptRenderer::RasterRow(const Command& c) {
     if (m_y < m_options.maxReceiptDots && Room(m_y + m_rasterScaleY)) {
         const int right = std::min(AreaLeft() + AreaWidth(), r.Width());
         const int visible =
-            std::clamp<int>(static_cast<int>(c.data.size()) * 8, 0,
+            std::clamp<int>(static_cast<int>(c.bits.size()) * 8, 0,
                             std::max(right - m_rasterX + m_rasterScaleX - 1, 0) / m_rasterScaleX);
-        const uint8_t* bits = c.data.data();
+        const uint8_t* bits = c.bits.data();
         DrawRuns(
             r, visible, [bits](int x) { return (bits[x >> 3] >> (7 - (x & 7))) & 1; }, m_rasterX,
             m_y, m_rasterScaleX, m_rasterScaleY, 0, true);
@@ -869,7 +812,8 @@ void ReceiptRenderer::RasterRow(const Command& c) {
     Feed(m_rasterScaleY);
 }
 
-void ReceiptRenderer::Barcode(const Command& c) {
+void ReceiptRenderer::Barcode(const escpos::Barcode& c, const Command& command) {
+    using B = escpos::BarcodeSymbology;
     if (!m_line.empty()) {
         PrintLine();
     }
@@ -886,55 +830,55 @@ void ReceiptRenderer::Barcode(const Command& c) {
         return ok;
     };
     bool ok = true;
-    switch (c.a) {
-        case 65:
+    switch (c.symbology) {
+        case B::kUpcA:
             request.symbology = Symbology::kUpcA;
             ok = digits(11, {11, 12});
             break;
-        case 66:
+        case B::kUpcE:
             request.symbology = Symbology::kUpcE;
             ok = digits(7, {6, 7, 8});
             break;
-        case 67:
+        case B::kEan13:
             request.symbology = Symbology::kEan13;
             ok = digits(12, {12, 13});
             break;
-        case 68:
+        case B::kEan8:
             request.symbology = Symbology::kEan8;
             ok = digits(7, {7, 8});
             break;
-        case 69: {
+        case B::kCode39: {
             request.symbology = Symbology::kCode39;
             const size_t first = text.find_first_not_of('*');
             const size_t last = text.find_last_not_of('*');
             text = first == std::string::npos ? "" : text.substr(first, last - first + 1);
             break;
         }
-        case 70:
+        case B::kItf:
             request.symbology = Symbology::kItf;
             break;
-        case 71:
+        case B::kCodabar:
             request.symbology = Symbology::kCodabar;
             break;
-        case 72:
+        case B::kCode93:
             request.symbology = Symbology::kCode93;
             break;
-        case 73:
-        case 74:
-        case 79:
+        case B::kCode128:
+        case B::kGs1_128:
+        case B::kCode128Auto:
             request.symbology = Symbology::kCode128;
             break;
-        case 75:
-        case 76:
+        case B::kDataBar:
+        case B::kDataBarTruncated:
             request.symbology = Symbology::kDataBar;
             ok = digits(13, {13});
             break;
-        case 77:
+        case B::kDataBarLimited:
             // Limited holds GTINs whose first digit is 0 or 1 only.
             request.symbology = Symbology::kDataBarLimited;
             ok = digits(13, {13}) && raw[0] <= '1';
             break;
-        case 78: {
+        case B::kDataBarExpanded: {
             request.symbology = Symbology::kDataBarExpanded;
             std::string plain;
             std::copy_if(raw.begin(), raw.end(), std::back_inserter(plain),
@@ -955,22 +899,19 @@ void ReceiptRenderer::Barcode(const Command& c) {
             ok = text.starts_with('(');
             break;
         }
-        default:
-            m_events.OnNote(escpos::DescribeCommand(c) + ": symbology not drawn");
-            return;
     }
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     request.data = {bytes, text.size()};
     Symbol symbol;
-    if (c.a == 73 || request.symbology == Symbology::kCode128) {
+    if (request.symbology == Symbology::kCode128) {
         if (!SpendEncoding(c.data.size())) {
             return;
         }
     }
-    if (c.a == 73) {
+    if (c.symbology == B::kCode128) {
         symbol = EncodeCode128(c.data);
     } else if (request.symbology == Symbology::kCode128) {
-        symbol = EncodeCode128Auto(c.data, c.a == 74);
+        symbol = EncodeCode128Auto(c.data, c.symbology == B::kGs1_128);
     } else if (ok && !text.empty()) {
         if (!SpendEncoding(text.size())) {
             return;
@@ -980,55 +921,55 @@ void ReceiptRenderer::Barcode(const Command& c) {
         symbol.error = "data does not fit the symbology";
     }
     if (!symbol.error.empty()) {
-        m_events.OnNote(escpos::DescribeCommand(c) + ": not drawn, " + symbol.error);
+        m_events.OnNote(escpos::DescribeCommand(command) + ": not drawn, " + symbol.error);
         return;
     }
     if (symbol.width * m_style->barcodeModule > AreaWidth()) {
-        m_events.OnNote(escpos::DescribeCommand(c) + ": not drawn, wider than the paper");
+        m_events.OnNote(escpos::DescribeCommand(command) + ": not drawn, wider than the paper");
         return;
     }
     DrawSymbol(symbol, m_style->barcodeModule, m_style->barcodeHeight, true);
 }
 
-void ReceiptRenderer::Symbol2D(const Command& c) {
+void ReceiptRenderer::Symbol2D(const escpos::Symbol2D& c) {
+    using F = escpos::SymbolFunction;
     Style& s = *m_style;
-    const bool qr = c.a == 49;
-    if (!qr && c.a != 48) {
+    const bool qr = c.kind == escpos::SymbolKind::kQr;
+    if (!qr && c.kind != escpos::SymbolKind::kPdf417) {
         return;
     }
-    const int n = c.data.empty() ? 0 : c.data.back();
-    switch (c.b) {
-        case 65:
-            (qr ? s.qrModel : s.pdfColumns) = qr ? (c.data.empty() ? 50 : c.data[0]) : n;
+    const std::span<const uint8_t> d = c.params;
+    const int n = d.empty() ? 0 : d.back();
+    switch (c.function) {
+        case F::kSelect:
+            (qr ? s.qrModel : s.pdfColumns) = qr ? (d.empty() ? 50 : d[0]) : n;
             return;
-        case 66:
+        case F::kRows:
             s.pdfRows = qr ? s.pdfRows : n;
             return;
-        case 67:
+        case F::kModule:
             (qr ? s.qrModule : s.pdfModule) = std::clamp(n, 1, 16);
             return;
-        case 68:
+        case F::kRowHeight:
             s.pdfRowHeight = qr ? s.pdfRowHeight : std::clamp(n, 2, 8);
             return;
-        case 69:
+        case F::kErrorCorrection:
             if (qr) {
                 s.qrCorrection = n;
             } else {
-                s.pdfCorrection =
-                    c.data.size() >= 2 && c.data[0] == 48 ? std::clamp(n - 48, 0, 8) : -1;
+                s.pdfCorrection = d.size() >= 2 && d[0] == 48 ? std::clamp(n - 48, 0, 8) : -1;
             }
             return;
-        case 70:
+        case F::kOptions:
             s.pdfTruncated = !qr && n == 1;
             return;
-        case 80:
-            (qr ? s.qrData : s.pdfData)
-                .assign(c.data.begin() + (c.data.empty() ? 0 : 1), c.data.end());
+        case F::kStore:
+            (qr ? s.qrData : s.pdfData).assign(d.begin() + (d.empty() ? 0 : 1), d.end());
             for (Style::Encoded& e : qr ? s.qrEncoded : s.pdfEncoded) {
                 e.valid = false;
             }
             return;
-        case 81:
+        case F::kPrint:
             break;
         default:
             return;
@@ -1112,8 +1053,8 @@ void ReceiptRenderer::DrawSymbol(const Symbol& symbol, int moduleWidth, int modu
     const int hriHeight = m_glyphs.CellOf(font).height;
     const int hriWidth = static_cast<int>(symbol.text.size()) * m_glyphs.CellOf(font).width;
     const int hriX = x0 + (width - hriWidth) / 2;
-    const bool above = hri && (m_style->hriPosition & 1) && !symbol.text.empty();
-    const bool below = hri && (m_style->hriPosition & 2) && !symbol.text.empty();
+    const bool above = hri && m_style->hri.above && !symbol.text.empty();
+    const bool below = hri && m_style->hri.below && !symbol.text.empty();
     if (above) {
         Room(m_y + hriHeight);
         DrawText(symbol.text, hriX, m_y, font);
@@ -1145,16 +1086,15 @@ void ReceiptRenderer::DrawText(const std::string& text, int x, int y, Font font)
     }
 }
 
-void ReceiptRenderer::Cut(const Command& c) {
+void ReceiptRenderer::Cut(const escpos::Cut& c, const Command& command) {
     if (m_page) {
-        return m_events.OnNote(escpos::DescribeCommand(c) + ": ignored in page mode");
+        return m_events.OnNote(escpos::DescribeCommand(command) + ": ignored in page mode");
     }
-    PrintLine(static_cast<int>(c.b));
-    // GS V 65, 66, 97 and 98 first bring what was printed to the cutter.
-    if (c.c == 'A' || c.c == 'B' || c.c == 'a' || c.c == 'b') {
+    PrintLine(c.feedDots);
+    if (c.toCutterFirst) {
         Feed(m_options.cutterOffsetDots);
     }
-    EndReceipt(c.a != 0 ? CutKind::kPartial : CutKind::kFull);
+    EndReceipt(c.kind);
 }
 
 void ReceiptRenderer::EndReceipt(CutKind cut) {

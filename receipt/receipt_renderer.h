@@ -110,7 +110,7 @@ private:
     Raster& Paper();
     int MaxY() const;
     int PaperY() const;
-    void PageCommand(const escpos::Command& command);
+    void NewArea();
     // Opens a blank area for the ESC W area and ESC T direction in force.
     void OpenArea();
     // Puts the area's ink on the page, in its direction, and blanks the area.
@@ -121,11 +121,11 @@ private:
     void EndPage();
 
     void Reset();
-    void AddText(const escpos::Command& command);
+    void AddText(const escpos::Text& text);
     void AddCharacter(char32_t code, bool wide);
     // The glyph turned a quarter clockwise, made once per glyph.
     const Glyph& Turned(const Glyph& glyph);
-    void AddColumnImage(const escpos::Command& command);
+    void AddColumnImage(const escpos::ColumnImage& image);
     void Tab();
     // Prints the line held; the paper then moves by `feed` dots, or by the
     // line spacing (at least the line's height) when feed is negative.
@@ -140,10 +140,10 @@ private:
     // `force`).
     bool Spend(uint64_t dots, bool force = false);
     bool SpendEncoding(size_t bytes) { return Spend(kEncodeWork + kEncodeWorkPerByte * bytes); }
-    void BeginRaster(const escpos::Command& command);
-    void RasterRow(const escpos::Command& command);
-    void Barcode(const escpos::Command& command);
-    void Symbol2D(const escpos::Command& command);
+    void BeginRaster(const escpos::RasterImage& image, const escpos::Command& command);
+    void RasterRow(const escpos::RasterRow& row);
+    void Barcode(const escpos::Barcode& barcode, const escpos::Command& command);
+    void Symbol2D(const escpos::Symbol2D& symbol);
     // The stored QR or PDF417 symbol, encoded once for its data and
     // parameters; null when the work budget is spent.
     const Symbol* StoredSymbol(const SymbolRequest& request, bool qr);
@@ -154,7 +154,7 @@ private:
     size_t ImageBytes() const;
     // Prints an image of rows (width + 7) / 8 bytes each, at once like GS v 0.
     void PrintImage(int width, int height, std::span<const uint8_t> rows, int scaleX, int scaleY);
-    void Cut(const escpos::Command& command);
+    void Cut(const escpos::Cut& cut, const escpos::Command& command);
     void EndReceipt(CutKind cut);
     int AreaLeft() const;
     int AreaWidth() const;

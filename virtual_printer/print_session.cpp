@@ -3,7 +3,6 @@
 namespace vorpane {
 
 using escpos::Command;
-using escpos::Op;
 
 PrintSession::PrintSession(PrintSessionEvents& events, bool journal, const DrawingTools* tools,
                            escpos::TextMode start)
@@ -98,27 +97,15 @@ void PrintSession::OnCommand(const Command& c) {
     if (m_journal) {
         m_journal->OnCommand(c);
     }
-    switch (c.op) {
-        case Op::kStatusRequest:
-            m_events.OnStatusRequest(
-                {static_cast<StatusRequest::Kind>(c.b),
-                 static_cast<uint8_t>(c.a),
-                 {static_cast<uint8_t>(c.c >> 24), static_cast<uint8_t>(c.c >> 16),
-                  static_cast<uint8_t>(c.c >> 8), static_cast<uint8_t>(c.c)}});
-            break;
-        case Op::kAddressFrame:
-            if (escpos::FrameChecksumOk(c.head)) {
-                m_events.OnNewAddress({c.head[2], c.head[3], c.head[4], c.head[5]});
-            }
-            break;
-        case Op::kMacFrame:
-            if (escpos::FrameChecksumOk(c.head)) {
-                m_events.OnNewMac(
-                    {c.head[2], c.head[3], c.head[4], c.head[5], c.head[6], c.head[7]});
-            }
-            break;
-        default:
-            break;
+    if (const auto* request = c.Get<escpos::StatusRequest>()) {
+        m_events.OnStatusRequest(*request);
+    } else if (const auto* frame = c.Get<escpos::ConfigFrame>(); frame && frame->checksumOk) {
+        const auto& v = frame->value;
+        if (frame->kind == escpos::ConfigFrame::Kind::kAddress) {
+            m_events.OnNewAddress({v[0], v[1], v[2], v[3]});
+        } else {
+            m_events.OnNewMac({v[0], v[1], v[2], v[3], v[4], v[5]});
+        }
     }
     if (m_renderer) {
         m_renderer->OnCommand(c);

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "escpos/command.h"
+
 namespace vorpane {
 
 enum class Condition : uint32_t {
@@ -66,14 +68,8 @@ bool AutomaticStatusChanged(const std::array<uint8_t, 4>& sent, const std::array
 // GS r n: 1/49 paper sensor, 2/50 drawer connector; nothing for another n.
 std::optional<uint8_t> TransmitStatusReply(ConditionSet set, uint8_t n);
 
-// The requests a session answers from the printer's state.
-struct StatusRequest {
-    // kProcessId: GS ( H fn 48, answered once everything before it printed.
-    enum class Kind : uint8_t { kRealTime, kTransmit, kPrinterId, kAutomatic, kProcessId };
-    Kind kind = Kind::kRealTime;
-    uint8_t n = 0;
-    std::array<uint8_t, 4> id{};  // kProcessId: its four digits
-};
+// The requests a session answers from the printer's state, as decoded.
+using escpos::StatusRequest;
 // "DLE EOT 1 status request", "GS r 1 paper sensor status", "GS I 67 model name",
 // "GS ( H process ID 1234"
 std::string StatusRequestName(StatusRequest request);

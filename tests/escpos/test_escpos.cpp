@@ -175,5 +175,59 @@ TEST(CommandDecoder, FloodsStayBoundedAndPiecesGiveTheSameJournal) {
     }
 }
 
+// What the renderer reads that the journal does not show, as the rows build it.
+TEST(CommandDecoder, RowsBuildWhatEachCommandMeans) {
+    using namespace escpos;
+    struct Last : CommandSink {
+        void OnCommand(const Command& c) override { body = c.body; }
+        CommandBody body;
+    };
+    using Check = bool (*)(const CommandBody&);
+    const std::pair<Bytes, Check> cases[] = {
+        {B("\x1DVA\x18"),
+         [](const CommandBody& b) {
+             const auto* c = std::get_if<Cut>(&b);
+             return c && c->kind == CutKind::kFull && c->feedDots == 24 && c->toCutterFirst;
+         }},
+        {B("\x1DVg\x18"),
+         [](const CommandBody& b) {
+             const auto* c = std::get_if<Cut>(&b);
+             return c && c->kind == CutKind::kFull && c->feedDots == 24 && !c->toCutterFirst;
+         }},
+        {B("\x1B!\x39"),
+         [](const CommandBody& b) {
+             const auto* m = std::get_if<PrintMode>(&b);
+             return m && m->fontB && m->bold && m->doubleHeight && m->doubleWidth && !m->underline;
+         }},
+        {B("\x1C!\x84"),
+         [](const CommandBody& b) {
+             const auto* m = std::get_if<ChinesePrintMode>(&b);
+             return m && m->doubleWidth && !m->doubleHeight && m->underline;
+         }},
+        {B("\x1Dk\x02"
+           "0123456789012\x00"),
+         [](const CommandBody& b) {
+             const auto* c = std::get_if<Barcode>(&b);
+             return c && c->symbology == BarcodeSymbology::kEan13 && c->data.size() == 13;
+         }},
+        {B("\x1DH3"),
+         [](const CommandBody& b) {
+             const auto* h = std::get_if<HriPosition>(&b);
+             return h && h->above && h->below;
+         }},
+        {B("\x1Dv0\x03\x02\x00\x00\x00"),
+         [](const CommandBody& b) {
+             const auto* r = std::get_if<RasterImage>(&b);
+             return r && r->width == 16 && r->height == 0 && r->scaleX == 2 && r->scaleY == 2;
+         }},
+    };
+    for (const auto& [bytes, check] : cases) {
+        Last last;
+        CommandDecoder decoder(last);
+        decoder.Feed(bytes.data(), bytes.size());
+        EXPECT_TRUE(check(last.body)) << HexBytes(bytes.data(), bytes.size());
+    }
+}
+
 }  // namespace
 }  // namespace vorpane
