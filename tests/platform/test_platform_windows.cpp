@@ -147,8 +147,8 @@ TEST(WindowsTerminal, PingRunsInAConsoleOfItsOwnAndEnds) {
 }
 
 // A console event cannot be sent to this process alone (it goes to every
-// process of the console), so the requests here come from a thread; the
-// printer's and the CLI's process tests send the real ones.
+// process of the console, wine's included), so the requests here come from
+// a thread: the console handler itself is not driven by a test.
 TEST(WindowsStopRequest, RequestsFromAnyThreadAreSeenWithinADeadline) {
     ExpectStopRequestsSeen(nullptr);
 }
