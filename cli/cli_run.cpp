@@ -562,11 +562,10 @@ int RunMetrics(const CliOptions& options, CliEnvironment& env) {
         return kExitNetwork;
     }
     *env.err << "vorpane-cli: serving http://" << options.listen << "/metrics\n" << std::flush;
-    if (env.catchStopRequests) {
-        env.catchStopRequests();
-    }
+    const std::atomic<bool>* stop =
+        env.catchStopRequests ? env.catchStopRequests() : env.stopRequested;
     static const std::atomic<bool> kNever{false};
-    const bool asked = ServeUntil(*started.server, env.stopRequested ? *env.stopRequested : kNever);
+    const bool asked = ServeUntil(*started.server, stop ? *stop : kNever);
     return asked ? kExitDone : kExitNetwork;
 }
 

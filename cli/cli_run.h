@@ -56,11 +56,12 @@ struct CliEnvironment {
     // The networks of the local interfaces, what metrics reads without
     // targets.
     std::function<std::vector<Ipv4Prefix>()> localPrefixes;
-    // Ends a metrics server once true; a signal handler may set it.
+    // Ends a metrics server once true.
     const std::atomic<bool>* stopRequested = nullptr;
-    // Lets the system's request to stop (Ctrl+C) set `stopRequested`; only
-    // the server asks for it, everything else simply ends.
-    std::function<void()> catchStopRequests;
+    // Catches the system's request to stop (Ctrl+C, SIGTERM) from here on,
+    // in place of `stopRequested`: the flag it raises, null if it cannot.
+    // Only the server asks for it; everything else simply ends.
+    std::function<const std::atomic<bool>*()> catchStopRequests;
     size_t parallel = 64;
 };
 

@@ -9,6 +9,7 @@
 #include "cli/oui.h"
 #include "net/arp_cache.h"
 #include "platform/clock.h"
+#include "platform/stop_request.h"
 #include "printer_link/network_printer_link.h"
 
 namespace vorpane {
@@ -59,8 +60,11 @@ CliEnvironment MakeSystemEnvironment(std::ostream& out, std::ostream& err) {
     env.purgeArp = std::move(side.purgeArp);
     env.macSource = {SystemLocalTime, [](unsigned seed) { std::srand(seed); },
                      [] { return std::rand(); }, [] { return std::time(nullptr); }};
-    env.stopRequested = side.stopRequested;
-    env.catchStopRequests = std::move(side.catchStopRequests);
+    env.catchStopRequests = []() -> const std::atomic<bool>* {
+        // Caught from the first call to the end of the program.
+        static const StopRequest::Installed stop = StopRequest::Install();
+        return stop.stop ? &stop.stop->Flag() : nullptr;
+    };
     env.now = [] { return std::chrono::system_clock::now(); };
     env.sleep = [](std::chrono::milliseconds period) {
         SystemSleepMs(static_cast<uint32_t>(period.count()));

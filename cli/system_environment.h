@@ -3,7 +3,6 @@
 // neighbour table, probes and clock. What differs between systems comes
 // from posix/ or windows/.
 
-#include <atomic>
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -25,9 +24,6 @@ decltype(CliEnvironment::localPrefixes) SystemLocalPrefixes();
 struct SystemSide {
     ProberFactory makeProber;
     std::function<int32_t(Ipv4Address)> purgeArp;
-    // Lets the system's request to stop set `*stopRequested`.
-    std::function<void()> catchStopRequests;
-    const std::atomic<bool>* stopRequested = nullptr;
     // The OUI registry; empty where the system has none, and makers stay
     // unnamed.
     std::string ouiPath;

@@ -1,5 +1,9 @@
 #include "printer/printer_cli.h"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <sstream>
@@ -10,9 +14,6 @@
 #include "receipt/symbols.h"
 #include "virtual_printer/print_session.h"
 #include "virtual_printer/receipt_files.h"
-
-#include <charconv>
-#include <cmath>
 
 namespace vorpane {
 namespace {
@@ -35,21 +36,6 @@ std::vector<std::string_view> Words(std::string_view line) {
         }
     }
     return words;
-}
-
-// `text` broken into lines of at most `width` characters after `indent` spaces.
-std::string Wrapped(const std::string& text, size_t indent, size_t width) {
-    std::string out;
-    std::string line;
-    std::istringstream words(text);
-    for (std::string word; words >> word;) {
-        if (!line.empty() && line.size() + 1 + word.size() > width) {
-            out += std::string(indent, ' ') + line + "\n";
-            line.clear();
-        }
-        line += (line.empty() ? "" : " ") + word;
-    }
-    return out + std::string(indent, ' ') + line + "\n";
 }
 
 std::string JoinedConditionNames() {
@@ -113,193 +99,318 @@ std::string FrameExamples() {
 
 }  // namespace
 
-ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& args) {
+namespace {
+
+// A number in [low, high], and nothing after it.
+template <typename T>
+bool NumberIn(const std::string& text, T low, T high, T& into) {
+    T value{};
+    const char* end = text.data() + text.size();
+    const auto [at, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || at != end || value < low || value > high) {
+        return false;
+    }
+    into = value;
+    return true;
+}
+
+// What parsing fills in, and its first mistake, the one reported.
+struct Parse {
     PrinterArguments out;
+    std::string error;
     bool listenGiven = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> inlineValue;
-        if (const size_t eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
-            inlineValue = name.substr(eq + 1);
-            name.resize(eq);
-        }
-        const bool takesValue = name == "--listen" || name == "--port" || name == "--condition" ||
-                                name == "--mode" || name == "--journal" || name == "--raw" ||
-                                name == "--idle-timeout" || name == "--render" ||
-                                name == "--paper" || name == "--font" || name == "--render-file" ||
-                                name == "--out" || name == "--render-limit" ||
-                                name == "--render-files" || name == "--profile" ||
-                                name == "--chinese" || name == "--scale" || name == "--identity";
-        if (!takesValue && (name == "--help" || name == "--netbios" || name == "--window")) {
-            if (inlineValue) {
-                return {std::nullopt, name + " takes no value"};
+};
+
+// Checks and stores one value; the mistake's text, empty when it is good.
+using Store = std::string (*)(Parse&, const std::string&);
+
+// The options, each written once: the parser is made from them, and the
+// help from the parser. A description breaks its lines where it has "\n";
+// a line that starts with a space is a table row, kept as it is.
+struct OptionText {
+    const char* name;
+    const char* typeName;  // empty: a flag
+    std::string description;
+    Store store;
+};
+
+std::vector<OptionText> Options() {
+    return {
+        {"--listen", "ADDR", "IPv4 address to listen on, repeatable (default 0.0.0.0)",
+         [](Parse& p, const std::string& v) {
+             if (!p.listenGiven) {
+                 p.out.config.listenAddresses.clear();
+                 p.listenGiven = true;
+             }
+             p.out.config.listenAddresses.push_back(v);
+             return std::string();
+         }},
+        {"--port", "N",
+         "TCP port (default 9100; 0 lets the system pick one, shown in the \"listening on\" "
+         "journal line)",
+         [](Parse& p, const std::string& v) {
+             return NumberIn<uint16_t>(v, 0, 65535, p.out.config.port) ? "" : "bad port: " + v;
+         }},
+        {"--condition", "NAME[,NAME...]",
+         "condition at start: " + JoinedConditionNames() + " (default online)",
+         [](Parse& p, const std::string& v) {
+             const auto unknown = ApplyConditionList(p.out.config.conditions, v, true);
+             return unknown ? "unknown condition: " + *unknown : "";
+         }},
+        {"--mode", "MODE",
+         "normal: up to 64 sessions at once\n"
+         "one-session: a second session while one is open is reset\n"
+         "refuse: the port is held but connections are refused\n"
+         "mute: takes data but never answers status requests",
+         [](Parse& p, const std::string& v) {
+             const auto mode = ParsePrinterMode(v);
+             p.out.config.mode = mode.value_or(p.out.config.mode);
+             return mode ? "" : "unknown mode: " + v;
+         }},
+        {"--identity", "maker=TEXT,model=TEXT,firmware=TEXT,serial=TEXT",
+         "what GS I 66, 67, 65 and 68 answer, any of them (default Vorpane, VP-80 virtual, 1.00 "
+         "and a serial made of the MAC)",
+         [](Parse& p, const std::string& v) {
+             const auto bad = ApplyIdentityList(p.out.config.identity, v);
+             return bad ? "bad identity part: " + *bad : "";
+         }},
+        {"--journal", "FILE", "journal file (default standard output)",
+         [](Parse& p, const std::string& v) {
+             p.out.journalPath = v;
+             return std::string();
+         }},
+        {"--raw", "FILE", "also keep every received byte, unchanged, in FILE",
+         [](Parse& p, const std::string& v) {
+             p.out.rawPath = v;
+             return std::string();
+         }},
+        {"--netbios", "",
+         "on UDP port 137 of each --listen address (and by broadcast, unless it is loopback), "
+         "answer every datagram but a NetBIOS response with a negative name query response: its "
+         "transaction id, no records",
+         [](Parse& p, const std::string&) {
+             p.out.config.netbios = true;
+             return std::string();
+         }},
+        {"--idle-timeout", "S",
+         "close sessions that send nothing for S seconds (default 300; 0 never)",
+         [](Parse& p, const std::string& v) {
+             double seconds = -1;
+             if (!NumberIn(v, 0.0, 1e6, seconds)) {
+                 return "bad idle time-out: " + v;
+             }
+             p.out.config.idleTimeout = std::chrono::milliseconds(std::llround(seconds * 1000));
+             return std::string();
+         }},
+        {"--render", "DIR",
+         "draw every receipt (ended by a cut, or by the end of its session) as "
+         "DIR/NNNNNN-session-S.png",
+         [](Parse& p, const std::string& v) {
+             p.out.config.renderDir = v;
+             return std::string();
+         }},
+        {"--render-limit", "MIB",
+         "the pictures take at most MIB MiB of disk (default 256, counted in the disk's blocks): "
+         "in DIR past it the oldest are removed, with --render-file no more are written",
+         [](Parse& p, const std::string& v) {
+             uint64_t mib = 0;
+             if (!NumberIn<uint64_t>(v, 1, uint64_t{1} << 30, mib)) {
+                 return "bad render limit (MiB): " + v;
+             }
+             p.out.config.renderLimitBytes = mib << 20;
+             return std::string();
+         }},
+        {"--render-files", "N",
+         "the pictures are at most N files (default 4096): in DIR past it the oldest are "
+         "removed, with --render-file no more are written",
+         [](Parse& p, const std::string& v) {
+             return NumberIn<size_t>(v, 1, 100000000, p.out.config.renderLimitFiles)
+                        ? ""
+                        : "bad render file limit: " + v;
+         }},
+        {"--profile", "NAME", "the printer drawn, one of:\n" + ProfileTable(),
+         [](Parse& p, const std::string& v) {
+             const PrinterProfile* profile = FindPrinterProfile(v);
+             if (profile != nullptr) {
+                 p.out.config.profile = *profile;
+             }
+             return profile ? "" : "unknown profile: " + v;
+         }},
+        {"--paper", "58|80", "short for --profile 58mm-203dpi or 80mm-203dpi",
+         [](Parse& p, const std::string& v) {
+             if (v != "58" && v != "80") {
+                 return "paper is 58 or 80 (mm): " + v;
+             }
+             p.out.config.profile = *FindPrinterProfile(v == "58" ? "58mm-203dpi" : "80mm-203dpi");
+             return std::string();
+         }},
+        {"--chinese", "on|off",
+         "Chinese mode at power-on and after ESC @ (default on: bytes from 0x80 read as "
+         "GB18030; off: as the code page)",
+         [](Parse& p, const std::string& v) {
+             p.out.config.chinese = v == "on";
+             return v == "on" || v == "off" ? "" : "Chinese mode is on or off: " + v;
+         }},
+        {"--font", "FILE", "font for text (default the WenQuanYi Zen Hei font)",
+         [](Parse& p, const std::string& v) {
+             p.out.config.fontPath = v;
+             return std::string();
+         }},
+        {"--scale", "N", "each dot takes N x N pixels in the pictures (1..8, default 1)",
+         [](Parse& p, const std::string& v) {
+             return NumberIn(v, 1, receipt::kMaxPngScale, p.out.config.pngScale)
+                        ? ""
+                        : "scale is 1 to 8: " + v;
+         }},
+        {"--render-file", "IN",
+         "draw the ESC/POS bytes captured in IN (- for standard input), write the journal, and "
+         "stop; with --out OUT.png (default IN's name with .png, receipt.png for standard input; "
+         "further receipts OUT-2.png, ...)",
+         [](Parse& p, const std::string& v) {
+             p.out.renderFile = v;
+             return std::string();
+         }},
+        {"--out", "OUT.png", "where --render-file draws",
+         [](Parse& p, const std::string& v) {
+             p.out.outPath = v;
+             return std::string();
+         }},
+        {"--window", "",
+         "show the paper in a window as it prints, with the conditions as check boxes "
+         "(vorpane-printer-window)",
+         [](Parse& p, const std::string&) {
+             p.out.window = true;
+             return std::string();
+         }},
+        {"--help", "", "show this text",
+         [](Parse& p, const std::string&) {
+             p.out.help = true;
+             return std::string();
+         }},
+    };
+}
+
+// The parser of the options above. Each value is checked as it is read, in
+// the order given.
+std::unique_ptr<CLI::App> MakeApp(Parse& parse) {
+    auto app = std::make_unique<CLI::App>(
+        "A virtual ESC/POS network printer: raw print data over TCP, DLE EOT status,\n"
+        "and a journal of everything it receives.",
+        "vorpane-printer");
+    app->set_help_flag();  // --help is an option like the others
+    app->allow_extras();   // reported in our words
+    for (const OptionText& o : Options()) {
+        auto apply = [&parse, store = o.store](const std::string& value) {
+            std::string error = store(parse, value);
+            if (parse.error.empty()) {
+                parse.error = std::move(error);
             }
-            if (name == "--help") {
-                out.help = true;
-            } else if (name == "--window") {
-                out.window = true;
-            } else {
-                out.config.netbios = true;
-            }
+        };
+        if (*o.typeName == '\0') {
+            app->add_flag_callback(
+                o.name, [apply] { apply({}); }, o.description);
             continue;
         }
-        if (!takesValue) {
-            return {std::nullopt, "unknown option: " + args[i]};
-        }
-        std::string value;
-        if (inlineValue) {
-            value = *inlineValue;
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            return {std::nullopt, name + " needs a value"};
-        }
-        if (name == "--listen") {
-            if (!listenGiven) {
-                out.config.listenAddresses.clear();
-                listenGiven = true;
-            }
-            out.config.listenAddresses.push_back(value);
-        } else if (name == "--port") {
-            unsigned port = 0;
-            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
-            if (ec != std::errc() || end != value.data() + value.size() || port > 65535) {
-                return {std::nullopt, "bad port: " + value};
-            }
-            out.config.port = static_cast<uint16_t>(port);
-        } else if (name == "--condition") {
-            if (auto unknown = ApplyConditionList(out.config.conditions, value, true)) {
-                return {std::nullopt, "unknown condition: " + *unknown};
-            }
-        } else if (name == "--identity") {
-            if (auto bad = ApplyIdentityList(out.config.identity, value)) {
-                return {std::nullopt, "bad identity part: " + *bad};
-            }
-        } else if (name == "--mode") {
-            const auto mode = ParsePrinterMode(value);
-            if (!mode) {
-                return {std::nullopt, "unknown mode: " + value};
-            }
-            out.config.mode = *mode;
-        } else if (name == "--journal") {
-            out.journalPath = value;
-        } else if (name == "--raw") {
-            out.rawPath = value;
-        } else if (name == "--idle-timeout") {
-            double seconds = -1;
-            const auto [end, ec] =
-                std::from_chars(value.data(), value.data() + value.size(), seconds);
-            if (ec != std::errc() || end != value.data() + value.size() || seconds < 0 ||
-                seconds > 1e6) {
-                return {std::nullopt, "bad idle time-out: " + value};
-            }
-            out.config.idleTimeout = std::chrono::milliseconds(std::llround(seconds * 1000));
-        } else if (name == "--paper") {
-            if (value != "58" && value != "80") {
-                return {std::nullopt, "paper is 58 or 80 (mm): " + value};
-            }
-            out.config.profile = *FindPrinterProfile(value == "58" ? "58mm-203dpi" : "80mm-203dpi");
-        } else if (name == "--profile") {
-            const PrinterProfile* profile = FindPrinterProfile(value);
-            if (profile == nullptr) {
-                return {std::nullopt, "unknown profile: " + value};
-            }
-            out.config.profile = *profile;
-        } else if (name == "--chinese") {
-            if (value != "on" && value != "off") {
-                return {std::nullopt, "Chinese mode is on or off: " + value};
-            }
-            out.config.chinese = value == "on";
-        } else if (name == "--scale") {
-            int scale = 0;
-            const auto [end, ec] =
-                std::from_chars(value.data(), value.data() + value.size(), scale);
-            if (ec != std::errc() || end != value.data() + value.size() || scale < 1 ||
-                scale > receipt::kMaxPngScale) {
-                return {std::nullopt, "scale is 1 to 8: " + value};
-            }
-            out.config.pngScale = scale;
-        } else if (name == "--render") {
-            out.config.renderDir = value;
-        } else if (name == "--render-limit") {
-            uint64_t mib = 0;
-            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), mib);
-            if (ec != std::errc() || end != value.data() + value.size() || mib == 0 ||
-                mib > (uint64_t{1} << 30)) {
-                return {std::nullopt, "bad render limit (MiB): " + value};
-            }
-            out.config.renderLimitBytes = mib << 20;
-        } else if (name == "--render-files") {
-            size_t files = 0;
-            const auto [end, ec] =
-                std::from_chars(value.data(), value.data() + value.size(), files);
-            if (ec != std::errc() || end != value.data() + value.size() || files == 0 ||
-                files > 100000000) {
-                return {std::nullopt, "bad render file limit: " + value};
-            }
-            out.config.renderLimitFiles = files;
-        } else if (name == "--font") {
-            out.config.fontPath = value;
-        } else if (name == "--render-file") {
-            out.renderFile = value;
-        } else {
-            out.outPath = value;
-        }
+        app->add_option(
+               o.name,
+               [apply](const CLI::results_t& results) {
+                   apply(results.empty() ? std::string() : results.back());
+                   return true;
+               },
+               o.description)
+            ->type_name(o.typeName)
+            ->trigger_on_parse();
     }
-    return {std::move(out), {}};
+    return app;
+}
+
+// `text` broken into lines of at most `width` characters after `indent` spaces.
+std::string Wrapped(const std::string& text, size_t indent, size_t width) {
+    std::string out;
+    std::string line;
+    std::istringstream words(text);
+    for (std::string word; words >> word;) {
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            out += std::string(indent, ' ') + line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+    }
+    return out + std::string(indent, ' ') + line + "\n";
+}
+
+// The help's list of options, made from the parser's.
+std::string OptionList(const CLI::App& app) {
+    constexpr size_t kColumn = 24;
+    std::string out;
+    for (const CLI::Option* option : app.get_options()) {
+        const std::string head =
+            "  " + option->get_name() +
+            (option->get_expected_max() > 0 ? " " + option->get_type_name() : "");
+        std::string text;
+        std::istringstream lines(option->get_description());
+        for (std::string line; std::getline(lines, line);) {
+            text += line.starts_with(" ") ? line + "\n" : Wrapped(line, kColumn, 56);
+        }
+        // The name goes before its description when there is room.
+        if (head.size() + 2 <= kColumn && text.starts_with(std::string(kColumn, ' '))) {
+            text.replace(0, head.size(), head);
+        } else {
+            text = head + "\n" + text;
+        }
+        out += text;
+    }
+    return out;
+}
+
+}  // namespace
+
+ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& args) {
+    Parse parse;
+    const auto app = MakeApp(parse);
+    // CLI11 would take the next word as the value of "--name=": an empty
+    // value stays empty here. A flag given a value is a mistake.
+    std::vector<std::string> words;
+    for (const std::string& arg : args) {
+        const size_t eq = arg.find('=');
+        const CLI::Option* option = arg.starts_with("--") && eq != std::string::npos
+                                        ? app->get_option_no_throw(arg.substr(0, eq))
+                                        : nullptr;
+        if (option != nullptr && option->get_expected_max() == 0) {
+            return {std::nullopt, arg.substr(0, eq) + " takes no value"};
+        }
+        const bool emptyValue = option != nullptr && eq + 1 == arg.size();
+        if (emptyValue) {
+            words.push_back(arg.substr(0, eq));
+        }
+        words.push_back(emptyValue ? std::string() : arg);
+    }
+    std::reverse(words.begin(), words.end());
+    try {
+        app->parse(words);
+    } catch (const CLI::ArgumentMismatch& e) {
+        // Only a value missing at the end: CLI11 names its option first,
+        // "--port: 1 required N missing".
+        const std::string what = e.what();
+        return {std::nullopt, what.substr(0, what.find(':')) + " needs a value"};
+    } catch (const CLI::ParseError& e) {
+        return {std::nullopt, e.what()};
+    }
+    if (!parse.error.empty()) {
+        return {std::nullopt, parse.error};
+    }
+    if (const auto extra = app->remaining(); !extra.empty()) {
+        return {std::nullopt, "unknown option: " + extra.front()};
+    }
+    return {std::move(parse.out), {}};
 }
 
 std::string PrinterUsage() {
-    return std::string(R"(Usage: vorpane-printer [OPTION]...
-A virtual ESC/POS network printer: raw print data over TCP, DLE EOT status,
-and a journal of everything it receives.
-
-  --listen ADDR         IPv4 address to listen on, repeatable (default 0.0.0.0)
-  --port N              TCP port (default 9100; 0 lets the system pick one,
-                        shown in the "listening on" journal line)
-  --condition NAME[,NAME...]
-)") + Wrapped("condition at start: " + JoinedConditionNames() + " (default online)", 24, 52) +
-           R"(  --mode MODE           normal: up to 64 sessions at once
-                        one-session: a second session while one is open is reset
-                        refuse: the port is held but connections are refused
-                        mute: takes data but never answers status requests
-  --identity maker=TEXT,model=TEXT,firmware=TEXT,serial=TEXT
-                        what GS I 66, 67, 65 and 68 answer, any of them
-                        (default Vorpane, VP-80 virtual, 1.00 and a serial
-                        made of the MAC)
-  --journal FILE        journal file (default standard output)
-  --raw FILE            also keep every received byte, unchanged, in FILE
-  --netbios             on UDP port 137 of each --listen address (and by
-                        broadcast, unless it is loopback), answer every
-                        datagram but a NetBIOS response with a negative name
-                        query response: its transaction id, no records
-  --idle-timeout S      close sessions that send nothing for S seconds
-                        (default 300; 0 never)
-  --render DIR          draw every receipt (ended by a cut, or by the end of
-                        its session) as DIR/NNNNNN-session-S.png
-  --render-limit MIB    the pictures take at most MIB MiB of disk (default
-                        256, counted in the disk's blocks): in DIR past it the
-                        oldest are removed, with --render-file no more are
-                        written
-  --render-files N      the pictures are at most N files (default 4096): in
-                        DIR past it the oldest are removed, with --render-file
-                        no more are written
-  --profile NAME        the printer drawn, one of:
-)" + ProfileTable() +
-           R"(  --paper 58|80         short for --profile 58mm-203dpi or 80mm-203dpi
-  --chinese on|off      Chinese mode at power-on and after ESC @ (default on:
-                        bytes from 0x80 read as GB18030; off: as the code page)
-  --font FILE           font for text (default the WenQuanYi Zen Hei font)
-  --scale N             each dot takes N x N pixels in the pictures (1..8,
-                        default 1)
-  --render-file IN      draw the ESC/POS bytes captured in IN (- for standard
-                        input), write the journal, and stop; with --out
-                        OUT.png (default IN's name with .png, receipt.png for
-                        standard input; further receipts OUT-2.png, ...)
-  --window              show the paper in a window as it prints, with the
-                        conditions as check boxes (vorpane-printer-window)
-  --help                show this text
-
+    Parse parse;
+    const auto app = MakeApp(parse);
+    return "Usage: vorpane-printer [OPTION]...\n" + app->get_description() + "\n\n" +
+           OptionList(*app) +
+           R"(
 Control lines on standard input:
   set NAME...           add conditions        clear NAME...  remove conditions
   restart               take a pending address and MAC

@@ -26,16 +26,12 @@ struct ParsedPrinterArguments {
     std::string error;
 };
 
-// Arguments without the program name:
-//   --listen ADDR (repeatable)  --port N  --condition NAME[,NAME...]
-//   --mode normal|one-session|refuse|mute  --journal FILE  --raw FILE
-//   --netbios  --idle-timeout SECONDS  --render DIR  --render-limit MIB  --render-files N
-//   --profile NAME  --paper 58|80  --chinese on|off  --font FILE  --scale N
-//   --render-file IN|- [--out OUT.png]  --identity maker=..,model=..,...
-//   --window  --help
+// Arguments without the program name, as PrinterUsage lists them; a mistake
+// is one line naming it ("bad port: 65536"), never an exception.
 ParsedPrinterArguments ParsePrinterArguments(const std::vector<std::string>& args);
 
-// The --help text, which also describes the journal.
+// The --help text: the options, made from the parser's own list, the status
+// replies and the journal's lines.
 std::string PrinterUsage();
 
 // --render-file: decodes and draws a capture (standard input for "-", which

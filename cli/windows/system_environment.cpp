@@ -1,10 +1,9 @@
 // The program's system side on Windows: probes through IP Helper's echo
 // service (or a raw socket for administrators), ARP deletions on IP Helper's
-// table, Ctrl+C and Ctrl+Break as the request to stop, no OUI registry.
+// table, no OUI registry.
 
 #include <windows.h>
 
-#include <atomic>
 #include <memory>
 
 #include "cli/system_environment.h"
@@ -13,16 +12,6 @@
 namespace vorpane {
 
 namespace {
-
-std::atomic<bool> g_stopRequested{false};
-
-BOOL WINAPI RequestStop(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
-        return FALSE;
-    }
-    g_stopRequested.store(true);
-    return TRUE;
-}
 
 bool IsConsole(DWORD handle) {
     DWORD mode = 0;
@@ -38,8 +27,6 @@ SystemSide MakeSystemSide() {
         windows::IpNetTable table;
         return PurgeArpAddress(table, address);
     };
-    side.stopRequested = &g_stopRequested;
-    side.catchStopRequests = [] { SetConsoleCtrlHandler(RequestStop, TRUE); };
     return side;
 }
 

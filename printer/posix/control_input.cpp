@@ -1,46 +1,36 @@
-// Signals are read from a descriptor next to standard input, so the main
+// Standard input and the stop request are waited for together, so the main
 // loop has one place to wait and the printer stops cleanly.
 
 #include "printer/control_input.h"
 
 #include <poll.h>
 #include <signal.h>
-#include <sys/eventfd.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
 
-#include "platform/unique_fd.h"
+#include "platform/stop_request.h"
 
 namespace vorpane {
 
 namespace {
 
-class SignalsAndStdin final : public ControlInput {
+class StopOrStdin final : public ControlInput {
 public:
-    SignalsAndStdin(UniqueFd signals, UniqueFd stop)
-        : m_signals(std::move(signals)), m_stop(std::move(stop)) {}
+    explicit StopOrStdin(std::unique_ptr<StopRequest> stop) : m_stop(std::move(stop)) {}
 
-    void RequestStop() override {
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(m_stop.get(), &one, sizeof one);
-    }
+    void RequestStop() override { m_stop->Request(); }
 
     int64_t Read(char* buffer, size_t size) override {
         for (;;) {
-            pollfd fds[3] = {{m_signals.get(), POLLIN, 0},
-                             {m_stdinOpen ? 0 : -1, POLLIN, 0},
-                             {m_stop.get(), POLLIN, 0}};
-            if (::poll(fds, 3, -1) < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
+            pollfd fds[2] = {{static_cast<int>(m_stop->Waitable()), POLLIN, 0},
+                             {m_stdinOpen ? 0 : -1, POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
                 return -1;
             }
-            if (fds[0].revents != 0 || fds[2].revents != 0) {
+            if (m_stop->Requested()) {
                 return -1;
             }
             if (fds[1].revents == 0) {
@@ -51,7 +41,7 @@ public:
                 continue;
             }
             if (n <= 0) {
-                m_stdinOpen = false;  // keep serving until a signal
+                m_stdinOpen = false;  // keep serving until a stop
                 return 0;
             }
             return n;
@@ -59,30 +49,20 @@ public:
     }
 
 private:
-    UniqueFd m_signals;
-    UniqueFd m_stop;
+    std::unique_ptr<StopRequest> m_stop;
     bool m_stdinOpen = true;
 };
 
 }  // namespace
 
 ControlInput::Opened ControlInput::Open() {
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     // A client that drops the connection must not end the printer.
     ::signal(SIGPIPE, SIG_IGN);
-    UniqueFd signals(::signalfd(-1, &stopSignals, SFD_CLOEXEC));
-    if (!signals.valid()) {
-        return {nullptr, std::string("signalfd: ") + std::strerror(errno)};
+    StopRequest::Installed stop = StopRequest::Install();
+    if (!stop.stop) {
+        return {nullptr, stop.error};
     }
-    UniqueFd stop(::eventfd(0, EFD_CLOEXEC));
-    if (!stop.valid()) {
-        return {nullptr, std::string("eventfd: ") + std::strerror(errno)};
-    }
-    return {std::make_unique<SignalsAndStdin>(std::move(signals), std::move(stop)), {}};
+    return {std::make_unique<StopOrStdin>(std::move(stop.stop)), {}};
 }
 
 int RunWindowProgram(int /*argc*/, char** argv) {

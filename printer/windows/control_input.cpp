@@ -1,5 +1,5 @@
 // Standard input may be a console or a pipe, and neither can be waited for
-// together with a stop request, so a reader thread hands its bytes over.
+// together with the stop request, so a reader thread hands its bytes over.
 
 #include "printer/control_input.h"
 
@@ -8,13 +8,15 @@
 #include <windows.h>
 // After windows.h, which it needs.
 
-#include <condition_variable>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/stop_request.h"
 
 namespace vorpane {
 
@@ -25,35 +27,18 @@ struct HandleCloser {
 };
 using Handle = std::unique_ptr<void, HandleCloser>;
 
-// Shared with the console's control handler and the reader thread, which
-// may still sit in ReadFile when main returns: the process ends it then.
+// Shared with the reader thread, which may still sit in ReadFile when main
+// returns: the process ends it then.
 struct State {
     std::mutex mutex;
-    std::condition_variable changed;
     std::string bytes;
     bool ended = false;
-    bool stop = false;
+    HANDLE changed = CreateEventW(nullptr, FALSE, FALSE, nullptr);  // bytes came, or the end
 };
 
 State& Shared() {
-    static State* state = new State;  // never destroyed: the handler may run at exit
+    static State* state = new State;  // never destroyed: the reader may outlive main
     return *state;
-}
-
-BOOL WINAPI OnConsoleControl(DWORD type) {
-    switch (type) {
-        case CTRL_C_EVENT:
-        case CTRL_BREAK_EVENT:
-        case CTRL_CLOSE_EVENT: {
-            State& state = Shared();
-            std::lock_guard lock(state.mutex);
-            state.stop = true;
-            state.changed.notify_all();
-            return TRUE;
-        }
-        default:
-            return FALSE;
-    }
 }
 
 void ReadStandardInput(HANDLE input) {
@@ -65,51 +50,56 @@ void ReadStandardInput(HANDLE input) {
         std::lock_guard lock(state.mutex);
         if (!ok || n == 0) {
             state.ended = true;
-            state.changed.notify_all();
+            SetEvent(state.changed);
             return;
         }
         state.bytes.append(buffer, n);
-        state.changed.notify_all();
+        SetEvent(state.changed);
     }
 }
 
-class ThreadedStdin final : public ControlInput {
+class StopOrStdin final : public ControlInput {
 public:
-    void RequestStop() override {
-        State& state = Shared();
-        std::lock_guard lock(state.mutex);
-        state.stop = true;
-        state.changed.notify_all();
-    }
+    explicit StopOrStdin(std::unique_ptr<StopRequest> stop) : m_stop(std::move(stop)) {}
+
+    void RequestStop() override { m_stop->Request(); }
 
     int64_t Read(char* buffer, size_t size) override {
         State& state = Shared();
-        std::unique_lock lock(state.mutex);
-        state.changed.wait(lock, [&] {
-            return state.stop || !state.bytes.empty() || (state.ended && !m_endReported);
-        });
-        if (state.stop) {
-            return -1;
+        for (;;) {
+            if (m_stop->Requested()) {
+                return -1;
+            }
+            {
+                std::lock_guard lock(state.mutex);
+                if (!state.bytes.empty()) {
+                    const size_t n = std::min(size, state.bytes.size());
+                    state.bytes.copy(buffer, n);
+                    state.bytes.erase(0, n);
+                    return static_cast<int64_t>(n);
+                }
+                if (state.ended && !m_endReported) {
+                    m_endReported = true;
+                    return 0;
+                }
+            }
+            // The event stays set for bytes that came since the look above.
+            const HANDLE waits[] = {reinterpret_cast<HANDLE>(m_stop->Waitable()), state.changed};
+            WaitForMultipleObjects(2, waits, FALSE, INFINITE);
         }
-        if (state.bytes.empty()) {
-            m_endReported = true;
-            return 0;
-        }
-        const size_t n = std::min(size, state.bytes.size());
-        state.bytes.copy(buffer, n);
-        state.bytes.erase(0, n);
-        return static_cast<int64_t>(n);
     }
 
 private:
+    std::unique_ptr<StopRequest> m_stop;
     bool m_endReported = false;
 };
 
 }  // namespace
 
 ControlInput::Opened ControlInput::Open() {
-    if (!SetConsoleCtrlHandler(OnConsoleControl, TRUE)) {
-        return {nullptr, "SetConsoleCtrlHandler failed: " + std::to_string(GetLastError())};
+    StopRequest::Installed stop = StopRequest::Install();
+    if (!stop.stop) {
+        return {nullptr, stop.error};
     }
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     if (input == nullptr || input == INVALID_HANDLE_VALUE) {
@@ -118,7 +108,7 @@ ControlInput::Opened ControlInput::Open() {
     } else {
         std::thread(ReadStandardInput, input).detach();
     }
-    return {std::make_unique<ThreadedStdin>(), {}};
+    return {std::make_unique<StopOrStdin>(std::move(stop.stop)), {}};
 }
 
 int RunWindowProgram(int /*argc*/, char** /*argv*/) {

@@ -867,5 +867,23 @@ TEST(CliProgram, RunsAsAProcess) {
     EXPECT_EQ(RunProgram(VORPANE_CLI_PATH, {"test", "localhost"}, 30s).status, kExitUsage);
 }
 
+// metrics as a process ends within a second of SIGINT or SIGTERM, with 0.
+TEST(CliProgram, MetricsEndsWithinASecondOfAStopSignal) {
+    const uint16_t listen = StartLoopbackPrinter()->Port();  // free again once it is gone
+    for (const char* signal : {"INT", "TERM"}) {
+        const std::string script =
+            "PATH=/usr/bin:/bin; err=$(mktemp); \"$0\" metrics 127.0.0.1 --listen 127.0.0.1:$1 "
+            "2>\"$err\" & pid=$!; i=0; until grep -q serving \"$err\"; do i=$((i+1)); "
+            "[ $i -lt 400 ] || exit 90; sleep 0.05; done; start=$(date +%s%N); kill -$2 $pid; "
+            "wait $pid; rc=$?; took=$(( ($(date +%s%N) - start) / 1000000 )); rm -f \"$err\"; "
+            "[ $took -lt 1000 ] || exit 91; exit $rc";
+        EXPECT_EQ(RunProgram("/bin/sh",
+                             {"-c", script, VORPANE_CLI_PATH, std::to_string(listen), signal}, 30s)
+                      .status,
+                  0)
+            << signal;
+    }
+}
+
 }  // namespace
 }  // namespace vorpane

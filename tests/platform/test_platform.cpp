@@ -4,10 +4,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +23,7 @@
 #include "platform/locked_buffer.h"
 #include "platform/posix/spawned_process.h"
 #include "platform/unique_fd.h"
+#include "stop_request_checks.h"
 
 namespace vorpane {
 namespace {
@@ -141,6 +145,32 @@ TEST(TerminalLauncher, ArgumentsReachTheProgramUnsplitAndMissingTerminalsAreSkip
     EXPECT_FALSE(p->Finished());
     // Linux's ping goes on by itself; "-t" would set its time to live.
     EXPECT_EQ(ContinuousPingCommand("10.1.2.3"), (std::vector<std::string>{"ping", "10.1.2.3"}));
+}
+
+std::atomic<int> g_earlierHandlerRuns{0};
+extern "C" void CountEarlierHandlerRun(int) {
+    g_earlierHandlerRuns.fetch_add(1);
+}
+
+// SIGINT and SIGTERM sent to the process reach a waiting thread, whichever
+// thread takes them; while the stop request is owned the earlier handler
+// never runs, and it is back once the owner goes.
+TEST(StopRequest, SignalsAreSeenWithinADeadlineAndTheEarlierHandlingComesBack) {
+    struct sigaction earlier {};
+    earlier.sa_handler = CountEarlierHandlerRun;
+    sigemptyset(&earlier.sa_mask);
+    struct sigaction saved[2];
+    ASSERT_EQ(::sigaction(SIGINT, &earlier, &saved[0]) | ::sigaction(SIGTERM, &earlier, &saved[1]),
+              0);
+    for (const int signal : {SIGINT, SIGTERM}) {
+        ExpectStopRequestsSeen([signal] { ::kill(::getpid(), signal); });
+    }
+    EXPECT_EQ(g_earlierHandlerRuns.load(), 0);
+    std::raise(SIGINT);
+    std::raise(SIGTERM);
+    EXPECT_EQ(g_earlierHandlerRuns.load(), 2);
+    ::sigaction(SIGINT, &saved[0], nullptr);
+    ::sigaction(SIGTERM, &saved[1], nullptr);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "platform/whole_file.h"
 #include "platform/windows/command_line.h"
 #include "platform/windows/wide_text.h"
+#include "stop_request_checks.h"
 
 namespace vorpane {
 namespace {
@@ -143,6 +144,13 @@ TEST(WindowsTerminal, PingRunsInAConsoleOfItsOwnAndEnds) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_TRUE(ping->Finished());
+}
+
+// A console event cannot be sent to this process alone (it goes to every
+// process of the console, wine's included), so the requests here come from
+// a thread: the console handler itself is not driven by a test.
+TEST(WindowsStopRequest, RequestsFromAnyThreadAreSeenWithinADeadline) {
+    ExpectStopRequestsSeen(nullptr);
 }
 
 }  // namespace

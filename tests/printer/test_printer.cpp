@@ -302,6 +302,21 @@ TEST(PrinterProcess, JournalFileHelpAndBadCommandLine) {
     EXPECT_EQ(bad.Wait(), 2);
 }
 
+// SIGINT and SIGTERM stop the printer cleanly while it reads control lines,
+// even with its standard input at its end.
+TEST(PrinterProcess, StopsOnASignal) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        PrinterProcess process({"--listen", "127.0.0.1", "--port", "0"});
+        EXPECT_TRUE(ReadLine(process.io[1], "listening on 127.0.0.1:"));
+        if (signal == SIGTERM) {
+            process.io[0].reset();
+        }
+        ::kill(process.pid, signal);
+        EXPECT_FALSE(ReadLine(process.io[1], "never")) << "output ends as it exits";
+        EXPECT_EQ(process.Wait(), 0) << signal;
+    }
+}
+
 TEST(PrinterProcess, DrawsReceiptsOfSessionsAndOfCaptures) {
     const std::string dir = TempPath("receipts");
     std::filesystem::create_directories(dir);

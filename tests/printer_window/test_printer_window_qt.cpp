@@ -219,7 +219,7 @@ TEST_F(PrinterWindowTest, KeepsUpWithTwentyReceiptsASecond) {
 
 // ---------------------------------------------------------------- the process
 
-TEST(PrinterWindowProcess, WindowOptionStartsTheWindowAndQuitEndsIt) {
+TEST(PrinterWindowProcess, WindowOptionStartsTheWindowAndQuitOrASignalEndsIt) {
     PrinterProcess process({"--window", "--port", "0", "--listen", "127.0.0.1"});
     const auto listening = ReadLine(process.io[1], "listening on 127.0.0.1:");
     ASSERT_TRUE(listening);
@@ -228,6 +228,11 @@ TEST(PrinterWindowProcess, WindowOptionStartsTheWindowAndQuitEndsIt) {
     EXPECT_EQ(client.Receive(), Bytes{0x12});
     process.Write("quit\n");
     EXPECT_EQ(process.Wait(), 0);
+    // SIGTERM ends it as quit does, whichever of its threads takes it.
+    PrinterProcess stopped({"--window", "--port", "0", "--listen", "127.0.0.1"});
+    ASSERT_TRUE(ReadLine(stopped.io[1], "listening on 127.0.0.1:"));
+    ::kill(stopped.pid, SIGTERM);
+    EXPECT_EQ(stopped.Wait(), 0);
 
     // Only the window program loads Qt.
     const auto libraries = [](const std::string& program) {
