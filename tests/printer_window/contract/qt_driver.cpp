@@ -10,6 +10,7 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <QtTest/QTest>
+#include <map>
 
 #include "loopback_printer.h"
 #include "printer_window/qt/printer_window.h"
@@ -36,13 +37,15 @@ public:
         const RollView& view = m_window.View();
         const QScrollBar& v = *view.verticalScrollBar();
         const QScrollBar& h = *view.horizontalScrollBar();
-        Shown s{m_window.windowTitle().toStdString(),
+        const QWidget& port = *view.viewport();
+        const std::string title = m_window.windowTitle().toStdString();
+        Shown s{title,
                 m_window.StatusLine().text().toStdString(),
                 {},
                 {},
                 {},
-                view.viewport()->width(),
-                view.viewport()->height(),
+                port.width(),
+                port.height(),
                 v.value(),
                 v.maximum(),
                 h.value(),
@@ -50,16 +53,11 @@ public:
         for (int i = 0; i < m_window.ZoomChoice().count(); ++i) {
             s.zooms.push_back(m_window.ZoomChoice().itemText(i).toStdString());
         }
-        for (const QLabel* label : m_window.findChildren<QLabel*>()) {
-            if (label != &m_window.StatusLine()) {
-                s.captions.push_back(label->text().toStdString());
+        for (const QWidget* child : m_window.findChildren<QWidget*>()) {
+            const QVariant text = child->property(child->inherits("QGroupBox") ? "title" : "text");
+            if (child != &m_window.StatusLine() && text.isValid()) {
+                s.captions.push_back(text.toString().toStdString());
             }
-        }
-        for (const QAbstractButton* button : m_window.findChildren<QAbstractButton*>()) {
-            s.captions.push_back(button->text().toStdString());
-        }
-        for (const QGroupBox* group : m_window.findChildren<QGroupBox*>()) {
-            s.captions.push_back(group->title().toStdString());
         }
         for (size_t i = 0; i < ConditionBoxes().size(); ++i) {
             s.checked.push_back(m_window.ConditionCheck(i).isChecked());
@@ -79,37 +77,30 @@ public:
     int Repaints() override { return m_paints; }
 
     void Do(Act act, size_t index) override {
-        QScrollBar& v = *m_window.View().verticalScrollBar();
-        QWidget& port = *m_window.View().viewport();
-        const auto tilt = [&](int delta) {  // a tilt to the left is a positive delta
-            const QPointF at(port.width() / 2.0, port.height() / 2.0);
-            QWheelEvent wheel(at, port.mapToGlobal(at), {}, QPoint(delta, 0), Qt::NoButton,
+        RollView& view = m_window.View();
+        static const std::map<Act, std::pair<bool, QAbstractSlider::SliderAction>> kBars = {
+            {Act::kPageUp, {false, QAbstractSlider::SliderPageStepSub}},
+            {Act::kTop, {false, QAbstractSlider::SliderToMinimum}},
+            {Act::kEnd, {false, QAbstractSlider::SliderToMaximum}},
+            {Act::kRightEnd, {true, QAbstractSlider::SliderToMaximum}}};
+        QCheckBox* check = act == Act::kBox ? &m_window.ConditionCheck(index) : nullptr;
+        if (const auto bar = kBars.find(act); bar != kBars.end()) {
+            (bar->second.first ? view.horizontalScrollBar() : view.verticalScrollBar())
+                ->triggerAction(bar->second.second);
+        } else if (act == Act::kWheelLeft || act == Act::kWheelRight) {
+            // A tilt to the left is a positive delta.
+            const QPointF at(view.viewport()->width() / 2.0, view.viewport()->height() / 2.0);
+            QWheelEvent wheel(at, view.viewport()->mapToGlobal(at), {},
+                              QPoint(act == Act::kWheelLeft ? 120 : -120, 0), Qt::NoButton,
                               Qt::NoModifier, Qt::NoScrollPhase, false);
-            QCoreApplication::sendEvent(&port, &wheel);
-        };
-        switch (act) {
-            case Act::kZoom:
-                return m_window.ZoomChoice().setCurrentIndex(static_cast<int>(index));
-            case Act::kBox: {
-                QCheckBox& check = m_window.ConditionCheck(index);
-                // On the indicator: the box may be wider than its caption.
-                return QTest::mouseClick(&check, Qt::LeftButton, {}, QPoint(6, check.height() / 2));
-            }
-            case Act::kClear:
-                return QTest::mouseClick(&m_window.ClearButton(), Qt::LeftButton);
-            case Act::kPageUp:
-                return v.triggerAction(QAbstractSlider::SliderPageStepSub);
-            case Act::kTop:
-                return v.triggerAction(QAbstractSlider::SliderToMinimum);
-            case Act::kEnd:
-                return v.triggerAction(QAbstractSlider::SliderToMaximum);
-            case Act::kRightEnd:
-                return m_window.View().horizontalScrollBar()->triggerAction(
-                    QAbstractSlider::SliderToMaximum);
-            case Act::kWheelLeft:
-                return tilt(120);
-            case Act::kWheelRight:
-                return tilt(-120);
+            QCoreApplication::sendEvent(view.viewport(), &wheel);
+        } else if (act == Act::kZoom) {
+            m_window.ZoomChoice().setCurrentIndex(static_cast<int>(index));
+        } else if (check != nullptr) {
+            // On the indicator: the box may be wider than its caption.
+            QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(6, check->height() / 2));
+        } else {
+            QTest::mouseClick(&m_window.ClearButton(), Qt::LeftButton);
         }
     }
     void Resize(int width, int height) override {

@@ -3,6 +3,7 @@
 // read back through WM_PRINTCLIENT.
 
 #include <algorithm>
+#include <map>
 
 #include "loopback_printer.h"
 #include "platform/windows/wide_text.h"
@@ -120,40 +121,27 @@ public:
     int Repaints() override { return g_paints; }
 
     void Do(Act act, size_t index) override {
-        HWND roll = m_window->RollView();
-        switch (act) {
-            case Act::kZoom:
-                SendMessageW(m_window->ZoomBox(), CB_SETCURSEL, index, 0);
-                SendMessageW(m_window->Frame(), WM_COMMAND,
-                             MAKEWPARAM(GetDlgCtrlID(m_window->ZoomBox()), CBN_SELCHANGE),
-                             reinterpret_cast<LPARAM>(m_window->ZoomBox()));
-                return;
-            case Act::kBox:
-                SendMessageW(m_window->ConditionBox(index), BM_CLICK, 0, 0);
-                return;
-            case Act::kClear:
-                SendMessageW(m_window->ClearButton(), BM_CLICK, 0, 0);
-                return;
-            case Act::kPageUp:
-                SendMessageW(roll, WM_VSCROLL, SB_PAGEUP, 0);
-                return;
-            case Act::kTop:
-                SendMessageW(roll, WM_VSCROLL, SB_TOP, 0);
-                return;
-            case Act::kEnd:
-                SendMessageW(roll, WM_VSCROLL, SB_BOTTOM, 0);
-                return;
-            case Act::kRightEnd:
-                SendMessageW(roll, WM_HSCROLL, SB_RIGHT, 0);
-                return;
-            // Leftwards with Shift and the upright wheel, rightwards by
-            // tilting it: the two ways Windows scrolls sideways.
-            case Act::kWheelLeft:
-                SendMessageW(roll, WM_MOUSEWHEEL, MAKEWPARAM(MK_SHIFT, WHEEL_DELTA), 0);
-                return;
-            case Act::kWheelRight:
-                SendMessageW(roll, WM_MOUSEHWHEEL, MAKEWPARAM(0, WHEEL_DELTA), 0);
-                return;
+        // Leftwards with Shift and the upright wheel, rightwards by tilting
+        // it: the two ways Windows scrolls sideways.
+        static const std::map<Act, std::pair<UINT, WPARAM>> kToRoll = {
+            {Act::kPageUp, {WM_VSCROLL, SB_PAGEUP}},
+            {Act::kTop, {WM_VSCROLL, SB_TOP}},
+            {Act::kEnd, {WM_VSCROLL, SB_BOTTOM}},
+            {Act::kRightEnd, {WM_HSCROLL, SB_RIGHT}},
+            {Act::kWheelLeft, {WM_MOUSEWHEEL, MAKEWPARAM(MK_SHIFT, WHEEL_DELTA)}},
+            {Act::kWheelRight, {WM_MOUSEHWHEEL, MAKEWPARAM(0, WHEEL_DELTA)}}};
+        const HWND zoom = m_window->ZoomBox();
+        if (const auto sent = kToRoll.find(act); sent != kToRoll.end()) {
+            SendMessageW(m_window->RollView(), sent->second.first, sent->second.second, 0);
+        } else if (act == Act::kZoom) {
+            SendMessageW(zoom, CB_SETCURSEL, index, 0);
+            SendMessageW(m_window->Frame(), WM_COMMAND,
+                         MAKEWPARAM(GetDlgCtrlID(zoom), CBN_SELCHANGE),
+                         reinterpret_cast<LPARAM>(zoom));
+        } else {
+            const HWND button =
+                act == Act::kBox ? m_window->ConditionBox(index) : m_window->ClearButton();
+            SendMessageW(button, BM_CLICK, 0, 0);
         }
     }
     void Resize(int width, int height) override {
