@@ -81,10 +81,11 @@ vorpane_add_wine_test(NAME test_app
     ${T}/commands/test_commands_loopback.cpp ${T}/status/test_status.cpp
   LIBS vorpane_app vorpane_headless vorpane_test_support vorpane_virtual_printer)
 
-# The printer's live window, driven in-process against a printer on
-# 127.0.0.1; vorpane-printer.exe --window with it, from outside.
+# The printer window's contract against the Win32 window, in-process, fed
+# by a printer on 127.0.0.1; vorpane-printer.exe --window with it, from outside.
 vorpane_add_wine_test(NAME test_printer_window_win32
-  SOURCES ${T}/printer_window/test_printer_window_win32.cpp
+  SOURCES ${T}/printer_window/contract/printer_window_contract.cpp
+    ${T}/printer_window/contract/win32_driver.cpp
   LIBS vorpane_printer_window_win32)
 add_test(NAME test_printer_window_wine
   COMMAND ${PROJECT_SOURCE_DIR}/tests/printer_window/printer-window-wine-test.sh ${CMAKE_BINARY_DIR}

@@ -144,6 +144,8 @@ public:
     uint16_t Port() const { return m_port; }
     uint16_t NetbiosPort() const { return m_netbios.Port(); }
     PrinterMode Mode() const { return m_config.mode; }
+    // Where it listens, as configured; a restart does not change them.
+    const std::vector<std::string>& ListenAddresses() const { return m_config.listenAddresses; }
 
     ConditionSet Conditions() const;
     // Replaces the condition set and journals the change.

@@ -3,27 +3,18 @@
 // the journal and the control lines are the same code as there.
 
 #include <QApplication>
-#include <string>
-#include <vector>
 
-#include "printer/printer_cli.h"
 #include "printer/printer_main.h"
 #include "printer_window/qt/printer_window.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     using namespace vorpane;
-    // The first address the printer listens on names it in the title.
-    const auto parsed = ParsePrinterArguments(std::vector<std::string>(argv + 1, argv + argc));
-    const std::string address =
-        parsed.arguments && !parsed.arguments->config.listenAddresses.empty()
-            ? parsed.arguments->config.listenAddresses.front()
-            : std::string("0.0.0.0");
     preview::PaperFeed feed;
     PrinterWindowHooks hooks;
     hooks.paperWatcher = [&feed](PaperUpdate update) { feed.Post(std::move(update)); };
     hooks.run = [&](VirtualPrinter& printer) {
-        preview::PrinterWindow window(printer, feed, address);
+        preview::PrinterWindow window(printer, feed);
         window.show();
         return QApplication::exec();
     };

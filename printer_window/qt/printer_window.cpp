@@ -34,8 +34,8 @@ void PaperFeed::Post(PaperUpdate update) {
 
 namespace {
 
-const QColor kDesk(0x4A, 0x4D, 0x52);
-const QColor kLabelText(0xE6, 0xE6, 0xE6);
+const QColor kDesk(QRgb{kDeskColour});
+const QColor kLabelText(QRgb{kLabelColour});
 
 }  // namespace
 
@@ -125,33 +125,31 @@ void RollView::paintEvent(QPaintEvent* event) {
     }
 }
 
-PrinterWindow::PrinterWindow(VirtualPrinter& printer, PaperFeed& feed, const std::string& address)
-    : m_printer(printer),
-      m_feed(feed),
-      m_listening(QString::fromStdString(address) + ":" + QString::number(printer.Port())) {
-    setWindowTitle(QString::fromUtf8("vorpane-printer \u2014 ") + m_listening);
+PrinterWindow::PrinterWindow(VirtualPrinter& printer, PaperFeed& feed)
+    : m_feed(feed), m_model(printer) {
+    using C = WindowCaptions;
+    setWindowTitle(QString::fromStdString(m_model.Title()));
 
     m_view = new RollView(this);
     m_zoom = new QComboBox(this);
-    m_zoom->addItems({QString::fromUtf8("1\u00D7"), QString::fromUtf8("2\u00D7"), "Fit"});
-    auto* save = new QPushButton("Save PNG...", this);
-    m_clear = new QPushButton("Clear", this);
-    auto* conditions = new QGroupBox("Conditions", this);
+    for (const auto& choice : ZoomChoices()) {
+        m_zoom->addItem(QString::fromUtf8(choice.caption));
+    }
+    auto* save = new QPushButton(C::kSave, this);
+    m_clear = new QPushButton(C::kClear, this);
+    auto* conditions = new QGroupBox(C::kConditions, this);
     auto* conditionList = new QVBoxLayout(conditions);
-    for (const ConditionBox& box : ConditionBoxes()) {
-        auto* check = new QCheckBox(box.caption, conditions);
+    for (size_t i = 0; i < ConditionBoxes().size(); ++i) {
+        auto* check = new QCheckBox(ConditionBoxes()[i].caption, conditions);
         conditionList->addWidget(check);
-        m_checks[box.condition] = check;
-        connect(check, &QCheckBox::toggled, this, [this, condition = box.condition](bool on) {
-            ConditionSet set = m_printer.Conditions();
-            on ? set.Add(condition) : set.Remove(condition);
-            m_printer.SetConditions(set);
-        });
+        m_checks.push_back(check);
+        connect(check, &QCheckBox::toggled, this,
+                [this, i](bool on) { m_model.BoxClicked(i, on); });
     }
     m_status = new QLabel(this);
 
     auto* zoomRow = new QHBoxLayout;
-    auto* zoomLabel = new QLabel("Zoom", this);
+    auto* zoomLabel = new QLabel(C::kZoom, this);
     zoomLabel->setBuddy(m_zoom);
     zoomRow->addWidget(zoomLabel);
     zoomRow->addWidget(m_zoom, 1);
@@ -169,15 +167,16 @@ PrinterWindow::PrinterWindow(VirtualPrinter& printer, PaperFeed& feed, const std
     whole->addWidget(m_status);
 
     connect(m_zoom, &QComboBox::currentIndexChanged, this, [this](int index) {
-        static constexpr Zoom kZooms[] = {Zoom::kOne, Zoom::kTwo, Zoom::kFit};
-        m_view->SetZoom(kZooms[std::clamp(index, 0, 2)]);
+        if (index >= 0 && static_cast<size_t>(index) < ZoomChoices().size()) {
+            m_view->SetZoom(ZoomChoices()[static_cast<size_t>(index)].zoom);
+        }
     });
     connect(save, &QPushButton::clicked, this, &PrinterWindow::AskAndSave);
     connect(m_clear, &QPushButton::clicked, this, [this] {
         m_view->Clear();
         ShowStatus();
     });
-    m_conditionPoll.setInterval(250);
+    m_conditionPoll.setInterval(WindowModel::kConditionPoll);
     connect(&m_conditionPoll, &QTimer::timeout, this, &PrinterWindow::ShowConditions);
     m_conditionPoll.start();
     ShowConditions();
@@ -198,19 +197,18 @@ void PrinterWindow::TakePaper() {
 }
 
 void PrinterWindow::ShowConditions() {
-    const ConditionSet set = m_printer.Conditions();
-    for (const auto& [condition, check] : m_checks) {
-        const QSignalBlocker quiet(check);
-        check->setChecked(set.Has(condition));
+    const std::optional<ConditionSet> set = m_model.ConditionsToShow();
+    if (!set) {
+        return;
+    }
+    for (size_t i = 0; i < m_checks.size(); ++i) {
+        const QSignalBlocker quiet(m_checks[i]);
+        m_checks[i]->setChecked(set->Has(ConditionBoxes()[i].condition));
     }
 }
 
 void PrinterWindow::ShowStatus() {
-    const size_t receipts = m_view->Roll().Entries().size();
-    m_status->setText(QString::fromUtf8("Listening on %1 \u00B7 %2 receipt%3")
-                          .arg(m_listening)
-                          .arg(receipts)
-                          .arg(receipts == 1 ? "" : "s"));
+    m_status->setText(QString::fromStdString(m_model.StatusLine(m_view->Roll().Entries().size())));
 }
 
 std::string PrinterWindow::SavePngTo(const QString& path) {
@@ -219,15 +217,16 @@ std::string PrinterWindow::SavePngTo(const QString& path) {
 }
 
 void PrinterWindow::AskAndSave() {
-    const QString path = QFileDialog::getSaveFileName(this, "Save the roll as PNG", "receipts.png",
-                                                      "PNG pictures (*.png)");
+    using C = WindowCaptions;
+    const QString path = QFileDialog::getSaveFileName(this, C::kSaveDialog, C::kSaveName,
+                                                      QString(C::kSaveFilter) + " (*.png)");
     if (path.isEmpty()) {
         return;
     }
     const std::string error = SavePngTo(path);
     if (!error.empty()) {
-        QMessageBox::warning(this, "Save PNG",
-                             "The roll was not saved: " + QString::fromStdString(error));
+        QMessageBox::warning(this, WindowCaptions::kSaveFailedTitle,
+                             QString::fromStdString(WindowModel::SaveFailed(error)));
     }
 }
 

@@ -9,11 +9,11 @@
 #include <QTimer>
 #include <QWidget>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "printer_window/paper_roll.h"
+#include "printer_window/window_model.h"
 #include "virtual_printer/virtual_printer.h"
 
 class QCheckBox;
@@ -69,14 +69,14 @@ private:
 
 class PrinterWindow : public QWidget {
 public:
-    // `address` is the one the printer listens on, for the title.
-    PrinterWindow(VirtualPrinter& printer, PaperFeed& feed, const std::string& address);
+    PrinterWindow(VirtualPrinter& printer, PaperFeed& feed);
     ~PrinterWindow() override;
 
     RollView& View() { return *m_view; }
     QComboBox& ZoomChoice() { return *m_zoom; }
     QPushButton& ClearButton() { return *m_clear; }
-    QCheckBox& ConditionCheck(Condition condition) { return *m_checks.at(condition); }
+    // In the order of ConditionBoxes().
+    QCheckBox& ConditionCheck(size_t index) { return *m_checks.at(index); }
     QLabel& StatusLine() { return *m_status; }
     // The roll as a PNG file; the error, or empty.
     std::string SavePngTo(const QString& path);
@@ -87,15 +87,13 @@ private:
     void ShowStatus();
     void AskAndSave();
 
-    VirtualPrinter& m_printer;
     PaperFeed& m_feed;
-    const QString m_listening;
+    WindowModel m_model;
     RollView* m_view = nullptr;
     QComboBox* m_zoom = nullptr;
     QPushButton* m_clear = nullptr;
     QLabel* m_status = nullptr;
-    std::map<Condition, QCheckBox*> m_checks;
-    // Control lines change the conditions too, on another thread.
+    std::vector<QCheckBox*> m_checks;
     QTimer m_conditionPoll;
 };
 

@@ -18,12 +18,14 @@ constexpr int kSaveId = 101;
 constexpr int kClearId = 102;
 constexpr int kFirstConditionId = 110;
 constexpr UINT_PTR kConditionsTimer = 1;
-constexpr UINT kConditionsPollMs = 250;
 constexpr int kPanelWidth = 200;
 constexpr int kPad = 8;
 constexpr int kWheelStep = 60;  // pixels a wheel notch scrolls
-constexpr COLORREF kBackground = RGB(0x60, 0x60, 0x60);
-constexpr COLORREF kLabelColour = RGB(0xF0, 0xF0, 0xF0);
+constexpr COLORREF Colour(uint32_t rgb) {
+    return RGB(rgb >> 16 & 0xFF, rgb >> 8 & 0xFF, rgb & 0xFF);
+}
+constexpr COLORREF kBackground = Colour(kDeskColour);
+constexpr COLORREF kLabelText = Colour(kLabelColour);
 
 // A screen DC, for measuring text before any window exists.
 class ScreenDc {
@@ -179,7 +181,7 @@ void WindowMailbox::Detach() {
 
 PrinterWindow::PrinterWindow(VirtualPrinter& printer, WindowMailbox& mailbox, OwnedFont font,
                              int labelHeight)
-    : m_printer(printer), m_mailbox(mailbox), m_font(std::move(font)), m_paper(labelHeight) {}
+    : m_model(printer), m_mailbox(mailbox), m_font(std::move(font)), m_paper(labelHeight) {}
 
 PrinterWindow::~PrinterWindow() {
     if (m_frame != nullptr) {
@@ -197,8 +199,7 @@ PrinterWindow::Created PrinterWindow::Create(VirtualPrinter& printer, WindowMail
     const int labelHeight = LineHeight(font.get()) + 4;
     std::unique_ptr<PrinterWindow> window(
         new PrinterWindow(printer, mailbox, std::move(font), labelHeight));
-    const std::string address = printer.Address() + ":" + std::to_string(printer.Port());
-    const std::wstring title = Wide("vorpane-printer \xE2\x80\x94 " + address);
+    const std::wstring title = Wide(window->m_model.Title());
     HWND frame = CreateWindowExW(0, kFrameClass, title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                  CW_USEDEFAULT, 900, 760, nullptr, nullptr,
                                  GetModuleHandleW(nullptr), nullptr);
@@ -211,7 +212,8 @@ PrinterWindow::Created PrinterWindow::Create(VirtualPrinter& printer, WindowMail
     window->MakeControls();
     window->ShowConditions();
     window->Arrange();
-    SetTimer(frame, kConditionsTimer, kConditionsPollMs, nullptr);
+    SetTimer(frame, kConditionsTimer, static_cast<UINT>(WindowModel::kConditionPoll.count()),
+             nullptr);
     mailbox.Attach(frame);
     if (show) {
         ShowWindow(frame, SW_SHOWNORMAL);
@@ -234,13 +236,18 @@ void PrinterWindow::MakeControls() {
                              nullptr, instance, nullptr);
     SetWindowLongPtrW(m_roll, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(m_roll, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&RollProc));
+    using C = WindowCaptions;
+    m_zoomLabel = child(L"STATIC", Wide(C::kZoom), SS_LEFT | SS_CENTERIMAGE, 0);
     m_zoom = child(L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_TABSTOP | WS_VSCROLL, kZoomId);
-    for (const wchar_t* choice : {L"1x", L"2x", L"Fit"}) {
-        SendMessageW(m_zoom, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choice));
+    for (const ZoomChoice& choice : ZoomChoices()) {
+        const std::wstring caption = Wide(choice.caption);
+        SendMessageW(m_zoom, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(caption.c_str()));
     }
     SendMessageW(m_zoom, CB_SETCURSEL, 0, 0);
-    m_save = child(L"BUTTON", L"Save PNG...", BS_PUSHBUTTON | WS_TABSTOP, kSaveId);
-    m_clear = child(L"BUTTON", L"Clear", BS_PUSHBUTTON | WS_TABSTOP, kClearId);
+    m_save = child(L"BUTTON", Wide(C::kSave), BS_PUSHBUTTON | WS_TABSTOP, kSaveId);
+    m_clear = child(L"BUTTON", Wide(C::kClear), BS_PUSHBUTTON | WS_TABSTOP, kClearId);
+    // Before its boxes, so that they are drawn over it.
+    m_conditionGroup = child(L"BUTTON", Wide(C::kConditions), BS_GROUPBOX, 0);
     int id = kFirstConditionId;
     for (const preview::ConditionBox& box : ConditionBoxes()) {
         m_conditions.push_back(
@@ -273,16 +280,22 @@ void PrinterWindow::Arrange() {
     const int width = kPanelWidth - 2 * kPad;
     const int rowHeight = line + 10;
     int y = kPad;
-    MoveWindow(m_zoom, x, y, width, rowHeight * 6, TRUE);  // with its list open
+    const int zoomLabelWidth = 44;
+    MoveWindow(m_zoomLabel, x, y, zoomLabelWidth, rowHeight, TRUE);
+    MoveWindow(m_zoom, x + zoomLabelWidth, y, width - zoomLabelWidth, rowHeight * 6,
+               TRUE);  // with its list open
     y += rowHeight + kPad;
     MoveWindow(m_save, x, y, width, rowHeight, TRUE);
     y += rowHeight + 4;
     MoveWindow(m_clear, x, y, width, rowHeight, TRUE);
     y += rowHeight + 2 * kPad;
+    const int groupTop = y;
+    y += line + 4;
     for (HWND box : m_conditions) {
-        MoveWindow(box, x, y, width, line + 4, TRUE);
+        MoveWindow(box, x + kPad, y, width - 2 * kPad, line + 4, TRUE);
         y += line + 8;
     }
+    MoveWindow(m_conditionGroup, x, groupTop, width, y - groupTop + kPad, TRUE);
 }
 
 void PrinterWindow::Run() {
@@ -401,10 +414,9 @@ LRESULT PrinterWindow::OnRoll(UINT message, WPARAM w, LPARAM l) {
 
 void PrinterWindow::OnCommand(int id, int code) {
     if (id == kZoomId && code == CBN_SELCHANGE) {
-        static constexpr Zoom kZooms[] = {Zoom::kOne, Zoom::kTwo, Zoom::kFit};
         const LRESULT chosen = SendMessageW(m_zoom, CB_GETCURSEL, 0, 0);
-        if (chosen >= 0 && chosen < 3) {
-            m_paper.SetZoom(kZooms[chosen]);
+        if (chosen >= 0 && static_cast<size_t>(chosen) < ZoomChoices().size()) {
+            m_paper.SetZoom(ZoomChoices()[static_cast<size_t>(chosen)].zoom);
             Relayout();
         }
     } else if (id == kSaveId && code == BN_CLICKED) {
@@ -417,16 +429,8 @@ void PrinterWindow::OnCommand(int id, int code) {
                id < kFirstConditionId + static_cast<int>(m_conditions.size()) &&
                code == BN_CLICKED) {
         const size_t index = static_cast<size_t>(id - kFirstConditionId);
-        const bool on = SendMessageW(m_conditions[index], BM_GETCHECK, 0, 0) == BST_CHECKED;
-        ConditionSet conditions = m_printer.Conditions();
-        const Condition condition = ConditionBoxes()[index].condition;
-        if (on) {
-            conditions.Add(condition);
-        } else {
-            conditions.Remove(condition);
-        }
-        m_printer.SetConditions(conditions);
-        m_shownConditions = conditions;
+        m_model.BoxClicked(index,
+                           SendMessageW(m_conditions[index], BM_GETCHECK, 0, 0) == BST_CHECKED);
     }
 }
 
@@ -437,23 +441,18 @@ void PrinterWindow::TakePaper() {
 }
 
 void PrinterWindow::ShowConditions() {
-    const ConditionSet conditions = m_printer.Conditions();
-    if (m_shownConditions == conditions) {
+    const std::optional<ConditionSet> conditions = m_model.ConditionsToShow();
+    if (!conditions) {
         return;
     }
     for (size_t i = 0; i < m_conditions.size(); ++i) {
-        const bool on = conditions.Has(ConditionBoxes()[i].condition);
+        const bool on = conditions->Has(ConditionBoxes()[i].condition);
         SendMessageW(m_conditions[i], BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
     }
-    m_shownConditions = conditions;
 }
 
 void PrinterWindow::UpdateStatus() {
-    const size_t count = m_paper.Entries().size();
-    const std::string text = "Listening on " + m_printer.Address() + ":" +
-                             std::to_string(m_printer.Port()) + " \xC2\xB7 " +
-                             std::to_string(count) + (count == 1 ? " receipt" : " receipts");
-    SetWindowTextW(m_status, Wide(text).c_str());
+    SetWindowTextW(m_status, Wide(m_model.StatusLine(m_paper.Entries().size())).c_str());
 }
 
 int PrinterWindow::ViewWidth() const {
@@ -537,7 +536,7 @@ void PrinterWindow::PaintRoll(HDC target) {
     const RECT all{0, 0, width, height};
     FillRect(dc.get(), &all, background.get());
     SetBkMode(dc.get(), TRANSPARENT);
-    SetTextColor(dc.get(), kLabelColour);
+    SetTextColor(dc.get(), kLabelText);
 
     const double scale = m_paper.Scale(width);
     SetStretchBltMode(dc.get(), scale < 1.0 ? HALFTONE : COLORONCOLOR);
@@ -584,11 +583,18 @@ void PrinterWindow::PaintRoll(HDC target) {
 }
 
 void PrinterWindow::SaveWithDialog() {
-    wchar_t path[4096] = L"receipts.png";
+    using C = WindowCaptions;
+    wchar_t path[4096] = {};
+    const std::wstring name = Wide(C::kSaveName);
+    name.copy(path, std::size(path) - 1);
+    const std::wstring title = Wide(C::kSaveDialog);
+    // The filter's name and pattern, each ended by a NUL, and a NUL after both.
+    const std::wstring filter = Wide(C::kSaveFilter) + L" (*.png)" + L'\0' + L"*.png" + L'\0';
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = m_frame;
-    dialog.lpstrFilter = L"PNG pictures (*.png)\0*.png\0";
+    dialog.lpstrFilter = filter.c_str();
+    dialog.lpstrTitle = title.c_str();
     dialog.lpstrFile = path;
     dialog.nMaxFile = static_cast<DWORD>(std::size(path));
     dialog.lpstrDefExt = L"png";
@@ -598,8 +604,8 @@ void PrinterWindow::SaveWithDialog() {
     }
     const PaperRoll::Saved saved = SaveTo(windows::WideToUtf8(path));
     if (!saved.ok) {
-        MessageBoxW(m_frame, Wide("Cannot save the roll: " + saved.error).c_str(),
-                    L"vorpane-printer", MB_OK | MB_ICONERROR);
+        MessageBoxW(m_frame, Wide(WindowModel::SaveFailed(saved.error)).c_str(),
+                    Wide(C::kSaveFailedTitle).c_str(), MB_OK | MB_ICONWARNING);
     }
 }
 

@@ -16,6 +16,7 @@
 
 #include "platform/windows/unique_handle.h"
 #include "printer_window/paper_roll.h"
+#include "printer_window/window_model.h"
 #include "virtual_printer/virtual_printer.h"
 
 namespace vorpane::preview::win32 {
@@ -107,16 +108,17 @@ private:
     int ViewWidth() const;
     int ViewHeight() const;
 
-    VirtualPrinter& m_printer;
+    WindowModel m_model;
     WindowMailbox& m_mailbox;
     OwnedFont m_font;
     PaperRoll m_paper;
     int m_top = 0;
     int m_left = 0;
-    std::optional<ConditionSet> m_shownConditions;  // what the boxes show
     HWND m_frame = nullptr;  // destroyed with this unless closed before; children go with it
     HWND m_roll = nullptr;
+    HWND m_zoomLabel = nullptr;
     HWND m_zoom = nullptr;
+    HWND m_conditionGroup = nullptr;
     HWND m_save = nullptr;
     HWND m_clear = nullptr;
     HWND m_status = nullptr;
