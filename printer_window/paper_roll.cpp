@@ -6,7 +6,7 @@
 
 #include "platform/clock.h"
 
-namespace vorpane::preview {
+namespace vorpane::printer_window {
 
 bool PaperInbox::Post(PaperUpdate update) {
     std::lock_guard lock(m_mutex);
@@ -220,4 +220,4 @@ PaperRoll::Saved PaperRoll::SavePng(const std::string& path) const {
     return {true, {}};
 }
 
-}  // namespace vorpane::preview
+}  // namespace vorpane::printer_window

@@ -1,5 +1,5 @@
 #pragma once
-// The live preview's paper roll, without a window system: the receipts a
+// The printer window's paper roll, without a window system: the receipts a
 // virtual printer shows while they print, one under the other, each under a
 // label naming its session, client and time, drawn at a zoom. The Qt and the
 // Win32 window draw what it lays out and hand it the user's actions, so what
@@ -16,7 +16,7 @@
 #include "receipt/png.h"
 #include "virtual_printer/virtual_printer.h"
 
-namespace vorpane::preview {
+namespace vorpane::printer_window {
 
 // Updates from the serving thread to the window's thread. Updates of one
 // receipt that the window has not taken yet are merged into the newest, so
@@ -128,4 +128,4 @@ struct ConditionBox {
 };
 const std::vector<ConditionBox>& ConditionBoxes();
 
-}  // namespace vorpane::preview
+}  // namespace vorpane::printer_window

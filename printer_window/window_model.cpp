@@ -1,6 +1,6 @@
 #include "printer_window/window_model.h"
 
-namespace vorpane::preview {
+namespace vorpane::printer_window {
 
 const std::vector<ZoomChoice>& ZoomChoices() {
     static const std::vector<ZoomChoice> choices = {
@@ -57,4 +57,4 @@ void WindowModel::BoxClicked(size_t index, bool on) {
     m_shown = set;
 }
 
-}  // namespace vorpane::preview
+}  // namespace vorpane::printer_window

@@ -14,7 +14,7 @@
 #include "printer_window/paper_roll.h"
 #include "virtual_printer/virtual_printer.h"
 
-namespace vorpane::preview {
+namespace vorpane::printer_window {
 
 // The zoom list, in order: "1×", "2×", "Fit".
 struct ZoomChoice {
@@ -70,4 +70,4 @@ private:
     std::optional<ConditionSet> m_shown;
 };
 
-}  // namespace vorpane::preview
+}  // namespace vorpane::printer_window

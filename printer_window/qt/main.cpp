@@ -10,11 +10,11 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     using namespace vorpane;
-    preview::PaperFeed feed;
+    printer_window::PaperFeed feed;
     PrinterWindowHooks hooks;
     hooks.paperWatcher = [&feed](PaperUpdate update) { feed.Post(std::move(update)); };
     hooks.run = [&](VirtualPrinter& printer) {
-        preview::PrinterWindow window(printer, feed);
+        printer_window::PrinterWindow window(printer, feed);
         window.show();
         return QApplication::exec();
     };

@@ -17,7 +17,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace vorpane::preview {
+namespace vorpane::printer_window {
 
 void PaperFeed::Post(PaperUpdate update) {
     if (m_inbox.Post(std::move(update))) {
@@ -230,4 +230,4 @@ void PrinterWindow::AskAndSave() {
     }
 }
 
-}  // namespace vorpane::preview
+}  // namespace vorpane::printer_window

@@ -21,7 +21,7 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 
-namespace vorpane::preview {
+namespace vorpane::printer_window {
 
 // Carries the printer's paper from the serving thread to the window's.
 // Made on the window's thread before the printer starts, and outlives it.
@@ -97,4 +97,4 @@ private:
     QTimer m_conditionPoll;
 };
 
-}  // namespace vorpane::preview
+}  // namespace vorpane::printer_window

@@ -8,8 +8,8 @@
 #include "printer_window/win32/printer_window.h"
 
 int main(int argc, char** argv) {
-    using vorpane::preview::win32::PrinterWindow;
-    vorpane::preview::win32::WindowMailbox mailbox;
+    using vorpane::printer_window::win32::PrinterWindow;
+    vorpane::printer_window::win32::WindowMailbox mailbox;
     vorpane::PrinterWindowHooks hooks;
     hooks.paperWatcher = [&mailbox](vorpane::PaperUpdate update) {
         mailbox.Post(std::move(update));

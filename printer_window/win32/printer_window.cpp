@@ -8,7 +8,7 @@
 
 #include "platform/windows/wide_text.h"
 
-namespace vorpane::preview::win32 {
+namespace vorpane::printer_window::win32 {
 namespace {
 
 constexpr wchar_t kFrameClass[] = L"VorpanePrinterWindow";
@@ -249,7 +249,7 @@ void PrinterWindow::MakeControls() {
     // Before its boxes, so that they are drawn over it.
     m_conditionGroup = child(L"BUTTON", Wide(C::kConditions), BS_GROUPBOX, 0);
     int id = kFirstConditionId;
-    for (const preview::ConditionBox& box : ConditionBoxes()) {
+    for (const printer_window::ConditionBox& box : ConditionBoxes()) {
         m_conditions.push_back(
             child(L"BUTTON", Wide(box.caption), BS_AUTOCHECKBOX | WS_TABSTOP, id++));
     }
@@ -609,4 +609,4 @@ void PrinterWindow::SaveWithDialog() {
     }
 }
 
-}  // namespace vorpane::preview::win32
+}  // namespace vorpane::printer_window::win32

@@ -19,7 +19,7 @@
 #include "printer_window/window_model.h"
 #include "virtual_printer/virtual_printer.h"
 
-namespace vorpane::preview::win32 {
+namespace vorpane::printer_window::win32 {
 
 template <class Handle, auto Release>
 using Owned = windows::UniqueHandle<Handle, Release>;
@@ -130,4 +130,4 @@ struct PrinterWindow::Created {
     std::string error;
 };
 
-}  // namespace vorpane::preview::win32
+}  // namespace vorpane::printer_window::win32

@@ -12,7 +12,7 @@
 
 #include "printer_window/paper_roll.h"
 
-namespace vorpane::preview {
+namespace vorpane::printer_window {
 namespace {
 
 constexpr int kLabel = 20;
@@ -158,4 +158,4 @@ TEST(PaperRoll, SavesTheRollAsOnePictureOrSaysWhyNot) {
 }
 
 }  // namespace
-}  // namespace vorpane::preview
+}  // namespace vorpane::printer_window

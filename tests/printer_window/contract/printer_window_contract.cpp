@@ -12,7 +12,7 @@
 #include "platform/socket.h"
 #include "platform/whole_file.h"
 
-namespace vorpane::preview::contract {
+namespace vorpane::printer_window::contract {
 namespace {
 
 using namespace std::chrono_literals;
@@ -269,4 +269,4 @@ TEST_F(PrinterWindowContract, ShowsTheListenAddressAfterARestartAndTheSameWords)
 }
 
 }  // namespace
-}  // namespace vorpane::preview::contract
+}  // namespace vorpane::printer_window::contract

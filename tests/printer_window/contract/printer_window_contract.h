@@ -11,7 +11,7 @@
 
 #include "printer_window/paper_roll.h"
 
-namespace vorpane::preview::contract {
+namespace vorpane::printer_window::contract {
 
 // The roll view as it paints now, 0xRRGGBB a pixel, row by row.
 struct Shot {
@@ -60,4 +60,4 @@ public:
 // Defined once per toolkit's test program.
 std::unique_ptr<Driver> MakeDriver();
 
-}  // namespace vorpane::preview::contract
+}  // namespace vorpane::printer_window::contract

@@ -16,7 +16,7 @@
 #include "printer_window/qt/printer_window.h"
 #include "printer_window_contract.h"
 
-namespace vorpane::preview::contract {
+namespace vorpane::printer_window::contract {
 namespace {
 
 class QtDriver : public Driver, QObject {
@@ -134,4 +134,4 @@ std::unique_ptr<Driver> MakeDriver() {
     return std::make_unique<QtDriver>();
 }
 
-}  // namespace vorpane::preview::contract
+}  // namespace vorpane::printer_window::contract

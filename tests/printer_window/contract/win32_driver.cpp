@@ -10,7 +10,7 @@
 #include "printer_window/win32/printer_window.h"
 #include "printer_window_contract.h"
 
-namespace vorpane::preview::contract {
+namespace vorpane::printer_window::contract {
 namespace {
 
 std::string TextOf(HWND window) {
@@ -168,4 +168,4 @@ std::unique_ptr<Driver> MakeDriver() {
     return std::make_unique<Win32Driver>();
 }
 
-}  // namespace vorpane::preview::contract
+}  // namespace vorpane::printer_window::contract
